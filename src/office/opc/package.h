@@ -1,0 +1,103 @@
+#pragma once
+// The package layer: one OOXML file (a zip of parts) read into memory, its content types and
+// relationships, and an atomic save that copies every part it did not change exactly as stored.
+// It knows nothing of slides or paragraphs.
+#include <pugixml.hpp>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace lf::opc {
+
+// Every failure of the package layer. what() names the file and what is wrong with it,
+// e.g. "C:/x/01_Intro.pptx: not a zip package (it is an OLE compound file: encrypted or legacy)".
+class PackageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct Relationship {
+    std::string id;     // rId7
+    std::string type;   // full relationship type URI
+    std::string target; // as written in the .rels part
+    bool external = false;
+};
+
+// Sane bounds against hostile packages; a part or a package past them is refused.
+struct Limits {
+    std::uint64_t maxPartSize = 512ull << 20;    // inflated size of one part
+    std::uint64_t maxTotalSize = 2048ull << 20;  // inflated size of all parts read
+    std::uint64_t maxEntries = 100000;           // entries in the central directory
+    std::uint64_t maxCompressionRatio = 1000;    // inflated / compressed, for parts above 1 MiB
+};
+
+class Package {
+public:
+    // Opens and validates the package: a real zip (an OLE compound file, an empty or truncated
+    // file is refused), no entry name leaving the package, [Content_Types].xml present and parsable.
+    static std::unique_ptr<Package> open(const std::filesystem::path& file, const Limits& limits = {});
+    // A new package from the bytes of an existing one (templates): nothing is written until saveAs.
+    ~Package();
+    Package(const Package&) = delete;
+    Package& operator=(const Package&) = delete;
+
+    const std::filesystem::path& path() const;
+
+    // Part names are absolute and start with "/" ("/ppt/slides/slide1.xml"), compared case-insensitively
+    // as the format requires.
+    std::vector<std::string> partNames() const;
+    bool hasPart(const std::string& partName) const;
+
+    // The part's bytes (inflated). Throws PackageError when it is missing or exceeds the limits.
+    std::string readPart(const std::string& partName) const;
+    // The part parsed as XML, cached; whitespace, comments and processing instructions are kept so
+    // an unchanged document serialises back to the same information. Throws when it does not parse.
+    pugi::xml_document& xmlPart(const std::string& partName);
+    // Marks an XML part obtained from xmlPart as changed: save() serialises it anew.
+    void markChanged(const std::string& partName);
+    // Adds or replaces a part with raw bytes (and its content type when given).
+    void writePart(const std::string& partName, std::string bytes, const std::string& contentType = {});
+    // Adds or replaces an XML part (and its content type when given); save() serialises it.
+    pugi::xml_document& createXmlPart(const std::string& partName, const std::string& contentType);
+    void removePart(const std::string& partName);
+
+    // Content type from the Override, else the Default of the extension; "" when neither.
+    std::string contentType(const std::string& partName) const;
+    void setContentType(const std::string& partName, const std::string& contentType);
+
+    // Relationships of a part ("/" for the package's own). A missing .rels part gives none.
+    std::vector<Relationship> relationships(const std::string& sourcePartName) const;
+    // The first internal relationship of the type, resolved to a part name; nullopt when none.
+    std::optional<std::string> relatedPart(const std::string& sourcePartName, const std::string& type) const;
+    // Adds a relationship and returns its new unique id.
+    std::string addRelationship(const std::string& sourcePartName, const std::string& type,
+                                const std::string& target);
+    // Resolves a relative target against the source part ("../slideLayouts/slideLayout1.xml").
+    static std::string resolveTarget(const std::string& sourcePartName, const std::string& target);
+    // A relative target from a source part to a part ("/ppt/notesSlides/notesSlide1.xml" from
+    // "/ppt/slides/slide1.xml" is "../notesSlides/notesSlide1.xml").
+    static std::string relativeTarget(const std::string& sourcePartName, const std::string& partName);
+    // A part name not yet used: pattern "/ppt/notesSlides/notesSlide%d.xml" numbered from 1.
+    std::string nextPartName(const std::string& pattern) const;
+
+    bool changed() const;
+    // Writes the package in place atomically: a temporary file in the same folder, flushed and synced,
+    // then renamed over the original. Unchanged parts are copied compressed as stored (no
+    // recompression); only changed or added parts are written anew. Throws PackageError on failure,
+    // leaving the original untouched.
+    void save();
+    // The same to another file (which is replaced atomically when it exists).
+    void saveAs(const std::filesystem::path& file);
+
+private:
+    Package();
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace lf::opc

@@ -1,0 +1,169 @@
+#include "platform/profile.h"
+
+#include "platform/codepage.h"
+#include "platform/folders.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringList>
+
+#include <optional>
+
+namespace lf::platform {
+namespace {
+
+struct ProfileText {
+    QStringList lines;
+    QString newline = "\r\n";
+    bool exists = false;
+};
+
+ProfileText readProfile(const QString& path) {
+    ProfileText text;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return text;
+    text.exists = true;
+    const QString all = fromWindows1252(file.readAll());
+    if (!all.contains("\r\n") && all.contains('\n'))
+        text.newline = "\n";
+    QString normalised = all;
+    normalised.replace("\r\n", "\n");
+    text.lines = normalised.split('\n');
+    // A final newline leaves one empty element that is not a line of its own.
+    if (!text.lines.isEmpty() && text.lines.last().isEmpty())
+        text.lines.removeLast();
+    return text;
+}
+
+// The section name of a "[name]" line, or nullopt when the line is not a section header.
+std::optional<QString> sectionName(const QString& line) {
+    const QString t = line.trimmed();
+    if (!t.startsWith('['))
+        return std::nullopt;
+    const qsizetype close = t.indexOf(']');
+    return (close < 0 ? t.mid(1) : t.mid(1, close - 1)).trimmed();
+}
+
+bool isComment(const QString& line) {
+    const QString t = line.trimmed();
+    return t.startsWith(';') || t.startsWith('#');
+}
+
+struct KeyLine {
+    QString key;
+    QString value;
+};
+
+std::optional<KeyLine> keyLine(const QString& line) {
+    if (isComment(line) || line.trimmed().isEmpty() || sectionName(line))
+        return std::nullopt;
+    const qsizetype eq = line.indexOf('=');
+    if (eq < 0)
+        return KeyLine{line.trimmed(), QString()};
+    return KeyLine{line.left(eq).trimmed(), line.mid(eq + 1).trimmed()};
+}
+
+QString unquote(const QString& value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        return value.mid(1, value.size() - 2);
+    return value;
+}
+
+// Index of the first header line of the section, or -1.
+qsizetype findSection(const QStringList& lines, const QString& section) {
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        if (auto name = sectionName(lines[i]); name && name->compare(section, Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
+// One past the last line that belongs to the section starting at header.
+qsizetype sectionEnd(const QStringList& lines, qsizetype header) {
+    qsizetype i = header + 1;
+    while (i < lines.size() && !sectionName(lines[i]))
+        ++i;
+    return i;
+}
+
+} // namespace
+
+QString profileFilePath(const QString& fileName) {
+    if (fileName.contains('/'))
+        return fileName;
+    return configFolder() + "/" + fileName;
+}
+
+QString GetPrivateProfileString(const QString& section, const QString& key, const QString& defaultValue,
+                                const QString& fileName) {
+    const ProfileText text = readProfile(profileFilePath(fileName));
+    const qsizetype header = findSection(text.lines, section);
+    if (header < 0)
+        return defaultValue;
+    const qsizetype end = sectionEnd(text.lines, header);
+    for (qsizetype i = header + 1; i < end; ++i)
+        if (auto kv = keyLine(text.lines[i]); kv && kv->key.compare(key, Qt::CaseInsensitive) == 0)
+            return unquote(kv->value);
+    return defaultValue;
+}
+
+QList<QPair<QString, QString>> GetPrivateProfileSection(const QString& section, const QString& fileName) {
+    QList<QPair<QString, QString>> entries;
+    const ProfileText text = readProfile(profileFilePath(fileName));
+    const qsizetype header = findSection(text.lines, section);
+    if (header < 0)
+        return entries;
+    const qsizetype end = sectionEnd(text.lines, header);
+    for (qsizetype i = header + 1; i < end; ++i)
+        if (auto kv = keyLine(text.lines[i]))
+            entries.append({kv->key, unquote(kv->value)});
+    return entries;
+}
+
+bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
+                               const QString& fileName, QString* error) {
+    const QString path = profileFilePath(fileName);
+    ProfileText text = readProfile(path);
+    const qsizetype header = findSection(text.lines, section);
+    if (header < 0) {
+        if (!text.lines.isEmpty() && !text.lines.last().trimmed().isEmpty())
+            text.lines.append(QString());
+        text.lines.append("[" + section + "]");
+        text.lines.append(key + "=" + value);
+    } else {
+        const qsizetype end = sectionEnd(text.lines, header);
+        bool replaced = false;
+        for (qsizetype i = header + 1; i < end && !replaced; ++i) {
+            if (auto kv = keyLine(text.lines[i]); kv && kv->key.compare(key, Qt::CaseInsensitive) == 0) {
+                text.lines[i] = kv->key + "=" + value;
+                replaced = true;
+            }
+        }
+        if (!replaced) {
+            // After the section's last non-blank line, so the blank line before the next section stays.
+            qsizetype at = end;
+            while (at > header + 1 && text.lines[at - 1].trimmed().isEmpty())
+                --at;
+            text.lines.insert(at, key + "=" + value);
+        }
+    }
+
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    file.write(toWindows1252(text.lines.join(text.newline) + text.newline));
+    if (!file.commit()) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace lf::platform

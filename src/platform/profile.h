@@ -1,0 +1,32 @@
+#pragma once
+// The private-profile functions over INI files, as the Windows ANSI functions behave:
+// sections and keys are found without regard to case and the first match wins; a missing file,
+// section or key gives the default; writing replaces a key's value in place or appends the key to
+// its section (or a new section at the end of the file) and keeps every other line and comment.
+// A bare file name ("Syllabo.ini") lives in the configuration folder, the stand-in for the Windows
+// directory; a host path (holding "/") is used as it is. Text is Windows-1252. Values are read whole:
+// there is no buffer that cuts them.
+#include <QList>
+#include <QPair>
+#include <QString>
+
+namespace lf::platform {
+
+// The file a profile name stands for on the host.
+QString profileFilePath(const QString& fileName);
+
+// The value of key in section, trimmed of blanks and of one pair of enclosing quotes; the default
+// when the file, the section or the key is missing.
+QString GetPrivateProfileString(const QString& section, const QString& key, const QString& defaultValue,
+                                const QString& fileName);
+
+// Every key=value of the first section of that name, in file order; empty when none.
+QList<QPair<QString, QString>> GetPrivateProfileSection(const QString& section, const QString& fileName);
+
+// Writes key=value into section, creating the file and the section when they do not exist.
+// The file is never left half-written: the new text goes to a temporary file in the same folder,
+// which then replaces the old one. Returns false (with the reason in *error) when it cannot write.
+bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
+                               const QString& fileName, QString* error = nullptr);
+
+} // namespace lf::platform
