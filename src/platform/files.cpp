@@ -1,0 +1,199 @@
+#include "platform/files.h"
+
+#include "platform/paths.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace lf::platform {
+namespace {
+
+void setError(QString* error, const QString& text) {
+    if (error)
+        *error = text;
+}
+
+bool resolve(const QString& path, QString* host, QString* error) {
+    const HostPath resolved = toHostPath(path);
+    if (!resolved.ok()) {
+        setError(error, resolved.error);
+        return false;
+    }
+    *host = resolved.path;
+    return true;
+}
+
+std::filesystem::path fsPath(const QString& host) {
+    return std::filesystem::path(host.toStdString());
+}
+
+// Matches pattern[p..] against name[n..]; "*" backtracks to its last position only (the usual
+// linear glob algorithm).
+bool globMatch(const QString& name, const QString& pattern) {
+    qsizetype n = 0, p = 0, starP = -1, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (p < pattern.size() && (pattern[p] == '?' || pattern[p].toUpper() == name[n].toUpper() ||
+                                          pattern[p].toLower() == name[n].toLower())) {
+            ++p;
+            ++n;
+        } else if (starP >= 0) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+} // namespace
+
+bool wildcardMatch(const QString& name, const QString& pattern) {
+    if (pattern == "*.*")
+        return true;
+    return globMatch(name, pattern);
+}
+
+int compareNtfsNames(const QString& a, const QString& b) {
+    const qsizetype n = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < n; ++i) {
+        const ushort ua = a[i].toUpper().unicode();
+        const ushort ub = b[i].toUpper().unicode();
+        if (ua != ub)
+            return ua < ub ? -1 : 1;
+    }
+    if (a.size() != b.size())
+        return a.size() < b.size() ? -1 : 1;
+    return 0;
+}
+
+QStringList Dir(const QString& pattern, EntryKind kind, QString* error) {
+    QString folder = pattern;
+    QString namePattern = "*";
+    const qsizetype cut = pattern.lastIndexOf('\\');
+    if (cut >= 0) {
+        folder = pattern.left(cut + 1);
+        if (cut + 1 < pattern.size())
+            namePattern = pattern.mid(cut + 1);
+    } else if (pattern.size() >= 2 && pattern[1] == ':') {
+        folder = pattern.left(2);
+        if (pattern.size() > 2)
+            namePattern = pattern.mid(2);
+    } else {
+        folder = QString();
+        namePattern = pattern;
+    }
+    QString host;
+    if (!resolve(folder.isEmpty() ? QString("C:\\") : folder, &host, error))
+        return {};
+    QDir dir(host);
+    if (!dir.exists())
+        return {};
+    QDir::Filters filters = QDir::NoDotAndDotDot | QDir::System;
+    if (kind != EntryKind::Folders)
+        filters |= QDir::Files;
+    if (kind != EntryKind::Files)
+        filters |= QDir::Dirs;
+    QStringList names;
+    for (const QString& name : dir.entryList(filters, QDir::Unsorted))
+        if (!name.startsWith('.') && wildcardMatch(name, namePattern))
+            names.append(name);
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        const int c = compareNtfsNames(a, b);
+        return c != 0 ? c < 0 : a < b;
+    });
+    return names;
+}
+
+bool fileExists(const QString& path) {
+    QString host;
+    return resolve(path, &host, nullptr) && QFileInfo(host).isFile();
+}
+
+bool folderExists(const QString& path) {
+    QString host;
+    return resolve(path, &host, nullptr) && QFileInfo(host).isDir();
+}
+
+bool pathExists(const QString& path) {
+    QString host;
+    return resolve(path, &host, nullptr) && QFileInfo::exists(host);
+}
+
+bool copyFile(const QString& source, const QString& destination, QString* error) {
+    QString from, to;
+    if (!resolve(source, &from, error) || !resolve(destination, &to, error))
+        return false;
+    if (!QFileInfo(from).isFile()) {
+        setError(error, "File not found: " + source);
+        return false;
+    }
+    if (QFileInfo(to).isDir()) {
+        setError(error, "\"" + destination + "\" is a folder");
+        return false;
+    }
+    const std::filesystem::path target = fsPath(to);
+    std::filesystem::path temporary = target;
+    temporary += ".lfcopy";
+    std::error_code ec;
+    std::filesystem::copy_file(fsPath(from), temporary, std::filesystem::copy_options::overwrite_existing,
+                               ec);
+    if (!ec)
+        std::filesystem::rename(temporary, target, ec);
+    if (ec) {
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+        setError(error, "Cannot copy \"" + source + "\" to \"" + destination +
+                            "\": " + QString::fromStdString(ec.message()));
+        return false;
+    }
+    return true;
+}
+
+bool deleteFile(const QString& path, QString* error) {
+    QString host;
+    if (!resolve(path, &host, error))
+        return false;
+    if (!QFileInfo(host).isFile()) {
+        setError(error, "File not found: " + path);
+        return false;
+    }
+    std::error_code ec;
+    if (!std::filesystem::remove(fsPath(host), ec)) {
+        setError(error, "Cannot delete \"" + path + "\": " + QString::fromStdString(ec.message()));
+        return false;
+    }
+    return true;
+}
+
+bool makeFolder(const QString& path, QString* error) {
+    QString host;
+    if (!resolve(path, &host, error))
+        return false;
+    if (QFileInfo::exists(host)) {
+        setError(error, "\"" + path + "\" already exists");
+        return false;
+    }
+    if (!QFileInfo(QFileInfo(host).absolutePath()).isDir()) {
+        setError(error, "The parent folder of \"" + path + "\" does not exist");
+        return false;
+    }
+    std::error_code ec;
+    if (!std::filesystem::create_directory(fsPath(host), ec)) {
+        setError(error, "Cannot create \"" + path +
+                            "\": " + (ec ? QString::fromStdString(ec.message()) : QString("unknown reason")));
+        return false;
+    }
+    return true;
+}
+
+} // namespace lf::platform

@@ -1,0 +1,42 @@
+#pragma once
+// The file-system calls the operations make, on Windows-style local paths (see paths.h): directory
+// listings as Dir gives them, copy, delete, existence tests and folder creation.
+#include <QString>
+#include <QStringList>
+
+namespace lf::platform {
+
+enum class EntryKind {
+    Files,          // plain files only
+    Folders,        // folders only
+    FilesAndFolders // both
+};
+
+// Whether name matches a Dir pattern: "*" any run of characters, "?" one character, everything else
+// itself without regard to case. "*.*" matches every name, with or without a dot.
+bool wildcardMatch(const QString& name, const QString& pattern);
+
+// The order NTFS keeps names in: each UTF-16 unit upper-cased, then compared by value. Names that
+// differ only in case (possible on the host) compare equal here.
+// Returns <0, 0 (the same name without regard to case) or >0; Dir breaks the ties of 0 by exact units.
+int compareNtfsNames(const QString& a, const QString& b);
+
+// The names (not paths) of the entries that a Dir pattern such as "C:\Courses\*.pptx" matches, in
+// NTFS order. A pattern ending in "\" (or naming a drive, "C:") lists every entry of that folder.
+// "." and "..", and hidden host entries (names starting with "."), are never listed. A missing folder
+// gives an empty list; a drive that is not ready or a repository path gives an empty list and *error.
+QStringList Dir(const QString& pattern, EntryKind kind, QString* error = nullptr);
+
+bool fileExists(const QString& path);   // a plain file
+bool folderExists(const QString& path); // a folder
+bool pathExists(const QString& path);   // either
+
+// Copies source to destination, replacing a file already there. The new file appears whole or not
+// at all (it is written beside the destination and renamed into place).
+bool copyFile(const QString& source, const QString& destination, QString* error = nullptr);
+// Deletes one plain file. A missing file is a failure.
+bool deleteFile(const QString& path, QString* error = nullptr);
+// Creates one folder; its parent must exist. An existing folder is a failure, as MkDir has it.
+bool makeFolder(const QString& path, QString* error = nullptr);
+
+} // namespace lf::platform

@@ -1,0 +1,73 @@
+#include "platform/oplog.h"
+
+#include <cstdio>
+#include <limits>
+
+namespace lf::oplog {
+namespace {
+
+class StandardErrorSink : public OperationLogSink {
+public:
+    void appendLine(const QString& line) override {
+        std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    }
+    void appendError(const QString&) override {}
+    bool showErrorDialog() override { return false; }
+};
+
+StandardErrorSink standardErrorSink;
+OperationLogSink* currentSink = nullptr;
+std::int16_t count = 0;
+
+} // namespace
+
+void installOperationLogSink(OperationLogSink* sink) {
+    currentSink = sink;
+}
+OperationLogSink& operationLogSink() {
+    return currentSink ? *currentSink : standardErrorSink;
+}
+
+QString logLine(const QString& tag, const QString& message) {
+    return tag + " - " + message;
+}
+
+void LogOperation(const QString& tag, const QString& message, bool isError) {
+    OperationLogSink& sink = operationLogSink();
+    if (isError)
+        sink.appendError(message);
+    sink.appendLine(logLine(tag, message));
+}
+
+bool CheckNothingProcessed(std::int16_t processCountValue, const QString& tag) {
+    if (processCountValue != 0)
+        return true;
+    LogOperation(tag, "Process count is zero", false);
+    LogOperation(tag, "Nothing was processed", false);
+    return false;
+}
+
+bool ShowErrorDialog() {
+    return operationLogSink().showErrorDialog();
+}
+
+std::int16_t processCount() {
+    return count;
+}
+void resetProcessCount() {
+    count = 0;
+}
+void countProcessedFile() {
+    if (count < std::numeric_limits<std::int16_t>::max())
+        ++count;
+}
+
+RecordingLogSink::RecordingLogSink() : previous_(currentSink) {
+    installOperationLogSink(this);
+}
+RecordingLogSink::~RecordingLogSink() {
+    if (currentSink == this)
+        installOperationLogSink(previous_);
+}
+
+} // namespace lf::oplog

@@ -1,0 +1,42 @@
+#pragma once
+// Windows-style paths and where they lead on the host.
+//
+// The program's texts stay Windows-style ("C:\syllabo", "C:\Temp\"). A path holding "/" anywhere is a
+// repository path; anything else is a local path, which reaches the host file system through the
+// drive map: each drive letter stands for a host folder, read from drives.ini (section [Drives], keys
+// C, D, ...; the value is a host folder) in the configuration folder. A drive that drives.ini does not
+// name falls back to: C: the folder drive_c under the data folder (created on first use), H: the home
+// folder, Z: the host root "/". Any other drive is not ready.
+//
+// Resolving a local path: ".", empty components (a doubled "\") and ".." are folded first, and ".."
+// never climbs above the drive's folder. A path without a drive letter is taken relative to the root of
+// C: (the program's current directory). Host file systems are case-sensitive and Windows is not: each
+// component that does not exist exactly is matched without regard to case against the names in its
+// folder (the first in NTFS order wins when several match); a component that matches nothing is kept
+// as typed, so a path to a file about to be created resolves too.
+#include <QString>
+
+namespace lf::platform {
+
+bool isRepositoryPath(const QString& path);
+
+// The host folder a drive letter stands for, or empty when the drive is not mapped (not ready).
+// The default folder of C: is created here on first use.
+QString driveFolder(QChar driveLetter);
+
+struct HostPath {
+    QString path;  // the host path (absolute, "/"-separated); empty on failure
+    QString error; // why the path cannot be used; empty on success
+    bool ok() const { return error.isEmpty(); }
+};
+
+// The host path a local Windows-style path stands for.
+HostPath toHostPath(const QString& localPath);
+
+// folder + "\" + name, without doubling a separator the folder already ends in ("C:\" + "a" is "C:\a").
+QString joinPath(const QString& folder, const QString& name);
+
+// The last component of a Windows-style path ("C:\a\b.pptx" gives "b.pptx").
+QString fileNameOf(const QString& path);
+
+} // namespace lf::platform
