@@ -30,10 +30,10 @@ struct Relationship {
 
 // Sane bounds against hostile packages; a part or a package past them is refused.
 struct Limits {
-    std::uint64_t maxPartSize = 512ull << 20;    // inflated size of one part
-    std::uint64_t maxTotalSize = 2048ull << 20;  // inflated size of all parts read
-    std::uint64_t maxEntries = 100000;           // entries in the central directory
-    std::uint64_t maxCompressionRatio = 1000;    // inflated / compressed, for parts above 1 MiB
+    std::uint64_t maxPartSize = 512ull << 20;   // inflated size of one part
+    std::uint64_t maxTotalSize = 2048ull << 20; // inflated size of all parts read
+    std::uint64_t maxEntries = 100000;          // entries in the central directory
+    std::uint64_t maxCompressionRatio = 1000;   // inflated / compressed, for parts above 1 MiB
 };
 
 class Package {
@@ -41,12 +41,17 @@ public:
     // Opens and validates the package: a real zip (an OLE compound file, an empty or truncated
     // file is refused), no entry name leaving the package, [Content_Types].xml present and parsable.
     static std::unique_ptr<Package> open(const std::filesystem::path& file, const Limits& limits = {});
-    // A new package from the bytes of an existing one (templates): nothing is written until saveAs.
+    // A new package from the bytes of an existing one (templates): it has no file (path() is empty,
+    // save() refuses) until saveAs; nothing is ever written to the template.
+    static std::unique_ptr<Package> openTemplate(const std::filesystem::path& file,
+                                                 const Limits& limits = {});
     ~Package();
     Package(const Package&) = delete;
     Package& operator=(const Package&) = delete;
 
     const std::filesystem::path& path() const;
+    // The file name with extension ("01_Intro.pptx"); "" for a package not saved yet.
+    std::string name() const { return path().filename().string(); }
 
     // Part names are absolute and start with "/" ("/ppt/slides/slide1.xml"), compared case-insensitively
     // as the format requires.
@@ -57,6 +62,8 @@ public:
     std::string readPart(const std::string& partName) const;
     // The part parsed as XML, cached; whitespace, comments and processing instructions are kept so
     // an unchanged document serialises back to the same information. Throws when it does not parse.
+    // Whitespace-only text between elements is kept as text nodes too: walk elements with
+    // child("name")/children("name") or check node.type() rather than taking first_child() blindly.
     pugi::xml_document& xmlPart(const std::string& partName);
     // Marks an XML part obtained from xmlPart as changed: save() serialises it anew.
     void markChanged(const std::string& partName);

@@ -1,0 +1,866 @@
+#include "office/opc/package.h"
+
+#include <zip.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace lf::opc {
+
+namespace {
+
+constexpr const char* kContentTypesName = "/[Content_Types].xml";
+constexpr const char* kContentTypesNs = "http://schemas.openxmlformats.org/package/2006/content-types";
+constexpr const char* kRelationshipsNs = "http://schemas.openxmlformats.org/package/2006/relationships";
+constexpr const char* kRelationshipsType = "application/vnd.openxmlformats-package.relationships+xml";
+
+// Whitespace-only text (<a:t> </a:t>), comments, processing instructions and the declaration all
+// survive a load and a save, so an unchanged part carries the same information back.
+constexpr unsigned kParseOptions = pugi::parse_full | pugi::parse_ws_pcdata;
+constexpr unsigned kFormatOptions = pugi::format_raw | pugi::format_no_declaration;
+
+std::string lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+std::string extensionOf(const std::string& partName) {
+    const auto slash = partName.rfind('/');
+    const auto dot = partName.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return {};
+    return lower(partName.substr(dot + 1));
+}
+
+std::string displayName(const std::filesystem::path& file) {
+    return file.empty() ? std::string("(unsaved package)") : file.string();
+}
+
+// Why an entry name cannot be a part of this package, or "" when it can.
+std::string badEntryName(const std::string& name) {
+    if (name.empty())
+        return "an entry has an empty name";
+    if (name.find('\0') != std::string::npos)
+        return "an entry name holds a NUL character";
+    if (name.find('\\') != std::string::npos)
+        return "entry \"" + name + "\" uses backslashes";
+    if (name.front() == '/')
+        return "entry \"" + name + "\" has an absolute name";
+    if (name.size() >= 2 && name[1] == ':')
+        return "entry \"" + name + "\" names a drive";
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        auto end = name.find('/', start);
+        if (end == std::string::npos)
+            end = name.size();
+        const std::string segment = name.substr(start, end - start);
+        if (segment == ".." || segment == ".")
+            return "entry \"" + name + "\" leaves the package";
+        if (segment.empty() && end != name.size())
+            return "entry \"" + name + "\" has an empty path segment";
+        start = end + 1;
+    }
+    return {};
+}
+
+std::string zipErrorText(int code) {
+    zip_error_t error;
+    zip_error_init_with_code(&error, code);
+    std::string text = zip_error_strerror(&error);
+    zip_error_fini(&error);
+    return text;
+}
+
+std::string serialise(const pugi::xml_document& doc) {
+    // The part is written as UTF-8 whatever it was read as; its declaration must say so.
+    pugi::xml_node decl = doc.first_child();
+    if (decl.type() == pugi::node_declaration) {
+        pugi::xml_attribute enc = decl.attribute("encoding");
+        if (enc && lower(enc.value()) != "utf-8")
+            enc.set_value("UTF-8");
+    }
+    std::ostringstream out;
+    doc.save(out, "", kFormatOptions, pugi::encoding_utf8);
+    return out.str();
+}
+
+std::string directoryOf(const std::string& partName) {
+    const auto slash = partName.rfind('/');
+    return slash == std::string::npos ? std::string("/") : partName.substr(0, slash + 1);
+}
+
+std::vector<std::string> splitSegments(const std::string& path) {
+    std::vector<std::string> segments;
+    std::size_t start = 0;
+    while (start < path.size()) {
+        auto end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        if (end > start)
+            segments.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return segments;
+}
+
+std::string relsPartFor(const std::string& sourcePartName) {
+    if (sourcePartName.empty() || sourcePartName == "/")
+        return "/_rels/.rels";
+    const auto slash = sourcePartName.rfind('/');
+    return sourcePartName.substr(0, slash + 1) + "_rels/" + sourcePartName.substr(slash + 1) + ".rels";
+}
+
+struct ZipCloser {
+    void operator()(zip_t* z) const {
+        if (z)
+            zip_discard(z);
+    }
+};
+
+void writeAllOrThrow(int fd, const std::string& bytes, const std::string& what) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw PackageError(what + ": cannot write: " + std::strerror(errno));
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+// Replaces `target` with `bytes` so that a crash or a full disk never leaves a half-written file:
+// a temporary file in the same folder, written, synced, then renamed over the target.
+void replaceFileAtomically(const std::filesystem::path& requested, const std::string& bytes) {
+    std::error_code ec;
+    std::filesystem::path target = requested;
+    if (std::filesystem::is_symlink(target, ec)) {
+        auto resolved = std::filesystem::canonical(target, ec);
+        if (!ec)
+            target = resolved;
+    }
+    const std::string what = target.string();
+    if (std::filesystem::is_directory(target, ec))
+        throw PackageError(what + ": cannot save: a folder of that name exists");
+    std::filesystem::path folder = target.parent_path();
+    if (folder.empty())
+        folder = ".";
+    std::string pattern = (folder / ("." + target.filename().string() + ".lf-XXXXXX")).string();
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0)
+        throw PackageError(what + ": cannot save: cannot create a temporary file in " + folder.string() +
+                           ": " + std::strerror(errno));
+    const std::string tempName(name.data());
+    try {
+        struct stat st {};
+        mode_t mode = 0;
+        if (::stat(target.c_str(), &st) == 0) {
+            mode = st.st_mode & 07777;
+        } else {
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            mode = 0666 & ~mask;
+        }
+        if (::fchmod(fd, mode) != 0)
+            throw PackageError(what + ": cannot save: " + std::strerror(errno));
+        writeAllOrThrow(fd, bytes, what);
+        if (::fsync(fd) != 0)
+            throw PackageError(what + ": cannot save: " + std::strerror(errno));
+        if (::close(fd) != 0) {
+            throw PackageError(what + ": cannot save: " + std::strerror(errno));
+        }
+    } catch (...) {
+        ::close(fd);
+        ::unlink(tempName.c_str());
+        throw;
+    }
+    if (::rename(tempName.c_str(), target.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(tempName.c_str());
+        throw PackageError(what + ": cannot save: " + std::strerror(err));
+    }
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+}
+
+} // namespace
+
+struct Package::Impl {
+    struct Entry {
+        std::string name;          // part name, "/word/document.xml"
+        zip_int64_t zipIndex = -1; // index in the stored archive, -1 for added parts
+        std::uint64_t size = 0;
+        bool removed = false;
+        bool dirty = false;                      // written anew on save
+        mutable bool counted = false;            // its inflated size is in totalRead
+        std::optional<std::string> bytes;        // raw bytes given by writePart
+        std::unique_ptr<pugi::xml_document> xml; // cached parse, serialised on save when dirty
+    };
+
+    std::filesystem::path path;
+    std::filesystem::path origin; // the file it was read from, named in messages
+    Limits limits;
+    std::string bytes; // the package as stored; the reader works on it
+    zip_source_t* source = nullptr;
+    std::unique_ptr<zip_t, ZipCloser> reader;
+    std::vector<Entry> entries;
+    std::unordered_map<std::string, std::size_t> byName; // lower-case part name -> entries index
+    std::map<std::string, std::string> defaults;         // extension -> content type
+    std::map<std::string, std::string> overrides;        // lower-case part name -> content type
+    mutable std::uint64_t totalRead = 0;
+    bool structureChanged = false; // a part was removed
+
+    ~Impl() { closeReader(); }
+
+    void closeReader() {
+        reader.reset(); // zip_discard frees the source too
+        source = nullptr;
+    }
+
+    std::string fail(const std::string& problem) const {
+        return displayName(path.empty() ? origin : path) + ": " + problem;
+    }
+
+    Entry* find(const std::string& partName) {
+        auto it = byName.find(lower(partName));
+        if (it == byName.end() || entries[it->second].removed)
+            return nullptr;
+        return &entries[it->second];
+    }
+    const Entry* find(const std::string& partName) const { return const_cast<Impl*>(this)->find(partName); }
+
+    void openReader() {
+        zip_error_t error;
+        zip_error_init(&error);
+        source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
+        if (!source) {
+            const std::string text = zip_error_strerror(&error);
+            zip_error_fini(&error);
+            throw PackageError(fail("cannot read the package: " + text));
+        }
+        zip_t* z = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error);
+        if (!z) {
+            const int code = zip_error_code_zip(&error);
+            zip_error_fini(&error);
+            zip_source_free(source);
+            source = nullptr;
+            if (code == ZIP_ER_NOZIP)
+                throw PackageError(fail("not a zip package, or truncated: no central directory found"));
+            if (code == ZIP_ER_INCONS)
+                throw PackageError(
+                    fail("damaged zip package: its central directory does not match its entries"));
+            throw PackageError(fail("not a readable zip package: " + zipErrorText(code)));
+        }
+        zip_error_fini(&error);
+        reader.reset(z);
+    }
+
+    void checkSignature() const {
+        if (bytes.empty())
+            throw PackageError(fail("the file is empty (0 bytes), not a zip package"));
+        static const unsigned char ole[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+        if (bytes.size() >= sizeof ole && std::memcmp(bytes.data(), ole, sizeof ole) == 0)
+            throw PackageError(
+                fail("not a zip package (it is an OLE compound file: encrypted or legacy binary file)"));
+        if (bytes.size() < 22)
+            throw PackageError(fail("truncated: too short to be a zip package"));
+        if (bytes.compare(0, 4, "PK\x05\x06") == 0)
+            throw PackageError(fail("the zip package holds no parts"));
+        if (bytes.compare(0, 4, "PK\x03\x04") != 0)
+            throw PackageError(fail("not a zip package"));
+    }
+
+    // Reads the central directory into entries and refuses what a hostile or damaged package holds.
+    void readDirectory() {
+        const zip_int64_t count = zip_get_num_entries(reader.get(), 0);
+        if (count < 0)
+            throw PackageError(fail("cannot read the zip directory"));
+        if (static_cast<std::uint64_t>(count) > limits.maxEntries)
+            throw PackageError(fail("too many entries (" + std::to_string(count) + ", at most " +
+                                    std::to_string(limits.maxEntries) + ")"));
+        std::uint64_t declaredTotal = 0;
+        for (zip_int64_t i = 0; i < count; ++i) {
+            zip_stat_t st;
+            zip_stat_init(&st);
+            if (zip_stat_index(reader.get(), static_cast<zip_uint64_t>(i), 0, &st) != 0 ||
+                !(st.valid & ZIP_STAT_NAME))
+                throw PackageError(fail("cannot read zip entry " + std::to_string(i)));
+            const std::string name = st.name;
+            if (std::string problem = badEntryName(name); !problem.empty())
+                throw PackageError(fail(problem));
+            if (name.back() == '/')
+                continue; // a folder entry, not a part
+            if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE)
+                throw PackageError(fail("entry \"" + name + "\" is encrypted"));
+            if ((st.valid & ZIP_STAT_COMP_METHOD) && !zip_compression_method_supported(st.comp_method, 0))
+                throw PackageError(fail("entry \"" + name + "\" uses an unsupported compression method"));
+            const std::uint64_t size = (st.valid & ZIP_STAT_SIZE) ? st.size : 0;
+            const std::uint64_t compSize = (st.valid & ZIP_STAT_COMP_SIZE) ? st.comp_size : 0;
+            if (size > limits.maxPartSize)
+                throw PackageError(fail("entry \"" + name + "\" inflates to " + std::to_string(size) +
+                                        " bytes, past the limit of " + std::to_string(limits.maxPartSize)));
+            if (size > (1u << 20) && size / std::max<std::uint64_t>(compSize, 1) > limits.maxCompressionRatio)
+                throw PackageError(
+                    fail("entry \"" + name + "\" has an implausible compression ratio (a zip bomb)"));
+            declaredTotal += size;
+            if (declaredTotal > limits.maxTotalSize)
+                throw PackageError(fail("the parts inflate past the limit of " +
+                                        std::to_string(limits.maxTotalSize) + " bytes"));
+            Entry entry;
+            entry.name = "/" + name;
+            entry.zipIndex = i;
+            entry.size = size;
+            const std::string key = lower(entry.name);
+            if (byName.count(key))
+                throw PackageError(fail("entry \"" + name + "\" occurs more than once"));
+            byName.emplace(key, entries.size());
+            entries.push_back(std::move(entry));
+        }
+    }
+
+    std::string readStored(const Entry& entry) const {
+        zip_file_t* file = zip_fopen_index(reader.get(), static_cast<zip_uint64_t>(entry.zipIndex), 0);
+        if (!file)
+            throw PackageError(fail("part " + entry.name + " cannot be read: " + zip_strerror(reader.get())));
+        std::string out;
+        out.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(entry.size, 64u << 20)));
+        char buffer[65536];
+        for (;;) {
+            const zip_int64_t n = zip_fread(file, buffer, sizeof buffer);
+            if (n < 0) {
+                const std::string text = zip_error_strerror(zip_file_get_error(file));
+                zip_fclose(file);
+                throw PackageError(fail("part " + entry.name + " is damaged: " + text));
+            }
+            if (n == 0)
+                break;
+            out.append(buffer, static_cast<std::size_t>(n));
+            // Stop while inflating: the declared size may lie.
+            if (out.size() > entry.size || out.size() > limits.maxPartSize ||
+                (!entry.counted && totalRead + out.size() > limits.maxTotalSize)) {
+                zip_fclose(file);
+                throw PackageError(
+                    fail("part " + entry.name + " inflates past its declared size or the limits"));
+            }
+        }
+        if (zip_fclose(file) != 0)
+            throw PackageError(fail("part " + entry.name + " is damaged (checksum mismatch)"));
+        if (out.size() != entry.size)
+            throw PackageError(fail("part " + entry.name + " is truncated"));
+        if (!entry.counted) {
+            totalRead += out.size();
+            entry.counted = true;
+        }
+        return out;
+    }
+
+    std::string partBytes(const Entry& entry) const {
+        if (entry.xml && entry.dirty)
+            return serialise(*entry.xml);
+        if (entry.bytes)
+            return *entry.bytes;
+        if (entry.zipIndex >= 0)
+            return readStored(entry);
+        return entry.xml ? serialise(*entry.xml) : std::string();
+    }
+
+    Entry& addEntry(const std::string& partName) {
+        if (partName.empty() || partName.front() != '/' || !badEntryName(partName.substr(1)).empty() ||
+            partName.back() == '/')
+            throw PackageError(fail("\"" + partName + "\" is not a valid part name"));
+        if (Entry* existing = find(partName))
+            return *existing;
+        const std::string key = lower(partName);
+        auto it = byName.find(key);
+        if (it != byName.end()) {
+            // A removed part comes back: it is written anew in its old place.
+            Entry& e = entries[it->second];
+            e.removed = false;
+            e.name = partName;
+            return e;
+        }
+        Entry e;
+        e.name = partName;
+        byName.emplace(key, entries.size());
+        entries.push_back(std::move(e));
+        return entries.back();
+    }
+
+    pugi::xml_document& parse(Entry& entry) {
+        if (!entry.xml) {
+            const std::string data = partBytes(entry);
+            auto doc = std::make_unique<pugi::xml_document>();
+            const pugi::xml_parse_result result =
+                doc->load_buffer(data.data(), data.size(), kParseOptions, pugi::encoding_auto);
+            if (!result)
+                throw PackageError(fail("part " + entry.name +
+                                        " is not well-formed XML: " + result.description() + " at offset " +
+                                        std::to_string(result.offset)));
+            entry.xml = std::move(doc);
+            entry.bytes.reset();
+        }
+        return *entry.xml;
+    }
+
+    void loadContentTypes() {
+        Entry* ct = find(kContentTypesName);
+        if (!ct)
+            throw PackageError(fail("[Content_Types].xml is missing: not an Office Open XML package"));
+        pugi::xml_document& doc = parse(*ct);
+        pugi::xml_node types = doc.child("Types");
+        if (!types)
+            throw PackageError(fail("[Content_Types].xml has no Types element"));
+        for (pugi::xml_node d : types.children("Default"))
+            defaults[lower(d.attribute("Extension").value())] = d.attribute("ContentType").value();
+        for (pugi::xml_node o : types.children("Override"))
+            overrides[lower(o.attribute("PartName").value())] = o.attribute("ContentType").value();
+    }
+
+    pugi::xml_node typesNode() {
+        Entry* ct = find(kContentTypesName);
+        pugi::xml_document& doc = parse(*ct);
+        pugi::xml_node types = doc.child("Types");
+        if (!types) {
+            types = doc.append_child("Types");
+            types.append_attribute("xmlns") = kContentTypesNs;
+        }
+        return types;
+    }
+
+    void markDirty(Entry& e) { e.dirty = true; }
+
+    void setOverride(const std::string& partName, const std::string& type) {
+        const std::string key = lower(partName);
+        auto def = defaults.find(extensionOf(partName));
+        auto over = overrides.find(key);
+        if (over == overrides.end() && def != defaults.end() && def->second == type)
+            return;
+        if (over != overrides.end() && over->second == type)
+            return;
+        pugi::xml_node types = typesNode();
+        pugi::xml_node node;
+        for (pugi::xml_node o : types.children("Override"))
+            if (lower(o.attribute("PartName").value()) == key) {
+                node = o;
+                break;
+            }
+        if (!node) {
+            node = types.append_child("Override");
+            node.append_attribute("PartName") = partName.c_str();
+            node.append_attribute("ContentType");
+        }
+        node.attribute("ContentType").set_value(type.c_str());
+        overrides[key] = type;
+        markDirty(*find(kContentTypesName));
+    }
+
+    void dropOverride(const std::string& partName) {
+        const std::string key = lower(partName);
+        if (!overrides.erase(key))
+            return;
+        pugi::xml_node types = typesNode();
+        for (pugi::xml_node o = types.child("Override"); o;) {
+            pugi::xml_node next = o.next_sibling("Override");
+            if (lower(o.attribute("PartName").value()) == key)
+                types.remove_child(o);
+            o = next;
+        }
+        markDirty(*find(kContentTypesName));
+    }
+};
+
+Package::Package() : impl_(std::make_unique<Impl>()) {}
+Package::~Package() = default;
+
+std::unique_ptr<Package> Package::open(const std::filesystem::path& file, const Limits& limits) {
+    std::unique_ptr<Package> package(new Package());
+    Impl& d = *package->impl_;
+    d.path = file;
+    d.origin = file;
+    d.limits = limits;
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec))
+        throw PackageError(d.fail("the file does not exist"));
+    if (std::filesystem::is_directory(file, ec))
+        throw PackageError(d.fail("is a folder, not a package"));
+    const auto size = std::filesystem::file_size(file, ec);
+    if (ec)
+        throw PackageError(d.fail("cannot read: " + ec.message()));
+    if (size > limits.maxTotalSize)
+        throw PackageError(
+            d.fail("the file is larger than the limit of " + std::to_string(limits.maxTotalSize) + " bytes"));
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        throw PackageError(d.fail(std::string("cannot read: ") + std::strerror(errno)));
+    d.bytes.resize(static_cast<std::size_t>(size));
+    in.read(d.bytes.data(), static_cast<std::streamsize>(size));
+    if (static_cast<std::uintmax_t>(in.gcount()) != size)
+        throw PackageError(d.fail("cannot read the whole file"));
+    d.checkSignature();
+    d.openReader();
+    d.readDirectory();
+    d.loadContentTypes();
+    return package;
+}
+
+std::unique_ptr<Package> Package::openTemplate(const std::filesystem::path& file, const Limits& limits) {
+    auto package = open(file, limits);
+    package->impl_->path.clear();
+    return package;
+}
+
+const std::filesystem::path& Package::path() const {
+    return impl_->path;
+}
+
+std::vector<std::string> Package::partNames() const {
+    std::vector<std::string> names;
+    for (const auto& e : impl_->entries)
+        if (!e.removed && lower(e.name) != lower(kContentTypesName))
+            names.push_back(e.name);
+    return names;
+}
+
+bool Package::hasPart(const std::string& partName) const {
+    return impl_->find(partName) != nullptr;
+}
+
+std::string Package::readPart(const std::string& partName) const {
+    const Impl::Entry* e = impl_->find(partName);
+    if (!e)
+        throw PackageError(impl_->fail("part " + partName + " is missing"));
+    return impl_->partBytes(*e);
+}
+
+pugi::xml_document& Package::xmlPart(const std::string& partName) {
+    Impl::Entry* e = impl_->find(partName);
+    if (!e)
+        throw PackageError(impl_->fail("part " + partName + " is missing"));
+    return impl_->parse(*e);
+}
+
+void Package::markChanged(const std::string& partName) {
+    Impl::Entry* e = impl_->find(partName);
+    if (!e)
+        throw PackageError(impl_->fail("part " + partName + " is missing"));
+    if (!e->xml)
+        impl_->parse(*e);
+    e->dirty = true;
+}
+
+void Package::writePart(const std::string& partName, std::string bytes, const std::string& contentType) {
+    Impl::Entry& e = impl_->addEntry(partName);
+    e.xml.reset();
+    e.bytes = std::move(bytes);
+    e.dirty = true;
+    if (!contentType.empty())
+        impl_->setOverride(e.name, contentType);
+}
+
+pugi::xml_document& Package::createXmlPart(const std::string& partName, const std::string& contentType) {
+    Impl::Entry& e = impl_->addEntry(partName);
+    e.bytes.reset();
+    e.xml = std::make_unique<pugi::xml_document>();
+    pugi::xml_node decl = e.xml->append_child(pugi::node_declaration);
+    decl.append_attribute("version") = "1.0";
+    decl.append_attribute("encoding") = "UTF-8";
+    decl.append_attribute("standalone") = "yes";
+    e.dirty = true;
+    if (!contentType.empty())
+        impl_->setOverride(e.name, contentType);
+    return *e.xml;
+}
+
+void Package::removePart(const std::string& partName) {
+    Impl::Entry* e = impl_->find(partName);
+    if (!e)
+        return;
+    if (lower(e->name) == lower(kContentTypesName))
+        throw PackageError(impl_->fail("[Content_Types].xml cannot be removed"));
+    e->removed = true;
+    e->dirty = false;
+    e->xml.reset();
+    e->bytes.reset();
+    impl_->structureChanged = true;
+    impl_->dropOverride(e->name);
+}
+
+std::string Package::contentType(const std::string& partName) const {
+    auto over = impl_->overrides.find(lower(partName));
+    if (over != impl_->overrides.end())
+        return over->second;
+    auto def = impl_->defaults.find(extensionOf(partName));
+    return def == impl_->defaults.end() ? std::string() : def->second;
+}
+
+void Package::setContentType(const std::string& partName, const std::string& contentType) {
+    if (!hasPart(partName))
+        throw PackageError(impl_->fail("part " + partName + " is missing"));
+    impl_->setOverride(impl_->find(partName)->name, contentType);
+}
+
+std::vector<Relationship> Package::relationships(const std::string& sourcePartName) const {
+    std::vector<Relationship> rels;
+    const std::string relsName = relsPartFor(sourcePartName);
+    Impl::Entry* e = impl_->find(relsName);
+    if (!e)
+        return rels;
+    pugi::xml_document& doc = impl_->parse(*e);
+    for (pugi::xml_node r : doc.child("Relationships").children("Relationship")) {
+        Relationship rel;
+        rel.id = r.attribute("Id").value();
+        rel.type = r.attribute("Type").value();
+        rel.target = r.attribute("Target").value();
+        rel.external = std::string(r.attribute("TargetMode").value()) == "External";
+        rels.push_back(std::move(rel));
+    }
+    return rels;
+}
+
+std::optional<std::string> Package::relatedPart(const std::string& sourcePartName,
+                                                const std::string& type) const {
+    for (const Relationship& rel : relationships(sourcePartName))
+        if (!rel.external && rel.type == type)
+            return resolveTarget(sourcePartName, rel.target);
+    return std::nullopt;
+}
+
+std::string Package::addRelationship(const std::string& sourcePartName, const std::string& type,
+                                     const std::string& target) {
+    const std::string relsName = relsPartFor(sourcePartName);
+    Impl::Entry* e = impl_->find(relsName);
+    pugi::xml_node root;
+    if (!e) {
+        pugi::xml_document& doc = createXmlPart(relsName, kRelationshipsType);
+        root = doc.append_child("Relationships");
+        root.append_attribute("xmlns") = kRelationshipsNs;
+        e = impl_->find(relsName);
+    } else {
+        pugi::xml_document& doc = impl_->parse(*e);
+        root = doc.child("Relationships");
+        if (!root) {
+            root = doc.append_child("Relationships");
+            root.append_attribute("xmlns") = kRelationshipsNs;
+        }
+    }
+    long highest = 0;
+    std::vector<std::string> ids;
+    for (pugi::xml_node r : root.children("Relationship")) {
+        const std::string id = r.attribute("Id").value();
+        ids.push_back(id);
+        if (id.size() > 3 && id.compare(0, 3, "rId") == 0 &&
+            std::all_of(id.begin() + 3, id.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+            id.size() < 12)
+            highest = std::max(highest, std::stol(id.substr(3)));
+    }
+    std::string id;
+    do {
+        id = "rId" + std::to_string(++highest);
+    } while (std::find(ids.begin(), ids.end(), id) != ids.end());
+    pugi::xml_node r = root.append_child("Relationship");
+    r.append_attribute("Id") = id.c_str();
+    r.append_attribute("Type") = type.c_str();
+    r.append_attribute("Target") = target.c_str();
+    e->dirty = true;
+    return id;
+}
+
+std::string Package::resolveTarget(const std::string& sourcePartName, const std::string& target) {
+    std::string t = target;
+    if (auto hash = t.find('#'); hash != std::string::npos)
+        t = t.substr(0, hash);
+    const std::string base = (!t.empty() && t.front() == '/') ? std::string() : directoryOf(sourcePartName);
+    std::vector<std::string> out;
+    for (const std::string& segment : splitSegments(base + t)) {
+        if (segment == ".")
+            continue;
+        if (segment == "..") {
+            if (!out.empty())
+                out.pop_back();
+            continue;
+        }
+        out.push_back(segment);
+    }
+    std::string result;
+    for (const std::string& segment : out)
+        result += "/" + segment;
+    return result.empty() ? std::string("/") : result;
+}
+
+std::string Package::relativeTarget(const std::string& sourcePartName, const std::string& partName) {
+    const std::vector<std::string> from = splitSegments(directoryOf(sourcePartName));
+    const std::vector<std::string> to = splitSegments(partName);
+    std::size_t common = 0;
+    while (common < from.size() && common + 1 < to.size() && from[common] == to[common])
+        ++common;
+    std::string result;
+    for (std::size_t i = common; i < from.size(); ++i)
+        result += "../";
+    for (std::size_t i = common; i < to.size(); ++i) {
+        result += to[i];
+        if (i + 1 < to.size())
+            result += "/";
+    }
+    return result;
+}
+
+std::string Package::nextPartName(const std::string& pattern) const {
+    const auto at = pattern.find("%d");
+    if (at == std::string::npos)
+        return pattern;
+    for (long n = 1;; ++n) {
+        std::string name = pattern.substr(0, at) + std::to_string(n) + pattern.substr(at + 2);
+        if (!hasPart(name))
+            return name;
+    }
+}
+
+bool Package::changed() const {
+    if (impl_->structureChanged)
+        return true;
+    return std::any_of(impl_->entries.begin(), impl_->entries.end(),
+                       [](const Impl::Entry& e) { return e.dirty && !e.removed; });
+}
+
+void Package::save() {
+    if (impl_->path.empty())
+        throw PackageError(
+            "(unsaved package): cannot save in place: the package has no file yet; use saveAs");
+    if (!changed())
+        return; // nothing to write: the file on disk already holds this package
+    saveAs(impl_->path);
+}
+
+void Package::saveAs(const std::filesystem::path& file) {
+    Impl& d = *impl_;
+    const std::string what = file.string();
+    std::string output;
+    if (!changed()) {
+        output = d.bytes;
+    } else {
+        // A second, writable archive over the stored bytes: unchanged entries are copied by libzip with
+        // their compressed data and headers as stored, in their order; changed ones are replaced.
+        zip_error_t error;
+        zip_error_init(&error);
+        // The writable buffer source must own its data: libzip releases the old buffer when the
+        // written archive replaces it.
+        void* copy = std::malloc(std::max<std::size_t>(d.bytes.size(), 1));
+        if (!copy)
+            throw PackageError(what + ": cannot save: out of memory");
+        std::memcpy(copy, d.bytes.data(), d.bytes.size());
+        zip_source_t* src = zip_source_buffer_create(copy, d.bytes.size(), 1, &error);
+        if (!src) {
+            std::free(copy);
+            zip_error_fini(&error);
+            throw PackageError(what + ": cannot save: out of memory");
+        }
+        zip_t* z = zip_open_from_source(src, 0, &error);
+        if (!z) {
+            const std::string text = zip_error_strerror(&error);
+            zip_error_fini(&error);
+            zip_source_free(src);
+            throw PackageError(what + ": cannot save: " + text);
+        }
+        zip_error_fini(&error);
+        zip_source_keep(src);
+        std::unique_ptr<zip_t, ZipCloser> writer(z);
+        std::vector<std::unique_ptr<std::string>> keep; // buffers must live until zip_close
+        auto failWith = [&what](const std::string& problem) {
+            throw PackageError(what + ": cannot save: " + problem);
+        };
+        try {
+            for (Impl::Entry& e : d.entries) {
+                if (e.removed) {
+                    if (e.zipIndex >= 0 && zip_delete(z, static_cast<zip_uint64_t>(e.zipIndex)) != 0)
+                        failWith(zip_strerror(z));
+                    continue;
+                }
+                if (!e.dirty)
+                    continue;
+                keep.push_back(std::make_unique<std::string>(d.partBytes(e)));
+                const std::string& data = *keep.back();
+                zip_source_t* part = zip_source_buffer(z, data.data(), data.size(), 0);
+                if (!part)
+                    failWith(zip_strerror(z));
+                zip_int64_t index = e.zipIndex;
+                if (index >= 0) {
+                    if (zip_file_replace(z, static_cast<zip_uint64_t>(index), part, ZIP_FL_ENC_UTF_8) != 0) {
+                        zip_source_free(part);
+                        failWith(zip_strerror(z));
+                    }
+                } else {
+                    index = zip_file_add(z, e.name.c_str() + 1, part, ZIP_FL_ENC_UTF_8);
+                    if (index < 0) {
+                        zip_source_free(part);
+                        failWith(zip_strerror(z));
+                    }
+                }
+                zip_set_file_compression(z, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 0);
+            }
+            if (zip_close(z) != 0)
+                failWith(zip_strerror(z));
+        } catch (const std::exception& ex) {
+            writer.reset();
+            zip_source_free(src);
+            const std::string problem = ex.what();
+            if (dynamic_cast<const PackageError*>(&ex))
+                throw;
+            throw PackageError(what + ": cannot save: " + problem);
+        }
+        (void)writer.release();
+        // Read the archive libzip wrote into the buffer source.
+        if (zip_source_open(src) != 0) {
+            zip_source_free(src);
+            throw PackageError(what + ": cannot save: cannot read the written archive");
+        }
+        zip_source_seek(src, 0, SEEK_END);
+        const zip_int64_t size = zip_source_tell(src);
+        zip_source_seek(src, 0, SEEK_SET);
+        output.resize(static_cast<std::size_t>(std::max<zip_int64_t>(size, 0)));
+        const zip_int64_t got = zip_source_read(src, output.data(), output.size());
+        zip_source_close(src);
+        zip_source_free(src);
+        if (got != size)
+            throw PackageError(what + ": cannot save: cannot read the written archive");
+    }
+
+    replaceFileAtomically(file, output);
+
+    // The file now holds this package: read on from the new bytes; cached XML stays valid.
+    std::vector<std::unique_ptr<pugi::xml_document>> docs;
+    std::vector<std::string> names;
+    for (Impl::Entry& e : d.entries)
+        if (!e.removed && e.xml) {
+            names.push_back(e.name);
+            docs.push_back(std::move(e.xml));
+        }
+    d.closeReader();
+    d.bytes = std::move(output);
+    d.path = file;
+    d.entries.clear();
+    d.byName.clear();
+    d.structureChanged = false;
+    d.openReader();
+    d.readDirectory();
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (Impl::Entry* e = d.find(names[i]))
+            e->xml = std::move(docs[i]);
+}
+
+} // namespace lf::opc
