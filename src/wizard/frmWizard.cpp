@@ -1,0 +1,678 @@
+#include "wizard/frmWizard.h"
+
+#include "platform/dialogs.h"
+#include "platform/oplog.h"
+#include "platform/printers.h"
+#include "wizard/frmError.h"
+#include "wizard/settings.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLinearGradient>
+#include <QListWidget>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+
+#include <exception>
+
+namespace lf::wizard {
+namespace {
+
+const char* const kTagProperty = "Tag";
+const char* const kNotAvailable = "This operation is not available yet";
+
+const int kWidth = 680;
+const int kHeight = 480;
+const int kLeft = 190; // where the page area starts, right of the picture
+
+// The picture down the left side of the wizard: a few course slides over a deep-blue ground.
+class WizardPicture : public QWidget {
+public:
+    explicit WizardPicture(QWidget* parent) : QWidget(parent) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        QLinearGradient ground(0, 0, 0, height());
+        ground.setColorAt(0, QColor(18, 52, 110));
+        ground.setColorAt(1, QColor(12, 122, 128));
+        p.fillRect(rect(), ground);
+
+        // A stack of three slides, each a little further down and to the right.
+        for (int i = 0; i < 3; ++i) {
+            const QRectF slide(22 + i * 16, 70 + i * 44, 110, 78);
+            p.setPen(QPen(QColor(255, 255, 255, 90), 1));
+            p.setBrush(QColor(250, 250, 245, 200 + i * 20));
+            p.drawRoundedRect(slide, 5, 5);
+            p.setBrush(QColor(18, 52, 110, 190));
+            p.setPen(Qt::NoPen);
+            p.drawRect(QRectF(slide.left() + 10, slide.top() + 10, 70, 8));
+            p.setBrush(QColor(120, 130, 140, 160));
+            for (int line = 0; line < 4; ++line)
+                p.drawRect(QRectF(slide.left() + 14, slide.top() + 28 + line * 10, 80 - line * 12, 4));
+        }
+        // A bound booklet below: the course documents the wizard makes.
+        QPainterPath booklet;
+        booklet.addRoundedRect(QRectF(40, 270, 90, 110), 4, 4);
+        p.setBrush(QColor(240, 196, 80));
+        p.drawPath(booklet);
+        p.setBrush(QColor(200, 150, 40));
+        p.drawRect(QRectF(40, 270, 10, 110));
+        p.setBrush(QColor(255, 255, 255, 180));
+        for (int line = 0; line < 5; ++line)
+            p.drawRect(QRectF(60, 290 + line * 14, 58, 5));
+
+        QFont font = p.font();
+        font.setPointSize(15);
+        font.setBold(true);
+        p.setFont(font);
+        p.setPen(QColor(255, 255, 255, 230));
+        p.drawText(QRectF(0, height() - 70, width(), 30), Qt::AlignCenter, "Lessonforge");
+        font.setPointSize(8);
+        font.setBold(false);
+        p.setFont(font);
+        p.setPen(QColor(255, 255, 255, 170));
+        p.drawText(QRectF(0, height() - 42, width(), 20), Qt::AlignCenter, "course builder");
+    }
+};
+
+// Leading digits of a tag as a number (0 when it starts with none), as the tags are compared.
+int tagNumber(const QString& tag) {
+    int value = 0;
+    for (const QChar c : tag) {
+        if (!c.isDigit())
+            break;
+        value = value * 10 + c.digitValue();
+        if (value > 1000000)
+            break;
+    }
+    return value;
+}
+
+bool checked(const QCheckBox* box) {
+    return box->isChecked();
+}
+
+} // namespace
+
+// The wizard's end of the operation log: lines go to lstOperations, errors to frmError's list.
+class frmWizard::LogSink : public oplog::OperationLogSink {
+public:
+    explicit LogSink(frmWizard& wizard) : wizard_(wizard) {}
+    void appendLine(const QString& line) override {
+        wizard_.lstOperations->addItem(line);
+        wizard_.lstOperations->setCurrentRow(wizard_.lstOperations->count() - 1);
+        wizard_.lstOperations->scrollToBottom();
+    }
+    void appendError(const QString& message) override { frmError::instance().addError(message); }
+    bool showErrorDialog() override { return ShowErrorDialog(); }
+
+private:
+    frmWizard& wizard_;
+};
+
+QString StripTrailingSeparator(const QString& path) {
+    if (path.endsWith('/') || path.endsWith('\\'))
+        return path.left(path.size() - 1);
+    return path;
+}
+
+void FillPrinterList(QComboBox* list) {
+    // Appending to an editable list must not replace the text it shows.
+    const QString shown = list->currentText();
+    const int current = list->currentIndex();
+    for (const QString& name : platform::installedPrinters())
+        list->addItem(name);
+    list->setCurrentIndex(current);
+    list->setEditText(shown);
+}
+
+frmWizard::frmWizard(WizardParts parts, QWidget* parent) : QWidget(parent), parts_(std::move(parts)) {
+    if (!parts_.repository)
+        parts_.repository = std::make_shared<NoRepository>();
+    setObjectName("frmWizard");
+    setWindowTitle("Lessonforge Wizard - Office 2010 Version");
+    setFixedSize(kWidth, kHeight);
+    createControls();
+    logSink_ = std::make_unique<LogSink>(*this);
+    oplog::installOperationLogSink(logSink_.get());
+    Form_Load();
+}
+
+frmWizard::~frmWizard() {
+    if (&oplog::operationLogSink() == logSink_.get())
+        oplog::installOperationLogSink(nullptr);
+}
+
+QString frmWizard::tagOf(const QWidget* control) {
+    return control->property(kTagProperty).toString();
+}
+void frmWizard::setTag(QWidget* control, const QString& tag) {
+    control->setProperty(kTagProperty, tag);
+}
+
+void frmWizard::createControls() {
+    auto add = [this](auto* widget, const char* name, const char* tag) {
+        widget->setObjectName(name);
+        if (tag)
+            setTag(widget, tag);
+        controls_.append(widget);
+        return widget;
+    };
+    auto label = [&](const char* name, const char* caption, const char* tag, QRect geometry) {
+        QLabel* l = add(new QLabel(caption, this), name, tag);
+        l->setGeometry(geometry);
+        return l;
+    };
+    auto check = [&](const char* name, const char* caption, QRect geometry) {
+        QCheckBox* c = add(new QCheckBox(caption, this), name, "2");
+        c->setGeometry(geometry);
+        return c;
+    };
+    auto printerList = [&](const char* name, const char* initial, QRect geometry) {
+        QComboBox* c = add(new QComboBox(this), name, "2");
+        c->setEditable(true);
+        c->setInsertPolicy(QComboBox::NoInsert);
+        c->setEditText(initial);
+        c->setGeometry(geometry);
+        return c;
+    };
+    auto field = [&](const char* name, const char* text, const char* tooltip, QRect geometry) {
+        QLineEdit* t = add(new QLineEdit(text, this), name, "3");
+        t->setToolTip(tooltip);
+        t->setGeometry(geometry);
+        return t;
+    };
+    auto browse = [&](const char* name, QRect geometry) {
+        QPushButton* b = add(new QPushButton("Browse", this), name, "3");
+        b->setGeometry(geometry);
+        b->setAutoDefault(false);
+        return b;
+    };
+
+    Picture1 = add(new WizardPicture(this), "Picture1", "0");
+    Picture1->setGeometry(0, 0, kLeft - 14, kHeight);
+
+    lblWelcome = label("lblWelcome", "caption goes here", "0", QRect(kLeft, 16, kWidth - kLeft - 16, 54));
+    QFont header("Tahoma");
+    header.setPointSize(12);
+    header.setBold(true);
+    lblWelcome->setFont(header);
+    lblWelcome->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblWelcome->setWordWrap(true);
+
+    cmdBack = add(new QPushButton("<&Back", this), "cmdBack", "0");
+    cmdBack->setGeometry(kWidth - 216, kHeight - 46, 96, 30);
+    cmdNext = add(new QPushButton("&Next>", this), "cmdNext", "0");
+    cmdNext->setGeometry(kWidth - 112, kHeight - 46, 96, 30);
+    cmdNext->setDefault(true);
+
+    // Page 2: the operations and the options of the print-ready run.
+    const int w = kWidth - kLeft - 16;
+    chkGrayscale = check("chkGrayscale", "Set grayscale and resize", QRect(kLeft, 80, w, 24));
+    chkIndex = check("chkIndex", "Create Index (only do this after using the Tagwise Powerpoint Addin)",
+                     QRect(kLeft, 108, w, 24));
+    chkTOC = check("chkTOC", "Create Table of Contents", QRect(kLeft, 136, w, 24));
+    chkPRU = check("chkPRU", "Create print ready files ", QRect(kLeft, 164, w, 24));
+    chkPDF = check("chkPDF", "Print as PDF too", QRect(kLeft + 24, 192, 170, 24));
+    chkZipPDFs = check("chkZipPDFs", "Zip result", QRect(kLeft + 210, 192, 170, 24));
+    lblPPTPrinter = label("lblPPTPrinter", "PowerPoint Printer", "2", QRect(kLeft + 24, 224, 130, 26));
+    cmbPPTPrinter =
+        printerList("cmbPPTPrinter", "Select the PPT Printer", QRect(kLeft + 160, 224, w - 160, 26));
+    lblWordPrinter = label("lblWordPrinter", "Word Printer", "2", QRect(kLeft + 24, 256, 130, 26));
+    cmbWordPrinter =
+        printerList("cmbWordPrinter", "Select the Word Printer", QRect(kLeft + 160, 256, w - 160, 26));
+    lblAdobePrinter = label("lblAdobePrinter", "Adobe Printer", "2", QRect(kLeft + 24, 288, 130, 26));
+    cmbAdobePrinter =
+        printerList("cmbAdobePrinter", "Select the Adobe Printer", QRect(kLeft + 160, 288, w - 160, 26));
+    chkZip = check("chkZip", "Create zip file containing modules and labs", QRect(kLeft, 326, w, 24));
+
+    // Page 3: the paths and names, each row a label, a text box and (for paths) a Browse button.
+    const int labelWidth = 150, boxLeft = kLeft + 154, buttonWidth = 80;
+    const int boxWidth = kWidth - 16 - buttonWidth - 6 - boxLeft;
+    const int buttonLeft = boxLeft + boxWidth + 6;
+    auto row = [](int index) { return 82 + index * 38; };
+    txtSourcePath =
+        field("txtSourcePath", "Source Path", "Source Path", QRect(boxLeft, row(0), boxWidth, 26));
+    cmdSourcePath = browse("cmdSourcePath", QRect(buttonLeft, row(0), buttonWidth, 26));
+    lblSource = label("lblSource", "Source Path:", "3", QRect(kLeft, row(0), labelWidth, 26));
+    txtDestinationPath = field("txtDestinationPath", "Destination Path", "Destination Path",
+                               QRect(boxLeft, row(1), boxWidth, 26));
+    cmdDestination = browse("cmdDestination", QRect(buttonLeft, row(1), buttonWidth, 26));
+    lblDestination = label("lblDestination", "Destination Path:", "3", QRect(kLeft, row(1), labelWidth, 26));
+    txtTOCTemplate =
+        field("txtTOCTemplate", "TOC Template", "TOC Template", QRect(boxLeft, row(2), boxWidth, 26));
+    cmdTOCTemplate = browse("cmdTOCTemplate", QRect(buttonLeft, row(2), buttonWidth, 26));
+    lblTOCtemplate = label("lblTOCtemplate", "TOC Template:", "3", QRect(kLeft, row(2), labelWidth, 26));
+    txtIndexTemplate =
+        field("txtIndexTemplate", "Index Template", "Index Template", QRect(boxLeft, row(3), boxWidth, 26));
+    cmdIndexTemplate = browse("cmdIndexTemplate", QRect(buttonLeft, row(3), buttonWidth, 26));
+    lblIndexTemplate = label("lblIndexTemplate", "Index Template", "3", QRect(kLeft, row(3), labelWidth, 26));
+    txtTOCName = field("txtTOCName", "Enter TOC Output File Name", "Enter Course Name",
+                       QRect(boxLeft, row(4), boxWidth, 26));
+    lblTOCName = label("lblTOCName", "TOC Output File Name", "3", QRect(kLeft, row(4), labelWidth, 26));
+    txtIndexName = field("txtIndexName", "Enter Index Output File Name", "Enter Course Name",
+                         QRect(boxLeft, row(5), boxWidth, 26));
+    lblIndexName = label("lblIndexName", "Index Output File Name", "3", QRect(kLeft, row(5), labelWidth, 26));
+    txtCourseName = field("txtCourseName", "Enter Course Name", "Enter Course Name",
+                          QRect(boxLeft, row(6), boxWidth, 26));
+    lblCourseName = label("lblCourseName", "Course Name:", "3", QRect(kLeft, row(6), labelWidth, 26));
+
+    // Page 5: the operation log.
+    lstOperations = add(new QListWidget(this), "lstOperations", "5");
+    lstOperations->setGeometry(kLeft, 80, kWidth - kLeft - 16, kHeight - 80 - 60);
+
+    // Carriers of settings into the run; never shown.
+    txtWorkingDirectory = add(new QLineEdit(this), "txtWorkingDirectory", nullptr);
+    txtPrintReadyZipFilename = add(new QLineEdit(Picture1), "txtPrintReadyZipFilename", nullptr);
+    txtWorkingDirectory->hide();
+    txtPrintReadyZipFilename->hide();
+
+    connect(cmdNext, &QPushButton::clicked, this, &frmWizard::cmdNext_Click);
+    connect(cmdBack, &QPushButton::clicked, this, &frmWizard::cmdBack_Click);
+    connect(chkPRU, &QCheckBox::clicked, this, &frmWizard::chkPRU_Click);
+    connect(chkPDF, &QCheckBox::clicked, this, &frmWizard::chkPDF_Click);
+    connect(cmdSourcePath, &QPushButton::clicked, this, &frmWizard::cmdSourcePath_Click);
+    connect(cmdDestination, &QPushButton::clicked, this, &frmWizard::cmdDestination_Click);
+    connect(cmdTOCTemplate, &QPushButton::clicked, this, &frmWizard::cmdTOCTemplate_Click);
+    connect(cmdIndexTemplate, &QPushButton::clicked, this, &frmWizard::cmdIndexTemplate_Click);
+    connect(cmbPPTPrinter, &QComboBox::activated, this,
+            [this](int index) { pptPrinterSelection = cmbPPTPrinter->itemText(index); });
+    connect(cmbWordPrinter, &QComboBox::activated, this,
+            [this](int index) { wordPrinterSelection = cmbWordPrinter->itemText(index); });
+    connect(cmbAdobePrinter, &QComboBox::activated, this,
+            [this](int index) { adobe7x9PrinterSelection = cmbAdobePrinter->itemText(index); });
+    connect(lstOperations, &QListWidget::currentRowChanged, this, &frmWizard::lstOperations_Click);
+    lstOperations->viewport()->installEventFilter(this);
+}
+
+QWidget* frmWizard::control(const QString& name) const {
+    for (QWidget* c : controls_)
+        if (c->objectName() == name)
+            return c;
+    return nullptr;
+}
+
+void frmWizard::setControlShown(QWidget* c, bool shown) {
+    c->setVisible(shown);
+    c->setEnabled(shown);
+}
+
+void frmWizard::hideControl(const QString& controlname) {
+    if (QWidget* c = control(controlname))
+        setControlShown(c, false);
+}
+
+void frmWizard::displayControl(const QString& controlname) {
+    if (QWidget* c = control(controlname))
+        setControlShown(c, true);
+}
+
+void frmWizard::displayControls(std::int16_t page) {
+    const QString digit = QString::number(page);
+    for (QWidget* c : controls_) {
+        const QString tag = tagOf(c);
+        const bool shown = tag == "0" || (digit.size() == 1 && tag.startsWith(digit));
+        setControlShown(c, shown);
+    }
+}
+
+void frmWizard::disableNext() {
+    cmdNext->setEnabled(false);
+}
+void frmWizard::enableNext() {
+    cmdNext->setEnabled(true);
+}
+void frmWizard::disableBack() {
+    cmdBack->setEnabled(false);
+}
+void frmWizard::enableBack() {
+    cmdBack->setEnabled(true);
+}
+
+void frmWizard::disableAllControls() {
+    for (QWidget* c : controls_)
+        if (tagNumber(tagOf(c)) > 0)
+            setControlShown(c, false);
+}
+
+void frmWizard::verificationRequired(QWidget* c, int flag) {
+    setTag(c, tagOf(c) + "," + QString::number(flag));
+}
+
+std::uint16_t frmWizard::whichControlsChecked() const {
+    std::uint16_t mask = 0;
+    const std::pair<const QCheckBox*, std::uint16_t> boxes[] = {{chkGrayscale, GrayscaleBit},
+                                                                {chkIndex, IndexBit},
+                                                                {chkTOC, TOCBit},
+                                                                {chkPRU, PrintReadyBit},
+                                                                {chkZip, ZipBit}};
+    for (const auto& [box, bit] : boxes)
+        if (checked(box))
+            mask |= bit;
+    return mask;
+}
+
+bool frmWizard::isVerificationRequired(const QWidget* c) const {
+    return tagOf(c).endsWith('1');
+}
+
+bool frmWizard::verified() {
+    bool result = true;
+    for (QWidget* c : controls_) {
+        auto* box = qobject_cast<QLineEdit*>(c);
+        if (!box || !isVerificationRequired(box))
+            continue;
+        if (box->text().isEmpty() || box->text() == box->toolTip())
+            result = false;
+        if (parts_.repository->EnsureConnection(box->text()))
+            result = false;
+    }
+    return result;
+}
+
+void frmWizard::applyFieldRules(std::uint16_t mask) {
+    struct Group {
+        QWidget* box;
+        QStringList names;
+    };
+    const Group source{txtSourcePath, {"txtSourcePath", "cmdSourcePath", "lblSource"}};
+    const Group destination{txtDestinationPath, {"txtDestinationPath", "cmdDestination", "lblDestination"}};
+    const Group tocTemplate{txtTOCTemplate, {"txtTOCTemplate", "cmdTOCTemplate", "lblTOCtemplate"}};
+    const Group indexTemplate{txtIndexTemplate, {"txtIndexTemplate", "cmdIndexTemplate", "lblIndexTemplate"}};
+    const Group courseName{txtCourseName, {"txtCourseName", "lblCourseName"}};
+    const Group indexName{txtIndexName, {"txtIndexName", "lblIndexName"}};
+    const Group tocName{nullptr, {"txtTOCName", "lblTOCName"}};
+    const Group* all[] = {&source,     &destination, &tocTemplate, &indexTemplate,
+                          &courseName, &indexName,   &tocName};
+
+    struct Rule {
+        std::vector<const Group*> shown;
+        std::vector<const Group*> required;
+        std::vector<const Group*> notRequired;
+    };
+    Rule rule;
+    if (mask == GrayscaleBit)
+        rule = {{&source}, {&source}, {&destination, &tocTemplate, &indexTemplate, &courseName, &indexName}};
+    else if ((mask & (IndexBit | TOCBit)) == (IndexBit | TOCBit))
+        rule = {{all, all + 7},
+                {&source, &destination, &tocTemplate, &indexTemplate, &indexName, &courseName},
+                {}};
+    else if (mask & TOCBit)
+        rule = {{&source, &destination, &tocTemplate, &tocName, &courseName},
+                {&source, &destination, &tocTemplate, &courseName},
+                {&indexTemplate, &indexName}};
+    else if (mask & IndexBit)
+        rule = {{&source, &destination, &courseName, &indexTemplate, &indexName},
+                {&source, &destination, &indexTemplate, &indexName},
+                {&tocTemplate, &courseName}};
+    else
+        rule = {{&source, &destination},
+                {&source, &destination},
+                {&tocTemplate, &indexTemplate, &indexName, &courseName}};
+
+    for (const Group* group : all) {
+        const bool show = std::find(rule.shown.begin(), rule.shown.end(), group) != rule.shown.end();
+        for (const QString& name : group->names)
+            show ? displayControl(name) : hideControl(name);
+    }
+    for (const Group* group : rule.required)
+        verificationRequired(group->box, 1);
+    for (const Group* group : rule.notRequired)
+        verificationRequired(group->box, 0);
+}
+
+void frmWizard::disableUnavailableOperations() {
+    const std::pair<QCheckBox*, std::uint16_t> boxes[] = {{chkGrayscale, GrayscaleBit},
+                                                          {chkIndex, IndexBit},
+                                                          {chkTOC, TOCBit},
+                                                          {chkPRU, PrintReadyBit},
+                                                          {chkZip, ZipBit}};
+    for (const auto& [box, bit] : boxes) {
+        const bool available = parts_.operations.isAvailable(bit);
+        if (!available) {
+            box->setChecked(false);
+            box->setEnabled(false);
+        }
+        box->setToolTip(available ? QString() : QString(kNotAvailable));
+    }
+}
+
+void frmWizard::controlState(std::int16_t page) {
+    switch (page) {
+    case 1:
+        lblWelcome->setText("Welcome to the Lessonforge wizard!\nClick Next to begin.");
+        displayControls(1);
+        cmdBack->setText("&Quit");
+        break;
+    case 2: {
+        ReadPublishPDFsSetting();
+        if (PublishPDFs) {
+            setTag(cmbAdobePrinter, "false");
+            lblAdobePrinter->setText("");
+        }
+        lblWelcome->setText("Select operations to perform:");
+        displayControls(2);
+        FillPrinterList(cmbAdobePrinter);
+        FillPrinterList(cmbPPTPrinter);
+        FillPrinterList(cmbWordPrinter);
+        cmdBack->setText("&<Back");
+        disableUnavailableOperations();
+        const bool printReady = checked(chkPRU);
+        chkPDF->setEnabled(printReady);
+        chkZipPDFs->setEnabled(printReady);
+        cmbPPTPrinter->setEnabled(printReady);
+        cmbWordPrinter->setEnabled(printReady);
+        cmbAdobePrinter->setEnabled(checked(chkPDF));
+        break;
+    }
+    case 3: {
+        LoadSettings(*this);
+        int sum = 0;
+        for (QWidget* c : controls_)
+            if (auto* box = qobject_cast<QCheckBox*>(c))
+                sum += box->isChecked() ? 1 : 0;
+        if (sum == 0) {
+            lblWelcome->setText("Click Back and select at least one\ncheckbox.");
+            disableNext();
+            disableAllControls();
+            break;
+        }
+        lblWelcome->setText("Enter the path and name info:");
+        displayControls(3);
+        applyFieldRules(whichControlsChecked());
+        break;
+    }
+    case 4:
+        cmdNext->setText("&Next");
+        SaveSettings(*this);
+        lblWelcome->setText("Click Next to perform all operations");
+        displayControls(4);
+        if (!verified()) {
+            lblWelcome->setText("Please complete all path information.  Click Back.");
+            disableNext();
+        }
+        break;
+    case 5:
+        displayControls(5);
+        disableNext();
+        disableBack();
+        cmdNext->setText("Finish");
+        lblWelcome->setText("Operations");
+        runOperations();
+        break;
+    case 0:
+    case 6:
+        close();
+        break;
+    default:
+        break;
+    }
+}
+
+void frmWizard::runOperations() {
+    const std::uint16_t mask = whichControlsChecked();
+    if (mask < 1 || mask > 31) {
+        platform::messageBox("Whoops!", "Something unsupported just happened",
+                             platform::MessageIcon::Critical);
+        return;
+    }
+    const QString source = StripTrailingSeparator(txtSourcePath->text());
+    const QString destination = StripTrailingSeparator(txtDestinationPath->text());
+    const QString workingDirectory = txtWorkingDirectory->text();
+    const Operations& ops = parts_.operations;
+
+    // One operation never stops the run: each reports its own failures, and anything that still
+    // escapes one is logged before the next starts.
+    auto call = [&](std::uint16_t bit, const char* name, const auto& run) {
+        if (!(mask & bit))
+            return;
+        if (!ops.isAvailable(bit)) {
+            oplog::LogOperation("Wizard", QString(name) + " is not available yet", true);
+            return;
+        }
+        try {
+            run();
+        } catch (const std::exception& e) {
+            oplog::LogOperation("Wizard", QString("Serious error:") + e.what(), true);
+        } catch (...) {
+            oplog::LogOperation("Wizard", "Serious error: unknown failure", true);
+        }
+    };
+
+    running_ = true;
+    call(GrayscaleBit, "Set grayscale and resize",
+         [&] { ops.RunGrayscaleResize(source, workingDirectory, true); });
+    call(IndexBit, "Create Index", [&] {
+        ops.CollectIndex(txtIndexTemplate->text(), txtIndexName->text(), source, destination,
+                         txtCourseName->text(), workingDirectory, !(mask & TOCBit));
+    });
+    call(TOCBit, "Create Table of Contents", [&] {
+        const QString tocSource = (mask & IndexBit) ? workingDirectory : source;
+        ops.CollectTOC(txtTOCTemplate->text(), txtTOCName->text(), tocSource, destination,
+                       txtCourseName->text(), workingDirectory, true);
+    });
+    call(PrintReadyBit, "Create print ready files", [&] {
+        ops.RunPrintReady(source, destination, checked(chkPDF), workingDirectory, true, checked(chkZipPDFs),
+                          txtPrintReadyZipFilename->text(), pptPrinterSelection, wordPrinterSelection,
+                          adobe7x9PrinterSelection);
+    });
+    call(ZipBit, "Create zip file",
+         [&] { ops.RunZipPackaging(source, destination, workingDirectory, true, "Course.zip"); });
+    running_ = false;
+    enableNext();
+    if (closeRequested_)
+        close();
+}
+
+void frmWizard::Form_Load() {
+    PageNumber = 1;
+    controlState(PageNumber);
+    loaded_ = true;
+}
+
+void frmWizard::cmdNext_Click() {
+    PageNumber = static_cast<std::int16_t>(PageNumber + 1);
+    controlState(PageNumber);
+}
+
+void frmWizard::cmdBack_Click() {
+    PageNumber = static_cast<std::int16_t>(PageNumber - 1);
+    controlState(PageNumber);
+}
+
+void frmWizard::lstOperations_Click() {
+    const QListWidgetItem* item = lstOperations->currentItem();
+    lstOperations->setToolTip(item ? item->text() : QString());
+}
+
+void frmWizard::lstOperations_DblClick() {
+    const QListWidgetItem* item = lstOperations->currentItem();
+    platform::messageBox("Information", item ? item->text() : QString(), platform::MessageIcon::Information);
+}
+
+void frmWizard::chkPRU_Click() {
+    // The options of the print-ready run are usable exactly while it is chosen.
+    const bool on = checked(chkPRU);
+    chkPDF->setEnabled(on);
+    if (!on && checked(chkPDF)) {
+        chkPDF->setChecked(false);
+        chkPDF_Click();
+    }
+    chkZipPDFs->setEnabled(on);
+    if (!on)
+        chkZipPDFs->setChecked(false);
+    cmbPPTPrinter->setEnabled(on);
+    cmbWordPrinter->setEnabled(on);
+}
+
+void frmWizard::chkPDF_Click() {
+    if (checked(chkPDF) && !PublishPDFs)
+        platform::messageBox("Adobe PDF Settings",
+                             "Before continuing, ensure the following settings\n"
+                             "are set on your local computer:\n"
+                             "\n"
+                             "There is a printer (settings > printers) setup as an Adobe printer\n"
+                             "\n"
+                             "The printing preferences are set so that 'View Adobe PDF\n"
+                             "results' in UNCHECKED and 'Prompt for Adobe PDF filename'\n"
+                             "is UNCHECKED.  If these preferences are not set correctly\n"
+                             "it will cause the program to work incorrectly.\n"
+                             "\n"
+                             "This setting does not prevent PRN files from also being created.",
+                             platform::MessageIcon::Exclamation);
+    cmbAdobePrinter->setEnabled(checked(chkPDF));
+}
+
+void frmWizard::cmdSourcePath_Click() {
+    parts_.repository->Browse(txtSourcePath, false);
+}
+void frmWizard::cmdDestination_Click() {
+    parts_.repository->Browse(txtDestinationPath, false);
+}
+void frmWizard::cmdTOCTemplate_Click() {
+    parts_.repository->Browse(txtTOCTemplate, true);
+}
+void frmWizard::cmdIndexTemplate_Click() {
+    parts_.repository->Browse(txtIndexTemplate, true);
+}
+
+void frmWizard::Form_Unload() {
+    if (unloaded_)
+        return;
+    unloaded_ = true;
+    parts_.repository->unloadWindows();
+    parts_.repository->releaseSession();
+    if (parts_.quitDocumentWriter)
+        parts_.quitDocumentWriter();
+    // The errors dialog goes with the wizard, whatever it holds.
+    if (frmError::isLoaded())
+        frmError::instance().unload();
+}
+
+void frmWizard::closeEvent(QCloseEvent* event) {
+    // Closing in the middle of a run would release the session under the running operations: the
+    // wizard closes once they have returned.
+    if (running_) {
+        closeRequested_ = true;
+        event->ignore();
+        return;
+    }
+    Form_Unload();
+    event->accept();
+}
+
+bool frmWizard::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lstOperations->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        lstOperations_DblClick();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace lf::wizard

@@ -1,0 +1,137 @@
+#pragma once
+// The wizard window: five pages in one window. A page is the set of controls that is visible and
+// enabled, plus the header text and the captions of Back and Next; controlState builds a page from its
+// number and the buttons only move the page number by one. Every control's page tag is its dynamic
+// property "Tag": its first character is the page it belongs to ("0" every page).
+#include "wizard/program.h"
+
+#include <QWidget>
+
+#include <cstdint>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+namespace lf::wizard {
+
+class frmWizard : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmWizard(WizardParts parts = programParts(), QWidget* parent = nullptr);
+    ~frmWizard() override;
+
+    // Page building and the controls' state.
+    void controlState(std::int16_t page);
+    void hideControl(const QString& controlname);
+    void displayControl(const QString& controlname);
+    void displayControls(std::int16_t page);
+    void disableNext();
+    void enableNext();
+    void disableBack();
+    void enableBack();
+    void disableAllControls();
+    void verificationRequired(QWidget* control, int flag);
+    std::uint16_t whichControlsChecked() const;
+    bool isVerificationRequired(const QWidget* control) const;
+    bool verified();
+
+    // Events.
+    void Form_Load();
+    void cmdNext_Click();
+    void cmdBack_Click();
+    void lstOperations_Click();
+    void lstOperations_DblClick();
+    void chkPRU_Click();
+    void chkPDF_Click();
+    void cmdSourcePath_Click();
+    void cmdDestination_Click();
+    void cmdTOCTemplate_Click();
+    void cmdIndexTemplate_Click();
+
+    std::int16_t PageNumber = 0;
+    QString pptPrinterSelection;
+    QString wordPrinterSelection;
+    QString adobe7x9PrinterSelection;
+
+    // Whether the run page is calling operations right now.
+    bool isRunning() const { return running_; }
+    // The page tag of a control.
+    static QString tagOf(const QWidget* control);
+    static void setTag(QWidget* control, const QString& tag);
+    // Every control of the form, in creation order.
+    const QList<QWidget*>& controls() const { return controls_; }
+
+    QWidget* Picture1;
+    QLabel* lblWelcome;
+    QPushButton* cmdBack;
+    QPushButton* cmdNext;
+    QCheckBox* chkGrayscale;
+    QCheckBox* chkIndex;
+    QCheckBox* chkTOC;
+    QCheckBox* chkPRU;
+    QCheckBox* chkZip;
+    QCheckBox* chkPDF;
+    QCheckBox* chkZipPDFs;
+    QComboBox* cmbPPTPrinter;
+    QLabel* lblPPTPrinter;
+    QComboBox* cmbWordPrinter;
+    QLabel* lblWordPrinter;
+    QComboBox* cmbAdobePrinter;
+    QLabel* lblAdobePrinter;
+    QLineEdit* txtSourcePath;
+    QPushButton* cmdSourcePath;
+    QLabel* lblSource;
+    QLineEdit* txtDestinationPath;
+    QPushButton* cmdDestination;
+    QLabel* lblDestination;
+    QLineEdit* txtTOCTemplate;
+    QPushButton* cmdTOCTemplate;
+    QLabel* lblTOCtemplate;
+    QLineEdit* txtIndexTemplate;
+    QPushButton* cmdIndexTemplate;
+    QLabel* lblIndexTemplate;
+    QLineEdit* txtTOCName;
+    QLabel* lblTOCName;
+    QLineEdit* txtIndexName;
+    QLabel* lblIndexName;
+    QLineEdit* txtCourseName;
+    QLabel* lblCourseName;
+    QListWidget* lstOperations;
+    QLineEdit* txtWorkingDirectory;
+    QLineEdit* txtPrintReadyZipFilename;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    class LogSink;
+
+    void createControls();
+    QWidget* control(const QString& name) const;
+    void setControlShown(QWidget* control, bool shown);
+    void applyFieldRules(std::uint16_t mask);
+    void disableUnavailableOperations();
+    void runOperations();
+    void Form_Unload();
+
+    WizardParts parts_;
+    QList<QWidget*> controls_;
+    std::unique_ptr<LogSink> logSink_;
+    bool loaded_ = false;
+    bool unloaded_ = false;
+    bool running_ = false;
+    bool closeRequested_ = false;
+};
+
+// Form-independent helpers of the wizard.
+// The path without one trailing "/" or "\" (only one character is removed).
+QString StripTrailingSeparator(const QString& path);
+// Appends the device name of every installed printer to the list, which is not cleared first.
+void FillPrinterList(QComboBox* list);
+
+} // namespace lf::wizard

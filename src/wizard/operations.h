@@ -1,0 +1,76 @@
+#pragma once
+// The five operations that the run page calls, with the argument lists of the dispatch. Each entry is
+// filled in when its operation is built (program.cpp); an empty entry is an operation that is not
+// available yet, whose check box page 2 disables. Every operation returns nothing and reports only
+// through the operation log (platform/oplog.h) and message boxes; none passes a failure back.
+//
+// Source and destination paths arrive normalized (one trailing "\" or "/" removed); a text box named
+// below stands for its current text.
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+namespace lf::wizard {
+
+// The operation mask: one bit per checked operation box.
+enum OperationBit : std::uint16_t {
+    GrayscaleBit = 1,  // chkGrayscale
+    IndexBit = 2,      // chkIndex
+    TOCBit = 4,        // chkTOC
+    PrintReadyBit = 8, // chkPRU
+    ZipBit = 16,       // chkZip
+};
+
+struct Operations {
+    // sourcePath, workingDirectory, checkIn (the dispatch passes true: check the decks back in).
+    std::function<void(const QString& sourcePath, const QString& workingDirectory, bool checkIn)>
+        RunGrayscaleResize;
+
+    // txtIndexTemplate, txtIndexName, source, destination, txtCourseName, txtWorkingDirectory,
+    // cleanWorkingFiles (false when the TOC follows in the same run and reads the staged decks).
+    std::function<void(const QString& indexTemplate, const QString& indexFileName, const QString& sourcePath,
+                       const QString& destinationPath, const QString& courseName,
+                       const QString& workingDirectory, bool cleanWorkingFiles)>
+        CollectIndex;
+
+    // txtTOCTemplate, txtTOCName, source (txtWorkingDirectory as typed when the Index ran before it),
+    // destination, txtCourseName, txtWorkingDirectory, cleanWorkingFiles (true).
+    std::function<void(const QString& tocTemplate, const QString& tocFileName, const QString& sourcePath,
+                       const QString& destinationPath, const QString& courseName,
+                       const QString& workingDirectory, bool cleanWorkingFiles)>
+        CollectTOC;
+
+    // source, destination, chkPDF checked, txtWorkingDirectory, cleanWorkingFiles (true),
+    // chkZipPDFs checked, txtPrintReadyZipFilename, then the PowerPoint, Word and PDF printer chosen.
+    std::function<void(const QString& sourcePath, const QString& destinationPath, bool makePDFs,
+                       const QString& workingDirectory, bool cleanWorkingFiles, bool zipResult,
+                       const QString& zipFileName, const QString& pptPrinter, const QString& wordPrinter,
+                       const QString& pdfPrinter)>
+        RunPrintReady;
+
+    // source, destination, txtWorkingDirectory, cleanWorkingFiles (true), zip file name ("Course.zip").
+    std::function<void(const QString& sourcePath, const QString& destinationPath,
+                       const QString& workingDirectory, bool cleanWorkingFiles, const QString& zipFileName)>
+        RunZipPackaging;
+
+    // Whether the operation of one mask bit is there to be called.
+    bool isAvailable(std::uint16_t bit) const {
+        switch (bit) {
+        case GrayscaleBit:
+            return bool(RunGrayscaleResize);
+        case IndexBit:
+            return bool(CollectIndex);
+        case TOCBit:
+            return bool(CollectTOC);
+        case PrintReadyBit:
+            return bool(RunPrintReady);
+        case ZipBit:
+            return bool(RunZipPackaging);
+        default:
+            return false;
+        }
+    }
+};
+
+} // namespace lf::wizard
