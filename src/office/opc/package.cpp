@@ -228,6 +228,13 @@ struct Package::Impl {
 
     ~Impl() { closeReader(); }
 
+    void load() {
+        checkSignature();
+        openReader();
+        readDirectory();
+        loadContentTypes();
+    }
+
     void closeReader() {
         reader.reset(); // zip_discard frees the source too
         source = nullptr;
@@ -512,10 +519,21 @@ std::unique_ptr<Package> Package::open(const std::filesystem::path& file, const 
     in.read(d.bytes.data(), static_cast<std::streamsize>(size));
     if (static_cast<std::uintmax_t>(in.gcount()) != size)
         throw PackageError(d.fail("cannot read the whole file"));
-    d.checkSignature();
-    d.openReader();
-    d.readDirectory();
-    d.loadContentTypes();
+    d.load();
+    return package;
+}
+
+std::unique_ptr<Package> Package::openBuffer(std::string bytes, const std::string& name,
+                                             const Limits& limits) {
+    std::unique_ptr<Package> package(new Package());
+    Impl& d = *package->impl_;
+    d.origin = name;
+    d.limits = limits;
+    if (bytes.size() > limits.maxTotalSize)
+        throw PackageError(d.fail("the package is larger than the limit of " +
+                                  std::to_string(limits.maxTotalSize) + " bytes"));
+    d.bytes = std::move(bytes);
+    d.load();
     return package;
 }
 

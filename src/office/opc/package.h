@@ -45,6 +45,10 @@ public:
     // save() refuses) until saveAs; nothing is ever written to the template.
     static std::unique_ptr<Package> openTemplate(const std::filesystem::path& file,
                                                  const Limits& limits = {});
+    // A package from bytes in memory (a download, a fuzzer's input); `name` is used in messages.
+    // Like a template it has no file until saveAs.
+    static std::unique_ptr<Package> openBuffer(std::string bytes, const std::string& name,
+                                               const Limits& limits = {});
     ~Package();
     Package(const Package&) = delete;
     Package& operator=(const Package&) = delete;
