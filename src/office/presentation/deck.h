@@ -1,0 +1,92 @@
+#pragma once
+// The state of one open deck behind the object model: its package, its slide list, the relationships
+// between its parts, and the one place where placeholder inheritance (positions and text styles) is
+// resolved. Internal to the presentation layer; callers use presentation.h.
+#include "office/opc/package.h"
+#include "office/presentation/oxml.h"
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lf::ppt {
+
+class Deck {
+public:
+    struct SlideEntry {
+        std::string part; // "/ppt/slides/slide1.xml"
+    };
+    // The kind of a part, from its document element.
+    enum class PartKind { Slide, Layout, Master, Notes, NotesMaster, Other };
+
+    // Opens and checks the deck: a presentation whose slide list, layouts, masters, notes pages and
+    // customer data all point at parts that exist and parse. Throws PresentationError/PackageError.
+    static std::shared_ptr<Deck> open(const std::filesystem::path& file, bool readOnly);
+
+    const std::filesystem::path& path() const { return path_; }
+    std::string name() const { return path_.filename().string(); }
+    bool readOnly() const { return readOnly_; }
+    bool closed() const { return !package_; }
+    // The package; throws when the deck has been closed.
+    opc::Package& package();
+
+    const std::vector<SlideEntry>& slides() const { return slides_; }
+    int firstSlideNumber() const { return firstSlideNumber_; }
+
+    pugi::xml_node root(const std::string& part);
+    PartKind kind(const std::string& part);
+    // Records that a part was changed, so saving writes it anew.
+    void touch(const std::string& part);
+
+    // The internal relationship targets of a part whose type ends in "/" + typeName ("slideLayout").
+    std::optional<std::string> related(const std::string& part, const std::string& typeName);
+    // The part that the relationship id of a part points at; nullopt when it points nowhere.
+    std::optional<std::string> target(const std::string& part, const std::string& relationshipId);
+
+    // Inheritance. The placeholder shapes a placeholder takes its properties from, nearest first
+    // (slide: layout then master; layout: master; notes page: notes master).
+    std::vector<pugi::xml_node> inheritedPlaceholders(const std::string& part, pugi::xml_node shape);
+    // The transform in effect: the shape's own, else the nearest inherited one, else zeros.
+    oxml::Transform effectiveTransform(const std::string& part, pugi::xml_node shape);
+    // The list styles that text of the shape draws on, nearest first: its own, its placeholders',
+    // the master's title/body/other or notes style, the presentation's default text style.
+    std::vector<pugi::xml_node> listStyleChain(const std::string& part, pugi::xml_node shape);
+
+    // The notes page of a slide (index from 0); nullopt when it has none and create is false. With
+    // create, a missing notes page is made from the notes master, and a missing notes master is made
+    // with its theme.
+    std::optional<std::string> notesPage(std::size_t slideIndex, bool create);
+
+    // Error naming the deck: "<file>: <what>".
+    [[noreturn]] void fail(const std::string& what) const;
+    void requireWritable() const;
+
+    void save();
+    void close();
+
+private:
+    Deck() = default;
+    void checkSlide(const std::string& slidePart);
+    void checkRelated(const std::string& part, const std::string& typeName, const char* what);
+    const std::vector<opc::Relationship>& relationships(const std::string& part);
+    std::string addRelationship(const std::string& part, const std::string& typeName,
+                                const std::string& target);
+    std::string ensureNotesMaster();
+    std::string masterOf(const std::string& part);
+
+    std::filesystem::path path_;
+    bool readOnly_ = false;
+    std::unique_ptr<opc::Package> package_;
+    std::string presentationPart_;
+    std::vector<SlideEntry> slides_;
+    int firstSlideNumber_ = 1;
+    std::map<std::string, std::vector<opc::Relationship>> relationships_;
+};
+
+// The relationship type URI of a transitional OOXML relationship name ("notesSlide").
+std::string relationshipType(const std::string& typeName);
+
+} // namespace lf::ppt

@@ -1,0 +1,547 @@
+#include "office/presentation/presentation.h"
+
+#include "office/presentation/deck.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace lf::ppt {
+
+using oxml::child;
+using oxml::localName;
+using oxml::ShapeKind;
+
+namespace {
+
+constexpr double kEmuPerPoint = 12700.0;
+
+double points(std::int64_t emu) {
+    return static_cast<double>(emu) / kEmuPerPoint;
+}
+
+std::int64_t emu(double pointsValue) {
+    return static_cast<std::int64_t>(std::llround(pointsValue * kEmuPerPoint));
+}
+
+// The black-and-white modes, in the order of their office values from 1.
+constexpr const char* kBlackWhiteModes[] = {"auto",      "gray",       "ltGray", "invGray", "grayWhite",
+                                            "blackGray", "blackWhite", "black",  "white",   "hidden"};
+
+const char* graphicUri(pugi::xml_node frame) {
+    return oxml::attribute(oxml::path(frame, {"graphic", "graphicData"}), "uri").value();
+}
+
+int graphicFrameType(pugi::xml_node frame) {
+    std::string_view uri(graphicUri(frame));
+    if (uri.ends_with("/drawingml/2006/table")) {
+        return office::msoTable;
+    }
+    if (uri.ends_with("/drawingml/2006/chart") ||
+        uri.find("/drawing/2014/chartex") != std::string_view::npos) {
+        return office::msoChart;
+    }
+    if (uri.ends_with("/drawingml/2006/diagram")) {
+        return office::msoSmartArt;
+    }
+    if (uri.ends_with("/presentationml/2006/ole")) {
+        pugi::xml_node ole = oxml::path(frame, {"graphic", "graphicData", "oleObj"});
+        if (!ole) {
+            // Producers wrap the object in mc:AlternateContent.
+            pugi::xml_node data = oxml::path(frame, {"graphic", "graphicData"});
+            ole = data.find_node([](pugi::xml_node n) { return localName(n) == "oleObj"; });
+        }
+        return child(ole, "link") ? office::msoLinkedOLEObject : office::msoEmbeddedOLEObject;
+    }
+    return office::msoEmbeddedOLEObject;
+}
+
+bool isMedia(pugi::xml_node picture) {
+    pugi::xml_node nvPr = child(oxml::nonVisualHolder(picture), "nvPr");
+    if (child(nvPr, "videoFile") || child(nvPr, "audioFile") || child(nvPr, "quickTimeFile") ||
+        child(nvPr, "wavAudioFile") || child(nvPr, "audioCd")) {
+        return true;
+    }
+    return bool(nvPr.find_node([](pugi::xml_node n) { return localName(n) == "media"; }));
+}
+
+void appendText(pugi::xml_node node, std::string& out) {
+    for (pugi::xml_node n = node.first_child(); n; n = n.next_sibling()) {
+        if (n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata) {
+            out += n.value();
+        } else if (n.type() == pugi::node_element) {
+            appendText(n, out);
+        }
+    }
+}
+
+} // namespace
+
+// ---- TextRange
+
+TextRange TextRange::sub(std::size_t begin, std::size_t end) const {
+    TextRange r;
+    r.text_ = text_.substr(begin, end - begin);
+    for (const Span& s : spans_) {
+        bool empty = s.begin == s.end;
+        if (empty ? (s.begin >= begin && s.begin <= end) : (s.end > begin && s.begin < end)) {
+            Span c = s;
+            c.begin = std::max(s.begin, begin) - begin;
+            c.end = std::min(s.end, end) - begin;
+            r.spans_.push_back(c);
+        }
+    }
+    return r;
+}
+
+std::vector<TextRange> TextRange::sentences() const {
+    std::vector<TextRange> result;
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    std::size_t start = 0;
+    std::size_t n = text_.size();
+    auto emit = [&](std::size_t end) {
+        if (end > start) {
+            result.push_back(sub(start, end));
+        }
+        start = end;
+    };
+    for (std::size_t i = 0; i < n; ++i) {
+        char c = text_[i];
+        if (c == '\r') {
+            emit(i + 1);
+        } else if ((c == '.' || c == '?' || c == '!') && i + 1 < n && blank(text_[i + 1])) {
+            std::size_t j = i + 1;
+            while (j < n && blank(text_[j])) {
+                ++j;
+            }
+            if (j < n && text_[j] == '\r') {
+                ++j; // the end of the paragraph belongs to its last sentence
+            }
+            emit(j);
+            i = j - 1;
+        }
+    }
+    emit(n);
+    return result;
+}
+
+Font TextRange::font() const {
+    bool anyBold = false;
+    bool anyPlain = false;
+    for (const Span& s : spans_) {
+        if (s.begin != s.end) {
+            (s.bold ? anyBold : anyPlain) = true;
+        }
+    }
+    if (!anyBold && !anyPlain) {
+        // An empty range (or one of breaks alone) has the bold of the paragraph end it touches.
+        for (const Span& s : spans_) {
+            return Font(s.bold ? office::msoTrue : office::msoFalse);
+        }
+        return Font(office::msoFalse);
+    }
+    if (anyBold && anyPlain) {
+        return Font(office::msoTriStateMixed);
+    }
+    return Font(anyBold ? office::msoTrue : office::msoFalse);
+}
+
+// ---- Shape
+
+Shape::Shape(std::shared_ptr<Deck> deck, std::string part, pugi::xml_node node, pugi::xml_node fallback)
+    : deck_(std::move(deck)), part_(std::move(part)), node_(node), fallback_(fallback) {}
+
+Deck& Shape::deck() const {
+    deck_->package(); // fails once the presentation is closed
+    return *deck_;
+}
+
+std::string Shape::name() const {
+    deck();
+    return oxml::attribute(oxml::commonNonVisual(node_), "name").value();
+}
+
+bool Shape::isPlaceholder() const {
+    deck();
+    return oxml::placeholder(node_).has_value();
+}
+
+int Shape::type() const {
+    deck();
+    if (oxml::placeholder(node_)) {
+        return office::msoPlaceholder;
+    }
+    switch (oxml::shapeKind(node_)) {
+    case ShapeKind::Shape: {
+        if (oxml::booleanValue(oxml::attribute(child(oxml::nonVisualHolder(node_), "cNvSpPr"), "txBox"))
+                .value_or(false)) {
+            return office::msoTextBox;
+        }
+        pugi::xml_node props = child(node_, "spPr");
+        if (child(props, "custGeom")) {
+            return office::msoFreeform;
+        }
+        std::string_view preset(oxml::attribute(child(props, "prstGeom"), "prst").value());
+        if (preset == "line" || preset == "straightConnector1") {
+            return office::msoLine;
+        }
+        return office::msoAutoShape;
+    }
+    case ShapeKind::Picture: {
+        if (isMedia(node_)) {
+            return office::msoMedia;
+        }
+        pugi::xml_node blip = oxml::path(node_, {"blipFill", "blip"});
+        if (oxml::attribute(blip, "link") && !oxml::attribute(blip, "embed")) {
+            return office::msoLinkedPicture;
+        }
+        return office::msoPicture;
+    }
+    case ShapeKind::Connector:
+        return office::msoLine;
+    case ShapeKind::Group:
+        return office::msoGroup;
+    case ShapeKind::GraphicFrame:
+        return graphicFrameType(node_);
+    case ShapeKind::ContentPart:
+        return office::msoInk;
+    default:
+        return office::msoShapeTypeMixed;
+    }
+}
+
+double Shape::top() const {
+    return points(deck().effectiveTransform(part_, node_).y);
+}
+double Shape::left() const {
+    return points(deck().effectiveTransform(part_, node_).x);
+}
+double Shape::height() const {
+    return points(deck().effectiveTransform(part_, node_).cy);
+}
+double Shape::width() const {
+    return points(deck().effectiveTransform(part_, node_).cx);
+}
+
+template <class F> void Shape::setTransformField(F&& change) {
+    Deck& d = deck();
+    d.requireWritable();
+    oxml::Transform t = d.effectiveTransform(part_, node_);
+    change(t);
+    oxml::setTransform(node_, t);
+    if (fallback_) {
+        oxml::setTransform(fallback_, t);
+    }
+    d.touch(part_);
+}
+
+void Shape::setTop(double v) {
+    setTransformField([v](oxml::Transform& t) { t.y = emu(v); });
+}
+void Shape::setLeft(double v) {
+    setTransformField([v](oxml::Transform& t) { t.x = emu(v); });
+}
+void Shape::setHeight(double v) {
+    if (v < 0) {
+        deck().fail("a shape's height can not be negative (" + std::to_string(v) + ")");
+    }
+    setTransformField([v](oxml::Transform& t) { t.cy = emu(v); });
+}
+void Shape::setWidth(double v) {
+    if (v < 0) {
+        deck().fail("a shape's width can not be negative (" + std::to_string(v) + ")");
+    }
+    setTransformField([v](oxml::Transform& t) { t.cx = emu(v); });
+}
+
+int Shape::blackWhiteMode() const {
+    deck();
+    std::string mode = oxml::blackWhiteMode(node_);
+    for (int i = 0; i < 10; ++i) {
+        if (mode == kBlackWhiteModes[i]) {
+            return i + 1;
+        }
+    }
+    return office::msoBlackWhiteAutomatic; // not written, or "clr"
+}
+
+void Shape::setBlackWhiteMode(int mode) {
+    Deck& d = deck();
+    d.requireWritable();
+    if (mode < 1 || mode > 10) {
+        d.fail("the black-and-white mode " + std::to_string(mode) + " is not one of 1 to 10");
+    }
+    oxml::setBlackWhiteMode(node_, kBlackWhiteModes[mode - 1]);
+    if (fallback_) {
+        oxml::setBlackWhiteMode(fallback_, kBlackWhiteModes[mode - 1]);
+    }
+    d.touch(part_);
+}
+
+bool Shape::hasTextFrame() const {
+    deck();
+    return oxml::shapeKind(node_) == ShapeKind::Shape;
+}
+
+TextFrame Shape::textFrame() const {
+    Deck& d = deck();
+    if (!hasTextFrame()) {
+        d.fail("the shape \"" + name() + "\" on " + part_ + " has no text frame (it is a " +
+               std::string(localName(node_)) + ")");
+    }
+    TextRange range;
+    pugi::xml_node body = oxml::textBody(node_);
+    if (!body) {
+        return TextFrame(range);
+    }
+    std::vector<pugi::xml_node> styles = d.listStyleChain(part_, node_);
+    auto styledBold = [&](int level) {
+        for (pugi::xml_node style : styles) {
+            if (auto b = oxml::listStyleBold(style, level)) {
+                return *b;
+            }
+        }
+        return false;
+    };
+    bool firstParagraph = true;
+    for (pugi::xml_node p = body.first_child(); p; p = p.next_sibling()) {
+        if (p.type() != pugi::node_element || localName(p) != "p") {
+            continue;
+        }
+        if (!firstParagraph) {
+            range.text_ += '\r';
+        }
+        firstParagraph = false;
+        int level =
+            static_cast<int>(std::strtol(oxml::attribute(child(p, "pPr"), "lvl").value(), nullptr, 10));
+        bool levelBold = styledBold(level);
+        for (pugi::xml_node r = p.first_child(); r; r = r.next_sibling()) {
+            std::string_view l = localName(r);
+            if (l == "r" || l == "fld") {
+                std::size_t begin = range.text_.size();
+                for (pugi::xml_node t = child(r, "t").first_child(); t; t = t.next_sibling()) {
+                    if (t.type() == pugi::node_pcdata || t.type() == pugi::node_cdata) {
+                        range.text_ += t.value();
+                    }
+                }
+                bool bold = oxml::runBold(child(r, "rPr")).value_or(levelBold);
+                range.spans_.push_back({begin, range.text_.size(), bold});
+            } else if (l == "br") {
+                range.text_ += '\v';
+            }
+        }
+        bool endBold = oxml::runBold(child(p, "endParaRPr")).value_or(levelBold);
+        range.spans_.push_back({range.text_.size(), range.text_.size(), endBold});
+    }
+    return TextFrame(range);
+}
+
+// ---- Shapes
+
+Shapes Shapes::of(const std::shared_ptr<Deck>& deck, const std::string& part) {
+    Shapes shapes;
+    pugi::xml_node tree = oxml::shapeTree(deck->root(part));
+    for (pugi::xml_node c = tree.first_child(); c; c = c.next_sibling()) {
+        if (c.type() != pugi::node_element) {
+            continue;
+        }
+        if (localName(c) == "AlternateContent") {
+            pugi::xml_node choice = oxml::alternateChoice(c);
+            pugi::xml_node fallback = oxml::alternateFallback(c);
+            if (choice) {
+                shapes.items_.push_back(
+                    Shape(deck, part, choice, fallback == choice ? pugi::xml_node() : fallback));
+            }
+        } else if (oxml::isShapeElement(c)) {
+            shapes.items_.push_back(Shape(deck, part, c, {}));
+        }
+    }
+    return shapes;
+}
+
+Shape Shapes::item(int index) const {
+    if (index < 1 || index > count()) {
+        throw PresentationError("shape " + std::to_string(index) + " does not exist (the collection holds " +
+                                std::to_string(count()) + ")");
+    }
+    return items_[static_cast<std::size_t>(index - 1)];
+}
+
+// ---- Custom XML
+
+std::string CustomXMLNode::text() const {
+    deck_->package();
+    if (node_.type() == pugi::node_pcdata || node_.type() == pugi::node_cdata) {
+        return node_.value();
+    }
+    std::string result;
+    appendText(node_, result);
+    return result;
+}
+
+std::optional<CustomXMLNode> CustomXMLPart::selectSingleNode(const std::string& xpath) const {
+    pugi::xml_document& doc = deck_->package().xmlPart(part_);
+    pugi::xpath_node found;
+    try {
+        pugi::xpath_query query(xpath.c_str());
+        found = query.evaluate_node(doc.document_element());
+    } catch (const pugi::xpath_exception& e) {
+        deck_->fail("the XPath \"" + xpath + "\" on " + part_ + " does not compile: " + e.what());
+    }
+    if (found.node()) {
+        return CustomXMLNode(deck_, found.node());
+    }
+    return std::nullopt; // nothing matched (an attribute match has no node of its own here)
+}
+
+// ---- Notes pages and slides
+
+Shapes NotesPage::shapes() const {
+    deck_->package();
+    return Shapes::of(deck_, part_);
+}
+
+const std::string& Slide::partName() const {
+    return deck_->slides().at(index_).part;
+}
+
+Shapes Slide::shapes() const {
+    deck_->package();
+    return Shapes::of(deck_, partName());
+}
+
+int Slide::slideNumber() const {
+    deck_->package();
+    return deck_->firstSlideNumber() + static_cast<int>(index_);
+}
+
+std::vector<CustomXMLPart> Slide::customerData() const {
+    std::vector<CustomXMLPart> parts;
+    pugi::xml_node list = oxml::path(deck_->root(partName()), {"cSld", "custDataLst"});
+    for (pugi::xml_node d = list.first_child(); d; d = d.next_sibling()) {
+        if (d.type() != pugi::node_element || localName(d) != "custData") {
+            continue;
+        }
+        std::string rid = oxml::attribute(d, "id").value();
+        std::optional<std::string> part = deck_->target(partName(), rid);
+        if (!part) {
+            deck_->fail("the customer data " + rid + " of " + partName() + " points nowhere");
+        }
+        parts.push_back(CustomXMLPart(deck_, *part));
+    }
+    return parts;
+}
+
+bool Slide::hasNotesPage() const {
+    deck_->package();
+    return deck_->notesPage(index_, false).has_value();
+}
+
+NotesPage Slide::notesPage() const {
+    deck_->package();
+    return NotesPage(deck_, *deck_->notesPage(index_, true));
+}
+
+Slide Slides::item(int index) const {
+    if (index < 1 || index > count()) {
+        throw PresentationError("slide " + std::to_string(index) + " does not exist (the presentation has " +
+                                std::to_string(count()) + ")");
+    }
+    return items_[static_cast<std::size_t>(index - 1)];
+}
+
+// ---- Presentation
+
+Slides Presentation::slides() const {
+    deck_->package();
+    Slides s;
+    for (std::size_t i = 0; i < deck_->slides().size(); ++i) {
+        s.items_.push_back(Slide(deck_, i));
+    }
+    return s;
+}
+
+std::string Presentation::name() const {
+    return deck_->name();
+}
+std::filesystem::path Presentation::fullName() const {
+    return deck_->path();
+}
+void Presentation::save() {
+    deck_->save();
+}
+void Presentation::close() {
+    deck_->close();
+}
+bool Presentation::closed() const {
+    return deck_->closed();
+}
+
+// ---- Presentations and Application
+
+Presentation Presentations::open(const std::filesystem::path& file, bool readOnly, bool untitled,
+                                 bool withWindow) {
+    (void)untitled;   // a deck is always opened under its own name
+    (void)withWindow; // there are no windows
+    std::shared_ptr<Deck> deck = Deck::open(file, readOnly);
+    std::erase_if(open_, [](const std::shared_ptr<Deck>& d) { return d->closed(); });
+    open_.push_back(deck);
+    return Presentation(deck);
+}
+
+int Presentations::count() const {
+    return static_cast<int>(std::count_if(open_.begin(), open_.end(), [](auto& d) { return !d->closed(); }));
+}
+
+Presentation Presentations::item(int index) const {
+    int i = 0;
+    for (const auto& d : open_) {
+        if (!d->closed() && ++i == index) {
+            return Presentation(d);
+        }
+    }
+    throw PresentationError("presentation " + std::to_string(index) + " is not open (" +
+                            std::to_string(count()) + " are)");
+}
+
+Application::~Application() {
+    quit();
+}
+
+void Application::requireRunning() const {
+    if (quit_) {
+        throw PresentationError("the presentation application has quit");
+    }
+}
+
+Presentations& Application::presentations() {
+    requireRunning();
+    return presentations_;
+}
+
+void Application::setWindowState(int state) {
+    if (state < office::ppWindowNormal || state > office::ppWindowMaximized) {
+        throw PresentationError("the window state " + std::to_string(state) + " is not one of 1 to 3");
+    }
+    windowState_ = state;
+}
+
+Presentation Application::activePresentation() const {
+    requireRunning();
+    for (auto it = presentations_.open_.rbegin(); it != presentations_.open_.rend(); ++it) {
+        if (!(*it)->closed()) {
+            return Presentation(*it);
+        }
+    }
+    throw PresentationError("there is no active presentation");
+}
+
+void Application::quit() {
+    for (auto& d : presentations_.open_) {
+        d->close();
+    }
+    presentations_.open_.clear();
+    quit_ = true;
+}
+
+} // namespace lf::ppt

@@ -1,0 +1,286 @@
+#pragma once
+// The presentation object model the operations call: an application through which decks are opened,
+// presentations, slides, shapes, their text and the slides' custom XML parts. Values are in points and
+// in the office values the operations expect (shape types, tri-state bold, black-and-white modes).
+// Every object is a small handle onto the open deck; using one after its presentation was closed
+// fails. Failures are PresentationError (or opc::PackageError for a damaged package), both
+// std::runtime_error, whose description names the file and what is wrong.
+#include <pugixml.hpp>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace lf::ppt {
+
+class PresentationError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class Deck;
+
+// Office values.
+namespace office {
+// Shape types.
+inline constexpr int msoAutoShape = 1;
+inline constexpr int msoChart = 3;
+inline constexpr int msoFreeform = 5;
+inline constexpr int msoGroup = 6;
+inline constexpr int msoEmbeddedOLEObject = 7;
+inline constexpr int msoLine = 9;
+inline constexpr int msoLinkedOLEObject = 10;
+inline constexpr int msoLinkedPicture = 11;
+inline constexpr int msoPicture = 13;
+inline constexpr int msoPlaceholder = 14;
+inline constexpr int msoMedia = 16;
+inline constexpr int msoTextBox = 17;
+inline constexpr int msoTable = 19;
+inline constexpr int msoInk = 22;
+inline constexpr int msoSmartArt = 24;
+inline constexpr int msoShapeTypeMixed = -2;
+// Tri-state values.
+inline constexpr int msoTrue = -1;
+inline constexpr int msoFalse = 0;
+inline constexpr int msoTriStateMixed = -2;
+// Black-and-white modes.
+inline constexpr int msoBlackWhiteAutomatic = 1;
+inline constexpr int msoBlackWhiteGrayScale = 2;
+// Window states.
+inline constexpr int ppWindowNormal = 1;
+inline constexpr int ppWindowMinimized = 2;
+inline constexpr int ppWindowMaximized = 3;
+} // namespace office
+
+class Font {
+public:
+    // -1 when all of the range is bold, 0 when none is, -2 when it is mixed.
+    int bold() const { return bold_; }
+
+private:
+    friend class TextRange;
+    explicit Font(int bold) : bold_(bold) {}
+    int bold_;
+};
+
+// A stretch of a shape's text: paragraphs joined by carriage return (13), line breaks inside a
+// paragraph as code 11, field text included. It is a snapshot taken when it was read.
+class TextRange {
+public:
+    const std::string& text() const { return text_; }
+    // The sentences in order: a sentence ends at the end of its paragraph (the carriage return stays
+    // with it) or after ".", "?" or "!" followed by blanks, the blanks staying with the sentence.
+    std::vector<TextRange> sentences() const;
+    Font font() const;
+
+private:
+    friend class Shape;
+    struct Span {
+        std::size_t begin = 0, end = 0; // byte offsets into text_; empty spans mark paragraph ends
+        bool bold = false;
+    };
+    TextRange sub(std::size_t begin, std::size_t end) const;
+    std::string text_;
+    std::vector<Span> spans_;
+};
+
+class TextFrame {
+public:
+    TextRange textRange() const { return range_; }
+
+private:
+    friend class Shape;
+    explicit TextFrame(TextRange range) : range_(std::move(range)) {}
+    TextRange range_;
+};
+
+class Shape {
+public:
+    std::string name() const;
+    // The office shape type: 1 auto shape, 5 freeform, 6 group, 9 line, 13 picture, 14 placeholder,
+    // 17 text box, 19 table, 3 chart, 24 SmartArt...
+    int type() const;
+    bool isPlaceholder() const;
+
+    // Position and size in points; a placeholder without its own transform takes its layout's,
+    // then its master's. Setting one writes the shape's own transform and keeps the other three.
+    double top() const;
+    double left() const;
+    double height() const;
+    double width() const;
+    void setTop(double points);
+    void setLeft(double points);
+    void setHeight(double points);
+    void setWidth(double points);
+
+    // 1 automatic (nothing written), 2 grayscale, 3 light grayscale ... 10 hidden.
+    int blackWhiteMode() const;
+    void setBlackWhiteMode(int mode);
+
+    bool hasTextFrame() const;
+    // Fails for shapes that cannot hold text (pictures, groups, tables, charts, connectors).
+    TextFrame textFrame() const;
+
+private:
+    friend class Slide;
+    friend class NotesPage;
+    friend class Shapes;
+    Shape(std::shared_ptr<Deck> deck, std::string part, pugi::xml_node node, pugi::xml_node fallback);
+    Deck& deck() const;
+    template <class F> void setTransformField(F&& change);
+
+    std::shared_ptr<Deck> deck_;
+    std::string part_;
+    pugi::xml_node node_;
+    pugi::xml_node fallback_; // the Fallback of an mc:AlternateContent, kept in step
+};
+
+// The top-level shapes of a shape tree, in order.
+class Shapes {
+public:
+    int count() const { return static_cast<int>(items_.size()); }
+    // 1-based, as the office collections count.
+    Shape item(int index) const;
+    std::vector<Shape>::const_iterator begin() const { return items_.begin(); }
+    std::vector<Shape>::const_iterator end() const { return items_.end(); }
+
+private:
+    friend class Slide;
+    friend class NotesPage;
+    static Shapes of(const std::shared_ptr<Deck>& deck, const std::string& part);
+    std::vector<Shape> items_;
+};
+
+class CustomXMLNode {
+public:
+    // The text of the node and its descendants.
+    std::string text() const;
+
+private:
+    friend class CustomXMLPart;
+    CustomXMLNode(std::shared_ptr<Deck> deck, pugi::xml_node node) : deck_(std::move(deck)), node_(node) {}
+    std::shared_ptr<Deck> deck_;
+    pugi::xml_node node_;
+};
+
+class CustomXMLPart {
+public:
+    const std::string& partName() const { return part_; }
+    // The first node the XPath selects; nullopt when none. An expression that does not compile fails.
+    std::optional<CustomXMLNode> selectSingleNode(const std::string& xpath) const;
+
+private:
+    friend class Slide;
+    CustomXMLPart(std::shared_ptr<Deck> deck, std::string part)
+        : deck_(std::move(deck)), part_(std::move(part)) {}
+    std::shared_ptr<Deck> deck_;
+    std::string part_;
+};
+
+class NotesPage {
+public:
+    Shapes shapes() const;
+    const std::string& partName() const { return part_; }
+
+private:
+    friend class Slide;
+    NotesPage(std::shared_ptr<Deck> deck, std::string part)
+        : deck_(std::move(deck)), part_(std::move(part)) {}
+    std::shared_ptr<Deck> deck_;
+    std::string part_;
+};
+
+class Slide {
+public:
+    Shapes shapes() const;
+    int slideNumber() const;
+    // The custom XML parts of the slide's customer data, in list order.
+    std::vector<CustomXMLPart> customerData() const;
+    bool hasNotesPage() const;
+    // The notes page; a slide without one gets one made from the notes master.
+    NotesPage notesPage() const;
+    const std::string& partName() const;
+
+private:
+    friend class Slides;
+    friend class Presentation;
+    Slide(std::shared_ptr<Deck> deck, std::size_t index) : deck_(std::move(deck)), index_(index) {}
+    std::shared_ptr<Deck> deck_;
+    std::size_t index_;
+};
+
+class Slides {
+public:
+    int count() const { return static_cast<int>(items_.size()); }
+    Slide item(int index) const; // 1-based
+    std::vector<Slide>::const_iterator begin() const { return items_.begin(); }
+    std::vector<Slide>::const_iterator end() const { return items_.end(); }
+
+private:
+    friend class Presentation;
+    std::vector<Slide> items_;
+};
+
+class Presentation {
+public:
+    Slides slides() const;
+    // The file name with extension.
+    std::string name() const;
+    std::filesystem::path fullName() const;
+    // Writes the deck in place atomically; unchanged parts are copied as stored.
+    void save();
+    // Closes without saving; the file stays as it is.
+    void close();
+    bool closed() const;
+
+private:
+    friend class Presentations;
+    friend class Application;
+    explicit Presentation(std::shared_ptr<Deck> deck) : deck_(std::move(deck)) {}
+    std::shared_ptr<Deck> deck_;
+};
+
+class Presentations {
+public:
+    // Opens a deck; its description names the file when it cannot be read.
+    Presentation open(const std::filesystem::path& file, bool readOnly = false, bool untitled = false,
+                      bool withWindow = true);
+    int count() const;
+    Presentation item(int index) const; // 1-based
+
+private:
+    friend class Application;
+    std::vector<std::shared_ptr<Deck>> open_;
+};
+
+// The stand-in for the office application: it holds the decks opened through it until they are
+// closed or it quits. Window values are kept as set; there is no window.
+class Application {
+public:
+    Application() = default;
+    ~Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    Presentations& presentations();
+    bool visible() const { return visible_; }
+    void setVisible(bool visible) { visible_ = visible; }
+    int windowState() const { return windowState_; }
+    void setWindowState(int state);
+    // The deck opened last that is still open.
+    Presentation activePresentation() const;
+    // Closes every open deck without saving; the application can not be used afterwards.
+    void quit();
+
+private:
+    void requireRunning() const;
+    Presentations presentations_;
+    bool visible_ = false;
+    int windowState_ = office::ppWindowNormal;
+    bool quit_ = false;
+};
+
+} // namespace lf::ppt
