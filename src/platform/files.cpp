@@ -77,6 +77,10 @@ int compareNtfsNames(const QString& a, const QString& b) {
 }
 
 QStringList Dir(const QString& pattern, EntryKind kind, QString* error) {
+    if (isRepositoryPath(pattern)) {
+        setError(error, "\"" + pattern + "\" is a repository path, not a local path");
+        return {};
+    }
     QString folder = pattern;
     QString namePattern = "*";
     const qsizetype cut = pattern.lastIndexOf('\\');

@@ -13,7 +13,9 @@ using lf::test::writeFile;
 
 namespace {
 
-QString q(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
+QString q(const std::filesystem::path& p) {
+    return QString::fromStdString(p.string());
+}
 
 } // namespace
 
@@ -55,8 +57,9 @@ TEST(Profile, LongValuesAreReadWhole) {
 TEST(Profile, WritingReplacesInPlaceAndKeepsEveryOtherLine) {
     TempDir dir;
     const auto ini = dir / "a.ini";
-    writeFile(ini, "; keep me\r\n[Source Values]\r\nSourcePath=old\r\n; inner comment\r\nDestinationPath=D\r\n"
-                   "\r\n[Other Values]\r\nWorkingDirectory=C:\\syllabo\r\n");
+    writeFile(ini,
+              "; keep me\r\n[Source Values]\r\nSourcePath=old\r\n; inner comment\r\nDestinationPath=D\r\n"
+              "\r\n[Other Values]\r\nWorkingDirectory=C:\\syllabo\r\n");
     ASSERT_TRUE(WritePrivateProfileString("source values", "sourcepath", "new", q(ini)));
     EXPECT_EQ(readFile(ini), "; keep me\r\n[Source Values]\r\nSourcePath=new\r\n; inner comment\r\n"
                              "DestinationPath=D\r\n\r\n[Other Values]\r\nWorkingDirectory=C:\\syllabo\r\n");
@@ -89,7 +92,8 @@ TEST(Profile, TextIsWindows1252) {
     writeFile(ini, "[TOC Values]\r\nTOCCourseName=Caf\xe9 \x80 \x96 course\r\n");
     EXPECT_EQ(GetPrivateProfileString("TOC Values", "TOCCourseName", "", q(ini)),
               QString::fromUtf8("Caf\u00e9 \u20ac \u2013 course"));
-    ASSERT_TRUE(WritePrivateProfileString("TOC Values", "TOCCourseName", QString::fromUtf8("\u00c5r \u20ac"), q(ini)));
+    ASSERT_TRUE(WritePrivateProfileString("TOC Values", "TOCCourseName", QString::fromUtf8("\u00c5r \u20ac"),
+                                          q(ini)));
     EXPECT_EQ(readFile(ini), "[TOC Values]\r\nTOCCourseName=\xc5r \x80\r\n");
 }
 

@@ -1,0 +1,124 @@
+// Windows-style local paths through the drive map: drives.ini, the default drives, the not-ready
+// drive, ".." kept inside the drive's folder, components found without regard to case.
+#include "platform/folders.h"
+#include "platform/paths.h"
+#include "test_support.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+using namespace lf::platform;
+using lf::test::TempDir;
+using lf::test::writeFile;
+
+namespace {
+
+class DriveMap : public testing::Test {
+protected:
+    void SetUp() override { QFile::remove(configFolder() + "/drives.ini"); }
+    void TearDown() override { QFile::remove(configFolder() + "/drives.ini"); }
+    void mapDrive(const QString& letter, const QString& folder) {
+        writeFile(std::filesystem::path((configFolder() + "/drives.ini").toStdString()),
+                  ("[Drives]\r\n" + letter + "=" + folder + "\r\n").toStdString());
+    }
+};
+
+} // namespace
+
+TEST(Paths, RepositoryPathHoldsASlashAnywhere) {
+    EXPECT_TRUE(isRepositoryPath("/Edvara/Courses/Storage"));
+    EXPECT_TRUE(isRepositoryPath("C:\\Courses/Storage"));
+    EXPECT_TRUE(isRepositoryPath("abc/"));
+    EXPECT_FALSE(isRepositoryPath("C:\\Courses\\Storage"));
+    EXPECT_FALSE(isRepositoryPath(""));
+}
+
+TEST(Paths, JoinAndFileName) {
+    EXPECT_EQ(joinPath("C:\\", "a"), "C:\\a");
+    EXPECT_EQ(joinPath("C:\\syllabo", "01_Intro.pptx"), "C:\\syllabo\\01_Intro.pptx");
+    EXPECT_EQ(joinPath("C:\\syllabo\\", "x"), "C:\\syllabo\\x");
+    EXPECT_EQ(fileNameOf("C:\\a\\b.pptx"), "b.pptx");
+    EXPECT_EQ(fileNameOf("C:b.pptx"), "b.pptx");
+    EXPECT_EQ(fileNameOf("/Cab/Folder/Doc"), "Doc");
+}
+
+TEST_F(DriveMap, DefaultDrivesWhenNothingIsConfigured) {
+    const QString c = driveFolder('C');
+    EXPECT_EQ(c, dataFolder() + "/drive_c");
+    EXPECT_TRUE(QDir(c).exists()) << "C: is created on first use";
+    EXPECT_EQ(driveFolder('c'), c);
+    EXPECT_EQ(driveFolder('H'), QDir::homePath());
+    EXPECT_EQ(driveFolder('Z'), "/");
+    EXPECT_TRUE(driveFolder('Q').isEmpty());
+
+    EXPECT_EQ(toHostPath("C:\\syllabo").path, c + "/syllabo");
+    EXPECT_EQ(toHostPath("Z:\\etc").path, "/etc");
+    EXPECT_EQ(toHostPath("Z:\\").path, "/");
+    EXPECT_EQ(toHostPath("C:").path, c);
+}
+
+TEST_F(DriveMap, UnmappedOrMissingDriveIsNotReady) {
+    const HostPath q = toHostPath("Q:\\Courses");
+    EXPECT_FALSE(q.ok());
+    EXPECT_TRUE(q.path.isEmpty());
+    EXPECT_TRUE(q.error.contains("Q: is not ready")) << q.error.toStdString();
+
+    // A drive mapped to a folder that does not exist is not ready either.
+    mapDrive("D", "/nonexistent/lessonforge/drive");
+    EXPECT_FALSE(toHostPath("D:\\x").ok());
+}
+
+TEST_F(DriveMap, ConfiguredDriveAndCaseOfLetterAndKey) {
+    TempDir dir;
+    mapDrive("d", dir.qpath());
+    EXPECT_EQ(toHostPath("D:\\Courses\\Storage").path, dir.qpath() + "/Courses/Storage");
+    EXPECT_EQ(toHostPath("d:\\Courses").path, dir.qpath() + "/Courses");
+    // "D:" as a key works too.
+    mapDrive("E:", dir.qpath());
+    EXPECT_EQ(toHostPath("E:\\x").path, dir.qpath() + "/x");
+}
+
+TEST_F(DriveMap, DotDotNeverLeavesTheDrive) {
+    TempDir dir;
+    mapDrive("D", dir.qpath());
+    EXPECT_EQ(toHostPath("D:\\..\\..\\etc\\passwd").path, dir.qpath() + "/etc/passwd");
+    EXPECT_EQ(toHostPath("D:\\a\\..\\..\\b").path, dir.qpath() + "/b");
+    EXPECT_EQ(toHostPath("D:\\a\\.\\b\\..\\c").path, dir.qpath() + "/a/c");
+    EXPECT_EQ(toHostPath("D:\\..").path, dir.qpath());
+}
+
+TEST_F(DriveMap, DoubledSeparatorsAndPathsWithoutDrive) {
+    TempDir dir;
+    mapDrive("D", dir.qpath());
+    EXPECT_EQ(toHostPath("D:\\a\\\\b\\").path, dir.qpath() + "/a/b");
+    // Without a drive letter a path is taken from the root of C:.
+    EXPECT_EQ(toHostPath("\\syllabo").path, driveFolder('C') + "/syllabo");
+    EXPECT_EQ(toHostPath("syllabo").path, driveFolder('C') + "/syllabo");
+}
+
+TEST_F(DriveMap, RejectsRepositoryNetworkAndMalformedPaths) {
+    EXPECT_FALSE(toHostPath("/Edvara/Courses").ok());
+    EXPECT_FALSE(toHostPath("\\\\server\\share\\x").ok());
+    EXPECT_FALSE(toHostPath("1:\\x").ok());
+    EXPECT_FALSE(toHostPath("C:\\a:b").ok());
+    EXPECT_FALSE(toHostPath("").ok());
+}
+
+TEST_F(DriveMap, ComponentsAreFoundWithoutRegardToCase) {
+    TempDir dir;
+    mapDrive("D", dir.qpath());
+    QDir(dir.qpath()).mkpath("Courses/Storage");
+    writeFile(dir / "Courses/Storage/01_Intro.pptx", "x");
+    EXPECT_EQ(toHostPath("D:\\COURSES\\storage\\01_INTRO.PPTX").path,
+              dir.qpath() + "/Courses/Storage/01_Intro.pptx");
+    // A missing tail is kept as typed, below the part that was found.
+    EXPECT_EQ(toHostPath("D:\\courses\\New Folder\\Sub").path, dir.qpath() + "/Courses/New Folder/Sub");
+
+    // The exact name wins; otherwise the first in NTFS order (upper-cased) among several matches.
+    QDir(dir.qpath()).mkpath("Twin");
+    QDir(dir.qpath()).mkpath("twin");
+    EXPECT_EQ(toHostPath("D:\\twin").path, dir.qpath() + "/twin");
+    EXPECT_EQ(toHostPath("D:\\Twin").path, dir.qpath() + "/Twin");
+    EXPECT_EQ(toHostPath("D:\\TWIN").path, dir.qpath() + "/Twin");
+}
