@@ -1,0 +1,196 @@
+#include "deck_tool.h"
+
+#include <cmath>
+#include <cstdio>
+#include <ostream>
+#include <sstream>
+#include <string>
+
+namespace lf::decktool {
+
+using namespace lf::ppt;
+
+namespace {
+
+// The notes-page layout, in points: shape 1 (the slide image) always, shape 2 (the notes text) when
+// the notes page has more than one shape.
+struct Geometry {
+    double top, left, height, width;
+};
+constexpr Geometry kNotesImage{14.375, 50, 337.5, 450};
+constexpr Geometry kNotesText{365, 53, 324, 444};
+
+void place(Shape shape, const Geometry& g) {
+    shape.setTop(g.top);
+    shape.setLeft(g.left);
+    shape.setHeight(g.height);
+    shape.setWidth(g.width);
+}
+
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+std::string jsonNumber(double v) {
+    if (!std::isfinite(v)) {
+        return "null";
+    }
+    std::ostringstream s;
+    s.precision(12);
+    s << v;
+    return s.str();
+}
+
+std::string geometry(const Shape& shape) {
+    return "\"top\": " + jsonNumber(shape.top()) + ", \"left\": " + jsonNumber(shape.left()) +
+           ", \"width\": " + jsonNumber(shape.width()) + ", \"height\": " + jsonNumber(shape.height());
+}
+
+} // namespace
+
+int applyGrayNotes(Presentation& deck) {
+    int created = 0;
+    for (const Slide& slide : deck.slides()) {
+        for (Shape shape : slide.shapes()) {
+            shape.setBlackWhiteMode(office::msoBlackWhiteGrayScale);
+        }
+        if (!slide.hasNotesPage()) {
+            ++created;
+        }
+        Shapes notes = slide.notesPage().shapes();
+        if (notes.count() < 1) {
+            throw PresentationError(deck.fullName().string() + ": the notes page of slide " +
+                                    std::to_string(slide.slideNumber()) + " has no shape");
+        }
+        place(notes.item(1), kNotesImage);
+        if (notes.count() > 1) {
+            place(notes.item(2), kNotesText);
+        }
+    }
+    return created;
+}
+
+int show(const std::filesystem::path& file, std::ostream& out, std::ostream& err) {
+    try {
+        Application app;
+        Presentation deck = app.presentations().open(file, true);
+        std::string json = "{\"file\": " + jsonString(deck.name()) + ", \"slides\": [";
+        bool firstSlide = true;
+        for (const Slide& slide : deck.slides()) {
+            json += firstSlide ? "\n  " : ",\n  ";
+            firstSlide = false;
+            json += "{\"slideNumber\": " + std::to_string(slide.slideNumber()) + ", \"shapes\": [";
+            bool firstShape = true;
+            for (const Shape& shape : slide.shapes()) {
+                json += firstShape ? "\n    " : ",\n    ";
+                firstShape = false;
+                json += "{\"name\": " + jsonString(shape.name()) +
+                        ", \"type\": " + std::to_string(shape.type()) + ", " + geometry(shape) +
+                        ", \"hasTextFrame\": " + (shape.hasTextFrame() ? "true" : "false");
+                if (shape.hasTextFrame()) {
+                    TextRange range = shape.textFrame().textRange();
+                    json += ", \"text\": " + jsonString(range.text()) + ", \"sentences\": [";
+                    bool firstSentence = true;
+                    for (const TextRange& sentence : range.sentences()) {
+                        json += firstSentence ? "" : ", ";
+                        firstSentence = false;
+                        json += "{\"text\": " + jsonString(sentence.text()) +
+                                ", \"bold\": " + std::to_string(sentence.font().bold()) + "}";
+                    }
+                    json += "]";
+                }
+                json += "}";
+            }
+            json += "], \"indexwords\": [";
+            bool firstWord = true;
+            for (const CustomXMLPart& part : slide.customerData()) {
+                json += firstWord ? "" : ", ";
+                firstWord = false;
+                auto node = part.selectSingleNode("descendant::indexword");
+                json += node ? jsonString(node->text()) : "null";
+            }
+            json += "], \"notes\": {\"exists\": ";
+            if (slide.hasNotesPage()) {
+                json += "true, \"shapes\": [";
+                bool firstNote = true;
+                for (const Shape& shape : slide.notesPage().shapes()) {
+                    json += firstNote ? "" : ", ";
+                    firstNote = false;
+                    json += "{\"name\": " + jsonString(shape.name()) + ", " + geometry(shape) + "}";
+                }
+                json += "]}}";
+            } else {
+                json += "false, \"shapes\": []}}";
+            }
+        }
+        json += "\n]}\n";
+        deck.close();
+        out << json;
+        return 0;
+    } catch (const std::exception& e) {
+        err << e.what() << "\n";
+        return 1;
+    }
+}
+
+int grayNotes(const std::filesystem::path& file, std::ostream& out, std::ostream& err) {
+    try {
+        Application app;
+        Presentation deck = app.presentations().open(file);
+        int created = applyGrayNotes(deck);
+        int slides = deck.slides().count();
+        deck.save();
+        deck.close();
+        out << "{\"file\": " << jsonString(file.filename().string()) << ", \"slides\": " << slides
+            << ", \"notesPagesCreated\": " << created << "}\n";
+        return 0;
+    } catch (const std::exception& e) {
+        err << e.what() << "\n";
+        return 1;
+    }
+}
+
+int run(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    if (argc == 3) {
+        std::string command = argv[1];
+        if (command == "show") {
+            return show(argv[2], out, err);
+        }
+        if (command == "gray-notes") {
+            return grayNotes(argv[2], out, err);
+        }
+    }
+    err << "usage: lessonforge-deck show FILE.pptx\n"
+           "       lessonforge-deck gray-notes FILE.pptx\n";
+    return 2;
+}
+
+} // namespace lf::decktool
