@@ -1,0 +1,189 @@
+#include "tessarel/admin.h"
+
+#include "tessarel/repository_store.h"
+
+#include "platform/folders.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+namespace fs = std::filesystem;
+
+namespace lf::tessarel {
+
+std::string repositoryLocation(const std::string& nameOrPath) {
+    if (nameOrPath.find('/') != std::string::npos)
+        return nameOrPath;
+    TsLocalClient local;
+    const std::string listed = local.repositoryList()->locationOf(nameOrPath);
+    if (!listed.empty())
+        return listed;
+    return "sqlite:" + lf::platform::dataFolder().toStdString() + "/tessarel/" + nameOrPath;
+}
+
+std::string repositoryName(const std::string& nameOrPath) {
+    std::string p = nameOrPath;
+    if (p.rfind("sqlite:", 0) == 0)
+        p = p.substr(7);
+    while (p.size() > 1 && p.back() == '/')
+        p.pop_back();
+    return fs::path(p).filename().string();
+}
+
+std::shared_ptr<RepositoryStore> initRepository(const std::string& location) {
+    return RepositoryStore::open(location, true);
+}
+
+std::shared_ptr<RepositoryStore> openRepository(const std::string& location) {
+    return RepositoryStore::open(location, false);
+}
+
+TsSessionPtr openAdminSession(const std::shared_ptr<RepositoryStore>& store, const std::string& name,
+                              const std::string& user) {
+    return std::make_shared<TsSession>(store, name, user, true);
+}
+
+void addUser(RepositoryStore& store, const std::string& user, const std::string& password) {
+    if (user.empty() || user.find_first_of(" \t\r\n") != std::string::npos)
+        fail(code::BadName, "'" + user + "' cannot be a user name");
+    if (!store.storage().addUser(user, RepositoryStore::hashPassword(password)))
+        fail(code::UserExists, "The user '" + user + "' already exists");
+}
+
+void setUserPassword(RepositoryStore& store, const std::string& user, const std::string& password) {
+    if (!store.storage().setPasswordHash(user, RepositoryStore::hashPassword(password)))
+        fail(code::ObjectNotFound, "There is no user '" + user + "'");
+}
+
+std::vector<std::string> listUsers(RepositoryStore& store) {
+    return store.storage().users();
+}
+
+TsFolderPtr makeCabinet(const TsSessionPtr& session, const std::string& name, bool isPrivate) {
+    auto cab = std::dynamic_pointer_cast<TsFolder>(session->newObject("ts_cabinet"));
+    cab->setObjectName(name);
+    cab->setPrivate(isPrivate);
+    cab->save();
+    return cab;
+}
+
+TsFolderPtr makeFolders(const TsSessionPtr& session, const std::string& path, bool makeCabinetToo) {
+    if (path.empty() || path[0] != '/')
+        fail(code::BadArgument, "'" + path + "' is not a repository path");
+    std::vector<std::string> parts;
+    size_t start = 1;
+    while (start <= path.size()) {
+        const auto slash = path.find('/', start);
+        const std::string part =
+            path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        if (!part.empty())
+            parts.push_back(part);
+        if (slash == std::string::npos)
+            break;
+        start = slash + 1;
+    }
+    if (parts.empty())
+        fail(code::BadArgument, "'" + path + "' names no folder");
+    std::string current = "/" + parts[0];
+    TsFolderPtr folder = session->folderByPath(current);
+    if (!folder) {
+        if (!makeCabinetToo)
+            fail(code::ObjectNotFound, "There is no cabinet " + tql::quoteString(current));
+        folder = makeCabinet(session, parts[0], false);
+    }
+    for (size_t i = 1; i < parts.size(); ++i) {
+        const std::string next = current + "/" + parts[i];
+        TsFolderPtr f = session->folderByPath(next);
+        if (!f) {
+            f = std::dynamic_pointer_cast<TsFolder>(session->newObject("ts_folder"));
+            f->setObjectName(parts[i]);
+            f->link(current);
+            f->save();
+        }
+        folder = f;
+        current = next;
+    }
+    return folder;
+}
+
+int importTree(const TsSessionPtr& session, const std::string& localDir, const std::string& repositoryPath,
+               const std::shared_ptr<ITsOperationMonitor>& monitor, std::vector<std::string>* errors) {
+    auto folder = makeFolders(session, repositoryPath);
+    std::vector<fs::path> files, dirs;
+    for (const auto& e : fs::directory_iterator(localDir)) {
+        if (e.is_directory())
+            dirs.push_back(e.path());
+        else if (e.is_regular_file())
+            files.push_back(e.path());
+    }
+    std::sort(files.begin(), files.end());
+    std::sort(dirs.begin(), dirs.end());
+    int made = 0;
+    if (!files.empty()) {
+        TsClient client;
+        auto op = client.newImportOperation();
+        op->setSession(session);
+        op->setDestinationFolder(folder->objectId());
+        for (const auto& f : files) {
+            if (auto file = client.fileObject(f.string()))
+                op->add(file);
+            else if (errors)
+                errors->push_back("Cannot read " + f.string());
+        }
+        op->setMonitor(monitor);
+        op->execute();
+        made += op->importedObjects()->count();
+        if (errors) {
+            for (int i = 0; i < op->errors()->count(); ++i)
+                errors->push_back(op->errors()->item(i)->getMessage());
+        }
+    }
+    const std::string base = folder->record().ownPath();
+    for (const auto& d : dirs)
+        made += importTree(session, d.string(), base + "/" + d.filename().string(), monitor, errors);
+    return made;
+}
+
+FsckReport fsck(RepositoryStore& store, bool verify, bool repair) {
+    FsckReport report;
+    // New content gets its name only while its writer holds the write lock, so under the lock
+    // every named but unreferenced content is a true orphan, safe to remove.
+    Transaction lock(store.storage());
+    const std::set<std::string> referenced = store.storage().referencedContent();
+    const auto present = store.content().allContent();
+    const std::set<std::string> presentSet(present.begin(), present.end());
+    for (const auto& h : present) {
+        if (!referenced.count(h))
+            report.orphanContent.push_back(h);
+        else if (verify && !store.content().verify(h))
+            report.corruptContent.push_back(h);
+    }
+    for (const auto& h : referenced) {
+        if (!presentSet.count(h))
+            report.missingContent.push_back(h);
+    }
+    report.stagingLeftovers = store.content().stagingLeftovers();
+    if (repair) {
+        for (const auto& h : report.orphanContent)
+            store.content().remove(h);
+        std::error_code ec;
+        for (const auto& f : report.stagingLeftovers)
+            fs::remove(f, ec);
+    }
+    lock.commit();
+    return report;
+}
+
+std::vector<VersionInfo> objectVersions(const TsObjectPtr& object) {
+    std::vector<VersionInfo> out;
+    const auto& r = object->record();
+    for (const auto& v : object->session().store().storage().versions(r.id))
+        out.push_back(
+            {v.versionLabel, v.contentType, v.contentHash, v.contentSize, v.modified, v.modifier, false});
+    out.push_back(
+        {r.versionLabel, r.contentType, r.contentHash, r.contentSize, r.modified, r.modifier, true});
+    return out;
+}
+
+} // namespace lf::tessarel

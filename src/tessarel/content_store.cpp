@@ -1,0 +1,283 @@
+#include "tessarel/content_store.h"
+
+#include "tessarel/errors.h"
+
+#include <openssl/evp.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace lf::tessarel {
+
+namespace {
+
+constexpr size_t kBuffer = 1 << 20;
+
+[[noreturn]] void fileError(const std::string& what, const std::string& path) {
+    fail(code::FileError, what + " " + path + ": " + std::strerror(errno));
+}
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    int release() {
+        const int f = fd_;
+        fd_ = -1;
+        return f;
+    }
+
+private:
+    int fd_;
+};
+
+std::string toHex(const unsigned char* p, size_t n) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    out.reserve(n * 2);
+    for (size_t i = 0; i < n; ++i) {
+        out += digits[p[i] >> 4];
+        out += digits[p[i] & 15];
+    }
+    return out;
+}
+
+struct Digest {
+    Digest() : ctx(EVP_MD_CTX_new()) {
+        if (!ctx || EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr) != 1)
+            fail(code::StorageError, "Cannot start a SHA-256 digest");
+    }
+    ~Digest() { EVP_MD_CTX_free(ctx); }
+    void update(const char* p, size_t n) { EVP_DigestUpdate(ctx, p, n); }
+    std::string hex() {
+        unsigned char md[EVP_MAX_MD_SIZE];
+        unsigned int n = 0;
+        EVP_DigestFinal_ex(ctx, md, &n);
+        return toHex(md, n);
+    }
+    EVP_MD_CTX* ctx;
+};
+
+std::string randomSuffix() {
+    static thread_local std::mt19937_64 rng{std::random_device{}() ^ static_cast<unsigned>(::getpid())};
+    const std::uint64_t v = rng();
+    return toHex(reinterpret_cast<const unsigned char*>(&v), sizeof v);
+}
+
+void writeAll(int fd, const char* p, size_t n, const std::string& path) {
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR)
+                continue;
+            fileError("Cannot write", path);
+        }
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+}
+
+void syncFolder(const std::string& folder) {
+    Fd d(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (d.get() < 0)
+        fileError("Cannot open", folder);
+    // One sync of the file system makes every staged file durable at once, far cheaper than a
+    // flush per file when an operation carries thousands of them.
+    if (::syncfs(d.get()) != 0)
+        fileError("Cannot sync", folder);
+}
+
+} // namespace
+
+std::string sha256OfFile(const std::string& path) {
+    Fd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0)
+        fileError("Cannot read", path);
+    Digest d;
+    std::unique_ptr<char[]> buf(new char[kBuffer]);
+    while (true) {
+        const ssize_t r = ::read(in.get(), buf.get(), kBuffer);
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            fileError("Cannot read", path);
+        }
+        if (r == 0)
+            break;
+        d.update(buf.get(), static_cast<size_t>(r));
+    }
+    return d.hex();
+}
+
+ContentStore::ContentStore(std::string folder) : root_(std::move(folder)) {
+    std::error_code ec;
+    fs::create_directories(root_ + "/tmp", ec);
+    if (ec)
+        fail(code::FileError, "Cannot create the content store " + root_ + ": " + ec.message());
+}
+
+std::string ContentStore::pathOf(const std::string& hash) const {
+    return root_ + "/" + hash.substr(0, 2) + "/" + hash;
+}
+
+bool ContentStore::contains(const std::string& hash) const {
+    struct stat st {};
+    return ::stat(pathOf(hash).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+StagedContent ContentStore::stage(const std::string& localFile) {
+    Fd in(::open(localFile.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0)
+        fileError("Cannot read", localFile);
+    struct stat st {};
+    if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        errno = EISDIR;
+        fileError("Not a file:", localFile);
+    }
+    StagedContent out;
+    out.tempPath = root_ + "/tmp/" + randomSuffix();
+    Fd tmp(::open(out.tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (tmp.get() < 0)
+        fileError("Cannot create", out.tempPath);
+    Digest d;
+    std::unique_ptr<char[]> buf(new char[kBuffer]);
+    try {
+        while (true) {
+            const ssize_t r = ::read(in.get(), buf.get(), kBuffer);
+            if (r < 0) {
+                if (errno == EINTR)
+                    continue;
+                fileError("Cannot read", localFile);
+            }
+            if (r == 0)
+                break;
+            d.update(buf.get(), static_cast<size_t>(r));
+            writeAll(tmp.get(), buf.get(), static_cast<size_t>(r), out.tempPath);
+            out.size += r;
+        }
+    } catch (...) {
+        ::unlink(out.tempPath.c_str());
+        throw;
+    }
+    out.hash = d.hex();
+    return out;
+}
+
+void ContentStore::publish(std::vector<StagedContent>& staged) {
+    bool any = false;
+    for (const auto& s : staged)
+        any = any || !s.tempPath.empty();
+    if (!any)
+        return;
+    syncFolder(root_);
+    for (auto& s : staged) {
+        if (s.tempPath.empty())
+            continue;
+        const std::string target = pathOf(s.hash);
+        if (contains(s.hash)) {
+            ::unlink(s.tempPath.c_str());
+        } else {
+            std::error_code ec;
+            fs::create_directories(fs::path(target).parent_path(), ec);
+            if (::rename(s.tempPath.c_str(), target.c_str()) != 0)
+                fileError("Cannot store", target);
+        }
+        s.tempPath.clear();
+    }
+    syncFolder(root_);
+}
+
+void ContentStore::discard(std::vector<StagedContent>& staged) {
+    for (auto& s : staged) {
+        if (!s.tempPath.empty())
+            ::unlink(s.tempPath.c_str());
+        s.tempPath.clear();
+    }
+}
+
+void ContentStore::copyOut(const std::string& hash, const std::string& target) const {
+    const std::string source = pathOf(hash);
+    Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0)
+        fail(code::NoContent, "The content " + hash + " is missing from the repository");
+    const fs::path t(target);
+    const std::string temp =
+        (t.parent_path() / ("." + t.filename().string() + "." + randomSuffix())).string();
+    Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+    if (out.get() < 0)
+        fileError("Cannot create", temp);
+    try {
+        while (true) {
+            const ssize_t n = ::copy_file_range(in.get(), nullptr, out.get(), nullptr, 1 << 30, 0);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
+                    std::unique_ptr<char[]> buf(new char[kBuffer]);
+                    ssize_t r;
+                    while ((r = ::read(in.get(), buf.get(), kBuffer)) > 0)
+                        writeAll(out.get(), buf.get(), static_cast<size_t>(r), temp);
+                    if (r < 0)
+                        fileError("Cannot read", source);
+                    break;
+                }
+                fileError("Cannot write", temp);
+            }
+            if (n == 0)
+                break;
+        }
+        if (::close(out.release()) != 0)
+            fileError("Cannot write", temp);
+        if (::rename(temp.c_str(), target.c_str()) != 0)
+            fileError("Cannot write", target);
+    } catch (...) {
+        ::unlink(temp.c_str());
+        throw;
+    }
+}
+
+std::vector<std::string> ContentStore::allContent() const {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const auto& sub : fs::directory_iterator(root_, ec)) {
+        if (!sub.is_directory() || sub.path().filename() == "tmp")
+            continue;
+        for (const auto& f : fs::directory_iterator(sub.path(), ec)) {
+            if (f.is_regular_file())
+                out.push_back(f.path().filename().string());
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> ContentStore::stagingLeftovers() const {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const auto& f : fs::directory_iterator(root_ + "/tmp", ec))
+        out.push_back(f.path().string());
+    return out;
+}
+
+bool ContentStore::verify(const std::string& hash) const {
+    return sha256OfFile(pathOf(hash)) == hash;
+}
+
+void ContentStore::remove(const std::string& hash) {
+    ::unlink(pathOf(hash).c_str());
+}
+
+} // namespace lf::tessarel

@@ -1,0 +1,424 @@
+// Export, check-out, import and check-in: each takes nodes, reports progress and failures to its
+// monitor as it goes, and succeeds only when every node did.
+#include "tessarel/repository_store.h"
+#include "tessarel/tessarel.h"
+
+#include <filesystem>
+#include <set>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace lf::tessarel {
+
+namespace {
+
+std::string nextVersionLabel(const std::string& label) {
+    const auto dot = label.find('.');
+    try {
+        if (dot == std::string::npos)
+            return std::to_string(std::stoi(label)) + ".1";
+        return label.substr(0, dot) + "." + std::to_string(std::stoi(label.substr(dot + 1)) + 1);
+    } catch (...) {
+        return "1.0";
+    }
+}
+
+// The destination folder of an export or a check-out, made when missing.
+std::string prepareDestination(const std::string& dir) {
+    if (dir.empty())
+        fail(code::BadArgument, "No destination directory was set");
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (!fs::is_directory(dir, ec))
+        fail(code::FileError, "Cannot use the destination directory " + dir);
+    return dir;
+}
+
+template <class Node>
+TsOperationNodePtr addOnce(std::vector<TsOperationNodePtr>& nodes, const TsObjectPtr& object) {
+    if (!object)
+        return nullptr;
+    for (const auto& n : nodes) {
+        if (n->object() == object || (n->object() && n->object()->record().id == object->record().id))
+            return n;
+    }
+    auto node = std::make_shared<Node>(object, nullptr);
+    nodes.push_back(node);
+    return node;
+}
+
+} // namespace
+
+// ---- every operation
+
+TsOperationNodePtr TsOperation::add(const TsObjectPtr&) {
+    return nullptr;
+}
+TsOperationNodePtr TsOperation::add(const TsFileObjectPtr&) {
+    return nullptr;
+}
+
+bool TsOperation::execute() {
+    errors_->clear();
+    stepsDone_ = 0;
+    for (auto& n : nodes_)
+        n->setSucceeded(false);
+    try {
+        run();
+    } catch (const TsException& e) {
+        failRemaining(0, "");
+        errors_->append(std::make_shared<TsOperationError>(e.code(), e.message(), nullptr));
+        if (monitor_)
+            monitor_->reportError(errors_->item(errors_->count() - 1));
+        return false;
+    } catch (const std::exception& e) {
+        failRemaining(0, "");
+        errors_->append(std::make_shared<TsOperationError>(code::StorageError, e.what(), nullptr));
+        return false;
+    }
+    for (const auto& n : nodes_) {
+        if (!n->succeeded())
+            return false;
+    }
+    return errors_->count() == 0;
+}
+
+bool TsOperation::progress(const std::string& step, size_t done, size_t total,
+                           const TsOperationNodePtr& node) {
+    ++stepsDone_;
+    if (!monitor_)
+        return true;
+    const int opPercent =
+        stepsTotal_ ? static_cast<int>(std::min<size_t>(100, stepsDone_ * 100 / stepsTotal_)) : 100;
+    const int stepPercent = total ? static_cast<int>(std::min<size_t>(100, done * 100 / total)) : 100;
+    return monitor_->progressReport(shared_from_this(), opPercent, std::make_shared<TsOperationStep>(step),
+                                    stepPercent, node) != 0;
+}
+
+bool TsOperation::failNode(const TsOperationNodePtr& node, const std::string& code,
+                           const std::string& message) {
+    if (node)
+        node->setSucceeded(false);
+    auto err = std::make_shared<TsOperationError>(code, message, node);
+    errors_->append(err);
+    if (!monitor_)
+        return true;
+    return monitor_->reportError(err) != 0;
+}
+
+bool TsOperation::ask(const std::string& question) {
+    return monitor_ ? monitor_->getYesNoAnswer(question) : true;
+}
+
+void TsOperation::failRemaining(size_t from, const std::string& message) {
+    for (size_t i = from; i < nodes_.size(); ++i) {
+        if (nodes_[i]->succeeded())
+            continue;
+        if (!message.empty())
+            errors_->append(std::make_shared<TsOperationError>(code::Cancelled, message, nodes_[i]));
+    }
+}
+
+// ---- export
+
+TsOperationNodePtr TsExportOperation::add(const TsObjectPtr& object) {
+    return addOnce<TsOperationNode>(nodes_, object);
+}
+
+void TsExportOperation::run() {
+    exported_->clear();
+    stepsTotal_ = nodes_.size();
+    if (nodes_.empty())
+        return;
+    const std::string dir = prepareDestination(destination_);
+    std::set<std::string> written;
+    for (size_t i = 0; i < nodes_.size(); ++i) {
+        const auto& node = nodes_[i];
+        bool goOn = true;
+        try {
+            TsObject& obj = *node->object();
+            if (obj.record().isFolder())
+                fail(code::BadArgument, "'" + obj.objectName() + "' is a folder, not a document");
+            if (obj.record().contentHash.empty())
+                fail(code::NoContent, "'" + obj.objectName() + "' has no content");
+            const auto fmt = obj.format();
+            const std::string local = localFileName(obj.objectName(), fmt ? fmt->fileExtension() : "");
+            if (!isSafeFileName(obj.objectName()) || !isSafeFileName(local))
+                fail(code::BadName, "The object name " + tql::quoteString(obj.objectName()) +
+                                        " is not a safe file name; nothing was exported for it");
+            if (!written.insert(local).second)
+                fail(code::NameConflict, "Another object of this export was already written as " + local);
+            const std::string target = (fs::path(dir) / local).string();
+            std::error_code ec;
+            if (fs::exists(fs::symlink_status(target, ec)) &&
+                !ask("The file " + target + " exists. Overwrite it?"))
+                fail(code::Cancelled, "The file " + target + " was kept");
+            obj.session().store().content().copyOut(obj.record().contentHash, target);
+            node->setLocalPath(target);
+            node->setSucceeded(true);
+            exported_->append(node->object());
+        } catch (const TsException& e) {
+            goOn = failNode(node, e.code(), e.message());
+        }
+        if (!goOn || !progress("Export content", i + 1, nodes_.size(), node)) {
+            failRemaining(i + 1, "The export was stopped");
+            return;
+        }
+    }
+}
+
+// ---- check-out
+
+TsOperationNodePtr TsCheckoutOperation::add(const TsObjectPtr& object) {
+    return addOnce<TsCheckoutNode>(nodes_, object);
+}
+
+void TsCheckoutOperation::run() {
+    checkedOut_->clear();
+    stepsTotal_ = nodes_.size();
+    if (nodes_.empty())
+        return;
+    const std::string dir = prepareDestination(destination_);
+    std::set<std::string> written;
+    for (size_t i = 0; i < nodes_.size(); ++i) {
+        const auto& node = nodes_[i];
+        bool goOn = true;
+        try {
+            TsObject& obj = *node->object();
+            TsSession& session = obj.session();
+            auto& storage = session.store().storage();
+            auto cur = storage.objectById(obj.record().id, session.viewer());
+            if (!cur)
+                fail(code::ObjectNotFound, "The object '" + obj.record().id + "' no longer exists");
+            if (cur->isFolder())
+                fail(code::BadArgument, "'" + cur->name + "' is a folder, not a document");
+            if (cur->contentHash.empty())
+                fail(code::NoContent, "'" + cur->name + "' has no content");
+            const std::string local = localFileName(cur->name, session.store().extensionOf(cur->contentType));
+            if (!isSafeFileName(cur->name) || !isSafeFileName(local))
+                fail(code::BadName, "The object name " + tql::quoteString(cur->name) +
+                                        " is not a safe file name; it was not checked out");
+            if (!written.insert(local).second)
+                fail(code::NameConflict, "Another object of this check-out was already written as " + local);
+            const std::string target = fs::absolute(fs::path(dir) / local).string();
+            // The lock is taken in one statement, so of two sessions racing for it exactly one wins.
+            if (!storage.lockObject(cur->id, session.userName(), target)) {
+                auto now = storage.objectById(cur->id, session.viewer());
+                fail(code::LockConflict, "'" + cur->name + "' is already checked out by " +
+                                             (now ? now->lockOwner : std::string("another user")));
+            }
+            try {
+                std::error_code ec;
+                if (fs::exists(fs::symlink_status(target, ec)) &&
+                    !ask("The file " + target + " exists. Overwrite it?"))
+                    fail(code::Cancelled, "The file " + target + " was kept");
+                session.store().content().copyOut(cur->contentHash, target);
+            } catch (...) {
+                storage.unlockObject(cur->id, session.userName());
+                throw;
+            }
+            cur->lockOwner = session.userName();
+            cur->lockPath = target;
+            obj.adopt(*cur);
+            node->setLocalPath(target);
+            node->setSucceeded(true);
+            checkedOut_->append(node->object());
+        } catch (const TsException& e) {
+            goOn = failNode(node, e.code(), e.message());
+        }
+        if (!goOn || !progress("Check out", i + 1, nodes_.size(), node)) {
+            failRemaining(i + 1, "The check-out was stopped");
+            return;
+        }
+    }
+}
+
+// ---- import
+
+TsOperationNodePtr TsImportOperation::add(const TsFileObjectPtr& file) {
+    if (!file)
+        return nullptr;
+    auto node = std::make_shared<TsImportNode>(nullptr, file);
+    node->setNewObjectName(file->name());
+    nodes_.push_back(node);
+    return node;
+}
+
+void TsImportOperation::run() {
+    imported_->clear();
+    stepsTotal_ = nodes_.size() + 1;
+    if (!session_)
+        fail(code::NotConnected, "The import has no session");
+    if (!folder_)
+        fail(code::BadArgument, "The import has no destination folder");
+    auto folderObj = session_->objectById(folder_);
+    if (!folderObj->record().isFolder())
+        fail(code::BadArgument, "'" + folderObj->objectName() + "' is not a folder");
+    RepositoryStore& store = session_->store();
+    std::vector<StagedContent> staged(nodes_.size());
+    std::vector<bool> ready(nodes_.size(), false);
+    try {
+        for (size_t i = 0; i < nodes_.size(); ++i) {
+            auto node = std::static_pointer_cast<TsImportNode>(nodes_[i]);
+            bool goOn = true;
+            try {
+                if (node->newObjectName().empty())
+                    fail(code::BadName, "The new object for " + node->file()->path() + " has no name");
+                staged[i] = store.content().stage(node->file()->path());
+                ready[i] = true;
+            } catch (const TsException& e) {
+                goOn = failNode(node, e.code(), e.message());
+            }
+            if (!goOn || !progress("Transfer content", i + 1, nodes_.size(), node)) {
+                store.content().discard(staged);
+                failRemaining(0, "The import was stopped");
+                return;
+            }
+        }
+        std::vector<ObjectRecord> made(nodes_.size());
+        {
+            // Content gets its name under the write lock, then the metadata commits.
+            Transaction t(store.storage());
+            store.content().publish(staged);
+            auto folder = store.storage().objectById(folderObj->record().id, session_->viewer());
+            if (!folder)
+                fail(code::ObjectNotFound, "The destination folder no longer exists");
+            const std::string now = nowText();
+            for (size_t i = 0; i < nodes_.size(); ++i) {
+                if (!ready[i])
+                    continue;
+                auto node = std::static_pointer_cast<TsImportNode>(nodes_[i]);
+                ObjectRecord& r = made[i];
+                r.id = store.newObjectId();
+                r.type = "ts_document";
+                r.name = node->newObjectName();
+                r.contentType = store.formatForFile(node->file()->name());
+                r.owner = session_->userName();
+                r.modifier = r.owner;
+                r.versionLabel = "1.0";
+                r.created = r.modified = now;
+                r.folderId = folder->id;
+                r.parentPath = folder->ownPath();
+                r.cabinetId = folder->cabinetId;
+                r.contentHash = staged[i].hash;
+                r.contentSize = staged[i].size;
+                store.storage().insertObject(r);
+            }
+            t.commit();
+        }
+        for (size_t i = 0; i < nodes_.size(); ++i) {
+            if (!ready[i])
+                continue;
+            auto obj = session_->objectFor(made[i]);
+            nodes_[i]->setObject(obj);
+            nodes_[i]->setSucceeded(true);
+            imported_->append(obj);
+        }
+        progress("Commit", 1, 1, nullptr);
+    } catch (...) {
+        store.content().discard(staged);
+        throw;
+    }
+}
+
+// ---- check-in
+
+TsOperationNodePtr TsCheckinOperation::add(const TsObjectPtr& object) {
+    return addOnce<TsCheckinNode>(nodes_, object);
+}
+
+void TsCheckinOperation::run() {
+    checkedIn_->clear();
+    stepsTotal_ = nodes_.size() * 2;
+    std::vector<StagedContent> staged(nodes_.size());
+    std::vector<bool> ready(nodes_.size(), false);
+    // Content first, for every node; the metadata of each object then commits on its own.
+    for (size_t i = 0; i < nodes_.size(); ++i) {
+        const auto& node = nodes_[i];
+        bool goOn = true;
+        try {
+            TsObject& obj = *node->object();
+            TsSession& session = obj.session();
+            auto cur = session.store().storage().objectById(obj.record().id, session.viewer());
+            if (!cur)
+                fail(code::ObjectNotFound, "The object '" + obj.record().id + "' no longer exists");
+            if (cur->lockOwner.empty())
+                fail(code::NotCheckedOut, "'" + cur->name + "' is not checked out");
+            if (cur->lockOwner != session.userName())
+                fail(code::NotLockOwner, "'" + cur->name + "' is checked out by " + cur->lockOwner +
+                                             ", not by " + session.userName());
+            const std::string file = obj.pendingFile().empty() ? cur->lockPath : obj.pendingFile();
+            if (file.empty() || !fs::is_regular_file(file))
+                fail(code::FileError,
+                     "The file to check in for '" + cur->name + "' (" + file + ") is missing");
+            staged[i] = session.store().content().stage(file);
+            ready[i] = true;
+        } catch (const TsException& e) {
+            goOn = failNode(node, e.code(), e.message());
+        }
+        if (!goOn || !progress("Transfer content", i + 1, nodes_.size(), node)) {
+            for (auto& s : staged) {
+                if (!s.tempPath.empty())
+                    ::unlink(s.tempPath.c_str());
+            }
+            failRemaining(i + 1, "The check-in was stopped");
+            return;
+        }
+    }
+    for (size_t i = 0; i < nodes_.size(); ++i) {
+        const auto& node = nodes_[i];
+        bool goOn = true;
+        if (ready[i]) {
+            TsObject& obj = *node->object();
+            TsSession& session = obj.session();
+            RepositoryStore& store = session.store();
+            std::vector<StagedContent> one{staged[i]};
+            try {
+                Transaction t(store.storage());
+                store.content().publish(one);
+                auto cur = store.storage().objectById(obj.record().id, session.viewer());
+                if (!cur)
+                    fail(code::ObjectNotFound, "The object '" + obj.record().id + "' no longer exists");
+                if (!store.storage().unlockObject(cur->id, session.userName()))
+                    fail(code::NotLockOwner,
+                         "'" + cur->name + "' is no longer checked out by " + session.userName());
+                store.storage().addVersion({cur->id, cur->versionLabel, cur->contentType, cur->contentHash,
+                                            cur->contentSize, cur->modified, cur->modifier});
+                ObjectRecord r = *cur;
+                if (!obj.pendingFile().empty())
+                    r.contentType = obj.pendingFormat().empty() ? store.formatForFile(obj.pendingFile())
+                                                                : obj.pendingFormat();
+                r.contentHash = one[0].hash;
+                r.contentSize = one[0].size;
+                r.versionLabel = nextVersionLabel(cur->versionLabel);
+                r.modified = nowText();
+                r.modifier = session.userName();
+                r.lockOwner.clear();
+                r.lockPath.clear();
+                store.storage().updateObject(r);
+                t.commit();
+                if (!obj.pendingFile().empty() && obj.objectName() != cur->name)
+                    r.name = obj.objectName();
+                obj.adopt(r);
+                obj.clearPendingFile();
+                node->setSucceeded(true);
+                checkedIn_->append(node->object());
+            } catch (const TsException& e) {
+                store.content().discard(one);
+                goOn = failNode(node, e.code(), e.message());
+            }
+            staged[i].tempPath.clear();
+        }
+        if (!goOn || !progress("Commit", i + 1, nodes_.size(), node)) {
+            for (size_t k = i + 1; k < nodes_.size(); ++k) {
+                if (!staged[k].tempPath.empty())
+                    ::unlink(staged[k].tempPath.c_str());
+            }
+            failRemaining(i + 1, "The check-in was stopped");
+            return;
+        }
+    }
+}
+
+} // namespace lf::tessarel

@@ -1,0 +1,147 @@
+#include "tessarel/repository_store.h"
+
+#include "tessarel/errors.h"
+
+#include <argon2.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <sys/random.h>
+
+namespace fs = std::filesystem;
+
+namespace lf::tessarel {
+
+namespace {
+
+void randomBytes(void* p, size_t n) {
+    auto* out = static_cast<unsigned char*>(p);
+    while (n > 0) {
+        const ssize_t r = ::getrandom(out, n, 0);
+        if (r < 0)
+            fail(code::StorageError, "No random numbers available");
+        out += r;
+        n -= static_cast<size_t>(r);
+    }
+}
+
+constexpr uint32_t kTimeCost = 2;
+constexpr uint32_t kMemoryKiB = 19 * 1024;
+constexpr uint32_t kLanes = 1;
+constexpr size_t kHashLength = 32;
+constexpr size_t kSaltLength = 16;
+
+} // namespace
+
+std::shared_ptr<RepositoryStore> RepositoryStore::open(const std::string& location, bool create) {
+    std::string folder = location;
+    if (folder.rfind("sqlite:", 0) == 0) {
+        folder = folder.substr(7);
+    } else if (const auto colon = folder.find(':');
+               colon != std::string::npos && colon > 1 && folder.find('/') > colon) {
+        fail(code::UnsupportedBackend, "The repository location '" + location + "' names an unknown backend");
+    }
+    if (folder.empty())
+        fail(code::UnknownRepository, "The repository location is empty");
+    std::error_code ec;
+    if (create) {
+        fs::create_directories(folder, ec);
+        if (ec)
+            fail(code::FileError, "Cannot create " + folder + ": " + ec.message());
+    } else if (!fs::is_regular_file(fs::path(folder) / "repository.db", ec)) {
+        fail(code::UnknownRepository, "There is no repository at " + folder);
+    }
+    auto storage = openSqliteStorage((fs::path(folder) / "repository.db").string(), create);
+    return std::shared_ptr<RepositoryStore>(new RepositoryStore(folder, std::move(storage)));
+}
+
+RepositoryStore::RepositoryStore(std::string folder, std::unique_ptr<Storage> storage)
+    : folder_(std::move(folder)), storage_(std::move(storage)), content_(folder_ + "/content") {}
+
+std::string RepositoryStore::newObjectId() {
+    static const char* digits = "0123456789abcdef";
+    while (true) {
+        unsigned char b[8];
+        randomBytes(b, sizeof b);
+        // The first two digits name the kind of id, as "09" does for every repository object.
+        std::string id = "09";
+        for (size_t i = 1; i < sizeof b; ++i) {
+            id += digits[b[i] >> 4];
+            id += digits[b[i] & 15];
+        }
+        if (!storage_->idExists(id))
+            return id;
+    }
+}
+
+std::string RepositoryStore::formatForFile(const std::string& fileName) {
+    const auto dot = fileName.rfind('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == fileName.size())
+        return "";
+    std::string ext;
+    for (char c : fileName.substr(dot + 1))
+        ext += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (auto f = storage_->formatForExtension(ext))
+        return *f;
+    std::string name = ext;
+    if (storage_->formatExtension(name))
+        name += "_file";
+    storage_->addFormat(name, ext);
+    return name;
+}
+
+std::string RepositoryStore::extensionOf(const std::string& format) {
+    if (format.empty())
+        return "";
+    return storage_->formatExtension(format).value_or("");
+}
+
+std::string RepositoryStore::hashPassword(const std::string& password) {
+    unsigned char salt[kSaltLength];
+    randomBytes(salt, sizeof salt);
+    const size_t len = argon2_encodedlen(kTimeCost, kMemoryKiB, kLanes, kSaltLength, kHashLength, Argon2_id);
+    std::string encoded(len, '\0');
+    const int rc = argon2id_hash_encoded(kTimeCost, kMemoryKiB, kLanes, password.data(), password.size(),
+                                         salt, sizeof salt, kHashLength, encoded.data(), encoded.size());
+    if (rc != ARGON2_OK)
+        fail(code::StorageError, std::string("Cannot hash the password: ") + argon2_error_message(rc));
+    encoded.resize(std::strlen(encoded.c_str()));
+    return encoded;
+}
+
+bool RepositoryStore::verifyPassword(const std::string& hash, const std::string& password) {
+    return argon2id_verify(hash.c_str(), password.data(), password.size()) == ARGON2_OK;
+}
+
+std::string nowText() {
+    const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return buf;
+}
+
+std::pair<std::string, std::string> splitRepositoryPath(std::string path) {
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return {"", path};
+    return {path.substr(0, slash), path.substr(slash + 1)};
+}
+
+bool isValidFolderName(const std::string& name) {
+    if (name.empty() || name == "." || name == "..")
+        return false;
+    for (unsigned char c : name) {
+        if (c == '/' || c < 0x20 || c == 0x7f)
+            return false;
+    }
+    return true;
+}
+
+} // namespace lf::tessarel

@@ -1,0 +1,526 @@
+// The embedded backend: one SQLite database per repository (WAL, busy timeout, foreign keys).
+#include "tessarel/errors.h"
+#include "tessarel/storage.h"
+
+#include <sqlite3.h>
+
+#include <variant>
+
+namespace lf::tessarel {
+
+namespace {
+
+using Param = std::variant<std::string, std::int64_t, double>;
+
+const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS objects(
+  id TEXT PRIMARY KEY,
+  type TEXT NOT NULL,
+  name TEXT NOT NULL,
+  content_type TEXT NOT NULL DEFAULT '',
+  is_private INTEGER NOT NULL DEFAULT 0,
+  owner_name TEXT NOT NULL,
+  lock_owner TEXT NOT NULL DEFAULT '',
+  lock_path TEXT NOT NULL DEFAULT '',
+  version_label TEXT NOT NULL,
+  creation_date TEXT NOT NULL,
+  modify_date TEXT NOT NULL,
+  folder_id TEXT REFERENCES objects(id),
+  parent_path TEXT NOT NULL,
+  cabinet_id TEXT NOT NULL,
+  content_hash TEXT NOT NULL DEFAULT '',
+  content_size INTEGER NOT NULL DEFAULT 0,
+  modifier TEXT NOT NULL DEFAULT '');
+CREATE INDEX IF NOT EXISTS objects_parent ON objects(parent_path, name);
+CREATE INDEX IF NOT EXISTS objects_folder ON objects(folder_id);
+CREATE TABLE IF NOT EXISTS versions(
+  object_id TEXT NOT NULL REFERENCES objects(id) ON DELETE CASCADE,
+  version_label TEXT NOT NULL,
+  content_type TEXT NOT NULL,
+  content_hash TEXT NOT NULL,
+  content_size INTEGER NOT NULL,
+  modify_date TEXT NOT NULL,
+  modifier TEXT NOT NULL);
+CREATE INDEX IF NOT EXISTS versions_object ON versions(object_id);
+CREATE TABLE IF NOT EXISTS users(name TEXT PRIMARY KEY, password_hash TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS formats(name TEXT PRIMARY KEY, extension TEXT NOT NULL);
+)sql";
+
+const char* kFormats[][2] = {
+    {"ppt8", "pptx"}, {"msw8", "docx"},  {"msw6", "doc"},  {"zip", "zip"},         {"pdf", "pdf"},
+    {"prn", "prn"},   {"crtext", "txt"}, {"ppt", "ppt"},   {"excel8book", "xlsx"}, {"excel", "xls"},
+    {"rtf", "rtf"},   {"html", "htm"},   {"xml", "xml"},   {"jpeg", "jpg"},        {"png", "png"},
+    {"gif", "gif"},   {"potx", "potx"},  {"dotx", "dotx"}, {"csv", "csv"},
+};
+
+const char* kObjectColumns = "id, type, name, content_type, is_private, owner_name, lock_owner, lock_path, "
+                             "version_label, creation_date, modify_date, coalesce(folder_id, ''), "
+                             "parent_path, cabinet_id, content_hash, content_size, modifier";
+
+// The column expression behind each query attribute.
+std::string columnFor(const std::string& attribute) {
+    if (attribute == "r_object_id")
+        return "o.id";
+    if (attribute == "object_name")
+        return "o.name";
+    if (attribute == "r_object_type")
+        return "o.type";
+    if (attribute == "a_content_type")
+        return "o.content_type";
+    if (attribute == "is_private")
+        return "o.is_private";
+    if (attribute == "owner_name")
+        return "o.owner_name";
+    if (attribute == "r_lock_owner")
+        return "o.lock_owner";
+    if (attribute == "r_version_label")
+        return "o.version_label";
+    if (attribute == "r_creation_date")
+        return "o.creation_date";
+    if (attribute == "r_modify_date")
+        return "o.modify_date";
+    if (attribute == "i_folder_id")
+        return "coalesce(o.folder_id, '')";
+    if (attribute == "r_folder_path")
+        return "(CASE WHEN o.type = 'ts_document' THEN o.parent_path ELSE o.parent_path || '/' || o.name "
+               "END)";
+    if (attribute == "i_cabinet_id")
+        return "o.cabinet_id";
+    if (attribute == "r_content_size")
+        return "o.content_size";
+    if (attribute == "r_modifier")
+        return "o.modifier";
+    fail(code::QuerySemantic, "Unknown attribute '" + attribute + "'");
+}
+
+class Statement {
+public:
+    Statement(sqlite3* db, const std::string& sql) : db_(db) {
+        if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &st_, nullptr) != SQLITE_OK)
+            fail(code::StorageError, std::string("Cannot prepare a statement: ") + sqlite3_errmsg(db));
+    }
+    ~Statement() { sqlite3_finalize(st_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Statement& bind(int i, const std::string& s) {
+        sqlite3_bind_text(st_, i, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Statement& bindNullable(int i, const std::string& s) {
+        if (s.empty())
+            sqlite3_bind_null(st_, i);
+        else
+            bind(i, s);
+        return *this;
+    }
+    Statement& bind(int i, std::int64_t v) {
+        sqlite3_bind_int64(st_, i, v);
+        return *this;
+    }
+    Statement& bind(int i, double v) {
+        sqlite3_bind_double(st_, i, v);
+        return *this;
+    }
+    // True while a row is current.
+    bool step() {
+        const int rc = sqlite3_step(st_);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc == SQLITE_DONE)
+            return false;
+        const std::string msg = sqlite3_errmsg(db_);
+        if (rc == SQLITE_BUSY)
+            fail(code::StorageError, "The repository is busy: " + msg);
+        if (rc == SQLITE_CONSTRAINT)
+            fail(code::StorageError, "A repository constraint failed: " + msg);
+        fail(code::StorageError, "Repository database error: " + msg);
+    }
+    std::string text(int c) const {
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st_, c));
+        return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(st_, c))) : std::string();
+    }
+    std::int64_t integer(int c) const { return sqlite3_column_int64(st_, c); }
+    sqlite3_stmt* raw() const { return st_; }
+
+private:
+    sqlite3* db_;
+    sqlite3_stmt* st_ = nullptr;
+};
+
+ObjectRecord readObject(const Statement& s) {
+    ObjectRecord r;
+    r.id = s.text(0);
+    r.type = s.text(1);
+    r.name = s.text(2);
+    r.contentType = s.text(3);
+    r.isPrivate = s.integer(4) != 0;
+    r.owner = s.text(5);
+    r.lockOwner = s.text(6);
+    r.lockPath = s.text(7);
+    r.versionLabel = s.text(8);
+    r.created = s.text(9);
+    r.modified = s.text(10);
+    r.folderId = s.text(11);
+    r.parentPath = s.text(12);
+    r.cabinetId = s.text(13);
+    r.contentHash = s.text(14);
+    r.contentSize = s.integer(15);
+    r.modifier = s.text(16);
+    return r;
+}
+
+class SqliteCursor : public QueryCursor {
+public:
+    SqliteCursor(sqlite3* db, const std::string& sql, const std::vector<Param>& params,
+                 std::vector<std::string> columns)
+        : st_(db, sql), columns_(std::move(columns)) {
+        int i = 1;
+        for (const auto& p : params) {
+            std::visit([&](const auto& v) { st_.bind(i, v); }, p);
+            ++i;
+        }
+    }
+    bool next() override { return st_.step(); }
+    std::string value(size_t column) const override {
+        if (column >= columns_.size())
+            fail(code::BadArgument, "No column " + std::to_string(column));
+        if (kinds_.empty()) {
+            for (const auto& c : columns_) {
+                const auto* info = tql::findAttribute(c);
+                kinds_.push_back(info ? info->kind : tql::ValueKind::String);
+            }
+        }
+        const int c = static_cast<int>(column);
+        if (kinds_[column] == tql::ValueKind::Boolean)
+            return st_.integer(c) ? "true" : "false";
+        return st_.text(c);
+    }
+    const std::vector<std::string>& columns() const override { return columns_; }
+
+private:
+    Statement st_;
+    std::vector<std::string> columns_;
+    mutable std::vector<tql::ValueKind> kinds_;
+};
+
+class SqliteStorage : public Storage {
+public:
+    SqliteStorage(const std::string& file, bool create) {
+        const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_FULLMUTEX;
+        if (sqlite3_open_v2(file.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+            const std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
+            sqlite3_close(db_);
+            db_ = nullptr;
+            fail(code::UnknownRepository, "Cannot open the repository database " + file + ": " + msg);
+        }
+        sqlite3_busy_timeout(db_, 15000);
+        exec("PRAGMA journal_mode=WAL");
+        exec("PRAGMA synchronous=FULL");
+        exec("PRAGMA foreign_keys=ON");
+        exec("PRAGMA case_sensitive_like=ON");
+        if (create) {
+            exec("BEGIN IMMEDIATE");
+            exec(kSchema);
+            for (const auto& f : kFormats) {
+                Statement s(db_, "INSERT OR IGNORE INTO formats(name, extension) VALUES(?, ?)");
+                s.bind(1, std::string(f[0])).bind(2, std::string(f[1])).step();
+            }
+            exec("COMMIT");
+        } else {
+            Statement s(db_, "SELECT count(*) FROM sqlite_master WHERE type='table' AND name='objects'");
+            if (!s.step() || s.integer(0) == 0)
+                fail(code::UnknownRepository, file + " is not a repository database");
+        }
+    }
+    ~SqliteStorage() override { sqlite3_close_v2(db_); }
+
+    void begin() override { exec("BEGIN IMMEDIATE"); }
+    void commit() override { exec("COMMIT"); }
+    void rollback() override {
+        if (!sqlite3_get_autocommit(db_))
+            exec("ROLLBACK");
+    }
+
+    std::optional<ObjectRecord> objectById(const std::string& id, const Viewer& v) override {
+        Statement s(db_, std::string("SELECT ") + kObjectColumns + " FROM objects o WHERE o.id = ?" +
+                             visibility(v, 2));
+        s.bind(1, id);
+        bindViewer(s, v, 2);
+        if (!s.step())
+            return std::nullopt;
+        return readObject(s);
+    }
+
+    std::optional<ObjectRecord> objectByPath(const std::string& parentPath, const std::string& name,
+                                             const Viewer& v, bool foldersOnly) override {
+        Statement s(db_, std::string("SELECT ") + kObjectColumns +
+                             " FROM objects o WHERE o.parent_path = ? AND o.name = ?" +
+                             (foldersOnly ? " AND o.type IN ('ts_folder', 'ts_cabinet')" : "") +
+                             visibility(v, 3) + " ORDER BY o.rowid LIMIT 1");
+        s.bind(1, parentPath).bind(2, name);
+        bindViewer(s, v, 3);
+        if (!s.step())
+            return std::nullopt;
+        return readObject(s);
+    }
+
+    bool idExists(const std::string& id) override {
+        Statement s(db_, "SELECT 1 FROM objects WHERE id = ?");
+        s.bind(1, id);
+        return s.step();
+    }
+
+    void insertObject(const ObjectRecord& r) override {
+        Statement s(
+            db_,
+            "INSERT INTO objects(id, type, name, content_type, is_private, owner_name, lock_owner, "
+            "lock_path, version_label, creation_date, modify_date, folder_id, parent_path, "
+            "cabinet_id, content_hash, content_size, modifier) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+        s.bind(1, r.id).bind(2, r.type).bind(3, r.name).bind(4, r.contentType);
+        s.bind(5, std::int64_t{r.isPrivate}).bind(6, r.owner).bind(7, r.lockOwner).bind(8, r.lockPath);
+        s.bind(9, r.versionLabel).bind(10, r.created).bind(11, r.modified).bindNullable(12, r.folderId);
+        s.bind(13, r.parentPath)
+            .bind(14, r.cabinetId)
+            .bind(15, r.contentHash)
+            .bind(16, r.contentSize)
+            .bind(17, r.modifier);
+        s.step();
+    }
+
+    void updateObject(const ObjectRecord& r) override {
+        Statement s(db_, "UPDATE objects SET type=?, name=?, content_type=?, is_private=?, owner_name=?, "
+                         "version_label=?, modify_date=?, folder_id=?, parent_path=?, cabinet_id=?, "
+                         "content_hash=?, content_size=?, modifier=? WHERE id=?");
+        s.bind(1, r.type).bind(2, r.name).bind(3, r.contentType).bind(4, std::int64_t{r.isPrivate});
+        s.bind(5, r.owner).bind(6, r.versionLabel).bind(7, r.modified).bindNullable(8, r.folderId);
+        s.bind(9, r.parentPath)
+            .bind(10, r.cabinetId)
+            .bind(11, r.contentHash)
+            .bind(12, r.contentSize)
+            .bind(13, r.modifier);
+        s.bind(14, r.id);
+        s.step();
+    }
+
+    void movePaths(const std::string& oldPath, const std::string& newPath) override {
+        Statement s(db_, "UPDATE objects SET parent_path = ? || substr(parent_path, ?) "
+                         "WHERE parent_path = ? OR (parent_path >= ? AND parent_path < ?)");
+        s.bind(1, newPath).bind(2, static_cast<std::int64_t>(oldPath.size() + 1)).bind(3, oldPath);
+        s.bind(4, oldPath + "/").bind(5, oldPath + "0");
+        s.step();
+    }
+
+    bool lockObject(const std::string& id, const std::string& user, const std::string& localPath) override {
+        Statement s(db_, "UPDATE objects SET lock_owner = ?, lock_path = ? WHERE id = ? AND lock_owner = ''");
+        s.bind(1, user).bind(2, localPath).bind(3, id);
+        s.step();
+        return sqlite3_changes(db_) == 1;
+    }
+
+    bool unlockObject(const std::string& id, const std::string& user) override {
+        Statement s(
+            db_, user.empty()
+                     ? "UPDATE objects SET lock_owner = '', lock_path = '' WHERE id = ? AND lock_owner <> ''"
+                     : "UPDATE objects SET lock_owner = '', lock_path = '' WHERE id = ? AND lock_owner = ?");
+        s.bind(1, id);
+        if (!user.empty())
+            s.bind(2, user);
+        s.step();
+        return sqlite3_changes(db_) == 1;
+    }
+
+    void addVersion(const VersionRecord& v) override {
+        Statement s(db_, "INSERT INTO versions(object_id, version_label, content_type, content_hash, "
+                         "content_size, modify_date, modifier) VALUES(?,?,?,?,?,?,?)");
+        s.bind(1, v.objectId).bind(2, v.versionLabel).bind(3, v.contentType).bind(4, v.contentHash);
+        s.bind(5, v.contentSize).bind(6, v.modified).bind(7, v.modifier);
+        s.step();
+    }
+
+    std::vector<VersionRecord> versions(const std::string& objectId) override {
+        std::vector<VersionRecord> out;
+        Statement s(db_,
+                    "SELECT object_id, version_label, content_type, content_hash, content_size, modify_date, "
+                    "modifier FROM versions WHERE object_id = ? ORDER BY rowid");
+        s.bind(1, objectId);
+        while (s.step())
+            out.push_back({s.text(0), s.text(1), s.text(2), s.text(3), s.integer(4), s.text(5), s.text(6)});
+        return out;
+    }
+
+    std::set<std::string> referencedContent() override {
+        std::set<std::string> out;
+        Statement s(db_, "SELECT content_hash FROM objects WHERE content_hash <> '' UNION "
+                         "SELECT content_hash FROM versions WHERE content_hash <> ''");
+        while (s.step())
+            out.insert(s.text(0));
+        return out;
+    }
+
+    std::unique_ptr<QueryCursor> runQuery(const tql::Query& q, const Viewer& v) override {
+        std::vector<Param> params;
+        std::string sql = "SELECT ";
+        for (size_t i = 0; i < q.attributes.size(); ++i) {
+            if (i)
+                sql += ", ";
+            sql += columnFor(q.attributes[i]);
+        }
+        sql += " FROM objects o WHERE ";
+        if (q.type == "ts_document")
+            sql += "o.type = 'ts_document'";
+        else if (q.type == "ts_folder")
+            sql += "o.type IN ('ts_folder', 'ts_cabinet')";
+        else if (q.type == "ts_cabinet")
+            sql += "o.type = 'ts_cabinet'";
+        else
+            sql += "1";
+        if (!v.administrator) {
+            sql += " AND o.cabinet_id IN (SELECT id FROM objects WHERE type = 'ts_cabinet' AND "
+                   "(is_private = 0 OR owner_name = ?))";
+            params.emplace_back(v.user);
+        }
+        if (q.where) {
+            sql += " AND ";
+            compile(*q.where, v, sql, params);
+        }
+        sql += " ORDER BY o.parent_path, o.rowid";
+        return std::make_unique<SqliteCursor>(db_, sql, params, q.attributes);
+    }
+
+    bool addUser(const std::string& name, const std::string& hash) override {
+        Statement s(db_, "INSERT OR IGNORE INTO users(name, password_hash) VALUES(?, ?)");
+        s.bind(1, name).bind(2, hash).step();
+        return sqlite3_changes(db_) == 1;
+    }
+    bool setPasswordHash(const std::string& name, const std::string& hash) override {
+        Statement s(db_, "UPDATE users SET password_hash = ? WHERE name = ?");
+        s.bind(1, hash).bind(2, name).step();
+        return sqlite3_changes(db_) == 1;
+    }
+    std::optional<std::string> passwordHash(const std::string& name) override {
+        Statement s(db_, "SELECT password_hash FROM users WHERE name = ?");
+        s.bind(1, name);
+        if (!s.step())
+            return std::nullopt;
+        return s.text(0);
+    }
+    std::vector<std::string> users() override {
+        std::vector<std::string> out;
+        Statement s(db_, "SELECT name FROM users ORDER BY name");
+        while (s.step())
+            out.push_back(s.text(0));
+        return out;
+    }
+
+    std::optional<std::string> formatExtension(const std::string& format) override {
+        Statement s(db_, "SELECT extension FROM formats WHERE name = ?");
+        s.bind(1, format);
+        if (!s.step())
+            return std::nullopt;
+        return s.text(0);
+    }
+    std::optional<std::string> formatForExtension(const std::string& extension) override {
+        Statement s(db_, "SELECT name FROM formats WHERE lower(extension) = lower(?) ORDER BY rowid LIMIT 1");
+        s.bind(1, extension);
+        if (!s.step())
+            return std::nullopt;
+        return s.text(0);
+    }
+    void addFormat(const std::string& format, const std::string& extension) override {
+        Statement s(db_, "INSERT OR IGNORE INTO formats(name, extension) VALUES(?, ?)");
+        s.bind(1, format).bind(2, extension).step();
+    }
+
+private:
+    void exec(const char* sql) {
+        char* err = nullptr;
+        if (sqlite3_exec(db_, sql, nullptr, nullptr, &err) != SQLITE_OK) {
+            const std::string msg = err ? err : sqlite3_errmsg(db_);
+            sqlite3_free(err);
+            fail(code::StorageError, "Repository database error: " + msg);
+        }
+    }
+
+    static std::string visibility(const Viewer& v, int) {
+        if (v.administrator)
+            return "";
+        return " AND o.cabinet_id IN (SELECT id FROM objects WHERE type = 'ts_cabinet' AND "
+               "(is_private = 0 OR owner_name = ?))";
+    }
+    static void bindViewer(Statement& s, const Viewer& v, int index) {
+        if (!v.administrator)
+            s.bind(index, v.user);
+    }
+
+    // The path a folder test stands for; fails when the folder is unknown to the viewer.
+    std::string folderPathOf(const tql::FolderTest& f, const Viewer& v) {
+        if (f.byId) {
+            auto r = objectById(f.pathOrId, v);
+            if (!r || !r->isFolder())
+                fail(code::ObjectNotFound, "There is no folder with the id '" + f.pathOrId + "'");
+            return r->ownPath();
+        }
+        std::string path = f.pathOrId;
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        if (path == "/")
+            return "";
+        const auto slash = path.rfind('/');
+        auto r = objectByPath(path.substr(0, slash), path.substr(slash + 1), v, true);
+        if (!r || !r->isFolder())
+            fail(code::ObjectNotFound, "There is no folder " + tql::quoteString(f.pathOrId));
+        return path;
+    }
+
+    void compile(const tql::Condition& c, const Viewer& v, std::string& sql, std::vector<Param>& params) {
+        if (const auto* cmp = std::get_if<tql::Comparison>(&c.node)) {
+            static const char* ops[] = {" = ", " <> ", " < ", " <= ", " > ", " >= ", " LIKE ", " NOT LIKE "};
+            sql += "(" + columnFor(cmp->attribute) + ops[static_cast<int>(cmp->op)] + "?)";
+            switch (cmp->value.kind) {
+            case tql::ValueKind::String:
+                params.emplace_back(cmp->value.text);
+                break;
+            case tql::ValueKind::Boolean:
+                params.emplace_back(std::int64_t{cmp->value.boolean});
+                break;
+            case tql::ValueKind::Number:
+                params.emplace_back(cmp->value.number);
+                break;
+            }
+        } else if (const auto* f = std::get_if<tql::FolderTest>(&c.node)) {
+            const std::string path = folderPathOf(*f, v);
+            if (!f->descend) {
+                sql += "(o.parent_path = ?)";
+                params.emplace_back(path);
+            } else if (path.empty()) {
+                sql += "(o.parent_path <> '')";
+            } else {
+                sql += "(o.parent_path = ? OR (o.parent_path >= ? AND o.parent_path < ?))";
+                params.emplace_back(path);
+                params.emplace_back(path + "/");
+                params.emplace_back(path + "0");
+            }
+        } else if (const auto* l = std::get_if<tql::Logical>(&c.node)) {
+            sql += "(";
+            compile(*l->left, v, sql, params);
+            sql += l->kind == tql::Logical::And ? " AND " : " OR ";
+            compile(*l->right, v, sql, params);
+            sql += ")";
+        } else if (const auto* n = std::get_if<tql::Negation>(&c.node)) {
+            sql += "(NOT ";
+            compile(*n->operand, v, sql, params);
+            sql += ")";
+        }
+    }
+
+    sqlite3* db_ = nullptr;
+};
+
+} // namespace
+
+std::unique_ptr<Storage> openSqliteStorage(const std::string& databaseFile, bool create) {
+    return std::make_unique<SqliteStorage>(databaseFile, create);
+}
+
+} // namespace lf::tessarel

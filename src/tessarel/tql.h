@@ -1,0 +1,73 @@
+#pragma once
+// The repository's query language: select ATTR[,ATTR...] from TYPE [where COND].
+// parseTql turns a text into a checked tree; a storage backend turns the tree into its own
+// parameterised statement, so no text of a query ever reaches the database as statement text.
+#include <memory>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace lf::tessarel::tql {
+
+enum class ValueKind { String, Boolean, Number };
+
+struct AttributeInfo {
+    const char* name;
+    ValueKind kind;
+};
+// Every attribute an object carries, in the order "select *" lists them.
+const std::vector<AttributeInfo>& attributes();
+const AttributeInfo* findAttribute(std::string_view name);
+// ts_sysobject (every object), ts_document, ts_folder (folders and cabinets), ts_cabinet.
+bool isKnownType(std::string_view type);
+
+struct Literal {
+    ValueKind kind = ValueKind::String;
+    std::string text;     // String
+    bool boolean = false; // Boolean
+    double number = 0;    // Number
+};
+
+enum class CompareOp { Equal, NotEqual, Less, LessEqual, Greater, GreaterEqual, Like, NotLike };
+
+struct Condition;
+using ConditionPtr = std::unique_ptr<Condition>;
+
+struct Comparison {
+    std::string attribute;
+    CompareOp op = CompareOp::Equal;
+    Literal value;
+};
+// folder('/path'[,descend]) or folder(ID('0123456789abcdef')[,descend]).
+struct FolderTest {
+    bool byId = false;
+    std::string pathOrId;
+    bool descend = false;
+};
+struct Logical {
+    enum Kind { And, Or } kind = And;
+    ConditionPtr left;
+    ConditionPtr right;
+};
+struct Negation {
+    ConditionPtr operand;
+};
+
+struct Condition {
+    std::variant<Comparison, FolderTest, Logical, Negation> node;
+};
+
+struct Query {
+    std::vector<std::string> attributes; // the select list, "*" expanded
+    std::string type;
+    ConditionPtr where; // null when there is no where clause
+};
+
+// Throws TsException TS_QUERY_SYNTAX or TS_QUERY_SEMANTIC naming the 1-based position of the fault.
+Query parseTql(std::string_view text);
+
+// Quotes a text as a TQL string literal ('' for every quote).
+std::string quoteString(std::string_view text);
+
+} // namespace lf::tessarel::tql

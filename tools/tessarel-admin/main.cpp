@@ -1,0 +1,414 @@
+// tessarel-admin: makes and looks after repositories on this machine.
+#include "sample_course.h"
+
+#include "tessarel/admin.h"
+#include "tessarel/repository_store.h"
+
+#include "platform/folders.h"
+#include "platform/profile.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sys/random.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace lf::tessarel;
+
+namespace {
+
+const char* kUsage = R"(usage: tessarel-admin COMMAND REPOSITORY [ARGS] [OPTIONS]
+
+  init REPO                        make an empty repository
+  demo REPO                        make a repository with a sample course and one user
+  user add REPO USER               add a user (password from a prompt or --password-file)
+  user passwd REPO USER            change a user's password
+  user list REPO                   list the users
+  mkcabinet REPO NAME [--private]  make a cabinet (private: seen by its owner, --user)
+  mkdir REPO /PATH                 make a folder and any missing folders above it
+  import REPO LOCALDIR /PATH       import a local folder tree into a repository folder
+  ls REPO /PATH                    list a folder
+  query REPO "TQL"                 run a query and print its rows
+  export REPO /PATH LOCALDIR       export a document, or a folder tree, into a local folder
+  checkout REPO /PATH/NAME LOCALDIR
+  checkin REPO /PATH/NAME [FILE]   check in (FILE, else the checked-out file)
+  cancel-checkout REPO /PATH/NAME
+  versions REPO /PATH/NAME         list the versions of a document
+  fsck REPO [--verify] [--repair]  find content without metadata and metadata without content
+
+REPO is a repository name (tessarel.ini, else the data folder's tessarel/NAME) or a folder path.
+Options: --user NAME (who acts; default tsadmin), --password-file FILE, --verbose (progress lines).
+)";
+
+struct Args {
+    std::vector<std::string> positional;
+    std::map<std::string, std::string> options;
+    bool flag(const std::string& f) const { return options.count(f) != 0; }
+    std::string option(const std::string& f, const std::string& def = "") const {
+        auto it = options.find(f);
+        return it == options.end() ? def : it->second;
+    }
+};
+
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+Args parseArgs(int argc, char** argv) {
+    Args a;
+    for (int i = 1; i < argc; ++i) {
+        const std::string s = argv[i];
+        if (s == "--user" || s == "--password-file") {
+            if (i + 1 >= argc)
+                throw UsageError(s + " needs a value");
+            a.options[s] = argv[++i];
+        } else if (s == "--password") {
+            throw UsageError(
+                "passwords are never taken from the command line; use --password-file or the prompt");
+        } else if (s.rfind("--", 0) == 0) {
+            a.options[s] = "1";
+        } else {
+            a.positional.push_back(s);
+        }
+    }
+    return a;
+}
+
+std::string readPassword(const Args& a, bool confirm) {
+    if (a.flag("--password-file")) {
+        std::ifstream in(a.option("--password-file"));
+        if (!in)
+            fail(code::FileError, "Cannot read the password file " + a.option("--password-file"));
+        std::string line;
+        std::getline(in, line);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        return line;
+    }
+    const bool tty = ::isatty(STDIN_FILENO);
+    auto ask = [&](const char* prompt) {
+        termios old{};
+        if (tty) {
+            std::fprintf(stderr, "%s", prompt);
+            tcgetattr(STDIN_FILENO, &old);
+            termios quiet = old;
+            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+            tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+        }
+        std::string line;
+        std::getline(std::cin, line);
+        if (tty) {
+            tcsetattr(STDIN_FILENO, TCSANOW, &old);
+            std::fprintf(stderr, "\n");
+        }
+        return line;
+    };
+    std::string pw = ask("Password: ");
+    if (confirm && tty && ask("Password again: ") != pw)
+        fail(code::BadArgument, "The passwords differ");
+    return pw;
+}
+
+class PrintingMonitor : public ITsOperationMonitor {
+public:
+    explicit PrintingMonitor(bool verbose) : verbose_(verbose) {}
+    int progressReport(const std::shared_ptr<TsOperation>& op, int opPercent, const TsOperationStepPtr& step,
+                       int stepPercent, const std::shared_ptr<TsOperationNode>&) override {
+        if (verbose_) {
+            std::printf("progress %s %d%% %s %d%%\n", op->name().c_str(), opPercent, step->name().c_str(),
+                        stepPercent);
+            std::fflush(stdout);
+        }
+        return 1;
+    }
+    int reportError(const TsOperationErrorPtr& error) override {
+        std::fprintf(stderr, "error: [%s] %s\n", error->code().c_str(), error->getMessage().c_str());
+        return 1;
+    }
+    bool getYesNoAnswer(const std::string&) override { return true; }
+
+private:
+    bool verbose_;
+};
+
+void need(const Args& a, size_t n) {
+    if (a.positional.size() < n)
+        throw UsageError("missing arguments");
+}
+
+TsSessionPtr adminSession(const std::string& repo, const Args& a) {
+    auto store = openRepository(repositoryLocation(repo));
+    return openAdminSession(store, repositoryName(repo), a.option("--user", "tsadmin"));
+}
+
+TsObjectPtr objectAt(const TsSessionPtr& s, const std::string& path) {
+    auto obj = s->objectByPath(path);
+    if (!obj)
+        fail(code::ObjectNotFound, "There is no object " + tql::quoteString(path));
+    return obj;
+}
+
+int exportTree(const TsSessionPtr& s, const TsFolderPtr& folder, const fs::path& local, bool verbose) {
+    auto monitor = std::make_shared<PrintingMonitor>(verbose);
+    TsClient client;
+    auto op = client.newExportOperation();
+    op->setDestinationDirectory(local.string());
+    std::vector<std::pair<std::string, TsFolderPtr>> subfolders;
+    auto rows = folder->contents("r_object_id,object_name,r_object_type");
+    while (rows->next()) {
+        if (rows->getString("r_object_type") == "ts_document")
+            op->add(s->objectById(rows->getString("r_object_id")));
+        else
+            subfolders.push_back(
+                {rows->getString("object_name"),
+                 std::dynamic_pointer_cast<TsFolder>(s->objectById(rows->getString("r_object_id")))});
+    }
+    rows->close();
+    op->setMonitor(monitor);
+    int failures = op->execute() ? 0 : op->errors()->count();
+    for (const auto& n : op->nodes()) {
+        if (n->succeeded())
+            std::printf("%s\n", n->localPath().c_str());
+    }
+    for (const auto& [name, sub] : subfolders) {
+        if (!isSafeFileName(name)) {
+            std::fprintf(stderr, "error: the folder name %s is not a safe file name\n",
+                         tql::quoteString(name).c_str());
+            ++failures;
+            continue;
+        }
+        failures += exportTree(s, sub, local / name, verbose);
+    }
+    return failures;
+}
+
+std::string randomPassword() {
+    static const char* chars = "abcdefghijkmnpqrstuvwxyzABCDEFGHJKLMNPQRSTUVWXYZ23456789";
+    unsigned char b[12];
+    if (::getrandom(b, sizeof b, 0) != static_cast<ssize_t>(sizeof b))
+        fail(code::StorageError, "No random numbers available");
+    std::string out;
+    for (unsigned char c : b)
+        out += chars[c % 56];
+    return out;
+}
+
+int run(const Args& a) {
+    need(a, 1);
+    const std::string cmd = a.positional[0];
+    const bool verbose = a.flag("--verbose");
+    if (cmd == "help") {
+        std::printf("%s", kUsage);
+        return 0;
+    }
+    need(a, 2);
+    const std::string repo = a.positional[1];
+    if (cmd == "init" || cmd == "demo") {
+        const std::string location = repositoryLocation(repo);
+        std::string folder = location.rfind("sqlite:", 0) == 0 ? location.substr(7) : location;
+        if (fs::exists(fs::path(folder) / "repository.db"))
+            fail(code::NameConflict, "There is already a repository at " + folder);
+        auto store = initRepository(location);
+        std::printf("Made repository %s at %s\n", repositoryName(repo).c_str(), folder.c_str());
+        // A repository named in a tessarel.ini that does not list it yet is added to the list.
+        const QString ini = lf::platform::profileFilePath("tessarel.ini");
+        if (repo.find('/') == std::string::npos && QFileInfo::exists(ini) &&
+            lf::platform::GetPrivateProfileString("Repositories", QString::fromStdString(repo), "", ini)
+                .isEmpty())
+            lf::platform::WritePrivateProfileString("Repositories", QString::fromStdString(repo),
+                                                    QString::fromStdString("sqlite:" + folder), ini);
+        if (cmd == "init")
+            return 0;
+        const std::string user = a.option("--user", "demo");
+        const std::string password = a.flag("--password-file") ? readPassword(a, false) : randomPassword();
+        addUser(*store, user, password);
+        auto s = openAdminSession(store, repositoryName(repo), user);
+        makeCabinet(s, "Edvara", false);
+        makeFolders(s, "/Edvara/Courses/Sample");
+        makeFolders(s, "/Edvara/Templates");
+        const fs::path work = fs::temp_directory_path() / ("tessarel-demo-" + std::to_string(::getpid()));
+        sample::writeSampleCourse((work / "course").string());
+        sample::writeSampleTemplates((work / "templates").string());
+        std::vector<std::string> errors;
+        const int made =
+            importTree(s, (work / "course").string(), "/Edvara/Courses/Sample", nullptr, &errors) +
+            importTree(s, (work / "templates").string(), "/Edvara/Templates", nullptr, &errors);
+        fs::remove_all(work);
+        for (const auto& e : errors)
+            std::fprintf(stderr, "error: %s\n", e.c_str());
+        std::printf("Cabinet /Edvara with the sample course in /Edvara/Courses/Sample (%d documents)\n",
+                    made);
+        std::printf("User name: %s\nPassword: %s\n", user.c_str(), password.c_str());
+        return errors.empty() ? 0 : 1;
+    }
+    if (cmd == "user") {
+        need(a, 3);
+        const std::string sub = a.positional[1];
+        auto store = openRepository(repositoryLocation(a.positional[2]));
+        if (sub == "list") {
+            for (const auto& u : listUsers(*store))
+                std::printf("%s\n", u.c_str());
+            return 0;
+        }
+        need(a, 4);
+        if (sub == "add")
+            addUser(*store, a.positional[3], readPassword(a, true));
+        else if (sub == "passwd")
+            setUserPassword(*store, a.positional[3], readPassword(a, true));
+        else
+            throw UsageError("unknown user command " + sub);
+        return 0;
+    }
+    if (cmd == "fsck") {
+        auto store = openRepository(repositoryLocation(repo));
+        const auto r = fsck(*store, a.flag("--verify"), a.flag("--repair"));
+        const char* fixed = a.flag("--repair") ? " (removed)" : "";
+        for (const auto& h : r.missingContent)
+            std::printf("metadata without content: %s\n", h.c_str());
+        for (const auto& h : r.corruptContent)
+            std::printf("content that does not match its hash: %s\n", h.c_str());
+        for (const auto& h : r.orphanContent)
+            std::printf("content without metadata: %s%s\n", h.c_str(), fixed);
+        for (const auto& f : r.stagingLeftovers)
+            std::printf("left-over staging file: %s%s\n", f.c_str(), fixed);
+        const bool ok = r.missingContent.empty() && r.corruptContent.empty() &&
+                        (a.flag("--repair") || (r.orphanContent.empty() && r.stagingLeftovers.empty()));
+        std::printf("%s\n", r.clean() ? "clean" : ok ? "repaired" : "problems found");
+        return ok ? 0 : 1;
+    }
+    auto s = adminSession(repo, a);
+    if (cmd == "mkcabinet") {
+        need(a, 3);
+        makeCabinet(s, a.positional[2], a.flag("--private"));
+        return 0;
+    }
+    if (cmd == "mkdir") {
+        need(a, 3);
+        makeFolders(s, a.positional[2]);
+        return 0;
+    }
+    if (cmd == "import") {
+        need(a, 4);
+        std::vector<std::string> errors;
+        const int made = importTree(s, a.positional[2], a.positional[3],
+                                    std::make_shared<PrintingMonitor>(verbose), &errors);
+        std::printf("Imported %d documents\n", made);
+        return errors.empty() ? 0 : 1;
+    }
+    if (cmd == "ls") {
+        need(a, 3);
+        auto folder = s->folderByPath(a.positional[2]);
+        if (!folder)
+            fail(code::ObjectNotFound, "There is no folder " + tql::quoteString(a.positional[2]));
+        auto rows = folder->contents("r_object_id,r_object_type,object_name,r_version_label,r_lock_owner");
+        while (rows->next()) {
+            const bool isFolder = rows->getString("r_object_type") != "ts_document";
+            std::printf("%s  %-11s %-5s %s%s%s\n", rows->getString("r_object_id").c_str(),
+                        rows->getString("r_object_type").c_str(),
+                        isFolder ? "" : rows->getString("r_version_label").c_str(),
+                        rows->getString("object_name").c_str(), isFolder ? "/" : "",
+                        rows->getString("r_lock_owner").empty()
+                            ? ""
+                            : ("  (checked out by " + rows->getString("r_lock_owner") + ")").c_str());
+        }
+        return 0;
+    }
+    if (cmd == "query") {
+        need(a, 3);
+        const tql::Query q = tql::parseTql(a.positional[2]);
+        auto rows = s->runQuery(a.positional[2]);
+        std::string head;
+        for (const auto& c : q.attributes)
+            head += (head.empty() ? "" : "\t") + c;
+        std::printf("%s\n", head.c_str());
+        int n = 0;
+        while (rows->next()) {
+            std::string line;
+            for (size_t i = 0; i < q.attributes.size(); ++i)
+                line += (i ? "\t" : "") + rows->getString(q.attributes[i]);
+            std::printf("%s\n", line.c_str());
+            ++n;
+        }
+        std::fprintf(stderr, "(%d rows)\n", n);
+        return 0;
+    }
+    if (cmd == "export") {
+        need(a, 4);
+        auto obj = objectAt(s, a.positional[2]);
+        if (auto folder = std::dynamic_pointer_cast<TsFolder>(obj))
+            return exportTree(s, folder, a.positional[3], verbose) == 0 ? 0 : 1;
+        TsClient client;
+        auto op = client.newExportOperation();
+        op->setDestinationDirectory(a.positional[3]);
+        op->add(obj);
+        op->setMonitor(std::make_shared<PrintingMonitor>(verbose));
+        const bool ok = op->execute();
+        if (ok)
+            std::printf("%s\n", op->nodes()[0]->localPath().c_str());
+        return ok ? 0 : 1;
+    }
+    if (cmd == "checkout") {
+        need(a, 4);
+        TsClient client;
+        auto op = client.newCheckoutOperation();
+        op->setDestinationDirectory(a.positional[3]);
+        op->add(objectAt(s, a.positional[2]));
+        op->setMonitor(std::make_shared<PrintingMonitor>(verbose));
+        const bool ok = op->execute();
+        if (ok)
+            std::printf("%s\n", op->nodes()[0]->localPath().c_str());
+        return ok ? 0 : 1;
+    }
+    if (cmd == "checkin") {
+        need(a, 3);
+        auto obj = objectAt(s, a.positional[2]);
+        if (a.positional.size() > 3)
+            obj->setFile(a.positional[3]);
+        TsClient client;
+        auto op = client.newCheckinOperation();
+        op->add(obj);
+        op->setMonitor(std::make_shared<PrintingMonitor>(verbose));
+        const bool ok = op->execute();
+        if (ok)
+            std::printf("%s is now version %s\n", a.positional[2].c_str(), obj->versionLabel().c_str());
+        return ok ? 0 : 1;
+    }
+    if (cmd == "cancel-checkout") {
+        need(a, 3);
+        objectAt(s, a.positional[2])->cancelCheckout();
+        return 0;
+    }
+    if (cmd == "versions") {
+        need(a, 3);
+        for (const auto& v : objectVersions(objectAt(s, a.positional[2])))
+            std::printf("%-6s %s  %-10s %10lld  %s%s\n", v.label.c_str(), v.modified.c_str(),
+                        v.modifier.c_str(), static_cast<long long>(v.size), v.hash.c_str(),
+                        v.current ? "  (current)" : "");
+        return 0;
+    }
+    throw UsageError("unknown command " + cmd);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    try {
+        return run(parseArgs(argc, argv));
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "tessarel-admin: %s\n\n%s", e.what(), kUsage);
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+}
