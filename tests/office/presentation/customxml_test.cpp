@@ -1,0 +1,71 @@
+// Customer data: the custom XML parts a slide's list references, in list order, and the tagged word
+// selected from each.
+#include "deck_builder.h"
+#include "office/presentation/presentation.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+using namespace lf::ppt;
+using namespace lf::test;
+
+namespace {
+
+std::string tag(const std::string& word) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><tagwise><entry><indexword>" + word +
+           "</indexword></entry></tagwise>";
+}
+
+} // namespace
+
+TEST(PresentationCustomerData, GivesThePartsInListOrderAndTheirTaggedWords) {
+    TempDir dir;
+    DeckBuilder b;
+    SlideSpec tagged;
+    tagged.customXml = {
+        tag("Cache"), "<?xml version=\"1.0\"?><other><note>no word here</note></other>",
+        "<root><deep><er><indexword>First</indexword></er></deep><indexword>Second</indexword>"
+        "</root>",
+        "<root><indexword>Mixed <b>content</b> word</indexword></root>", tag("Caf\xc3\xa9 &amp; co")};
+    b.slides.push_back(tagged);
+    b.slides.push_back(SlideSpec{});
+    b.write(dir / "tags.pptx");
+
+    Application app;
+    Presentation deck = app.presentations().open(dir / "tags.pptx");
+    std::vector<CustomXMLPart> parts = deck.slides().item(1).customerData();
+    ASSERT_EQ(parts.size(), 5u);
+    EXPECT_EQ(parts[0].partName(), "/customXml/item1.xml");
+    EXPECT_EQ(parts[4].partName(), "/customXml/item5.xml");
+
+    auto word = [](const CustomXMLPart& part) {
+        std::optional<CustomXMLNode> node = part.selectSingleNode("descendant::indexword");
+        return node ? std::optional<std::string>(node->text()) : std::nullopt;
+    };
+    EXPECT_EQ(word(parts[0]), "Cache");
+    EXPECT_EQ(word(parts[1]), std::nullopt); // no node, no failure
+    EXPECT_EQ(word(parts[2]), "First");      // the first in document order, at any depth
+    EXPECT_EQ(word(parts[3]), "Mixed content word");
+    EXPECT_EQ(word(parts[4]), "Caf\xc3\xa9 & co");
+    EXPECT_EQ(parts[1].selectSingleNode("descendant::note")->text(), "no word here");
+    EXPECT_THROW(parts[0].selectSingleNode("descendant::[["), PresentationError);
+
+    EXPECT_TRUE(deck.slides().item(2).customerData().empty());
+}
+
+TEST(PresentationCustomerData, APartThatDoesNotParseFailsWhenRead) {
+    TempDir dir;
+    DeckBuilder b;
+    SlideSpec s;
+    s.customXml = {"<indexword>unclosed"};
+    b.slides.push_back(s);
+    b.write(dir / "broken.pptx");
+    Application app;
+    Presentation deck = app.presentations().open(dir / "broken.pptx");
+    try {
+        deck.slides().item(1).customerData().at(0).selectSingleNode("descendant::indexword");
+        FAIL() << "read a broken part";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("broken.pptx"), std::string::npos) << e.what();
+    }
+}
