@@ -33,6 +33,8 @@ public:
     void cmdCancel_Click();
     void lstErrors_Click();
     void lstErrors_DblClick();
+    // Escape: unloads without setting an answer.
+    void reject() override;
 
     QListWidget* lstErrors;
     QPushButton* cmdContinue;
@@ -40,7 +42,6 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    void reject() override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

@@ -3,7 +3,9 @@
 // enabled, plus the header text and the captions of Back and Next; controlState builds a page from its
 // number and the buttons only move the page number by one. Every control's page tag is its dynamic
 // property "Tag": its first character is the page it belongs to ("0" every page).
+#include "wizard/operations.h"
 #include "wizard/program.h"
+#include "wizard/repository_seam.h"
 
 #include <QWidget>
 
@@ -21,7 +23,7 @@ namespace lf::wizard {
 class frmWizard : public QWidget {
     Q_OBJECT
 public:
-    explicit frmWizard(WizardParts parts = programParts(), QWidget* parent = nullptr);
+    explicit frmWizard(WizardParts parts, QWidget* parent = nullptr);
     ~frmWizard() override;
 
     // Page building and the controls' state.

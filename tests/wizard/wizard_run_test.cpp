@@ -1,0 +1,228 @@
+// The run page: dispatch order and arguments, the Index-then-TOC hand-over, the "Whoops!" box, the
+// unload steps, and the operation log as the wizard shows it.
+#include "platform/oplog.h"
+#include "wizard_fixture.h"
+
+#include <QTimer>
+
+using namespace lf::wizard;
+using namespace lf::wizard::test;
+using lf::oplog::LogOperation;
+using lf::platform::MessageIcon;
+
+namespace {
+
+class WizardRunTest : public WizardTest {
+protected:
+    // Pages 2 to 4 with the given operations and fields, ending on page 4.
+    void prepare(std::uint16_t mask) {
+        next();
+        const std::pair<QCheckBox*, std::uint16_t> byBit[] = {{wizard->chkGrayscale, 1},
+                                                              {wizard->chkIndex, 2},
+                                                              {wizard->chkTOC, 4},
+                                                              {wizard->chkPRU, 8},
+                                                              {wizard->chkZip, 16}};
+        for (const auto& [box, bit] : byBit)
+            if (mask & bit)
+                box->click();
+        next();
+        wizard->txtSourcePath->setText("C:\\");
+        wizard->txtDestinationPath->setText("D:\\Out\\\\");
+        wizard->txtTOCTemplate->setText("C:\\Templates\\Toc.docx");
+        wizard->txtIndexTemplate->setText("C:\\Templates\\Index.docx");
+        wizard->txtTOCName->setText("00b_Toc.docx");
+        wizard->txtIndexName->setText("00c_Index.docx");
+        wizard->txtCourseName->setText("Networks 101");
+        next();
+        ASSERT_TRUE(wizard->cmdNext->isEnabled()) << wizard->lblWelcome->text().toStdString();
+    }
+};
+
+} // namespace
+
+TEST_F(WizardRunTest, AllFiveRunInOrderWithTheirArguments) {
+    frmWizard& w = start();
+    lf::test::writeFile(std::filesystem::path((lf::platform::configFolder() + "/Syllabo.ini").toStdString()),
+                        "[Other Values]\r\nPublishPDFs=0\r\nWorkingDirectory=C:\\work\\\r\n"
+                        "PrintReadyZipFilename=Ready.zip\r\n");
+    next();
+    w.chkPRU->click();
+    w.chkPDF->click();
+    emit w.cmbPPTPrinter->activated(1);
+    emit w.cmbAdobePrinter->activated(0);
+    back();
+    prepare(31 & ~PrintReadyBit); // chkPRU is already checked
+    // The buttons are disabled while the operations run.
+    recorder.onCall = [&](const QString&) {
+        EXPECT_FALSE(w.cmdNext->isEnabled());
+        EXPECT_FALSE(w.cmdBack->isEnabled());
+        EXPECT_TRUE(w.isRunning());
+    };
+    next();
+    EXPECT_EQ(w.PageNumber, 5);
+    EXPECT_EQ(w.lblWelcome->text(), "Operations");
+    EXPECT_EQ(w.cmdNext->text(), "Finish");
+    EXPECT_TRUE(w.cmdNext->isEnabled());
+    EXPECT_FALSE(w.cmdBack->isEnabled());
+    EXPECT_TRUE(w.lstOperations->isVisible());
+    EXPECT_FALSE(w.txtSourcePath->isVisible());
+
+    ASSERT_EQ(recorder.names(), QStringList({"RunGrayscaleResize", "CollectIndex", "CollectTOC",
+                                             "RunPrintReady", "RunZipPackaging"}));
+    const auto& c = recorder.calls;
+    EXPECT_EQ(c[0].arguments, QStringList({"C:", "C:\\work\\", "true"}));
+    EXPECT_EQ(c[1].arguments, QStringList({"C:\\Templates\\Index.docx", "00c_Index.docx", "C:", "D:\\Out\\",
+                                           "Networks 101", "C:\\work\\", "false"}));
+    EXPECT_EQ(c[2].arguments, QStringList({"C:\\Templates\\Toc.docx", "00b_Toc.docx", "C:\\work\\",
+                                           "D:\\Out\\", "Networks 101", "C:\\work\\", "true"}))
+        << "the TOC reads the working directory as typed, where the Index left the decks";
+    EXPECT_EQ(c[3].arguments, QStringList({"C:", "D:\\Out\\", "true", "C:\\work\\", "true", "false",
+                                           "Ready.zip", "Office Laser", "", "PDF Writer"}));
+    EXPECT_EQ(c[4].arguments, QStringList({"C:", "D:\\Out\\", "C:\\work\\", "true", "Course.zip"}));
+
+    next(); // Finish
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(*repository->events, QStringList({"unloadWindows", "releaseSession", "quitDocumentWriter"}));
+}
+
+TEST_F(WizardRunTest, IndexAloneCleansUpAndTOCAloneReadsTheSource) {
+    start();
+    prepare(IndexBit);
+    next();
+    ASSERT_EQ(recorder.names(), QStringList({"CollectIndex"}));
+    EXPECT_EQ(recorder.calls[0].arguments.last(), "true");
+    wizard.reset();
+    recorder.calls.clear();
+
+    start();
+    prepare(TOCBit);
+    next();
+    ASSERT_EQ(recorder.names(), QStringList({"CollectTOC"}));
+    EXPECT_EQ(recorder.calls[0].arguments[2], "C:") << "normalized source";
+    EXPECT_EQ(recorder.calls[0].arguments[5], "C:\\syllabo");
+}
+
+TEST_F(WizardRunTest, PrintReadyWithoutChosenPrintersPassesEmptySelections) {
+    frmWizard& w = start();
+    next();
+    w.chkPRU->click();
+    w.cmbPPTPrinter->setEditText("Typed but not chosen");
+    back();
+    prepare(0);
+    next();
+    ASSERT_EQ(recorder.names(), QStringList({"RunPrintReady"}));
+    const QStringList& a = recorder.calls[0].arguments;
+    EXPECT_EQ(a[2], "false");
+    EXPECT_EQ(a[6], "PrintReady.zip");
+    EXPECT_EQ(a.mid(7), QStringList({"", "", ""}));
+}
+
+TEST_F(WizardRunTest, NoOperationOnTheRunPageShowsWhoops) {
+    frmWizard& w = start();
+    w.PageNumber = 5;
+    w.controlState(5);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].title, "Whoops!");
+    EXPECT_EQ(boxes.shown[0].text, "Something unsupported just happened");
+    EXPECT_EQ(boxes.shown[0].icon, MessageIcon::Critical);
+    EXPECT_EQ(boxes.shown[0].buttons, lf::platform::MessageButtons::Ok);
+    EXPECT_TRUE(recorder.calls.empty());
+    EXPECT_FALSE(w.cmdNext->isEnabled());
+    EXPECT_FALSE(w.cmdBack->isEnabled());
+}
+
+TEST_F(WizardRunTest, AnOperationThatThrowsDoesNotStopTheRun) {
+    frmWizard& w = start();
+    prepare(GrayscaleBit | ZipBit);
+    recorder.onCall = [](const QString& name) {
+        if (name == "RunGrayscaleResize")
+            throw std::runtime_error("disk full");
+    };
+    next();
+    EXPECT_EQ(recorder.names(), QStringList({"RunGrayscaleResize", "RunZipPackaging"}));
+    ASSERT_GE(w.lstOperations->count(), 1);
+    EXPECT_EQ(w.lstOperations->item(0)->text(), "Wizard - Serious error:disk full");
+    EXPECT_EQ(frmError::instance().errorLines(), QStringList({"Serious error:disk full"}));
+    EXPECT_TRUE(w.cmdNext->isEnabled());
+}
+
+TEST_F(WizardRunTest, ClosingDuringARunWaitsForTheOperationsToReturn) {
+    frmWizard& w = start();
+    prepare(GrayscaleBit | ZipBit);
+    recorder.onCall = [&](const QString& name) {
+        if (name == "RunGrayscaleResize") {
+            EXPECT_FALSE(w.close()) << "refused while running";
+            EXPECT_TRUE(repository->events->isEmpty()) << "the session stays while operations run";
+        }
+    };
+    next();
+    EXPECT_EQ(recorder.names(), QStringList({"RunGrayscaleResize", "RunZipPackaging"}));
+    EXPECT_FALSE(w.isVisible()) << "closed once the run ended";
+    EXPECT_EQ(*repository->events, QStringList({"unloadWindows", "releaseSession", "quitDocumentWriter"}));
+}
+
+TEST_F(WizardRunTest, QuitOnPageOneAndTheCloseBoxUnload) {
+    frmWizard& w = start();
+    back(); // "&Quit"
+    EXPECT_EQ(w.PageNumber, 0);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(*repository->events, QStringList({"unloadWindows", "releaseSession", "quitDocumentWriter"}));
+    wizard.reset();
+
+    frmWizard& again = start();
+    repository->events->clear();
+    next();
+    next();
+    frmError::instance().addError("left from an operation");
+    again.close();
+    EXPECT_EQ(*repository->events, QStringList({"unloadWindows", "releaseSession", "quitDocumentWriter"}));
+    EXPECT_TRUE(frmError::instance().errorLines().isEmpty()) << "the errors dialog goes with the wizard";
+}
+
+TEST_F(WizardRunTest, LogLinesGoToTheListAndErrorsToTheErrorsDialog) {
+    frmWizard& w = start();
+    LogOperation("Resize", "Begin", false);
+    ASSERT_EQ(w.lstOperations->count(), 1);
+    EXPECT_EQ(w.lstOperations->item(0)->text(), "Resize - Begin");
+    EXPECT_EQ(w.lstOperations->currentRow(), 0);
+    EXPECT_TRUE(frmError::instance().errorLines().isEmpty());
+
+    LogOperation("Resize", "Begin", true);
+    EXPECT_EQ(w.lstOperations->count(), 2);
+    EXPECT_EQ(w.lstOperations->currentRow(), 1) << "the newest line is selected";
+    EXPECT_EQ(frmError::instance().errorLines(), QStringList({"Begin"}));
+    EXPECT_FALSE(frmError::instance().isVisible());
+
+    EXPECT_FALSE(lf::oplog::CheckNothingProcessed(0, "TOC"));
+    EXPECT_EQ(w.lstOperations->item(2)->text(), "TOC - Process count is zero");
+    EXPECT_EQ(w.lstOperations->item(3)->text(), "TOC - Nothing was processed");
+    EXPECT_EQ(w.lstOperations->count(), 4);
+}
+
+TEST_F(WizardRunTest, OperationsListClickAndDoubleClick) {
+    frmWizard& w = start();
+    w.lstOperations_DblClick();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].title, "Information");
+    EXPECT_EQ(boxes.shown[0].text, "") << "nothing selected: an empty box";
+    EXPECT_EQ(boxes.shown[0].icon, MessageIcon::Information);
+
+    const QString longLine(300, 'x');
+    LogOperation("PRU", longLine, false);
+    LogOperation("PRU", "second", false);
+    w.lstOperations->setCurrentRow(0);
+    EXPECT_EQ(w.lstOperations->toolTip(), "PRU - " + longLine);
+    w.lstOperations_DblClick();
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[1].text, "PRU - " + longLine);
+}
+
+TEST_F(WizardRunTest, TheWizardHandsTheLogBackWhenItGoes) {
+    start();
+    lf::oplog::OperationLogSink* sink = &lf::oplog::operationLogSink();
+    wizard.reset();
+    EXPECT_NE(&lf::oplog::operationLogSink(), sink);
+    lf::oplog::RecordingLogSink recording;
+    LogOperation("A", "b", false);
+    EXPECT_EQ(recording.lines, QStringList({"A - b"}));
+}
