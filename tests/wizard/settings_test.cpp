@@ -1,0 +1,187 @@
+// The settings file through the wizard's pages: defaults, reload on page 3, save on page 4, trimming,
+// long values read whole, the two switches, and the working folder.
+#include "platform/profile.h"
+#include "wizard/settings.h"
+#include "wizard_fixture.h"
+
+using namespace lf::wizard;
+using namespace lf::wizard::test;
+using lf::platform::configFolder;
+using lf::platform::driveFolder;
+
+namespace {
+
+void writeSettings(const std::string& text) {
+    lf::test::writeFile(std::filesystem::path((configFolder() + "/Syllabo.ini").toStdString()), text);
+}
+
+} // namespace
+
+TEST_F(WizardTest, FirstStartShowsTheDefaultsAndCreatesTheWorkingFolder) {
+    frmWizard& w = start();
+    next();
+    w.chkIndex->click();
+    w.chkTOC->click();
+    next();
+    EXPECT_EQ(w.txtSourcePath->text(), "C:\\Temp\\");
+    EXPECT_EQ(w.txtDestinationPath->text(), "C:\\Temp\\");
+    EXPECT_EQ(w.txtIndexTemplate->text(), "C:\\Temp\\Index Template.docx");
+    EXPECT_EQ(w.txtTOCTemplate->text(), "C:\\Temp\\Toc template.docx");
+    EXPECT_EQ(w.txtIndexName->text(), "00c_Index.docx");
+    EXPECT_EQ(w.txtTOCName->text(), "00b_Toc.docx");
+    EXPECT_EQ(w.txtCourseName->text(), "");
+    EXPECT_EQ(w.txtWorkingDirectory->text(), "C:\\syllabo");
+    EXPECT_EQ(w.txtPrintReadyZipFilename->text(), "PrintReady.zip");
+    EXPECT_FALSE(lf::platform::UseBackgroundPrinting);
+    EXPECT_TRUE(QDir(driveFolder('C') + "/syllabo").exists());
+    EXPECT_FALSE(QFile::exists(configFolder() + "/Syllabo.ini")) << "reading never creates the file";
+    EXPECT_EQ(w.lstOperations->count(), 0);
+}
+
+TEST_F(WizardTest, PageFourWritesTheSevenFieldsAndNeverOtherValues) {
+    frmWizard& w = start();
+    next();
+    w.chkGrayscale->click();
+    next();
+    w.txtSourcePath->setText("  C:\\Courses\\Net  ");
+    next();
+    const QString text = settingsText();
+    EXPECT_TRUE(text.contains("[Source Values]"));
+    EXPECT_TRUE(text.contains("[Index Values]"));
+    EXPECT_TRUE(text.contains("[TOC Values]"));
+    EXPECT_FALSE(text.contains("Other Values"));
+    EXPECT_FALSE(text.contains("WorkingDirectory"));
+    for (const char* key : {"SourcePath=", "DestinationPath=", "IndexTemplate=", "IndexFileName=",
+                            "TOCFileOutput=", "TOCTemplate=", "TOCCourseName="})
+        EXPECT_TRUE(text.contains(key)) << key;
+    EXPECT_TRUE(text.contains("SourcePath=  C:\\Courses\\Net  ")) << "written as typed";
+    // In table order, section by section.
+    EXPECT_LT(text.indexOf("SourcePath="), text.indexOf("DestinationPath="));
+    EXPECT_LT(text.indexOf("IndexTemplate="), text.indexOf("IndexFileName="));
+    EXPECT_LT(text.indexOf("TOCFileOutput="), text.indexOf("TOCTemplate="));
+    EXPECT_LT(text.indexOf("TOCTemplate="), text.indexOf("TOCCourseName="));
+
+    // Reading it back trims the blanks.
+    back();
+    EXPECT_EQ(w.txtSourcePath->text(), "C:\\Courses\\Net");
+}
+
+TEST_F(WizardTest, EditsAreDiscardedUnlessPageFourSavedThem) {
+    frmWizard& w = start();
+    next();
+    w.chkZip->click();
+    next();
+    w.txtSourcePath->setText("C:\\Edited");
+    back();
+    next();
+    EXPECT_EQ(w.txtSourcePath->text(), "C:\\Temp\\") << "reloaded from the file";
+    w.txtSourcePath->setText("C:\\Edited");
+    next();
+    back();
+    EXPECT_EQ(w.txtSourcePath->text(), "C:\\Edited");
+}
+
+TEST_F(WizardTest, LoadedValuesAreTrimmedWholeAndEmptyStaysEmpty) {
+    const std::string longPath = "C:\\" + std::string(293, 'p') + ".ppt";
+    writeSettings(
+        "; kept\r\n[source values]\r\nsourcepath =   C:\\Courses\\Storage   \r\nDestinationPath=" + longPath +
+        "\r\n[TOC Values]\r\nTOCCourseName=\r\nTOCTemplate=\t\"C:\\T\\Toc.docx\"\r\n"
+        "[Other Values]\r\nWorkingDirectory=C:\\work\r\nUseBackgroundPrinting= 1 \r\n");
+    frmWizard& w = start();
+    next();
+    w.chkTOC->click();
+    next();
+    EXPECT_EQ(w.txtSourcePath->text(), "C:\\Courses\\Storage");
+    ASSERT_EQ(w.txtDestinationPath->text().size(), 300) << "a long value is read whole";
+    EXPECT_EQ(w.txtDestinationPath->text().toStdString(), longPath);
+    EXPECT_EQ(w.txtCourseName->text(), "") << "a present empty key is not the default";
+    EXPECT_EQ(w.txtTOCTemplate->text(), "C:\\T\\Toc.docx");
+    EXPECT_EQ(w.txtWorkingDirectory->text(), "C:\\work");
+    EXPECT_TRUE(QDir(driveFolder('C') + "/work").exists());
+    EXPECT_TRUE(lf::platform::UseBackgroundPrinting);
+
+    // Page 4 writes the long value back unharmed and keeps the comment.
+    w.txtCourseName->setText("Storage");
+    next();
+    EXPECT_TRUE(settingsText().contains(QString::fromStdString("DestinationPath=" + longPath + "\r\n")));
+    EXPECT_TRUE(settingsText().startsWith("; kept"));
+    EXPECT_TRUE(settingsText().contains("UseBackgroundPrinting= 1 ")) << "never changed by the program";
+}
+
+TEST_F(WizardTest, SwitchesAreNumbers) {
+    EXPECT_FALSE(switchValue("0"));
+    EXPECT_TRUE(switchValue("1"));
+    EXPECT_TRUE(switchValue("-1"));
+    EXPECT_TRUE(switchValue(" 2 "));
+    EXPECT_TRUE(switchValue("0.5"));
+    EXPECT_FALSE(switchValue("0.0"));
+    EXPECT_FALSE(switchValue("yes")) << "a word counts as 0";
+    EXPECT_FALSE(switchValue("True"));
+    EXPECT_FALSE(switchValue(""));
+    EXPECT_TRUE(switchValue("1 # on"));
+
+    writeSettings("[Other Values]\r\nPublishPDFs=yes\r\nUseBackgroundPrinting=on\r\n");
+    ReadPublishPDFsSetting();
+    EXPECT_FALSE(lf::platform::PublishPDFs);
+    writeSettings("[Other Values]\r\nPublishPDFs=\r\n");
+    ReadPublishPDFsSetting();
+    EXPECT_FALSE(lf::platform::PublishPDFs) << "present but empty is 0, not the default";
+    writeSettings("[Other Values]\r\n");
+    ReadPublishPDFsSetting();
+    EXPECT_TRUE(lf::platform::PublishPDFs) << "missing: the default 1";
+}
+
+TEST_F(WizardTest, AWorkingFolderThatCannotBeMadeIsLoggedUnderSettings) {
+    writeSettings("[Other Values]\r\nWorkingDirectory=C:\\missing\\syllabo\r\n");
+    frmWizard& w = start();
+    next();
+    w.chkZip->click();
+    next();
+    EXPECT_FALSE(QDir(driveFolder('C') + "/missing").exists()) << "parents are not made";
+    ASSERT_EQ(w.lstOperations->count(), 1);
+    const QString line = w.lstOperations->item(0)->text();
+    EXPECT_TRUE(line.startsWith("Settings - Cannot create the working directory \"C:\\missing\\syllabo\""))
+        << line.toStdString();
+    EXPECT_EQ(frmError::instance().errorLines().size(), 1);
+    EXPECT_TRUE(boxes.shown.empty()) << "no box for this";
+    EXPECT_EQ(w.lstOperations->currentRow(), 0);
+
+    // A drive that is not ready is reported the same way.
+    writeSettings("[Other Values]\r\nWorkingDirectory=Q:\\syllabo\r\n");
+    back();
+    next();
+    ASSERT_EQ(w.lstOperations->count(), 2);
+    EXPECT_TRUE(w.lstOperations->item(1)->text().contains("Q: is not ready"));
+}
+
+TEST_F(WizardTest, TheWorkingFolderGoesThroughTheDriveMap) {
+    lf::test::TempDir drive;
+    mapDrive("D", drive.qpath());
+    writeSettings("[Other Values]\r\nWorkingDirectory=D:\\Staging\r\n");
+    frmWizard& w = start();
+    next();
+    w.chkZip->click();
+    next();
+    EXPECT_TRUE(QDir(drive.qpath() + "/Staging").exists());
+    // An existing file of that name is left alone.
+    lf::test::writeFile(drive / "plain", "x");
+    writeSettings("[Other Values]\r\nWorkingDirectory=D:\\plain\r\n");
+    back();
+    next();
+    EXPECT_EQ(w.lstOperations->count(), 0);
+    EXPECT_EQ(lf::test::readFile(drive / "plain"), "x");
+}
+
+TEST_F(WizardTest, ASettingsFileThatCannotBeWrittenIsLogged) {
+    // The settings file's place is taken by a folder: the save fails and says so.
+    QDir().mkpath(configFolder() + "/Syllabo.ini");
+    frmWizard& w = start();
+    next();
+    w.chkGrayscale->click();
+    next();
+    next();
+    EXPECT_EQ(w.lstOperations->count(), 7);
+    EXPECT_TRUE(
+        w.lstOperations->item(0)->text().startsWith("Settings - Cannot save SourcePath in Syllabo.ini"));
+    QDir(configFolder() + "/Syllabo.ini").removeRecursively();
+}
