@@ -1,0 +1,181 @@
+// lessonforge-deck run as a process: show prints the deck as JSON and never writes it; gray-notes sets
+// grayscale and the notes-page layout and saves; failures exit non-zero with the description.
+#include "deck_builder.h"
+#include "office/presentation/presentation.h"
+#include "test_support.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+using namespace lf::ppt;
+using namespace lf::test;
+
+namespace {
+
+struct Result {
+    int exitCode;
+    QByteArray out, err;
+};
+
+Result runTool(const QStringList& args) {
+    QProcess p;
+    p.start(QString::fromUtf8(LF_DECK_TOOL), args);
+    EXPECT_TRUE(p.waitForFinished(60000));
+    return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+}
+
+std::string notesShape(int id, const char* name, const char* type, int idx) {
+    std::string ph = std::string("<p:ph type=\"") + type + "\"" +
+                     (idx >= 0 ? " idx=\"" + std::to_string(idx) + "\"" : "") + "/>";
+    return "<p:sp><p:nvSpPr><p:cNvPr id=\"" + std::to_string(id) + "\" name=\"" + name +
+           "\"/><p:cNvSpPr/><p:nvPr>" + ph + "</p:nvPr></p:nvSpPr><p:spPr/></p:sp>";
+}
+
+DeckBuilder courseDeck(bool notesMaster) {
+    DeckBuilder b;
+    b.notesMaster = notesMaster;
+    Rect r{emuPt(10), emuPt(20), emuPt(30), emuPt(40)};
+    SlideSpec first;
+    first.usesPicture = true;
+    first.shapes = {placeholderShape(2, "Title 1", {"title", -1}, std::nullopt,
+                                     paragraph(run("Plain intro. ", false) + run("Bold title", true))),
+                    picture(3, "Picture 3", r), connector(4, "Connector 4", r)};
+    first.customXml = {"<t><indexword>Cache</indexword></t>", "<t><none/></t>"};
+    if (notesMaster) {
+        first.notesShapes =
+            std::vector<std::string>{notesShape(2, "Slide Image Placeholder 1", "sldImg", -1),
+                                     notesShape(3, "Notes Placeholder 2", "body", 1),
+                                     notesShape(4, "Slide Number Placeholder 3", "sldNum", 5)};
+    }
+    b.slides.push_back(first);
+    SlideSpec second; // a notes page with one shape only
+    second.shapes = {autoShape(2, "Rectangle 2", r, paragraph(run("Two") + lineBreak() + run("lines")))};
+    if (notesMaster) {
+        second.notesShapes =
+            std::vector<std::string>{notesShape(2, "Slide Image Placeholder 1", "sldImg", -1)};
+    }
+    b.slides.push_back(second);
+    b.slides.push_back(SlideSpec{}); // no shapes, no notes page
+    return b;
+}
+
+} // namespace
+
+TEST(DeckTool, ShowPrintsTheDeckAsJsonAndNeverWritesIt) {
+    TempDir dir;
+    std::filesystem::path file = dir / "01_Show.pptx";
+    courseDeck(true).write(file);
+    std::string bytes = readFile(file);
+    Result r = runTool({"show", QString::fromStdString(file.string())});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(readFile(file), bytes);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+
+    QJsonParseError error;
+    QJsonDocument doc = QJsonDocument::fromJson(r.out, &error);
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << r.out.toStdString();
+    QJsonObject root = doc.object();
+    EXPECT_EQ(root["file"].toString(), "01_Show.pptx");
+    QJsonArray slides = root["slides"].toArray();
+    ASSERT_EQ(slides.size(), 3);
+
+    QJsonObject s1 = slides[0].toObject();
+    EXPECT_EQ(s1["slideNumber"].toInt(), 1);
+    QJsonArray shapes = s1["shapes"].toArray();
+    ASSERT_EQ(shapes.size(), 3);
+    QJsonObject title = shapes[0].toObject();
+    EXPECT_EQ(title["name"].toString(), "Title 1");
+    EXPECT_EQ(title["type"].toInt(), 14);
+    EXPECT_DOUBLE_EQ(title["top"].toDouble(), 20);
+    EXPECT_DOUBLE_EQ(title["left"].toDouble(), 36);
+    EXPECT_DOUBLE_EQ(title["width"].toDouble(), 648);
+    EXPECT_DOUBLE_EQ(title["height"].toDouble(), 90);
+    EXPECT_TRUE(title["hasTextFrame"].toBool());
+    EXPECT_EQ(title["text"].toString(), "Plain intro. Bold title");
+    QJsonArray sentences = title["sentences"].toArray();
+    ASSERT_EQ(sentences.size(), 2);
+    EXPECT_EQ(sentences[0].toObject()["text"].toString(), "Plain intro. ");
+    EXPECT_EQ(sentences[0].toObject()["bold"].toInt(), 0);
+    EXPECT_EQ(sentences[1].toObject()["bold"].toInt(), -1);
+    QJsonObject picture = shapes[1].toObject();
+    EXPECT_EQ(picture["type"].toInt(), 13);
+    EXPECT_FALSE(picture["hasTextFrame"].toBool());
+    EXPECT_FALSE(picture.contains("text"));
+    EXPECT_FALSE(picture.contains("sentences"));
+    QJsonArray words = s1["indexwords"].toArray();
+    ASSERT_EQ(words.size(), 2);
+    EXPECT_EQ(words[0].toString(), "Cache");
+    EXPECT_TRUE(words[1].isNull());
+    QJsonObject notes = s1["notes"].toObject();
+    EXPECT_TRUE(notes["exists"].toBool());
+    ASSERT_EQ(notes["shapes"].toArray().size(), 3);
+    EXPECT_DOUBLE_EQ(notes["shapes"].toArray()[0].toObject()["top"].toDouble(), 54);
+
+    QJsonObject s2 = slides[1].toObject();
+    EXPECT_EQ(s2["shapes"].toArray()[0].toObject()["text"].toString(), QString("Two") + QChar(11) + "lines");
+    QJsonObject s3 = slides[2].toObject();
+    EXPECT_TRUE(s3["shapes"].toArray().isEmpty());
+    EXPECT_FALSE(s3["notes"].toObject()["exists"].toBool()); // not created by showing
+    EXPECT_TRUE(s3["notes"].toObject()["shapes"].toArray().isEmpty());
+}
+
+TEST(DeckTool, GrayNotesSetsGrayscaleAndTheNotesLayoutThenSaves) {
+    for (bool notesMaster : {true, false}) {
+        SCOPED_TRACE(notesMaster ? "with notes master" : "without notes master");
+        TempDir dir;
+        std::filesystem::path file = dir / "02_Gray.pptx";
+        courseDeck(notesMaster).write(file);
+        Result r = runTool({"gray-notes", QString::fromStdString(file.string())});
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        EXPECT_TRUE(QJsonDocument::fromJson(r.out).isObject()) << r.out.toStdString();
+
+        Application app;
+        Presentation deck = app.presentations().open(file);
+        for (const Slide& slide : deck.slides()) {
+            for (const Shape& shape : slide.shapes()) {
+                EXPECT_EQ(shape.blackWhiteMode(), 2) << shape.name();
+            }
+            ASSERT_TRUE(slide.hasNotesPage());
+            Shapes notes = slide.notesPage().shapes();
+            Shape image = notes.item(1);
+            EXPECT_NEAR(image.top(), 14.375, 1e-4);
+            EXPECT_DOUBLE_EQ(image.left(), 50);
+            EXPECT_DOUBLE_EQ(image.height(), 337.5);
+            EXPECT_DOUBLE_EQ(image.width(), 450);
+            // Notes-page shapes keep their own black-and-white mode.
+            EXPECT_EQ(image.blackWhiteMode(), office::msoBlackWhiteAutomatic);
+            if (notes.count() > 1) {
+                Shape text = notes.item(2);
+                EXPECT_DOUBLE_EQ(text.top(), 365);
+                EXPECT_DOUBLE_EQ(text.left(), 53);
+                EXPECT_DOUBLE_EQ(text.height(), 324);
+                EXPECT_DOUBLE_EQ(text.width(), 444);
+            }
+        }
+        if (notesMaster) {
+            // The third notes-page shape is left where it was; the one-shape page has only the image.
+            Shapes first = deck.slides().item(1).notesPage().shapes();
+            EXPECT_DOUBLE_EQ(first.item(3).top(), 0);
+            EXPECT_EQ(deck.slides().item(2).notesPage().shapes().count(), 1);
+        }
+    }
+}
+
+TEST(DeckTool, FailuresExitNonZeroWithTheDescription) {
+    TempDir dir;
+    std::filesystem::path bad = dir / "03_Bad.pptx";
+    writeFile(bad, "this is not a deck");
+    for (const char* command : {"show", "gray-notes"}) {
+        Result r = runTool({command, QString::fromStdString(bad.string())});
+        EXPECT_EQ(r.exitCode, 1) << command;
+        EXPECT_TRUE(r.out.isEmpty());
+        EXPECT_TRUE(r.err.contains(QByteArray::fromStdString(bad.string()))) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("zip package")) << r.err.toStdString();
+    }
+    EXPECT_EQ(readFile(bad), "this is not a deck");
+    EXPECT_EQ(runTool({"show"}).exitCode, 2);
+    EXPECT_EQ(runTool({"paint", "x.pptx"}).exitCode, 2);
+}
