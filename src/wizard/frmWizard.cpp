@@ -218,19 +218,19 @@ void frmWizard::createControls() {
     chkIndex = check("chkIndex", "Create Index (only do this after using the Tagwise Powerpoint Addin)",
                      QRect(kLeft, 108, w, 24));
     chkTOC = check("chkTOC", "Create Table of Contents", QRect(kLeft, 136, w, 24));
-    chkPRU = check("chkPRU", "Create print ready files ", QRect(kLeft, 164, w, 24));
-    chkPDF = check("chkPDF", "Print as PDF too", QRect(kLeft + 24, 192, 170, 24));
-    chkZipPDFs = check("chkZipPDFs", "Zip result", QRect(kLeft + 210, 192, 170, 24));
-    lblPPTPrinter = label("lblPPTPrinter", "PowerPoint Printer", "2", QRect(kLeft + 24, 224, 130, 26));
+    chkPRU = check("chkPRU", "Create print ready files ", QRect(kLeft, 192, w, 24));
+    chkPDF = check("chkPDF", "Print as PDF too", QRect(kLeft + 24, 220, 170, 24));
+    chkZipPDFs = check("chkZipPDFs", "Zip result", QRect(kLeft + 210, 220, 170, 24));
+    lblPPTPrinter = label("lblPPTPrinter", "PowerPoint Printer", "2", QRect(kLeft + 24, 252, 130, 26));
     cmbPPTPrinter =
-        printerList("cmbPPTPrinter", "Select the PPT Printer", QRect(kLeft + 160, 224, w - 160, 26));
-    lblWordPrinter = label("lblWordPrinter", "Word Printer", "2", QRect(kLeft + 24, 256, 130, 26));
+        printerList("cmbPPTPrinter", "Select the PPT Printer", QRect(kLeft + 160, 252, w - 160, 26));
+    lblWordPrinter = label("lblWordPrinter", "Word Printer", "2", QRect(kLeft + 24, 284, 130, 26));
     cmbWordPrinter =
-        printerList("cmbWordPrinter", "Select the Word Printer", QRect(kLeft + 160, 256, w - 160, 26));
-    lblAdobePrinter = label("lblAdobePrinter", "Adobe Printer", "2", QRect(kLeft + 24, 288, 130, 26));
+        printerList("cmbWordPrinter", "Select the Word Printer", QRect(kLeft + 160, 284, w - 160, 26));
+    lblAdobePrinter = label("lblAdobePrinter", "Adobe Printer", "2", QRect(kLeft + 24, 316, 130, 26));
     cmbAdobePrinter =
-        printerList("cmbAdobePrinter", "Select the Adobe Printer", QRect(kLeft + 160, 288, w - 160, 26));
-    chkZip = check("chkZip", "Create zip file containing modules and labs", QRect(kLeft, 326, w, 24));
+        printerList("cmbAdobePrinter", "Select the Adobe Printer", QRect(kLeft + 160, 316, w - 160, 26));
+    chkZip = check("chkZip", "Create zip file containing modules and labs", QRect(kLeft, 164, w, 24));
 
     // Page 3: the paths and names, each row a label, a text box and (for paths) a Browse button.
     const int labelWidth = 150, boxLeft = kLeft + 154, buttonWidth = 80;
