@@ -1,0 +1,130 @@
+#include "indexing/CollectIndex.h"
+
+#include "indexing/WriteIndex.h"
+#include "indexing/modTagwise.h"
+#include "indexing/operation_support.h"
+#include "office/presentation/presentation.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "platform/oplog.h"
+#include "platform/paths.h"
+#include "platform/services.h"
+#include "printready/working_files.h"
+
+#include <exception>
+#include <fstream>
+
+namespace lf::indexing {
+
+namespace {
+
+const QString kTag = QStringLiteral("Index");
+
+void log(const QString& message) {
+    oplog::LogOperation(kTag, message, false);
+}
+
+// The debug file of one collection: written only when it already exists in the source folder, its old
+// content replaced, and closed when the collection ends, whichever way it ends.
+class DebugFile {
+public:
+    explicit DebugFile(const QString& sourcePath) {
+        const QString path = platform::joinPath(sourcePath, QStringLiteral("TagwiseDebug.txt"));
+        if (platform::isRepositoryPath(sourcePath) || !platform::fileExists(path))
+            return;
+        file_.open(hostFile(path), std::ios::binary | std::ios::trunc);
+        if (!file_)
+            throw TagwiseError("the debug file " + path.toStdString() + " cannot be opened for writing");
+    }
+    bool active() const { return file_.is_open(); }
+    void writeLine(const QString& line) {
+        const QByteArray bytes = platform::toWindows1252(line) + "\r\n";
+        file_.write(bytes.constData(), bytes.size());
+        if (!file_)
+            throw TagwiseError("the debug file cannot be written");
+    }
+
+private:
+    std::ofstream file_;
+};
+
+void indexSlide(const ppt::Slide& slide, int moduleOrdinal, DebugFile& debug) {
+    const int slideNumber = slide.slideNumber();
+    for (const ppt::CustomXMLPart& part : slide.customerData()) {
+        // Parts without a tagged word belong to other add-ins: they are not the Index's business.
+        const std::optional<ppt::CustomXMLNode> node = part.selectSingleNode("descendant::indexword");
+        if (!node)
+            continue;
+        const QString tagged = QString::fromStdString(node->text());
+        const QString word = CleanSlideText(tagged);
+        if (!MarkEntryReference(word, static_cast<std::int16_t>(moduleOrdinal), static_cast<std::int16_t>(slideNumber)))
+            entryTable().addEntry(word).mark(moduleOrdinal, slideNumber);
+        if (debug.active())
+            debug.writeLine(tagged + QLatin1Char(' ') + QString::number(moduleOrdinal) + QLatin1Char('-') +
+                            QString::number(slideNumber));
+    }
+    SortIndexEntries();
+}
+
+} // namespace
+
+void CollectIndex(const QString& indexTemplate, const QString& indexFileName, const QString& sourcePath,
+                  const QString& destinationPath, const QString& courseName, const QString& workingDirectory,
+                  bool cleanWorkingFiles) {
+    OperationResources resources;
+    try {
+        oplog::resetProcessCount();
+        log(QStringLiteral("Begin"));
+        const QString workingPath = StageDecks(
+            sourcePath, workingDirectory,
+            {kTag, QStringLiteral("Unable to export files for indexing"), QStringLiteral(" for indexing")});
+        if (!platform::folderExists(workingPath)) {
+            log(QStringLiteral("The source path does not exist"));
+            return;
+        }
+        EntryTable& table = entryTable();
+        table.clear();
+        DebugFile debug(sourcePath);
+
+        log(QStringLiteral("About to process ppt files"));
+        const QStringList decks =
+            platform::Dir(platform::joinPath(workingPath, QStringLiteral("*.pptx")), platform::EntryKind::Files);
+        platform::sleepFor(1000);
+        ppt::Application& powerPoint = resources.startPowerPoint();
+
+        for (const QString& name : decks) {
+            oplog::countProcessedFile();
+            log(QStringLiteral("Indexing ") + name);
+            ppt::Presentation deck =
+                powerPoint.presentations().open(hostFile(platform::joinPath(workingPath, name)), false, false, true);
+            const QString moduleNumber = ModuleNumberFromFileName(name);
+            if (moduleNumber.isEmpty()) {
+                log(QStringLiteral("The current presentation: ") + name +
+                    QStringLiteral(" does not use the correct naming covention and will be skipped"));
+                deck.close();
+                return;
+            }
+            const int ordinal = table.addModule(moduleNumber);
+            for (const ppt::Slide& slide : deck.slides())
+                indexSlide(slide, ordinal, debug);
+            deck.close();
+        }
+        log(QStringLiteral("All ppt files processed"));
+
+        if (!oplog::CheckNothingProcessed(oplog::processCount(), kTag))
+            return;
+        log(QStringLiteral("List of indexed words created"));
+        const bool templateInRepository = platform::isRepositoryPath(indexTemplate);
+        WriteIndex(indexTemplate, templateInRepository, indexFileName, destinationPath, courseName, workingPath,
+                   cleanWorkingFiles);
+        if (cleanWorkingFiles)
+            printready::CleanWorkingFiles();
+        resources.quitPowerPoint();
+        platform::yieldToEventLoop();
+        log(QStringLiteral("Indexing Complete"));
+    } catch (const std::exception& failure) {
+        ReportFailure(kTag, QString::fromStdString(failure.what()));
+    }
+}
+
+} // namespace lf::indexing

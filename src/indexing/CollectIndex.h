@@ -1,0 +1,15 @@
+#pragma once
+// The Index operation: stages the course's decks, reads the word tagged in every custom XML part of
+// every slide, merges equal words into entries with all their module-slide references, and has
+// WriteIndex turn the table into the Index document. When the file source + "\TagwiseDebug.txt"
+// exists, every tagged word is also written to it, one line each ("cache 3-12").
+#include <QString>
+
+namespace lf::indexing {
+
+// Logs under "Index". cleanWorkingFiles is false when the TOC follows and reads the staged decks.
+void CollectIndex(const QString& indexTemplate, const QString& indexFileName, const QString& sourcePath,
+                  const QString& destinationPath, const QString& courseName, const QString& workingDirectory,
+                  bool cleanWorkingFiles);
+
+} // namespace lf::indexing

@@ -1,0 +1,113 @@
+#include "indexing/CollectTOC.h"
+
+#include "indexing/WriteTOC.h"
+#include "indexing/modTagwise.h"
+#include "indexing/operation_support.h"
+#include "office/presentation/presentation.h"
+#include "platform/files.h"
+#include "platform/oplog.h"
+#include "platform/paths.h"
+#include "platform/services.h"
+#include "printready/working_files.h"
+
+#include <exception>
+
+namespace lf::indexing {
+
+namespace {
+
+const QString kTag = QStringLiteral("TOC");
+
+void log(const QString& message) {
+    oplog::LogOperation(kTag, message, false);
+}
+
+bool isTitleShape(const ppt::Shape& shape) {
+    return QString::fromStdString(shape.name()).left(9) == QLatin1String("Rectangle") &&
+           shape.type() == ppt::office::msoAutoShape && shape.top() < 52;
+}
+
+// One entry per title shape of the slide: the bold sentences of its text, fully or partly bold.
+void collectSlideTitles(const ppt::Slide& slide, int moduleOrdinal) {
+    for (const ppt::Shape& shape : slide.shapes()) {
+        if (!isTitleShape(shape) || !shape.hasTextFrame())
+            continue;
+        QString pendingTitle;
+        bool found = false;
+        for (const ppt::TextRange& sentence : shape.textFrame().textRange().sentences()) {
+            if (sentence.font().bold() != ppt::office::msoFalse) {
+                pendingTitle += QString::fromStdString(sentence.text());
+                found = true;
+            }
+        }
+        if (found)
+            entryTable().addEntry(CleanSlideText(pendingTitle)).mark(moduleOrdinal, slide.slideNumber());
+    }
+}
+
+} // namespace
+
+void CollectTOC(const QString& tocTemplate, const QString& tocFileName, const QString& sourcePath,
+                const QString& destinationPath, const QString& courseName, const QString& workingDirectory,
+                bool cleanWorkingFiles) {
+    OperationResources resources;
+    try {
+        oplog::resetProcessCount();
+        log(QStringLiteral("Begin"));
+        const QString workingPath =
+            StageDecks(sourcePath, workingDirectory,
+                       {kTag, QStringLiteral("Unable to export files for TOC creation"),
+                        QStringLiteral(" for TOC creation")});
+        if (!platform::folderExists(workingPath)) {
+            log(QStringLiteral("The source path does not exist"));
+            return;
+        }
+        EntryTable& table = entryTable();
+        table.clear();
+
+        ppt::Application& powerPoint = resources.startPowerPoint();
+        resources.showHourglass();
+        platform::yieldToEventLoop();
+
+        const QStringList decks =
+            platform::Dir(platform::joinPath(workingPath, QStringLiteral("*.pptx")), platform::EntryKind::Files);
+        for (const QString& name : decks) {
+            oplog::countProcessedFile();
+            const QString deckPath = platform::joinPath(workingPath, name);
+            ppt::Presentation deck = powerPoint.presentations().open(hostFile(deckPath), false, false, true);
+            log(QStringLiteral("Opening ") + deckPath);
+            const QString moduleNumber = ModuleNumberFromFileName(name);
+            if (moduleNumber.isEmpty()) {
+                log(QStringLiteral("The current presentation: ") + name +
+                    QStringLiteral("does not use the correct naming covention and will be skipped."));
+                deck.close();
+                return;
+            }
+            const int ordinal = table.addModule(moduleNumber);
+            const ppt::Slides slides = deck.slides();
+            const QString firstTitle = slides.count() > 0 ? CleanSlideText(SlideTitleText(slides.item(1))) : QString();
+            table.addEntry(QStringLiteral("Module ") + moduleNumber + QStringLiteral(": ") + firstTitle);
+            for (const ppt::Slide& slide : slides)
+                collectSlideTitles(slide, ordinal);
+            deck.close();
+        }
+        resources.showDefaultPointer();
+
+        if (!oplog::CheckNothingProcessed(oplog::processCount(), kTag))
+            return;
+        log(QStringLiteral("List of TOC entries created"));
+        const bool templateInRepository = platform::isRepositoryPath(tocTemplate);
+        log(QStringLiteral("Starting TOC creation"));
+        WriteTOC(tocTemplate, templateInRepository, tocFileName, destinationPath, courseName, workingPath,
+                 cleanWorkingFiles);
+        if (cleanWorkingFiles)
+            printready::CleanWorkingFiles();
+        resources.quitPowerPoint();
+        platform::yieldToEventLoop();
+        log(QStringLiteral("TOC Creation Complete"));
+    } catch (const std::exception& failure) {
+        ReportFailure(kTag, QString::fromStdString(failure.what()));
+    }
+}
+
+} // namespace lf::indexing

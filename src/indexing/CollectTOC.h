@@ -1,0 +1,14 @@
+#pragma once
+// The table of contents operation: stages the course's decks, fills the entry table with one module
+// heading per deck and one entry per slide title, and has WriteTOC turn it into the TOC document.
+#include <QString>
+
+namespace lf::indexing {
+
+// Logs under "TOC". source is the normalized source path, or the working directory as typed when the
+// Index ran just before and left its staged decks there.
+void CollectTOC(const QString& tocTemplate, const QString& tocFileName, const QString& sourcePath,
+                const QString& destinationPath, const QString& courseName, const QString& workingDirectory,
+                bool cleanWorkingFiles);
+
+} // namespace lf::indexing

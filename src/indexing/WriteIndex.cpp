@@ -1,0 +1,64 @@
+#include "indexing/WriteIndex.h"
+
+#include "indexing/WordStuff.h"
+#include "indexing/document_storage.h"
+#include "indexing/modTagwise.h"
+#include "indexing/operation_support.h"
+#include "platform/dialogs.h"
+#include "platform/oplog.h"
+#include "platform/paths.h"
+#include "platform/services.h"
+
+#include <exception>
+#include <optional>
+
+namespace lf::indexing {
+
+QString IndexLine(int entry) {
+    const IndexEntry& item = entryTable().IndexEntries.at(static_cast<std::size_t>(entry - 1));
+    QString line = item.Word + QStringLiteral(", ");
+    for (const QString& reference : ReferencesOf(item))
+        line += reference + QStringLiteral(", ");
+    line.chop(2);
+    return line;
+}
+
+void WriteIndex(const QString& templatePath, bool templateInRepository, const QString& indexFileName,
+                const QString& destinationPath, const QString& courseName, const QString& workingPath,
+                bool /*cleanWorkingFiles*/) {
+    try {
+        SortIndexEntries();
+        DocumentRun run;
+        run.document = OpenTemplateDocument(templatePath, templateInRepository, workingPath);
+        word::Document& document = *run.document;
+        ClearDocument(document);
+        ReplaceCourseName(document, courseName);
+
+        const QString plainText = QStringLiteral("Plain Text");
+        const QString courier = QStringLiteral("Courier New");
+        QString currentLetter;
+        for (int i = 1; i <= entryTable().EntryCount(); ++i) {
+            QString line = IndexLine(i);
+            WrapReferenceList(line);
+            const QString letter = line.left(1).toUpper();
+            if (letter != currentLetter) {
+                currentLetter = letter;
+                AppendParagraph(document, QString(), QString(), QString(), 0, false, false, 0);
+                AppendParagraph(document, letter, plainText, courier, 10, false, true, 0);
+                AppendParagraph(document, QString(), QString(), QString(), 0, false, false, 0);
+            }
+            AppendParagraph(document, line, plainText, courier, 10, false, false, 0);
+        }
+        document.saveAs(hostFile(platform::joinPath(workingPath, indexFileName)));
+        StoreDocument(document, indexFileName, destinationPath, workingPath,
+                      {QStringLiteral("Index"), QStringLiteral("Index Exists"),
+                       QStringLiteral("Index document exists.  OK to overwrite?"),
+                       QStringLiteral("Created index document in "),
+                       QStringLiteral("The index file appears to exist in the repository at"), true});
+    } catch (const std::exception& failure) {
+        oplog::LogOperation(QStringLiteral("WriteIndex"),
+                            QStringLiteral("Serious error ") + QString::fromStdString(failure.what()), false);
+    }
+}
+
+} // namespace lf::indexing

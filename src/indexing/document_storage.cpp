@@ -1,0 +1,79 @@
+#include "indexing/document_storage.h"
+
+#include "indexing/WordStuff.h"
+#include "indexing/operation_support.h"
+#include "platform/dialogs.h"
+#include "platform/files.h"
+#include "platform/oplog.h"
+#include "platform/paths.h"
+#include "platform/services.h"
+#include "printready/working_files.h"
+
+#include <stdexcept>
+
+namespace lf::indexing {
+
+DocumentRun::DocumentRun() {
+    platform::showHourglass();
+    platform::yieldToEventLoop();
+}
+
+DocumentRun::~DocumentRun() {
+    if (document && !document->closed())
+        document->close();
+    platform::showDefaultPointer();
+}
+
+word::Document OpenTemplateDocument(const QString& templatePath, bool templateInRepository,
+                                    const QString& workingPath) {
+    QString localTemplate = templatePath;
+    if (templateInRepository && !templatePath.isEmpty())
+        localTemplate = FetchRepositoryTemplate(templatePath, workingPath);
+    std::optional<word::Document> document = OpenWordTemplate(localTemplate);
+    if (!document) {
+        const std::string reason = documentWriterStarted() ? documentWriter().documents().lastError() : std::string();
+        throw std::runtime_error("no document could be made from the template " + localTemplate.toStdString() +
+                                 (reason.empty() ? std::string() : ": " + reason));
+    }
+    return *document;
+}
+
+namespace {
+
+// Whether two local paths name one file (the host file system decides, case included).
+bool sameFile(const QString& a, const QString& b) {
+    const platform::HostPath ha = platform::toHostPath(a);
+    const platform::HostPath hb = platform::toHostPath(b);
+    if (!ha.ok() || !hb.ok())
+        return false;
+    std::error_code error;
+    return std::filesystem::equivalent(ha.path.toStdString(), hb.path.toStdString(), error);
+}
+
+} // namespace
+
+bool StoreDocument(word::Document& document, const QString& fileName, const QString& destinationPath,
+                   const QString& workingPath, const StorageTexts& texts) {
+    const QString savedFile = platform::joinPath(workingPath, fileName);
+    if (platform::isRepositoryPath(destinationPath)) {
+        StoreInRepository(savedFile, fileName, destinationPath, workingPath, texts);
+        return true;
+    }
+    const QString destinationFile = platform::joinPath(destinationPath, fileName);
+    // A destination that is the working path itself already holds the document just saved: it is the
+    // result, not a working file, and the clean-up must not delete it.
+    if (sameFile(savedFile, destinationFile)) {
+        oplog::LogOperation(texts.tag, texts.createdLine + destinationPath, false);
+        return true;
+    }
+    if (platform::fileExists(destinationFile) &&
+        platform::messageBox(texts.existsTitle, texts.existsText, platform::MessageIcon::Exclamation,
+                             platform::MessageButtons::YesNo) != platform::MessageAnswer::Yes)
+        return false;
+    document.saveAs(hostFile(destinationFile));
+    printready::AddWorkingFile(savedFile);
+    oplog::LogOperation(texts.tag, texts.createdLine + destinationPath, false);
+    return true;
+}
+
+} // namespace lf::indexing

@@ -1,0 +1,52 @@
+#pragma once
+// The steps the TOC and Index writers share: the template opened (fetched from the repository first
+// when it lies there), and the saved document stored at its destination.
+#include "office/document/word.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace lf::indexing {
+
+// One writer run: shows the hourglass (and lets pending events run) when it starts; closes its
+// document and restores the default pointer on every way out, a declined overwrite and a failure
+// included.
+class DocumentRun {
+public:
+    DocumentRun();
+    ~DocumentRun();
+    DocumentRun(const DocumentRun&) = delete;
+    DocumentRun& operator=(const DocumentRun&) = delete;
+    std::optional<word::Document> document;
+};
+
+// A new document on the template, fetched into the working path first when it lies in the repository.
+// Fails with a description when there is no document.
+word::Document OpenTemplateDocument(const QString& templatePath, bool templateInRepository,
+                                    const QString& workingPath);
+
+// The texts that differ between the two writers.
+struct StorageTexts {
+    QString tag;             // "TOC" or "Index": the tag of the "Created ... in" line
+    QString existsTitle;     // "TOC Exists"
+    QString existsText;      // "TOC document exists.  OK to overwrite?"
+    QString createdLine;     // "Created TOC document in "
+    QString versionFirstLine; // "The TOC doc appears to exist in the repository at"
+    bool newObjectByImport = false; // the Index imports a new document; the TOC makes the object itself
+};
+
+// Stores the document saved as workingPath + "\" + fileName at the destination: a local folder (with
+// the overwrite question) or a repository folder (new object, import or new version). False when the
+// user declined to overwrite a local document.
+bool StoreDocument(word::Document& document, const QString& fileName, const QString& destinationPath,
+                   const QString& workingPath, const StorageTexts& texts);
+
+// The repository side of StoreDocument.
+void StoreInRepository(const QString& savedFile, const QString& fileName, const QString& destinationPath,
+                       const QString& workingPath, const StorageTexts& texts);
+// The repository side of OpenTemplateDocument: fetches the template object into the working path and
+// returns the local file (registered as a working file).
+QString FetchRepositoryTemplate(const QString& templatePath, const QString& workingPath);
+
+} // namespace lf::indexing

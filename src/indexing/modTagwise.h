@@ -1,0 +1,102 @@
+#pragma once
+// The course file naming convention, the program-wide entry table shared by the TOC and the Index, and
+// the small routines that read slide text, mark, sort and wrap entries.
+//
+// The entry table: ModuleCount decks accepted by the current collection (a deck's module ordinal is its
+// 1-based position among them), ModuleNumbers(1..ModuleCount) their module number texts, and
+// IndexEntries(1..EntryCount), each a word (an index word, a slide title or a module heading) with a
+// 31 x 151 table of marks: row = module ordinal 0..30, column = slide number 0..150.
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace lf::ppt {
+class Slide;
+}
+
+namespace lf::indexing {
+
+// Raised by the routines of this module; the collections turn it into their closing log line.
+class TagwiseError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+inline constexpr int kModuleRows = 31;   // module ordinals 0 to 30
+inline constexpr int kSlideColumns = 151; // slide numbers 0 to 150
+inline constexpr int kLastModuleOrdinal = kModuleRows - 1;
+inline constexpr int kLastSlideNumber = kSlideColumns - 1;
+
+using RefTable = std::array<std::array<std::int16_t, kSlideColumns>, kModuleRows>;
+
+struct IndexEntry {
+    IndexEntry();
+    explicit IndexEntry(QString word);
+    IndexEntry(IndexEntry&&) noexcept = default;
+    IndexEntry& operator=(IndexEntry&&) noexcept = default;
+
+    QString Word;
+    // Held apart so that sorting moves a pointer, not 9 KB of marks.
+    std::unique_ptr<RefTable> Refs;
+
+    bool isMarked(int moduleOrdinal, int slideNumber) const { return (*Refs)[moduleOrdinal][slideNumber] != 0; }
+    bool hasMarks() const;
+    // Sets the cell to 1; a cell outside the table fails with a TagwiseError that says which.
+    void mark(int moduleOrdinal, int slideNumber);
+    // The word as compared: case-folded, kept in step with Word by setWord.
+    const QString& key() const { return key_; }
+    void setWord(const QString& word);
+
+private:
+    QString key_;
+};
+
+// The program-wide entry table. Ordinals and entry numbers are 1-based as the routines use them.
+struct EntryTable {
+    std::int16_t ModuleCount = 0;
+    std::vector<QString> ModuleNumbers; // element n-1 holds module ordinal n
+    std::vector<IndexEntry> IndexEntries; // element i-1 holds entry i
+
+    std::int16_t EntryCount() const { return static_cast<std::int16_t>(IndexEntries.size()); }
+    // Empties both counts and both arrays, as each collection does at its start.
+    void clear();
+    // Accepts one more deck; returns its module ordinal.
+    int addModule(const QString& moduleNumber);
+    // Appends an entry with the word and no marks; returns it.
+    IndexEntry& addEntry(const QString& word);
+    // The module number text of an ordinal (1-based).
+    const QString& moduleNumber(int ordinal) const { return ModuleNumbers.at(static_cast<std::size_t>(ordinal - 1)); }
+};
+
+EntryTable& entryTable();
+
+// The module number text of a deck file name ("03_Overview.pptx" gives "3", "07b_Lab.pptx" "7b"), or
+// "" after the "Wrong Name" box when the name breaks the convention. A name whose first two characters
+// do not read as a number fails with a TagwiseError.
+QString ModuleNumberFromFileName(const QString& fileName);
+
+// The first shape text of the slide that does not begin with "Module"; shapes that cannot hold text
+// (pictures, groups, tables) are passed over.
+QString SlideTitleText(const ppt::Slide& slide);
+
+// Pilcrows, line feeds and carriage returns dropped; code 11 line breaks become one blank.
+QString CleanSlideText(const QString& text);
+
+// Marks every entry whose word equals word without regard to case; true when any matched.
+bool MarkEntryReference(const QString& word, std::int16_t moduleOrdinal, std::int16_t slideNumber);
+
+// Sorts the entries by word without regard to case, moving words and marks together.
+void SortIndexEntries();
+
+// Breaks a long "word, 1-2, 1-3" line into lines of about 31 characters (CR LF between them).
+void WrapReferenceList(QString& line);
+
+// Names, one per mark, as the writers give them: module number text + "-" + slide number ("3a-7"),
+// for every module ordinal 1 to ModuleCount (at most 30) and every slide number 0 to 150, ascending.
+std::vector<QString> ReferencesOf(const IndexEntry& entry);
+
+} // namespace lf::indexing

@@ -1,0 +1,249 @@
+// The table of contents end to end on local folders: real decks staged and read, the document written
+// from a real template and read back.
+#include "indexing/CollectTOC.h"
+#include "indexing/WordStuff.h"
+#include "indexing_fixture.h"
+
+using namespace lf::test;
+using lf::indexing::CollectTOC;
+using lf::platform::MessageAnswer;
+
+namespace {
+
+const QString kCourse = "C:\\Courses\\Storage";
+const QString kTemplate = "C:\\Templates\\Template.docx";
+
+class TOC : public IndexingOperation {
+protected:
+    void makeCourse() {
+        // Module 1: a banner, then the title; a second slide with a plain and a bold sentence.
+        SlideSpec first;
+        first.layout = 2;
+        first.shapes = {banner(2, "Module 1: Introduction"), boldTitle(3, "Welcome")};
+        SlideSpec mixed;
+        mixed.layout = 2;
+        mixed.shapes = {titleRectangle(2, run("Plain start. ", false) + run("Bold part", true))};
+        deck(kCourse, "01_Introduction.pptx", {first, mixed});
+
+        // Module 2: things that never give an entry, and a slide with two title rectangles.
+        SlideSpec storage;
+        storage.layout = 2;
+        storage.usesPicture = true;
+        const Rect r{emuPt(10), emuPt(10), emuPt(50), emuPt(30)};
+        storage.shapes = {picture(2, "Picture 1", r), banner(3, "Module 2: Storage"),
+                          boldTitle(4, "Storage Basics")};
+        SlideSpec never;
+        never.layout = 2;
+        never.shapes = {titleRectangle(2, run("Too low", true), 52),
+                        textBox(3, "TextBox 3", Rect{emuPt(10), emuPt(10), emuPt(200), emuPt(20)},
+                                paragraph(run("Not a rectangle", true))),
+                        titleRectangle(4, run("Not bold", false))};
+        SlideSpec two;
+        two.layout = 2;
+        two.shapes = {boldTitle(2, "Disks"), titleRectangle(3, run("Volumes", true), 30, "Rectangle 7")};
+        deck(kCourse, "02_Storage.pptx", {storage, never, two});
+
+        // Module 3a: seven slides, titles on the first and the seventh.
+        std::vector<SlideSpec> labs(7);
+        for (auto& s : labs)
+            s.layout = 2;
+        labs[0].shapes = {boldTitle(2, "Labs")};
+        labs[6].shapes = {boldTitle(2, std::string("Lab") + "\x0b" + "seven")};
+        deck(kCourse, "03a_Labs.pptx", labs);
+    }
+
+    std::vector<WrittenParagraph> written(const QString& file = "C:\\Out\\TOC.docx") {
+        return readParagraphs(host(file));
+    }
+};
+
+TEST_F(TOC, WritesHeadingsAndTitlesFromALocalCourse) {
+    makeCourse();
+    CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Storage Admin", "C:\\syllabo", true);
+
+    const QStringList expected = {
+        "Begin",
+        "Copying files to working directory",
+        "Copied C:\\Courses\\Storage\\01_Introduction.pptx to C:\\syllabo\\",
+        "Copied C:\\Courses\\Storage\\02_Storage.pptx to C:\\syllabo\\",
+        "Copied C:\\Courses\\Storage\\03a_Labs.pptx to C:\\syllabo\\",
+        "Opening C:\\syllabo\\01_Introduction.pptx",
+        "Opening C:\\syllabo\\02_Storage.pptx",
+        "Opening C:\\syllabo\\03a_Labs.pptx",
+        "List of TOC entries created",
+        "Starting TOC creation",
+        "Created TOC document in C:\\Out",
+        "TOC Creation Complete",
+    };
+    EXPECT_EQ(linesOf("TOC"), expected) << allLines();
+    EXPECT_TRUE(logged("OpenDoc - Opening template C:\\Templates\\Template.docx"));
+    EXPECT_TRUE(logged("Cleaning - All temporary working files deleted"));
+    EXPECT_TRUE(log.errors.isEmpty());
+    // The copies and the working document are gone; the result stays.
+    EXPECT_FALSE(exists("C:\\syllabo\\01_Introduction.pptx"));
+    EXPECT_FALSE(exists("C:\\syllabo\\TOC.docx"));
+    ASSERT_TRUE(exists("C:\\Out\\TOC.docx"));
+    EXPECT_TRUE(exists("C:\\Courses\\Storage\\02_Storage.pptx"));
+
+    const auto paragraphs = written();
+    EXPECT_EQ(nonEmptyTexts(paragraphs),
+              (std::vector<std::string>{"Table of Contents", "Module 1: Welcome", "Welcome\t1-1", "Bold part\t1-2",
+                                        "Module 2: Storage Basics", "Storage Basics\t2-1", "Disks\t2-3",
+                                        "Volumes\t2-3", "Module 3a: Labs", "Labs\t3a-1", "Lab seven\t3a-7"}));
+    // Layout: the heading paragraph, an empty one, then per module an empty paragraph, the italic
+    // heading line and another empty paragraph, each title on its own "TOC 2" line.
+    ASSERT_GE(paragraphs.size(), 8u);
+    auto find = [&](const std::string& text) {
+        for (std::size_t i = 0; i < paragraphs.size(); ++i)
+            if (paragraphs[i].text == text)
+                return i;
+        ADD_FAILURE() << "no paragraph " << text;
+        return std::size_t(0);
+    };
+    const std::size_t heading = find("Table of Contents");
+    EXPECT_EQ(paragraphs[heading].style, "toc 3");
+    EXPECT_EQ(paragraphs[heading].font, "Helvetica");
+    EXPECT_EQ(paragraphs[heading].size, 28);
+    EXPECT_EQ(paragraphs[heading].alignment, 1);
+    EXPECT_FALSE(paragraphs[heading].bold);
+    EXPECT_EQ(paragraphs[heading + 1].text, "");
+    EXPECT_EQ(paragraphs[heading + 1].alignment, 0);
+    const std::size_t module1 = find("Module 1: Welcome");
+    EXPECT_EQ(module1, heading + 3);
+    EXPECT_EQ(paragraphs[module1 - 1].text, "");
+    EXPECT_EQ(paragraphs[module1 + 1].text, "");
+    EXPECT_EQ(paragraphs[module1].style, "toc 2");
+    EXPECT_TRUE(paragraphs[module1].italic);
+    EXPECT_EQ(paragraphs[module1].size, 14);
+    EXPECT_EQ(paragraphs[module1].font, "Helvetica");
+    const std::size_t title = find("Welcome\t1-1");
+    EXPECT_EQ(title, module1 + 2);
+    EXPECT_EQ(paragraphs[title].style, "toc 2");
+    EXPECT_EQ(paragraphs[title].font, "Helvetica");
+    EXPECT_FALSE(paragraphs[title].italic);
+    EXPECT_FALSE(paragraphs[title].bold);
+    EXPECT_EQ(paragraphs[title].size, 0); // left to the style
+    EXPECT_EQ(paragraphs[title].alignment, 0);
+    EXPECT_EQ(readHeaderText(host("C:\\Out\\TOC.docx")), "Storage Admin");
+    EXPECT_FALSE(pointer.hourglass);
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(TOC, ReadsTheWorkingDirectoryInPlaceWhenItIsTheSource) {
+    deck("C:\\syllabo", "01_Intro.pptx", {titledSlide("Only")});
+    CollectTOC(kTemplate, "TOC.docx", "C:\\syllabo", "C:\\Out", "Course", "C:\\syllabo", true);
+    EXPECT_FALSE(linesOf("TOC").contains("Copying files to working directory")) << allLines();
+    EXPECT_TRUE(logged("TOC - TOC Creation Complete")) << allLines();
+    // Nothing was copied, so the clean-up leaves the deck; only the working document goes.
+    EXPECT_TRUE(exists("C:\\syllabo\\01_Intro.pptx"));
+    EXPECT_FALSE(exists("C:\\syllabo\\TOC.docx"));
+    EXPECT_EQ(nonEmptyTexts(written())[2], "Only\t1-1");
+}
+
+TEST_F(TOC, AFolderWithoutDecksProcessesNothing) {
+    makeFolder(kCourse);
+    CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true);
+    EXPECT_EQ(linesOf("TOC"), (QStringList{"Begin", "Copying files to working directory", "Process count is zero",
+                                           "Nothing was processed"}))
+        << allLines();
+    EXPECT_FALSE(exists("C:\\Out\\TOC.docx"));
+    EXPECT_FALSE(pointer.hourglass);
+}
+
+TEST_F(TOC, AMissingSourceEndsWithItsLine) {
+    CollectTOC(kTemplate, "TOC.docx", "C:\\Nowhere", "C:\\Out", "Course", "C:\\Nowhere", true);
+    EXPECT_EQ(linesOf("TOC"), (QStringList{"Begin", "The source path does not exist"})) << allLines();
+}
+
+TEST_F(TOC, AWronglyNamedDeckEndsTheOperationAndReleasesWhatItStarted) {
+    deck(kCourse, "01_Good.pptx", {titledSlide("Good")});
+    deck(kCourse, "Intro.pptx", {titledSlide("Bad")});
+    CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].title, "Wrong Name");
+    EXPECT_TRUE(logged("TOC - The current presentation: Intro.pptxdoes not use the correct naming covention and "
+                       "will be skipped."))
+        << allLines();
+    EXPECT_FALSE(logged("TOC - TOC Creation Complete"));
+    EXPECT_FALSE(exists("C:\\Out\\TOC.docx"));
+    EXPECT_FALSE(pointer.hourglass);
+}
+
+TEST_F(TOC, AnExistingDocumentIsOverwrittenOnlyWhenTheUserSaysYes) {
+    deck(kCourse, "01_Intro.pptx", {titledSlide("Fresh title")});
+    writeFile(host("C:\\Out\\TOC.docx"), "old");
+
+    boxes.answers = {MessageAnswer::No};
+    CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].title, "TOC Exists");
+    EXPECT_EQ(boxes.shown[0].text, "TOC document exists.  OK to overwrite?");
+    EXPECT_EQ(boxes.shown[0].icon, lf::platform::MessageIcon::Exclamation);
+    EXPECT_EQ(boxes.shown[0].buttons, lf::platform::MessageButtons::YesNo);
+    EXPECT_EQ(readFile(host("C:\\Out\\TOC.docx")), "old");
+    EXPECT_FALSE(logged("TOC - Created TOC document in C:\\Out"));
+    EXPECT_FALSE(pointer.hourglass);
+    EXPECT_EQ(lf::indexing::documentWriter().documents().count(), 0); // the declined document was closed
+
+    boxes.answers = {MessageAnswer::Yes};
+    CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true);
+    EXPECT_TRUE(logged("TOC - Created TOC document in C:\\Out"));
+    EXPECT_EQ(nonEmptyTexts(written())[2], "Fresh title\t1-1");
+}
+
+TEST_F(TOC, AFailingWriterIsLoggedAndTheOperationGoesOn) {
+    deck(kCourse, "01_Intro.pptx", {titledSlide("Title")});
+    CollectTOC("C:\\Templates\\Missing.dotx", "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true);
+    EXPECT_TRUE(logged("OpenTOC - There was a problem opening templateC:\\Templates\\Missing.dotx")) << allLines();
+    const QStringList writer = linesOf("WriteTOC");
+    ASSERT_EQ(writer.size(), 1) << allLines();
+    EXPECT_TRUE(writer[0].startsWith("Serious error:")) << writer[0].toStdString();
+    EXPECT_TRUE(writer[0].contains("Missing.dotx")) << writer[0].toStdString();
+    EXPECT_TRUE(logged("TOC - TOC Creation Complete"));
+    EXPECT_FALSE(pointer.hourglass);
+}
+
+TEST_F(TOC, MarksInTheLastRowAndColumnAreWritten) {
+    for (int m = 1; m <= 29; ++m) {
+        char name[32];
+        std::snprintf(name, sizeof name, "%02d_M.pptx", m);
+        deck(kCourse, name, {titledSlide("M" + std::to_string(m))});
+    }
+    // Module ordinal 30, with its only title on slide 150.
+    std::vector<SlideSpec> last(150);
+    for (auto& s : last)
+        s.layout = 2;
+    last[149].shapes = {boldTitle(2, "Last slide")};
+    deck(kCourse, "30_M.pptx", last);
+
+    CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true);
+    ASSERT_TRUE(logged("TOC - TOC Creation Complete")) << allLines();
+    const auto paragraphs = written();
+    std::size_t lastSlide = 0;
+    for (std::size_t i = 0; i < paragraphs.size(); ++i)
+        if (paragraphs[i].text == "Last slide\t30-150")
+            lastSlide = i;
+    ASSERT_NE(lastSlide, 0u);
+    // A title line, not laid out as a module heading.
+    EXPECT_FALSE(paragraphs[lastSlide].italic);
+    const auto texts = nonEmptyTexts(paragraphs);
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "M29\t29-1"), texts.end());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Module 30: "), texts.end());
+}
+
+TEST_F(TOC, AMarkBeyondTheTableEndsTheOperationWithAClearLine) {
+    for (int m = 1; m <= 31; ++m) {
+        char name[32];
+        std::snprintf(name, sizeof name, "%02d_M.pptx", m);
+        deck(kCourse, name, {titledSlide("M" + std::to_string(m))});
+    }
+    CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true);
+    const QStringList lines = linesOf("TOC");
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_TRUE(lines.last().startsWith("Serious error:")) << allLines();
+    EXPECT_TRUE(lines.last().contains("module 31")) << lines.last().toStdString();
+    EXPECT_FALSE(exists("C:\\Out\\TOC.docx"));
+    EXPECT_FALSE(pointer.hourglass);
+}
+
+} // namespace
