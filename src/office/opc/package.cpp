@@ -699,6 +699,20 @@ std::string Package::addRelationship(const std::string& sourcePartName, const st
     return id;
 }
 
+bool Package::removeRelationship(const std::string& sourcePartName, const std::string& id) {
+    Impl::Entry* e = impl_->find(relsPartFor(sourcePartName));
+    if (!e)
+        return false;
+    pugi::xml_node root = impl_->parse(*e).child("Relationships");
+    for (pugi::xml_node r : root.children("Relationship"))
+        if (id == r.attribute("Id").value()) {
+            root.remove_child(r);
+            e->dirty = true;
+            return true;
+        }
+    return false;
+}
+
 std::string Package::resolveTarget(const std::string& sourcePartName, const std::string& target) {
     std::string t = target;
     if (auto hash = t.find('#'); hash != std::string::npos)

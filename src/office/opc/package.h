@@ -88,6 +88,8 @@ public:
     // Adds a relationship and returns its new unique id.
     std::string addRelationship(const std::string& sourcePartName, const std::string& type,
                                 const std::string& target);
+    // Removes a relationship of a part by id; false when there is none.
+    bool removeRelationship(const std::string& sourcePartName, const std::string& id);
     // Resolves a relative target against the source part ("../slideLayouts/slideLayout1.xml").
     static std::string resolveTarget(const std::string& sourcePartName, const std::string& target);
     // A relative target from a source part to a part ("/ppt/notesSlides/notesSlide1.xml" from
