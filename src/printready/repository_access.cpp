@@ -1,0 +1,53 @@
+#include "printready/repository_access.h"
+
+#include "repository/connection.h"
+#include "repository/repository_ops.h"
+
+#include <stdexcept>
+
+namespace lf::printready {
+
+namespace {
+
+// Hands the session back however the step ends.
+class SessionUse {
+public:
+    SessionUse() { repository::TakeSession(); }
+    ~SessionUse() {
+        try {
+            repository::HandBackSession();
+        } catch (const std::exception&) {
+            // Handing back a session that is already gone leaves nothing to release.
+        }
+    }
+    SessionUse(const SessionUse&) = delete;
+    SessionUse& operator=(const SessionUse&) = delete;
+};
+
+} // namespace
+
+CheckedOutList CheckOutByQuery(const QString& destination, const QString& query) {
+    SessionUse use;
+    return repository::CheckOutObjects(destination, query, nullptr);
+}
+
+void CheckInList(const CheckedOutList& checkedOut) {
+    SessionUse use;
+    repository::CheckInObjects(checkedOut);
+}
+
+bool ExportCourseFolder(const QString& folderPath, const QString& destination) {
+    SessionUse use;
+    const QString folderId = repository::folderIdText(folderPath);
+    if (folderId.isEmpty())
+        throw std::runtime_error("There is no folder " + folderPath.toStdString() + " in the repository");
+    return repository::ExportFolder(folderId, destination, repository::kExportDecksAndDocuments);
+}
+
+bool ImportIntoFolder(const QString& sourceDirectory, const QString& namePattern,
+                      const QString& destinationPath) {
+    SessionUse use;
+    return repository::ImportFiles(sourceDirectory, namePattern, destinationPath, false, QString());
+}
+
+} // namespace lf::printready

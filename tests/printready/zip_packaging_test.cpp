@@ -1,0 +1,205 @@
+// The zip operation from local folders: staging the decks, packing the working directory, the fixed
+// pause, delivery with the "Overwrite file?" question and its NewCourse.zip answer, the cleanup, and
+// failures that must leave an existing zip file whole.
+#include "course_fixture.h"
+#include "printready/modZipIt.h"
+#include "printready/working_files.h"
+
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+using namespace lf::test;
+using lf::platform::MessageAnswer;
+using lf::printready::RunZipPackaging;
+
+namespace {
+
+bool unzipTestPasses(const std::filesystem::path& zip) {
+    QProcess unzip;
+    unzip.start("unzip", {"-tq", QString::fromStdString(zip.string())});
+    return unzip.waitForFinished(60000) && unzip.exitStatus() == QProcess::NormalExit &&
+           unzip.exitCode() == 0;
+}
+
+std::vector<std::string> entryNames(const std::filesystem::path& zip) {
+    std::vector<std::string> names;
+    for (const auto& [name, bytes] : readZip(zip))
+        names.push_back(name);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class ZipPackaging : public CourseTest {
+protected:
+    void SetUp() override {
+        CourseTest::SetUp();
+        lf::printready::setWorkingDirectorySource([] { return QString("D:\\work"); });
+        while (!lf::printready::workingFiles().isEmpty()) // a list left by an earlier test
+            lf::printready::CleanWorkingFiles();
+        makeFolder("Course");
+        makeFolder("work");
+        makeFolder("out");
+        courseDeck(2, "Intro").write(host("Course/01_Intro.pptx"));
+        courseDeck(3, "Storage").write(host("Course/02_Storage.pptx"));
+        writeFile(host("Course/Handout.docx"), "a Word document of the course");
+        writeFile(host("work/leftover.txt"), "already in the working directory");
+        log.lines.clear();
+    }
+    void TearDown() override {
+        lf::printready::setWorkingDirectorySource({});
+        CourseTest::TearDown();
+    }
+    void run(const QString& source, const QString& destination) {
+        RunZipPackaging(source, destination, local("work"), true, "Course.zip");
+    }
+};
+
+} // namespace
+
+TEST_F(ZipPackaging, LocalCourseIsStagedPackedCopiedAndCleanedUp) {
+    run(local("Course"), local("out"));
+
+    const QStringList zipLines = linesOf("Zip");
+    EXPECT_EQ(zipLines, (QStringList{
+                            "Zip - Begin",
+                            "Zip - Copying files to working directory",
+                            "Zip - Copied D:\\Course\\01_Intro.pptx to D:\\work\\",
+                            "Zip - Copied D:\\Course\\02_Storage.pptx to D:\\work\\",
+                            "Zip - Zipping files",
+                            "Zip - Finished zipping files",
+                            "Zip - Copied Course.zip to D:\\out",
+                            "Zip - Zipping operations complete",
+                        }));
+    EXPECT_TRUE(log.errors.isEmpty());
+    EXPECT_EQ(sleeper.durations, std::vector<int>{6000});
+    EXPECT_EQ(yields.count, 2);
+    EXPECT_TRUE(boxes.shown.empty());
+
+    // Only the decks of a local source are staged, and everything in the working directory is packed.
+    ASSERT_TRUE(unzipTestPasses(host("out/Course.zip")));
+    EXPECT_EQ(entryNames(host("out/Course.zip")),
+              (std::vector<std::string>{"01_Intro.pptx", "02_Storage.pptx", "leftover.txt"}));
+    const auto entries = readZip(host("out/Course.zip"));
+    EXPECT_EQ(entries.at("02_Storage.pptx"), readFile(host("Course/02_Storage.pptx")));
+
+    // The cleanup deletes the copied decks and the zip file of the working directory, nothing else.
+    EXPECT_TRUE(log.lines.contains("Cleaning - Deleted D:\\work\\01_Intro.pptx"));
+    EXPECT_TRUE(log.lines.contains("Cleaning - Deleted D:\\work\\Course.zip"));
+    EXPECT_FALSE(std::filesystem::exists(host("work/01_Intro.pptx")));
+    EXPECT_FALSE(std::filesystem::exists(host("work/Course.zip")));
+    EXPECT_TRUE(std::filesystem::exists(host("work/leftover.txt")));
+    EXPECT_TRUE(std::filesystem::exists(host("Course/01_Intro.pptx")));
+    EXPECT_TRUE(lf::printready::workingFiles().isEmpty());
+    // The cleanup runs before the closing line.
+    EXPECT_EQ(log.lines.last(), "Zip - Zipping operations complete");
+}
+
+TEST_F(ZipPackaging, AnExistingZipIsReplacedOnYes) {
+    writeFile(host("out/Course.zip"), "an older zip file");
+    boxes.answers = {MessageAnswer::Yes};
+    run(local("Course"), local("out"));
+
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].title, "Overwrite file?");
+    EXPECT_EQ(boxes.shown[0].text, "The zipfile exists at D:\\out.  Do\nyou want to overwrite?");
+    EXPECT_EQ(boxes.shown[0].icon, lf::platform::MessageIcon::Exclamation);
+    EXPECT_EQ(boxes.shown[0].buttons, lf::platform::MessageButtons::YesNo);
+    EXPECT_TRUE(log.lines.contains("Zip - Overwrote Course.zip at D:\\out"));
+    EXPECT_TRUE(unzipTestPasses(host("out/Course.zip")));
+    EXPECT_FALSE(std::filesystem::exists(host("out/NewCourse.zip")));
+    EXPECT_FALSE(std::filesystem::exists(host("work/Course.zip")));
+    std::vector<std::string> outFiles;
+    for (const auto& e : std::filesystem::directory_iterator(host("out")))
+        outFiles.push_back(e.path().filename().string());
+    EXPECT_EQ(outFiles, std::vector<std::string>{"Course.zip"}) << "no temporary file is left beside it";
+}
+
+TEST_F(ZipPackaging, NoWritesNewCourseZipAndKeepsBothZipFiles) {
+    writeFile(host("out/Course.zip"), "an older zip file");
+    boxes.answers = {MessageAnswer::No};
+    run(local("Course"), local("out"));
+
+    EXPECT_TRUE(log.lines.contains("Zip - Created new NewCourse.zip at D:\\out"));
+    EXPECT_EQ(readFile(host("out/Course.zip")), "an older zip file");
+    EXPECT_TRUE(unzipTestPasses(host("out/NewCourse.zip")));
+    // Not on the working files list: the cleanup leaves the working directory's zip file.
+    EXPECT_TRUE(std::filesystem::exists(host("work/Course.zip")));
+    EXPECT_FALSE(std::filesystem::exists(host("work/01_Intro.pptx")));
+    EXPECT_EQ(log.lines.last(), "Zip - Zipping operations complete");
+}
+
+TEST_F(ZipPackaging, TheWorkingDirectoryAsSourceIsPackedWithAllItsFiles) {
+    std::filesystem::copy_file(host("Course/Handout.docx"), host("work/Handout.docx"));
+    std::filesystem::copy_file(host("Course/01_Intro.pptx"), host("work/01_Intro.pptx"));
+    run(local("work"), local("out"));
+
+    EXPECT_FALSE(log.lines.contains("Zip - Copying files to working directory"));
+    EXPECT_EQ(entryNames(host("out/Course.zip")),
+              (std::vector<std::string>{"01_Intro.pptx", "Handout.docx", "leftover.txt"}));
+    // Nothing was staged, so the user's files in it stay; only the zip file goes.
+    EXPECT_TRUE(std::filesystem::exists(host("work/01_Intro.pptx")));
+    EXPECT_TRUE(std::filesystem::exists(host("work/Handout.docx")));
+    EXPECT_FALSE(std::filesystem::exists(host("work/Course.zip")));
+}
+
+// Windows paths do not differ by case: D:\WORK is the working directory, and copying its decks onto
+// themselves would put them on the working files list for the cleanup to delete.
+TEST_F(ZipPackaging, TheWorkingDirectoryTypedInAnotherCaseIsNotStagedOrDeleted) {
+    std::filesystem::copy_file(host("Course/01_Intro.pptx"), host("work/01_Intro.pptx"));
+    run("D:\\WORK", local("out"));
+    EXPECT_FALSE(log.lines.contains("Zip - Copying files to working directory"));
+    EXPECT_TRUE(std::filesystem::exists(host("work/01_Intro.pptx")));
+    EXPECT_TRUE(unzipTestPasses(host("out/Course.zip")));
+}
+
+// The working directory as the destination: the zip file is already there and must survive the
+// cleanup that would otherwise delete the delivered file.
+TEST_F(ZipPackaging, TheWorkingDirectoryAsDestinationKeepsTheZipFile) {
+    run(local("Course"), local("work"));
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_TRUE(log.lines.contains("Zip - Copied Course.zip to D:\\work"));
+    ASSERT_TRUE(std::filesystem::exists(host("work/Course.zip")));
+    EXPECT_TRUE(unzipTestPasses(host("work/Course.zip")));
+    EXPECT_FALSE(std::filesystem::exists(host("work/01_Intro.pptx")));
+}
+
+// A zip file of the same name left in the working directory by an earlier run is the one the packer
+// adds to; it is never packed into itself.
+TEST_F(ZipPackaging, AnEarlierZipInTheWorkingDirectoryIsAddedTo) {
+    writeFile(host("out/Course.zip"), "an older zip file");
+    boxes.answers = {MessageAnswer::No};
+    run(local("Course"), local("out")); // leaves work\Course.zip behind (No)
+    ASSERT_TRUE(std::filesystem::exists(host("work/Course.zip")));
+    writeFile(host("Course/03_Extra.pptx"), readFile(host("Course/01_Intro.pptx")));
+    std::filesystem::remove(host("work/leftover.txt"));
+    boxes.answers = {MessageAnswer::Yes};
+    run(local("Course"), local("out"));
+    EXPECT_EQ(
+        entryNames(host("out/Course.zip")),
+        (std::vector<std::string>{"01_Intro.pptx", "02_Storage.pptx", "03_Extra.pptx", "leftover.txt"}));
+}
+
+// The packer cannot make the zip file (its folder is missing): the copy fails, the operation ends with
+// its "Serious error" line, without cleanup or closing line, and the existing zip file stays whole.
+TEST_F(ZipPackaging, AMissingZipFileEndsTheRunAndLeavesTheDestinationZipWhole) {
+    writeFile(host("out/Course.zip"), "an older zip file");
+    boxes.answers = {MessageAnswer::Yes};
+    RunZipPackaging(local("nowhere"), local("out"), local("nowhere"), true, "Course.zip");
+
+    ASSERT_FALSE(log.lines.isEmpty());
+    EXPECT_TRUE(log.lines.last().startsWith("Zip - Serious error ")) << log.lines.last().toStdString();
+    EXPECT_TRUE(log.lines.last().contains("Course.zip"));
+    EXPECT_FALSE(log.lines.contains("Zip - Zipping operations complete"));
+    EXPECT_EQ(linesOf("Cleaning").size(), 0);
+    EXPECT_TRUE(log.errors.isEmpty());
+    EXPECT_EQ(readFile(host("out/Course.zip")), "an older zip file");
+}
+
+// A deck that cannot be copied ends the staging with its "Serious error" line.
+TEST_F(ZipPackaging, AFailedStagingCopyEndsTheRun) {
+    std::filesystem::remove_all(host("work"));
+    run(local("Course"), local("out"));
+    EXPECT_TRUE(log.lines.last().startsWith("Zip - Serious error ")) << log.lines.last().toStdString();
+    EXPECT_FALSE(std::filesystem::exists(host("out/Course.zip")));
+}
