@@ -4,6 +4,7 @@
 #include "test_support.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -143,4 +144,21 @@ TEST(OperationLog, SinksNestAndErrorDialogAnswers) {
     EXPECT_FALSE(ShowErrorDialog());
     LogOperation("A", "c", false);
     EXPECT_EQ(outer.lines, QStringList({"A - c"}));
+}
+
+TEST(Printers, CupsCatalogListsWhatTheSchedulerKnows) {
+    QProcess lpstat;
+    lpstat.start("lpstat", {"-e"});
+    if (!lpstat.waitForStarted(5000))
+        GTEST_SKIP() << "lpstat is not installed";
+    lpstat.waitForFinished(10000);
+    QStringList expected;
+    if (lpstat.exitCode() == 0)
+        for (const QString& line :
+             QString::fromUtf8(lpstat.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
+            expected.append(line.trimmed());
+    QStringList names = installedPrinters();
+    names.sort();
+    expected.sort();
+    EXPECT_EQ(names, expected);
 }

@@ -217,7 +217,10 @@ TEST_F(WizardTest, OnlyChoosingAPrinterSetsTheSelection) {
     w.chkPRU->click();
     w.cmbPPTPrinter->setFocus();
     w.cmbPPTPrinter->setEditText("Typed Printer");
-    EXPECT_TRUE(w.pptPrinterSelection.isEmpty());
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(w.cmbPPTPrinter, &enter);
+    EXPECT_TRUE(w.pptPrinterSelection.isEmpty()) << "typing (and Enter) is not choosing";
+    EXPECT_EQ(w.cmbPPTPrinter->count(), 2) << "typed text is not added to the list";
     // Choosing with the keyboard: Down moves to an entry and chooses it.
     w.cmbWordPrinter->setCurrentIndex(0);
     QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
