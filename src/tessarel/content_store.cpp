@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <random>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,14 +92,21 @@ void writeAll(int fd, const char* p, size_t n, const std::string& path) {
     }
 }
 
+constexpr size_t kFlushEachLimit = 16;
+
 void syncFolder(const std::string& folder) {
     Fd d(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (d.get() < 0)
         fileError("Cannot open", folder);
-    // One sync of the file system makes every staged file durable at once, far cheaper than a
-    // flush per file when an operation carries thousands of them.
     if (::syncfs(d.get()) != 0)
         fileError("Cannot sync", folder);
+}
+
+// Flushes one file's (or folder's) data and metadata.
+void syncFile(const std::string& path) {
+    Fd d(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (d.get() < 0 || ::fsync(d.get()) != 0)
+        fileError("Cannot sync", path);
 }
 
 } // namespace
@@ -183,7 +191,18 @@ void ContentStore::publish(std::vector<StagedContent>& staged) {
         any = any || !s.tempPath.empty();
     if (!any)
         return;
-    syncFolder(root_);
+    // A few files are flushed one by one; a batch is flushed with one sync of the file system,
+    // far cheaper than a flush per file when an operation carries thousands of them.
+    const bool batch = staged.size() > kFlushEachLimit;
+    std::set<std::string> folders;
+    if (batch) {
+        syncFolder(root_);
+    } else {
+        for (const auto& s : staged) {
+            if (!s.tempPath.empty())
+                syncFile(s.tempPath);
+        }
+    }
     for (auto& s : staged) {
         if (s.tempPath.empty())
             continue;
@@ -195,10 +214,17 @@ void ContentStore::publish(std::vector<StagedContent>& staged) {
             fs::create_directories(fs::path(target).parent_path(), ec);
             if (::rename(s.tempPath.c_str(), target.c_str()) != 0)
                 fileError("Cannot store", target);
+            folders.insert(fs::path(target).parent_path().string());
         }
         s.tempPath.clear();
     }
-    syncFolder(root_);
+    if (batch) {
+        syncFolder(root_);
+    } else {
+        for (const auto& f : folders)
+            syncFile(f);
+        syncFile(root_);
+    }
 }
 
 void ContentStore::discard(std::vector<StagedContent>& staged) {

@@ -1,0 +1,75 @@
+#include "fixture.h"
+
+#include "platform/profile.h"
+
+#include <QFile>
+
+namespace lf::tessarel::test {
+
+void RepositoryTest::SetUp() {
+    store_ = initRepository(location());
+    addUser(*store_, "alice", "alice-secret");
+    addUser(*store_, "bob", "bob-secret");
+    admin_ = openAdminSession(store_, "ts_notes", "tsadmin");
+    makeCabinet(admin_, "Edvara", false);
+    makeFolders(admin_, "/Edvara/Courses");
+    const QString ini = lf::platform::profileFilePath("tessarel.ini");
+    QFile::remove(ini);
+    ASSERT_TRUE(lf::platform::WritePrivateProfileString("Repositories", "ts_notes",
+                                                        QString::fromStdString(location()), ini));
+}
+
+TsSessionPtr RepositoryTest::login(const std::string& user, const std::string& password) {
+    auto manager = client_->localClient()->newSessionManager();
+    auto info = client_->newLoginInfo();
+    info->setUser(user);
+    info->setPassword(password);
+    manager->setIdentity("ts_notes", info);
+    return manager->getSession("ts_notes");
+}
+
+std::string RepositoryTest::makeFile(const std::string& relative, const std::string& bytes) {
+    const auto p = tmp_ / relative;
+    std::filesystem::create_directories(p.parent_path());
+    lf::test::writeFile(p, bytes);
+    return p.string();
+}
+
+TsObjectPtr RepositoryTest::makeDocument(const TsSessionPtr& s, const std::string& folder,
+                                         const std::string& name, const std::string& bytes,
+                                         const std::string& fileName) {
+    static int n = 0;
+    const std::string file =
+        makeFile("src" + std::to_string(++n) + "/" + (fileName.empty() ? name : fileName), bytes);
+    auto obj = s->newObject("ts_document");
+    obj->setObjectName(name);
+    obj->setFile(file);
+    obj->link(folder);
+    obj->save();
+    return obj;
+}
+
+int RepositoryTest::countRows(const TsSessionPtr& s, const std::string& tql) {
+    auto q = client_->newQuery();
+    q->setTQL(tql);
+    auto rows = q->execute(s, 0);
+    int n = 0;
+    while (rows->next())
+        ++n;
+    rows->close();
+    return n;
+}
+
+std::vector<std::string> RepositoryTest::column(const TsSessionPtr& s, const std::string& tql,
+                                                const std::string& attr) {
+    auto q = client_->newQuery();
+    q->setTQL(tql);
+    auto rows = q->execute(s, 0);
+    std::vector<std::string> out;
+    while (rows->next())
+        out.push_back(rows->getString(attr));
+    rows->close();
+    return out;
+}
+
+} // namespace lf::tessarel::test

@@ -1,0 +1,86 @@
+#pragma once
+// A real repository in a temporary folder, listed in this test's tessarel.ini as "ts_notes", with
+// the users alice and bob, the cabinet /Edvara and the folder /Edvara/Courses.
+#include "tessarel/admin.h"
+#include "tessarel/repository_store.h"
+#include "tessarel/tessarel.h"
+
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace lf::tessarel::test {
+
+// Runs a call that must throw TsException and returns it.
+template <class F> TsException thrown(F&& f) {
+    try {
+        f();
+    } catch (const TsException& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no TsException was thrown";
+    return TsException("NONE", "");
+}
+
+// Records every monitor call.
+class RecordingMonitor : public ITsOperationMonitor {
+public:
+    struct Report {
+        std::string operation;
+        int operationPercent;
+        std::string step;
+        int stepPercent;
+    };
+    std::vector<Report> reports;
+    std::vector<std::string> errors; // "[CODE] message"
+    std::vector<std::string> questions;
+    int answer = 1;  // what progressReport returns
+    bool yes = true; // what getYesNoAnswer returns
+    int stopAfterReports = -1;
+
+    int progressReport(const std::shared_ptr<TsOperation>& op, int opPercent, const TsOperationStepPtr& step,
+                       int stepPercent, const std::shared_ptr<TsOperationNode>&) override {
+        reports.push_back({op->name(), opPercent, step->name(), stepPercent});
+        if (stopAfterReports >= 0 && static_cast<int>(reports.size()) >= stopAfterReports)
+            return 0;
+        return answer;
+    }
+    int reportError(const TsOperationErrorPtr& e) override {
+        errors.push_back("[" + e->code() + "] " + e->getMessage());
+        return 1;
+    }
+    bool getYesNoAnswer(const std::string& q) override {
+        questions.push_back(q);
+        return yes;
+    }
+};
+
+class RepositoryTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+
+    std::string location() const { return "sqlite:" + repoDir().string(); }
+    std::filesystem::path repoDir() const { return tmp_ / "repo"; }
+    std::filesystem::path local(const std::string& name) const { return tmp_ / name; }
+    TsSessionPtr login(const std::string& user, const std::string& password);
+    TsSessionPtr alice() { return login("alice", "alice-secret"); }
+    TsSessionPtr bob() { return login("bob", "bob-secret"); }
+    // Writes a local file and returns its path.
+    std::string makeFile(const std::string& relative, const std::string& bytes);
+    // Makes a document in a folder from bytes, named name, with its format from fileName's extension.
+    TsObjectPtr makeDocument(const TsSessionPtr& s, const std::string& folder, const std::string& name,
+                             const std::string& bytes, const std::string& fileName = "");
+    int countRows(const TsSessionPtr& s, const std::string& tql);
+    std::vector<std::string> column(const TsSessionPtr& s, const std::string& tql, const std::string& attr);
+
+    lf::test::TempDir tmp_;
+    TsClientPtr client_ = TsClient::create();
+    std::shared_ptr<RepositoryStore> store_;
+    TsSessionPtr admin_;
+};
+
+} // namespace lf::tessarel::test

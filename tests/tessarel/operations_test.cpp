@@ -1,0 +1,393 @@
+// Export, import, check-out and check-in with their nodes, monitors, errors and versions.
+#include "fixture.h"
+
+#include <algorithm>
+#include <set>
+
+namespace fs = std::filesystem;
+using namespace lf::tessarel;
+using namespace lf::tessarel::test;
+
+namespace {
+
+std::set<std::string> listing(const fs::path& dir) {
+    std::set<std::string> out;
+    std::error_code ec;
+    for (const auto& e : fs::recursive_directory_iterator(dir, ec))
+        out.insert(fs::relative(e.path(), dir).string());
+    return out;
+}
+
+class OperationsTest : public RepositoryTest {
+protected:
+    void SetUp() override {
+        RepositoryTest::SetUp();
+        s_ = alice();
+        monitor_ = std::make_shared<RecordingMonitor>();
+    }
+    TsSessionPtr s_;
+    std::shared_ptr<RecordingMonitor> monitor_;
+};
+
+} // namespace
+
+TEST_F(OperationsTest, ExportWritesNameOrNameDotExtension) {
+    auto a = makeDocument(s_, "/Edvara/Courses", "02_Storage.pptx", "deck A");
+    auto b = makeDocument(s_, "/Edvara/Courses", "03_Backup", "deck B", "03_Backup.pptx");
+    auto c = makeDocument(s_, "/Edvara/Courses", "Notes.PPTX", "deck C");
+    auto d = makeDocument(s_, "/Edvara/Courses", "O'Brien's guide", "doc D", "guide.docx");
+    auto op = client_->newExportOperation();
+    const fs::path dest = local("work");
+    op->setDestinationDirectory(dest.string());
+    EXPECT_EQ(op->destinationDirectory(), dest.string());
+    for (const auto& o : {a, b, c, d})
+        ASSERT_TRUE(op->add(o));
+    EXPECT_EQ(op->add(a), op->nodes()[0]) << "an object is exported once";
+    EXPECT_FALSE(op->add(client_->fileObject(makeFile("x.txt", "x")))) << "export takes repository objects";
+    op->setMonitor(monitor_);
+    ASSERT_TRUE(op->execute());
+    EXPECT_EQ(listing(dest), (std::set<std::string>{"02_Storage.pptx", "03_Backup.pptx", "Notes.PPTX",
+                                                    "O'Brien's guide.docx"}));
+    EXPECT_EQ(lf::test::readFile(dest / "03_Backup.pptx"), "deck B");
+    EXPECT_EQ(op->exportedObjects()->count(), 4);
+    EXPECT_EQ(op->exportedObjects()->item(1)->objectName(), "03_Backup");
+    EXPECT_EQ(op->errors()->count(), 0);
+
+    ASSERT_EQ(monitor_->reports.size(), 4u);
+    EXPECT_EQ(monitor_->reports[0].operation, "Export");
+    EXPECT_EQ(monitor_->reports[0].step, "Export content");
+    EXPECT_EQ(monitor_->reports[0].operationPercent, 25);
+    EXPECT_EQ(monitor_->reports.back().operationPercent, 100);
+    EXPECT_EQ(monitor_->reports.back().stepPercent, 100);
+    EXPECT_TRUE(monitor_->errors.empty());
+
+    // Exporting again over the files asks before it replaces them; the program's monitor says yes.
+    ASSERT_TRUE(op->execute());
+    EXPECT_EQ(monitor_->questions.size(), 4u);
+    monitor_->yes = false;
+    EXPECT_FALSE(op->execute());
+    EXPECT_EQ(op->errors()->item(0)->code(), code::Cancelled);
+}
+
+TEST_F(OperationsTest, UnsafeObjectNamesWriteNothingOutsideTheDestination) {
+    const fs::path dest = local("box/work");
+    fs::create_directories(dest);
+    const auto before = listing(local("box"));
+    std::vector<TsObjectPtr> objects;
+    for (const char* name : {"../escape.pptx", "../../escape2", "..", "sub/dir.pptx", "back\\slash.pptx",
+                             "bell\x07.pptx", "line\nbreak.pptx"})
+        objects.push_back(makeDocument(s_, "/Edvara/Courses", name, "evil", "evil.pptx"));
+    auto good = makeDocument(s_, "/Edvara/Courses", "01_Good.pptx", "good");
+    auto op = client_->newExportOperation();
+    op->setDestinationDirectory(dest.string());
+    for (const auto& o : objects)
+        op->add(o);
+    op->add(good);
+    op->setMonitor(monitor_);
+    EXPECT_FALSE(op->execute());
+    EXPECT_EQ(op->errors()->count(), static_cast<int>(objects.size()));
+    for (int i = 0; i < op->errors()->count(); ++i) {
+        EXPECT_EQ(op->errors()->item(i)->code(), code::BadName);
+        EXPECT_EQ(op->errors()->item(i)->node()->object(), objects[static_cast<size_t>(i)]);
+    }
+    EXPECT_EQ(monitor_->errors.size(), objects.size()) << "every failure is reported to the monitor";
+    EXPECT_EQ(listing(dest), std::set<std::string>{"01_Good.pptx"});
+    auto after = listing(local("box"));
+    after.erase("work/01_Good.pptx");
+    EXPECT_EQ(after, before);
+    EXPECT_FALSE(fs::exists(local("escape.pptx")));
+    EXPECT_EQ(op->exportedObjects()->count(), 1);
+
+    // Check-out refuses them the same way, and takes no lock.
+    auto co = client_->newCheckoutOperation();
+    co->setDestinationDirectory(dest.string());
+    co->add(objects[0]);
+    EXPECT_FALSE(co->execute());
+    EXPECT_EQ(co->errors()->item(0)->code(), code::BadName);
+    objects[0]->refresh();
+    EXPECT_FALSE(objects[0]->isCheckedOut());
+}
+
+TEST_F(OperationsTest, ExportReplacesALinkInsteadOfWritingThroughIt) {
+    const fs::path dest = local("work");
+    fs::create_directories(dest);
+    const std::string outside = makeFile("outside/keep.pptx", "must stay");
+    fs::create_symlink(outside, dest / "01_Deck.pptx");
+    auto op = client_->newExportOperation();
+    op->setDestinationDirectory(dest.string());
+    op->add(makeDocument(s_, "/Edvara/Courses", "01_Deck.pptx", "exported"));
+    ASSERT_TRUE(op->execute());
+    EXPECT_EQ(lf::test::readFile(outside), "must stay");
+    EXPECT_FALSE(fs::is_symlink(dest / "01_Deck.pptx"));
+    EXPECT_EQ(lf::test::readFile(dest / "01_Deck.pptx"), "exported");
+}
+
+TEST_F(OperationsTest, TwoObjectsForOneLocalFileAreNotMerged) {
+    makeFolders(s_, "/Edvara/Courses/A");
+    makeFolders(s_, "/Edvara/Courses/B");
+    auto first = makeDocument(s_, "/Edvara/Courses/A", "01_Intro.pptx", "from A");
+    auto second = makeDocument(s_, "/Edvara/Courses/B", "01_Intro.pptx", "from B");
+    auto op = client_->newExportOperation();
+    op->setDestinationDirectory(local("work").string());
+    op->add(first);
+    op->add(second);
+    EXPECT_FALSE(op->execute());
+    ASSERT_EQ(op->errors()->count(), 1);
+    EXPECT_EQ(op->errors()->item(0)->code(), code::NameConflict);
+    EXPECT_EQ(lf::test::readFile(local("work/01_Intro.pptx")), "from A");
+}
+
+TEST_F(OperationsTest, EmptyOperationsSucceedWithoutReports) {
+    auto ex = client_->newExportOperation();
+    ex->setMonitor(monitor_);
+    EXPECT_TRUE(ex->execute()) << "even without a destination, there is nothing to do";
+    auto co = client_->newCheckoutOperation();
+    co->setDestinationDirectory(local("work").string());
+    co->setMonitor(monitor_);
+    EXPECT_TRUE(co->execute());
+    EXPECT_EQ(co->checkedOutObjects()->count(), 0);
+    auto ci = client_->newCheckinOperation();
+    ci->setMonitor(monitor_);
+    EXPECT_TRUE(ci->execute());
+    EXPECT_TRUE(monitor_->reports.empty());
+    EXPECT_TRUE(monitor_->errors.empty());
+}
+
+TEST_F(OperationsTest, AMonitorThatAnswersZeroStopsTheOperation) {
+    auto op = client_->newExportOperation();
+    op->setDestinationDirectory(local("work").string());
+    for (int i = 0; i < 3; ++i)
+        op->add(makeDocument(s_, "/Edvara/Courses", "0" + std::to_string(i) + "_D.pptx", "d"));
+    monitor_->stopAfterReports = 1;
+    op->setMonitor(monitor_);
+    EXPECT_FALSE(op->execute());
+    EXPECT_EQ(monitor_->reports.size(), 1u);
+    EXPECT_EQ(op->exportedObjects()->count(), 1);
+    EXPECT_EQ(op->errors()->count(), 2);
+    EXPECT_EQ(op->errors()->item(0)->code(), code::Cancelled);
+    EXPECT_FALSE(fs::exists(local("work/02_D.pptx")));
+}
+
+TEST_F(OperationsTest, ImportTakesTheFormatFromTheExtension) {
+    auto folder = s_->folderByPath("/Edvara/Courses");
+    auto op = client_->newImportOperation();
+    op->setSession(s_);
+    op->setDestinationFolder(folder->objectId());
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"01_Intro.pptx", "ppt8"}, {"Guide.docx", "msw8"}, {"Old.doc", "msw6"},     {"Course.zip", "zip"},
+        {"Print.prn", "prn"},      {"Read.TXT", "crtext"}, {"Data.weird", "weird"}, {"NoExtension", ""}};
+    for (const auto& [name, format] : files) {
+        auto node = std::dynamic_pointer_cast<TsImportNode>(
+            op->add(client_->fileObject(makeFile("in/" + name, name))));
+        ASSERT_TRUE(node);
+        EXPECT_EQ(node->newObjectName(), name);
+    }
+    std::dynamic_pointer_cast<TsImportNode>(op->nodes()[1])->setNewObjectName("Lab Guide");
+    EXPECT_FALSE(op->add(s_->folderByPath("/Edvara"))) << "import takes files";
+    op->setMonitor(monitor_);
+    ASSERT_TRUE(op->execute());
+    EXPECT_EQ(op->importedObjects()->count(), static_cast<int>(files.size()));
+    for (size_t i = 0; i < files.size(); ++i) {
+        auto obj = op->importedObjects()->item(static_cast<int>(i));
+        EXPECT_EQ(obj->getString("a_content_type"), files[i].second) << files[i].first;
+        EXPECT_EQ(obj->getString("owner_name"), "alice");
+    }
+    EXPECT_TRUE(s_->objectByPath("/Edvara/Courses/Lab Guide"));
+    EXPECT_EQ(monitor_->reports.back().operation, "Import");
+    EXPECT_EQ(monitor_->reports.back().operationPercent, 100);
+
+    // The new format is kept, and an export names the file after it.
+    auto ex = client_->newExportOperation();
+    ex->setDestinationDirectory(local("out").string());
+    ex->add(s_->objectByPath("/Edvara/Courses/Data.weird"));
+    ex->add(s_->objectByPath("/Edvara/Courses/Lab Guide"));
+    ex->add(s_->objectByPath("/Edvara/Courses/NoExtension"));
+    ASSERT_TRUE(ex->execute());
+    EXPECT_EQ(listing(local("out")), (std::set<std::string>{"Data.weird", "Lab Guide.docx", "NoExtension"}));
+}
+
+TEST_F(OperationsTest, ImportFailuresAreReportedPerNode) {
+    auto op = client_->newImportOperation();
+    op->setMonitor(monitor_);
+    op->add(client_->fileObject(makeFile("in/a.pptx", "a")));
+    EXPECT_FALSE(op->execute());
+    EXPECT_EQ(op->errors()->item(0)->code(), code::NotConnected);
+
+    op->setSession(s_);
+    op->setDestinationFolder(client_->objectIdFromText("0900000000000000"));
+    EXPECT_FALSE(op->execute());
+    EXPECT_EQ(op->errors()->item(0)->code(), code::ObjectNotFound);
+
+    // A file that vanished after it was added fails its node; the others are imported.
+    op->setDestinationFolder(s_->folderByPath("/Edvara/Courses")->objectId());
+    const std::string gone = makeFile("in/b.pptx", "b");
+    op->add(client_->fileObject(gone));
+    fs::remove(gone);
+    EXPECT_FALSE(op->execute());
+    ASSERT_EQ(op->errors()->count(), 1);
+    EXPECT_EQ(op->errors()->item(0)->code(), code::FileError);
+    EXPECT_TRUE(s_->objectByPath("/Edvara/Courses/a.pptx"));
+    EXPECT_FALSE(s_->objectByPath("/Edvara/Courses/b.pptx"));
+    EXPECT_TRUE(fsck(*store_, true, false).clean());
+}
+
+TEST_F(OperationsTest, CheckOutLocksForOneUserAndCheckInMakesVersions) {
+    auto deck = makeDocument(s_, "/Edvara/Courses", "02_Storage", "version one", "x.pptx");
+    const std::string id = deck->objectId()->text();
+
+    auto q = client_->newQuery();
+    q->setTQL("select r_object_id from ts_document where folder('/Edvara/Courses',descend) and "
+              "a_content_type='ppt8'");
+    auto rows = q->execute(s_, 0);
+    auto co = client_->newCheckoutOperation();
+    co->setDestinationDirectory(local("work").string());
+    while (rows->next()) {
+        auto node = std::dynamic_pointer_cast<TsCheckoutNode>(
+            co->add(s_->objectById(client_->objectIdFromText(rows->getString("r_object_id")))));
+        ASSERT_TRUE(node);
+        EXPECT_EQ(node->objectId()->text(), id);
+    }
+    rows->close();
+    co->setMonitor(monitor_);
+    ASSERT_TRUE(co->execute());
+    EXPECT_EQ(monitor_->reports.back().operation, "Checkout");
+    auto list = co->checkedOutObjects();
+    ASSERT_EQ(list->count(), 1);
+    EXPECT_TRUE(list->item(0)->isCheckedOut());
+    EXPECT_EQ(list->item(0)->lockOwner(), "alice");
+    const fs::path localFile = local("work/02_Storage.pptx");
+    EXPECT_EQ(lf::test::readFile(localFile), "version one");
+    EXPECT_EQ(
+        column(s_, "select r_lock_owner from ts_document where r_object_id = '" + id + "'", "r_lock_owner"),
+        std::vector<std::string>{"alice"});
+
+    // Bob can neither take the lock nor check in nor cancel Alice's check-out.
+    auto b = bob();
+    auto bco = client_->newCheckoutOperation();
+    bco->setDestinationDirectory(local("bobwork").string());
+    bco->add(b->objectById(id));
+    EXPECT_FALSE(bco->execute());
+    EXPECT_EQ(bco->errors()->item(0)->code(), code::LockConflict);
+    EXPECT_EQ(bco->errors()->item(0)->getMessage(), "'02_Storage' is already checked out by alice");
+    EXPECT_FALSE(fs::exists(local("bobwork/02_Storage.pptx")));
+    auto bci = client_->newCheckinOperation();
+    bci->add(b->objectById(id));
+    EXPECT_FALSE(bci->execute());
+    EXPECT_EQ(bci->errors()->item(0)->code(), code::NotLockOwner);
+    EXPECT_EQ(thrown([&] { b->objectById(id)->cancelCheckout(); }).code(), code::NotLockOwner);
+    auto edit = b->objectById(id);
+    edit->setObjectName("Renamed by Bob");
+    EXPECT_EQ(thrown([&] { edit->save(); }).code(), code::LockConflict);
+
+    // Alice edits the checked-out file and checks the list back in: version 1.1, same id.
+    lf::test::writeFile(localFile, "version two");
+    auto ci = client_->newCheckinOperation();
+    for (int i = 0; i < list->count(); ++i) {
+        auto node =
+            std::dynamic_pointer_cast<TsCheckinNode>(ci->add(s_->objectById(list->item(i)->objectId())));
+        ASSERT_TRUE(node);
+        EXPECT_EQ(node->objectId()->text(), id);
+    }
+    ASSERT_TRUE(ci->execute());
+    deck = s_->objectById(id);
+    EXPECT_FALSE(deck->isCheckedOut());
+    EXPECT_EQ(deck->versionLabel(), "1.1");
+    EXPECT_EQ(column(s_, "select r_version_label from ts_document where object_name = '02_Storage'",
+                     "r_version_label"),
+              std::vector<std::string>{"1.1"});
+    deck->getFile(local("current.pptx").string());
+    EXPECT_EQ(lf::test::readFile(local("current.pptx")), "version two");
+
+    // A second round with a content file set on the object: 1.2, and every version keeps its content.
+    auto co2 = client_->newCheckoutOperation();
+    co2->setDestinationDirectory(local("work").string());
+    co2->add(deck);
+    ASSERT_TRUE(co2->execute());
+    deck->setFile(makeFile("elsewhere/new.pptx", "version three"));
+    auto ci2 = client_->newCheckinOperation();
+    ci2->add(deck);
+    ASSERT_TRUE(ci2->execute());
+    EXPECT_EQ(deck->versionLabel(), "1.2");
+    EXPECT_EQ(deck->getString("r_modifier"), "alice");
+    const auto versions = objectVersions(deck);
+    ASSERT_EQ(versions.size(), 3u);
+    EXPECT_EQ(versions[0].label, "1.0");
+    EXPECT_EQ(versions[1].label, "1.1");
+    EXPECT_TRUE(versions[2].current);
+    EXPECT_EQ(versions[0].hash, sha256OfFile(makeFile("v1", "version one")));
+    for (const auto& v : versions)
+        EXPECT_TRUE(store_->content().contains(v.hash)) << v.label;
+    EXPECT_TRUE(fsck(*store_, true, false).clean());
+
+    // Checking in what is not checked out fails.
+    auto ci3 = client_->newCheckinOperation();
+    ci3->add(deck);
+    EXPECT_FALSE(ci3->execute());
+    EXPECT_EQ(ci3->errors()->item(0)->code(), code::NotCheckedOut);
+}
+
+TEST_F(OperationsTest, VersioningADocumentThatIsNotCheckedOut) {
+    // The TOC writer's "version it" road: check the object out by itself, set the saved document as
+    // its content, put it in a fresh list and check that list in.
+    makeDocument(s_, "/Edvara/Courses", "TOC.docx", "old toc");
+    auto toc = s_->objectByPath("/Edvara/Courses/TOC.docx");
+    ASSERT_FALSE(toc->isCheckedOut());
+    auto co = client_->newCheckoutOperation();
+    co->setDestinationDirectory(local("temp").string());
+    co->add(toc);
+    ASSERT_TRUE(co->execute());
+    toc->setFile(makeFile("working/TOC.docx", "new toc"));
+    auto list = co->checkedOutObjects();
+    list->clear();
+    list->append(toc);
+    auto ci = client_->newCheckinOperation();
+    for (int i = 0; i < list->count(); ++i)
+        ci->add(s_->objectById(list->item(i)->objectId()));
+    ASSERT_TRUE(ci->execute());
+    auto now = alice()->objectByPath("/Edvara/Courses/TOC.docx");
+    now->refresh();
+    EXPECT_EQ(now->versionLabel(), "1.1");
+    now->getFile(local("check.docx").string());
+    EXPECT_EQ(lf::test::readFile(local("check.docx")), "new toc");
+}
+
+TEST_F(OperationsTest, CancellingACheckOutFreesTheLock) {
+    auto deck = makeDocument(s_, "/Edvara/Courses", "01_Intro.pptx", "deck");
+    auto co = client_->newCheckoutOperation();
+    co->setDestinationDirectory(local("work").string());
+    co->add(deck);
+    ASSERT_TRUE(co->execute());
+    deck->cancelCheckout();
+    EXPECT_FALSE(deck->isCheckedOut());
+    EXPECT_EQ(thrown([&] { deck->cancelCheckout(); }).code(), code::NotCheckedOut);
+    auto bco = client_->newCheckoutOperation();
+    bco->setDestinationDirectory(local("bob").string());
+    bco->add(bob()->objectById(deck->objectId()));
+    EXPECT_TRUE(bco->execute());
+    EXPECT_EQ(deck->versionLabel(), "1.0") << "cancelling makes no version";
+}
+
+TEST_F(OperationsTest, FsckFindsBothKindsOfDamage) {
+    auto deck = makeDocument(s_, "/Edvara/Courses", "01_Intro.pptx", "deck bytes");
+    EXPECT_TRUE(fsck(*store_, true, false).clean());
+    const std::string hash = deck->record().contentHash;
+    // Content without metadata: a stray file under a hash name.
+    const std::string stray = std::string(64, 'a');
+    fs::create_directories(repoDir() / "content/aa");
+    lf::test::writeFile(repoDir() / "content/aa" / stray, "stray");
+    // Metadata without content: the deck's content file removed.
+    fs::remove(store_->content().pathOf(hash));
+    auto report = fsck(*store_, false, true);
+    EXPECT_EQ(report.orphanContent, std::vector<std::string>{stray});
+    EXPECT_EQ(report.missingContent, std::vector<std::string>{hash});
+    EXPECT_FALSE(fs::exists(repoDir() / "content/aa" / stray)) << "repair removes the orphan";
+    report = fsck(*store_, false, false);
+    EXPECT_TRUE(report.orphanContent.empty());
+    EXPECT_EQ(report.missingContent.size(), 1u) << "metadata is never removed";
+    // Exporting the damaged object fails its node with a clear error.
+    auto ex = client_->newExportOperation();
+    ex->setDestinationDirectory(local("work").string());
+    ex->add(deck);
+    EXPECT_FALSE(ex->execute());
+    EXPECT_EQ(ex->errors()->item(0)->code(), code::NoContent);
+}

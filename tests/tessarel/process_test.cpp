@@ -1,0 +1,276 @@
+// Two processes racing for one lock, a process killed in the middle of an import, and the
+// administration tool as a user runs it.
+#include "fixture.h"
+
+#include "platform/profile.h"
+
+#include <QProcess>
+#include <QStringList>
+
+#include <zip.h>
+
+#include <cstring>
+#include <random>
+
+namespace fs = std::filesystem;
+using namespace lf::tessarel;
+using namespace lf::tessarel::test;
+
+namespace {
+
+QStringList args(std::initializer_list<std::string> list) {
+    QStringList out;
+    for (const auto& s : list)
+        out << QString::fromStdString(s);
+    return out;
+}
+
+struct AdminRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+AdminRun runAdmin(const QStringList& a, const std::string& input = "") {
+    QProcess p;
+    p.start(TESSAREL_ADMIN, a);
+    EXPECT_TRUE(p.waitForStarted(10000));
+    if (!input.empty())
+        p.write(input.c_str());
+    p.closeWriteChannel();
+    EXPECT_TRUE(p.waitForFinished(60000));
+    return {p.exitCode(), p.readAllStandardOutput().toStdString(), p.readAllStandardError().toStdString()};
+}
+
+std::string zipEntry(const std::string& zipPath, const std::string& entry) {
+    int err = 0;
+    zip_t* z = zip_open(zipPath.c_str(), ZIP_RDONLY, &err);
+    if (!z)
+        return "";
+    std::string out;
+    if (zip_file_t* f = zip_fopen(z, entry.c_str(), 0)) {
+        char buf[4096];
+        zip_int64_t n;
+        while ((n = zip_fread(f, buf, sizeof buf)) > 0)
+            out.append(buf, static_cast<size_t>(n));
+        zip_fclose(f);
+    }
+    zip_close(z);
+    return out;
+}
+
+class ProcessTest : public RepositoryTest {};
+
+} // namespace
+
+TEST_F(ProcessTest, OfTwoProcessesRacingForALockExactlyOneWins) {
+    makeDocument(admin_, "/Edvara/Courses", "01_Race.pptx", "contested deck");
+    const std::string repo = repoDir().string();
+    for (int round = 0; round < 4; ++round) {
+        // Same user in even rounds, two users in odd ones: the lock is one statement either way.
+        const std::string second = round % 2 ? "bob" : "alice";
+        QProcess a, b;
+        const auto dirA = local("a" + std::to_string(round)).string();
+        const auto dirB = local("b" + std::to_string(round)).string();
+        a.start(TESSAREL_ADMIN,
+                args({"checkout", repo, "/Edvara/Courses/01_Race.pptx", dirA, "--user", "alice"}));
+        b.start(TESSAREL_ADMIN,
+                args({"checkout", repo, "/Edvara/Courses/01_Race.pptx", dirB, "--user", second}));
+        ASSERT_TRUE(a.waitForFinished(60000));
+        ASSERT_TRUE(b.waitForFinished(60000));
+        const int wins = (a.exitCode() == 0) + (b.exitCode() == 0);
+        ASSERT_EQ(wins, 1) << "round " << round;
+        QProcess& loser = a.exitCode() == 0 ? b : a;
+        EXPECT_NE(loser.readAllStandardError().toStdString().find("[TS_LOCK_CONFLICT]"), std::string::npos);
+        const std::string loserDir = a.exitCode() == 0 ? dirB : dirA;
+        EXPECT_FALSE(fs::exists(loserDir + "/01_Race.pptx")) << "the loser writes nothing";
+        auto deck = admin_->objectByPath("/Edvara/Courses/01_Race.pptx");
+        ASSERT_TRUE(deck->isCheckedOut());
+        deck->cancelCheckout();
+    }
+}
+
+TEST_F(ProcessTest, AKilledImportLeavesTheOldStateOrTheNew) {
+    // Large enough that the import is still transferring when the kill arrives.
+    const int files = 160;
+    std::mt19937_64 rng(7);
+    for (int i = 0; i < files; ++i) {
+        std::string bytes(256 * 1024, '\0');
+        for (size_t k = 0; k + 8 <= bytes.size(); k += 8) {
+            const auto v = rng();
+            std::memcpy(&bytes[k], &v, 8);
+        }
+        makeFile("course/" + std::to_string(1000 + i) + "_Deck.pptx", bytes);
+    }
+    const std::string repo = repoDir().string();
+    // Killed after the first transfer, half way, after the last transfer (while content is
+    // named and metadata commits), and not at all.
+    int oldStates = 0;
+    for (int killAt : {1, files / 2, files, -1}) {
+        const std::string target = "/Edvara/Crash" + std::to_string(killAt);
+        QProcess p;
+        p.start(TESSAREL_ADMIN, args({"import", repo, local("course").string(), target, "--verbose"}));
+        ASSERT_TRUE(p.waitForStarted(10000));
+        int lines = 0;
+        while (killAt >= 0 && lines < killAt && p.state() != QProcess::NotRunning) {
+            if (!p.canReadLine() && !p.waitForReadyRead(20000))
+                break;
+            while (p.canReadLine()) {
+                if (p.readLine().startsWith("progress"))
+                    ++lines;
+            }
+        }
+        if (killAt >= 0)
+            p.kill();
+        ASSERT_TRUE(p.waitForFinished(60000));
+
+        auto store = openRepository(location());
+        auto s = openAdminSession(store, "ts_notes", "tsadmin");
+        int count = 0;
+        if (s->folderByPath(target))
+            count = countRows(s, "select r_object_id from ts_document where folder('" + target + "')");
+        EXPECT_TRUE(count == 0 || count == files)
+            << "killed at " << killAt << " with " << count << " objects";
+        oldStates += count == 0;
+        if (killAt < 0) {
+            EXPECT_EQ(count, files);
+        }
+        const auto report = fsck(*store, true, false);
+        EXPECT_TRUE(report.missingContent.empty()) << "killed at " << killAt;
+        EXPECT_TRUE(report.corruptContent.empty()) << "killed at " << killAt;
+        if (count == files) {
+            auto doc = s->objectByPath(target + "/1007_Deck.pptx");
+            ASSERT_TRUE(doc);
+            doc->getFile(local("check.pptx").string());
+            EXPECT_EQ(lf::test::readFile(local("check.pptx")),
+                      lf::test::readFile(local("course/1007_Deck.pptx")));
+        }
+    }
+    EXPECT_GE(oldStates, 1) << "no kill landed before the commit";
+    // What the killed runs left behind is removable, and the repository goes on working.
+    auto store = openRepository(location());
+    fsck(*store, false, true);
+    EXPECT_TRUE(fsck(*store, true, false).clean());
+    const AdminRun again = runAdmin(args({"import", repo, local("course").string(), "/Edvara/After"}));
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(runAdmin(args({"fsck", repo})).out, "clean\n");
+}
+
+TEST_F(ProcessTest, PasswordsNeverComeFromTheCommandLine) {
+    const std::string repo = repoDir().string();
+    const AdminRun refused = runAdmin(args({"user", "add", repo, "carol", "--password", "topsecret"}));
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.err.find("never taken from the command line"), std::string::npos);
+
+    const std::string pwFile = makeFile("pw.txt", "carol's secret\n");
+    EXPECT_EQ(runAdmin(args({"user", "add", repo, "carol", "--password-file", pwFile})).exitCode, 0);
+    EXPECT_TRUE(login("carol", "carol's secret"));
+    // From standard input when there is no file (no terminal here, so no echo to switch off).
+    EXPECT_EQ(runAdmin(args({"user", "passwd", repo, "carol"}), "changed\n").exitCode, 0);
+    EXPECT_TRUE(login("carol", "changed"));
+    EXPECT_EQ(thrown([&] { login("carol", "carol's secret"); }).code(), code::LoginRefused);
+    const AdminRun list = runAdmin(args({"user", "list", repo}));
+    EXPECT_EQ(list.out, "alice\nbob\ncarol\n");
+    EXPECT_EQ(runAdmin(args({"user", "add", repo, "carol", "--password-file", pwFile})).exitCode, 1);
+}
+
+TEST_F(ProcessTest, AdminCommandsEndToEnd) {
+    const std::string repo = repoDir().string();
+    makeFile("course/01_Intro.pptx", "intro");
+    makeFile("course/sub/02_Storage.pptx", "storage");
+    EXPECT_EQ(runAdmin(args({"mkcabinet", repo, "Private Notes", "--private", "--user", "alice"})).exitCode,
+              0);
+    EXPECT_EQ(runAdmin(args({"mkdir", repo, "/Edvara/Courses/Storage/Deep"})).exitCode, 0);
+    AdminRun r = runAdmin(args({"import", repo, local("course").string(), "/Edvara/Courses/Storage"}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Imported 2 documents\n");
+    r = runAdmin(args({"ls", repo, "/Edvara/Courses/Storage"}));
+    EXPECT_NE(r.out.find("01_Intro.pptx"), std::string::npos);
+    EXPECT_NE(r.out.find("sub/"), std::string::npos);
+    r = runAdmin(args({"query", repo,
+                       "select object_name, r_folder_path from ts_document where "
+                       "folder('/Edvara/Courses/Storage',descend) and a_content_type = 'ppt8'"}));
+    EXPECT_EQ(r.out, "object_name\tr_folder_path\n01_Intro.pptx\t/Edvara/Courses/Storage\n"
+                     "02_Storage.pptx\t/Edvara/Courses/Storage/sub\n");
+    r = runAdmin(args({"query", repo, "select object_name form ts_document"}));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "[TS_QUERY_SYNTAX] Expected 'from' but found 'form' at position 20\n");
+
+    r = runAdmin(args({"export", repo, "/Edvara/Courses/Storage", local("out").string()}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(lf::test::readFile(local("out/sub/02_Storage.pptx")), "storage");
+
+    r = runAdmin(args(
+        {"checkout", repo, "/Edvara/Courses/Storage/01_Intro.pptx", local("co").string(), "--user", "bob"}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    lf::test::writeFile(local("co/01_Intro.pptx"), "intro, second version");
+    r = runAdmin(args({"checkin", repo, "/Edvara/Courses/Storage/01_Intro.pptx", "--user", "alice"}));
+    EXPECT_EQ(r.exitCode, 1) << "only the lock owner checks in";
+    r = runAdmin(args({"checkin", repo, "/Edvara/Courses/Storage/01_Intro.pptx", "--user", "bob"}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "/Edvara/Courses/Storage/01_Intro.pptx is now version 1.1\n");
+    r = runAdmin(args({"versions", repo, "/Edvara/Courses/Storage/01_Intro.pptx"}));
+    EXPECT_EQ(r.out.rfind("1.0 ", 0), 0u);
+    EXPECT_NE(r.out.find("\n1.1 "), std::string::npos);
+    EXPECT_NE(r.out.find("bob"), std::string::npos);
+    EXPECT_NE(r.out.find("(current)"), std::string::npos);
+    EXPECT_EQ(runAdmin(args({"fsck", repo, "--verify"})).out, "clean\n");
+
+    auto cabinets =
+        column(alice(), "select object_name from ts_cabinet where is_private = true", "object_name");
+    EXPECT_EQ(cabinets, std::vector<std::string>{"Private Notes"});
+    EXPECT_TRUE(
+        column(bob(), "select object_name from ts_cabinet where is_private = true", "object_name").empty());
+    EXPECT_EQ(runAdmin(args({"frobnicate", repo})).exitCode, 2);
+}
+
+TEST_F(ProcessTest, DemoMakesAReadyToTryRepository) {
+    const std::string repo = local("demo").string();
+    const AdminRun r = runAdmin(args({"demo", repo}));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto userAt = r.out.find("User name: ");
+    const auto pwAt = r.out.find("Password: ");
+    ASSERT_NE(userAt, std::string::npos);
+    ASSERT_NE(pwAt, std::string::npos);
+    const std::string user = r.out.substr(userAt + 11, r.out.find('\n', userAt) - userAt - 11);
+    const std::string password = r.out.substr(pwAt + 10, r.out.find('\n', pwAt) - pwAt - 10);
+    EXPECT_EQ(runAdmin(args({"demo", repo})).exitCode, 1) << "an existing repository is never overwritten";
+
+    // Log in with what it printed, through the ini file, as the program does.
+    lf::platform::WritePrivateProfileString("Repositories", "demo", QString::fromStdString("sqlite:" + repo),
+                                            lf::platform::profileFilePath("tessarel.ini"));
+    auto manager = client_->localClient()->newSessionManager();
+    auto info = client_->newLoginInfo();
+    info->setUser(user);
+    info->setPassword(password);
+    manager->setIdentity("demo", info);
+    auto s = manager->getSession("demo");
+    auto folder = s->folderByPath("/Edvara/Courses/Sample");
+    ASSERT_TRUE(folder);
+    auto decks = column(s,
+                        "select object_name from ts_document where folder(ID('" + folder->objectId()->text() +
+                            "'),descend) and (a_content_type = 'ppt8')",
+                        "object_name");
+    EXPECT_EQ(decks, (std::vector<std::string>{"01_Introduction.pptx", "02_Storage.pptx", "03_Backup.pptx",
+                                               "03a_Labs.pptx"}));
+    EXPECT_GE(countRows(s, "select r_object_id from ts_document where folder('/Edvara/Courses/Sample') and "
+                           "a_content_type = 'msw8'"),
+              1);
+    EXPECT_TRUE(s->objectByPath("/Edvara/Templates/TOC.docx"));
+
+    // The decks carry title rectangles near the top with bold text and tagged index words.
+    auto deck = s->objectByPath("/Edvara/Courses/Sample/02_Storage.pptx");
+    const std::string file = deck->getFile(local("02_Storage.pptx").string());
+    const std::string slide = zipEntry(file, "ppt/slides/slide1.xml");
+    EXPECT_NE(slide.find("name=\"Rectangle 2\""), std::string::npos);
+    EXPECT_NE(slide.find("b=\"1\""), std::string::npos);
+    EXPECT_NE(slide.find("<a:off x=\"457200\" y=\"304800\"/>"), std::string::npos)
+        << "24 points from the top";
+    EXPECT_NE(slide.find("<p:custData r:id=\"rId2\"/>"), std::string::npos);
+    EXPECT_NE(zipEntry(file, "ppt/slides/_rels/slide1.xml.rels").find("customXml/item"), std::string::npos);
+    EXPECT_NE(zipEntry(file, "customXml/item1.xml").find("<indexword>volume</indexword>"), std::string::npos);
+    auto toc = s->objectByPath("/Edvara/Templates/TOC.docx");
+    const std::string tocFile = toc->getFile(local("TOC.docx").string());
+    EXPECT_NE(zipEntry(tocFile, "word/header1.xml").find("Course Name"), std::string::npos);
+    EXPECT_NE(zipEntry(tocFile, "word/styles.xml").find("toc 2"), std::string::npos);
+}
