@@ -57,7 +57,8 @@ void indexSlide(const ppt::Slide& slide, int moduleOrdinal, DebugFile& debug) {
             continue;
         const QString tagged = QString::fromStdString(node->text());
         const QString word = CleanSlideText(tagged);
-        if (!MarkEntryReference(word, static_cast<std::int16_t>(moduleOrdinal), static_cast<std::int16_t>(slideNumber)))
+        if (!MarkEntryReference(word, static_cast<std::int16_t>(moduleOrdinal),
+                                static_cast<std::int16_t>(slideNumber)))
             entryTable().addEntry(word).mark(moduleOrdinal, slideNumber);
         if (debug.active())
             debug.writeLine(tagged + QLatin1Char(' ') + QString::number(moduleOrdinal) + QLatin1Char('-') +
@@ -87,16 +88,16 @@ void CollectIndex(const QString& indexTemplate, const QString& indexFileName, co
         DebugFile debug(sourcePath);
 
         log(QStringLiteral("About to process ppt files"));
-        const QStringList decks =
-            platform::Dir(platform::joinPath(workingPath, QStringLiteral("*.pptx")), platform::EntryKind::Files);
+        const QStringList decks = platform::Dir(platform::joinPath(workingPath, QStringLiteral("*.pptx")),
+                                                platform::EntryKind::Files);
         platform::sleepFor(1000);
         ppt::Application& powerPoint = resources.startPowerPoint();
 
         for (const QString& name : decks) {
             oplog::countProcessedFile();
             log(QStringLiteral("Indexing ") + name);
-            ppt::Presentation deck =
-                powerPoint.presentations().open(hostFile(platform::joinPath(workingPath, name)), false, false, true);
+            ppt::Presentation deck = powerPoint.presentations().open(
+                hostFile(platform::joinPath(workingPath, name)), false, false, true);
             const QString moduleNumber = ModuleNumberFromFileName(name);
             if (moduleNumber.isEmpty()) {
                 log(QStringLiteral("The current presentation: ") + name +
@@ -115,8 +116,8 @@ void CollectIndex(const QString& indexTemplate, const QString& indexFileName, co
             return;
         log(QStringLiteral("List of indexed words created"));
         const bool templateInRepository = platform::isRepositoryPath(indexTemplate);
-        WriteIndex(indexTemplate, templateInRepository, indexFileName, destinationPath, courseName, workingPath,
-                   cleanWorkingFiles);
+        WriteIndex(indexTemplate, templateInRepository, indexFileName, destinationPath, courseName,
+                   workingPath, cleanWorkingFiles);
         if (cleanWorkingFiles)
             printready::CleanWorkingFiles();
         resources.quitPowerPoint();

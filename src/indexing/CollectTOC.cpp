@@ -69,8 +69,8 @@ void CollectTOC(const QString& tocTemplate, const QString& tocFileName, const QS
         resources.showHourglass();
         platform::yieldToEventLoop();
 
-        const QStringList decks =
-            platform::Dir(platform::joinPath(workingPath, QStringLiteral("*.pptx")), platform::EntryKind::Files);
+        const QStringList decks = platform::Dir(platform::joinPath(workingPath, QStringLiteral("*.pptx")),
+                                                platform::EntryKind::Files);
         for (const QString& name : decks) {
             oplog::countProcessedFile();
             const QString deckPath = platform::joinPath(workingPath, name);
@@ -85,7 +85,8 @@ void CollectTOC(const QString& tocTemplate, const QString& tocFileName, const QS
             }
             const int ordinal = table.addModule(moduleNumber);
             const ppt::Slides slides = deck.slides();
-            const QString firstTitle = slides.count() > 0 ? CleanSlideText(SlideTitleText(slides.item(1))) : QString();
+            const QString firstTitle =
+                slides.count() > 0 ? CleanSlideText(SlideTitleText(slides.item(1))) : QString();
             table.addEntry(QStringLiteral("Module ") + moduleNumber + QStringLiteral(": ") + firstTitle);
             for (const ppt::Slide& slide : slides)
                 collectSlideTitles(slide, ordinal);

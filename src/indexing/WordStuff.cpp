@@ -48,8 +48,8 @@ std::optional<word::Document> OpenWordTemplate(const QString& templatePath) {
     if (host.ok() && !templatePath.isEmpty())
         document = word.documents().add(std::filesystem::path(host.path.toStdString()));
     if (!document)
-        oplog::LogOperation(QStringLiteral("OpenTOC"), QStringLiteral("There was a problem opening template") + templatePath,
-                            false);
+        oplog::LogOperation(QStringLiteral("OpenTOC"),
+                            QStringLiteral("There was a problem opening template") + templatePath, false);
     return document;
 }
 
@@ -85,8 +85,13 @@ void ReplaceCourseName(word::Document& document, const QString& courseName) {
     options.forward = true;
     options.replaceWith = toUtf8(courseName);
     options.replace = word::office::wdReplaceAll;
-    document.sections().item(1).headers().item(word::office::wdHeaderFooterPrimary).range().find().execute(
-        "Course Name", options);
+    document.sections()
+        .item(1)
+        .headers()
+        .item(word::office::wdHeaderFooterPrimary)
+        .range()
+        .find()
+        .execute("Course Name", options);
 }
 
 } // namespace lf::indexing

@@ -53,12 +53,12 @@ void WriteTOC(const QString& templatePath, bool templateInRepository, const QStr
         for (int i = 1; i <= table.EntryCount(); ++i) {
             const QString line = TOCLine(i);
             if (!ReferencesOf(table.IndexEntries[static_cast<std::size_t>(i - 1)]).empty()) {
-                AppendParagraph(document, line, QStringLiteral("TOC 2"), QStringLiteral("Helvetica"), 0, false,
-                                false, 0);
+                AppendParagraph(document, line, QStringLiteral("TOC 2"), QStringLiteral("Helvetica"), 0,
+                                false, false, 0);
             } else {
                 AppendParagraph(document, QString(), QString(), QString(), 0, false, false, 0);
-                AppendParagraph(document, line, QStringLiteral("TOC 2"), QStringLiteral("Helvetica"), 14, true,
-                                false, 0);
+                AppendParagraph(document, line, QStringLiteral("TOC 2"), QStringLiteral("Helvetica"), 14,
+                                true, false, 0);
                 AppendParagraph(document, QString(), QString(), QString(), 0, false, false, 0);
             }
         }

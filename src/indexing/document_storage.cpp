@@ -31,8 +31,10 @@ word::Document OpenTemplateDocument(const QString& templatePath, bool templateIn
         localTemplate = FetchRepositoryTemplate(templatePath, workingPath);
     std::optional<word::Document> document = OpenWordTemplate(localTemplate);
     if (!document) {
-        const std::string reason = documentWriterStarted() ? documentWriter().documents().lastError() : std::string();
-        throw std::runtime_error("no document could be made from the template " + localTemplate.toStdString() +
+        const std::string reason =
+            documentWriterStarted() ? documentWriter().documents().lastError() : std::string();
+        throw std::runtime_error("no document could be made from the template " +
+                                 localTemplate.toStdString() +
                                  (reason.empty() ? std::string() : ": " + reason));
     }
     return *document;

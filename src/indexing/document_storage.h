@@ -28,11 +28,11 @@ word::Document OpenTemplateDocument(const QString& templatePath, bool templateIn
 
 // The texts that differ between the two writers.
 struct StorageTexts {
-    QString tag;             // "TOC" or "Index": the tag of the "Created ... in" line
-    QString existsTitle;     // "TOC Exists"
-    QString existsText;      // "TOC document exists.  OK to overwrite?"
-    QString createdLine;     // "Created TOC document in "
-    QString versionFirstLine; // "The TOC doc appears to exist in the repository at"
+    QString tag;                    // "TOC" or "Index": the tag of the "Created ... in" line
+    QString existsTitle;            // "TOC Exists"
+    QString existsText;             // "TOC document exists.  OK to overwrite?"
+    QString createdLine;            // "Created TOC document in "
+    QString versionFirstLine;       // "The TOC doc appears to exist in the repository at"
     bool newObjectByImport = false; // the Index imports a new document; the TOC makes the object itself
 };
 

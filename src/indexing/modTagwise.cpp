@@ -35,9 +35,9 @@ bool IndexEntry::hasMarks() const {
 
 void IndexEntry::mark(int moduleOrdinal, int slideNumber) {
     if (moduleOrdinal < 0 || moduleOrdinal > kLastModuleOrdinal)
-        throw TagwiseError("module " + std::to_string(moduleOrdinal) + " is beyond the entry table, which holds " +
-                           std::to_string(kLastModuleOrdinal) + " modules (marking \"" + Word.toStdString() +
-                           "\")");
+        throw TagwiseError("module " + std::to_string(moduleOrdinal) +
+                           " is beyond the entry table, which holds " + std::to_string(kLastModuleOrdinal) +
+                           " modules (marking \"" + Word.toStdString() + "\")");
     if (slideNumber < 0 || slideNumber > kLastSlideNumber)
         throw TagwiseError("slide number " + std::to_string(slideNumber) +
                            " is beyond the entry table, which holds slides 0 to " +
@@ -89,12 +89,14 @@ double leadingNumber(const QString& fileName) {
 QString ModuleNumberFromFileName(const QString& fileName) {
     const QString p = fileName.left(3);
     if (p.size() < 2)
-        throw TagwiseError("the file name \"" + fileName.toStdString() + "\" is too short to hold a module number");
+        throw TagwiseError("the file name \"" + fileName.toStdString() +
+                           "\" is too short to hold a module number");
     if (platform::ansiCode(p[0]) > 64 || platform::ansiCode(p[1]) > 64) {
-        platform::messageBox(QStringLiteral("Wrong Name"),
-                             QStringLiteral("The current presentation: ") + fileName +
-                                 QStringLiteral("\ndoes not use the correct naming covention\nand will be skipped."),
-                             platform::MessageIcon::Critical);
+        platform::messageBox(
+            QStringLiteral("Wrong Name"),
+            QStringLiteral("The current presentation: ") + fileName +
+                QStringLiteral("\ndoes not use the correct naming covention\nand will be skipped."),
+            platform::MessageIcon::Critical);
         return QString();
     }
     const double value = std::floor(leadingNumber(fileName));

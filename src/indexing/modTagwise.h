@@ -26,7 +26,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-inline constexpr int kModuleRows = 31;   // module ordinals 0 to 30
+inline constexpr int kModuleRows = 31;    // module ordinals 0 to 30
 inline constexpr int kSlideColumns = 151; // slide numbers 0 to 150
 inline constexpr int kLastModuleOrdinal = kModuleRows - 1;
 inline constexpr int kLastSlideNumber = kSlideColumns - 1;
@@ -43,7 +43,9 @@ struct IndexEntry {
     // Held apart so that sorting moves a pointer, not 9 KB of marks.
     std::unique_ptr<RefTable> Refs;
 
-    bool isMarked(int moduleOrdinal, int slideNumber) const { return (*Refs)[moduleOrdinal][slideNumber] != 0; }
+    bool isMarked(int moduleOrdinal, int slideNumber) const {
+        return (*Refs)[moduleOrdinal][slideNumber] != 0;
+    }
     bool hasMarks() const;
     // Sets the cell to 1; a cell outside the table fails with a TagwiseError that says which.
     void mark(int moduleOrdinal, int slideNumber);
@@ -58,7 +60,7 @@ private:
 // The program-wide entry table. Ordinals and entry numbers are 1-based as the routines use them.
 struct EntryTable {
     std::int16_t ModuleCount = 0;
-    std::vector<QString> ModuleNumbers; // element n-1 holds module ordinal n
+    std::vector<QString> ModuleNumbers;   // element n-1 holds module ordinal n
     std::vector<IndexEntry> IndexEntries; // element i-1 holds entry i
 
     std::int16_t EntryCount() const { return static_cast<std::int16_t>(IndexEntries.size()); }
@@ -69,7 +71,9 @@ struct EntryTable {
     // Appends an entry with the word and no marks; returns it.
     IndexEntry& addEntry(const QString& word);
     // The module number text of an ordinal (1-based).
-    const QString& moduleNumber(int ordinal) const { return ModuleNumbers.at(static_cast<std::size_t>(ordinal - 1)); }
+    const QString& moduleNumber(int ordinal) const {
+        return ModuleNumbers.at(static_cast<std::size_t>(ordinal - 1));
+    }
 };
 
 EntryTable& entryTable();

@@ -32,8 +32,8 @@ QString copyDecksToWorkingDirectory(const QString& sourcePath, const QString& wo
         if (!platform::copyFile(from, to, &error))
             throw std::runtime_error("cannot copy " + from.toStdString() + " to " + to.toStdString() + ": " +
                                      error.toStdString());
-        oplog::LogOperation(tag, QStringLiteral("Copied ") + from + QStringLiteral(" to ") + workingDirectory + "\\",
-                            false);
+        oplog::LogOperation(
+            tag, QStringLiteral("Copied ") + from + QStringLiteral(" to ") + workingDirectory + "\\", false);
         printready::AddWorkingFile(to);
     }
     return workingDirectory;

@@ -17,11 +17,13 @@ void ReportFailure(const QString& tag, const QString& description) {
 
 void StoreInRepository(const QString&, const QString&, const QString& destinationPath, const QString&,
                        const StorageTexts&) {
-    throw std::runtime_error("the repository is not reachable from this build: " + destinationPath.toStdString());
+    throw std::runtime_error("the repository is not reachable from this build: " +
+                             destinationPath.toStdString());
 }
 
 QString FetchRepositoryTemplate(const QString& templatePath, const QString&) {
-    throw std::runtime_error("the repository is not reachable from this build: " + templatePath.toStdString());
+    throw std::runtime_error("the repository is not reachable from this build: " +
+                             templatePath.toStdString());
 }
 
 } // namespace lf::indexing

@@ -107,8 +107,9 @@ std::filesystem::path writeDeck(const std::filesystem::path& folder, const std::
 }
 
 void writeWordTemplate(const std::filesystem::path& file, const std::string& headerText) {
-    const std::string ns = std::string("xmlns:w=\"") + kW +
-                           "\" xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"";
+    const std::string ns =
+        std::string("xmlns:w=\"") + kW +
+        "\" xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"";
     const std::string style = [&] {
         auto paragraphStyle = [](const std::string& id, const std::string& name, const std::string& rPr) {
             return "<w:style w:type=\"paragraph\" w:styleId=\"" + id + "\"><w:name w:val=\"" + name +
@@ -130,7 +131,8 @@ void writeWordTemplate(const std::filesystem::path& file, const std::string& hea
         {"[Content_Types].xml",
          "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
          "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-         "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+         "<Default Extension=\"rels\" "
+         "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
          "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
          "<Override PartName=\"/word/document.xml\" "
          "ContentType=\"application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml\"/>"
@@ -154,12 +156,14 @@ void writeWordTemplate(const std::filesystem::path& file, const std::string& hea
          "<Relationship Id=\"rId2\" "
          "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/header\" "
          "Target=\"header1.xml\"/></Relationships>"},
-        {"word/document.xml",
-         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<w:document " + ns +
-             "><w:body><w:p><w:r><w:t>Template body to be cleared</w:t></w:r></w:p>"
-             "<w:sectPr><w:headerReference w:type=\"default\" r:id=\"rId2\"/>"
-             "<w:pgSz w:w=\"12240\" w:h=\"15840\"/><w:pgMar w:top=\"1440\" w:right=\"1440\" w:bottom=\"1440\" "
-             "w:left=\"1440\" w:header=\"720\" w:footer=\"720\" w:gutter=\"0\"/></w:sectPr></w:body></w:document>"},
+        {"word/document.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<w:document " +
+                                  ns +
+                                  "><w:body><w:p><w:r><w:t>Template body to be cleared</w:t></w:r></w:p>"
+                                  "<w:sectPr><w:headerReference w:type=\"default\" r:id=\"rId2\"/>"
+                                  "<w:pgSz w:w=\"12240\" w:h=\"15840\"/><w:pgMar w:top=\"1440\" "
+                                  "w:right=\"1440\" w:bottom=\"1440\" "
+                                  "w:left=\"1440\" w:header=\"720\" w:footer=\"720\" "
+                                  "w:gutter=\"0\"/></w:sectPr></w:body></w:document>"},
         {"word/styles.xml", style},
         {"word/header1.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<w:hdr " + ns +
                                  "><w:p><w:r><w:t xml:space=\"preserve\">" + escapeXml(headerText) +
@@ -174,7 +178,8 @@ std::vector<WrittenParagraph> readParagraphs(const std::filesystem::path& docx) 
     if (zip.count("word/styles.xml")) {
         const pugi::xml_document styles = parse(zip, "word/styles.xml");
         for (pugi::xml_node s : styles.child("w:styles").children("w:style"))
-            styleNames[s.attribute("w:styleId").as_string()] = s.child("w:name").attribute("w:val").as_string();
+            styleNames[s.attribute("w:styleId").as_string()] =
+                s.child("w:name").attribute("w:val").as_string();
     }
     const pugi::xml_document doc = parse(zip, "word/document.xml");
     std::vector<WrittenParagraph> out;
@@ -210,7 +215,8 @@ std::string readHeaderText(const std::filesystem::path& docx) {
         for (pugi::xml_node rel : rels.child("Relationships").children("Relationship")) {
             if (id != rel.attribute("Id").as_string())
                 continue;
-            const pugi::xml_document header = parse(zip, "word/" + std::string(rel.attribute("Target").as_string()));
+            const pugi::xml_document header =
+                parse(zip, "word/" + std::string(rel.attribute("Target").as_string()));
             std::string text;
             for (pugi::xml_node p : header.first_child().children("w:p"))
                 text += runText(p);

@@ -33,7 +33,7 @@ std::filesystem::path writeDeck(const std::filesystem::path& folder, const std::
 void writeWordTemplate(const std::filesystem::path& file, const std::string& headerText = "Course Name");
 
 struct WrittenParagraph {
-    std::string text; // tabs as "\t"
+    std::string text;  // tabs as "\t"
     std::string style; // the style's name
     std::string font;  // the first run's (or the paragraph mark's) font, "" when none is set
     double size = 0;   // points, 0 when not set directly

@@ -40,7 +40,9 @@ protected:
         std::filesystem::create_directories(p.parent_path());
         return p;
     }
-    static void makeFolder(const QString& windowsPath) { std::filesystem::create_directories(host(windowsPath)); }
+    static void makeFolder(const QString& windowsPath) {
+        std::filesystem::create_directories(host(windowsPath));
+    }
     static bool exists(const QString& windowsPath) { return std::filesystem::exists(host(windowsPath)); }
     void deck(const QString& folder, const std::string& name, const std::vector<SlideSpec>& slides) {
         makeFolder(folder);

@@ -45,7 +45,9 @@ TEST_F(Tagwise, WrongNamesShowTheWrongNameBoxAndGiveNothing) {
     // The second character "_" has code 95.
     EXPECT_EQ(ModuleNumberFromFileName("1_Intro.pptx"), "");
     // A character beyond ASCII in the code page counts by its code there (e-acute is 233).
-    EXPECT_EQ(ModuleNumberFromFileName(QString::fromUtf8("\xc3\xa9" "1_Intro.pptx")), "");
+    EXPECT_EQ(ModuleNumberFromFileName(QString::fromUtf8("\xc3\xa9"
+                                                         "1_Intro.pptx")),
+              "");
     EXPECT_EQ(boxes.shown.size(), 3u);
 }
 
@@ -166,7 +168,8 @@ TEST_F(Tagwise, WrappingBreaksLongReferenceLinesNearThirtyOneCharacters) {
     // A part longer than a line stays whole; the limit then counts from its end.
     QString longPart = "an extraordinarily long index word well past the line, 1-1, 1-2, 1-3";
     WrapReferenceList(longPart);
-    EXPECT_EQ(longPart.toStdString(), "an extraordinarily long index word well past the line, 1-1,\r\n 1-2, 1-3");
+    EXPECT_EQ(longPart.toStdString(),
+              "an extraordinarily long index word well past the line, 1-1,\r\n 1-2, 1-3");
 }
 
 class SlideTitles : public Tagwise {
@@ -204,7 +207,8 @@ TEST_F(SlideTitles, AnEmptyFirstShapeGivesAnEmptyTitle) {
 TEST_F(SlideTitles, ShapesWithoutTextArePassedOver) {
     using namespace lf::test;
     const Rect r{emuPt(10), emuPt(10), emuPt(100), emuPt(100)};
-    EXPECT_EQ(titleOf({picture(2, "Picture 1", r), boldTitle(3, "After the picture")}, true), "After the picture");
+    EXPECT_EQ(titleOf({picture(2, "Picture 1", r), boldTitle(3, "After the picture")}, true),
+              "After the picture");
     EXPECT_EQ(titleOf({group(2, "Group 1", r, connector(4, "Line", r)), boldTitle(3, "After the group")}),
               "After the group");
 }

@@ -86,10 +86,11 @@ TEST_F(TOC, WritesHeadingsAndTitlesFromALocalCourse) {
     EXPECT_TRUE(exists("C:\\Courses\\Storage\\02_Storage.pptx"));
 
     const auto paragraphs = written();
-    EXPECT_EQ(nonEmptyTexts(paragraphs),
-              (std::vector<std::string>{"Table of Contents", "Module 1: Welcome", "Welcome\t1-1", "Bold part\t1-2",
-                                        "Module 2: Storage Basics", "Storage Basics\t2-1", "Disks\t2-3",
-                                        "Volumes\t2-3", "Module 3a: Labs", "Labs\t3a-1", "Lab seven\t3a-7"}));
+    EXPECT_EQ(
+        nonEmptyTexts(paragraphs),
+        (std::vector<std::string>{"Table of Contents", "Module 1: Welcome", "Welcome\t1-1", "Bold part\t1-2",
+                                  "Module 2: Storage Basics", "Storage Basics\t2-1", "Disks\t2-3",
+                                  "Volumes\t2-3", "Module 3a: Labs", "Labs\t3a-1", "Lab seven\t3a-7"}));
     // Layout: the heading paragraph, an empty one, then per module an empty paragraph, the italic
     // heading line and another empty paragraph, each title on its own "TOC 2" line.
     ASSERT_GE(paragraphs.size(), 8u);
@@ -143,8 +144,8 @@ TEST_F(TOC, ReadsTheWorkingDirectoryInPlaceWhenItIsTheSource) {
 TEST_F(TOC, AFolderWithoutDecksProcessesNothing) {
     makeFolder(kCourse);
     CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true);
-    EXPECT_EQ(linesOf("TOC"), (QStringList{"Begin", "Copying files to working directory", "Process count is zero",
-                                           "Nothing was processed"}))
+    EXPECT_EQ(linesOf("TOC"), (QStringList{"Begin", "Copying files to working directory",
+                                           "Process count is zero", "Nothing was processed"}))
         << allLines();
     EXPECT_FALSE(exists("C:\\Out\\TOC.docx"));
     EXPECT_FALSE(pointer.hourglass);
@@ -161,8 +162,9 @@ TEST_F(TOC, AWronglyNamedDeckEndsTheOperationAndReleasesWhatItStarted) {
     CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true);
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].title, "Wrong Name");
-    EXPECT_TRUE(logged("TOC - The current presentation: Intro.pptxdoes not use the correct naming covention and "
-                       "will be skipped."))
+    EXPECT_TRUE(
+        logged("TOC - The current presentation: Intro.pptxdoes not use the correct naming covention and "
+               "will be skipped."))
         << allLines();
     EXPECT_FALSE(logged("TOC - TOC Creation Complete"));
     EXPECT_FALSE(exists("C:\\Out\\TOC.docx"));
@@ -194,7 +196,8 @@ TEST_F(TOC, AnExistingDocumentIsOverwrittenOnlyWhenTheUserSaysYes) {
 TEST_F(TOC, AFailingWriterIsLoggedAndTheOperationGoesOn) {
     deck(kCourse, "01_Intro.pptx", {titledSlide("Title")});
     CollectTOC("C:\\Templates\\Missing.dotx", "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true);
-    EXPECT_TRUE(logged("OpenTOC - There was a problem opening templateC:\\Templates\\Missing.dotx")) << allLines();
+    EXPECT_TRUE(logged("OpenTOC - There was a problem opening templateC:\\Templates\\Missing.dotx"))
+        << allLines();
     const QStringList writer = linesOf("WriteTOC");
     ASSERT_EQ(writer.size(), 1) << allLines();
     EXPECT_TRUE(writer[0].startsWith("Serious error:")) << writer[0].toStdString();
