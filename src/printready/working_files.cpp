@@ -1,0 +1,93 @@
+#include "printready/working_files.h"
+
+#include "platform/dialogs.h"
+#include "platform/files.h"
+#include "platform/oplog.h"
+#include "platform/profile.h"
+
+#include <limits>
+
+namespace lf::printready {
+
+namespace {
+
+QStringList& list() {
+    static QStringList files;
+    return files;
+}
+
+std::int16_t& count() {
+    static std::int16_t n = 0;
+    return n;
+}
+
+std::function<QString()>& source() {
+    static std::function<QString()> f;
+    return f;
+}
+
+// The user's check-out directory may hold files with unsaved work: ask before deleting there.
+bool checkoutDirectoryGuardAllows() {
+    if (!workingDirectory().toUpper().contains("CHECKOUT"))
+        return true;
+    const auto answer =
+        platform::messageBox("Delete checked out files?",
+                             "It appears as if the working directory is your checkout directory.\n"
+                             "Continuing could cause you to delete and lose changes to checked \n"
+                             "out files.\n"
+                             "\n"
+                             "Do you really want to delete them?",
+                             platform::MessageIcon::Exclamation, platform::MessageButtons::YesNo);
+    if (answer == platform::MessageAnswer::Yes)
+        return true;
+    oplog::LogOperation("cleanWorking", "User canceled clean of working directory", false);
+    return false;
+}
+
+} // namespace
+
+void AddWorkingFile(const QString& path) {
+    list().append(path);
+    // More registrations than the count can hold are outside the design; the count stops at its
+    // largest value instead of wrapping round to a negative one.
+    if (count() < std::numeric_limits<std::int16_t>::max())
+        ++count();
+}
+
+void CleanWorkingFiles() {
+    if (!checkoutDirectoryGuardAllows())
+        return;
+    const QStringList files = list();
+    for (const QString& path : files) {
+        oplog::LogOperation("Cleaning", "Deleteing working files", false);
+        QString error;
+        if (platform::deleteFile(path, &error))
+            oplog::LogOperation("Cleaning", "Deleted " + path, false);
+        else
+            oplog::LogOperation("CleanWorkingFiles", path + " " + error, false);
+    }
+    oplog::LogOperation("Cleaning", "All temporary working files deleted", false);
+    list().clear();
+    count() = 0;
+}
+
+const QStringList& workingFiles() {
+    return list();
+}
+
+std::int16_t workingFileCount() {
+    return count();
+}
+
+void setWorkingDirectorySource(std::function<QString()> f) {
+    source() = std::move(f);
+}
+
+QString workingDirectory() {
+    if (source())
+        return source()();
+    return platform::GetPrivateProfileString("Other Values", "WorkingDirectory", "C:\\syllabo",
+                                             "Syllabo.ini");
+}
+
+} // namespace lf::printready

@@ -1,0 +1,32 @@
+#pragma once
+// The working files list: the program-wide list of temporary files that operations leave in the
+// working directory (exported files, copied decks, zip files). Each file is registered when it is made;
+// CleanWorkingFiles deletes every registered file at the end of an operation that asks for it.
+//
+// Library lf_workfiles.
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+
+namespace lf::printready {
+
+// Appends one local (Windows-style) path to the end of the list. The same path may stand twice.
+void AddWorkingFile(const QString& path);
+
+// The check-out directory guard, then one deletion per entry, first to last; a failed deletion is
+// logged and the cleanup goes on. A completed cleanup empties the list; a cancelled one keeps it.
+void CleanWorkingFiles();
+
+// The registered paths, in order, and their 16-bit count.
+const QStringList& workingFiles();
+std::int16_t workingFileCount();
+
+// Where the guard reads the working directory from. The default reads the setting WorkingDirectory
+// of the settings file (as the wizard's working-directory box holds it); the wizard or a test may
+// install its own source; an empty function restores the default.
+void setWorkingDirectorySource(std::function<QString()> source);
+QString workingDirectory();
+
+} // namespace lf::printready

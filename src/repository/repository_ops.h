@@ -1,0 +1,50 @@
+#pragma once
+// The program-wide repository routines: export of a folder's documents into a local directory,
+// import of local files (or of one zip file made of them) into a repository folder, and check-out
+// and check-in of repository documents. Each runs one library operation under a new
+// clsOperationMonitor on the program-wide session (connection.h) and reports through the operation
+// log; check-out and check-in also let the user decide in the errors dialog after a failure.
+// Local paths are the program's Windows-style texts; log lines and working-file entries keep them.
+//
+// Library lf_repository.
+#include "tessarel/tessarel.h"
+
+#include <QString>
+
+#include <cstdint>
+
+namespace lf::repository {
+
+// Content-type selectors of ExportFolder.
+inline constexpr std::int16_t kExportDecks = 2;
+inline constexpr std::int16_t kExportWordDocuments = 1;
+inline constexpr std::int16_t kExportDecksAndDocuments = 4;
+
+// The export query for a folder id and a selector; empty for any other selector.
+QString exportQuery(const QString& folderId, std::int16_t selector);
+
+// Exports every document of the folder tree below folderId whose content type the selector picks
+// into destination, and puts each exported file on the working files list. True when the library
+// reported success (or the query gave no result collection); false otherwise.
+bool ExportFolder(const QString& folderId, const QString& destination, std::int16_t selector);
+
+// Imports the files of sourceDirectory matching namePattern into the repository folder
+// destinationPath; with zipFirst, one zip file sourceDirectory\zipFileName packed from
+// sourceDirectory + namePattern instead.
+bool ImportFiles(const QString& sourceDirectory, const QString& namePattern, const QString& destinationPath,
+                 bool zipFirst, const QString& zipFileName);
+
+// Checks out the objects whose r_object_id the TQL query returns (when query is not empty, or object
+// is nothing), else the one object, into destination. Returns the checked-out list, or nothing after
+// a failure.
+tessarel::TsObjectListPtr CheckOutObjects(const QString& destination, const QString& query,
+                                          const tessarel::TsObjectPtr& object);
+
+// Checks the objects of a checked-out list back in.
+void CheckInObjects(const tessarel::TsObjectListPtr& objects);
+
+// The text form of the object id of the object at a repository path on the current session; empty
+// when no object is there. Throws TsException when there is no session.
+QString folderIdText(const QString& repositoryPath);
+
+} // namespace lf::repository

@@ -1,0 +1,240 @@
+// ExportFolder and ImportFiles against a real repository: selectors, the working files list, the
+// log lines, the zipped import, and the quoting of texts placed in queries.
+#include "printready/working_files.h"
+#include "repository/monitor.h"
+#include "repository/repository_ops.h"
+#include "repository_fixture.h"
+
+#include <QProcess>
+
+#include <zip.h>
+
+#include <algorithm>
+
+namespace lf::test {
+namespace {
+
+namespace fs = std::filesystem;
+using repository::ExportFolder;
+using repository::ImportFiles;
+
+QStringList sorted(QStringList l) {
+    l.sort();
+    return l;
+}
+
+class ExportTest : public RepositoryTest {
+protected:
+    void SetUp() override {
+        RepositoryTest::SetUp();
+        const fs::path src = temp / "src";
+        fs::create_directories(src);
+        const auto decks = corpusFiles("pptx");
+        const auto docs = corpusFiles("docx");
+        ASSERT_GE(decks.size(), 3u);
+        ASSERT_GE(docs.size(), 2u);
+        fs::copy_file(decks[0], src / "Module 1.pptx");
+        fs::copy_file(decks[1], src / "Module 2.pptx");
+        fs::copy_file(docs[1], src / "Notes.docx");
+        writeFile(src / "Old.doc", "an old Word document");
+        writeFile(src / "Readme.pdf", "%PDF-1.4 not a deck");
+        repo->importFiles({src / "Module 1.pptx", src / "Module 2.pptx", src / "Notes.docx", src / "Old.doc",
+                           src / "Readme.pdf"},
+                          kCourse);
+        fs::create_directories(temp / "labs");
+        fs::copy_file(decks[2], temp / "labs" / "Lab 1.pptx");
+        repo->importFiles({temp / "labs" / "Lab 1.pptx"}, std::string(kCourse) + "/Labs");
+        // A document whose name lacks its extension.
+        auto handout = repo->admin->newObject("ts_document");
+        handout->setObjectName("Handout");
+        handout->setFile((src / "Notes.docx").string());
+        handout->link(kCourse);
+        handout->save();
+        ASSERT_TRUE(loginThroughDialog(kUser, kPassword));
+        courseId = repository::folderIdText(kCourse);
+        ASSERT_FALSE(courseId.isEmpty());
+    }
+    QString courseId;
+};
+
+TEST_F(ExportTest, DecksOnlyRecordsEveryExportedFile) {
+    ASSERT_TRUE(ExportFolder(courseId, "T:\\work", repository::kExportDecks));
+    EXPECT_EQ(sorted(printready::workingFiles()),
+              (QStringList{"T:\\work\\Lab 1.pptx", "T:\\work\\Module 1.pptx", "T:\\work\\Module 2.pptx"}));
+    for (const QString& f : printready::workingFiles())
+        EXPECT_TRUE(fs::is_regular_file(hostOf(f))) << f.toStdString();
+    EXPECT_EQ(readFile(driveT / "work" / "Module 1.pptx"), readFile(corpusFiles("pptx")[0]));
+    EXPECT_EQ(linesOf("Export"), (QStringList{"Starting export to T:\\work",
+                                              "Please wait, this could take a while", "Exported 3 objects"}));
+    EXPECT_TRUE(log.errors.isEmpty());
+    EXPECT_FALSE(pointer.hourglass);
+    EXPECT_EQ(pointer.changes.front(), true);
+    EXPECT_FALSE(repository::frmProgress::isLoaded());
+
+    // The cleanup deletes exactly what the export recorded.
+    printready::CleanWorkingFiles();
+    EXPECT_TRUE(linesOf("CleanWorkingFiles").isEmpty());
+    EXPECT_FALSE(fs::exists(driveT / "work" / "Module 1.pptx"));
+    EXPECT_EQ(printready::workingFileCount(), 0);
+}
+
+TEST_F(ExportTest, WordDocumentsOnlyAddTheMissingExtension) {
+    ASSERT_TRUE(ExportFolder(courseId, "T:\\work", repository::kExportWordDocuments));
+    EXPECT_EQ(sorted(printready::workingFiles()),
+              (QStringList{"T:\\work\\Handout.docx", "T:\\work\\Notes.docx", "T:\\work\\Old.doc"}));
+    EXPECT_TRUE(fs::is_regular_file(driveT / "work" / "Handout.docx"));
+    EXPECT_EQ(linesOf("Export").last(), "Exported 3 objects");
+}
+
+TEST_F(ExportTest, DecksAndDocumentsLeaveOtherFormatsBehind) {
+    ASSERT_TRUE(ExportFolder(courseId, "T:\\work\\all", repository::kExportDecksAndDocuments));
+    EXPECT_EQ(printready::workingFiles().size(), 6);
+    EXPECT_FALSE(printready::workingFiles().contains("T:\\work\\all\\Readme.pdf"));
+    EXPECT_FALSE(fs::exists(driveT / "work" / "all" / "Readme.pdf"));
+    EXPECT_EQ(linesOf("Export").last(), "Exported 6 objects");
+}
+
+TEST_F(ExportTest, AnyOtherSelectorSendsTheEmptyQuery) {
+    EXPECT_TRUE(repository::exportQuery(courseId, 3).isEmpty());
+    EXPECT_TRUE(repository::exportQuery(courseId, 0).isEmpty());
+    EXPECT_FALSE(ExportFolder(courseId, "T:\\work", 3));
+    EXPECT_TRUE(printready::workingFiles().isEmpty());
+    ASSERT_EQ(linesOf("Export").size(), 1);
+    EXPECT_FALSE(linesOf("Export")[0].startsWith("Starting export"));
+    EXPECT_FALSE(pointer.hourglass);
+}
+
+TEST_F(ExportTest, QueryTextsFollowTheSelector) {
+    EXPECT_EQ(repository::exportQuery("0123456789abcdef", 2),
+              "select r_object_id from ts_document where folder(ID('0123456789abcdef'),descend) and "
+              "(a_content_type = 'ppt8')");
+    EXPECT_EQ(repository::exportQuery("x", 1),
+              "select r_object_id from ts_document where folder(ID('x'),descend) "
+              "and (a_content_type = 'msw8' or a_content_type = 'msw6')");
+    EXPECT_EQ(
+        repository::exportQuery("x", 4),
+        "select r_object_id from ts_document where folder(ID('x'),descend) and (a_content_type = 'ppt8' "
+        "or a_content_type = 'msw6' or a_content_type = 'msw8')");
+}
+
+TEST_F(ExportTest, AQuoteInTheIdNeverWidensTheQuery) {
+    const QString hostile = courseId + "'),descend) or (a_content_type = 'pdf') or folder(ID('" + courseId;
+    EXPECT_TRUE(repository::exportQuery(hostile, 2).contains("''),descend) or (a_content_type = ''pdf'')"));
+    EXPECT_FALSE(ExportFolder(hostile, "T:\\work", repository::kExportDecks));
+    EXPECT_TRUE(printready::workingFiles().isEmpty());
+    EXPECT_FALSE(fs::exists(driveT / "work" / "Readme.pdf"));
+    EXPECT_EQ(linesOf("Export").size(), 1);
+}
+
+TEST_F(ExportTest, AnEmptyFolderExportsNothingSuccessfully) {
+    tessarel::makeFolders(repo->admin, "/Edvara/Empty");
+    ASSERT_TRUE(ExportFolder(repository::folderIdText("/Edvara/Empty"), "T:\\work", 2));
+    EXPECT_EQ(linesOf("Export").last(), "Exported 0 objects");
+    EXPECT_TRUE(printready::workingFiles().isEmpty());
+}
+
+TEST_F(ExportTest, ABadIdIsReportedUnderExport) {
+    EXPECT_FALSE(ExportFolder("not-an-id", "T:\\work", 2));
+    EXPECT_EQ(linesOf("Export").size(), 1);
+    EXPECT_FALSE(linesOf("Export")[0].startsWith("Serious error:")); // the library's own message
+    EXPECT_FALSE(pointer.hourglass);
+}
+
+TEST_F(ExportTest, WithoutASessionNothingHappens) {
+    repository::connection().session.reset();
+    pointer.changes.clear();
+    EXPECT_FALSE(ExportFolder(courseId, "T:\\work", 2));
+    EXPECT_EQ(log.lines,
+              QStringList{"Export - You are not connected to the repository.  Click the Connect button."});
+    EXPECT_TRUE(pointer.changes.empty());
+}
+
+class ImportTest : public RepositoryTest {
+protected:
+    void SetUp() override {
+        RepositoryTest::SetUp();
+        out = driveT / "out";
+        fs::create_directories(out);
+        writeFile(out / "A.prn", std::string(20000, 'a'));
+        writeFile(out / "b.prn", "print file b");
+        writeFile(out / "notes.txt", "not a print file");
+        tessarel::makeFolders(repo->admin, "/Edvara/O'Brien's course/Print");
+        ASSERT_TRUE(loginThroughDialog(kUser, kPassword));
+    }
+    std::string contentOf(const std::string& repositoryPath) {
+        auto object = repo->admin->objectByPath(repositoryPath);
+        if (!object)
+            return {};
+        const fs::path copy = temp / "fetched";
+        object->getFile(copy.string());
+        return readFile(copy);
+    }
+    const QString dest = "/Edvara/O'Brien's course/Print";
+    fs::path out;
+};
+
+TEST_F(ImportTest, APatternImportsEachMatchingFile) {
+    ASSERT_TRUE(ImportFiles("T:\\out", "*.prn", dest, false, ""));
+    EXPECT_EQ(linesOf("Import"), (QStringList{"Added node A.prn", "Added node b.prn",
+                                              "Starting import into /Edvara/O'Brien's course/Print",
+                                              "Please wait, this could take a while", "Import successful"}));
+    EXPECT_EQ(contentOf("/Edvara/O'Brien's course/Print/A.prn"), std::string(20000, 'a'));
+    EXPECT_EQ(contentOf("/Edvara/O'Brien's course/Print/b.prn"), "print file b");
+    EXPECT_FALSE(repo->admin->objectByPath("/Edvara/O'Brien's course/Print/notes.txt"));
+    EXPECT_FALSE(pointer.hourglass);
+    EXPECT_FALSE(repository::frmProgress::isLoaded());
+    EXPECT_TRUE(log.errors.isEmpty());
+}
+
+TEST_F(ImportTest, APatternMatchingNothingStillRunsTheOperation) {
+    const bool ok = ImportFiles("T:\\out", "*.pdf", dest, false, "");
+    const QStringList lines = linesOf("Import");
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_EQ(lines[0], "Starting import into " + dest);
+    EXPECT_EQ(ok, lines.last() == "Import successful");
+}
+
+TEST_F(ImportTest, AZippedImportMakesOneNodeAfterTheWinZipBox) {
+    ASSERT_TRUE(ImportFiles("T:\\out", "\\*.prn", dest, true, "Print.zip"));
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].title, "WinZip Done?");
+    EXPECT_EQ(boxes.shown[0].text, "Please click OK when WinZip is finished");
+    EXPECT_EQ(boxes.shown[0].icon, platform::MessageIcon::Information);
+    EXPECT_EQ(linesOf("Import"), (QStringList{"Added node Print.zip", "Starting import into " + dest,
+                                              "Please wait, this could take a while", "Import successful"}));
+    const std::string zipBytes = contentOf("/Edvara/O'Brien's course/Print/Print.zip");
+    ASSERT_FALSE(zipBytes.empty());
+    writeFile(temp / "check.zip", zipBytes);
+    QProcess unzip;
+    unzip.start("unzip", {"-Z1", QString::fromStdString((temp / "check.zip").string())});
+    ASSERT_TRUE(unzip.waitForFinished(30000));
+    EXPECT_EQ(unzip.exitCode(), 0);
+    QStringList names = QString::fromUtf8(unzip.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(sorted(names), (QStringList{"A.prn", "b.prn"}));
+    EXPECT_FALSE(repo->admin->objectByPath("/Edvara/O'Brien's course/Print/A.prn"));
+}
+
+TEST_F(ImportTest, AZipThatWasNotMadeStopsTheImport) {
+    ASSERT_FALSE(ImportFiles("T:\\missing", "\\*.prn", dest, true, "Print.zip"));
+    EXPECT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(linesOf("Import"), QStringList{"There is a problem with your path or file name."});
+    EXPECT_EQ(linesOf("Zip").size(), 1); // the packer said why
+    EXPECT_FALSE(pointer.hourglass);
+}
+
+TEST_F(ImportTest, AMissingDestinationFolderIsNamed) {
+    EXPECT_FALSE(ImportFiles("T:\\out", "*.prn", "/Edvara/Nowhere", false, ""));
+    EXPECT_EQ(linesOf("Import").last(), "Destination path is non-existant or ID cannot be retrieved.");
+    EXPECT_FALSE(pointer.hourglass);
+}
+
+TEST_F(ImportTest, WithoutASessionNothingHappens) {
+    repository::connection().session.reset();
+    EXPECT_FALSE(ImportFiles("T:\\out", "*.prn", dest, true, "Print.zip"));
+    EXPECT_EQ(log.lines, QStringList{"Import - Please connect first.  Use the Connect button."});
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_FALSE(fs::exists(out / "Print.zip"));
+}
+
+} // namespace
+} // namespace lf::test
