@@ -1,5 +1,9 @@
 #include "wizard/program.h"
 
+#include "indexing/CollectIndex.h"
+#include "indexing/CollectTOC.h"
+#include "indexing/WordStuff.h"
+
 namespace lf::wizard {
 
 WizardParts programParts() {
@@ -8,6 +12,9 @@ WizardParts programParts() {
     //     parts.operations.CollectTOC = &lf::indexing::CollectTOC;
     // The repository subsystem replaces parts.repository with its own seam, and the document writers
     // set parts.quitDocumentWriter.
+    parts.operations.CollectIndex = &lf::indexing::CollectIndex;
+    parts.operations.CollectTOC = &lf::indexing::CollectTOC;
+    parts.quitDocumentWriter = &lf::indexing::quitDocumentWriter;
     return parts;
 }
 
