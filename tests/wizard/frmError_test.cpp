@@ -1,6 +1,7 @@
 // The "Errors Encountered" dialog: its list, its answer, its buttons and ShowErrorDialog.
 #include "wizard_fixture.h"
 
+#include <QTest>
 #include <QTimer>
 
 using namespace lf::wizard;
@@ -63,4 +64,23 @@ TEST_F(WizardTest, ErrorListClickAndDoubleClick) {
     EXPECT_EQ(boxes.shown[0].text, "a very long error line");
     EXPECT_EQ(boxes.shown[0].icon, lf::platform::MessageIcon::Information);
     EXPECT_EQ(boxes.shown[0].buttons, lf::platform::MessageButtons::Ok);
+}
+
+TEST_F(WizardTest, ErrorListAnswersTheMouse) {
+    frmError& dialog = frmError::instance();
+    dialog.show();
+    dialog.addError("export failed");
+    dialog.addError("check-in failed");
+    QListWidget* list = dialog.lstErrors;
+    const QPoint second = list->visualItemRect(list->item(1)).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second);
+    EXPECT_EQ(list->toolTip(), "check-in failed");
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, second);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].title, "Error");
+    EXPECT_EQ(boxes.shown[0].text, "check-in failed");
+    dialog.cmdContinue->click();
+    EXPECT_TRUE(frmError::answer());
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_TRUE(dialog.errorLines().isEmpty());
 }

@@ -3,6 +3,7 @@
 #include "platform/oplog.h"
 #include "wizard_fixture.h"
 
+#include <QTest>
 #include <QTimer>
 
 using namespace lf::wizard;
@@ -225,4 +226,20 @@ TEST_F(WizardRunTest, TheWizardHandsTheLogBackWhenItGoes) {
     lf::oplog::RecordingLogSink recording;
     LogOperation("A", "b", false);
     EXPECT_EQ(recording.lines, QStringList({"A - b"}));
+}
+
+TEST_F(WizardRunTest, DoubleClickingALineWithTheMouseShowsIt) {
+    frmWizard& w = start();
+    prepare(ZipBit);
+    next();
+    LogOperation("Zip", "first line", false);
+    LogOperation("Zip", "second line", false);
+    QListWidget* list = w.lstOperations;
+    const QPoint first = list->visualItemRect(list->item(0)).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, first);
+    EXPECT_EQ(list->toolTip(), "Zip - first line");
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, first);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].title, "Information");
+    EXPECT_EQ(boxes.shown[0].text, "Zip - first line");
 }
