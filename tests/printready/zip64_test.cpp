@@ -1,0 +1,38 @@
+// A file past 4 GiB needs zip64 records: the packer writes them and unzip reads the archive back.
+#include "printready/zip_packer.h"
+#include "test_support.h"
+#include "zip_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace lf::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(Zip64Test, AFileLargerThanFourGigabytesRoundTrips) {
+    TempDir temp;
+    const fs::path big = temp / "big.bin";
+    const std::uint64_t size = (std::uint64_t{1} << 32) + 4096;
+    {
+        std::ofstream f(big, std::ios::binary);
+        f.seekp(static_cast<std::streamoff>(size - 5));
+        f.write("tail!", 5); // sparse: zeros up to the tail
+    }
+    ASSERT_EQ(fs::file_size(big), size);
+    const fs::path archive = temp / "big.zip";
+    const auto result = printready::packFiles(QString::fromStdString(archive.string()),
+                                              {{QString::fromStdString(big.string()), "big.bin"}});
+    ASSERT_TRUE(result.ok) << result.reason.toStdString();
+    auto entries = readZip(archive, false);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries["big.bin"].size, size);
+    EXPECT_EQ(entries["big.bin"].compression, ZIP_CM_DEFLATE);
+    QString out;
+    EXPECT_EQ(unzipTest(archive, &out, 600000), 0) << out.toStdString();
+}
+
+} // namespace
+} // namespace lf::test
