@@ -163,17 +163,10 @@ std::shared_ptr<Deck> Deck::open(const std::filesystem::path& file, bool readOnl
     return deck;
 }
 
-void Deck::checkRelated(const std::string& part, const std::string& typeName, const char* what) {
-    for (const opc::Relationship& r : relationships(part)) {
-        if (r.external || lf::ppt::typeName(r.type) != typeName) {
-            continue;
-        }
-        std::string target = opc::Package::resolveTarget(part, r.target);
-        if (!package_->hasPart(target)) {
-            fail(std::string("the ") + what + " " + target + " of " + part + " is missing");
-        }
-        if (localName(root(target)).empty()) {
-            fail(std::string("the ") + what + " " + target + " of " + part + " is empty");
+void Deck::checkRelated(const std::string& part, const std::string& name, const char* what) {
+    for (const Link& r : relationships(part)) {
+        if (!r.external && r.typeName == name && !package_->hasPart(r.part)) {
+            fail(std::string("the ") + what + " " + r.part + " of " + part + " is missing");
         }
     }
 }
@@ -211,8 +204,18 @@ opc::Package& Deck::package() {
     return *package_;
 }
 
+Deck::PartInfo& Deck::info(const std::string& part) {
+    package();
+    return parts_[part];
+}
+
 pugi::xml_node Deck::root(const std::string& part) {
-    return package().xmlPart(part).document_element();
+    PartInfo& i = info(part);
+    if (!i.rootLoaded) {
+        i.root = package_->xmlPart(part).document_element();
+        i.rootLoaded = true;
+    }
+    return i.root;
 }
 
 Deck::PartKind Deck::kind(const std::string& part) {
@@ -239,30 +242,38 @@ void Deck::touch(const std::string& part) {
     package().markChanged(part);
 }
 
-const std::vector<opc::Relationship>& Deck::relationships(const std::string& part) {
-    auto it = relationships_.find(part);
-    if (it == relationships_.end()) {
-        it = relationships_.emplace(part, package().relationships(part)).first;
+const std::vector<Deck::Link>& Deck::relationships(const std::string& part) {
+    PartInfo& i = info(part);
+    if (!i.linksLoaded) {
+        i.links.clear();
+        for (const opc::Relationship& r : package_->relationships(part)) {
+            Link link{r.id, std::string(typeName(r.type)), {}, r.external};
+            if (!r.external) {
+                link.part = opc::Package::resolveTarget(part, r.target);
+            }
+            i.links.push_back(std::move(link));
+        }
+        i.linksLoaded = true;
     }
-    return it->second;
+    return i.links;
 }
 
 std::optional<std::string> Deck::related(const std::string& part, const std::string& name) {
-    for (const opc::Relationship& r : relationships(part)) {
-        if (!r.external && typeName(r.type) == name) {
-            return opc::Package::resolveTarget(part, r.target);
+    for (const Link& r : relationships(part)) {
+        if (!r.external && r.typeName == name) {
+            return r.part;
         }
     }
     return std::nullopt;
 }
 
 std::optional<std::string> Deck::target(const std::string& part, const std::string& relationshipId) {
-    for (const opc::Relationship& r : relationships(part)) {
+    for (const Link& r : relationships(part)) {
         if (r.id == relationshipId) {
             if (r.external) {
                 return std::nullopt;
             }
-            return opc::Package::resolveTarget(part, r.target);
+            return r.part;
         }
     }
     return std::nullopt;
@@ -271,7 +282,7 @@ std::optional<std::string> Deck::target(const std::string& part, const std::stri
 std::string Deck::addRelationship(const std::string& part, const std::string& name, const std::string& to) {
     std::string id =
         package().addRelationship(part, relationshipType(name), opc::Package::relativeTarget(part, to));
-    relationships_.erase(part);
+    info(part).linksLoaded = false;
     return id;
 }
 
@@ -401,8 +412,8 @@ void Deck::save() {
 }
 
 void Deck::close() {
+    parts_.clear();
     package_.reset();
-    relationships_.clear();
 }
 
 } // namespace lf::ppt

@@ -6,10 +6,10 @@
 #include "office/presentation/oxml.h"
 
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace lf::ppt {
@@ -69,9 +69,24 @@ public:
 
 private:
     Deck() = default;
+    // A relationship with its type's last segment and its target resolved to a part name.
+    struct Link {
+        std::string id;
+        std::string typeName;
+        std::string part;
+        bool external = false;
+    };
+    // What the deck remembers of a part once it was used.
+    struct PartInfo {
+        pugi::xml_node root;
+        bool rootLoaded = false;
+        std::vector<Link> links;
+        bool linksLoaded = false;
+    };
+    PartInfo& info(const std::string& part);
     void checkSlide(const std::string& slidePart);
     void checkRelated(const std::string& part, const std::string& typeName, const char* what);
-    const std::vector<opc::Relationship>& relationships(const std::string& part);
+    const std::vector<Link>& relationships(const std::string& part);
     std::string addRelationship(const std::string& part, const std::string& typeName,
                                 const std::string& target);
     std::string ensureNotesMaster();
@@ -83,7 +98,7 @@ private:
     std::string presentationPart_;
     std::vector<SlideEntry> slides_;
     int firstSlideNumber_ = 1;
-    std::map<std::string, std::vector<opc::Relationship>> relationships_;
+    std::unordered_map<std::string, PartInfo> parts_;
 };
 
 // The relationship type URI of a transitional OOXML relationship name ("notesSlide").

@@ -429,7 +429,8 @@ std::vector<std::pair<std::string, std::string>> DeckBuilder::parts() const {
     }
     if (anyPicture) {
         out.emplace_back("ppt/media/image1.png",
-                         std::string(reinterpret_cast<const char*>(kPng), sizeof kPng));
+                         image.empty() ? std::string(reinterpret_cast<const char*>(kPng), sizeof kPng)
+                                       : image);
     }
     return out;
 }

@@ -82,6 +82,9 @@ public:
     Rect notesMasterImage{emuPt(90), emuPt(54), emuPt(360), emuPt(270)};
     Rect notesMasterBody{emuPt(54), emuPt(342), emuPt(432), emuPt(324)};
 
+    // Bytes of the image that pictures show; empty gives a 1x1 PNG.
+    std::string image;
+
     // Every part name with its bytes, [Content_Types].xml first.
     std::vector<std::pair<std::string, std::string>> parts() const;
     void write(const std::filesystem::path& file) const;
