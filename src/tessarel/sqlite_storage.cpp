@@ -31,7 +31,8 @@ CREATE TABLE IF NOT EXISTS objects(
   content_hash TEXT NOT NULL DEFAULT '',
   content_size INTEGER NOT NULL DEFAULT 0,
   modifier TEXT NOT NULL DEFAULT '');
-CREATE INDEX IF NOT EXISTS objects_parent ON objects(parent_path, name);
+-- Folder queries read this index alone: a folder's objects lie side by side, in name order.
+CREATE INDEX IF NOT EXISTS objects_tree ON objects(parent_path, name, type, content_type, cabinet_id, id);
 CREATE INDEX IF NOT EXISTS objects_folder ON objects(folder_id);
 CREATE TABLE IF NOT EXISTS versions(
   object_id TEXT NOT NULL REFERENCES objects(id) ON DELETE CASCADE,
@@ -52,6 +53,11 @@ const char* kFormats[][2] = {
     {"rtf", "rtf"},   {"html", "htm"},   {"xml", "xml"},   {"jpeg", "jpg"},        {"png", "png"},
     {"gif", "gif"},   {"potx", "potx"},  {"dotx", "dotx"}, {"csv", "csv"},
 };
+
+// The cabinets a user sees: public ones and their own private ones. Cabinets are the objects
+// with no parent path, found through the tree index.
+const char* kVisibleCabinets = " AND o.cabinet_id IN (SELECT id FROM objects WHERE parent_path = '' AND "
+                               "type = 'ts_cabinet' AND (is_private = 0 OR owner_name = ?))";
 
 const char* kObjectColumns = "id, type, name, content_type, is_private, owner_name, lock_owner, lock_path, "
                              "version_label, creation_date, modify_date, coalesce(folder_id, ''), "
@@ -376,15 +382,13 @@ public:
         else
             sql += "1";
         if (!v.administrator) {
-            sql += " AND o.cabinet_id IN (SELECT id FROM objects WHERE type = 'ts_cabinet' AND "
-                   "(is_private = 0 OR owner_name = ?))";
+            sql += kVisibleCabinets;
             params.emplace_back(v.user);
         }
         if (q.where) {
             sql += " AND ";
             compile(*q.where, v, sql, params);
         }
-        sql += " ORDER BY o.parent_path, o.rowid";
         return std::make_unique<SqliteCursor>(db_, sql, params, q.attributes);
     }
 
@@ -445,8 +449,7 @@ private:
     static std::string visibility(const Viewer& v, int) {
         if (v.administrator)
             return "";
-        return " AND o.cabinet_id IN (SELECT id FROM objects WHERE type = 'ts_cabinet' AND "
-               "(is_private = 0 OR owner_name = ?))";
+        return kVisibleCabinets;
     }
     static void bindViewer(Statement& s, const Viewer& v, int index) {
         if (!v.administrator)
@@ -496,10 +499,15 @@ private:
             } else if (path.empty()) {
                 sql += "(o.parent_path <> '')";
             } else {
-                sql += "(o.parent_path = ? OR (o.parent_path >= ? AND o.parent_path < ?))";
+                // One range of the tree index: the folder itself and every path below it ("/" sorts
+                // just before "0"); the range also holds siblings such as "Storage 2", which the
+                // second test drops.
+                sql += "(o.parent_path >= ? AND o.parent_path < ? AND "
+                       "(length(o.parent_path) = ? OR substr(o.parent_path, ?, 1) = '/'))";
                 params.emplace_back(path);
-                params.emplace_back(path + "/");
                 params.emplace_back(path + "0");
+                params.emplace_back(static_cast<std::int64_t>(path.size()));
+                params.emplace_back(static_cast<std::int64_t>(path.size() + 1));
             }
         } else if (const auto* l = std::get_if<tql::Logical>(&c.node)) {
             sql += "(";

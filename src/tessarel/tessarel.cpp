@@ -45,10 +45,14 @@ public:
         if (!cursor_ || !current_)
             fail(code::BadArgument, "The result has no current row");
         const auto& cols = cursor_->columns();
-        const std::string wanted = lower(attribute);
+        // Rows are read attribute by attribute in a loop: remember where the last name was.
+        if (lastColumn_ < cols.size() && sameName(cols[lastColumn_], attribute))
+            return cursor_->value(lastColumn_);
         for (size_t i = 0; i < cols.size(); ++i) {
-            if (cols[i] == wanted)
+            if (sameName(cols[i], attribute)) {
+                lastColumn_ = i;
                 return cursor_->value(i);
+            }
         }
         fail(code::BadArgument, "The attribute '" + attribute + "' is not in the query's select list");
     }
@@ -58,6 +62,17 @@ public:
     }
 
 private:
+    static bool sameName(const std::string& column, const std::string& attribute) {
+        if (column.size() != attribute.size())
+            return false;
+        for (size_t i = 0; i < column.size(); ++i) {
+            if (column[i] != std::tolower(static_cast<unsigned char>(attribute[i])))
+                return false;
+        }
+        return true;
+    }
+
+    mutable size_t lastColumn_ = 0;
     std::shared_ptr<RepositoryStore> store_; // keeps the database open while rows are read
     std::unique_ptr<QueryCursor> cursor_;
     bool current_ = false;
