@@ -22,7 +22,7 @@ public:
         // A local event loop keeps the windows painting; input is held back so the user cannot
         // start something else in the middle of an operation's pause.
         QEventLoop loop;
-        QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+        QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, &QEventLoop::quit);
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     }
 };

@@ -573,7 +573,6 @@ void frmWizard::runOperations() {
 void frmWizard::Form_Load() {
     PageNumber = 1;
     controlState(PageNumber);
-    loaded_ = true;
 }
 
 void frmWizard::cmdNext_Click() {

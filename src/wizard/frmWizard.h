@@ -124,7 +124,6 @@ private:
     WizardParts parts_;
     QList<QWidget*> controls_;
     std::unique_ptr<LogSink> logSink_;
-    bool loaded_ = false;
     bool unloaded_ = false;
     bool running_ = false;
     bool closeRequested_ = false;
