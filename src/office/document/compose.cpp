@@ -3,9 +3,8 @@
 namespace lf::word {
 
 Range appendParagraph(Document& document, const ParagraphSpec& spec) {
-    Paragraphs paragraphs = document.paragraphs();
-    paragraphs.add();
-    Range range = paragraphs.item(paragraphs.count()).range();
+    // The new paragraph is the last one.
+    Range range = document.paragraphs().add().range();
     if (!spec.text.empty())
         range.insertAfter(spec.text);
     if (!spec.style.empty())

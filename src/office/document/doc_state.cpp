@@ -205,8 +205,12 @@ pugi::xml_node DocState::storyRoot(const std::string& part) {
 }
 
 std::string DocState::stylesPart() const {
-    auto styles = package->relatedPart(mainPart, rel::kStyles);
-    return styles && package->hasPart(*styles) ? *styles : std::string();
+    if (!stylesPartName) {
+        auto styles = package->relatedPart(mainPart, rel::kStyles);
+        const_cast<DocState*>(this)->stylesPartName =
+            styles && package->hasPart(*styles) ? *styles : std::string();
+    }
+    return *stylesPartName;
 }
 
 pugi::xml_node DocState::stylesRoot(bool create) {
@@ -222,26 +226,35 @@ pugi::xml_node DocState::stylesRoot(bool create) {
     pugi::xml_node root = doc.append_child("w:styles");
     root.append_attribute("xmlns:w") = wml::kMainNs;
     package->addRelationship(mainPart, rel::kStyles, opc::Package::relativeTarget(mainPart, name));
+    stylesPartName = name;
+    styleIndexBuilt = false;
     return root;
 }
 
+void DocState::indexStyles() {
+    if (styleIndexBuilt)
+        return;
+    styleIndex.clear();
+    defaultStyles.clear();
+    for (pugi::xml_node s : stylesRoot(false).children("w:style")) {
+        styleIndex.emplace(s.attribute("w:styleId").value(), s);
+        const std::string d = lower(s.attribute("w:default").value());
+        if (d == "1" || d == "true" || d == "on")
+            defaultStyles.emplace(s.attribute("w:type").value(), s.attribute("w:styleId").value());
+    }
+    styleIndexBuilt = true;
+}
+
 pugi::xml_node DocState::styleById(const std::string& id) {
-    pugi::xml_node root = stylesRoot(false);
-    for (pugi::xml_node s : root.children("w:style"))
-        if (id == s.attribute("w:styleId").value())
-            return s;
-    return {};
+    indexStyles();
+    auto it = styleIndex.find(id);
+    return it == styleIndex.end() ? pugi::xml_node() : it->second;
 }
 
 std::string DocState::defaultStyleId(const std::string& type) {
-    pugi::xml_node root = stylesRoot(false);
-    for (pugi::xml_node s : root.children("w:style"))
-        if (type == s.attribute("w:type").value()) {
-            const std::string d = lower(s.attribute("w:default").value());
-            if (d == "1" || d == "true" || d == "on")
-                return s.attribute("w:styleId").value();
-        }
-    return {};
+    indexStyles();
+    auto it = defaultStyles.find(type);
+    return it == defaultStyles.end() ? std::string() : it->second;
 }
 
 std::string DocState::shownName(const std::string& storedName) {
@@ -310,6 +323,7 @@ pugi::xml_node DocState::findOrAddStyle(const std::string& name) {
         if (b.id == "Normal" && defaultStyleId("paragraph").empty())
             style.insert_attribute_before("w:default", style.attribute("w:styleId")) = "1";
         pugi::xml_node added = root.append_copy(style);
+        styleIndexBuilt = false;
         changed(stylesPart());
         return added;
     }

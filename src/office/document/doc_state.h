@@ -4,7 +4,9 @@
 #include "office/document/word.h"
 #include "office/opc/package.h"
 
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace lf::word {
@@ -40,6 +42,16 @@ struct DocState {
     std::string displayName; // the file name, or "Document1" before the first save
     std::filesystem::path file;
     bool closed = false;
+    // Counts removals of paragraphs: a range made before one checks its paragraphs against the story
+    // before it trusts them.
+    std::uint64_t generation = 0;
+
+    // Looked up often while paragraphs are written; rebuilt when a style is added.
+    std::optional<std::string> stylesPartName;
+    std::map<std::string, pugi::xml_node> styleIndex;
+    std::map<std::string, std::string> defaultStyles;
+    bool styleIndexBuilt = false;
+    void indexStyles();
 
     // Opens and checks a package as a Word document or template; throws DocumentError naming `origin`.
     static std::shared_ptr<DocState> load(std::unique_ptr<opc::Package> package, const std::string& origin);

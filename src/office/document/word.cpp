@@ -107,17 +107,34 @@ int alignmentValue(const std::string& jc) {
 
 // ---------------------------------------------------------------------------------------------- Range
 
+Range::Range(std::shared_ptr<DocState> doc, std::string part, pugi::xml_node first, pugi::xml_node last)
+    : doc_(std::move(doc)), part_(std::move(part)), first_(first), last_(last),
+      generation_(doc_->generation) {}
+
 std::vector<pugi::xml_node> Range::paragraphs() const {
     doc_->require();
     if (part_.empty())
         return {};
+    if (!wholeStory() && generation_ == doc_->generation && first_.parent() == last_.parent()) {
+        // No paragraph was removed since the range was made: its nodes are sound, and paragraphs
+        // that share a parent are siblings in order.
+        std::vector<pugi::xml_node> out;
+        for (pugi::xml_node n = first_; n; n = n.next_sibling()) {
+            if (is(n, "w:p"))
+                out.push_back(n);
+            if (n == last_)
+                return out;
+        }
+    }
     std::vector<pugi::xml_node> all = wml::storyParagraphs(doc_->storyRoot(part_));
     if (wholeStory())
         return all;
+    // Compared by identity only: a removed node is never touched.
     auto from = std::find(all.begin(), all.end(), first_);
     auto to = std::find(all.begin(), all.end(), last_);
     if (from == all.end() || to == all.end() || to < from)
         throw DocumentError(doc_->fail("the range no longer exists in the document"));
+    generation_ = doc_->generation;
     return std::vector<pugi::xml_node>(from, to + 1);
 }
 
@@ -137,6 +154,7 @@ void Range::deleteContent() {
     if (part_.empty())
         return;
     pugi::xml_node root = doc_->storyRoot(part_);
+    ++doc_->generation;
     if (wholeStory()) {
         // Everything goes but the final section properties; the last paragraph's mark stays as the one
         // empty paragraph a story always has.
@@ -199,6 +217,7 @@ void Range::deleteContent() {
         }
         if (!everything)
             first_ = last_ = pugi::xml_node();
+        generation_ = doc_->generation;
     }
     doc_->changed(part_);
 }
@@ -544,11 +563,22 @@ Paragraph Paragraphs::last() const {
 
 Paragraph Paragraphs::add() {
     pugi::xml_node body = doc_->body();
-    const auto all = wml::storyParagraphs(body);
-    pugi::xml_node sect = body.child("w:sectPr");
+    // The paragraph before the new one: the body's last, unless the body ends in a table or the like.
+    pugi::xml_node before;
+    for (pugi::xml_node n = body.last_child(); n; n = n.previous_sibling()) {
+        if (n.type() != pugi::node_element || is(n, "w:sectPr") || is(n, "w:bookmarkEnd") ||
+            is(n, "w:bookmarkStart"))
+            continue;
+        if (is(n, "w:p"))
+            before = n;
+        else if (const auto all = wml::storyParagraphs(body); !all.empty())
+            before = all.back();
+        break;
+    }
+    pugi::xml_node sect = is(body.last_child(), "w:sectPr") ? body.last_child() : body.child("w:sectPr");
     pugi::xml_node p = sect ? body.insert_child_before("w:p", sect) : body.append_child("w:p");
-    if (!all.empty()) {
-        if (pugi::xml_node props = all.back().child("w:pPr")) {
+    if (before) {
+        if (pugi::xml_node props = before.child("w:pPr")) {
             pugi::xml_node copy = p.append_copy(props);
             for (const char* gone : {"w:sectPr", "w:pPrChange"})
                 if (pugi::xml_node g = copy.child(gone))

@@ -7,6 +7,7 @@
 // file and what is wrong.
 #include <pugixml.hpp>
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -145,13 +146,13 @@ private:
     friend class HeaderFooter;
     friend class Font;
     friend class ParagraphFormat;
-    Range(std::shared_ptr<DocState> doc, std::string part, pugi::xml_node first, pugi::xml_node last)
-        : doc_(std::move(doc)), part_(std::move(part)), first_(first), last_(last) {}
+    Range(std::shared_ptr<DocState> doc, std::string part, pugi::xml_node first, pugi::xml_node last);
     std::vector<pugi::xml_node> paragraphs() const;
     bool wholeStory() const { return !first_; }
     std::shared_ptr<DocState> doc_;
     std::string part_;
     pugi::xml_node first_, last_; // empty: the whole story
+    mutable std::uint64_t generation_ = 0;
 };
 
 class Paragraph {
