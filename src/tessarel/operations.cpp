@@ -24,6 +24,32 @@ std::string nextVersionLabel(const std::string& label) {
     }
 }
 
+// The object as the repository holds it now.
+ObjectRecord currentRecord(TsObject& obj) {
+    auto cur = obj.session().store().storage().objectById(obj.record().id, obj.session().viewer());
+    if (!cur)
+        fail(code::ObjectNotFound, "The object '" + obj.record().id + "' no longer exists");
+    return *cur;
+}
+
+// The local file an export or a check-out writes for an object: refused for folders, objects
+// without content, names that are not safe file names, and a second object of the same
+// operation that would land on the same file.
+std::string claimLocalFile(const ObjectRecord& r, RepositoryStore& store, const std::string& dir,
+                           std::set<std::string>& written, const std::string& verb) {
+    if (r.isFolder())
+        fail(code::BadArgument, "'" + r.name + "' is a folder, not a document");
+    if (r.contentHash.empty())
+        fail(code::NoContent, "'" + r.name + "' has no content");
+    const std::string local = localFileName(r.name, store.extensionOf(r.contentType));
+    if (!isSafeFileName(r.name) || !isSafeFileName(local))
+        fail(code::BadName,
+             "The object name " + tql::quoteString(r.name) + " is not a safe file name; it was not " + verb);
+    if (!written.insert(local).second)
+        fail(code::NameConflict, "Another object of this operation was already " + verb + " as " + local);
+    return (fs::path(dir) / local).string();
+}
+
 // The destination folder of an export or a check-out, made when missing.
 std::string prepareDestination(const std::string& dir) {
     if (dir.empty())
@@ -138,23 +164,15 @@ void TsExportOperation::run() {
         bool goOn = true;
         try {
             TsObject& obj = *node->object();
-            if (obj.record().isFolder())
-                fail(code::BadArgument, "'" + obj.objectName() + "' is a folder, not a document");
-            if (obj.record().contentHash.empty())
-                fail(code::NoContent, "'" + obj.objectName() + "' has no content");
-            const auto fmt = obj.format();
-            const std::string local = localFileName(obj.objectName(), fmt ? fmt->fileExtension() : "");
-            if (!isSafeFileName(obj.objectName()) || !isSafeFileName(local))
-                fail(code::BadName, "The object name " + tql::quoteString(obj.objectName()) +
-                                        " is not a safe file name; nothing was exported for it");
-            if (!written.insert(local).second)
-                fail(code::NameConflict, "Another object of this export was already written as " + local);
-            const std::string target = (fs::path(dir) / local).string();
+            const ObjectRecord cur = currentRecord(obj);
+            const std::string target = claimLocalFile(cur, obj.session().store(), dir, written, "exported");
             std::error_code ec;
             if (fs::exists(fs::symlink_status(target, ec)) &&
                 !ask("The file " + target + " exists. Overwrite it?"))
                 fail(code::Cancelled, "The file " + target + " was kept");
-            obj.session().store().content().copyOut(obj.record().contentHash, target);
+            if (!obj.isDirty())
+                obj.adopt(cur);
+            obj.session().store().content().copyOut(cur.contentHash, target);
             node->setLocalPath(target);
             node->setSucceeded(true);
             exported_->append(node->object());
@@ -188,24 +206,13 @@ void TsCheckoutOperation::run() {
             TsObject& obj = *node->object();
             TsSession& session = obj.session();
             auto& storage = session.store().storage();
-            auto cur = storage.objectById(obj.record().id, session.viewer());
-            if (!cur)
-                fail(code::ObjectNotFound, "The object '" + obj.record().id + "' no longer exists");
-            if (cur->isFolder())
-                fail(code::BadArgument, "'" + cur->name + "' is a folder, not a document");
-            if (cur->contentHash.empty())
-                fail(code::NoContent, "'" + cur->name + "' has no content");
-            const std::string local = localFileName(cur->name, session.store().extensionOf(cur->contentType));
-            if (!isSafeFileName(cur->name) || !isSafeFileName(local))
-                fail(code::BadName, "The object name " + tql::quoteString(cur->name) +
-                                        " is not a safe file name; it was not checked out");
-            if (!written.insert(local).second)
-                fail(code::NameConflict, "Another object of this check-out was already written as " + local);
-            const std::string target = fs::absolute(fs::path(dir) / local).string();
+            ObjectRecord cur = currentRecord(obj);
+            const std::string target =
+                fs::absolute(claimLocalFile(cur, session.store(), dir, written, "checked out")).string();
             // The lock is taken in one statement, so of two sessions racing for it exactly one wins.
-            if (!storage.lockObject(cur->id, session.userName(), target)) {
-                auto now = storage.objectById(cur->id, session.viewer());
-                fail(code::LockConflict, "'" + cur->name + "' is already checked out by " +
+            if (!storage.lockObject(cur.id, session.userName(), target)) {
+                auto now = storage.objectById(cur.id, session.viewer());
+                fail(code::LockConflict, "'" + cur.name + "' is already checked out by " +
                                              (now ? now->lockOwner : std::string("another user")));
             }
             try {
@@ -213,14 +220,14 @@ void TsCheckoutOperation::run() {
                 if (fs::exists(fs::symlink_status(target, ec)) &&
                     !ask("The file " + target + " exists. Overwrite it?"))
                     fail(code::Cancelled, "The file " + target + " was kept");
-                session.store().content().copyOut(cur->contentHash, target);
+                session.store().content().copyOut(cur.contentHash, target);
             } catch (...) {
-                storage.unlockObject(cur->id, session.userName());
+                storage.unlockObject(cur.id, session.userName());
                 throw;
             }
-            cur->lockOwner = session.userName();
-            cur->lockPath = target;
-            obj.adopt(*cur);
+            cur.lockOwner = session.userName();
+            cur.lockPath = target;
+            obj.adopt(cur);
             node->setLocalPath(target);
             node->setSucceeded(true);
             checkedOut_->append(node->object());

@@ -391,3 +391,24 @@ TEST_F(OperationsTest, FsckFindsBothKindsOfDamage) {
     EXPECT_FALSE(ex->execute());
     EXPECT_EQ(ex->errors()->item(0)->code(), code::NoContent);
 }
+
+TEST_F(OperationsTest, ExportWritesTheCurrentVersionEvenFromAnOldReference) {
+    auto mine = makeDocument(s_, "/Edvara/Courses", "01_Intro.pptx", "first");
+    auto b = bob();
+    auto theirs = b->objectById(mine->objectId());
+    auto co = client_->newCheckoutOperation();
+    co->setDestinationDirectory(local("bob").string());
+    co->add(theirs);
+    ASSERT_TRUE(co->execute());
+    lf::test::writeFile(local("bob/01_Intro.pptx"), "second");
+    auto ci = client_->newCheckinOperation();
+    ci->add(theirs);
+    ASSERT_TRUE(ci->execute());
+
+    auto ex = client_->newExportOperation();
+    ex->setDestinationDirectory(local("work").string());
+    ex->add(mine);
+    ASSERT_TRUE(ex->execute());
+    EXPECT_EQ(lf::test::readFile(local("work/01_Intro.pptx")), "second");
+    EXPECT_EQ(mine->versionLabel(), "1.1");
+}
