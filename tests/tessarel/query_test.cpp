@@ -21,8 +21,13 @@ protected:
         makeDocument(s_, "/Edvara/Courses/Storage", "Old Notes", "old", "Old Notes.doc");
         makeDocument(s_, "/Edvara/Courses/Storage/Labs", "03_Labs.pptx", "lab deck");
         makeDocument(s_, "/Edvara/Courses/Storage/Labs", "Lab Guide.pdf", "pdf");
-        // A sibling whose path begins like the folder's must never count as inside it.
+        // Siblings whose paths begin like the folder's must never count as inside it (" " and "-"
+        // sort before "/").
         makeDocument(s_, "/Edvara/Courses/StorageX", "09_Other.pptx", "other deck");
+        makeFolders(s_, "/Edvara/Courses/Storage 2");
+        makeFolders(s_, "/Edvara/Courses/Storage-old/Sub");
+        makeDocument(s_, "/Edvara/Courses/Storage 2", "10_Sibling.pptx", "sibling deck");
+        makeDocument(s_, "/Edvara/Courses/Storage-old/Sub", "11_Sibling.pptx", "sibling deck");
         storageId_ = s_->folderByPath("/Edvara/Courses/Storage")->objectId()->text();
     }
 
@@ -50,7 +55,10 @@ TEST_F(QueryTest, FolderWithAndWithoutDescend) {
               5u)
         << "the Labs folder is in it too";
     EXPECT_EQ(names("select object_name from ts_folder where folder('/Edvara',descend)"),
-              (Names{"Courses", "Labs", "Storage", "StorageX"}));
+              (Names{"Courses", "Labs", "Storage", "Storage 2", "Storage-old", "StorageX", "Sub"}));
+    EXPECT_EQ(
+        names("select object_name from ts_document where folder('/Edvara/Courses/Storage-old',descend)"),
+        (Names{"11_Sibling.pptx"}));
     EXPECT_EQ(names("select object_name from ts_sysobject where folder('/')"), (Names{"Edvara"}));
     EXPECT_EQ(
         thrown([&] { names("select object_name from ts_document where folder('/Edvara/Nowhere')"); }).what(),
@@ -108,7 +116,7 @@ TEST_F(QueryTest, QueryTextNeverBecomesStatementText) {
     EXPECT_THROW(
         countRows(s_, "select object_name from ts_document where folder('/Edvara'' OR 1=1 --',descend)"),
         TsException);
-    EXPECT_EQ(countRows(s_, "select object_name from ts_document"), 7);
+    EXPECT_EQ(countRows(s_, "select object_name from ts_document"), 9);
 }
 
 TEST_F(QueryTest, ResultCollectionsRowByRow) {
