@@ -118,8 +118,8 @@ bool TsOperation::progress(const std::string& step, size_t done, size_t total,
     const int opPercent =
         stepsTotal_ ? static_cast<int>(std::min<size_t>(100, stepsDone_ * 100 / stepsTotal_)) : 100;
     const int stepPercent = total ? static_cast<int>(std::min<size_t>(100, done * 100 / total)) : 100;
-    return monitor_->progressReport(shared_from_this(), opPercent, std::make_shared<TsOperationStep>(step),
-                                    stepPercent, node) != 0;
+    return monitor_->progressReport(weak_from_this().lock(), opPercent,
+                                    std::make_shared<TsOperationStep>(step), stepPercent, node) != 0;
 }
 
 bool TsOperation::failNode(const TsOperationNodePtr& node, const std::string& code,
