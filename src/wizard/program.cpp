@@ -3,6 +3,7 @@
 #include "indexing/CollectIndex.h"
 #include "indexing/CollectTOC.h"
 #include "indexing/WordStuff.h"
+#include "repository/seam.h"
 
 namespace lf::wizard {
 
@@ -15,6 +16,7 @@ WizardParts programParts() {
     parts.operations.CollectIndex = &lf::indexing::CollectIndex;
     parts.operations.CollectTOC = &lf::indexing::CollectTOC;
     parts.quitDocumentWriter = &lf::indexing::quitDocumentWriter;
+    parts.repository = std::make_shared<lf::repository::RepositoryConnectionSeam>();
     return parts;
 }
 
