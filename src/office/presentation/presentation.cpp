@@ -65,13 +65,25 @@ bool isMedia(pugi::xml_node picture) {
     return bool(nvPr.find_node([](pugi::xml_node n) { return localName(n) == "media"; }));
 }
 
+// The text of a node's descendants in document order; iterative, so a hostile depth of nesting
+// cannot exhaust the stack.
 void appendText(pugi::xml_node node, std::string& out) {
-    for (pugi::xml_node n = node.first_child(); n; n = n.next_sibling()) {
+    pugi::xml_node n = node.first_child();
+    while (n) {
         if (n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata) {
             out += n.value();
-        } else if (n.type() == pugi::node_element) {
-            appendText(n, out);
         }
+        if (n.type() == pugi::node_element && n.first_child()) {
+            n = n.first_child();
+            continue;
+        }
+        while (n && n != node && !n.next_sibling()) {
+            n = n.parent();
+        }
+        if (!n || n == node) {
+            break;
+        }
+        n = n.next_sibling();
     }
 }
 
@@ -384,7 +396,8 @@ std::optional<CustomXMLNode> CustomXMLPart::selectSingleNode(const std::string& 
     pugi::xpath_node found;
     try {
         pugi::xpath_query query(xpath.c_str());
-        found = query.evaluate_node(doc.document_element());
+        // From the document node, as the office evaluates it: "descendant::x" finds a root element x too.
+        found = query.evaluate_node(doc);
     } catch (const pugi::xpath_exception& e) {
         deck_->fail("the XPath \"" + xpath + "\" on " + part_ + " does not compile: " + e.what());
     }

@@ -16,6 +16,19 @@ std::string tag(const std::string& word) {
            "</indexword></entry></tagwise>";
 }
 
+// Elements nested depth deep around the word "deep!".
+std::string deepNest(int depth) {
+    std::string s;
+    for (int i = 0; i < depth; ++i) {
+        s += "<n>";
+    }
+    s += "deep!";
+    for (int i = 0; i < depth; ++i) {
+        s += "</n>";
+    }
+    return s;
+}
+
 } // namespace
 
 TEST(PresentationCustomerData, GivesThePartsInListOrderAndTheirTaggedWords) {
@@ -23,10 +36,14 @@ TEST(PresentationCustomerData, GivesThePartsInListOrderAndTheirTaggedWords) {
     DeckBuilder b;
     SlideSpec tagged;
     tagged.customXml = {
-        tag("Cache"), "<?xml version=\"1.0\"?><other><note>no word here</note></other>",
+        tag("Cache"),
+        "<?xml version=\"1.0\"?><other><note>no word here</note></other>",
         "<root><deep><er><indexword>First</indexword></er></deep><indexword>Second</indexword>"
         "</root>",
-        "<root><indexword>Mixed <b>content</b> word</indexword></root>", tag("Caf\xc3\xa9 &amp; co")};
+        "<root><indexword>Mixed <b>content</b> word</indexword></root>",
+        tag("Caf\xc3\xa9 &amp; co"),
+        "<indexword>Solo</indexword>",
+        "<a>" + std::string(20000, ' ') + deepNest(50000) + "</a>"};
     b.slides.push_back(tagged);
     b.slides.push_back(SlideSpec{});
     b.write(dir / "tags.pptx");
@@ -34,7 +51,7 @@ TEST(PresentationCustomerData, GivesThePartsInListOrderAndTheirTaggedWords) {
     Application app;
     Presentation deck = app.presentations().open(dir / "tags.pptx");
     std::vector<CustomXMLPart> parts = deck.slides().item(1).customerData();
-    ASSERT_EQ(parts.size(), 5u);
+    ASSERT_EQ(parts.size(), 7u);
     EXPECT_EQ(parts[0].partName(), "/customXml/item1.xml");
     EXPECT_EQ(parts[4].partName(), "/customXml/item5.xml");
 
@@ -47,6 +64,9 @@ TEST(PresentationCustomerData, GivesThePartsInListOrderAndTheirTaggedWords) {
     EXPECT_EQ(word(parts[2]), "First");      // the first in document order, at any depth
     EXPECT_EQ(word(parts[3]), "Mixed content word");
     EXPECT_EQ(word(parts[4]), "Caf\xc3\xa9 & co");
+    EXPECT_EQ(word(parts[5]), "Solo"); // the root element itself is a descendant of the document
+    // A hostile depth of nesting is read without exhausting the stack.
+    EXPECT_EQ(parts[6].selectSingleNode("/a")->text().size(), 20000u + 5u);
     EXPECT_EQ(parts[1].selectSingleNode("descendant::note")->text(), "no word here");
     EXPECT_THROW(parts[0].selectSingleNode("descendant::[["), PresentationError);
 
