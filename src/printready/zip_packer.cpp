@@ -19,6 +19,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// WinZip's "normal" compression, the level Info-ZIP uses too.
+constexpr zip_uint32_t kDeflateLevel = 6;
+
 struct ArchiveCloser {
     void operator()(zip_t* za) const {
         if (za)
@@ -159,7 +162,7 @@ PackResult packFiles(const QString& archivePath, const std::vector<PackInput>& i
             return failure(in.hostPath, archiveErrorText(out.get()));
         }
         // The better of deflate and store: deflated unless that would make the entry larger.
-        zip_set_file_compression(out.get(), static_cast<zip_uint64_t>(index), ZIP_CM_DEFAULT, 0);
+        zip_set_file_compression(out.get(), static_cast<zip_uint64_t>(index), ZIP_CM_DEFAULT, kDeflateLevel);
         ++result.entriesWritten;
     }
 
