@@ -153,6 +153,9 @@ void replaceFileAtomically(const std::filesystem::path& requested, const std::st
     const std::string what = target.string();
     if (std::filesystem::is_directory(target, ec))
         throw PackageError(what + ": cannot save: a folder of that name exists");
+    // A file its owner made read-only is not replaced, though the folder would allow the rename.
+    if (std::filesystem::exists(target, ec) && ::access(target.c_str(), W_OK) != 0)
+        throw PackageError(what + ": cannot save: the file is read-only");
     std::filesystem::path folder = target.parent_path();
     if (folder.empty())
         folder = ".";

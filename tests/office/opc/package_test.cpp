@@ -468,6 +468,18 @@ TEST(PackageSave, FailingSaveLeavesTheOriginalByteIdentical) {
     fs::permissions(folder, fs::perms::owner_all);
     EXPECT_EQ(lf::test::readFile(file), before);
 
+    // A read-only file in a folder anyone may write to.
+    fs::permissions(folder, fs::perms::all);
+    EXPECT_EQ(saveInChild(file,
+                          [] {
+                              if (geteuid() == 0 && setuid(65534) != 0)
+                                  _exit(3);
+                          }),
+              "");
+    fs::permissions(folder, fs::perms::owner_all);
+    EXPECT_EQ(lf::test::readFile(file), before);
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+
     // A full disk: writes past a few kilobytes fail.
     EXPECT_EQ(saveInChild(file,
                           [] {
