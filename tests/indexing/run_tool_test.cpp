@@ -1,0 +1,156 @@
+// lessonforge-run: the real wizard driven offscreen from the command line, run as its own process
+// over course folders and a repository made here (the child shares this test's private folders).
+#include "course_builder.h"
+#include "platform/folders.h"
+#include "platform/paths.h"
+#include "repository_fixture.h"
+#include "test_support.h"
+
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace lf::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct RunResult {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+RunResult runTool(const QStringList& arguments) {
+    QProcess process;
+    process.start(LF_RUN_TOOL, arguments);
+    process.waitForFinished(120000);
+    RunResult r;
+    r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    r.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    r.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return r;
+}
+
+fs::path host(const QString& windowsPath) {
+    const fs::path p = lf::platform::toHostPath(windowsPath).path.toStdString();
+    fs::create_directories(p.parent_path());
+    return p;
+}
+
+class RunTool : public RepositoryTest {
+protected:
+    void SetUp() override {
+        RepositoryTest::SetUp();
+        const fs::path c = lf::platform::driveFolder(QChar('C')).toStdString();
+        for (const auto& entry : fs::directory_iterator(c))
+            fs::remove_all(entry.path());
+        fs::remove(fs::path(lf::platform::configFolder().toStdString()) / "Syllabo.ini");
+        fs::create_directories(host("C:\\Out\\x"));
+        fs::create_directories(host("C:\\syllabo\\x"));
+        writeWordTemplate(host("C:\\Templates\\Template.docx"));
+        writeDeck(host("C:\\Course\\x").parent_path(), "01_Intro.pptx",
+                  {titledSlide("Welcome", {"apple"}), titledSlide("Agenda", {"Banana"})});
+        writeDeck(host("C:\\Course\\x").parent_path(), "02_More.pptx", {titledSlide("More", {"apple"})});
+    }
+    const QStringList fields = {"--source",         "C:\\Course\\",
+                                "--destination",    "C:\\Out",
+                                "--toc-template",   "C:\\Templates\\Template.docx",
+                                "--index-template", "C:\\Templates\\Template.docx",
+                                "--toc-name",       "TOC.docx",
+                                "--index-name",     "Index.docx",
+                                "--course-name",    "Scripted Course"};
+};
+
+TEST_F(RunTool, RunsIndexAndTOCThroughTheWizard) {
+    const RunResult r = runTool(QStringList{"--index", "--toc"} + fields);
+    ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    EXPECT_TRUE(lines.contains("Index - Begin")) << r.out.toStdString();
+    EXPECT_TRUE(lines.contains("Index - Indexing Complete")) << r.out.toStdString();
+    EXPECT_TRUE(lines.contains("TOC - TOC Creation Complete")) << r.out.toStdString();
+    // The TOC read the decks the Index staged.
+    EXPECT_TRUE(lines.contains("TOC - Opening C:\\syllabo\\01_Intro.pptx")) << r.out.toStdString();
+    EXPECT_LT(lines.indexOf("Index - Indexing Complete"), lines.indexOf("TOC - Begin"));
+    EXPECT_EQ(nonEmptyTexts(readParagraphs(host("C:\\Out\\Index.docx"))),
+              (std::vector<std::string>{"A", "apple, 1-1, 2-1", "B", "Banana, 1-2"}));
+    EXPECT_EQ(readHeaderText(host("C:\\Out\\TOC.docx")), "Scripted Course");
+    // Page 4 saved the fields.
+    const std::string ini = readFile(fs::path(lf::platform::configFolder().toStdString()) / "Syllabo.ini");
+    EXPECT_NE(ini.find("Scripted Course"), std::string::npos) << ini;
+
+    // Again: the documents exist, and the answers decide per title.
+    const RunResult again =
+        runTool(QStringList{"--index", "--toc", "--answer", "no", "--answer", "TOC Exists=yes"} + fields);
+    ASSERT_EQ(again.exitCode, 0) << again.out.toStdString();
+    EXPECT_TRUE(again.out.contains("[box] Index Exists: Index document exists.  OK to overwrite? -> No\n"))
+        << again.out.toStdString();
+    EXPECT_TRUE(again.out.contains("[box] TOC Exists: TOC document exists.  OK to overwrite? -> Yes\n"))
+        << again.out.toStdString();
+    EXPECT_FALSE(again.out.contains("Created index document in"));
+    EXPECT_TRUE(again.out.contains("TOC - Created TOC document in C:\\Out"));
+}
+
+TEST_F(RunTool, FieldsNotGivenKeepTheSettingsFilesValues) {
+    ASSERT_EQ(runTool(QStringList{"--toc"} + fields).exitCode, 0);
+    fs::remove(host("C:\\Out\\TOC.docx"));
+    const RunResult r = runTool({"--toc", "--course-name", "Second name"});
+    ASSERT_EQ(r.exitCode, 0) << r.out.toStdString();
+    EXPECT_EQ(readHeaderText(host("C:\\Out\\TOC.docx")), "Second name");
+}
+
+TEST_F(RunTool, AnIncompletePageFourEndsWithItsHeader) {
+    const RunResult r = runTool({"--toc", "--source", "C:\\Course"});
+    EXPECT_EQ(r.exitCode, 1) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("[page 4] Please complete all path information.  Click Back."))
+        << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains("TOC - Begin"));
+}
+
+TEST_F(RunTool, BadOptionsAreRefused) {
+    EXPECT_EQ(runTool({}).exitCode, 2);
+    EXPECT_EQ(runTool({"--toc", "--bogus"}).exitCode, 2);
+    EXPECT_EQ(runTool({"--toc", "--answer", "maybe"}).exitCode, 2);
+    EXPECT_EQ(runTool({"--toc", "--source"}).exitCode, 2);
+    EXPECT_EQ(runTool({"--toc", "--user", "alice"}).exitCode, 2);
+    const RunResult pdf = runTool({"--toc", "--pdf"});
+    EXPECT_EQ(pdf.exitCode, 2);
+    EXPECT_TRUE(pdf.err.contains("--print-ready")) << pdf.err.toStdString();
+}
+
+TEST_F(RunTool, LogsInWhenARepositoryPathNeedsIt) {
+    const fs::path local = temp / "decks";
+    fs::create_directories(local);
+    repo->importFiles({writeDeck(local, "05_Repo.pptx", {titledSlide("From the repository", {"remote"})})},
+                      kCourse);
+    writeFile(temp / "password", std::string(kPassword) + "\n");
+    QStringList args = {"--index",
+                        "--source",
+                        kCourse,
+                        "--destination",
+                        "C:\\Out",
+                        "--index-template",
+                        "C:\\Templates\\Template.docx",
+                        "--index-name",
+                        "Index.docx",
+                        "--course-name",
+                        "Remote"};
+    const RunResult refused = runTool(args);
+    EXPECT_EQ(refused.exitCode, 1) << refused.out.toStdString();
+    EXPECT_TRUE(refused.out.contains("[login] no --repository")) << refused.out.toStdString();
+
+    args << "--repository"
+         << "ts_notes"
+         << "--user" << kUser << "--password-file" << QString::fromStdString((temp / "password").string());
+    const RunResult r = runTool(args);
+    ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("Index - Files downloaded to C:\\syllabo for indexing"))
+        << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains(kPassword));
+    EXPECT_EQ(nonEmptyTexts(readParagraphs(host("C:\\Out\\Index.docx"))),
+              (std::vector<std::string>{"R", "remote, 5-1"}));
+}
+
+} // namespace

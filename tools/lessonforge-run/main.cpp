@@ -1,0 +1,352 @@
+// lessonforge-run: walks the real wizard window through its five pages without a person at the
+// screen. The options tick the operation boxes of page 2 and fill the fields of page 3 (fields not
+// given keep what the settings file holds, and page 4 saves them as the wizard always does); the
+// login window is filled when page 4 asks for it; message boxes are answered from --answer. Every
+// operation-log line is printed as it is logged and every box as "[box] TITLE: TEXT -> ANSWER".
+//
+// Exit status: 0 when page 5 finished, 1 when page 3 or 4 refused to go on, 2 for bad options or an
+// operation this build cannot run.
+#include "platform/dialogs.h"
+#include "platform/oplog.h"
+#include "repository/connection.h"
+#include "repository/frmLogin.h"
+#include "wizard/frmWizard.h"
+#include "wizard/program.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <cstdio>
+#include <map>
+#include <optional>
+
+namespace {
+
+void printLine(const QString& text) {
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void printError(const QString& text) {
+    std::fputs(("lessonforge-run: " + text + "\n").toLocal8Bit().constData(), stderr);
+}
+
+const char* const kUsage =
+    "usage: lessonforge-run [operations] [fields] [login] [answers]\n"
+    "operations (page 2): --grayscale --index --toc --print-ready --pdf --zip-result --zip\n"
+    "fields (page 3):     --source PATH --destination PATH --toc-template PATH --index-template PATH\n"
+    "                     --toc-name NAME --index-name NAME --course-name NAME\n"
+    "login (page 4):      --repository NAME --user NAME --password-file FILE\n"
+    "answers:             --answer yes|no          every Yes/No box not answered by title\n"
+    "                     --answer \"TITLE=yes|no\"  the boxes with that title\n"
+    "                     (\"Errors Encountered=yes\" continues after errors; the default is no)\n"
+    "exit status: 0 page 5 finished, 1 page 3 or 4 refused to go on, 2 bad options\n";
+
+struct Options {
+    std::vector<QString> operations;   // option names, in the order given
+    std::map<QString, QString> fields; // option name -> text
+    QString repository, user, passwordFile;
+    std::optional<bool> defaultAnswer;
+    std::map<QString, bool> answersByTitle;
+};
+
+bool parseAnswer(const QString& word, bool* yes) {
+    const QString w = word.trimmed().toLower();
+    if (w == "yes" || w == "y") {
+        *yes = true;
+        return true;
+    }
+    if (w == "no" || w == "n") {
+        *yes = false;
+        return true;
+    }
+    return false;
+}
+
+// False, after saying why, for options that cannot be used.
+bool parseOptions(const QStringList& args, Options* options) {
+    static const QStringList operationOptions = {"--grayscale", "--index",      "--toc", "--print-ready",
+                                                 "--pdf",       "--zip-result", "--zip"};
+    static const QStringList fieldOptions = {"--source",         "--destination", "--toc-template",
+                                             "--index-template", "--toc-name",    "--index-name",
+                                             "--course-name"};
+    for (int i = 1; i < args.size(); ++i) {
+        const QString arg = args[i];
+        auto value = [&](QString* out) {
+            if (i + 1 >= args.size()) {
+                printError(arg + " needs a value");
+                return false;
+            }
+            *out = args[++i];
+            return true;
+        };
+        if (operationOptions.contains(arg)) {
+            options->operations.push_back(arg);
+        } else if (fieldOptions.contains(arg)) {
+            if (!value(&options->fields[arg]))
+                return false;
+        } else if (arg == "--repository") {
+            if (!value(&options->repository))
+                return false;
+        } else if (arg == "--user") {
+            if (!value(&options->user))
+                return false;
+        } else if (arg == "--password-file") {
+            if (!value(&options->passwordFile))
+                return false;
+        } else if (arg == "--answer") {
+            QString answer;
+            if (!value(&answer))
+                return false;
+            bool yes = false;
+            const qsizetype eq = answer.lastIndexOf('=');
+            if (eq >= 0) {
+                if (!parseAnswer(answer.mid(eq + 1), &yes) || eq == 0) {
+                    printError("bad answer \"" + answer + "\": use TITLE=yes or TITLE=no");
+                    return false;
+                }
+                options->answersByTitle[answer.left(eq)] = yes;
+            } else {
+                if (!parseAnswer(answer, &yes)) {
+                    printError("bad answer \"" + answer + "\": use yes or no");
+                    return false;
+                }
+                options->defaultAnswer = yes;
+            }
+        } else if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else {
+            printError("unknown option " + arg);
+            return false;
+        }
+    }
+    if (options->operations.empty()) {
+        printError("no operation given");
+        return false;
+    }
+    const bool anyLogin =
+        !options->repository.isEmpty() || !options->user.isEmpty() || !options->passwordFile.isEmpty();
+    const bool fullLogin =
+        !options->repository.isEmpty() && !options->user.isEmpty() && !options->passwordFile.isEmpty();
+    if (anyLogin && !fullLogin) {
+        printError("--repository, --user and --password-file go together");
+        return false;
+    }
+    return true;
+}
+
+QString escapedText(QString text) {
+    return text.replace("\r\n", "\\n").replace('\n', "\\n");
+}
+
+// Answers the boxes from the options and prints each one.
+class ScriptedBoxes : public lf::platform::MessageBoxService {
+public:
+    explicit ScriptedBoxes(const Options& options) : options_(options) {
+        lf::platform::installMessageBoxes(this);
+    }
+    ~ScriptedBoxes() override { lf::platform::installMessageBoxes(nullptr); }
+
+    bool answerFor(const QString& title) const {
+        const auto it = options_.answersByTitle.find(title);
+        if (it != options_.answersByTitle.end())
+            return it->second;
+        return options_.defaultAnswer.value_or(false);
+    }
+
+    lf::platform::MessageAnswer show(const lf::platform::MessageRequest& request) override {
+        using lf::platform::MessageAnswer;
+        MessageAnswer answer = MessageAnswer::Ok;
+        if (request.buttons == lf::platform::MessageButtons::YesNo)
+            answer = answerFor(request.title) ? MessageAnswer::Yes : MessageAnswer::No;
+        const char* word = answer == MessageAnswer::Ok ? "OK" : answer == MessageAnswer::Yes ? "Yes" : "No";
+        printLine("[box] " + request.title + ": " + escapedText(request.text) + " -> " + word);
+        return answer;
+    }
+
+private:
+    const Options& options_;
+};
+
+// Prints every log line as it is logged, then hands it to the wizard's own list; answers the errors
+// dialog from the options.
+class PrintingLogSink : public lf::oplog::OperationLogSink {
+public:
+    PrintingLogSink(lf::oplog::OperationLogSink& wizardSink, const ScriptedBoxes& boxes)
+        : wizard_(wizardSink), boxes_(boxes) {
+        lf::oplog::installOperationLogSink(this);
+    }
+    ~PrintingLogSink() override { lf::oplog::installOperationLogSink(&wizard_); }
+    void appendLine(const QString& line) override {
+        printLine(line);
+        wizard_.appendLine(line);
+    }
+    void appendError(const QString& message) override { wizard_.appendError(message); }
+    bool showErrorDialog() override {
+        const bool goOn = boxes_.answerFor("Errors Encountered");
+        printLine(QString("[box] Errors Encountered: the errors listed above -> ") +
+                  (goOn ? "Continue" : "Cancel"));
+        return goOn;
+    }
+
+private:
+    lf::oplog::OperationLogSink& wizard_;
+    const ScriptedBoxes& boxes_;
+};
+
+// Fills the login window when page 4 asks for one.
+class ScriptedLogin : public lf::repository::LoginPresenter {
+public:
+    explicit ScriptedLogin(const Options& options) : options_(options) {
+        lf::repository::installLoginPresenter(this);
+    }
+    ~ScriptedLogin() override { lf::repository::installLoginPresenter(nullptr); }
+
+    void showModal(lf::repository::frmLogin& dialog) override {
+        if (options_.repository.isEmpty()) {
+            printLine("[login] no --repository, --user and --password-file given: login cancelled");
+            dialog.cmdCancel_Click();
+            return;
+        }
+        QFile file(options_.passwordFile);
+        if (!file.open(QIODevice::ReadOnly)) {
+            printLine("[login] cannot read the password file " + options_.passwordFile + ": login cancelled");
+            dialog.cmdCancel_Click();
+            return;
+        }
+        QString password = QString::fromUtf8(file.readLine());
+        while (password.endsWith('\n') || password.endsWith('\r'))
+            password.chop(1);
+        printLine("[login] " + options_.user + " on " + options_.repository);
+        dialog.cmbRepository->setCurrentText(options_.repository);
+        dialog.txtUserName->setText(options_.user);
+        dialog.txtPassword->setText(password);
+        password.fill(QChar(0));
+        dialog.cmdOK_Click();
+        if (!lf::repository::IsConnected()) {
+            printLine("[login] refused: login cancelled");
+            dialog.cmdCancel_Click();
+        }
+    }
+
+private:
+    const Options& options_;
+};
+
+QCheckBox* operationBox(lf::wizard::frmWizard& wizard, const QString& option) {
+    if (option == "--grayscale")
+        return wizard.chkGrayscale;
+    if (option == "--index")
+        return wizard.chkIndex;
+    if (option == "--toc")
+        return wizard.chkTOC;
+    if (option == "--print-ready")
+        return wizard.chkPRU;
+    if (option == "--pdf")
+        return wizard.chkPDF;
+    if (option == "--zip-result")
+        return wizard.chkZipPDFs;
+    return wizard.chkZip;
+}
+
+QLineEdit* fieldBox(lf::wizard::frmWizard& wizard, const QString& option) {
+    if (option == "--source")
+        return wizard.txtSourcePath;
+    if (option == "--destination")
+        return wizard.txtDestinationPath;
+    if (option == "--toc-template")
+        return wizard.txtTOCTemplate;
+    if (option == "--index-template")
+        return wizard.txtIndexTemplate;
+    if (option == "--toc-name")
+        return wizard.txtTOCName;
+    if (option == "--index-name")
+        return wizard.txtIndexName;
+    return wizard.txtCourseName;
+}
+
+// The page the wizard stopped on, when Next is disabled there.
+bool refused(lf::wizard::frmWizard& wizard) {
+    if (wizard.cmdNext->isEnabled())
+        return false;
+    printLine("[page " + QString::number(wizard.PageNumber) + "] " +
+              wizard.lblWelcome->text().replace('\n', ' '));
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    Options options;
+    if (!parseOptions(app.arguments(), &options)) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+
+    ScriptedBoxes boxes(options);
+    ScriptedLogin login(options);
+    lf::wizard::frmWizard wizard(lf::wizard::programParts());
+    PrintingLogSink sink(lf::oplog::operationLogSink(), boxes);
+
+    // Page 2: the operation boxes. A box this build cannot run is disabled there.
+    wizard.cmdNext_Click();
+    for (const QString& option : options.operations) {
+        QCheckBox* box = operationBox(wizard, option);
+        if (option == "--pdf" || option == "--zip-result") {
+            // These two follow the print-ready box; they are enabled once it is ticked.
+            continue;
+        }
+        if (!box->isEnabled()) {
+            printError(box->text().remove('&') + " (" + option + ") is not available in this build");
+            return 2;
+        }
+        if (!box->isChecked())
+            box->click();
+    }
+    for (const QString& option : options.operations) {
+        if (option != "--pdf" && option != "--zip-result")
+            continue;
+        QCheckBox* box = operationBox(wizard, option);
+        if (!wizard.chkPRU->isChecked()) {
+            printError(option + " goes with --print-ready");
+            return 2;
+        }
+        if (!box->isEnabled()) {
+            printError(box->text().remove('&') + " (" + option + ") is not available in this build");
+            return 2;
+        }
+        if (!box->isChecked())
+            box->click();
+    }
+
+    // Page 3: the fields, over what the settings file holds.
+    wizard.cmdNext_Click();
+    if (refused(wizard))
+        return 1;
+    for (const auto& [option, text] : options.fields)
+        fieldBox(wizard, option)->setText(text);
+
+    // Page 4: saves the fields and checks them, asking for a login when a path needs one.
+    wizard.cmdNext_Click();
+    if (refused(wizard))
+        return 1;
+
+    // Page 5: the run.
+    wizard.cmdNext_Click();
+    if (!wizard.cmdNext->isEnabled()) {
+        printLine("[page 5] the run did not finish");
+        return 1;
+    }
+    wizard.cmdNext_Click(); // Finish
+    return 0;
+}
