@@ -7,6 +7,8 @@
 
 #include <QProcess>
 
+#include <random>
+
 #include <gtest/gtest.h>
 
 using namespace lf::test;
@@ -202,4 +204,55 @@ TEST_F(ZipPackaging, AFailedStagingCopyEndsTheRun) {
     run(local("Course"), local("out"));
     EXPECT_TRUE(log.lines.last().startsWith("Zip - Serious error ")) << log.lines.last().toStdString();
     EXPECT_FALSE(std::filesystem::exists(host("out/Course.zip")));
+}
+
+// The delivery over an existing zip file, killed while the new zip file is being copied: the
+// destination still holds the old zip file, whole. Run to its end, it holds the new one, whole.
+TEST_F(ZipPackaging, AKilledDeliveryNeverLeavesATruncatedZipFile) {
+    std::mt19937 random(11);
+    std::string big(24u << 20, '\0');
+    for (char& c : big)
+        c = static_cast<char>(random());
+    writeFile(host("work/lecture.mp4"), big);
+    const std::string old = "an older zip file";
+    writeFile(host("out/Course.zip"), old);
+    const QStringList args{local("work"), local("out"), local("work")};
+    auto strays = [&] {
+        std::vector<std::filesystem::path> found;
+        for (const auto& e : std::filesystem::directory_iterator(host("out"))) {
+            if (e.path().filename() != "Course.zip")
+                found.push_back(e.path());
+        }
+        return found;
+    };
+
+    bool killedMidCopy = false;
+    for (int attempt = 0; attempt < 8 && !killedMidCopy; ++attempt) {
+        for (const auto& s : strays())
+            std::filesystem::remove(s);
+        QProcess child;
+        child.start(LF_ZIP_CHILD, args);
+        ASSERT_TRUE(child.waitForStarted());
+        while (child.state() != QProcess::NotRunning) {
+            if (!strays().empty()) { // the copy has begun beside the old file
+                child.kill();
+                killedMidCopy = true;
+                break;
+            }
+            child.waitForFinished(1);
+        }
+        child.waitForFinished(60000);
+        EXPECT_EQ(readFile(host("out/Course.zip")), old);
+    }
+    ASSERT_TRUE(killedMidCopy) << "the copy was never caught under way";
+
+    for (const auto& s : strays())
+        std::filesystem::remove(s);
+    QProcess child;
+    child.start(LF_ZIP_CHILD, args);
+    ASSERT_TRUE(child.waitForFinished(120000));
+    EXPECT_EQ(child.exitCode(), 0) << child.readAllStandardOutput().toStdString();
+    EXPECT_TRUE(unzipTestPasses(host("out/Course.zip")));
+    EXPECT_EQ(readZip(host("out/Course.zip")).at("lecture.mp4"), big);
+    EXPECT_TRUE(strays().empty());
 }
