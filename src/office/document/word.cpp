@@ -174,9 +174,15 @@ void Range::deleteContent() {
         pugi::xml_node sect = root.child("w:sectPr");
         pugi::xml_node p = sect ? root.insert_child_before("w:p", sect) : root.append_child("w:p");
         if (pugi::xml_node props = hold.first_child()) {
+            // The mark stays, without a section break or revision marks of its own.
             pugi::xml_node copy = p.append_copy(props);
-            if (pugi::xml_node s = copy.child("w:sectPr"))
-                copy.remove_child(s);
+            for (const char* gone : {"w:sectPr", "w:pPrChange"})
+                if (pugi::xml_node g = copy.child(gone))
+                    copy.remove_child(g);
+            if (pugi::xml_node mark = copy.child("w:rPr"))
+                for (const char* gone : {"w:ins", "w:del", "w:moveFrom", "w:moveTo", "w:rPrChange"})
+                    if (pugi::xml_node g = mark.child(gone))
+                        mark.remove_child(g);
         }
     } else {
         const auto mine = paragraphs();
