@@ -2,6 +2,7 @@
 
 #include "office/presentation/presentation.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace lf::ppt {
@@ -139,7 +140,9 @@ std::shared_ptr<Deck> Deck::open(const std::filesystem::path& file, bool readOnl
         deck->fail("the main part " + *main + " holds no presentation");
     }
     if (pugi::xml_attribute first = oxml::attribute(presentation, "firstSlideNum")) {
-        deck->firstSlideNumber_ = static_cast<int>(std::strtol(first.value(), nullptr, 10));
+        // Kept within a range where numbering slides after it cannot overflow.
+        long n = std::strtol(first.value(), nullptr, 10);
+        deck->firstSlideNumber_ = static_cast<int>(std::clamp<long>(n, 0, 1L << 30));
     }
     for (pugi::xml_node id = child(child(presentation, "sldIdLst"), "sldId"); id; id = id.next_sibling()) {
         if (id.type() != pugi::node_element || localName(id) != "sldId") {

@@ -235,9 +235,13 @@ double Shape::width() const {
     return points(deck().effectiveTransform(part_, node_).cx);
 }
 
-template <class F> void Shape::setTransformField(F&& change) {
+template <class F> void Shape::setTransformField(double points, F&& change) {
     Deck& d = deck();
     d.requireWritable();
+    // Beyond about a million points a length no longer fits the file's 32-bit coordinates.
+    if (!std::isfinite(points) || std::fabs(points) > 1.0e6) {
+        d.fail("the shape \"" + name() + "\" can not be placed at " + std::to_string(points) + " points");
+    }
     oxml::Transform t = d.effectiveTransform(part_, node_);
     change(t);
     oxml::setTransform(node_, t);
@@ -248,22 +252,22 @@ template <class F> void Shape::setTransformField(F&& change) {
 }
 
 void Shape::setTop(double v) {
-    setTransformField([v](oxml::Transform& t) { t.y = emu(v); });
+    setTransformField(v, [v](oxml::Transform& t) { t.y = emu(v); });
 }
 void Shape::setLeft(double v) {
-    setTransformField([v](oxml::Transform& t) { t.x = emu(v); });
+    setTransformField(v, [v](oxml::Transform& t) { t.x = emu(v); });
 }
 void Shape::setHeight(double v) {
     if (v < 0) {
         deck().fail("a shape's height can not be negative (" + std::to_string(v) + ")");
     }
-    setTransformField([v](oxml::Transform& t) { t.cy = emu(v); });
+    setTransformField(v, [v](oxml::Transform& t) { t.cy = emu(v); });
 }
 void Shape::setWidth(double v) {
     if (v < 0) {
         deck().fail("a shape's width can not be negative (" + std::to_string(v) + ")");
     }
-    setTransformField([v](oxml::Transform& t) { t.cx = emu(v); });
+    setTransformField(v, [v](oxml::Transform& t) { t.cx = emu(v); });
 }
 
 int Shape::blackWhiteMode() const {

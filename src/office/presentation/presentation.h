@@ -130,7 +130,7 @@ private:
     friend class Shapes;
     Shape(std::shared_ptr<Deck> deck, std::string part, pugi::xml_node node, pugi::xml_node fallback);
     Deck& deck() const;
-    template <class F> void setTransformField(F&& change);
+    template <class F> void setTransformField(double points, F&& change);
 
     std::shared_ptr<Deck> deck_;
     std::string part_;
