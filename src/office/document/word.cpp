@@ -563,24 +563,36 @@ Paragraph Paragraphs::item(int index) const {
     return Paragraph(doc_, all[static_cast<std::size_t>(index - 1)]);
 }
 
-Paragraph Paragraphs::last() const {
-    return item(count());
-}
+namespace {
 
-Paragraph Paragraphs::add() {
-    pugi::xml_node body = doc_->body();
-    // The paragraph before the new one: the body's last, unless the body ends in a table or the like.
-    pugi::xml_node before;
+// The last paragraph of the main text without walking it: the body's last element, unless the body
+// ends in a table or the like.
+pugi::xml_node lastBodyParagraph(pugi::xml_node body) {
     for (pugi::xml_node n = body.last_child(); n; n = n.previous_sibling()) {
         if (n.type() != pugi::node_element || is(n, "w:sectPr") || is(n, "w:bookmarkEnd") ||
             is(n, "w:bookmarkStart"))
             continue;
         if (is(n, "w:p"))
-            before = n;
-        else if (const auto all = wml::storyParagraphs(body); !all.empty())
-            before = all.back();
+            return n;
         break;
     }
+    const auto all = wml::storyParagraphs(body);
+    return all.empty() ? pugi::xml_node() : all.back();
+}
+
+} // namespace
+
+Paragraph Paragraphs::last() const {
+    pugi::xml_node p = lastBodyParagraph(doc_->body());
+    if (!p)
+        throw DocumentError(doc_->fail("the document has no paragraph"));
+    return Paragraph(doc_, p);
+}
+
+Paragraph Paragraphs::add() {
+    pugi::xml_node body = doc_->body();
+    // The paragraph before the new one.
+    pugi::xml_node before = lastBodyParagraph(body);
     pugi::xml_node sect = is(body.last_child(), "w:sectPr") ? body.last_child() : body.child("w:sectPr");
     pugi::xml_node p = sect ? body.insert_child_before("w:p", sect) : body.append_child("w:p");
     if (before) {
