@@ -3,6 +3,8 @@
 #include "indexing/CollectIndex.h"
 #include "indexing/CollectTOC.h"
 #include "indexing/WordStuff.h"
+#include "printready/modRandG.h"
+#include "printready/modZipIt.h"
 #include "repository/seam.h"
 
 namespace lf::wizard {
@@ -13,8 +15,10 @@ WizardParts programParts() {
     //     parts.operations.CollectTOC = &lf::indexing::CollectTOC;
     // The repository subsystem replaces parts.repository with its own seam, and the document writers
     // set parts.quitDocumentWriter.
+    parts.operations.RunGrayscaleResize = &lf::printready::RunGrayscaleResize;
     parts.operations.CollectIndex = &lf::indexing::CollectIndex;
     parts.operations.CollectTOC = &lf::indexing::CollectTOC;
+    parts.operations.RunZipPackaging = &lf::printready::RunZipPackaging;
     parts.quitDocumentWriter = &lf::indexing::quitDocumentWriter;
     parts.repository = std::make_shared<lf::repository::RepositoryConnectionSeam>();
     return parts;
