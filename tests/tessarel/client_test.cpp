@@ -19,7 +19,7 @@ std::string contentOf(const TsObjectPtr& obj, const fs::path& where) {
 
 } // namespace
 
-TEST(RepositoryList, ComesFromTheIniFileInItsOrder) {
+TEST(TessarelRepositoryList, ComesFromTheIniFileInItsOrder) {
     lf::test::TempDir tmp;
     const QString ini = lf::platform::profileFilePath("tessarel.ini");
     QFile::remove(ini);
@@ -39,7 +39,7 @@ TEST(RepositoryList, ComesFromTheIniFileInItsOrder) {
     QFile::remove(ini);
 }
 
-TEST(RepositoryList, WithoutIniListsTheDataFolderRepositories) {
+TEST(TessarelRepositoryList, WithoutIniListsTheDataFolderRepositories) {
     QFile::remove(lf::platform::profileFilePath("tessarel.ini"));
     const std::string base = lf::platform::dataFolder().toStdString() + "/tessarel";
     fs::remove_all(base);
@@ -55,7 +55,7 @@ TEST(RepositoryList, WithoutIniListsTheDataFolderRepositories) {
     fs::remove_all(base);
 }
 
-TEST_F(RepositoryTest, LoginChecksTheArgon2Hash) {
+TEST_F(TessarelRepositoryTest, LoginChecksTheArgon2Hash) {
     auto s = alice();
     ASSERT_TRUE(s);
     EXPECT_EQ(s->userName(), "alice");
@@ -95,7 +95,7 @@ TEST_F(RepositoryTest, LoginChecksTheArgon2Hash) {
     EXPECT_EQ(thrown([&] { addUser(*store_, "bob", "again"); }).code(), code::UserExists);
 }
 
-TEST_F(RepositoryTest, NewDocumentRoundTrip) {
+TEST_F(TessarelRepositoryTest, NewDocumentRoundTrip) {
     auto s = alice();
     const std::string bytes = std::string("PK\x03\x04 toc body \0 with a zero", 27);
     const std::string file = makeFile("work/TOC.docx", bytes);
@@ -137,7 +137,7 @@ TEST_F(RepositoryTest, NewDocumentRoundTrip) {
     EXPECT_EQ(contentOf(s->objectByPath("/Edvara/Courses/TOC.docx"), local("out2.docx")), "second");
 }
 
-TEST_F(RepositoryTest, BadNewObjectsAreRefused) {
+TEST_F(TessarelRepositoryTest, BadNewObjectsAreRefused) {
     auto s = alice();
     auto doc = s->newObject("ts_document");
     doc->setObjectName("Loose");
@@ -159,7 +159,7 @@ TEST_F(RepositoryTest, BadNewObjectsAreRefused) {
     EXPECT_EQ(countRows(admin_, "select r_object_id from ts_sysobject"), 2) << "nothing half-made was left";
 }
 
-TEST_F(RepositoryTest, RenamingAFolderMovesWhatItHolds) {
+TEST_F(TessarelRepositoryTest, RenamingAFolderMovesWhatItHolds) {
     auto s = alice();
     makeFolders(s, "/Edvara/Courses/Storage/Labs");
     makeDocument(s, "/Edvara/Courses/Storage/Labs", "01_Lab.pptx", "lab deck");
@@ -179,7 +179,7 @@ TEST_F(RepositoryTest, RenamingAFolderMovesWhatItHolds) {
     EXPECT_EQ(thrown([&] { storage->save(); }).code(), code::BadArgument);
 }
 
-TEST_F(RepositoryTest, QuotesInPaths) {
+TEST_F(TessarelRepositoryTest, QuotesInPaths) {
     auto s = alice();
     makeFolders(s, "/Edvara/O'Brien's course");
     auto folder = s->folderByPath("/Edvara/O'Brien's course");
@@ -205,7 +205,7 @@ TEST_F(RepositoryTest, QuotesInPaths) {
               2);
 }
 
-TEST_F(RepositoryTest, PrivateCabinetsAreSeenByTheirOwnerOnly) {
+TEST_F(TessarelRepositoryTest, PrivateCabinetsAreSeenByTheirOwnerOnly) {
     auto a = alice();
     auto b = bob();
     makeCabinet(a, "Alice Drafts", true);
@@ -237,7 +237,7 @@ TEST_F(RepositoryTest, PrivateCabinetsAreSeenByTheirOwnerOnly) {
               code::BadArgument);
 }
 
-TEST_F(RepositoryTest, ASessionHandsOutOneObjectPerId) {
+TEST_F(TessarelRepositoryTest, ASessionHandsOutOneObjectPerId) {
     // The TOC writer sets a content file on an object, then the check-in looks the object up again
     // by its id: it must find the same object, content file and all.
     auto s = alice();
@@ -249,7 +249,7 @@ TEST_F(RepositoryTest, ASessionHandsOutOneObjectPerId) {
     EXPECT_EQ(s->objectById(doc->objectId())->pendingFile(), byPath->pendingFile());
 }
 
-TEST(ClientObjects, ListsFileObjectsAndParsedErrors) {
+TEST(TessarelClientObjects, ListsFileObjectsAndParsedErrors) {
     auto client = TsClient::create();
     auto list = client->newObjectList();
     EXPECT_EQ(list->count(), 0);
@@ -277,7 +277,7 @@ TEST(ClientObjects, ListsFileObjectsAndParsedErrors) {
     EXPECT_FALSE(client->parsedError(""));
 }
 
-TEST(LocalFileNames, NameOrNameDotExtension) {
+TEST(TessarelLocalFileNames, NameOrNameDotExtension) {
     EXPECT_EQ(localFileName("02_Storage.pptx", "pptx"), "02_Storage.pptx");
     EXPECT_EQ(localFileName("02_Storage", "pptx"), "02_Storage.pptx");
     EXPECT_EQ(localFileName("Notes.PPTX", "pptx"), "Notes.PPTX");

@@ -6,7 +6,7 @@
 
 namespace lf::tessarel::test {
 
-void RepositoryTest::SetUp() {
+void TessarelRepositoryTest::SetUp() {
     store_ = initRepository(location());
     addUser(*store_, "alice", "alice-secret");
     addUser(*store_, "bob", "bob-secret");
@@ -19,7 +19,7 @@ void RepositoryTest::SetUp() {
                                                         QString::fromStdString(location()), ini));
 }
 
-TsSessionPtr RepositoryTest::login(const std::string& user, const std::string& password) {
+TsSessionPtr TessarelRepositoryTest::login(const std::string& user, const std::string& password) {
     auto manager = client_->localClient()->newSessionManager();
     auto info = client_->newLoginInfo();
     info->setUser(user);
@@ -28,16 +28,16 @@ TsSessionPtr RepositoryTest::login(const std::string& user, const std::string& p
     return manager->getSession("ts_notes");
 }
 
-std::string RepositoryTest::makeFile(const std::string& relative, const std::string& bytes) {
+std::string TessarelRepositoryTest::makeFile(const std::string& relative, const std::string& bytes) {
     const auto p = tmp_ / relative;
     std::filesystem::create_directories(p.parent_path());
     lf::test::writeFile(p, bytes);
     return p.string();
 }
 
-TsObjectPtr RepositoryTest::makeDocument(const TsSessionPtr& s, const std::string& folder,
-                                         const std::string& name, const std::string& bytes,
-                                         const std::string& fileName) {
+TsObjectPtr TessarelRepositoryTest::makeDocument(const TsSessionPtr& s, const std::string& folder,
+                                                 const std::string& name, const std::string& bytes,
+                                                 const std::string& fileName) {
     static int n = 0;
     const std::string file =
         makeFile("src" + std::to_string(++n) + "/" + (fileName.empty() ? name : fileName), bytes);
@@ -49,7 +49,7 @@ TsObjectPtr RepositoryTest::makeDocument(const TsSessionPtr& s, const std::strin
     return obj;
 }
 
-int RepositoryTest::countRows(const TsSessionPtr& s, const std::string& tql) {
+int TessarelRepositoryTest::countRows(const TsSessionPtr& s, const std::string& tql) {
     auto q = client_->newQuery();
     q->setTQL(tql);
     auto rows = q->execute(s, 0);
@@ -60,8 +60,8 @@ int RepositoryTest::countRows(const TsSessionPtr& s, const std::string& tql) {
     return n;
 }
 
-std::vector<std::string> RepositoryTest::column(const TsSessionPtr& s, const std::string& tql,
-                                                const std::string& attr) {
+std::vector<std::string> TessarelRepositoryTest::column(const TsSessionPtr& s, const std::string& tql,
+                                                        const std::string& attr) {
     auto q = client_->newQuery();
     q->setTQL(tql);
     auto rows = q->execute(s, 0);

@@ -59,7 +59,7 @@ public:
     }
 };
 
-class RepositoryTest : public ::testing::Test {
+class TessarelRepositoryTest : public ::testing::Test {
 protected:
     void SetUp() override;
 

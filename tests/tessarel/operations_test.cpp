@@ -18,10 +18,10 @@ std::set<std::string> listing(const fs::path& dir) {
     return out;
 }
 
-class OperationsTest : public RepositoryTest {
+class TessarelOperationsTest : public TessarelRepositoryTest {
 protected:
     void SetUp() override {
-        RepositoryTest::SetUp();
+        TessarelRepositoryTest::SetUp();
         s_ = alice();
         monitor_ = std::make_shared<RecordingMonitor>();
     }
@@ -31,7 +31,7 @@ protected:
 
 } // namespace
 
-TEST_F(OperationsTest, ExportWritesNameOrNameDotExtension) {
+TEST_F(TessarelOperationsTest, ExportWritesNameOrNameDotExtension) {
     auto a = makeDocument(s_, "/Edvara/Courses", "02_Storage.pptx", "deck A");
     auto b = makeDocument(s_, "/Edvara/Courses", "03_Backup", "deck B", "03_Backup.pptx");
     auto c = makeDocument(s_, "/Edvara/Courses", "Notes.PPTX", "deck C");
@@ -69,7 +69,7 @@ TEST_F(OperationsTest, ExportWritesNameOrNameDotExtension) {
     EXPECT_EQ(op->errors()->item(0)->code(), code::Cancelled);
 }
 
-TEST_F(OperationsTest, UnsafeObjectNamesWriteNothingOutsideTheDestination) {
+TEST_F(TessarelOperationsTest, UnsafeObjectNamesWriteNothingOutsideTheDestination) {
     const fs::path dest = local("box/work");
     fs::create_directories(dest);
     const auto before = listing(local("box"));
@@ -108,7 +108,7 @@ TEST_F(OperationsTest, UnsafeObjectNamesWriteNothingOutsideTheDestination) {
     EXPECT_FALSE(objects[0]->isCheckedOut());
 }
 
-TEST_F(OperationsTest, ExportReplacesALinkInsteadOfWritingThroughIt) {
+TEST_F(TessarelOperationsTest, ExportReplacesALinkInsteadOfWritingThroughIt) {
     const fs::path dest = local("work");
     fs::create_directories(dest);
     const std::string outside = makeFile("outside/keep.pptx", "must stay");
@@ -122,7 +122,7 @@ TEST_F(OperationsTest, ExportReplacesALinkInsteadOfWritingThroughIt) {
     EXPECT_EQ(lf::test::readFile(dest / "01_Deck.pptx"), "exported");
 }
 
-TEST_F(OperationsTest, TwoObjectsForOneLocalFileAreNotMerged) {
+TEST_F(TessarelOperationsTest, TwoObjectsForOneLocalFileAreNotMerged) {
     makeFolders(s_, "/Edvara/Courses/A");
     makeFolders(s_, "/Edvara/Courses/B");
     auto first = makeDocument(s_, "/Edvara/Courses/A", "01_Intro.pptx", "from A");
@@ -137,7 +137,7 @@ TEST_F(OperationsTest, TwoObjectsForOneLocalFileAreNotMerged) {
     EXPECT_EQ(lf::test::readFile(local("work/01_Intro.pptx")), "from A");
 }
 
-TEST_F(OperationsTest, EmptyOperationsSucceedWithoutReports) {
+TEST_F(TessarelOperationsTest, EmptyOperationsSucceedWithoutReports) {
     auto ex = client_->newExportOperation();
     ex->setMonitor(monitor_);
     EXPECT_TRUE(ex->execute()) << "even without a destination, there is nothing to do";
@@ -153,7 +153,7 @@ TEST_F(OperationsTest, EmptyOperationsSucceedWithoutReports) {
     EXPECT_TRUE(monitor_->errors.empty());
 }
 
-TEST_F(OperationsTest, AMonitorThatAnswersZeroStopsTheOperation) {
+TEST_F(TessarelOperationsTest, AMonitorThatAnswersZeroStopsTheOperation) {
     auto op = client_->newExportOperation();
     op->setDestinationDirectory(local("work").string());
     for (int i = 0; i < 3; ++i)
@@ -168,7 +168,7 @@ TEST_F(OperationsTest, AMonitorThatAnswersZeroStopsTheOperation) {
     EXPECT_FALSE(fs::exists(local("work/02_D.pptx")));
 }
 
-TEST_F(OperationsTest, ImportTakesTheFormatFromTheExtension) {
+TEST_F(TessarelOperationsTest, ImportTakesTheFormatFromTheExtension) {
     auto folder = s_->folderByPath("/Edvara/Courses");
     auto op = client_->newImportOperation();
     op->setSession(s_);
@@ -206,7 +206,7 @@ TEST_F(OperationsTest, ImportTakesTheFormatFromTheExtension) {
     EXPECT_EQ(listing(local("out")), (std::set<std::string>{"Data.weird", "Lab Guide.docx", "NoExtension"}));
 }
 
-TEST_F(OperationsTest, ImportFailuresAreReportedPerNode) {
+TEST_F(TessarelOperationsTest, ImportFailuresAreReportedPerNode) {
     auto op = client_->newImportOperation();
     op->setMonitor(monitor_);
     op->add(client_->fileObject(makeFile("in/a.pptx", "a")));
@@ -231,7 +231,7 @@ TEST_F(OperationsTest, ImportFailuresAreReportedPerNode) {
     EXPECT_TRUE(fsck(*store_, true, false).clean());
 }
 
-TEST_F(OperationsTest, CheckOutLocksForOneUserAndCheckInMakesVersions) {
+TEST_F(TessarelOperationsTest, CheckOutLocksForOneUserAndCheckInMakesVersions) {
     auto deck = makeDocument(s_, "/Edvara/Courses", "02_Storage", "version one", "x.pptx");
     const std::string id = deck->objectId()->text();
 
@@ -326,7 +326,7 @@ TEST_F(OperationsTest, CheckOutLocksForOneUserAndCheckInMakesVersions) {
     EXPECT_EQ(ci3->errors()->item(0)->code(), code::NotCheckedOut);
 }
 
-TEST_F(OperationsTest, VersioningADocumentThatIsNotCheckedOut) {
+TEST_F(TessarelOperationsTest, VersioningADocumentThatIsNotCheckedOut) {
     // The TOC writer's "version it" road: check the object out by itself, set the saved document as
     // its content, put it in a fresh list and check that list in.
     makeDocument(s_, "/Edvara/Courses", "TOC.docx", "old toc");
@@ -351,7 +351,7 @@ TEST_F(OperationsTest, VersioningADocumentThatIsNotCheckedOut) {
     EXPECT_EQ(lf::test::readFile(local("check.docx")), "new toc");
 }
 
-TEST_F(OperationsTest, CancellingACheckOutFreesTheLock) {
+TEST_F(TessarelOperationsTest, CancellingACheckOutFreesTheLock) {
     auto deck = makeDocument(s_, "/Edvara/Courses", "01_Intro.pptx", "deck");
     auto co = client_->newCheckoutOperation();
     co->setDestinationDirectory(local("work").string());
@@ -367,7 +367,7 @@ TEST_F(OperationsTest, CancellingACheckOutFreesTheLock) {
     EXPECT_EQ(deck->versionLabel(), "1.0") << "cancelling makes no version";
 }
 
-TEST_F(OperationsTest, FsckFindsBothKindsOfDamage) {
+TEST_F(TessarelOperationsTest, FsckFindsBothKindsOfDamage) {
     auto deck = makeDocument(s_, "/Edvara/Courses", "01_Intro.pptx", "deck bytes");
     EXPECT_TRUE(fsck(*store_, true, false).clean());
     const std::string hash = deck->record().contentHash;
@@ -392,7 +392,7 @@ TEST_F(OperationsTest, FsckFindsBothKindsOfDamage) {
     EXPECT_EQ(ex->errors()->item(0)->code(), code::NoContent);
 }
 
-TEST_F(OperationsTest, ExportWritesTheCurrentVersionEvenFromAnOldReference) {
+TEST_F(TessarelOperationsTest, ExportWritesTheCurrentVersionEvenFromAnOldReference) {
     auto mine = makeDocument(s_, "/Edvara/Courses", "01_Intro.pptx", "first");
     auto b = bob();
     auto theirs = b->objectById(mine->objectId());

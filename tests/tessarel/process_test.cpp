@@ -59,11 +59,11 @@ std::string zipEntry(const std::string& zipPath, const std::string& entry) {
     return out;
 }
 
-class ProcessTest : public RepositoryTest {};
+class TessarelProcessTest : public TessarelRepositoryTest {};
 
 } // namespace
 
-TEST_F(ProcessTest, OfTwoProcessesRacingForALockExactlyOneWins) {
+TEST_F(TessarelProcessTest, OfTwoProcessesRacingForALockExactlyOneWins) {
     makeDocument(admin_, "/Edvara/Courses", "01_Race.pptx", "contested deck");
     const std::string repo = repoDir().string();
     for (int round = 0; round < 4; ++round) {
@@ -90,7 +90,7 @@ TEST_F(ProcessTest, OfTwoProcessesRacingForALockExactlyOneWins) {
     }
 }
 
-TEST_F(ProcessTest, AKilledImportLeavesTheOldStateOrTheNew) {
+TEST_F(TessarelProcessTest, AKilledImportLeavesTheOldStateOrTheNew) {
     // Large enough that the import is still transferring when the kill arrives.
     const int files = 160;
     std::mt19937_64 rng(7);
@@ -156,7 +156,7 @@ TEST_F(ProcessTest, AKilledImportLeavesTheOldStateOrTheNew) {
     EXPECT_EQ(runAdmin(args({"fsck", repo})).out, "clean\n");
 }
 
-TEST_F(ProcessTest, PasswordsNeverComeFromTheCommandLine) {
+TEST_F(TessarelProcessTest, PasswordsNeverComeFromTheCommandLine) {
     const std::string repo = repoDir().string();
     const AdminRun refused = runAdmin(args({"user", "add", repo, "carol", "--password", "topsecret"}));
     EXPECT_EQ(refused.exitCode, 2);
@@ -174,7 +174,7 @@ TEST_F(ProcessTest, PasswordsNeverComeFromTheCommandLine) {
     EXPECT_EQ(runAdmin(args({"user", "add", repo, "carol", "--password-file", pwFile})).exitCode, 1);
 }
 
-TEST_F(ProcessTest, AdminCommandsEndToEnd) {
+TEST_F(TessarelProcessTest, AdminCommandsEndToEnd) {
     const std::string repo = repoDir().string();
     makeFile("course/01_Intro.pptx", "intro");
     makeFile("course/sub/02_Storage.pptx", "storage");
@@ -224,7 +224,7 @@ TEST_F(ProcessTest, AdminCommandsEndToEnd) {
     EXPECT_EQ(runAdmin(args({"frobnicate", repo})).exitCode, 2);
 }
 
-TEST_F(ProcessTest, DemoMakesAReadyToTryRepository) {
+TEST_F(TessarelProcessTest, DemoMakesAReadyToTryRepository) {
     const std::string repo = local("demo").string();
     const AdminRun r = runAdmin(args({"demo", repo}));
     ASSERT_EQ(r.exitCode, 0) << r.err;

@@ -8,10 +8,10 @@ using namespace lf::tessarel::test;
 
 namespace {
 
-class QueryTest : public RepositoryTest {
+class TessarelQueryTest : public TessarelRepositoryTest {
 protected:
     void SetUp() override {
-        RepositoryTest::SetUp();
+        TessarelRepositoryTest::SetUp();
         s_ = alice();
         makeFolders(s_, "/Edvara/Courses/Storage/Labs");
         makeFolders(s_, "/Edvara/Courses/StorageX");
@@ -45,7 +45,7 @@ using Names = std::vector<std::string>;
 
 } // namespace
 
-TEST_F(QueryTest, FolderWithAndWithoutDescend) {
+TEST_F(TessarelQueryTest, FolderWithAndWithoutDescend) {
     EXPECT_EQ(names("select object_name from ts_document where folder('/Edvara/Courses/Storage')"),
               (Names{"01_Introduction.pptx", "02_Storage.pptx", "Old Notes", "Overview.docx"}));
     EXPECT_EQ(
@@ -65,7 +65,7 @@ TEST_F(QueryTest, FolderWithAndWithoutDescend) {
         std::string("[TS_OBJECT_NOT_FOUND] There is no folder '/Edvara/Nowhere'"));
 }
 
-TEST_F(QueryTest, TheExportQueriesByContentType) {
+TEST_F(TessarelQueryTest, TheExportQueriesByContentType) {
     const std::string start = "select r_object_id from ts_document where folder(ID('" + storageId_ + "'";
     EXPECT_EQ(countRows(s_, start + "),descend) and (a_content_type = 'ppt8')"), 3);
     EXPECT_EQ(countRows(s_, start + "),descend) and (a_content_type = 'msw8' or a_content_type = 'msw6')"),
@@ -85,7 +85,7 @@ TEST_F(QueryTest, TheExportQueriesByContentType) {
               code::ObjectNotFound);
 }
 
-TEST_F(QueryTest, ComparisonsAndLogic) {
+TEST_F(TessarelQueryTest, ComparisonsAndLogic) {
     const std::string base =
         "select object_name from ts_document where folder('/Edvara/Courses/Storage',descend) and ";
     EXPECT_EQ(names(base + "object_name like '0%'"),
@@ -107,7 +107,7 @@ TEST_F(QueryTest, ComparisonsAndLogic) {
         (Names{"09_Other.pptx", "Overview.docx"}));
 }
 
-TEST_F(QueryTest, QueryTextNeverBecomesStatementText) {
+TEST_F(TessarelQueryTest, QueryTextNeverBecomesStatementText) {
     EXPECT_EQ(countRows(s_, "select object_name from ts_document where object_name = 'x'' OR ''1''=''1'"), 0);
     EXPECT_EQ(
         countRows(s_,
@@ -119,7 +119,7 @@ TEST_F(QueryTest, QueryTextNeverBecomesStatementText) {
     EXPECT_EQ(countRows(s_, "select object_name from ts_document"), 9);
 }
 
-TEST_F(QueryTest, ResultCollectionsRowByRow) {
+TEST_F(TessarelQueryTest, ResultCollectionsRowByRow) {
     auto q = client_->newQuery();
     q->setTQL(
         "select object_name, r_object_type, r_object_id, is_private from ts_sysobject where folder('/Edvara/"

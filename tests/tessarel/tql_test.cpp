@@ -24,7 +24,7 @@ const Comparison& cmp(const ConditionPtr& c) {
 
 } // namespace
 
-TEST(TqlGrammar, QueriesTheProgramSends) {
+TEST(TessarelTqlGrammar, QueriesTheProgramSends) {
     // The export query of a deck folder.
     auto q = parseTql("select r_object_id from ts_document where folder(ID('0b00000180000001'),descend) and "
                       "(a_content_type = 'ppt8' or a_content_type = 'msw6' or a_content_type = 'msw8')");
@@ -53,7 +53,7 @@ TEST(TqlGrammar, QueriesTheProgramSends) {
     EXPECT_FALSE(cmp(q.where).value.boolean);
 }
 
-TEST(TqlGrammar, PrecedenceNotAndOrAndParentheses) {
+TEST(TessarelTqlGrammar, PrecedenceNotAndOrAndParentheses) {
     auto q = parseTql("select object_name from ts_document where object_name = 'a' or object_name = 'b' and "
                       "not object_name = 'c'");
     const auto& orNode = std::get<Logical>(q.where->node);
@@ -70,7 +70,7 @@ TEST(TqlGrammar, PrecedenceNotAndOrAndParentheses) {
     EXPECT_EQ(cmp(top.right).op, CompareOp::NotEqual);
 }
 
-TEST(TqlGrammar, StringsNumbersKeywordsAndStar) {
+TEST(TessarelTqlGrammar, StringsNumbersKeywordsAndStar) {
     auto q = parseTql("SELECT Object_Name FROM TS_DOCUMENT WHERE folder('/Edvara/O''Brien''s course') "
                       "AND object_name LIKE '%''%' AND r_content_size >= 1024;");
     EXPECT_EQ(q.attributes[0], "object_name");
@@ -97,7 +97,7 @@ TEST(TqlGrammar, StringsNumbersKeywordsAndStar) {
         "a''b'");
 }
 
-TEST(TqlErrors, SyntaxErrorsNameTheirPosition) {
+TEST(TessarelTqlErrors, SyntaxErrorsNameTheirPosition) {
     EXPECT_EQ(errorOf(""), "[TS_QUERY_SYNTAX] Empty query at position 1");
     EXPECT_EQ(errorOf("   "), "[TS_QUERY_SYNTAX] Empty query at position 1");
     EXPECT_EQ(errorOf("delete from ts_document"),
@@ -123,7 +123,7 @@ TEST(TqlErrors, SyntaxErrorsNameTheirPosition) {
               "[TS_QUERY_SYNTAX] Unexpected character '#' at position 57");
 }
 
-TEST(TqlErrors, MeaningErrorsNameTheirPosition) {
+TEST(TessarelTqlErrors, MeaningErrorsNameTheirPosition) {
     EXPECT_EQ(errorOf("select colour from ts_document"),
               "[TS_QUERY_SEMANTIC] Unknown attribute 'colour' at position 8");
     EXPECT_EQ(errorOf("select object_name from dm_document"),
@@ -142,7 +142,7 @@ TEST(TqlErrors, MeaningErrorsNameTheirPosition) {
               "[TS_QUERY_SEMANTIC] Folder path 'Edvara' does not start with '/' at position 50");
 }
 
-TEST(TqlErrors, DescriptionsParseBackIntoTheirMessage) {
+TEST(TessarelTqlErrors, DescriptionsParseBackIntoTheirMessage) {
     const std::string what = errorOf("select object_name form ts_document");
     auto parts = splitErrorDescription(what);
     ASSERT_TRUE(parts);
