@@ -291,3 +291,23 @@ TEST(TessarelLocalFileNames, NameOrNameDotExtension) {
         EXPECT_FALSE(isSafeFileName(bad)) << bad;
     EXPECT_FALSE(isSafeFileName(std::string(256, 'a')));
 }
+
+TEST_F(TessarelRepositoryTest, LocationsOfOtherKindsFailClearly) {
+    const QString ini = lf::platform::profileFilePath("tessarel.ini");
+    lf::platform::WritePrivateProfileString("Repositories", "pg", "postgresql://db.example/ts", ini);
+    lf::platform::WritePrivateProfileString("Repositories", "gone", "sqlite:/nonexistent/repository", ini);
+    lf::platform::WritePrivateProfileString("Repositories", "plain",
+                                            QString::fromStdString(repoDir().string()), ini);
+    auto loginTo = [&](const std::string& repo) {
+        auto manager = client_->localClient()->newSessionManager();
+        auto info = client_->newLoginInfo();
+        info->setUser("alice");
+        info->setPassword("alice-secret");
+        manager->setIdentity(repo, info);
+        return manager->getSession(repo);
+    };
+    EXPECT_EQ(client_->localClient()->repositoryList()->count(), 4);
+    EXPECT_EQ(thrown([&] { loginTo("pg"); }).code(), code::UnsupportedBackend);
+    EXPECT_EQ(thrown([&] { loginTo("gone"); }).code(), code::UnknownRepository);
+    EXPECT_TRUE(loginTo("plain")->folderByPath("/Edvara/Courses"));
+}
