@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 using namespace lf::tessarel;
 using namespace lf::tessarel::tql;
 
@@ -152,4 +154,46 @@ TEST(TessarelTqlErrors, DescriptionsParseBackIntoTheirMessage) {
     EXPECT_FALSE(splitErrorDescription("[ts_lower] message"));
     EXPECT_FALSE(splitErrorDescription("[TS_CODE]message"));
     EXPECT_FALSE(splitErrorDescription("[] message"));
+}
+
+TEST(TessarelTqlErrors, MangledQueriesOnlyEverFailWithADescription) {
+    // Mutations of real queries: every one either parses or throws the one exception type whose
+    // description names a position.
+    const std::vector<std::string> seeds = {
+        "select r_object_id from ts_document where folder(ID('0b00000180000001'),descend) and "
+        "(a_content_type = 'ppt8' or a_content_type = 'msw6')",
+        "select object_name from ts_cabinet where is_private = false",
+        "select object_name, r_object_type from ts_sysobject where folder('/Edvara/O''Brien''s',descend) and "
+        "not r_content_size >= 10",
+    };
+    const std::string alphabet = "'(),=<>!*; \tabcdefolrs_0123456789/.-#%\"";
+    std::mt19937 rng(5);
+    int parsed = 0, failed = 0;
+    for (int i = 0; i < 20000; ++i) {
+        std::string q = seeds[rng() % seeds.size()];
+        const int edits = 1 + static_cast<int>(rng() % 4);
+        for (int e = 0; e < edits && !q.empty(); ++e) {
+            const size_t at = rng() % q.size();
+            switch (rng() % 3) {
+            case 0:
+                q.erase(at, 1 + rng() % 3);
+                break;
+            case 1:
+                q.insert(at, 1, alphabet[rng() % alphabet.size()]);
+                break;
+            default:
+                q[at] = alphabet[rng() % alphabet.size()];
+            }
+        }
+        try {
+            parseTql(q);
+            ++parsed;
+        } catch (const TsException& e) {
+            ++failed;
+            ASSERT_NE(std::string(e.what()).find(" at position "), std::string::npos) << q;
+            ASSERT_TRUE(splitErrorDescription(e.what())) << q;
+        }
+    }
+    EXPECT_GT(parsed, 0);
+    EXPECT_GT(failed, 0);
 }
