@@ -2,6 +2,7 @@
 
 #include "repository/connection.h"
 #include "repository/frmLogin.h"
+#include "repository/monitor.h"
 
 namespace lf::repository {
 
@@ -11,6 +12,7 @@ bool RepositoryConnectionSeam::EnsureConnection(const QString& path) {
 
 void RepositoryConnectionSeam::unloadWindows() {
     frmLogin::unloadInstance();
+    frmProgress::unloadInstance(); // left open by a cancelled check-out or check-in
 }
 
 void RepositoryConnectionSeam::releaseSession() {

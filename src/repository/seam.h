@@ -12,7 +12,8 @@ class RepositoryConnectionSeam : public wizard::RepositorySeam {
 public:
     bool EnsureConnection(const QString& path) override;
     void Browse(QLineEdit*, bool) override {}
-    // Unloads the login window (the browser joins it when it is built).
+    // Unloads the login window and a progress window left open (the browser joins them when it is
+    // built).
     void unloadWindows() override;
     // Hands the session back and releases the session and the session manager.
     void releaseSession() override;

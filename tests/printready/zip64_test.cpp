@@ -34,5 +34,26 @@ TEST(Zip64Test, AFileLargerThanFourGigabytesRoundTrips) {
     EXPECT_EQ(unzipTest(archive, &out, 600000), 0) << out.toStdString();
 }
 
+// More than 65535 entries need the zip64 end records too.
+TEST(Zip64Test, MoreEntriesThanTheOldCountHolds) {
+    TempDir temp;
+    std::vector<printready::PackInput> inputs;
+    const int count = 65600;
+    for (int i = 0; i < count; ++i) {
+        const std::string name = "n" + std::to_string(i) + ".txt";
+        writeFile(temp / name, std::to_string(i));
+        inputs.push_back({QString::fromStdString((temp / name).string()), QString::fromStdString(name)});
+    }
+    const fs::path archive = temp / "many.zip";
+    const auto result = printready::packFiles(QString::fromStdString(archive.string()), inputs);
+    ASSERT_TRUE(result.ok) << result.reason.toStdString();
+    EXPECT_EQ(result.entriesWritten, count);
+    auto entries = readZip(archive);
+    ASSERT_EQ(entries.size(), static_cast<size_t>(count));
+    EXPECT_EQ(entries["n65599.txt"].data, "65599");
+    QString out;
+    EXPECT_EQ(unzipTest(archive, &out, 600000), 0) << out.right(500).toStdString();
+}
+
 } // namespace
 } // namespace lf::test

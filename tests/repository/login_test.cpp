@@ -1,5 +1,6 @@
 // The login window, the connection state, EnsureConnection and ReportOperationError against real
 // repositories listed in tessarel.ini.
+#include "repository/monitor.h"
 #include "repository/seam.h"
 #include "repository_fixture.h"
 
@@ -216,8 +217,12 @@ TEST_F(EnsureConnectionTest, TheSeamChecksForRealAndReleasesTheSession) {
     EXPECT_FALSE(seam.EnsureConnection("C:\\syllabo"));
     EXPECT_FALSE(seam.EnsureConnection(kCourse));
     EXPECT_TRUE(repository::connection().session);
+    repository::clsOperationMonitor().progressReport(std::make_shared<tessarel::TsCheckinOperation>(), 50,
+                                                     nullptr, 50, nullptr);
+    ASSERT_TRUE(repository::frmProgress::isLoaded());
     seam.unloadWindows();
     EXPECT_FALSE(repository::frmLogin::isLoaded());
+    EXPECT_FALSE(repository::frmProgress::isLoaded());
     seam.releaseSession();
     EXPECT_FALSE(repository::connection().session);
     EXPECT_FALSE(repository::connection().sessionManager);
