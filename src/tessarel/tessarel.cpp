@@ -221,6 +221,11 @@ Viewer TsSession::viewer() const {
 }
 
 TsObjectPtr TsSession::objectFor(const ObjectRecord& record) {
+    // Objects the caller let go of leave their slots; clear them out now and then.
+    if (objects_.size() >= 1024 && objects_.size() >= 2 * liveAtLastSweep_) {
+        std::erase_if(objects_, [](const auto& entry) { return entry.second.expired(); });
+        liveAtLastSweep_ = objects_.size();
+    }
     auto& slot = objects_[record.id];
     if (auto existing = slot.lock()) {
         if (!existing->isDirty())

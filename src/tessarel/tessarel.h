@@ -162,6 +162,7 @@ private:
     std::string user_;
     bool administrator_;
     std::unordered_map<std::string, std::weak_ptr<TsObject>> objects_;
+    size_t liveAtLastSweep_ = 0;
 };
 
 class TsObject : public std::enable_shared_from_this<TsObject> {
