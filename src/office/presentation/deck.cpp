@@ -222,7 +222,24 @@ pugi::xml_node Deck::root(const std::string& part) {
 }
 
 Deck::PartKind Deck::kind(const std::string& part) {
-    std::string_view l = localName(root(part));
+    PartInfo& i = info(part);
+    if (!i.kindLoaded) {
+        i.kind = kindOf(root(part));
+        i.kindLoaded = true;
+    }
+    return i.kind;
+}
+
+const pugi::xpath_query& Deck::query(const std::string& xpath) {
+    auto it = queries_.find(xpath);
+    if (it == queries_.end()) {
+        it = queries_.emplace(xpath, std::make_unique<pugi::xpath_query>(xpath.c_str())).first;
+    }
+    return *it->second;
+}
+
+Deck::PartKind Deck::kindOf(pugi::xml_node partRoot) {
+    std::string_view l = localName(partRoot);
     if (l == "sld") {
         return PartKind::Slide;
     }
@@ -309,6 +326,16 @@ std::string Deck::masterOf(const std::string& part) {
 }
 
 std::vector<pugi::xml_node> Deck::inheritedPlaceholders(const std::string& part, pugi::xml_node shape) {
+    auto cached = inherited_.find(shape.internal_object());
+    if (cached != inherited_.end()) {
+        return cached->second;
+    }
+    std::vector<pugi::xml_node> chain = findInherited(part, shape);
+    inherited_.emplace(shape.internal_object(), chain);
+    return chain;
+}
+
+std::vector<pugi::xml_node> Deck::findInherited(const std::string& part, pugi::xml_node shape) {
     std::vector<pugi::xml_node> chain;
     std::optional<oxml::Placeholder> ph = oxml::placeholder(shape);
     if (!ph) {
@@ -371,6 +398,16 @@ oxml::Transform Deck::effectiveTransform(const std::string& part, pugi::xml_node
 }
 
 std::vector<pugi::xml_node> Deck::listStyleChain(const std::string& part, pugi::xml_node shape) {
+    auto cached = listStyles_.find(shape.internal_object());
+    if (cached != listStyles_.end()) {
+        return cached->second;
+    }
+    std::vector<pugi::xml_node> chain = findListStyles(part, shape);
+    listStyles_.emplace(shape.internal_object(), chain);
+    return chain;
+}
+
+std::vector<pugi::xml_node> Deck::findListStyles(const std::string& part, pugi::xml_node shape) {
     std::vector<pugi::xml_node> chain;
     auto add = [&](pugi::xml_node n) {
         if (n) {
@@ -416,6 +453,9 @@ void Deck::save() {
 
 void Deck::close() {
     parts_.clear();
+    inherited_.clear();
+    listStyles_.clear();
+    queries_.clear();
     package_.reset();
 }
 

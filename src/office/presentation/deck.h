@@ -60,6 +60,10 @@ public:
     // with its theme.
     std::optional<std::string> notesPage(std::size_t slideIndex, bool create);
 
+    // A compiled XPath query, kept for the deck's life; throws pugi::xpath_exception when it does not
+    // compile.
+    const pugi::xpath_query& query(const std::string& xpath);
+
     // Error naming the deck: "<file>: <what>".
     [[noreturn]] void fail(const std::string& what) const;
     void requireWritable() const;
@@ -82,6 +86,8 @@ private:
         bool rootLoaded = false;
         std::vector<Link> links;
         bool linksLoaded = false;
+        PartKind kind = PartKind::Other;
+        bool kindLoaded = false;
     };
     PartInfo& info(const std::string& part);
     void checkSlide(const std::string& slidePart);
@@ -91,6 +97,9 @@ private:
                                 const std::string& target);
     std::string ensureNotesMaster();
     std::string masterOf(const std::string& part);
+    static PartKind kindOf(pugi::xml_node partRoot);
+    std::vector<pugi::xml_node> findInherited(const std::string& part, pugi::xml_node shape);
+    std::vector<pugi::xml_node> findListStyles(const std::string& part, pugi::xml_node shape);
 
     std::filesystem::path path_;
     bool readOnly_ = false;
@@ -99,6 +108,10 @@ private:
     std::vector<SlideEntry> slides_;
     int firstSlideNumber_ = 1;
     std::unordered_map<std::string, PartInfo> parts_;
+    // Inheritance and list styles found for a shape, by its element (elements never move).
+    std::unordered_map<const void*, std::vector<pugi::xml_node>> inherited_;
+    std::unordered_map<const void*, std::vector<pugi::xml_node>> listStyles_;
+    std::unordered_map<std::string, std::unique_ptr<pugi::xpath_query>> queries_;
 };
 
 // The relationship type URI of a transitional OOXML relationship name ("notesSlide").

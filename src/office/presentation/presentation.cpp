@@ -399,9 +399,8 @@ std::optional<CustomXMLNode> CustomXMLPart::selectSingleNode(const std::string& 
     pugi::xml_document& doc = deck_->package().xmlPart(part_);
     pugi::xpath_node found;
     try {
-        pugi::xpath_query query(xpath.c_str());
         // From the document node, as the office evaluates it: "descendant::x" finds a root element x too.
-        found = query.evaluate_node(doc);
+        found = deck_->query(xpath).evaluate_node(doc);
     } catch (const pugi::xpath_exception& e) {
         deck_->fail("the XPath \"" + xpath + "\" on " + part_ + " does not compile: " + e.what());
     }
