@@ -113,7 +113,7 @@ Range::Range(std::shared_ptr<DocState> doc, std::string part, pugi::xml_node fir
 
 std::vector<pugi::xml_node> Range::paragraphs() const {
     doc_->require();
-    if (part_.empty())
+    if (part_.empty() || collapsed_)
         return {};
     if (!wholeStory() && generation_ == doc_->generation && first_.parent() == last_.parent()) {
         // No paragraph was removed since the range was made: its nodes are sound, and paragraphs
@@ -151,7 +151,7 @@ std::string Range::text() const {
 
 void Range::deleteContent() {
     doc_->require();
-    if (part_.empty())
+    if (part_.empty() || collapsed_)
         return;
     pugi::xml_node root = doc_->storyRoot(part_);
     ++doc_->generation;
@@ -221,8 +221,10 @@ void Range::deleteContent() {
             if (is(parent, "w:tc") && !parent.child("w:p"))
                 parent.append_child("w:p");
         }
-        if (!everything)
+        if (!everything) {
             first_ = last_ = pugi::xml_node();
+            collapsed_ = true;
+        }
         generation_ = doc_->generation;
     }
     doc_->changed(part_);
@@ -232,6 +234,8 @@ void Range::insertAfter(const std::string& rawText) {
     doc_->require();
     if (part_.empty())
         throw DocumentError(doc_->fail("the section has no such header or footer to insert into"));
+    if (collapsed_)
+        throw DocumentError(doc_->fail("the range was deleted: there is nothing to insert after"));
     auto paras = paragraphs();
     pugi::xml_node p;
     if (paras.empty()) {

@@ -122,7 +122,9 @@ public:
     // The text, paragraphs ended by a carriage return (13), tabs as 9, line breaks as 11.
     std::string text() const;
     // Word's Delete. Empties the range: the whole main text keeps one empty paragraph and the final
-    // section properties (headers stay); a header keeps one empty paragraph; paragraphs are removed.
+    // section properties (headers stay); a header keeps one empty paragraph; paragraphs are removed,
+    // a section break they held moving to the paragraph before. Deleted paragraphs leave the range
+    // holding nothing: its text is "", formatting it changes nothing, inserting into it fails.
     void deleteContent();
     // Inserts text at the end of the range (before its last paragraph mark) and extends the range
     // over it. A tab stays a tab, code 11 is a line break, a carriage return (or CR LF, or LF) starts
@@ -148,10 +150,11 @@ private:
     friend class ParagraphFormat;
     Range(std::shared_ptr<DocState> doc, std::string part, pugi::xml_node first, pugi::xml_node last);
     std::vector<pugi::xml_node> paragraphs() const;
-    bool wholeStory() const { return !first_; }
+    bool wholeStory() const { return !first_ && !collapsed_; }
     std::shared_ptr<DocState> doc_;
     std::string part_;
     pugi::xml_node first_, last_; // empty: the whole story
+    bool collapsed_ = false;      // its paragraphs were deleted: it holds nothing
     mutable std::uint64_t generation_ = 0;
 };
 

@@ -412,3 +412,43 @@ TEST(WordApplication, CloseDiscardsAndQuitEndsEverything) {
     EXPECT_THROW(word.documents(), DocumentError);
     EXPECT_EQ(lf::test::readFile(tmp / "a.docx"), before);
 }
+
+TEST(WordRange, DeletingParagraphsKeepsSectionBreaksAndTheLastMark) {
+    Application word;
+    Document doc = word.documents().open(corpusDoc("poi-Headers.docx"));
+    ASSERT_EQ(doc.paragraphs().count(), 5);
+    ASSERT_EQ(doc.sections().count(), 3);
+    // The paragraph holding the first section break goes: the break moves to the paragraph before it.
+    doc.paragraphs().item(2).range().deleteContent();
+    EXPECT_EQ(doc.paragraphs().count(), 4);
+    EXPECT_EQ(doc.sections().count(), 3);
+    EXPECT_EQ(doc.sections().item(1).headers().item(1).range().text(), "Section 1\r\r");
+    // The first paragraph has none before it: its break goes with it and the sections merge.
+    doc.paragraphs().item(1).range().deleteContent();
+    EXPECT_EQ(doc.sections().count(), 2);
+    EXPECT_EQ(doc.sections().item(1).headers().item(1).range().text(), "Section 2\r\r");
+
+    // Paragraphs made by one insertion go together; a range made before a removal still knows its own.
+    Range added = doc.paragraphs().add().range();
+    added.insertAfter("one\rtwo\rthree");
+    Range kept = doc.paragraphs().item(1).range();
+    EXPECT_EQ(added.paragraphCount(), 3);
+    added.deleteContent();
+    EXPECT_EQ(doc.paragraphs().count(), 3);
+    EXPECT_EQ(kept.paragraphCount(), 1);
+    EXPECT_EQ(added.text(), "") << "its paragraphs are gone";
+    added.font().setBold(true); // formats nothing
+    EXPECT_FALSE(doc.paragraphs().item(1).range().font().bold());
+    EXPECT_THROW(added.insertAfter("x"), DocumentError);
+
+    // All of a story's paragraphs: the last mark stays, empty.
+    Range all = doc.paragraphs().item(1).range();
+    all.insertAfter("x");
+    Document single = word.documents().add(corpusDoc("poi-test.dotx")).value();
+    single.range().deleteContent();
+    Range only = single.paragraphs().item(1).range();
+    only.insertAfter("text");
+    only.deleteContent();
+    EXPECT_EQ(single.paragraphs().count(), 1);
+    EXPECT_EQ(single.range().text(), "\r");
+}
