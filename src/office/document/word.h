@@ -44,8 +44,6 @@ inline constexpr int wdReplaceOne = 1;
 inline constexpr int wdReplaceAll = 2;
 inline constexpr int wdFindStop = 0;
 inline constexpr int wdFindContinue = 1;
-// Tri-state font values read back from a range whose parts differ.
-inline constexpr int wdUndefined = 9999999;
 } // namespace office
 
 struct DocState;
@@ -105,7 +103,8 @@ class Find {
 public:
     // Finds the text in the range's story, also where it spans several runs; with wdReplaceOne or
     // wdReplaceAll replaces it, the replacement taking the formatting of the match's first character.
-    // Returns whether the text was found. Text in fields and tracked deletions is not searched.
+    // Returns whether the text was found. Field results are searched; field codes and tracked
+    // deletions are not. `forward`, `wrap` and `format` do not change a replace-all.
     bool execute(const std::string& findText, const FindOptions& options = {});
 
 private:
