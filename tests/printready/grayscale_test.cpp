@@ -46,13 +46,13 @@ void expectBox(const Box& b, const lf::printready::NotesGeometry& g) {
     EXPECT_NEAR(b.width, g.width, emu);
 }
 
-// The black-and-white modes of every slide shape of a deck, slide by slide.
-std::vector<int> slideShapeModes(const std::filesystem::path& file) {
+// The black-and-white modes of every slide shape (or of every notes-page shape) of a deck.
+std::vector<int> slideShapeModes(const std::filesystem::path& file, bool notesPages = false) {
     ppt::Application app;
     ppt::Presentation deck = app.presentations().open(file, true);
     std::vector<int> modes;
     for (const ppt::Slide& slide : deck.slides()) {
-        for (const ppt::Shape& shape : slide.shapes())
+        for (const ppt::Shape& shape : notesPages ? slide.notesPage().shapes() : slide.shapes())
             modes.push_back(shape.blackWhiteMode());
     }
     return modes;
@@ -99,6 +99,8 @@ TEST_F(Grayscale, LocalCourseGetsGrayscaleAndTheNotesLayoutInPlace) {
 
     EXPECT_EQ(slideShapeModes(host("Course/01_Intro.pptx")), std::vector<int>(9, 2));
     EXPECT_EQ(slideShapeModes(host("Course/02_Odd.pptx")), std::vector<int>(6, 2));
+    // Notes-page shapes keep their mode.
+    EXPECT_EQ(slideShapeModes(host("Course/01_Intro.pptx"), true), std::vector<int>(6, 1));
 
     const auto intro = notesBoxes(host("Course/01_Intro.pptx"));
     ASSERT_EQ(intro.size(), 3u);

@@ -92,8 +92,14 @@ TEST_F(OpsRepository, GrayscaleChecksOutChangesAndChecksInNewVersions) {
     EXPECT_FALSE(object(intro)->isCheckedOut());
     EXPECT_FALSE(object(lab)->isCheckedOut());
     int total = 0;
-    EXPECT_EQ(grayShapes(content(intro, "intro.pptx"), &total), total);
+    const fs::path introNow = content(intro, "intro.pptx");
+    EXPECT_EQ(grayShapes(introNow, &total), total);
     EXPECT_EQ(total, 6);
+    // lessonforge-deck show reads the checked-in deck with the notes-page layout.
+    const std::string shown = deckShow(introNow);
+    EXPECT_NE(shown.find("\"top\": 365, \"left\": 53, \"width\": 444, \"height\": 324"), std::string::npos)
+        << shown;
+    EXPECT_NE(shown.find("\"left\": 50, \"width\": 450, \"height\": 337.5"), std::string::npos) << shown;
     EXPECT_EQ(grayShapes(content(std::string(kCourse) + "/02_Storage.pptx", "storage.pptx"), &total), total);
     EXPECT_EQ(total, 9);
 }
