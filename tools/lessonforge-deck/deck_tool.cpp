@@ -1,5 +1,7 @@
 #include "deck_tool.h"
 
+#include "printready/modRandG.h"
+
 #include <cmath>
 #include <cstdio>
 #include <ostream>
@@ -11,21 +13,6 @@ namespace lf::decktool {
 using namespace lf::ppt;
 
 namespace {
-
-// The notes-page layout, in points: shape 1 (the slide image) always, shape 2 (the notes text) when
-// the notes page has more than one shape.
-struct Geometry {
-    double top, left, height, width;
-};
-constexpr Geometry kNotesImage{14.375, 50, 337.5, 450};
-constexpr Geometry kNotesText{365, 53, 324, 444};
-
-void place(Shape shape, const Geometry& g) {
-    shape.setTop(g.top);
-    shape.setLeft(g.left);
-    shape.setHeight(g.height);
-    shape.setWidth(g.width);
-}
 
 std::string jsonString(const std::string& text) {
     std::string out = "\"";
@@ -79,22 +66,10 @@ std::string geometry(const Shape& shape) {
 int applyGrayNotes(Presentation& deck) {
     int created = 0;
     for (const Slide& slide : deck.slides()) {
-        for (Shape shape : slide.shapes()) {
-            shape.setBlackWhiteMode(office::msoBlackWhiteGrayScale);
-        }
-        if (!slide.hasNotesPage()) {
-            ++created;
-        }
-        Shapes notes = slide.notesPage().shapes();
-        if (notes.count() < 1) {
-            throw PresentationError(deck.fullName().string() + ": the notes page of slide " +
-                                    std::to_string(slide.slideNumber()) + " has no shape");
-        }
-        place(notes.item(1), kNotesImage);
-        if (notes.count() > 1) {
-            place(notes.item(2), kNotesText);
-        }
+        created += slide.hasNotesPage() ? 0 : 1;
     }
+    // The grayscale-and-resize operation's own change, so the tool checks what the wizard does.
+    lf::printready::GrayscaleAndResize(deck);
     return created;
 }
 

@@ -13,7 +13,8 @@ namespace lf::decktool {
 int show(const std::filesystem::path& file, std::ostream& out, std::ostream& err);
 // Sets every slide shape to grayscale and gives every notes page the fixed layout, then saves in place.
 int grayNotes(const std::filesystem::path& file, std::ostream& out, std::ostream& err);
-// The grayscale-and-notes-layout change on an open deck; returns the number of notes pages it made.
+// The grayscale-and-resize change (the operation's own) on an open deck; returns the number of notes
+// pages it made.
 int applyGrayNotes(lf::ppt::Presentation& deck);
 // argv handling: "show FILE" or "gray-notes FILE".
 int run(int argc, char** argv, std::ostream& out, std::ostream& err);
