@@ -9,7 +9,6 @@
 #include "platform/oplog.h"
 #include "platform/paths.h"
 #include "platform/services.h"
-#include "printready/working_files.h"
 
 #include <exception>
 #include <fstream>
@@ -118,11 +117,7 @@ void CollectIndex(const QString& indexTemplate, const QString& indexFileName, co
         const bool templateInRepository = platform::isRepositoryPath(indexTemplate);
         WriteIndex(indexTemplate, templateInRepository, indexFileName, destinationPath, courseName,
                    workingPath, cleanWorkingFiles);
-        if (cleanWorkingFiles)
-            printready::CleanWorkingFiles();
-        resources.quitPowerPoint();
-        platform::yieldToEventLoop();
-        log(QStringLiteral("Indexing Complete"));
+        resources.finish(cleanWorkingFiles, kTag, QStringLiteral("Indexing Complete"));
     } catch (const std::exception& failure) {
         ReportFailure(kTag, QString::fromStdString(failure.what()));
     }

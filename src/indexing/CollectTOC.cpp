@@ -8,7 +8,6 @@
 #include "platform/oplog.h"
 #include "platform/paths.h"
 #include "platform/services.h"
-#include "printready/working_files.h"
 
 #include <exception>
 
@@ -101,11 +100,7 @@ void CollectTOC(const QString& tocTemplate, const QString& tocFileName, const QS
         log(QStringLiteral("Starting TOC creation"));
         WriteTOC(tocTemplate, templateInRepository, tocFileName, destinationPath, courseName, workingPath,
                  cleanWorkingFiles);
-        if (cleanWorkingFiles)
-            printready::CleanWorkingFiles();
-        resources.quitPowerPoint();
-        platform::yieldToEventLoop();
-        log(QStringLiteral("TOC Creation Complete"));
+        resources.finish(cleanWorkingFiles, kTag, QStringLiteral("TOC Creation Complete"));
     } catch (const std::exception& failure) {
         ReportFailure(kTag, QString::fromStdString(failure.what()));
     }

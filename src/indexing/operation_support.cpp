@@ -5,6 +5,7 @@
 #include "platform/files.h"
 #include "platform/oplog.h"
 #include "platform/paths.h"
+#include "platform/services.h"
 #include "printready/working_files.h"
 
 #include <stdexcept>
@@ -69,6 +70,14 @@ void OperationResources::quitPowerPoint() {
         powerPoint_->quit();
         powerPoint_.reset();
     }
+}
+
+void OperationResources::finish(bool cleanWorkingFiles, const QString& tag, const QString& closingLine) {
+    if (cleanWorkingFiles)
+        printready::CleanWorkingFiles();
+    quitPowerPoint();
+    platform::yieldToEventLoop();
+    oplog::LogOperation(tag, closingLine, false);
 }
 
 void OperationResources::showHourglass() {

@@ -48,6 +48,9 @@ public:
     ppt::Application& startPowerPoint();
     ppt::Application& powerPoint() { return *powerPoint_; }
     void quitPowerPoint();
+    // The last steps of a collection: the working files deleted when asked, PowerPoint quit, pending
+    // events run, and the closing line logged under tag.
+    void finish(bool cleanWorkingFiles, const QString& tag, const QString& closingLine);
     void showHourglass();
     void showDefaultPointer();
 
