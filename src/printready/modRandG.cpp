@@ -10,6 +10,7 @@
 #include "repository/connection.h"
 
 #include <exception>
+#include <string>
 
 namespace lf::printready {
 
@@ -53,6 +54,10 @@ void GrayscaleAndResize(ppt::Presentation& deck) {
         for (ppt::Shape shape : slide.shapes())
             shape.setBlackWhiteMode(ppt::office::msoBlackWhiteGrayScale);
         const ppt::Shapes notes = slide.notesPage().shapes();
+        if (notes.count() < 1) {
+            throw ppt::PresentationError(deck.name() + ": the notes page of slide " +
+                                         std::to_string(slide.slideNumber()) + " has no shape");
+        }
         place(notes.item(1), kNotesSlideImage);
         if (notes.count() > 1)
             place(notes.item(2), kNotesText);

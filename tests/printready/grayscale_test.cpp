@@ -194,6 +194,9 @@ TEST_F(Grayscale, AFailingDeckEndsTheRunAndLeavesItAndTheRestUntouched) {
         EXPECT_TRUE(log.lines[4].startsWith("Resize - ")) << log.lines[4].toStdString();
         EXPECT_GT(log.lines[4].size(), QString("Resize - ").size());
         EXPECT_FALSE(log.lines[4].contains("Serious error"));
+        if (b.name == "notes page without shapes") {
+            EXPECT_EQ(log.lines[4], "Resize - 02_Bad.pptx: the notes page of slide 2 has no shape");
+        }
         EXPECT_TRUE(log.errors.isEmpty());
         EXPECT_FALSE(log.lines.contains("Resize - Resize and grayscale complete"));
         EXPECT_EQ(pointer.changes, (std::vector<bool>{true, false}));
