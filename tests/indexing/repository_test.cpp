@@ -162,6 +162,19 @@ TEST_F(RepositoryIndexing, ATemplateInTheRepositoryIsFetchedIntoTheWorkingPath) 
     EXPECT_FALSE(fs::exists(hostOf("T:\\syllabo\\TOC.docx")));
 }
 
+TEST_F(RepositoryIndexing, ATemplateNamedWithItsExtensionKeepsItsName) {
+    importCourse();
+    const fs::path local = temp / "templates";
+    fs::create_directories(local);
+    writeWordTemplate(local / "Index.docx", "Index of Course Name");
+    repo->importFiles({local / "Index.docx"}, "/Edvara/Templates");
+    CollectIndex("/Edvara/Templates/Index.docx", "Index.docx", kCourse, "T:\\Out", "Storage", "T:\\syllabo",
+                 true);
+    EXPECT_TRUE(log.lines.contains("OpenDoc - Opening template T:\\syllabo\\Index.docx")) << allLines();
+    EXPECT_EQ(readHeaderText(hostOf("T:\\Out\\Index.docx")), "Index of Storage");
+    EXPECT_EQ(nonEmptyTexts(readParagraphs(hostOf("T:\\Out\\Index.docx")))[1], "Cache, 1-1, 2b-2");
+}
+
 TEST_F(RepositoryIndexing, AMissingRepositoryFolderEndsTheOperation) {
     CollectIndex("T:\\Templates\\Template.docx", "Index.docx", "/Edvara/Nowhere", "T:\\Out", "Storage",
                  "T:\\syllabo", true);
