@@ -45,7 +45,8 @@ const char* const kUsage =
     "login (page 4):      --repository NAME --user NAME --password-file FILE\n"
     "answers:             --answer yes|no          every Yes/No box not answered by title\n"
     "                     --answer \"TITLE=yes|no\"  the boxes with that title\n"
-    "                     (\"Errors Encountered=yes\" continues after errors; the default is no)\n"
+    "                     a Yes/No box left unanswered is answered No; OK boxes are acknowledged;\n"
+    "                     \"Errors Encountered=yes\" continues after errors (the default cancels)\n"
     "exit status: 0 page 5 finished, 1 page 3 or 4 refused to go on, 2 bad options\n";
 
 struct Options {
