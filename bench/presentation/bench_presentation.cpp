@@ -52,18 +52,18 @@ void buildCourse(const fs::path& folder, int decks, int slides) {
         DeckBuilder b;
         b.image = image;
         for (int s = 1; s <= slides; ++s) {
-            SlideSpec spec;
-            spec.usesPicture = true;
-            spec.shapes = {slideShape(s),
-                           picture(4, "Picture 4", Rect{emuPt(400), emuPt(300), emuPt(200), emuPt(150)})};
-            spec.customXml = {"<tagwise><indexword>word" + std::to_string(s) + "</indexword></tagwise>",
-                              "<tagwise><indexword>term" + std::to_string(d) + "</indexword></tagwise>"};
-            spec.notesShapes = std::vector<std::string>{
+            SlideSpec slide;
+            slide.usesPicture = true;
+            slide.shapes = {slideShape(s),
+                            picture(4, "Picture 4", Rect{emuPt(400), emuPt(300), emuPt(200), emuPt(150)})};
+            slide.customXml = {"<tagwise><indexword>word" + std::to_string(s) + "</indexword></tagwise>",
+                               "<tagwise><indexword>term" + std::to_string(d) + "</indexword></tagwise>"};
+            slide.notesShapes = std::vector<std::string>{
                 "<p:sp><p:nvSpPr><p:cNvPr id=\"2\" name=\"Slide Image Placeholder 1\"/><p:cNvSpPr/><p:nvPr>"
                 "<p:ph type=\"sldImg\"/></p:nvPr></p:nvSpPr><p:spPr/></p:sp>",
                 placeholderShape(3, "Notes Placeholder 2", {"body", 1}, std::nullopt,
                                  paragraph(run("Say it.")))};
-            b.slides.push_back(spec);
+            b.slides.push_back(slide);
         }
         char name[32];
         std::snprintf(name, sizeof name, "%02d_Module.pptx", d);

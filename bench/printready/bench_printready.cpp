@@ -44,21 +44,21 @@ void buildCourse(const fs::path& folder, int decks, int slides) {
         b.image = image;
         for (int s = 1; s <= slides; ++s) {
             const std::string n = std::to_string(s);
-            SlideSpec spec;
-            spec.usesPicture = true;
-            spec.shapes = {
+            SlideSpec slide;
+            slide.usesPicture = true;
+            slide.shapes = {
                 placeholderShape(2, "Rectangle 2", {"title", -1}, std::nullopt, paragraph(run("Topic " + n))),
                 placeholderShape(3, "Content Placeholder 2", {"", 1}, std::nullopt,
                                  paragraph(run("Disks hold blocks. ") + run("Caches keep hot data.", true)) +
                                      paragraph(run("Summary of slide " + n + "."), 1)),
                 picture(4, "Picture 4", Rect{emuPt(400), emuPt(300), emuPt(200), emuPt(150)}),
             };
-            spec.notesShapes = std::vector<std::string>{
+            slide.notesShapes = std::vector<std::string>{
                 "<p:sp><p:nvSpPr><p:cNvPr id=\"2\" name=\"Slide Image Placeholder 1\"/><p:cNvSpPr/><p:nvPr>"
                 "<p:ph type=\"sldImg\"/></p:nvPr></p:nvSpPr><p:spPr/></p:sp>",
                 placeholderShape(3, "Notes Placeholder 2", {"body", 1}, std::nullopt,
                                  paragraph(run("Say it.")))};
-            b.slides.push_back(spec);
+            b.slides.push_back(slide);
         }
         char name[32];
         std::snprintf(name, sizeof name, "%02d_Module.pptx", d);

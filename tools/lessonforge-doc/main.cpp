@@ -1,4 +1,4 @@
-// lessonforge-doc build TEMPLATE OUT.docx < spec.json
+// lessonforge-doc build TEMPLATE OUT.docx < paragraphs.json
 // Writes a Word document the way the TOC and Index writers do: a new document on the template, its
 // main text cleared, the placeholder in the primary header of the first section replaced, one
 // paragraph appended per entry, saved as OUT. The JSON on standard input:
@@ -71,22 +71,22 @@ int build(const std::string& templateFile, const std::string& outFile) {
     const QJsonValue paragraphs = root.value("paragraphs");
     if (!paragraphs.isUndefined() && !paragraphs.isNull() && !paragraphs.isArray())
         throw UsageError("\"paragraphs\" must be an array");
-    std::vector<lf::word::ParagraphSpec> specs;
+    std::vector<lf::word::ParagraphSpec> wanted;
     const QJsonArray list = paragraphs.toArray();
     for (qsizetype i = 0; i < list.size(); ++i) {
         const std::string where = "paragraph " + std::to_string(i + 1);
         if (!list[i].isObject())
             throw UsageError(where + " must be an object");
         const QJsonObject o = list[i].toObject();
-        lf::word::ParagraphSpec spec;
-        spec.text = textField(o, "text", where);
-        spec.style = textField(o, "style", where);
-        spec.fontName = textField(o, "font", where);
-        spec.fontSize = integerField(o, "size", where, -32768, 32767, 0);
-        spec.italic = flagField(o, "italic", where);
-        spec.bold = flagField(o, "bold", where);
-        spec.alignment = integerField(o, "align", where, -2147483647, 2147483647, 0);
-        specs.push_back(std::move(spec));
+        lf::word::ParagraphSpec paragraph;
+        paragraph.text = textField(o, "text", where);
+        paragraph.style = textField(o, "style", where);
+        paragraph.fontName = textField(o, "font", where);
+        paragraph.fontSize = integerField(o, "size", where, -32768, 32767, 0);
+        paragraph.italic = flagField(o, "italic", where);
+        paragraph.bold = flagField(o, "bold", where);
+        paragraph.alignment = integerField(o, "align", where, -2147483647, 2147483647, 0);
+        wanted.push_back(std::move(paragraph));
     }
     const std::string find = textField(header.toObject(), "find", "header");
     const std::string replace = textField(header.toObject(), "replace", "header");
@@ -110,8 +110,8 @@ int build(const std::string& templateFile, const std::string& outFile) {
                             .matchWholeWord = true,
                             .replaceWith = replace,
                             .replace = lf::word::office::wdReplaceAll});
-    for (const lf::word::ParagraphSpec& spec : specs)
-        lf::word::appendParagraph(*doc, spec);
+    for (const lf::word::ParagraphSpec& paragraph : wanted)
+        lf::word::appendParagraph(*doc, paragraph);
     doc->saveAs(outFile);
     doc->close();
     return 0;

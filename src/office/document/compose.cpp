@@ -2,22 +2,22 @@
 
 namespace lf::word {
 
-Range appendParagraph(Document& document, const ParagraphSpec& spec) {
+Range appendParagraph(Document& document, const ParagraphSpec& paragraph) {
     // The new paragraph is the last one.
     Range range = document.paragraphs().add().range();
-    if (!spec.text.empty())
-        range.insertAfter(spec.text);
-    if (!spec.style.empty())
-        range.setStyle(spec.style);
+    if (!paragraph.text.empty())
+        range.insertAfter(paragraph.text);
+    if (!paragraph.style.empty())
+        range.setStyle(paragraph.style);
     Font font = range.font();
-    if (!spec.fontName.empty())
-        font.setName(spec.fontName);
-    if (spec.fontSize != 0)
-        font.setSize(spec.fontSize);
-    font.setItalic(spec.italic);
-    font.setBold(spec.bold);
-    if (spec.alignment >= 0)
-        range.paragraphFormat().setAlignment(spec.alignment);
+    if (!paragraph.fontName.empty())
+        font.setName(paragraph.fontName);
+    if (paragraph.fontSize != 0)
+        font.setSize(paragraph.fontSize);
+    font.setItalic(paragraph.italic);
+    font.setBold(paragraph.bold);
+    if (paragraph.alignment >= 0)
+        range.paragraphFormat().setAlignment(paragraph.alignment);
     return range;
 }
 

@@ -20,6 +20,6 @@ struct ParagraphSpec {
 
 // Adds a paragraph at the end and returns its range: the text (when not empty) is inserted, then the
 // style, font name and size applied when given; italic and bold are always set.
-Range appendParagraph(Document& document, const ParagraphSpec& spec);
+Range appendParagraph(Document& document, const ParagraphSpec& paragraph);
 
 } // namespace lf::word
