@@ -9,6 +9,7 @@
 // the same run: the floor, inflating the slide parts and custom XML parts of the same decks with libzip
 // and parsing them with pugixml. Each measurement is repeated and the best kept.
 // Usage: bench_indexing [decks] [slides]
+#include "bench_course.h"
 #include "deck_builder.h"
 #include "indexing/CollectIndex.h"
 #include "indexing/CollectTOC.h"
@@ -33,6 +34,7 @@
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace lf::test;
+using namespace lf::bench;
 
 namespace {
 
@@ -68,31 +70,6 @@ void buildCourse(const fs::path& folder, int decks, int slides) {
         char name[32];
         std::snprintf(name, sizeof name, "%02d_Module.pptx", d);
         deck.write(folder / name);
-    }
-}
-
-void floorRead(const std::vector<fs::path>& decks) {
-    for (const fs::path& file : decks) {
-        int error = 0;
-        zip_t* zip = zip_open(file.c_str(), ZIP_RDONLY, &error);
-        const zip_int64_t n = zip_get_num_entries(zip, 0);
-        for (zip_int64_t i = 0; i < n; ++i) {
-            const std::string name = zip_get_name(zip, static_cast<zip_uint64_t>(i), 0);
-            const bool slide =
-                name.starts_with("ppt/slides/") && (name.ends_with(".xml") || name.ends_with(".rels"));
-            if (!slide && !name.starts_with("customXml/item"))
-                continue;
-            zip_stat_t st;
-            zip_stat_index(zip, static_cast<zip_uint64_t>(i), 0, &st);
-            std::string bytes(st.size, '\0');
-            zip_file_t* f = zip_fopen_index(zip, static_cast<zip_uint64_t>(i), 0);
-            zip_fread(f, bytes.data(), st.size);
-            zip_fclose(f);
-            pugi::xml_document doc;
-            doc.load_buffer(bytes.data(), bytes.size());
-            sink += static_cast<std::size_t>(doc.first_child().type());
-        }
-        zip_close(zip);
     }
 }
 
@@ -172,17 +149,14 @@ int main(int argc, char** argv) {
           "2006/relationships/officeDocument\" Target=\"word/document.xml\"/></Relationships>"},
          {"word/document.xml", "<w:document " + ns + "><w:body><w:p/><w:sectPr/></w:body></w:document>"}});
 
-    std::vector<fs::path> decks;
-    for (const auto& e : fs::directory_iterator(course))
-        decks.push_back(e.path());
-    std::sort(decks.begin(), decks.end());
+    const std::vector<fs::path> decks = decksIn(course);
 
     const int rounds = 3;
     double floorBest = 1e18;
     Split index, toc;
     for (int r = 0; r < rounds; ++r) {
         const auto f0 = Clock::now();
-        floorRead(decks);
+        sink += floorRead(decks);
         floorBest = std::min(floorBest, ms(f0, Clock::now()));
 
         fs::remove(host("C:\\Out\\Index.docx"));

@@ -8,6 +8,7 @@
 //   copy       copying the course's decks to another folder
 // Each measurement is repeated and the best time kept.
 // Usage: bench_printready [decks] [slides]
+#include "bench_course.h"
 #include "deck_builder.h"
 #include "platform/doubles.h"
 #include "platform/oplog.h"
@@ -31,55 +32,9 @@
 
 namespace fs = std::filesystem;
 using namespace lf::test;
+using namespace lf::bench;
 
 namespace {
-
-void buildCourse(const fs::path& folder, int decks, int slides) {
-    std::mt19937 random(7);
-    std::string image(40000, '\0');
-    for (char& c : image)
-        c = static_cast<char>(random()); // a picture does not compress
-    for (int d = 1; d <= decks; ++d) {
-        DeckBuilder b;
-        b.image = image;
-        for (int s = 1; s <= slides; ++s) {
-            const std::string n = std::to_string(s);
-            SlideSpec slide;
-            slide.usesPicture = true;
-            slide.shapes = {
-                placeholderShape(2, "Rectangle 2", {"title", -1}, std::nullopt, paragraph(run("Topic " + n))),
-                placeholderShape(3, "Content Placeholder 2", {"", 1}, std::nullopt,
-                                 paragraph(run("Disks hold blocks. ") + run("Caches keep hot data.", true)) +
-                                     paragraph(run("Summary of slide " + n + "."), 1)),
-                picture(4, "Picture 4", Rect{emuPt(400), emuPt(300), emuPt(200), emuPt(150)}),
-            };
-            slide.notesShapes = std::vector<std::string>{
-                "<p:sp><p:nvSpPr><p:cNvPr id=\"2\" name=\"Slide Image Placeholder 1\"/><p:cNvSpPr/><p:nvPr>"
-                "<p:ph type=\"sldImg\"/></p:nvPr></p:nvSpPr><p:spPr/></p:sp>",
-                placeholderShape(3, "Notes Placeholder 2", {"body", 1}, std::nullopt,
-                                 paragraph(run("Say it.")))};
-            b.slides.push_back(slide);
-        }
-        char name[32];
-        std::snprintf(name, sizeof name, "%02d_Module.pptx", d);
-        b.write(folder / name);
-    }
-}
-
-std::vector<fs::path> decksIn(const fs::path& folder) {
-    std::vector<fs::path> files;
-    for (const auto& e : fs::directory_iterator(folder)) {
-        if (e.path().extension() == ".pptx")
-            files.push_back(e.path());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
-void copyCourse(const std::vector<fs::path>& decks, const fs::path& to) {
-    for (const fs::path& file : decks)
-        fs::copy_file(file, to / file.filename(), fs::copy_options::overwrite_existing);
-}
 
 // Wall-clock seconds of one call; *cpu gets the processor seconds it used.
 template <class F> double seconds(F&& f, double* cpu = nullptr) {
@@ -115,7 +70,7 @@ int main(int argc, char** argv) {
         fs::create_directories(f);
 
     std::printf("building %d decks x %d slides...\n", deckCount, slideCount);
-    buildCourse(course, deckCount, slideCount);
+    buildStorageCourse(course, deckCount, slideCount);
     const std::vector<fs::path> decks = decksIn(course);
     std::uintmax_t bytes = 0;
     for (const fs::path& d : decks)
