@@ -9,29 +9,6 @@ namespace lf::test {
 
 namespace {
 
-std::string escapeXml(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 const char* kW = "http://schemas.openxmlformats.org/wordprocessingml/2006/main";
 
 bool onOff(const pugi::xml_node& node) {

@@ -24,29 +24,6 @@ std::string boldAttr(std::optional<bool> bold) {
     return *bold ? " b=\"1\"" : " b=\"0\"";
 }
 
-std::string escape(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 std::string xfrmXml(const Rect& r, const char* prefix = "a") {
     std::string p(prefix);
     return "<" + p + ":xfrm><a:off x=\"" + std::to_string(r.x) + "\" y=\"" + std::to_string(r.y) +
@@ -145,8 +122,31 @@ const std::string kClrMap = R"(<p:clrMap bg1="lt1" tx1="dk1" bg2="lt2" tx2="dk2"
 
 } // namespace
 
+std::string escapeXml(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
 std::string run(const std::string& text, std::optional<bool> bold) {
-    return "<a:r><a:rPr lang=\"en-US\"" + boldAttr(bold) + "/><a:t>" + escape(text) + "</a:t></a:r>";
+    return "<a:r><a:rPr lang=\"en-US\"" + boldAttr(bold) + "/><a:t>" + escapeXml(text) + "</a:t></a:r>";
 }
 
 std::string lineBreak() {
@@ -155,7 +155,7 @@ std::string lineBreak() {
 
 std::string field(const std::string& text, std::optional<bool> bold) {
     return "<a:fld id=\"{B6F15528-21DE-4FAA-801E-634DDDAF4B2B}\" type=\"slidenum\"><a:rPr lang=\"en-US\"" +
-           boldAttr(bold) + "/><a:t>" + escape(text) + "</a:t></a:fld>";
+           boldAttr(bold) + "/><a:t>" + escapeXml(text) + "</a:t></a:fld>";
 }
 
 std::string paragraph(const std::string& runsXml, int level, std::optional<bool> endBold) {
@@ -173,7 +173,7 @@ std::string listStyle(std::optional<bool> level1Bold, std::optional<bool> level2
 
 std::string autoShape(int id, const std::string& name, std::optional<Rect> xfrm,
                       const std::string& paragraphs, const std::string& lstStyle, const std::string& preset) {
-    return "<p:sp><p:nvSpPr><p:cNvPr id=\"" + std::to_string(id) + "\" name=\"" + escape(name) +
+    return "<p:sp><p:nvSpPr><p:cNvPr id=\"" + std::to_string(id) + "\" name=\"" + escapeXml(name) +
            "\"/><p:cNvSpPr/><p:nvPr/></p:nvSpPr><p:spPr>" + (xfrm ? xfrmXml(*xfrm) : std::string()) +
            "<a:prstGeom prst=\"" + preset + "\"><a:avLst/></a:prstGeom></p:spPr>" +
            textBody(paragraphs, lstStyle) + "</p:sp>";
@@ -181,7 +181,7 @@ std::string autoShape(int id, const std::string& name, std::optional<Rect> xfrm,
 
 std::string textBox(int id, const std::string& name, Rect xfrm, const std::string& paragraphs,
                     const std::string& lstStyle) {
-    return "<p:sp><p:nvSpPr><p:cNvPr id=\"" + std::to_string(id) + "\" name=\"" + escape(name) +
+    return "<p:sp><p:nvSpPr><p:cNvPr id=\"" + std::to_string(id) + "\" name=\"" + escapeXml(name) +
            "\"/><p:cNvSpPr txBox=\"1\"/><p:nvPr/></p:nvSpPr><p:spPr>" + xfrmXml(xfrm) +
            "<a:prstGeom prst=\"rect\"><a:avLst/></a:prstGeom><a:noFill/></p:spPr>" +
            textBody(paragraphs, lstStyle) + "</p:sp>";
@@ -189,14 +189,14 @@ std::string textBox(int id, const std::string& name, Rect xfrm, const std::strin
 
 std::string placeholderShape(int id, const std::string& name, Ph ph, std::optional<Rect> xfrm,
                              const std::string& paragraphs, const std::string& lstStyle) {
-    return "<p:sp><p:nvSpPr><p:cNvPr id=\"" + std::to_string(id) + "\" name=\"" + escape(name) +
+    return "<p:sp><p:nvSpPr><p:cNvPr id=\"" + std::to_string(id) + "\" name=\"" + escapeXml(name) +
            "\"/><p:cNvSpPr><a:spLocks noGrp=\"1\"/></p:cNvSpPr><p:nvPr>" + phXml(ph) +
            "</p:nvPr></p:nvSpPr><p:spPr>" + (xfrm ? xfrmXml(*xfrm) : std::string()) + "</p:spPr>" +
            textBody(paragraphs, lstStyle) + "</p:sp>";
 }
 
 std::string freeform(int id, const std::string& name, Rect xfrm) {
-    return "<p:sp><p:nvSpPr><p:cNvPr id=\"" + std::to_string(id) + "\" name=\"" + escape(name) +
+    return "<p:sp><p:nvSpPr><p:cNvPr id=\"" + std::to_string(id) + "\" name=\"" + escapeXml(name) +
            "\"/><p:cNvSpPr/><p:nvPr/></p:nvSpPr><p:spPr>" + xfrmXml(xfrm) +
            "<a:custGeom><a:avLst/><a:gdLst/><a:ahLst/><a:cxnLst/><a:rect l=\"0\" t=\"0\" r=\"r\" b=\"b\"/>"
            "<a:pathLst><a:path w=\"100\" h=\"100\"><a:moveTo><a:pt x=\"0\" y=\"0\"/></a:moveTo><a:lnTo>"
@@ -206,21 +206,21 @@ std::string freeform(int id, const std::string& name, Rect xfrm) {
 }
 
 std::string picture(int id, const std::string& name, Rect xfrm) {
-    return "<p:pic><p:nvPicPr><p:cNvPr id=\"" + std::to_string(id) + "\" name=\"" + escape(name) +
+    return "<p:pic><p:nvPicPr><p:cNvPr id=\"" + std::to_string(id) + "\" name=\"" + escapeXml(name) +
            "\"/><p:cNvPicPr><a:picLocks noChangeAspect=\"1\"/></p:cNvPicPr><p:nvPr/></p:nvPicPr><p:blipFill>"
            "<a:blip r:embed=\"rIdImg\"/><a:stretch><a:fillRect/></a:stretch></p:blipFill><p:spPr>" +
            xfrmXml(xfrm) + "<a:prstGeom prst=\"rect\"><a:avLst/></a:prstGeom></p:spPr></p:pic>";
 }
 
 std::string connector(int id, const std::string& name, Rect xfrm) {
-    return "<p:cxnSp><p:nvCxnSpPr><p:cNvPr id=\"" + std::to_string(id) + "\" name=\"" + escape(name) +
+    return "<p:cxnSp><p:nvCxnSpPr><p:cNvPr id=\"" + std::to_string(id) + "\" name=\"" + escapeXml(name) +
            "\"/><p:cNvCxnSpPr/><p:nvPr/></p:nvCxnSpPr><p:spPr>" + xfrmXml(xfrm) +
            "<a:prstGeom prst=\"straightConnector1\"><a:avLst/></a:prstGeom><a:ln w=\"12700\"><a:solidFill>"
            "<a:srgbClr val=\"FF0000\"/></a:solidFill></a:ln></p:spPr></p:cxnSp>";
 }
 
 std::string group(int id, const std::string& name, Rect xfrm, const std::string& members) {
-    return "<p:grpSp><p:nvGrpSpPr><p:cNvPr id=\"" + std::to_string(id) + "\" name=\"" + escape(name) +
+    return "<p:grpSp><p:nvGrpSpPr><p:cNvPr id=\"" + std::to_string(id) + "\" name=\"" + escapeXml(name) +
            "\"/><p:cNvGrpSpPr/><p:nvPr/></p:nvGrpSpPr><p:grpSpPr><a:xfrm><a:off x=\"" +
            std::to_string(xfrm.x) + "\" y=\"" + std::to_string(xfrm.y) + "\"/><a:ext cx=\"" +
            std::to_string(xfrm.cx) + "\" cy=\"" + std::to_string(xfrm.cy) + "\"/><a:chOff x=\"" +
@@ -231,13 +231,13 @@ std::string group(int id, const std::string& name, Rect xfrm, const std::string&
 
 std::string graphicFrame(int id, const std::string& name, Rect xfrm, const std::string& uri) {
     return "<p:graphicFrame><p:nvGraphicFramePr><p:cNvPr id=\"" + std::to_string(id) + "\" name=\"" +
-           escape(name) + "\"/><p:cNvGraphicFramePr/><p:nvPr/></p:nvGraphicFramePr>" + xfrmXml(xfrm, "p") +
+           escapeXml(name) + "\"/><p:cNvGraphicFramePr/><p:nvPr/></p:nvGraphicFramePr>" + xfrmXml(xfrm, "p") +
            "<a:graphic><a:graphicData uri=\"" + uri + "\"/></a:graphic></p:graphicFrame>";
 }
 
 std::string table(int id, const std::string& name, Rect xfrm, const std::string& cellText) {
     return "<p:graphicFrame><p:nvGraphicFramePr><p:cNvPr id=\"" + std::to_string(id) + "\" name=\"" +
-           escape(name) +
+           escapeXml(name) +
            "\"/><p:cNvGraphicFramePr><a:graphicFrameLocks noGrp=\"1\"/></p:cNvGraphicFramePr><p:nvPr/>"
            "</p:nvGraphicFramePr>" +
            xfrmXml(xfrm, "p") +

@@ -22,6 +22,8 @@ struct Rect {
 };
 
 // Pieces of DrawingML text.
+// Text with &, <, > and " written as XML entities.
+std::string escapeXml(const std::string& text);
 std::string run(const std::string& text, std::optional<bool> bold = std::nullopt);
 std::string lineBreak();
 std::string field(const std::string& text, std::optional<bool> bold = std::nullopt);
