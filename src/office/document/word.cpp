@@ -103,6 +103,20 @@ int alignmentValue(const std::string& jc) {
     return office::wdAlignParagraphLeft;
 }
 
+// Gives paragraph p a copy of paragraph properties, without a section break or revision marks of
+// its own (those belong to the paragraph they were copied from).
+pugi::xml_node copyParagraphProperties(pugi::xml_node p, pugi::xml_node props) {
+    pugi::xml_node copy = p.append_copy(props);
+    for (const char* gone : {"w:sectPr", "w:pPrChange"})
+        if (pugi::xml_node g = copy.child(gone))
+            copy.remove_child(g);
+    if (pugi::xml_node mark = copy.child("w:rPr"))
+        for (const char* gone : {"w:ins", "w:del", "w:moveFrom", "w:moveTo", "w:rPrChange"})
+            if (pugi::xml_node g = mark.child(gone))
+                mark.remove_child(g);
+    return copy;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------- Range
@@ -175,14 +189,7 @@ void Range::deleteContent() {
         pugi::xml_node p = sect ? root.insert_child_before("w:p", sect) : root.append_child("w:p");
         if (pugi::xml_node props = hold.first_child()) {
             // The mark stays, without a section break or revision marks of its own.
-            pugi::xml_node copy = p.append_copy(props);
-            for (const char* gone : {"w:sectPr", "w:pPrChange"})
-                if (pugi::xml_node g = copy.child(gone))
-                    copy.remove_child(g);
-            if (pugi::xml_node mark = copy.child("w:rPr"))
-                for (const char* gone : {"w:ins", "w:del", "w:moveFrom", "w:moveTo", "w:rPrChange"})
-                    if (pugi::xml_node g = mark.child(gone))
-                        mark.remove_child(g);
+            copyParagraphProperties(p, props);
         }
     } else {
         const auto mine = paragraphs();
@@ -601,14 +608,7 @@ Paragraph Paragraphs::add() {
     pugi::xml_node p = sect ? body.insert_child_before("w:p", sect) : body.append_child("w:p");
     if (before) {
         if (pugi::xml_node props = before.child("w:pPr")) {
-            pugi::xml_node copy = p.append_copy(props);
-            for (const char* gone : {"w:sectPr", "w:pPrChange"})
-                if (pugi::xml_node g = copy.child(gone))
-                    copy.remove_child(g);
-            if (pugi::xml_node mark = copy.child("w:rPr"))
-                for (const char* gone : {"w:ins", "w:del", "w:moveFrom", "w:moveTo", "w:rPrChange"})
-                    if (pugi::xml_node g = mark.child(gone))
-                        mark.remove_child(g);
+            pugi::xml_node copy = copyParagraphProperties(p, props);
             // The style names the style of the paragraph that follows it.
             const std::string id = copy.child("w:pStyle").attribute("w:val").value();
             if (pugi::xml_node style = doc_->styleById(id.empty() ? doc_->defaultStyleId("paragraph") : id)) {
