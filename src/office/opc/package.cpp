@@ -1,6 +1,6 @@
 #include "office/opc/package.h"
 
-#include <zip.h>
+#include "office/opc/zip_archive.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -73,14 +73,6 @@ std::string badEntryName(const std::string& name) {
     return {};
 }
 
-std::string zipErrorText(int code) {
-    zip_error_t error;
-    zip_error_init_with_code(&error, code);
-    std::string text = zip_error_strerror(&error);
-    zip_error_fini(&error);
-    return text;
-}
-
 std::string serialise(const pugi::xml_document& doc) {
     // The part is written as UTF-8 whatever it was read as; its declaration must say so.
     pugi::xml_node decl = doc.first_child();
@@ -119,13 +111,6 @@ std::string relsPartFor(const std::string& sourcePartName) {
     const auto slash = sourcePartName.rfind('/');
     return sourcePartName.substr(0, slash + 1) + "_rels/" + sourcePartName.substr(slash + 1) + ".rels";
 }
-
-struct ZipCloser {
-    void operator()(zip_t* z) const {
-        if (z)
-            zip_discard(z);
-    }
-};
 
 void writeAllOrThrow(int fd, const std::string& bytes, const std::string& what) {
     std::size_t done = 0;
@@ -207,7 +192,7 @@ void replaceFileAtomically(const std::filesystem::path& requested, const std::st
 struct Package::Impl {
     struct Entry {
         std::string name;          // part name, "/word/document.xml"
-        zip_int64_t zipIndex = -1; // index in the stored archive, -1 for added parts
+        std::int64_t zipIndex = -1; // index in the stored archive's directory, -1 for added parts
         std::uint64_t size = 0;
         bool removed = false;
         bool dirty = false;                      // written anew on save
@@ -219,9 +204,8 @@ struct Package::Impl {
     std::filesystem::path path;
     std::filesystem::path origin; // the file it was read from, named in messages
     Limits limits;
-    std::string bytes; // the package as stored; the reader works on it
-    zip_source_t* source = nullptr;
-    std::unique_ptr<zip_t, ZipCloser> reader;
+    std::string bytes;       // the package as stored; the reader works on it
+    zip::Directory directory; // its central directory, checked against the local headers
     std::vector<Entry> entries;
     std::unordered_map<std::string, std::size_t> byName; // lower-case part name -> entries index
     std::map<std::string, std::string> defaults;         // extension -> content type
@@ -229,18 +213,11 @@ struct Package::Impl {
     mutable std::uint64_t totalRead = 0;
     bool structureChanged = false; // a part was removed
 
-    ~Impl() { closeReader(); }
-
     void load() {
         checkSignature();
         openReader();
         readDirectory();
         loadContentTypes();
-    }
-
-    void closeReader() {
-        reader.reset(); // zip_discard frees the source too
-        source = nullptr;
     }
 
     std::string fail(const std::string& problem) const {
@@ -256,29 +233,11 @@ struct Package::Impl {
     const Entry* find(const std::string& partName) const { return const_cast<Impl*>(this)->find(partName); }
 
     void openReader() {
-        zip_error_t error;
-        zip_error_init(&error);
-        source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
-        if (!source) {
-            const std::string text = zip_error_strerror(&error);
-            zip_error_fini(&error);
-            throw PackageError(fail("cannot read the package: " + text));
+        try {
+            directory = zip::readDirectory(bytes, limits.maxEntries);
+        } catch (const zip::FormatError& e) {
+            throw PackageError(fail(e.what()));
         }
-        zip_t* z = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error);
-        if (!z) {
-            const int code = zip_error_code_zip(&error);
-            zip_error_fini(&error);
-            zip_source_free(source);
-            source = nullptr;
-            if (code == ZIP_ER_NOZIP)
-                throw PackageError(fail("not a zip package, or truncated: no central directory found"));
-            if (code == ZIP_ER_INCONS)
-                throw PackageError(
-                    fail("damaged zip package: its central directory does not match its entries"));
-            throw PackageError(fail("not a readable zip package: " + zipErrorText(code)));
-        }
-        zip_error_fini(&error);
-        reader.reset(z);
     }
 
     void checkSignature() const {
@@ -298,44 +257,33 @@ struct Package::Impl {
 
     // Reads the central directory into entries and refuses what a hostile or damaged package holds.
     void readDirectory() {
-        const zip_int64_t count = zip_get_num_entries(reader.get(), 0);
-        if (count < 0)
-            throw PackageError(fail("cannot read the zip directory"));
-        if (static_cast<std::uint64_t>(count) > limits.maxEntries)
-            throw PackageError(fail("too many entries (" + std::to_string(count) + ", at most " +
-                                    std::to_string(limits.maxEntries) + ")"));
         std::uint64_t declaredTotal = 0;
-        for (zip_int64_t i = 0; i < count; ++i) {
-            zip_stat_t st;
-            zip_stat_init(&st);
-            if (zip_stat_index(reader.get(), static_cast<zip_uint64_t>(i), 0, &st) != 0 ||
-                !(st.valid & ZIP_STAT_NAME))
-                throw PackageError(fail("cannot read zip entry " + std::to_string(i)));
-            const std::string name = st.name;
+        for (std::size_t i = 0; i < directory.entries.size(); ++i) {
+            const zip::Entry& stored = directory.entries[i];
+            const std::string& name = stored.name;
             if (std::string problem = badEntryName(name); !problem.empty())
                 throw PackageError(fail(problem));
-            if (name.back() == '/')
+            if (stored.isFolder())
                 continue; // a folder entry, not a part
-            if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE)
+            if (stored.encrypted())
                 throw PackageError(fail("entry \"" + name + "\" is encrypted"));
-            if ((st.valid & ZIP_STAT_COMP_METHOD) && !zip_compression_method_supported(st.comp_method, 0))
+            if (stored.method != zip::kStored && stored.method != zip::kDeflated)
                 throw PackageError(fail("entry \"" + name + "\" uses an unsupported compression method"));
-            const std::uint64_t size = (st.valid & ZIP_STAT_SIZE) ? st.size : 0;
-            const std::uint64_t compSize = (st.valid & ZIP_STAT_COMP_SIZE) ? st.comp_size : 0;
-            if (size > limits.maxPartSize)
-                throw PackageError(fail("entry \"" + name + "\" inflates to " + std::to_string(size) +
+            if (stored.size > limits.maxPartSize)
+                throw PackageError(fail("entry \"" + name + "\" inflates to " + std::to_string(stored.size) +
                                         " bytes, past the limit of " + std::to_string(limits.maxPartSize)));
-            if (size > (1u << 20) && size / std::max<std::uint64_t>(compSize, 1) > limits.maxCompressionRatio)
+            if (stored.size > (1u << 20) &&
+                stored.size / std::max<std::uint64_t>(stored.compressedSize, 1) > limits.maxCompressionRatio)
                 throw PackageError(
                     fail("entry \"" + name + "\" has an implausible compression ratio (a zip bomb)"));
-            declaredTotal += size;
+            declaredTotal += stored.size;
             if (declaredTotal > limits.maxTotalSize)
                 throw PackageError(fail("the parts inflate past the limit of " +
                                         std::to_string(limits.maxTotalSize) + " bytes"));
             Entry entry;
             entry.name = "/" + name;
-            entry.zipIndex = i;
-            entry.size = size;
+            entry.zipIndex = static_cast<std::int64_t>(i);
+            entry.size = stored.size;
             const std::string key = lower(entry.name);
             if (byName.count(key))
                 throw PackageError(fail("entry \"" + name + "\" occurs more than once"));
@@ -345,34 +293,15 @@ struct Package::Impl {
     }
 
     std::string readStored(const Entry& entry) const {
-        zip_file_t* file = zip_fopen_index(reader.get(), static_cast<zip_uint64_t>(entry.zipIndex), 0);
-        if (!file)
-            throw PackageError(fail("part " + entry.name + " cannot be read: " + zip_strerror(reader.get())));
+        // The declared sizes were checked against the limits; inflating cannot go past them.
+        if (!entry.counted && totalRead + entry.size > limits.maxTotalSize)
+            throw PackageError(fail("part " + entry.name + " inflates past the limits"));
         std::string out;
-        out.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(entry.size, 64u << 20)));
-        char buffer[65536];
-        for (;;) {
-            const zip_int64_t n = zip_fread(file, buffer, sizeof buffer);
-            if (n < 0) {
-                const std::string text = zip_error_strerror(zip_file_get_error(file));
-                zip_fclose(file);
-                throw PackageError(fail("part " + entry.name + " is damaged: " + text));
-            }
-            if (n == 0)
-                break;
-            out.append(buffer, static_cast<std::size_t>(n));
-            // Stop while inflating: the declared size may lie.
-            if (out.size() > entry.size || out.size() > limits.maxPartSize ||
-                (!entry.counted && totalRead + out.size() > limits.maxTotalSize)) {
-                zip_fclose(file);
-                throw PackageError(
-                    fail("part " + entry.name + " inflates past its declared size or the limits"));
-            }
+        try {
+            out = zip::readData(bytes, directory.entries[static_cast<std::size_t>(entry.zipIndex)]);
+        } catch (const zip::FormatError& e) {
+            throw PackageError(fail("part " + entry.name + " " + e.what()));
         }
-        if (zip_fclose(file) != 0)
-            throw PackageError(fail("part " + entry.name + " is damaged (checksum mismatch)"));
-        if (out.size() != entry.size)
-            throw PackageError(fail("part " + entry.name + " is truncated"));
         if (!entry.counted) {
             totalRead += out.size();
             entry.counted = true;
@@ -789,90 +718,35 @@ void Package::saveAs(const std::filesystem::path& file) {
     if (!changed()) {
         output = d.bytes;
     } else {
-        // A second, writable archive over the stored bytes: unchanged entries are copied by libzip with
-        // their compressed data and headers as stored, in their order; changed ones are replaced.
-        zip_error_t error;
-        zip_error_init(&error);
-        // The writable buffer source must own its data: libzip releases the old buffer when the
-        // written archive replaces it.
-        void* copy = std::malloc(std::max<std::size_t>(d.bytes.size(), 1));
-        if (!copy)
-            throw PackageError(what + ": cannot save: out of memory");
-        std::memcpy(copy, d.bytes.data(), d.bytes.size());
-        zip_source_t* src = zip_source_buffer_create(copy, d.bytes.size(), 1, &error);
-        if (!src) {
-            std::free(copy);
-            zip_error_fini(&error);
-            throw PackageError(what + ": cannot save: out of memory");
-        }
-        zip_t* z = zip_open_from_source(src, 0, &error);
-        if (!z) {
-            const std::string text = zip_error_strerror(&error);
-            zip_error_fini(&error);
-            zip_source_free(src);
-            throw PackageError(what + ": cannot save: " + text);
-        }
-        zip_error_fini(&error);
-        zip_source_keep(src);
-        std::unique_ptr<zip_t, ZipCloser> writer(z);
-        std::vector<std::unique_ptr<std::string>> keep; // buffers must live until zip_close
-        auto failWith = [&what](const std::string& problem) {
-            throw PackageError(what + ": cannot save: " + problem);
-        };
+        // Unchanged entries are copied with their local records as stored, in their order; changed
+        // ones are written anew in their place; added ones follow.
+        zip::Writer writer;
+        writer.reserve(d.bytes.size() + d.bytes.size() / 4);
+        // Folder entries are not parts but are kept as they were.
+        std::vector<const Impl::Entry*> partAt(d.directory.entries.size(), nullptr);
+        for (const Impl::Entry& e : d.entries)
+            if (e.zipIndex >= 0)
+                partAt[static_cast<std::size_t>(e.zipIndex)] = &e;
+        auto write = [&](const Impl::Entry& e) { writer.add(e.name.substr(1), d.partBytes(e)); };
         try {
-            for (Impl::Entry& e : d.entries) {
-                if (e.removed) {
-                    if (e.zipIndex >= 0 && zip_delete(z, static_cast<zip_uint64_t>(e.zipIndex)) != 0)
-                        failWith(zip_strerror(z));
+            for (std::size_t i = 0; i < partAt.size(); ++i) {
+                const Impl::Entry* e = partAt[i];
+                if (!e)
+                    writer.copy(d.bytes, d.directory.entries[i]);
+                else if (e->removed)
                     continue;
-                }
-                if (!e.dirty)
-                    continue;
-                keep.push_back(std::make_unique<std::string>(d.partBytes(e)));
-                const std::string& data = *keep.back();
-                zip_source_t* part = zip_source_buffer(z, data.data(), data.size(), 0);
-                if (!part)
-                    failWith(zip_strerror(z));
-                zip_int64_t index = e.zipIndex;
-                if (index >= 0) {
-                    if (zip_file_replace(z, static_cast<zip_uint64_t>(index), part, ZIP_FL_ENC_UTF_8) != 0) {
-                        zip_source_free(part);
-                        failWith(zip_strerror(z));
-                    }
-                } else {
-                    index = zip_file_add(z, e.name.c_str() + 1, part, ZIP_FL_ENC_UTF_8);
-                    if (index < 0) {
-                        zip_source_free(part);
-                        failWith(zip_strerror(z));
-                    }
-                }
-                zip_set_file_compression(z, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 0);
+                else if (e->dirty)
+                    write(*e);
+                else
+                    writer.copy(d.bytes, d.directory.entries[i]);
             }
-            if (zip_close(z) != 0)
-                failWith(zip_strerror(z));
-        } catch (const std::exception& ex) {
-            writer.reset();
-            zip_source_free(src);
-            const std::string problem = ex.what();
-            if (dynamic_cast<const PackageError*>(&ex))
-                throw;
-            throw PackageError(what + ": cannot save: " + problem);
+            for (const Impl::Entry& e : d.entries)
+                if (e.zipIndex < 0 && !e.removed)
+                    write(e);
+            output = writer.finish(d.directory.comment);
+        } catch (const zip::FormatError& e) {
+            throw PackageError(what + ": cannot save: " + e.what());
         }
-        (void)writer.release();
-        // Read the archive libzip wrote into the buffer source.
-        if (zip_source_open(src) != 0) {
-            zip_source_free(src);
-            throw PackageError(what + ": cannot save: cannot read the written archive");
-        }
-        zip_source_seek(src, 0, SEEK_END);
-        const zip_int64_t size = zip_source_tell(src);
-        zip_source_seek(src, 0, SEEK_SET);
-        output.resize(static_cast<std::size_t>(std::max<zip_int64_t>(size, 0)));
-        const zip_int64_t got = zip_source_read(src, output.data(), output.size());
-        zip_source_close(src);
-        zip_source_free(src);
-        if (got != size)
-            throw PackageError(what + ": cannot save: cannot read the written archive");
     }
 
     replaceFileAtomically(file, output);
@@ -885,7 +759,6 @@ void Package::saveAs(const std::filesystem::path& file) {
             names.push_back(e.name);
             docs.push_back(std::move(e.xml));
         }
-    d.closeReader();
     d.bytes = std::move(output);
     d.path = file;
     d.entries.clear();
