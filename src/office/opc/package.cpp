@@ -191,7 +191,7 @@ void replaceFileAtomically(const std::filesystem::path& requested, const std::st
 
 struct Package::Impl {
     struct Entry {
-        std::string name;          // part name, "/word/document.xml"
+        std::string name;           // part name, "/word/document.xml"
         std::int64_t zipIndex = -1; // index in the stored archive's directory, -1 for added parts
         std::uint64_t size = 0;
         bool removed = false;
@@ -204,7 +204,7 @@ struct Package::Impl {
     std::filesystem::path path;
     std::filesystem::path origin; // the file it was read from, named in messages
     Limits limits;
-    std::string bytes;       // the package as stored; the reader works on it
+    std::string bytes;        // the package as stored; the reader works on it
     zip::Directory directory; // its central directory, checked against the local headers
     std::vector<Entry> entries;
     std::unordered_map<std::string, std::size_t> byName; // lower-case part name -> entries index
