@@ -8,9 +8,12 @@
 #include <QCoreApplication>
 #include <QTemporaryDir>
 
+#include <openssl/evp.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -42,6 +45,28 @@ void copyFile(const fs::path& from, const fs::path& to) {
     ::close(out);
 }
 
+// The floor of a durable import: each file read once, hashed with SHA-256 and written, then one
+// sync of the file system.
+void hashCopyFile(const fs::path& from, const fs::path& to, std::vector<char>& buf, std::string& hex) {
+    const int in = ::open(from.c_str(), O_RDONLY);
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr);
+    ssize_t n;
+    while ((n = ::read(in, buf.data(), buf.size())) > 0) {
+        EVP_DigestUpdate(ctx, buf.data(), static_cast<size_t>(n));
+        if (::write(out, buf.data(), static_cast<size_t>(n)) != n)
+            break;
+    }
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    EVP_DigestFinal_ex(ctx, md, &len);
+    EVP_MD_CTX_free(ctx);
+    hex.assign(reinterpret_cast<const char*>(md), len);
+    ::close(in);
+    ::close(out);
+}
+
 void syncAll(const fs::path& dir) {
     const int d = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
     ::syncfs(d);
@@ -59,6 +84,22 @@ double cpuMs() {
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
+}
+
+// With LF_PERF_CTL naming perf's control fifo (perf record --control=fifo:CTL -D -1) and
+// LF_PERF_PHASE one of import/export/copy-again, only that phase is recorded.
+void perfControl(const char* phase, bool on) {
+    const char* ctl = std::getenv("LF_PERF_CTL");
+    const char* which = std::getenv("LF_PERF_PHASE");
+    if (!ctl || !which || std::strcmp(which, phase) != 0)
+        return;
+    const int fd = ::open(ctl, O_WRONLY);
+    if (fd < 0)
+        return;
+    const char* cmd = on ? "enable\n" : "disable\n";
+    if (::write(fd, cmd, std::strlen(cmd)) < 0)
+        std::perror("perf control");
+    ::close(fd);
 }
 
 } // namespace
@@ -98,23 +139,29 @@ int main(int argc, char** argv) {
     std::printf("bench_tessarel: %d files x %d KiB (%.0f MiB), query over %d objects\n\n", files, kib, mib,
                 objects);
 
-    // Copying the same bytes, with and without making them durable.
-    fs::create_directories(root / "copy");
-    auto t = Clock::now();
-    for (int i = 0; i < files; ++i) {
-        const std::string name = "file" + std::to_string(i) + ".pptx";
-        copyFile(src / name, root / "copy" / name);
-    }
-    const double copyMs = msSince(t);
-    syncAll(root);
-    fs::create_directories(root / "copy2");
-    t = Clock::now();
-    for (int i = 0; i < files; ++i) {
-        const std::string name = "file" + std::to_string(i) + ".pptx";
-        copyFile(src / name, root / "copy2" / name);
-    }
-    syncAll(root);
-    const double copySyncMs = msSince(t);
+    // Copying the same bytes, with and without making them durable, and the floor of a durable
+    // import: reading, hashing and writing them, then one sync.
+    auto copyAll = [&](const fs::path& to, bool sync, bool hash) {
+        fs::create_directories(to);
+        std::vector<char> buf(1 << 20);
+        std::string digest;
+        const auto t0 = Clock::now();
+        for (int i = 0; i < files; ++i) {
+            const std::string name = "file" + std::to_string(i) + ".pptx";
+            if (hash)
+                hashCopyFile(src / name, to / name, buf, digest);
+            else
+                copyFile(src / name, to / name);
+        }
+        if (sync)
+            syncAll(root);
+        const double ms = msSince(t0);
+        syncAll(root);
+        return ms;
+    };
+    const double copyMs = copyAll(root / "copy", false, false);
+    const double copySyncMs = copyAll(root / "copy2", true, false);
+    const double floorMs = copyAll(root / "copy3", true, true);
 
     auto store = initRepository("sqlite:" + (root / "repo").string());
     auto session = openAdminSession(store, "bench", "bench");
@@ -127,8 +174,10 @@ int main(int argc, char** argv) {
     for (int i = 0; i < files; ++i)
         imp->add(client.fileObject((src / ("file" + std::to_string(i) + ".pptx")).string()));
     syncAll(root);
-    t = Clock::now();
+    auto t = Clock::now();
+    perfControl("import", true);
     const bool imported = imp->execute();
+    perfControl("import", false);
     const double importMs = msSince(t);
 
     auto exp = client.newExportOperation();
@@ -137,17 +186,27 @@ int main(int argc, char** argv) {
         exp->add(imp->importedObjects()->item(i));
     syncAll(root);
     t = Clock::now();
+    perfControl("export", true);
     const bool exported = exp->execute();
+    perfControl("export", false);
     const double exportMs = msSince(t);
 
-    std::printf("%-34s %10s %10s %12s\n", "", "ms", "MiB/s", "vs copy");
+    // The copy once more, after the operations: how far the machine drifted during the run.
+    perfControl("copy-again", true);
+    const double copyAgainMs = copyAll(root / "copy4", false, false);
+    perfControl("copy-again", false);
+
+    std::printf("%-36s %8s %8s %9s %12s\n", "", "ms", "MiB/s", "vs copy", "vs copy+sync");
     auto line = [&](const char* what, double ms) {
-        std::printf("%-34s %10.0f %10.0f %11.2fx\n", what, ms, mib / (ms / 1000.0), ms / copyMs);
+        std::printf("%-36s %8.0f %8.0f %8.2fx %11.2fx\n", what, ms, mib / (ms / 1000.0), ms / copyMs,
+                    ms / copySyncMs);
     };
     line("copy (read + write)", copyMs);
     line("copy + one sync", copySyncMs);
+    line("hash + copy + one sync (floor)", floorMs);
     line(imported ? "import (hash, store, sync, commit)" : "import FAILED", importMs);
     line(exported ? "export" : "export FAILED", exportMs);
+    line("copy again, after the operations", copyAgainMs);
 
     // A repository of many objects: 100 folders of 10 subfolders of documents each.
     const int perLeaf = std::max(1, objects / 1000);

@@ -4,6 +4,7 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -21,6 +22,7 @@ namespace lf::tessarel {
 namespace {
 
 constexpr size_t kBuffer = 1 << 20;
+constexpr size_t kWholeFile = 8 << 20;
 
 [[noreturn]] void fileError(const std::string& what, const std::string& path) {
     fail(code::FileError, what + " " + path + ": " + std::strerror(errno));
@@ -147,6 +149,14 @@ bool ContentStore::contains(const std::string& hash) const {
     return ::stat(pathOf(hash).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+char* ContentStore::buffer(size_t atLeast) {
+    if (bufferSize_ < atLeast) {
+        buffer_.reset(new char[atLeast]);
+        bufferSize_ = atLeast;
+    }
+    return buffer_.get();
+}
+
 StagedContent ContentStore::stage(const std::string& localFile) {
     Fd in(::open(localFile.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)
@@ -156,44 +166,83 @@ StagedContent ContentStore::stage(const std::string& localFile) {
         errno = EISDIR;
         fileError("Not a file:", localFile);
     }
+    // A file of usual size is read whole (one byte more than its size, to see its end), hashed,
+    // and written only when the store does not hold it yet; a larger one, or one that grows while
+    // it is read, is copied piece by piece as it is hashed.
+    const size_t expected = static_cast<size_t>(std::max<off_t>(st.st_size, 0)) + 1;
+    char* buf = buffer(std::clamp(expected, kBuffer, kWholeFile));
+    const size_t capacity = bufferSize_;
+    auto readSome = [&](char* p, size_t n) {
+        while (true) {
+            const ssize_t r = ::read(in.get(), p, n);
+            if (r >= 0)
+                return static_cast<size_t>(r);
+            if (errno != EINTR)
+                fileError("Cannot read", localFile);
+        }
+    };
+    size_t have = 0;
+    bool atEnd = false;
+    while (have < capacity) {
+        const size_t r = readSome(buf + have, capacity - have);
+        if (r == 0) {
+            atEnd = true;
+            break;
+        }
+        have += r;
+    }
+    Digest d;
+    d.update(buf, have);
     StagedContent out;
+    out.size = static_cast<std::int64_t>(have);
+    if (atEnd) {
+        out.hash = d.hex();
+        if (contains(out.hash)) {
+            out.reused = true;
+            return out;
+        }
+    }
     out.tempPath = root_ + "/tmp/" + randomSuffix();
     Fd tmp(::open(out.tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     if (tmp.get() < 0)
         fileError("Cannot create", out.tempPath);
-    Digest d;
-    std::unique_ptr<char[]> buf(new char[kBuffer]);
     try {
-        while (true) {
-            const ssize_t r = ::read(in.get(), buf.get(), kBuffer);
-            if (r < 0) {
-                if (errno == EINTR)
-                    continue;
-                fileError("Cannot read", localFile);
-            }
+        writeAll(tmp.get(), buf, have, out.tempPath);
+        while (!atEnd) {
+            const size_t r = readSome(buf, capacity);
             if (r == 0)
                 break;
-            d.update(buf.get(), static_cast<size_t>(r));
-            writeAll(tmp.get(), buf.get(), static_cast<size_t>(r), out.tempPath);
-            out.size += r;
+            d.update(buf, r);
+            writeAll(tmp.get(), buf, r, out.tempPath);
+            out.size += static_cast<std::int64_t>(r);
         }
+        if (!atEnd)
+            out.hash = d.hex();
+        // Start writing the bytes to the disk now, while the next files are read: the sync that
+        // publish makes then mostly finds them written.
+        ::sync_file_range(tmp.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+        if (::close(tmp.release()) != 0)
+            fileError("Cannot write", out.tempPath);
     } catch (...) {
         ::unlink(out.tempPath.c_str());
         throw;
     }
-    out.hash = d.hex();
     return out;
 }
 
 void ContentStore::publish(std::vector<StagedContent>& staged) {
-    bool any = false;
-    for (const auto& s : staged)
-        any = any || !s.tempPath.empty();
-    if (!any)
+    size_t fresh = 0;
+    for (const auto& s : staged) {
+        if (s.reused && !contains(s.hash))
+            fail(code::NoContent, "The content " + s.hash + " left the repository while it was stored again");
+        if (!s.tempPath.empty())
+            ++fresh;
+    }
+    if (fresh == 0)
         return;
     // A few files are flushed one by one; a batch is flushed with one sync of the file system,
     // far cheaper than a flush per file when an operation carries thousands of them.
-    const bool batch = staged.size() > kFlushEachLimit;
+    const bool batch = fresh > kFlushEachLimit;
     std::set<std::string> folders;
     if (batch) {
         syncFolder(root_);
@@ -207,14 +256,15 @@ void ContentStore::publish(std::vector<StagedContent>& staged) {
         if (s.tempPath.empty())
             continue;
         const std::string target = pathOf(s.hash);
+        std::string folder = target.substr(0, target.rfind('/'));
         if (contains(s.hash)) {
             ::unlink(s.tempPath.c_str());
         } else {
-            std::error_code ec;
-            fs::create_directories(fs::path(target).parent_path(), ec);
+            if (!folders.count(folder) && ::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST)
+                fileError("Cannot create", folder);
             if (::rename(s.tempPath.c_str(), target.c_str()) != 0)
                 fileError("Cannot store", target);
-            folders.insert(fs::path(target).parent_path().string());
+            folders.insert(std::move(folder));
         }
         s.tempPath.clear();
     }

@@ -3,24 +3,29 @@
 // New content is staged in content/tmp, synced, and only then given its name, so a name always
 // stands for complete bytes; the metadata that points to it commits after that.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace lf::tessarel {
 
 struct StagedContent {
-    std::string tempPath; // "" once published
+    std::string tempPath; // "" once published, and when the store already held the content
     std::string hash;
     std::int64_t size = 0;
+    bool reused = false; // the store already held these bytes: nothing was written
 };
 
 class ContentStore {
 public:
     explicit ContentStore(std::string folder);
 
-    // Copies a local file into the staging folder, hashing it on the way.
+    // Copies a local file into the staging folder, hashing it on the way, and starts writing it
+    // to the disk. Content the store already holds is not written again.
     StagedContent stage(const std::string& localFile);
-    // Syncs every staged file, gives each its name and syncs the names.
+    // Makes every staged file durable, gives each its name and makes the names durable; called
+    // under the database's write lock, before the metadata that points to the content commits.
+    // Fails when content that staging found already stored has gone since.
     void publish(std::vector<StagedContent>& staged);
     // Removes staged files that were not published (an operation that failed).
     void discard(std::vector<StagedContent>& staged);
@@ -40,6 +45,9 @@ public:
 
 private:
     std::string root_;
+    std::unique_ptr<char[]> buffer_; // reused by every copy in and out
+    size_t bufferSize_ = 0;
+    char* buffer(size_t atLeast);
 };
 
 // SHA-256 of a file's bytes as 64 lower-case hex digits.

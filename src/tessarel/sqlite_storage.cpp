@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <unordered_map>
 #include <variant>
 
 namespace lf::tessarel {
@@ -99,13 +100,62 @@ std::string columnFor(const std::string& attribute) {
     fail(code::QuerySemantic, "Unknown attribute '" + attribute + "'");
 }
 
+sqlite3_stmt* prepare(sqlite3* db, const std::string& sql) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &st, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(st);
+        fail(code::StorageError, std::string("Cannot prepare a statement: ") + sqlite3_errmsg(db));
+    }
+    return st;
+}
+
+// Prepared statements kept for reuse: an import or export runs the same few statements once per
+// object, and preparing one costs more than running it.
+class StatementCache {
+public:
+    explicit StatementCache(sqlite3*& db) : db_(db) {}
+    ~StatementCache() { clear(); }
+    StatementCache(const StatementCache&) = delete;
+    StatementCache& operator=(const StatementCache&) = delete;
+
+    sqlite3* db() const { return db_; }
+    // A statement for sql, taken out of the cache while it is in use.
+    sqlite3_stmt* take(const std::string& sql) {
+        const auto it = idle_.find(sql);
+        if (it == idle_.end())
+            return prepare(db_, sql);
+        sqlite3_stmt* st = it->second;
+        idle_.erase(it);
+        return st;
+    }
+    void give(const std::string& sql, sqlite3_stmt* st) {
+        sqlite3_reset(st);
+        sqlite3_clear_bindings(st);
+        if (!idle_.emplace(sql, st).second)
+            sqlite3_finalize(st);
+    }
+    void clear() {
+        for (auto& [sql, st] : idle_)
+            sqlite3_finalize(st);
+        idle_.clear();
+    }
+
+private:
+    sqlite3*& db_;
+    std::unordered_map<std::string, sqlite3_stmt*> idle_;
+};
+
 class Statement {
 public:
-    Statement(sqlite3* db, const std::string& sql) : db_(db) {
-        if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &st_, nullptr) != SQLITE_OK)
-            fail(code::StorageError, std::string("Cannot prepare a statement: ") + sqlite3_errmsg(db));
+    Statement(sqlite3* db, const std::string& sql) : db_(db), st_(prepare(db, sql)) {}
+    Statement(StatementCache& cache, std::string sql)
+        : db_(cache.db()), cache_(&cache), sql_(std::move(sql)), st_(cache.take(sql_)) {}
+    ~Statement() {
+        if (cache_)
+            cache_->give(sql_, st_);
+        else
+            sqlite3_finalize(st_);
     }
-    ~Statement() { sqlite3_finalize(st_); }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -151,6 +201,8 @@ public:
 
 private:
     sqlite3* db_;
+    StatementCache* cache_ = nullptr;
+    std::string sql_;
     sqlite3_stmt* st_ = nullptr;
 };
 
@@ -225,6 +277,8 @@ public:
         exec("PRAGMA synchronous=FULL");
         exec("PRAGMA foreign_keys=ON");
         exec("PRAGMA case_sensitive_like=ON");
+        // Room for the tree index of a large repository, so that folder queries read it from memory.
+        exec("PRAGMA cache_size=-65536");
         if (create) {
             exec("BEGIN IMMEDIATE");
             exec(kSchema);
@@ -239,7 +293,10 @@ public:
                 fail(code::UnknownRepository, file + " is not a repository database");
         }
     }
-    ~SqliteStorage() override { sqlite3_close_v2(db_); }
+    ~SqliteStorage() override {
+        cache_.clear();
+        sqlite3_close_v2(db_);
+    }
 
     void begin() override { exec("BEGIN IMMEDIATE"); }
     void commit() override { exec("COMMIT"); }
@@ -249,8 +306,8 @@ public:
     }
 
     std::optional<ObjectRecord> objectById(const std::string& id, const Viewer& v) override {
-        Statement s(db_, std::string("SELECT ") + kObjectColumns + " FROM objects o WHERE o.id = ?" +
-                             visibility(v, 2));
+        Statement s(cache_, std::string("SELECT ") + kObjectColumns + " FROM objects o WHERE o.id = ?" +
+                                visibility(v, 2));
         s.bind(1, id);
         bindViewer(s, v, 2);
         if (!s.step())
@@ -260,10 +317,10 @@ public:
 
     std::optional<ObjectRecord> objectByPath(const std::string& parentPath, const std::string& name,
                                              const Viewer& v, bool foldersOnly) override {
-        Statement s(db_, std::string("SELECT ") + kObjectColumns +
-                             " FROM objects o WHERE o.parent_path = ? AND o.name = ?" +
-                             (foldersOnly ? " AND o.type IN ('ts_folder', 'ts_cabinet')" : "") +
-                             visibility(v, 3) + " ORDER BY o.rowid LIMIT 1");
+        Statement s(cache_, std::string("SELECT ") + kObjectColumns +
+                                " FROM objects o WHERE o.parent_path = ? AND o.name = ?" +
+                                (foldersOnly ? " AND o.type IN ('ts_folder', 'ts_cabinet')" : "") +
+                                visibility(v, 3) + " ORDER BY o.rowid LIMIT 1");
         s.bind(1, parentPath).bind(2, name);
         bindViewer(s, v, 3);
         if (!s.step())
@@ -272,14 +329,14 @@ public:
     }
 
     bool idExists(const std::string& id) override {
-        Statement s(db_, "SELECT 1 FROM objects WHERE id = ?");
+        Statement s(cache_, "SELECT 1 FROM objects WHERE id = ?");
         s.bind(1, id);
         return s.step();
     }
 
     void insertObject(const ObjectRecord& r) override {
         Statement s(
-            db_,
+            cache_,
             "INSERT INTO objects(id, type, name, content_type, is_private, owner_name, lock_owner, "
             "lock_path, version_label, creation_date, modify_date, folder_id, parent_path, "
             "cabinet_id, content_hash, content_size, modifier) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
@@ -295,9 +352,9 @@ public:
     }
 
     void updateObject(const ObjectRecord& r) override {
-        Statement s(db_, "UPDATE objects SET type=?, name=?, content_type=?, is_private=?, owner_name=?, "
-                         "version_label=?, modify_date=?, folder_id=?, parent_path=?, cabinet_id=?, "
-                         "content_hash=?, content_size=?, modifier=? WHERE id=?");
+        Statement s(cache_, "UPDATE objects SET type=?, name=?, content_type=?, is_private=?, owner_name=?, "
+                            "version_label=?, modify_date=?, folder_id=?, parent_path=?, cabinet_id=?, "
+                            "content_hash=?, content_size=?, modifier=? WHERE id=?");
         s.bind(1, r.type).bind(2, r.name).bind(3, r.contentType).bind(4, std::int64_t{r.isPrivate});
         s.bind(5, r.owner).bind(6, r.versionLabel).bind(7, r.modified).bindNullable(8, r.folderId);
         s.bind(9, r.parentPath)
@@ -310,15 +367,16 @@ public:
     }
 
     void movePaths(const std::string& oldPath, const std::string& newPath) override {
-        Statement s(db_, "UPDATE objects SET parent_path = ? || substr(parent_path, ?) "
-                         "WHERE parent_path = ? OR (parent_path >= ? AND parent_path < ?)");
+        Statement s(cache_, "UPDATE objects SET parent_path = ? || substr(parent_path, ?) "
+                            "WHERE parent_path = ? OR (parent_path >= ? AND parent_path < ?)");
         s.bind(1, newPath).bind(2, static_cast<std::int64_t>(oldPath.size() + 1)).bind(3, oldPath);
         s.bind(4, oldPath + "/").bind(5, oldPath + "0");
         s.step();
     }
 
     bool lockObject(const std::string& id, const std::string& user, const std::string& localPath) override {
-        Statement s(db_, "UPDATE objects SET lock_owner = ?, lock_path = ? WHERE id = ? AND lock_owner = ''");
+        Statement s(cache_,
+                    "UPDATE objects SET lock_owner = ?, lock_path = ? WHERE id = ? AND lock_owner = ''");
         s.bind(1, user).bind(2, localPath).bind(3, id);
         s.step();
         return sqlite3_changes(db_) == 1;
@@ -326,9 +384,10 @@ public:
 
     bool unlockObject(const std::string& id, const std::string& user) override {
         Statement s(
-            db_, user.empty()
-                     ? "UPDATE objects SET lock_owner = '', lock_path = '' WHERE id = ? AND lock_owner <> ''"
-                     : "UPDATE objects SET lock_owner = '', lock_path = '' WHERE id = ? AND lock_owner = ?");
+            cache_,
+            user.empty()
+                ? "UPDATE objects SET lock_owner = '', lock_path = '' WHERE id = ? AND lock_owner <> ''"
+                : "UPDATE objects SET lock_owner = '', lock_path = '' WHERE id = ? AND lock_owner = ?");
         s.bind(1, id);
         if (!user.empty())
             s.bind(2, user);
@@ -337,8 +396,8 @@ public:
     }
 
     void addVersion(const VersionRecord& v) override {
-        Statement s(db_, "INSERT INTO versions(object_id, version_label, content_type, content_hash, "
-                         "content_size, modify_date, modifier) VALUES(?,?,?,?,?,?,?)");
+        Statement s(cache_, "INSERT INTO versions(object_id, version_label, content_type, content_hash, "
+                            "content_size, modify_date, modifier) VALUES(?,?,?,?,?,?,?)");
         s.bind(1, v.objectId).bind(2, v.versionLabel).bind(3, v.contentType).bind(4, v.contentHash);
         s.bind(5, v.contentSize).bind(6, v.modified).bind(7, v.modifier);
         s.step();
@@ -346,7 +405,7 @@ public:
 
     std::vector<VersionRecord> versions(const std::string& objectId) override {
         std::vector<VersionRecord> out;
-        Statement s(db_,
+        Statement s(cache_,
                     "SELECT object_id, version_label, content_type, content_hash, content_size, modify_date, "
                     "modifier FROM versions WHERE object_id = ? ORDER BY rowid");
         s.bind(1, objectId);
@@ -357,8 +416,8 @@ public:
 
     std::set<std::string> referencedContent() override {
         std::set<std::string> out;
-        Statement s(db_, "SELECT content_hash FROM objects WHERE content_hash <> '' UNION "
-                         "SELECT content_hash FROM versions WHERE content_hash <> ''");
+        Statement s(cache_, "SELECT content_hash FROM objects WHERE content_hash <> '' UNION "
+                            "SELECT content_hash FROM versions WHERE content_hash <> ''");
         while (s.step())
             out.insert(s.text(0));
         return out;
@@ -393,17 +452,17 @@ public:
     }
 
     bool addUser(const std::string& name, const std::string& hash) override {
-        Statement s(db_, "INSERT OR IGNORE INTO users(name, password_hash) VALUES(?, ?)");
+        Statement s(cache_, "INSERT OR IGNORE INTO users(name, password_hash) VALUES(?, ?)");
         s.bind(1, name).bind(2, hash).step();
         return sqlite3_changes(db_) == 1;
     }
     bool setPasswordHash(const std::string& name, const std::string& hash) override {
-        Statement s(db_, "UPDATE users SET password_hash = ? WHERE name = ?");
+        Statement s(cache_, "UPDATE users SET password_hash = ? WHERE name = ?");
         s.bind(1, hash).bind(2, name).step();
         return sqlite3_changes(db_) == 1;
     }
     std::optional<std::string> passwordHash(const std::string& name) override {
-        Statement s(db_, "SELECT password_hash FROM users WHERE name = ?");
+        Statement s(cache_, "SELECT password_hash FROM users WHERE name = ?");
         s.bind(1, name);
         if (!s.step())
             return std::nullopt;
@@ -411,28 +470,29 @@ public:
     }
     std::vector<std::string> users() override {
         std::vector<std::string> out;
-        Statement s(db_, "SELECT name FROM users ORDER BY name");
+        Statement s(cache_, "SELECT name FROM users ORDER BY name");
         while (s.step())
             out.push_back(s.text(0));
         return out;
     }
 
     std::optional<std::string> formatExtension(const std::string& format) override {
-        Statement s(db_, "SELECT extension FROM formats WHERE name = ?");
+        Statement s(cache_, "SELECT extension FROM formats WHERE name = ?");
         s.bind(1, format);
         if (!s.step())
             return std::nullopt;
         return s.text(0);
     }
     std::optional<std::string> formatForExtension(const std::string& extension) override {
-        Statement s(db_, "SELECT name FROM formats WHERE lower(extension) = lower(?) ORDER BY rowid LIMIT 1");
+        Statement s(cache_,
+                    "SELECT name FROM formats WHERE lower(extension) = lower(?) ORDER BY rowid LIMIT 1");
         s.bind(1, extension);
         if (!s.step())
             return std::nullopt;
         return s.text(0);
     }
     void addFormat(const std::string& format, const std::string& extension) override {
-        Statement s(db_, "INSERT OR IGNORE INTO formats(name, extension) VALUES(?, ?)");
+        Statement s(cache_, "INSERT OR IGNORE INTO formats(name, extension) VALUES(?, ?)");
         s.bind(1, format).bind(2, extension).step();
     }
 
@@ -500,14 +560,15 @@ private:
                 sql += "(o.parent_path <> '')";
             } else {
                 // One range of the tree index: the folder itself and every path below it ("/" sorts
-                // just before "0"); the range also holds siblings such as "Storage 2", which the
-                // second test drops.
+                // just before "0"). The range also holds siblings such as "Storage 2", which the
+                // second test drops: a path of the range that is not the folder's own and sorts at
+                // or after PATH + "/" starts with PATH + "/".
                 sql += "(o.parent_path >= ? AND o.parent_path < ? AND "
-                       "(length(o.parent_path) = ? OR substr(o.parent_path, ?, 1) = '/'))";
+                       "(o.parent_path = ? OR o.parent_path >= ?))";
                 params.emplace_back(path);
                 params.emplace_back(path + "0");
-                params.emplace_back(static_cast<std::int64_t>(path.size()));
-                params.emplace_back(static_cast<std::int64_t>(path.size() + 1));
+                params.emplace_back(path);
+                params.emplace_back(path + "/");
             }
         } else if (const auto* l = std::get_if<tql::Logical>(&c.node)) {
             sql += "(";
@@ -523,6 +584,7 @@ private:
     }
 
     sqlite3* db_ = nullptr;
+    StatementCache cache_{db_};
 };
 
 } // namespace
