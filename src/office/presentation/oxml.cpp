@@ -296,6 +296,21 @@ void setTransform(pugi::xml_node shape, const Transform& value) {
     }
 }
 
+bool holdsTransform(pugi::xml_node shape, const Transform& value) {
+    pugi::xml_node xfrm = transformElement(shape);
+    pugi::xml_node off = child(xfrm, "off");
+    pugi::xml_node ext = child(xfrm, "ext");
+    if (!off || !ext || !attribute(off, "x") || !attribute(off, "y") || !attribute(ext, "cx") ||
+        !attribute(ext, "cy")) {
+        return false;
+    }
+    if (shapeKind(shape) == ShapeKind::Group && !child(xfrm, "chOff")) {
+        return false;
+    }
+    return int64Attribute(off, "x") == value.x && int64Attribute(off, "y") == value.y &&
+           int64Attribute(ext, "cx") == value.cx && int64Attribute(ext, "cy") == value.cy;
+}
+
 pugi::xml_node blackWhiteHolder(pugi::xml_node shape, bool create) {
     ShapeKind kind = shapeKind(shape);
     if (kind == ShapeKind::GraphicFrame || kind == ShapeKind::ContentPart) {

@@ -70,6 +70,9 @@ pugi::xml_node transformElement(pugi::xml_node shape);
 std::optional<Transform> transform(pugi::xml_node shape);
 // Writes offset and extents, creating the transform (and the shape properties holding it) when missing.
 void setTransform(pugi::xml_node shape, const Transform& value);
+// Whether the shape's own transform already holds exactly these values, so that setting them would
+// change nothing in the file.
+bool holdsTransform(pugi::xml_node shape, const Transform& value);
 
 // The element carrying the black-and-white mode: spPr, grpSpPr, or the frame itself.
 pugi::xml_node blackWhiteHolder(pugi::xml_node shape, bool create);

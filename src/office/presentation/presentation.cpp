@@ -244,6 +244,10 @@ template <class F> void Shape::setTransformField(double points, F&& change) {
     }
     oxml::Transform t = d.effectiveTransform(part_, node_);
     change(t);
+    // A value that already stands leaves the part as it was: a deck processed twice is not rewritten.
+    if (oxml::holdsTransform(node_, t) && (!fallback_ || oxml::holdsTransform(fallback_, t))) {
+        return;
+    }
     oxml::setTransform(node_, t);
     if (fallback_) {
         oxml::setTransform(fallback_, t);
@@ -286,6 +290,10 @@ void Shape::setBlackWhiteMode(int mode) {
     d.requireWritable();
     if (mode < 1 || mode > 10) {
         d.fail("the black-and-white mode " + std::to_string(mode) + " is not one of 1 to 10");
+    }
+    const std::string value = kBlackWhiteModes[mode - 1];
+    if (oxml::blackWhiteMode(node_) == value && (!fallback_ || oxml::blackWhiteMode(fallback_) == value)) {
+        return;
     }
     oxml::setBlackWhiteMode(node_, kBlackWhiteModes[mode - 1]);
     if (fallback_) {

@@ -1,9 +1,11 @@
 // Saving in place without loss, closing without saving, and decks the engine must refuse.
 #include "deck_builder.h"
+#include "office/opc/package.h"
 #include "office/presentation/presentation.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace lf::ppt;
 using namespace lf::test;
@@ -122,6 +124,55 @@ TEST(PresentationSave, CopiesUnchangedPartsAsStoredAndWritesOnlyChangedOnes) {
     EXPECT_EQ(again.slides().item(2).shapes().item(1).blackWhiteMode(), 2);
     EXPECT_DOUBLE_EQ(again.slides().item(1).shapes().item(1).left(), 12);
     EXPECT_EQ(again.slides().item(1).shapes().item(1).textFrame().textRange().text(), "One");
+}
+
+TEST(PresentationSave, SettingWhatAlreadyStandsLeavesTheFileAlone) {
+    TempDir dir;
+    std::filesystem::path file = dir / "05_Again.pptx";
+    sampleDeck().write(file);
+    Application app;
+    {
+        Presentation deck = app.presentations().open(file);
+        Shape picture = deck.slides().item(1).shapes().item(2);
+        picture.setBlackWhiteMode(2);
+        picture.setTop(20);
+        // The title inherits its place from the layout: setting it writes the shape's own transform.
+        Shape title = deck.slides().item(1).shapes().item(1);
+        title.setLeft(title.left());
+        deck.save();
+        deck.close();
+    }
+    const std::string slide = lf::opc::Package::open(file)->readPart("/ppt/slides/slide1.xml");
+    const std::size_t titleAt = slide.find("name=\"Title 1\"");
+    ASSERT_NE(titleAt, std::string::npos);
+    EXPECT_NE(slide.substr(titleAt, slide.find("</p:sp>", titleAt) - titleAt).find("<a:xfrm>"),
+              std::string::npos)
+        << slide;
+    const std::string bytes = readFile(file);
+    const auto stamp = std::filesystem::last_write_time(file);
+    struct stat before {};
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+
+    Presentation deck = app.presentations().open(file);
+    Shape picture = deck.slides().item(1).shapes().item(2);
+    Shape title = deck.slides().item(1).shapes().item(1);
+    picture.setBlackWhiteMode(2);
+    picture.setTop(20);
+    picture.setLeft(picture.left());
+    title.setLeft(title.left());
+    title.setWidth(title.width());
+    deck.save();
+    struct stat after {};
+    ASSERT_EQ(::stat(file.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "the deck was replaced";
+    EXPECT_EQ(readFile(file), bytes);
+    EXPECT_EQ(std::filesystem::last_write_time(file), stamp);
+
+    // A real change is still written.
+    picture.setTop(21);
+    deck.save();
+    deck.close();
+    EXPECT_DOUBLE_EQ(app.presentations().open(file).slides().item(1).shapes().item(2).top(), 21);
 }
 
 TEST(PresentationSave, CloseWithoutSaveLeavesTheFileUntouched) {

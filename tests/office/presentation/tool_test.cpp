@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace lf::ppt;
 using namespace lf::test;
@@ -161,6 +162,17 @@ TEST(DeckTool, GrayNotesSetsGrayscaleAndTheNotesLayoutThenSaves) {
             EXPECT_DOUBLE_EQ(first.item(3).top(), 0);
             EXPECT_EQ(deck.slides().item(2).notesPage().shapes().count(), 1);
         }
+        deck.close();
+        // A deck already processed is left alone by a second run: not rewritten, not even replaced.
+        const std::string bytes = readFile(file);
+        struct stat first {};
+        ASSERT_EQ(::stat(file.c_str(), &first), 0);
+        Result again = runTool({"gray-notes", QString::fromStdString(file.string())});
+        ASSERT_EQ(again.exitCode, 0) << again.err.toStdString();
+        struct stat second {};
+        ASSERT_EQ(::stat(file.c_str(), &second), 0);
+        EXPECT_EQ(second.st_ino, first.st_ino);
+        EXPECT_EQ(readFile(file), bytes);
     }
 }
 
