@@ -265,7 +265,9 @@ private:
 class SqliteStorage : public Storage {
 public:
     SqliteStorage(const std::string& file, bool create) {
-        const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_FULLMUTEX;
+        // One thread at a time uses a repository store, as it does the sessions on it and the
+        // statements kept for reuse, so the connection takes no lock of its own on every call.
+        const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
         if (sqlite3_open_v2(file.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
             const std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
             sqlite3_close(db_);

@@ -62,11 +62,13 @@ public:
     }
 
 private:
+    // Column names are lower case; the attribute asked for usually is too.
     static bool sameName(const std::string& column, const std::string& attribute) {
         if (column.size() != attribute.size())
             return false;
         for (size_t i = 0; i < column.size(); ++i) {
-            if (column[i] != std::tolower(static_cast<unsigned char>(attribute[i])))
+            const char a = attribute[i];
+            if (column[i] != (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a))
                 return false;
         }
         return true;
