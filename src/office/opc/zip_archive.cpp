@@ -218,7 +218,9 @@ End readEnd(std::string_view a) {
 }
 
 // Where an entry's local record ends: after its data, and after the data descriptor that follows
-// the data when the entry has one (with or without its signature, with 32- or 64-bit sizes).
+// the data when the entry has one (with or without its signature, with 32- or 64-bit sizes). A
+// descriptor that is missing or disagrees with the central directory is not part of the record:
+// readers go by the central directory, and so does this one.
 std::uint64_t recordEnd(std::string_view a, const Entry& e, std::uint64_t limit, bool zip64) {
     const std::uint64_t dataEnd = e.dataOffset + e.compressedSize;
     if (!(e.flags & kDescriptorFlag))
@@ -239,7 +241,7 @@ std::uint64_t recordEnd(std::string_view a, const Entry& e, std::uint64_t limit,
                 return at + length;
         }
     }
-    throw FormatError(kDamaged);
+    return dataEnd;
 }
 
 } // namespace

@@ -256,3 +256,50 @@ TEST(ZipContainer, RefusesOverlappingRecordsCutDataAndBadChecksums) {
     lf::test::writeFile(tmp / "cut.pptx", cut);
     EXPECT_NE(refusal(tmp / "cut.pptx").find("truncated"), std::string::npos) << refusal(tmp / "cut.pptx");
 }
+
+TEST(ZipContainer, ReadsAndCopiesEntriesWithOrWithoutTheirDataDescriptors) {
+    lf::test::TempDir tmp;
+    // Streaming writers put zeros in the local header and the sizes after the data, with or without a
+    // signature; a descriptor may also be missing. The central directory is what counts.
+    const std::vector<std::pair<std::string, std::string>> parts = {{"[Content_Types].xml", kTypes},
+                                                                    {"ppt/signed.xml", "<a>signed</a>"},
+                                                                    {"ppt/bare.xml", "<b>bare</b>"},
+                                                                    {"ppt/none.xml", "<c>none</c>"}};
+    std::string archive, central;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const auto& [name, data] = parts[i];
+        std::string local = localHeader(name, data, 0x0008);
+        std::fill(local.begin() + 14, local.begin() + 26, '\0'); // crc and sizes come later
+        central += centralRecord(name, data, archive.size(), false, 0x0008);
+        archive += local + data;
+        if (i == 1 || i == 0)
+            put32(archive, 0x08074b50);
+        if (i != 3) {
+            put32(archive, crc32(data));
+            put32(archive, data.size());
+            put32(archive, data.size());
+        }
+    }
+    const std::uint64_t directoryOffset = archive.size();
+    archive += central + endRecord(parts.size(), central.size(), directoryOffset);
+    const fs::path file = tmp / "streamed.pptx";
+    lf::test::writeFile(file, archive);
+
+    auto p = Package::open(file);
+    EXPECT_EQ(p->readPart("/ppt/signed.xml"), "<a>signed</a>");
+    EXPECT_EQ(p->readPart("/ppt/bare.xml"), "<b>bare</b>");
+    EXPECT_EQ(p->readPart("/ppt/none.xml"), "<c>none</c>");
+    p->xmlPart("/ppt/none.xml").document_element().append_attribute("x") = "1";
+    p->markChanged("/ppt/none.xml");
+    p->save();
+    // The unchanged records, descriptors and all, are copied as they were.
+    const std::string saved = lf::test::readFile(file);
+    const std::size_t changedAt = archive.find("ppt/none.xml") - 30; // its local header
+    EXPECT_EQ(saved.substr(0, changedAt), archive.substr(0, changedAt));
+    int err = 0;
+    zip_t* z = zip_open(file.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &err);
+    ASSERT_NE(z, nullptr) << err;
+    EXPECT_EQ(zip_get_num_entries(z, 0), 4);
+    zip_discard(z);
+    EXPECT_EQ(Package::open(file)->readPart("/ppt/bare.xml"), "<b>bare</b>");
+}
