@@ -34,7 +34,7 @@ public:
     bool contains(const std::string& hash) const;
     // Writes the content to target through a temporary file beside it, which then replaces target
     // (a symbolic link at target is replaced, never followed).
-    void copyOut(const std::string& hash, const std::string& target) const;
+    void copyOut(const std::string& hash, const std::string& target);
 
     // Every content file present, by hash; and the left-over staging files.
     std::vector<std::string> allContent() const;
