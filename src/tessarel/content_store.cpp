@@ -98,6 +98,21 @@ void writeAll(int fd, const char* p, size_t n, const std::string& path) {
 
 constexpr size_t kFlushEachLimit = 16;
 
+// The buffer each thread copies through, kept from one file to the next.
+struct Buffer {
+    std::unique_ptr<char[]> data;
+    size_t size = 0;
+};
+
+Buffer& buffer(size_t atLeast) {
+    static thread_local Buffer b;
+    if (b.size < atLeast) {
+        b.data.reset(new char[atLeast]);
+        b.size = atLeast;
+    }
+    return b;
+}
+
 void syncFolder(const std::string& folder) {
     Fd d(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (d.get() < 0)
@@ -120,9 +135,9 @@ std::string sha256OfFile(const std::string& path) {
     if (in.get() < 0)
         fileError("Cannot read", path);
     Digest d;
-    std::unique_ptr<char[]> buf(new char[kBuffer]);
+    Buffer& buf = buffer(kBuffer);
     while (true) {
-        const ssize_t r = ::read(in.get(), buf.get(), kBuffer);
+        const ssize_t r = ::read(in.get(), buf.data.get(), buf.size);
         if (r < 0) {
             if (errno == EINTR)
                 continue;
@@ -130,7 +145,7 @@ std::string sha256OfFile(const std::string& path) {
         }
         if (r == 0)
             break;
-        d.update(buf.get(), static_cast<size_t>(r));
+        d.update(buf.data.get(), static_cast<size_t>(r));
     }
     return d.hex();
 }
@@ -151,14 +166,6 @@ bool ContentStore::contains(const std::string& hash) const {
     return ::stat(pathOf(hash).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-char* ContentStore::buffer(size_t atLeast) {
-    if (bufferSize_ < atLeast) {
-        buffer_.reset(new char[atLeast]);
-        bufferSize_ = atLeast;
-    }
-    return buffer_.get();
-}
-
 StagedContent ContentStore::stage(const std::string& localFile) {
     Fd in(::open(localFile.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)
@@ -172,8 +179,9 @@ StagedContent ContentStore::stage(const std::string& localFile) {
     // and written only when the store does not hold it yet; a larger one, or one that grows while
     // it is read, is copied piece by piece as it is hashed.
     const size_t expected = static_cast<size_t>(std::max<off_t>(st.st_size, 0)) + 1;
-    char* buf = buffer(std::clamp(expected, kBuffer, kWholeFile));
-    const size_t capacity = bufferSize_;
+    Buffer& b = buffer(std::clamp(expected, kBuffer, kWholeFile));
+    char* buf = b.data.get();
+    const size_t capacity = b.size;
     auto readSome = [&](char* p, size_t n) {
         while (true) {
             const ssize_t r = ::read(in.get(), p, n);
@@ -287,7 +295,7 @@ void ContentStore::discard(std::vector<StagedContent>& staged) {
     }
 }
 
-void ContentStore::copyOut(const std::string& hash, const std::string& target) {
+void ContentStore::copyOut(const std::string& hash, const std::string& target) const {
     const std::string source = pathOf(hash);
     Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)
@@ -308,9 +316,9 @@ void ContentStore::copyOut(const std::string& hash, const std::string& target) {
         // less than splicing them page by page.
         const bool cloned = ::ioctl(out.get(), FICLONE, in.get()) == 0;
         const size_t expected = static_cast<size_t>(std::max<off_t>(st.st_size, 0)) + 1;
-        char* buf = buffer(std::clamp(expected, kBuffer, kWholeFile));
+        Buffer& b = buffer(std::clamp(expected, kBuffer, kWholeFile));
         while (!cloned) {
-            const ssize_t r = ::read(in.get(), buf, bufferSize_);
+            const ssize_t r = ::read(in.get(), b.data.get(), b.size);
             if (r < 0) {
                 if (errno == EINTR)
                     continue;
@@ -318,7 +326,7 @@ void ContentStore::copyOut(const std::string& hash, const std::string& target) {
             }
             if (r == 0)
                 break;
-            writeAll(out.get(), buf, static_cast<size_t>(r), temp);
+            writeAll(out.get(), b.data.get(), static_cast<size_t>(r), temp);
         }
         if (::close(out.release()) != 0)
             fileError("Cannot write", temp);

@@ -3,7 +3,6 @@
 // New content is staged in content/tmp, synced, and only then given its name, so a name always
 // stands for complete bytes; the metadata that points to it commits after that.
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,7 +20,8 @@ public:
     explicit ContentStore(std::string folder);
 
     // Copies a local file into the staging folder, hashing it on the way, and starts writing it
-    // to the disk. Content the store already holds is not written again.
+    // to the disk. Content the store already holds is not written again. Several threads may
+    // stage at once; everything else belongs to one thread at a time.
     StagedContent stage(const std::string& localFile);
     // Makes every staged file durable, gives each its name and makes the names durable; called
     // under the database's write lock, before the metadata that points to the content commits.
@@ -34,7 +34,7 @@ public:
     bool contains(const std::string& hash) const;
     // Writes the content to target through a temporary file beside it, which then replaces target
     // (a symbolic link at target is replaced, never followed).
-    void copyOut(const std::string& hash, const std::string& target);
+    void copyOut(const std::string& hash, const std::string& target) const;
 
     // Every content file present, by hash; and the left-over staging files.
     std::vector<std::string> allContent() const;
@@ -45,9 +45,6 @@ public:
 
 private:
     std::string root_;
-    std::unique_ptr<char[]> buffer_; // reused by every copy in and out
-    size_t bufferSize_ = 0;
-    char* buffer(size_t atLeast);
 };
 
 // SHA-256 of a file's bytes as 64 lower-case hex digits.

@@ -3,8 +3,14 @@
 #include "tessarel/repository_store.h"
 #include "tessarel/tessarel.h"
 
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <exception>
 #include <filesystem>
+#include <mutex>
 #include <set>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -60,6 +66,81 @@ std::string prepareDestination(const std::string& dir) {
         fail(code::FileError, "Cannot use the destination directory " + dir);
     return dir;
 }
+
+// Stages the files of an import on a few threads while the calling thread reports each file in
+// order: hashing and copying one file then overlaps with the next. A small import is staged on
+// the calling thread alone. An empty path is skipped.
+class Stager {
+public:
+    Stager(ContentStore& content, std::vector<std::string> paths, std::vector<StagedContent>& staged)
+        : content_(content), paths_(std::move(paths)), staged_(staged), errors_(paths_.size()),
+          done_(paths_.size(), 0) {
+        if (paths_.size() < kParallelFrom)
+            return;
+        const size_t threads = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, kMaxThreads);
+        for (size_t t = 0; t < threads; ++t)
+            workers_.emplace_back([this] { work(); });
+    }
+    ~Stager() { stop(); }
+    Stager(const Stager&) = delete;
+    Stager& operator=(const Stager&) = delete;
+
+    // Waits until file i is staged, and fails as staging it did.
+    void wait(size_t i) {
+        if (workers_.empty()) {
+            stageOne(i);
+        } else {
+            std::unique_lock<std::mutex> lock(mutex_);
+            ready_.wait(lock, [&] { return done_[i] != 0; });
+        }
+        if (errors_[i])
+            std::rethrow_exception(errors_[i]);
+    }
+    // Starts no more files and waits for those under way.
+    void stop() {
+        stopped_ = true;
+        for (auto& w : workers_)
+            w.join();
+        workers_.clear();
+    }
+
+private:
+    static constexpr size_t kParallelFrom = 8;
+    static constexpr size_t kMaxThreads = 4;
+
+    void stageOne(size_t i) {
+        try {
+            if (!paths_[i].empty())
+                staged_[i] = content_.stage(paths_[i]);
+        } catch (...) {
+            errors_[i] = std::current_exception();
+        }
+    }
+    void work() {
+        while (!stopped_) {
+            const size_t i = next_++;
+            if (i >= paths_.size())
+                return;
+            stageOne(i);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                done_[i] = 1;
+            }
+            ready_.notify_all();
+        }
+    }
+
+    ContentStore& content_;
+    const std::vector<std::string> paths_;
+    std::vector<StagedContent>& staged_;
+    std::vector<std::exception_ptr> errors_;
+    std::vector<char> done_;
+    std::vector<std::thread> workers_;
+    std::atomic<size_t> next_{0};
+    std::atomic<bool> stopped_{false};
+    std::mutex mutex_;
+    std::condition_variable ready_;
+};
 
 template <class Node>
 TsOperationNodePtr addOnce(std::vector<TsOperationNodePtr>& nodes, const TsObjectPtr& object) {
@@ -266,21 +347,30 @@ void TsImportOperation::run() {
     std::vector<StagedContent> staged(nodes_.size());
     std::vector<bool> ready(nodes_.size(), false);
     try {
-        for (size_t i = 0; i < nodes_.size(); ++i) {
-            auto node = std::static_pointer_cast<TsImportNode>(nodes_[i]);
-            bool goOn = true;
-            try {
-                if (node->newObjectName().empty())
-                    fail(code::BadName, "The new object for " + node->file()->path() + " has no name");
-                staged[i] = store.content().stage(node->file()->path());
-                ready[i] = true;
-            } catch (const TsException& e) {
-                goOn = failNode(node, e.code(), e.message());
+        {
+            std::vector<std::string> paths;
+            for (const auto& n : nodes_) {
+                auto node = std::static_pointer_cast<TsImportNode>(n);
+                paths.push_back(node->newObjectName().empty() ? std::string() : node->file()->path());
             }
-            if (!goOn || !progress("Transfer content", i + 1, nodes_.size(), node)) {
-                store.content().discard(staged);
-                failRemaining(0, "The import was stopped");
-                return;
+            Stager stager(store.content(), std::move(paths), staged);
+            for (size_t i = 0; i < nodes_.size(); ++i) {
+                auto node = std::static_pointer_cast<TsImportNode>(nodes_[i]);
+                bool goOn = true;
+                try {
+                    if (node->newObjectName().empty())
+                        fail(code::BadName, "The new object for " + node->file()->path() + " has no name");
+                    stager.wait(i);
+                    ready[i] = true;
+                } catch (const TsException& e) {
+                    goOn = failNode(node, e.code(), e.message());
+                }
+                if (!goOn || !progress("Transfer content", i + 1, nodes_.size(), node)) {
+                    stager.stop();
+                    store.content().discard(staged);
+                    failRemaining(0, "The import was stopped");
+                    return;
+                }
             }
         }
         std::vector<ObjectRecord> made(nodes_.size());

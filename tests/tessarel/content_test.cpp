@@ -225,3 +225,47 @@ TEST_F(TessarelContentTest, AFailedStatementLeavesItsReusedStatementWorking) {
     EXPECT_TRUE(storage.objectByPath("", "FromOther", Viewer{"", true}));
     EXPECT_TRUE(storage.idExists(o.id));
 }
+
+TEST_F(TessarelContentTest, ALargeImportReportsItsFailuresInOrderAndStopsCleanly) {
+    // Enough files that they are staged on several threads; the reports still come in node order.
+    std::vector<std::string> files;
+    for (int i = 0; i < 30; ++i)
+        files.push_back(makeFile("many/" + std::to_string(100 + i) + "_Deck.pptx",
+                                 randomBytes(20000, 500u + static_cast<unsigned>(i))));
+    const size_t before = contentCount();
+    auto monitor = std::make_shared<RecordingMonitor>();
+    auto op = importInto("/Edvara/Courses", files, monitor);
+    fs::remove(files[5]);
+    fs::remove(files[20]);
+    EXPECT_FALSE(op->execute());
+    ASSERT_EQ(op->errors()->count(), 2);
+    EXPECT_EQ(op->errors()->item(0)->node(), op->nodes()[5]);
+    EXPECT_EQ(op->errors()->item(1)->node(), op->nodes()[20]);
+    EXPECT_EQ(op->errors()->item(0)->code(), code::FileError);
+    EXPECT_EQ(op->importedObjects()->count(), 28);
+    EXPECT_EQ(contentCount(), before + 28);
+    int lastPercent = -1;
+    for (const auto& r : monitor->reports) {
+        EXPECT_GE(r.operationPercent, lastPercent);
+        lastPercent = r.operationPercent;
+    }
+    EXPECT_TRUE(store_->content().stagingLeftovers().empty());
+
+    // Stopped by its monitor half way: nothing imported, nothing named, nothing left staged.
+    makeFolders(s_, "/Edvara/Stopped");
+    lf::test::writeFile(files[5], "back again");
+    lf::test::writeFile(files[20], "back too");
+    std::vector<std::string> fresh;
+    for (int i = 0; i < 30; ++i)
+        fresh.push_back(makeFile("fresh/" + std::to_string(i) + ".pptx",
+                                 randomBytes(20000, 900u + static_cast<unsigned>(i))));
+    auto stopping = std::make_shared<RecordingMonitor>();
+    stopping->stopAfterReports = 10;
+    auto stopped = importInto("/Edvara/Stopped", fresh, stopping);
+    EXPECT_FALSE(stopped->execute());
+    EXPECT_EQ(stopped->importedObjects()->count(), 0);
+    EXPECT_EQ(countRows(admin_, "select r_object_id from ts_document where folder('/Edvara/Stopped')"), 0);
+    EXPECT_EQ(contentCount(), before + 28);
+    EXPECT_TRUE(store_->content().stagingLeftovers().empty());
+    EXPECT_TRUE(fsck(*store_, true, false).clean());
+}
