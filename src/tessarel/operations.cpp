@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -78,8 +79,12 @@ public:
         if (paths_.size() < kParallelFrom)
             return;
         const size_t threads = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, kMaxThreads);
-        for (size_t t = 0; t < threads; ++t)
-            workers_.emplace_back([this] { work(); });
+        try {
+            for (size_t t = 0; t < threads; ++t)
+                workers_.emplace_back([this] { work(); });
+        } catch (const std::system_error&) {
+            // Fewer threads than asked for (none: the calling thread stages every file).
+        }
     }
     ~Stager() { stop(); }
     Stager(const Stager&) = delete;
