@@ -95,12 +95,7 @@ void floorRewrite(const std::vector<fs::path>& decks) {
             const bool notes = name.starts_with("ppt/notesSlides/notesSlide") && name.ends_with(".xml");
             if (!slide && !notes)
                 continue;
-            zip_stat_t st;
-            zip_stat_index(zip, static_cast<zip_uint64_t>(i), 0, &st);
-            std::string bytes(st.size, '\0');
-            zip_file_t* f = zip_fopen_index(zip, static_cast<zip_uint64_t>(i), 0);
-            zip_fread(f, bytes.data(), st.size);
-            zip_fclose(f);
+            const std::string bytes = readEntry(zip, static_cast<zip_uint64_t>(i));
             pugi::xml_document doc;
             doc.load_buffer(bytes.data(), bytes.size(), pugi::parse_full | pugi::parse_ws_pcdata);
             pugi::xml_node tree = doc.document_element().child("p:cSld").child("p:spTree");

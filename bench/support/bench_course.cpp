@@ -68,6 +68,16 @@ std::vector<fs::path> decksIn(const fs::path& folder) {
     return files;
 }
 
+std::string readEntry(zip_t* zip, zip_uint64_t index) {
+    zip_stat_t st;
+    zip_stat_index(zip, index, 0, &st);
+    std::string bytes(st.size, '\0');
+    zip_file_t* f = zip_fopen_index(zip, index, 0);
+    zip_fread(f, bytes.data(), st.size);
+    zip_fclose(f);
+    return bytes;
+}
+
 std::size_t floorRead(const std::vector<fs::path>& decks) {
     std::size_t sink = 0;
     for (const fs::path& file : decks) {
@@ -83,12 +93,7 @@ std::size_t floorRead(const std::vector<fs::path>& decks) {
                 name.starts_with("ppt/slides/") && (name.ends_with(".xml") || name.ends_with(".rels"));
             if (!slide && !name.starts_with("customXml/item"))
                 continue;
-            zip_stat_t st;
-            zip_stat_index(zip, static_cast<zip_uint64_t>(i), 0, &st);
-            std::string bytes(st.size, '\0');
-            zip_file_t* f = zip_fopen_index(zip, static_cast<zip_uint64_t>(i), 0);
-            zip_fread(f, bytes.data(), st.size);
-            zip_fclose(f);
+            const std::string bytes = readEntry(zip, static_cast<zip_uint64_t>(i));
             pugi::xml_document doc;
             doc.load_buffer(bytes.data(), bytes.size());
             sink += static_cast<std::size_t>(doc.first_child().type());

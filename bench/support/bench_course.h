@@ -1,6 +1,8 @@
 #pragma once
 // What the benchmarks share: the 30 x 60 storage course they measure, the reading floor (inflating
 // slide parts with libzip and parsing them with pugixml), copying the course, and timing.
+#include <zip.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -13,6 +15,9 @@ void buildStorageCourse(const std::filesystem::path& folder, int decks, int slid
 
 // The .pptx files of a folder, sorted by name.
 std::vector<std::filesystem::path> decksIn(const std::filesystem::path& folder);
+
+// An entry of an open zip, inflated with libzip.
+std::string readEntry(zip_t* zip, zip_uint64_t index);
 
 // The floor of reading slides: each slide part, its relationships and the custom XML parts inflated
 // with libzip and parsed with pugixml. Returns a value that depends on the work done.
