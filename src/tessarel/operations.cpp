@@ -232,6 +232,14 @@ void TsOperation::failRemaining(size_t from, const std::string& message) {
     }
 }
 
+void TsOperation::writeLocalCopy(TsSession& session, const std::string& contentHash,
+                                 const std::string& target) {
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(target, ec)) && !ask("The file " + target + " exists. Overwrite it?"))
+        fail(code::Cancelled, "The file " + target + " was kept");
+    session.store().content().copyOut(contentHash, target);
+}
+
 // ---- export
 
 TsOperationNodePtr TsExportOperation::add(const TsObjectPtr& object) {
@@ -252,13 +260,9 @@ void TsExportOperation::run() {
             TsObject& obj = *node->object();
             const ObjectRecord cur = currentRecord(obj);
             const std::string target = claimLocalFile(cur, obj.session().store(), dir, written, "exported");
-            std::error_code ec;
-            if (fs::exists(fs::symlink_status(target, ec)) &&
-                !ask("The file " + target + " exists. Overwrite it?"))
-                fail(code::Cancelled, "The file " + target + " was kept");
             if (!obj.isDirty())
                 obj.adopt(cur);
-            obj.session().store().content().copyOut(cur.contentHash, target);
+            writeLocalCopy(obj.session(), cur.contentHash, target);
             node->setLocalPath(target);
             node->setSucceeded(true);
             exported_->append(node->object());
@@ -302,11 +306,7 @@ void TsCheckoutOperation::run() {
                                              (now ? now->lockOwner : std::string("another user")));
             }
             try {
-                std::error_code ec;
-                if (fs::exists(fs::symlink_status(target, ec)) &&
-                    !ask("The file " + target + " exists. Overwrite it?"))
-                    fail(code::Cancelled, "The file " + target + " was kept");
-                session.store().content().copyOut(cur.contentHash, target);
+                writeLocalCopy(session, cur.contentHash, target);
             } catch (...) {
                 storage.unlockObject(cur.id, session.userName());
                 throw;

@@ -353,6 +353,8 @@ protected:
     bool failNode(const TsOperationNodePtr& node, const std::string& code, const std::string& message);
     bool ask(const std::string& question);
     void failRemaining(size_t from, const std::string& message);
+    // Writes content to a local file; a file already there is replaced only when the monitor agrees.
+    void writeLocalCopy(TsSession& session, const std::string& contentHash, const std::string& target);
 
     std::vector<TsOperationNodePtr> nodes_;
     size_t stepsDone_ = 0;
