@@ -325,14 +325,18 @@ std::string Deck::masterOf(const std::string& part) {
     }
 }
 
-std::vector<pugi::xml_node> Deck::inheritedPlaceholders(const std::string& part, pugi::xml_node shape) {
-    auto cached = inherited_.find(shape.internal_object());
-    if (cached != inherited_.end()) {
-        return cached->second;
+template <class Find>
+const std::vector<pugi::xml_node>& Deck::cached(ChainCache& cache, pugi::xml_node shape, Find&& find) {
+    auto it = cache.find(shape.internal_object());
+    if (it == cache.end()) {
+        it = cache.emplace(shape.internal_object(), find()).first;
     }
-    std::vector<pugi::xml_node> chain = findInherited(part, shape);
-    inherited_.emplace(shape.internal_object(), chain);
-    return chain;
+    return it->second;
+}
+
+const std::vector<pugi::xml_node>& Deck::inheritedPlaceholders(const std::string& part,
+                                                               pugi::xml_node shape) {
+    return cached(inherited_, shape, [&] { return findInherited(part, shape); });
 }
 
 std::vector<pugi::xml_node> Deck::findInherited(const std::string& part, pugi::xml_node shape) {
@@ -397,14 +401,8 @@ oxml::Transform Deck::effectiveTransform(const std::string& part, pugi::xml_node
     return {};
 }
 
-std::vector<pugi::xml_node> Deck::listStyleChain(const std::string& part, pugi::xml_node shape) {
-    auto cached = listStyles_.find(shape.internal_object());
-    if (cached != listStyles_.end()) {
-        return cached->second;
-    }
-    std::vector<pugi::xml_node> chain = findListStyles(part, shape);
-    listStyles_.emplace(shape.internal_object(), chain);
-    return chain;
+const std::vector<pugi::xml_node>& Deck::listStyleChain(const std::string& part, pugi::xml_node shape) {
+    return cached(listStyles_, shape, [&] { return findListStyles(part, shape); });
 }
 
 std::vector<pugi::xml_node> Deck::findListStyles(const std::string& part, pugi::xml_node shape) {

@@ -48,12 +48,12 @@ public:
 
     // Inheritance. The placeholder shapes a placeholder takes its properties from, nearest first
     // (slide: layout then master; layout: master; notes page: notes master).
-    std::vector<pugi::xml_node> inheritedPlaceholders(const std::string& part, pugi::xml_node shape);
+    const std::vector<pugi::xml_node>& inheritedPlaceholders(const std::string& part, pugi::xml_node shape);
     // The transform in effect: the shape's own, else the nearest inherited one, else zeros.
     oxml::Transform effectiveTransform(const std::string& part, pugi::xml_node shape);
     // The list styles that text of the shape draws on, nearest first: its own, its placeholders',
     // the master's title/body/other or notes style, the presentation's default text style.
-    std::vector<pugi::xml_node> listStyleChain(const std::string& part, pugi::xml_node shape);
+    const std::vector<pugi::xml_node>& listStyleChain(const std::string& part, pugi::xml_node shape);
 
     // The notes page of a slide (index from 0); nullopt when it has none and create is false. With
     // create, a missing notes page is made from the notes master, and a missing notes master is made
@@ -109,8 +109,12 @@ private:
     int firstSlideNumber_ = 1;
     std::unordered_map<std::string, PartInfo> parts_;
     // Inheritance and list styles found for a shape, by its element (elements never move).
-    std::unordered_map<const void*, std::vector<pugi::xml_node>> inherited_;
-    std::unordered_map<const void*, std::vector<pugi::xml_node>> listStyles_;
+    using ChainCache = std::unordered_map<const void*, std::vector<pugi::xml_node>>;
+    ChainCache inherited_;
+    ChainCache listStyles_;
+    // The chain cached for the shape, found by `find` the first time.
+    template <class Find>
+    const std::vector<pugi::xml_node>& cached(ChainCache& cache, pugi::xml_node shape, Find&& find);
     std::unordered_map<std::string, std::unique_ptr<pugi::xpath_query>> queries_;
 };
 
