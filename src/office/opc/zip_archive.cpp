@@ -116,7 +116,6 @@ std::string nameToUtf8(std::string_view raw, std::uint16_t flags) {
 struct SplitExtra {
     std::string_view zip64;
     std::string rest;
-    bool ok = true;
 };
 
 SplitExtra splitExtra(std::string_view extra) {
@@ -410,7 +409,9 @@ void Writer::add(const std::string& name, std::string_view content) {
     e.crc = libdeflate_crc32(0, content.data(), content.size());
     e.size = content.size();
 
-    std::string packed(libdeflate_deflate_compress_bound(compressor(), content.size()), '\0');
+    // One buffer for every part deflated by this writer: it only grows.
+    std::string& packed = packed_;
+    packed.resize(std::max(packed.size(), libdeflate_deflate_compress_bound(compressor(), content.size())));
     std::size_t packedSize = content.empty()
                                  ? 0
                                  : libdeflate_deflate_compress(compressor(), content.data(), content.size(),

@@ -81,6 +81,7 @@ private:
 
     std::string out_;
     std::string central_;
+    std::string packed_; // deflated data of the part being added
     std::uint64_t count_ = 0;
     std::uint16_t dosTime_ = 0;
     std::uint16_t dosDate_ = 0;
