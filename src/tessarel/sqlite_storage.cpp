@@ -573,10 +573,24 @@ private:
                 params.emplace_back(path + "/");
             }
         } else if (const auto* l = std::get_if<tql::Logical>(&c.node)) {
+            // A chain of one operator ("a or b or c" groups to the left) becomes one flat list
+            // in one pair of parentheses: the database parses it without nesting, so only the
+            // levels the parser bounds (tql::kMaxConditionDepth) nest in the statement.
+            std::vector<const tql::Condition*> operands{l->right.get()};
+            const tql::Condition* left = l->left.get();
+            while (const auto* more = std::get_if<tql::Logical>(&left->node)) {
+                if (more->kind != l->kind)
+                    break;
+                operands.push_back(more->right.get());
+                left = more->left.get();
+            }
+            operands.push_back(left);
             sql += "(";
-            compile(*l->left, v, sql, params);
-            sql += l->kind == tql::Logical::And ? " AND " : " OR ";
-            compile(*l->right, v, sql, params);
+            for (auto it = operands.rbegin(); it != operands.rend(); ++it) {
+                if (it != operands.rbegin())
+                    sql += l->kind == tql::Logical::And ? " AND " : " OR ";
+                compile(**it, v, sql, params);
+            }
             sql += ")";
         } else if (const auto* n = std::get_if<tql::Negation>(&c.node)) {
             sql += "(NOT ";

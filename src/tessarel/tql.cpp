@@ -211,7 +211,7 @@ public:
         q.type = type.text;
         if (isKeyword(peek(), "where")) {
             next();
-            q.where = parseOr();
+            q.where = parseOr().condition;
         }
         if (peek().kind == Tok::Semicolon)
             next();
@@ -250,43 +250,81 @@ private:
                w == "like";
     }
 
-    ConditionPtr parseOr() {
-        auto left = parseAnd();
-        while (isKeyword(peek(), "or")) {
-            next();
-            auto c = std::make_unique<Condition>();
-            c->node = Logical{Logical::Or, std::move(left), parseAnd()};
-            left = std::move(c);
+    // A condition with the levels of 'and', 'or' and 'not' in its tree (none for a comparison
+    // or a folder test).
+    struct Parsed {
+        ConditionPtr condition;
+        size_t depth = 0;
+    };
+    // One more level of parentheses or 'not' open at once; the parser recurses once per level.
+    class Nesting {
+    public:
+        Nesting(Parser& p, size_t pos) : p_(p) {
+            if (p_.nesting_ >= kMaxConditionDepth)
+                syntaxError(pos, "The condition nests parentheses and 'not' deeper than the limit of " +
+                                     std::to_string(kMaxConditionDepth) + " levels");
+            ++p_.nesting_;
         }
+        ~Nesting() { --p_.nesting_; }
+        Nesting(const Nesting&) = delete;
+        Nesting& operator=(const Nesting&) = delete;
+
+    private:
+        Parser& p_;
+    };
+    static void checkDepth(size_t depth, size_t pos) {
+        if (depth > kMaxConditionDepth)
+            syntaxError(pos, "The condition nests 'and', 'or' and 'not' deeper than the limit of " +
+                                 std::to_string(kMaxConditionDepth) + " levels");
+    }
+    // A chain of one operator ("a or b or c") is one level, however long.
+    template <class Operand> Parsed chain(const char* keyword, Logical::Kind kind, Operand operand) {
+        Parsed left = operand();
+        size_t deepest = left.depth;
+        bool chained = false;
+        while (isKeyword(peek(), keyword)) {
+            const size_t pos = next().pos;
+            Parsed right = operand();
+            deepest = std::max(deepest, right.depth);
+            checkDepth(deepest + 1, pos);
+            auto c = std::make_unique<Condition>();
+            c->node = Logical{kind, std::move(left.condition), std::move(right.condition)};
+            left.condition = std::move(c);
+            chained = true;
+        }
+        if (chained)
+            left.depth = deepest + 1;
         return left;
     }
-    ConditionPtr parseAnd() {
-        auto left = parseNot();
-        while (isKeyword(peek(), "and")) {
-            next();
-            auto c = std::make_unique<Condition>();
-            c->node = Logical{Logical::And, std::move(left), parseNot()};
-            left = std::move(c);
-        }
-        return left;
+    Parsed parseOr() {
+        return chain("or", Logical::Or, [this] { return parseAnd(); });
     }
-    ConditionPtr parseNot() {
+    Parsed parseAnd() {
+        return chain("and", Logical::And, [this] { return parseNot(); });
+    }
+    Parsed parseNot() {
         if (isKeyword(peek(), "not")) {
-            next();
+            const size_t pos = next().pos;
+            Nesting level(*this, pos);
+            Parsed operand = parseNot();
+            checkDepth(operand.depth + 1, pos);
             auto c = std::make_unique<Condition>();
-            c->node = Negation{parseNot()};
-            return c;
+            c->node = Negation{std::move(operand.condition)};
+            return {std::move(c), operand.depth + 1};
         }
         return parsePrimary();
     }
-    ConditionPtr parsePrimary() {
+    Parsed parsePrimary() {
         auto c = std::make_unique<Condition>();
         if (peek().kind == Tok::LParen) {
-            next();
+            Nesting level(*this, next().pos);
             auto inner = parseOr();
             expect(Tok::RParen, ")");
             return inner;
         }
+        if (++terms_ > kMaxConditionTerms)
+            syntaxError(peek().pos, "The condition has more comparisons and folder tests than the limit of " +
+                                        std::to_string(kMaxConditionTerms));
         if (isKeyword(peek(), "folder") && ahead().kind == Tok::LParen) {
             next();
             next();
@@ -320,7 +358,7 @@ private:
             }
             expect(Tok::RParen, ")");
             c->node = std::move(f);
-            return c;
+            return {std::move(c), 0};
         }
         const Token& attr = expectIdent("an attribute name, 'folder', 'not' or '('");
         const AttributeInfo* info = findAttribute(attr.text);
@@ -384,11 +422,13 @@ private:
             semanticError(op.pos, "'like' needs a string attribute");
         cmp.value = std::move(lit);
         c->node = std::move(cmp);
-        return c;
+        return {std::move(c), 0};
     }
 
     std::vector<Token> toks_;
     size_t at_ = 0;
+    size_t nesting_ = 0;
+    size_t terms_ = 0;
 };
 
 } // namespace

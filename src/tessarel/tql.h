@@ -64,7 +64,18 @@ struct Query {
     ConditionPtr where; // null when there is no where clause
 };
 
-// Throws TsException TS_QUERY_SYNTAX or TS_QUERY_SEMANTIC naming the 1-based position of the fault.
+// How deep a where clause may nest: parentheses and 'not' open at once, and the levels of 'and',
+// 'or' and 'not' in the condition tree (a chain of one operator, "a or b or c", is one level).
+// It bounds the parser's recursion and the walks over the tree, and keeps the statement a query
+// becomes within what the database parses: SQLite's parser (a stack of 100 entries) overflows at
+// about 26 levels of "a or (b and (...))", long before its expression depth limit of 1,000.
+inline constexpr size_t kMaxConditionDepth = 20;
+// How many comparisons and folder tests one where clause may hold. A chain of N terms is an
+// expression N deep for the database (its limit is 1,000) and bounds the tree a query makes.
+inline constexpr size_t kMaxConditionTerms = 500;
+
+// Throws TsException TS_QUERY_SYNTAX or TS_QUERY_SEMANTIC naming the 1-based position of the fault;
+// a condition deeper than kMaxConditionDepth is a TS_QUERY_SYNTAX error that names the limit.
 Query parseTql(std::string_view text);
 
 // Quotes a text as a TQL string literal ('' for every quote).

@@ -147,3 +147,60 @@ TEST_F(TessarelQueryTest, ResultCollectionsRowByRow) {
     EXPECT_EQ(folders, (Names{"Labs"}));
     EXPECT_EQ(objects.size(), 4u);
 }
+
+TEST_F(TessarelQueryTest, ConditionsUpToTheDepthLimitOf20And500TermsRunAndLargerOnesFailNamingTheLimit) {
+    ASSERT_EQ(tql::kMaxConditionDepth, 20u);
+    ASSERT_EQ(tql::kMaxConditionTerms, 500u);
+    auto repeat = [](const std::string& s, size_t n) {
+        std::string out;
+        for (size_t i = 0; i < n; ++i)
+            out += s;
+        return out;
+    };
+    auto orChain = [](size_t terms, const std::string& term) {
+        std::string out = term;
+        for (size_t i = 1; i < terms; ++i)
+            out += " or " + term;
+        return out;
+    };
+    const std::string base = "select object_name from ts_document where ";
+    const std::string labs = "'/Edvara/Courses/Storage/Labs'";
+    const std::string inLabs = "r_folder_path = " + labs;
+    // The shape the database finds hardest: 'or' and 'and' taking turns, the nested part last,
+    // over the widest column and the folder range test. Each wrapper adds a level to the one of
+    // the innermost "a or b".
+    auto alternating = [&](size_t wrappers) {
+        std::string c = inLabs + " or folder(" + labs + ",descend)";
+        for (size_t i = 0; i < wrappers; ++i)
+            c = (i % 2 ? "r_folder_path = '/nowhere' or (" : "not r_folder_path = '/nowhere' and (") + c +
+                ")";
+        return c;
+    };
+    for (const auto& s : {s_, admin_}) {
+        auto q = client_->newQuery();
+        q->setTQL(base + alternating(tql::kMaxConditionDepth - 1));
+        auto rows = q->execute(s, 0);
+        int n = 0;
+        while (rows->next())
+            ++n;
+        EXPECT_EQ(n, 2) << "the two documents in Labs, for " << s->userName();
+    }
+    EXPECT_EQ(names(base + repeat("not ", 20) + inLabs), (Names{"03_Labs.pptx", "Lab Guide.pdf"}));
+    EXPECT_EQ(names(base + repeat("(", 20) + inLabs + repeat(")", 20)).size(), 2u);
+    EXPECT_EQ(names(base + orChain(500, inLabs)).size(), 2u) << "a long list is one level";
+
+    // One more, and far more (15,000 parentheses once overflowed the parser's own stack).
+    auto refused = [&](const std::string& where, const std::string& limit) {
+        const TsException e = thrown([&] { names(base + where); });
+        EXPECT_EQ(e.code(), code::QuerySyntax);
+        EXPECT_NE(e.message().find("the limit of " + limit), std::string::npos) << e.message();
+        EXPECT_NE(e.message().find(" at position "), std::string::npos) << e.message();
+    };
+    refused(alternating(tql::kMaxConditionDepth), "20 levels");
+    refused(repeat("(", 21) + inLabs + repeat(")", 21), "20 levels");
+    refused(repeat("(", 15000) + inLabs + repeat(")", 15000), "20 levels");
+    refused(repeat("not ", 21) + inLabs, "20 levels");
+    refused(repeat("not ", 15000) + inLabs, "20 levels");
+    refused(orChain(501, inLabs), "500");
+    refused(orChain(15000, inLabs), "500");
+}
