@@ -44,6 +44,17 @@ TsSessionPtr openAdminSession(const std::shared_ptr<RepositoryStore>& store, con
     return std::make_shared<TsSession>(store, name, user, true);
 }
 
+void checkUserPassword(RepositoryStore& store, const std::string& user, const std::string& password,
+                       const std::string& passwordSource) {
+    if (store.passwordMatches(user, password))
+        return;
+    if (!store.storage().passwordHash(user))
+        fail(code::LoginRefused,
+             "There is no user '" + user + "' in the repository to check " + passwordSource + " against");
+    fail(code::LoginRefused,
+         "The password in " + passwordSource + " is not the password of the user '" + user + "'");
+}
+
 void addUser(RepositoryStore& store, const std::string& user, const std::string& password) {
     if (user.empty() || user.find_first_of(" \t\r\n") != std::string::npos)
         fail(code::BadName, "'" + user + "' cannot be a user name");

@@ -18,6 +18,10 @@ std::shared_ptr<RepositoryStore> openRepository(const std::string& location);
 // A session that sees every cabinet, acting as user (owner of what it makes, holder of its locks).
 TsSessionPtr openAdminSession(const std::shared_ptr<RepositoryStore>& store, const std::string& name,
                               const std::string& user);
+// Fails with TS_LOGIN_REFUSED unless the user exists and the password is theirs; passwordSource
+// says where the password came from ("the password file pw.txt"), for the message.
+void checkUserPassword(RepositoryStore& store, const std::string& user, const std::string& password,
+                       const std::string& passwordSource);
 
 // Fail with TS_USER_EXISTS / TS_OBJECT_NOT_FOUND.
 void addUser(RepositoryStore& store, const std::string& user, const std::string& password);

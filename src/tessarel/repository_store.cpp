@@ -116,6 +116,13 @@ bool RepositoryStore::verifyPassword(const std::string& hash, const std::string&
     return argon2id_verify(hash.c_str(), password.data(), password.size()) == ARGON2_OK;
 }
 
+bool RepositoryStore::passwordMatches(const std::string& user, const std::string& password) {
+    if (user.empty())
+        return false;
+    const auto hash = storage_->passwordHash(user);
+    return hash && verifyPassword(*hash, password);
+}
+
 std::string nowText() {
     const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
     std::tm tm{};

@@ -27,6 +27,8 @@ public:
     // Passwords are kept as argon2id hashes.
     static std::string hashPassword(const std::string& password);
     static bool verifyPassword(const std::string& hash, const std::string& password);
+    // True when the user exists and the password is theirs.
+    bool passwordMatches(const std::string& user, const std::string& password);
 
 private:
     RepositoryStore(std::string folder, std::unique_ptr<Storage> storage);

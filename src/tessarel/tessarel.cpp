@@ -198,8 +198,7 @@ TsSessionPtr TsSessionManager::getSession(const std::string& repository) {
         fail(code::UnknownRepository, "There is no repository named '" + repository + "'");
     auto store = RepositoryStore::open(location);
     const auto& login = *id->second;
-    const auto hash = store->storage().passwordHash(login.user());
-    if (login.user().empty() || !hash || !RepositoryStore::verifyPassword(*hash, login.password()))
+    if (!store->passwordMatches(login.user(), login.password()))
         fail(code::LoginRefused,
              "Login refused for user '" + login.user() + "' on repository '" + repository + "'");
     auto session = std::make_shared<TsSession>(std::move(store), repository, login.user(), false);

@@ -18,7 +18,7 @@ using namespace lf::tessarel::test;
 
 namespace {
 
-QStringList args(std::initializer_list<std::string> list) {
+QStringList args(const std::vector<std::string>& list) {
     QStringList out;
     for (const auto& s : list)
         out << QString::fromStdString(s);
@@ -172,6 +172,83 @@ TEST_F(TessarelProcessTest, PasswordsNeverComeFromTheCommandLine) {
     const AdminRun list = runAdmin(args({"user", "list", repo}));
     EXPECT_EQ(list.out, "alice\nbob\ncarol\n");
     EXPECT_EQ(runAdmin(args({"user", "add", repo, "carol", "--password-file", pwFile})).exitCode, 1);
+}
+
+TEST_F(TessarelProcessTest, MistypedMisplacedAndSurplusOptionsAreRefusedWithTheUsageAndDoNothing) {
+    const std::string repo = repoDir().string();
+    const std::string pwFile = makeFile("pw.txt", "carol's secret\n");
+    makeFile("course/01_Intro.pptx", "intro");
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {{"user", "add", repo, "carol", "--pasword-file", pwFile}, "unknown option --pasword-file"},
+        {{"user", "add", repo, "carol", "-p", pwFile}, "unknown option -p"},
+        {{"user", "add", repo, "carol", "--user", "alice", "--password-file", pwFile},
+         "user add does not take --user"},
+        {{"mkdir", repo, "/Edvara/New", "--private"}, "mkdir does not take --private"},
+        {{"mkdir", repo, "/Edvara/New", "/Edvara/Other"}, "too many arguments for mkdir: /Edvara/Other"},
+        {{"mkcabinet", repo, "Notes", "--private", "--private"}, "--private is given twice"},
+        {{"mkcabinet", repo, "Notes", "--user"}, "--user needs a value"},
+        {{"import", repo, local("course").string(), "/Edvara/New", "--repair"},
+         "import does not take --repair"},
+        {{"fsck", repo, "--verbose"}, "fsck does not take --verbose"},
+        {{"fsck", repo, "--user", "alice"}, "fsck does not take --user"},
+        {{"user", "list", repo, "--password-file", pwFile}, "user list does not take --password-file"},
+    };
+    for (const auto& c : cases) {
+        const AdminRun r = runAdmin(args(c.args));
+        EXPECT_EQ(r.exitCode, 2) << c.says;
+        EXPECT_EQ(r.err.rfind("tessarel-admin: " + c.says + "\n", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find("usage: tessarel-admin COMMAND"), std::string::npos) << c.says;
+        EXPECT_EQ(r.out, "") << c.says;
+    }
+    EXPECT_EQ(listUsers(*store_), (std::vector<std::string>{"alice", "bob"}));
+    EXPECT_FALSE(admin_->folderByPath("/Edvara/New"));
+    EXPECT_FALSE(admin_->folderByPath("/Notes"));
+    // "--" ends the options, for a local folder whose name starts with a dash.
+    makeFile("-course/02_Next.pptx", "next");
+    const AdminRun dashed = runAdmin(
+        args({"import", repo, "--user", "alice", "--", local("-course").string(), "/Edvara/Dashed"}));
+    EXPECT_EQ(dashed.exitCode, 0) << dashed.err;
+    EXPECT_TRUE(admin_->objectByPath("/Edvara/Dashed/02_Next.pptx"));
+}
+
+TEST_F(TessarelProcessTest, APasswordFileIsCheckedAgainstTheActingUserBeforeAnythingIsDone) {
+    const std::string repo = repoDir().string();
+    const std::string right = makeFile("right.txt", "alice-secret\n");
+    const std::string wrong = makeFile("wrong.txt", "bob-secret\n");
+    makeFile("course/01_Intro.pptx", "intro");
+
+    AdminRun r =
+        runAdmin(args({"mkdir", repo, "/Edvara/Wrong", "--user", "alice", "--password-file", wrong}));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "[TS_LOGIN_REFUSED] The password in the password file " + wrong +
+                         " is not the password of the user 'alice'\n");
+    r = runAdmin(args({"import", repo, local("course").string(), "/Edvara/Wrong", "--user", "alice",
+                       "--password-file", wrong}));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    r = runAdmin(args({"mkdir", repo, "/Edvara/Wrong", "--password-file", right}));
+    EXPECT_EQ(r.exitCode, 1) << "the default user tsadmin has no password to match";
+    EXPECT_NE(r.err.find("There is no user 'tsadmin'"), std::string::npos) << r.err;
+    EXPECT_FALSE(admin_->folderByPath("/Edvara/Wrong"));
+    EXPECT_EQ(countRows(admin_, "select r_object_id from ts_document"), 0);
+
+    r = runAdmin(args({"import", repo, local("course").string(), "/Edvara/Right", "--user", "alice",
+                       "--password-file", right}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    auto deck = admin_->objectByPath("/Edvara/Right/01_Intro.pptx");
+    ASSERT_TRUE(deck);
+    EXPECT_EQ(deck->getString("owner_name"), "alice");
+
+    // user passwd takes the file as the new password, not as a check of the old one.
+    r = runAdmin(args({"user", "passwd", repo, "alice", "--password-file", wrong}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(login("alice", "bob-secret"));
+    EXPECT_EQ(runAdmin(args({"ls", repo, "/Edvara", "--user", "alice", "--password-file", right})).exitCode,
+              1);
 }
 
 TEST_F(TessarelProcessTest, AdminCommandsEndToEnd) {

@@ -28,24 +28,37 @@ namespace {
 const char* kUsage = R"(usage: tessarel-admin COMMAND REPOSITORY [ARGS] [OPTIONS]
 
   init REPO                        make an empty repository
-  demo REPO                        make a repository with a sample course and one user
-  user add REPO USER               add a user (password from a prompt or --password-file)
-  user passwd REPO USER            change a user's password
+  demo REPO [--user NAME] [--password-file FILE]
+                                   make a repository with a sample course and one user (default
+                                   demo; the password from FILE, else a random one it prints)
+  user add REPO USER [--password-file FILE]
+                                   add a user (the password from FILE, else a prompt or stdin)
+  user passwd REPO USER [--password-file FILE]
+                                   change a user's password (the new one, as for user add)
   user list REPO                   list the users
   mkcabinet REPO NAME [--private]  make a cabinet (private: seen by its owner, --user)
   mkdir REPO /PATH                 make a folder and any missing folders above it
-  import REPO LOCALDIR /PATH       import a local folder tree into a repository folder
+  import REPO LOCALDIR /PATH [--verbose]
+                                   import a local folder tree into a repository folder, all of it
+                                   or nothing; symbolic links are skipped, and named
   ls REPO /PATH                    list a folder
   query REPO "TQL"                 run a query and print its rows
-  export REPO /PATH LOCALDIR       export a document, or a folder tree, into a local folder
-  checkout REPO /PATH/NAME LOCALDIR
-  checkin REPO /PATH/NAME [FILE]   check in (FILE, else the checked-out file)
+  export REPO /PATH LOCALDIR [--verbose]
+                                   export a document, or a folder tree, into a local folder
+  checkout REPO /PATH/NAME LOCALDIR [--verbose]
+  checkin REPO /PATH/NAME [FILE] [--verbose]
+                                   check in (FILE, else the checked-out file)
   cancel-checkout REPO /PATH/NAME
   versions REPO /PATH/NAME         list the versions of a document
   fsck REPO [--verify] [--repair]  find content without metadata and metadata without content
 
 REPO is a repository name (tessarel.ini, else the data folder's tessarel/NAME) or a folder path.
-Options: --user NAME (who acts; default tsadmin), --password-file FILE, --verbose (progress lines).
+Every command from mkcabinet to versions acts as a user: --user NAME (default tsadmin) owns what
+it makes and holds its locks. The tool works on the repository's files directly, so whoever may
+write them needs no password; with --password-file FILE the password in FILE (its first line) is
+checked against the user's first, and a wrong one fails (exit 1) before anything is done.
+--verbose prints a progress line per file. Passwords never come from the command line. An option
+a command does not take is refused (exit 2); "--" ends the options.
 )";
 
 struct Args {
@@ -63,23 +76,101 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Every option there is; those that take a value take the next argument.
+const std::map<std::string, bool> kOptionTakesValue = {
+    {"--user", true},     {"--password-file", true}, {"--verbose", false},
+    {"--private", false}, {"--verify", false},       {"--repair", false},
+};
+
+struct CommandInfo {
+    size_t words;   // "user add" is two
+    size_t minArgs; // positional arguments after the command's words
+    size_t maxArgs;
+    std::vector<std::string> options; // the options it takes
+};
+
+const std::vector<std::string> kActing = {"--user", "--password-file"};
+std::vector<std::string> acting(std::initializer_list<std::string> more) {
+    std::vector<std::string> out = kActing;
+    out.insert(out.end(), more);
+    return out;
+}
+
+const std::map<std::string, CommandInfo>& commands() {
+    static const std::map<std::string, CommandInfo> table = {
+        {"help", {1, 0, 0, {}}},
+        {"init", {1, 1, 1, {}}},
+        {"demo", {1, 1, 1, {"--user", "--password-file"}}},
+        {"user add", {2, 2, 2, {"--password-file"}}},
+        {"user passwd", {2, 2, 2, {"--password-file"}}},
+        {"user list", {2, 1, 1, {}}},
+        {"mkcabinet", {1, 2, 2, acting({"--private"})}},
+        {"mkdir", {1, 2, 2, acting({})}},
+        {"import", {1, 3, 3, acting({"--verbose"})}},
+        {"ls", {1, 2, 2, acting({})}},
+        {"query", {1, 2, 2, acting({})}},
+        {"export", {1, 3, 3, acting({"--verbose"})}},
+        {"checkout", {1, 3, 3, acting({"--verbose"})}},
+        {"checkin", {1, 2, 3, acting({"--verbose"})}},
+        {"cancel-checkout", {1, 2, 2, acting({})}},
+        {"versions", {1, 2, 2, acting({})}},
+        {"fsck", {1, 1, 1, {"--verify", "--repair"}}},
+    };
+    return table;
+}
+
+// Splits the arguments into options and positional arguments, and checks both against what the
+// command takes: a mistyped or misplaced option is refused rather than ignored.
 Args parseArgs(int argc, char** argv) {
     Args a;
+    bool optionsEnd = false;
     for (int i = 1; i < argc; ++i) {
         const std::string s = argv[i];
-        if (s == "--user" || s == "--password-file") {
-            if (i + 1 >= argc)
-                throw UsageError(s + " needs a value");
-            a.options[s] = argv[++i];
-        } else if (s == "--password") {
+        if (optionsEnd || s.size() < 2 || s[0] != '-') {
+            a.positional.push_back(s);
+            continue;
+        }
+        if (s == "--") {
+            optionsEnd = true;
+            continue;
+        }
+        if (s == "--password" || s.rfind("--password=", 0) == 0)
             throw UsageError(
                 "passwords are never taken from the command line; use --password-file or the prompt");
-        } else if (s.rfind("--", 0) == 0) {
-            a.options[s] = "1";
-        } else {
-            a.positional.push_back(s);
+        const auto known = kOptionTakesValue.find(s);
+        if (known == kOptionTakesValue.end())
+            throw UsageError("unknown option " + s);
+        if (a.options.count(s))
+            throw UsageError(s + " is given twice");
+        std::string value = "1";
+        if (known->second) {
+            if (i + 1 >= argc || std::string(argv[i + 1]).rfind("--", 0) == 0)
+                throw UsageError(s + " needs a value");
+            value = argv[++i];
         }
+        a.options[s] = value;
     }
+    if (a.positional.empty())
+        throw UsageError("no command");
+    std::string name = a.positional[0];
+    if (name == "user") {
+        if (a.positional.size() < 2)
+            throw UsageError("user needs add, passwd or list");
+        name += " " + a.positional[1];
+    }
+    const auto cmd = commands().find(name);
+    if (cmd == commands().end())
+        throw UsageError("unknown command " + name);
+    const CommandInfo& info = cmd->second;
+    for (const auto& [option, value] : a.options) {
+        if (std::find(info.options.begin(), info.options.end(), option) == info.options.end())
+            throw UsageError(name + " does not take " + option);
+    }
+    const size_t args = a.positional.size() - info.words;
+    if (args < info.minArgs)
+        throw UsageError("missing arguments for " + name);
+    if (args > info.maxArgs)
+        throw UsageError("too many arguments for " + name + ": " + a.positional[info.words + info.maxArgs]);
     return a;
 }
 
@@ -140,14 +231,14 @@ private:
     bool verbose_;
 };
 
-void need(const Args& a, size_t n) {
-    if (a.positional.size() < n)
-        throw UsageError("missing arguments");
-}
-
-TsSessionPtr adminSession(const std::string& repo, const Args& a) {
+// A session acting as --user; with --password-file, only once the password is found to be theirs.
+TsSessionPtr actingSession(const std::string& repo, const Args& a) {
     auto store = openRepository(repositoryLocation(repo));
-    return openAdminSession(store, repositoryName(repo), a.option("--user", "tsadmin"));
+    const std::string user = a.option("--user", "tsadmin");
+    if (a.flag("--password-file"))
+        checkUserPassword(*store, user, readPassword(a, false),
+                          "the password file " + a.option("--password-file"));
+    return openAdminSession(store, repositoryName(repo), user);
 }
 
 TsObjectPtr objectAt(const TsSessionPtr& s, const std::string& path) {
@@ -203,14 +294,12 @@ std::string randomPassword() {
 }
 
 int run(const Args& a) {
-    need(a, 1);
     const std::string cmd = a.positional[0];
     const bool verbose = a.flag("--verbose");
     if (cmd == "help") {
         std::printf("%s", kUsage);
         return 0;
     }
-    need(a, 2);
     const std::string repo = a.positional[1];
     if (cmd == "init" || cmd == "demo") {
         const std::string location = repositoryLocation(repo);
@@ -251,7 +340,6 @@ int run(const Args& a) {
         return errors.empty() ? 0 : 1;
     }
     if (cmd == "user") {
-        need(a, 3);
         const std::string sub = a.positional[1];
         auto store = openRepository(repositoryLocation(a.positional[2]));
         if (sub == "list") {
@@ -259,7 +347,6 @@ int run(const Args& a) {
                 std::printf("%s\n", u.c_str());
             return 0;
         }
-        need(a, 4);
         if (sub == "add")
             addUser(*store, a.positional[3], readPassword(a, true));
         else if (sub == "passwd")
@@ -285,19 +372,16 @@ int run(const Args& a) {
         std::printf("%s\n", r.clean() ? "clean" : ok ? "repaired" : "problems found");
         return ok ? 0 : 1;
     }
-    auto s = adminSession(repo, a);
+    auto s = actingSession(repo, a);
     if (cmd == "mkcabinet") {
-        need(a, 3);
         makeCabinet(s, a.positional[2], a.flag("--private"));
         return 0;
     }
     if (cmd == "mkdir") {
-        need(a, 3);
         makeFolders(s, a.positional[2]);
         return 0;
     }
     if (cmd == "import") {
-        need(a, 4);
         std::vector<std::string> errors;
         const int made = importTree(s, a.positional[2], a.positional[3],
                                     std::make_shared<PrintingMonitor>(verbose), &errors);
@@ -305,7 +389,6 @@ int run(const Args& a) {
         return errors.empty() ? 0 : 1;
     }
     if (cmd == "ls") {
-        need(a, 3);
         auto folder = s->folderByPath(a.positional[2]);
         if (!folder)
             fail(code::ObjectNotFound, "There is no folder " + tql::quoteString(a.positional[2]));
@@ -323,7 +406,6 @@ int run(const Args& a) {
         return 0;
     }
     if (cmd == "query") {
-        need(a, 3);
         const tql::Query q = tql::parseTql(a.positional[2]);
         auto rows = s->runQuery(a.positional[2]);
         std::string head;
@@ -342,7 +424,6 @@ int run(const Args& a) {
         return 0;
     }
     if (cmd == "export") {
-        need(a, 4);
         auto obj = objectAt(s, a.positional[2]);
         if (auto folder = std::dynamic_pointer_cast<TsFolder>(obj))
             return exportTree(s, folder, a.positional[3], verbose) == 0 ? 0 : 1;
@@ -357,7 +438,6 @@ int run(const Args& a) {
         return ok ? 0 : 1;
     }
     if (cmd == "checkout") {
-        need(a, 4);
         TsClient client;
         auto op = client.newCheckoutOperation();
         op->setDestinationDirectory(a.positional[3]);
@@ -369,7 +449,6 @@ int run(const Args& a) {
         return ok ? 0 : 1;
     }
     if (cmd == "checkin") {
-        need(a, 3);
         auto obj = objectAt(s, a.positional[2]);
         if (a.positional.size() > 3)
             obj->setFile(a.positional[3]);
@@ -383,12 +462,10 @@ int run(const Args& a) {
         return ok ? 0 : 1;
     }
     if (cmd == "cancel-checkout") {
-        need(a, 3);
         objectAt(s, a.positional[2])->cancelCheckout();
         return 0;
     }
     if (cmd == "versions") {
-        need(a, 3);
         for (const auto& v : objectVersions(objectAt(s, a.positional[2])))
             std::printf("%-6s %s  %-10s %10lld  %s%s\n", v.label.c_str(), v.modified.c_str(),
                         v.modifier.c_str(), static_cast<long long>(v.size), v.hash.c_str(),
