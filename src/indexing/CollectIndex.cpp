@@ -71,15 +71,23 @@ void indexSlide(const ppt::Slide& slide, int moduleOrdinal, DebugFile& debug) {
 void CollectIndex(const QString& indexTemplate, const QString& indexFileName, const QString& sourcePath,
                   const QString& destinationPath, const QString& courseName, const QString& workingDirectory,
                   bool cleanWorkingFiles) {
-    OperationResources resources;
+    OperationResources resources(kTag, cleanWorkingFiles);
+    // Without its clean-up the Index leaves its staging to the TOC that follows; until the staging is
+    // complete, all it leaves is where the course is.
+    LeaveStagingForNextCollection(
+        cleanWorkingFiles ? std::nullopt : std::optional<LeftStaging>(LeftStaging{sourcePath, {}}));
     try {
         oplog::resetProcessCount();
         log(QStringLiteral("Begin"));
-        const QString workingPath = StageDecks(
+        RequireDocumentName(indexFileName, "Index");
+        const StagedDecks staged = StageDecks(
             sourcePath, workingDirectory,
             {kTag, QStringLiteral("Unable to export files for indexing"), QStringLiteral(" for indexing")});
+        if (!cleanWorkingFiles)
+            LeaveStagingForNextCollection(LeftStaging{sourcePath, staged});
+        const QString& workingPath = staged.workingPath;
         if (!platform::folderExists(workingPath)) {
-            log(QStringLiteral("The source path does not exist"));
+            oplog::LogFailure(kTag, QStringLiteral("The source path does not exist"));
             return;
         }
         EntryTable& table = entryTable();
@@ -87,20 +95,20 @@ void CollectIndex(const QString& indexTemplate, const QString& indexFileName, co
         DebugFile debug(sourcePath);
 
         log(QStringLiteral("About to process ppt files"));
-        const QStringList decks = platform::Dir(platform::joinPath(workingPath, QStringLiteral("*.pptx")),
-                                                platform::EntryKind::Files);
         platform::sleepFor(1000);
         ppt::Application& powerPoint = resources.startPowerPoint();
 
-        for (const QString& name : decks) {
+        for (const QString& name : staged.names) {
             oplog::countProcessedFile();
             log(QStringLiteral("Indexing ") + name);
             ppt::Presentation deck = powerPoint.presentations().open(
                 hostFile(platform::joinPath(workingPath, name)), false, false, true);
             const QString moduleNumber = ModuleNumberFromFileName(name);
             if (moduleNumber.isEmpty()) {
-                log(QStringLiteral("The current presentation: ") + name +
-                    QStringLiteral(" does not use the correct naming covention and will be skipped"));
+                oplog::LogFailure(kTag,
+                                  QStringLiteral("The current presentation: ") + name +
+                                      QStringLiteral(" does not use the correct naming covention and will "
+                                                     "be skipped"));
                 deck.close();
                 return;
             }
@@ -117,7 +125,7 @@ void CollectIndex(const QString& indexTemplate, const QString& indexFileName, co
         const bool templateInRepository = platform::isRepositoryPath(indexTemplate);
         WriteIndex(indexTemplate, templateInRepository, indexFileName, destinationPath, courseName,
                    workingPath, cleanWorkingFiles);
-        resources.finish(cleanWorkingFiles, kTag, QStringLiteral("Indexing Complete"));
+        resources.finish(QStringLiteral("Indexing Complete"));
     } catch (const std::exception& failure) {
         ReportFailure(kTag, QString::fromStdString(failure.what()));
     }

@@ -49,16 +49,18 @@ void collectSlideTitles(const ppt::Slide& slide, int moduleOrdinal) {
 void CollectTOC(const QString& tocTemplate, const QString& tocFileName, const QString& sourcePath,
                 const QString& destinationPath, const QString& courseName, const QString& workingDirectory,
                 bool cleanWorkingFiles) {
-    OperationResources resources;
+    OperationResources resources(kTag, cleanWorkingFiles);
     try {
         oplog::resetProcessCount();
         log(QStringLiteral("Begin"));
-        const QString workingPath =
+        RequireDocumentName(tocFileName, "TOC");
+        const StagedDecks staged =
             StageDecks(sourcePath, workingDirectory,
                        {kTag, QStringLiteral("Unable to export files for TOC creation"),
                         QStringLiteral(" for TOC creation")});
+        const QString& workingPath = staged.workingPath;
         if (!platform::folderExists(workingPath)) {
-            log(QStringLiteral("The source path does not exist"));
+            oplog::LogFailure(kTag, QStringLiteral("The source path does not exist"));
             return;
         }
         EntryTable& table = entryTable();
@@ -68,17 +70,17 @@ void CollectTOC(const QString& tocTemplate, const QString& tocFileName, const QS
         resources.showHourglass();
         platform::yieldToEventLoop();
 
-        const QStringList decks = platform::Dir(platform::joinPath(workingPath, QStringLiteral("*.pptx")),
-                                                platform::EntryKind::Files);
-        for (const QString& name : decks) {
+        for (const QString& name : staged.names) {
             oplog::countProcessedFile();
             const QString deckPath = platform::joinPath(workingPath, name);
             ppt::Presentation deck = powerPoint.presentations().open(hostFile(deckPath), false, false, true);
             log(QStringLiteral("Opening ") + deckPath);
             const QString moduleNumber = ModuleNumberFromFileName(name);
             if (moduleNumber.isEmpty()) {
-                log(QStringLiteral("The current presentation: ") + name +
-                    QStringLiteral("does not use the correct naming covention and will be skipped."));
+                oplog::LogFailure(kTag,
+                                  QStringLiteral("The current presentation: ") + name +
+                                      QStringLiteral("does not use the correct naming covention and will "
+                                                     "be skipped."));
                 deck.close();
                 return;
             }
@@ -100,7 +102,7 @@ void CollectTOC(const QString& tocTemplate, const QString& tocFileName, const QS
         log(QStringLiteral("Starting TOC creation"));
         WriteTOC(tocTemplate, templateInRepository, tocFileName, destinationPath, courseName, workingPath,
                  cleanWorkingFiles);
-        resources.finish(cleanWorkingFiles, kTag, QStringLiteral("TOC Creation Complete"));
+        resources.finish(QStringLiteral("TOC Creation Complete"));
     } catch (const std::exception& failure) {
         ReportFailure(kTag, QString::fromStdString(failure.what()));
     }

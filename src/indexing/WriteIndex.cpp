@@ -49,15 +49,14 @@ void WriteIndex(const QString& templatePath, bool templateInRepository, const QS
             }
             AppendParagraph(document, line, plainText, courier, 10, false, false, 0);
         }
-        document.saveAs(hostFile(platform::joinPath(workingPath, indexFileName)));
         StoreDocument(document, indexFileName, destinationPath, workingPath,
                       {QStringLiteral("Index"), QStringLiteral("Index Exists"),
                        QStringLiteral("Index document exists.  OK to overwrite?"),
                        QStringLiteral("Created index document in "),
                        QStringLiteral("The index file appears to exist in the repository at"), true});
     } catch (const std::exception& failure) {
-        oplog::LogOperation(QStringLiteral("WriteIndex"),
-                            QStringLiteral("Serious error ") + QString::fromStdString(failure.what()), false);
+        oplog::LogFailure(QStringLiteral("WriteIndex"),
+                          QStringLiteral("Serious error ") + QString::fromStdString(failure.what()));
     }
 }
 

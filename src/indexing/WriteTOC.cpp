@@ -62,15 +62,14 @@ void WriteTOC(const QString& templatePath, bool templateInRepository, const QStr
                 AppendParagraph(document, QString(), QString(), QString(), 0, false, false, 0);
             }
         }
-        document.saveAs(hostFile(platform::joinPath(workingPath, tocFileName)));
         StoreDocument(document, tocFileName, destinationPath, workingPath,
                       {QStringLiteral("TOC"), QStringLiteral("TOC Exists"),
                        QStringLiteral("TOC document exists.  OK to overwrite?"),
                        QStringLiteral("Created TOC document in "),
                        QStringLiteral("The TOC doc appears to exist in the repository at"), false});
     } catch (const std::exception& failure) {
-        oplog::LogOperation(QStringLiteral("WriteTOC"),
-                            QStringLiteral("Serious error:") + QString::fromStdString(failure.what()), false);
+        oplog::LogFailure(QStringLiteral("WriteTOC"),
+                          QStringLiteral("Serious error:") + QString::fromStdString(failure.what()));
     }
 }
 

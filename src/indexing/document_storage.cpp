@@ -40,31 +40,19 @@ word::Document OpenTemplateDocument(const QString& templatePath, bool templateIn
     return *document;
 }
 
-namespace {
-
-// Whether two local paths name one file (the host file system decides, case included).
-bool sameFile(const QString& a, const QString& b) {
-    const platform::HostPath ha = platform::toHostPath(a);
-    const platform::HostPath hb = platform::toHostPath(b);
-    if (!ha.ok() || !hb.ok())
-        return false;
-    std::error_code error;
-    return std::filesystem::equivalent(ha.path.toStdString(), hb.path.toStdString(), error);
-}
-
-} // namespace
-
 bool StoreDocument(word::Document& document, const QString& fileName, const QString& destinationPath,
                    const QString& workingPath, const StorageTexts& texts) {
-    const QString savedFile = platform::joinPath(workingPath, fileName);
+    const SavedDocument saved{platform::joinPath(workingPath, fileName),
+                              !platform::pathExists(platform::joinPath(workingPath, fileName))};
+    document.saveAs(hostFile(saved.path));
     if (platform::isRepositoryPath(destinationPath)) {
-        StoreInRepository(savedFile, fileName, destinationPath, workingPath, texts);
+        StoreInRepository(saved, fileName, destinationPath, workingPath, texts);
         return true;
     }
     const QString destinationFile = platform::joinPath(destinationPath, fileName);
     // A destination that is the working path itself already holds the document just saved: it is the
     // result, not a working file, and the clean-up must not delete it.
-    if (sameFile(savedFile, destinationFile)) {
+    if (platform::sameLocation(saved.path, destinationFile)) {
         oplog::LogOperation(texts.tag, texts.createdLine + destinationPath, false);
         return true;
     }
@@ -73,7 +61,8 @@ bool StoreDocument(word::Document& document, const QString& fileName, const QStr
                              platform::MessageButtons::YesNo) != platform::MessageAnswer::Yes)
         return false;
     document.saveAs(hostFile(destinationFile));
-    printready::AddWorkingFile(savedFile);
+    if (saved.isNew)
+        printready::AddWorkingFile(saved.path);
     oplog::LogOperation(texts.tag, texts.createdLine + destinationPath, false);
     return true;
 }

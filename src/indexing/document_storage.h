@@ -36,14 +36,21 @@ struct StorageTexts {
     bool newObjectByImport = false; // the Index imports a new document; the TOC makes the object itself
 };
 
-// Stores the document saved as workingPath + "\" + fileName at the destination: a local folder (with
-// the overwrite question) or a repository folder (new object, import or new version). False when the
-// user declined to overwrite a local document.
+// The document as saved in the working path, and whether that made a new file there (only then is it
+// a working file: a file of that name that was there before stays the user's).
+struct SavedDocument {
+    QString path;
+    bool isNew = false;
+};
+
+// Saves the document as workingPath + "\" + fileName, then stores it at the destination: a local
+// folder (with the overwrite question) or a repository folder (new object, import or new version).
+// False when the user declined to overwrite a local document.
 bool StoreDocument(word::Document& document, const QString& fileName, const QString& destinationPath,
                    const QString& workingPath, const StorageTexts& texts);
 
 // The repository side of StoreDocument.
-void StoreInRepository(const QString& savedFile, const QString& fileName, const QString& destinationPath,
+void StoreInRepository(const SavedDocument& saved, const QString& fileName, const QString& destinationPath,
                        const QString& workingPath, const StorageTexts& texts);
 // The repository side of OpenTemplateDocument: fetches the template object into the working path and
 // returns the local file (registered as a working file).

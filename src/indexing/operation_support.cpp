@@ -19,43 +19,110 @@ std::filesystem::path hostFile(const QString& localPath) {
     return std::filesystem::path(host.path.toStdString());
 }
 
+void RequireDocumentName(const QString& name, const char* document) {
+    const QString problem = platform::fileNameProblem(name);
+    if (!problem.isEmpty())
+        throw std::runtime_error(std::string("the ") + document +
+                                 " document name is not a file name: " + problem.toStdString());
+}
+
 namespace {
 
-QString copyDecksToWorkingDirectory(const QString& sourcePath, const QString& workingDirectory,
-                                    const QString& tag) {
+std::optional<LeftStaging>& leftStaging() {
+    static std::optional<LeftStaging> left;
+    return left;
+}
+
+std::optional<LeftStaging> takeLeftStaging() {
+    std::optional<LeftStaging> left = std::move(leftStaging());
+    leftStaging().reset();
+    return left;
+}
+
+// Two names that the program's paths cannot tell apart would be staged as one file, and one module
+// would silently replace the other.
+void refuseNamesDifferingInCase(const QString& folder, const QStringList& names) {
+    const auto [first, second] = platform::namesDifferingOnlyInCase(names);
+    if (first.isEmpty())
+        return;
+    throw std::runtime_error("the folder " + folder.toStdString() + " holds " + first.toStdString() +
+                             " and " + second.toStdString() +
+                             ", names that differ only in letter case; rename one of them");
+}
+
+QStringList decksIn(const QString& folder) {
+    return platform::Dir(platform::joinPath(folder, QStringLiteral("*.pptx")), platform::EntryKind::Files);
+}
+
+StagedDecks copyDecksToWorkingDirectory(const QString& sourcePath, const QString& workingDirectory,
+                                        const QString& tag) {
+    if (!platform::folderExists(sourcePath))
+        return {sourcePath, {}};
+    const QStringList decks = decksIn(sourcePath);
+    refuseNamesDifferingInCase(sourcePath, decks);
     oplog::LogOperation(tag, QStringLiteral("Copying files to working directory"), false);
-    const QStringList decks =
-        platform::Dir(platform::joinPath(sourcePath, QStringLiteral("*.pptx")), platform::EntryKind::Files);
     for (const QString& name : decks) {
         const QString from = platform::joinPath(sourcePath, name);
         const QString to = platform::joinPath(workingDirectory, name);
         QString error;
-        if (!platform::copyFile(from, to, &error))
+        const platform::CopyOutcome outcome = platform::copyFile(from, to, &error);
+        if (outcome == platform::CopyOutcome::Failed)
             throw std::runtime_error("cannot copy " + from.toStdString() + " to " + to.toStdString() + ": " +
                                      error.toStdString());
         oplog::LogOperation(
             tag, QStringLiteral("Copied ") + from + QStringLiteral(" to ") + workingDirectory + "\\", false);
-        printready::AddWorkingFile(to);
+        if (outcome == platform::CopyOutcome::Created)
+            printready::AddWorkingFile(to);
     }
-    return workingDirectory;
+    return {workingDirectory, decks};
 }
 
 } // namespace
 
-QString StageDecks(const QString& sourcePath, const QString& workingDirectory, const StagingLines& lines) {
-    if (platform::isRepositoryPath(sourcePath))
-        return ExportDecks(sourcePath, workingDirectory, lines);
-    if (workingDirectory != sourcePath)
-        return copyDecksToWorkingDirectory(sourcePath, workingDirectory, lines.tag);
-    return sourcePath;
+void LeaveStagingForNextCollection(std::optional<LeftStaging> staging) {
+    leftStaging() = std::move(staging);
 }
 
-OperationResources::OperationResources() = default;
+StagedDecks StageDecks(const QString& sourcePath, const QString& workingDirectory,
+                       const StagingLines& lines) {
+    if (platform::isRepositoryPath(sourcePath)) {
+        const QStringList exported = ExportDecks(sourcePath, workingDirectory, lines);
+        QStringList names;
+        for (const QString& name : decksIn(workingDirectory))
+            if (exported.contains(name))
+                names.append(name);
+        refuseNamesDifferingInCase(sourcePath, names);
+        return {workingDirectory, names};
+    }
+    if (!platform::sameLocation(sourcePath, workingDirectory))
+        return copyDecksToWorkingDirectory(sourcePath, workingDirectory, lines.tag);
+    // The source is the working directory: the decks the Index left there for this collection, or,
+    // when its staging did not complete, the course it was staging; otherwise the folder itself.
+    if (std::optional<LeftStaging> left = takeLeftStaging()) {
+        if (left->decks && platform::sameLocation(left->decks->workingPath, workingDirectory))
+            return *left->decks;
+        if (!left->decks && !platform::sameLocation(left->sourcePath, workingDirectory))
+            return StageDecks(left->sourcePath, workingDirectory, lines);
+    }
+    const QStringList decks = decksIn(sourcePath);
+    refuseNamesDifferingInCase(sourcePath, decks);
+    return {sourcePath, decks};
+}
+
+OperationResources::OperationResources(const QString& tag, bool cleanWorkingFiles)
+    : tag_(tag), cleanWorkingFiles_(cleanWorkingFiles) {}
 
 OperationResources::~OperationResources() {
-    quitPowerPoint();
-    if (hourglass_)
-        platform::showDefaultPointer();
+    try {
+        quitPowerPoint();
+        if (hourglass_)
+            platform::showDefaultPointer();
+        // An operation that ended early still removes what it staged.
+        if (cleanWorkingFiles_ && !finished_ && !printready::workingFiles().isEmpty())
+            printready::CleanWorkingFiles();
+    } catch (const std::exception& failure) {
+        oplog::LogFailure(tag_, QStringLiteral("Serious error:") + QString::fromStdString(failure.what()));
+    }
 }
 
 ppt::Application& OperationResources::startPowerPoint() {
@@ -72,12 +139,13 @@ void OperationResources::quitPowerPoint() {
     }
 }
 
-void OperationResources::finish(bool cleanWorkingFiles, const QString& tag, const QString& closingLine) {
-    if (cleanWorkingFiles)
+void OperationResources::finish(const QString& closingLine) {
+    finished_ = true;
+    if (cleanWorkingFiles_)
         printready::CleanWorkingFiles();
     quitPowerPoint();
     platform::yieldToEventLoop();
-    oplog::LogOperation(tag, closingLine, false);
+    oplog::LogOperation(tag_, closingLine, false);
 }
 
 void OperationResources::showHourglass() {

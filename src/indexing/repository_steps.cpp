@@ -78,28 +78,32 @@ void importAsNew(const QString& workingPath, const QString& fileName, const QStr
 
 } // namespace
 
-QString ExportDecks(const QString& sourcePath, const QString& workingDirectory, const StagingLines& lines) {
+QStringList ExportDecks(const QString& sourcePath, const QString& workingDirectory,
+                        const StagingLines& lines) {
     SessionUse use;
     const QString folderId = repository::folderIdText(sourcePath);
     if (folderId.isEmpty())
         throw std::runtime_error("there is no folder at " + sourcePath.toStdString() + " in the repository");
-    if (repository::ExportFolder(folderId, workingDirectory, repository::kExportDecks)) {
-        oplog::LogOperation(lines.tag,
-                            QStringLiteral("Files downloaded to ") + workingDirectory + lines.downloadedFor,
-                            false);
-    } else {
+    QStringList exported;
+    if (!repository::ExportFolder(folderId, workingDirectory, repository::kExportDecks, &exported)) {
         oplog::LogOperation(lines.tag, lines.exportFailed, true);
         oplog::ShowErrorDialog();
+        // Part of a course is not a course: no document is written from what did arrive.
+        throw std::runtime_error("the decks of " + sourcePath.toStdString() +
+                                 " could not all be exported; no document was written");
     }
-    return workingDirectory;
+    oplog::LogOperation(
+        lines.tag, QStringLiteral("Files downloaded to ") + workingDirectory + lines.downloadedFor, false);
+    return exported;
 }
 
 void ReportFailure(const QString& tag, const QString& description) {
     repository::ReportOperationError(tag, description);
 }
 
-void StoreInRepository(const QString& savedFile, const QString& fileName, const QString& destinationPath,
+void StoreInRepository(const SavedDocument& saved, const QString& fileName, const QString& destinationPath,
                        const QString& workingPath, const StorageTexts& texts) {
+    const QString& savedFile = saved.path;
     SessionUse use;
     const tessarel::TsObjectPtr existing =
         use.session().objectByPath(repository::toLib(destinationPath + "/" + fileName));
@@ -118,7 +122,8 @@ void StoreInRepository(const QString& savedFile, const QString& fileName, const 
         object->save();
         oplog::LogOperation(texts.tag, texts.createdLine + destinationPath, false);
     }
-    printready::AddWorkingFile(savedFile);
+    if (saved.isNew)
+        printready::AddWorkingFile(savedFile);
 }
 
 QString FetchRepositoryTemplate(const QString& templatePath, const QString& workingPath) {
@@ -131,8 +136,10 @@ QString FetchRepositoryTemplate(const QString& templatePath, const QString& work
     if (!name.endsWith(QLatin1String(".docx"), Qt::CaseInsensitive))
         name += QStringLiteral(".docx");
     const QString localFile = platform::joinPath(workingPath, name);
+    const bool isNew = !platform::pathExists(localFile);
     object->getFile(hostText(localFile));
-    printready::AddWorkingFile(localFile);
+    if (isNew)
+        printready::AddWorkingFile(localFile);
     return localFile;
 }
 

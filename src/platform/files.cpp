@@ -133,21 +133,25 @@ bool pathExists(const QString& path) {
     return resolve(path, &host, nullptr) && QFileInfo::exists(host);
 }
 
-bool copyFile(const QString& source, const QString& destination, QString* error) {
+CopyOutcome copyFile(const QString& source, const QString& destination, QString* error) {
     QString from, to;
     if (!resolve(source, &from, error) || !resolve(destination, &to, error))
-        return false;
+        return CopyOutcome::Failed;
     if (!QFileInfo(from).isFile()) {
         setError(error, "File not found: " + source);
-        return false;
+        return CopyOutcome::Failed;
     }
     if (QFileInfo(to).isDir()) {
         setError(error, "\"" + destination + "\" is a folder");
-        return false;
+        return CopyOutcome::Failed;
     }
+    if (sameLocation(source, destination))
+        return CopyOutcome::SameFile;
+    const bool existed = QFileInfo::exists(to);
     const std::filesystem::path target = fsPath(to);
-    std::filesystem::path temporary = target;
-    temporary += ".lfcopy";
+    // Hidden, so that no listing (and no zip of the folder) ever picks up a half-written copy.
+    const std::filesystem::path temporary =
+        target.parent_path() / ("." + target.filename().string() + ".lfcopy");
     std::error_code ec;
     std::filesystem::copy_file(fsPath(from), temporary, std::filesystem::copy_options::overwrite_existing,
                                ec);
@@ -158,9 +162,19 @@ bool copyFile(const QString& source, const QString& destination, QString* error)
         std::filesystem::remove(temporary, ignored);
         setError(error, "Cannot copy \"" + source + "\" to \"" + destination +
                             "\": " + QString::fromStdString(ec.message()));
-        return false;
+        return CopyOutcome::Failed;
     }
-    return true;
+    return existed ? CopyOutcome::Replaced : CopyOutcome::Created;
+}
+
+std::pair<QString, QString> namesDifferingOnlyInCase(const QStringList& names) {
+    QStringList sorted = names;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const QString& a, const QString& b) { return compareNtfsNames(a, b) < 0; });
+    for (qsizetype i = 1; i < sorted.size(); ++i)
+        if (compareNtfsNames(sorted[i - 1], sorted[i]) == 0 && sorted[i - 1] != sorted[i])
+            return {sorted[i - 1], sorted[i]};
+    return {};
 }
 
 bool deleteFile(const QString& path, QString* error) {

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <utility>
+
 namespace lf::platform {
 
 enum class EntryKind {
@@ -31,9 +33,25 @@ bool fileExists(const QString& path);   // a plain file
 bool folderExists(const QString& path); // a folder
 bool pathExists(const QString& path);   // either
 
+// What a copy did. Callers that keep a list of the files they made need to know whether the
+// destination is a new file.
+enum class CopyOutcome {
+    Created,  // the destination did not exist: it is a new file
+    Replaced, // a file already there was replaced
+    SameFile, // source and destination are one file (sameLocation): nothing was done
+    Failed    // nothing was done; *error says why
+};
+
 // Copies source to destination, replacing a file already there. The new file appears whole or not
-// at all (it is written beside the destination and renamed into place).
-bool copyFile(const QString& source, const QString& destination, QString* error = nullptr);
+// at all: it is written to a hidden temporary beside the destination and renamed into place (an
+// interrupted copy's temporary is replaced by the next copy to that destination). A destination that
+// is the source itself, however spelled, is left alone.
+CopyOutcome copyFile(const QString& source, const QString& destination, QString* error = nullptr);
+
+// Two names of one listing that only letter case tells apart ("01_dup.pptx", "01_DUP.pptx"): the
+// host keeps both, but the program's paths name them as one file. Returns the first such pair, or
+// an empty pair when there is none.
+std::pair<QString, QString> namesDifferingOnlyInCase(const QStringList& names);
 // Deletes one plain file. A missing file is a failure.
 bool deleteFile(const QString& path, QString* error = nullptr);
 // Creates one folder; its parent must exist. An existing folder is a failure, as MkDir has it.

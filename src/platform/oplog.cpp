@@ -34,16 +34,30 @@ QString logLine(const QString& tag, const QString& message) {
 
 void LogOperation(const QString& tag, const QString& message, bool isError) {
     OperationLogSink& sink = operationLogSink();
+    const QString line = logLine(tag, message);
     if (isError)
         sink.appendError(message);
-    sink.appendLine(logLine(tag, message));
+    sink.appendLine(line);
+    if (isError)
+        sink.noteFailure(line);
+}
+
+void LogFailure(const QString& tag, const QString& message) {
+    OperationLogSink& sink = operationLogSink();
+    const QString line = logLine(tag, message);
+    sink.appendLine(line);
+    sink.noteFailure(line);
+}
+
+void NoteFailure(const QString& what) {
+    operationLogSink().noteFailure(what);
 }
 
 bool CheckNothingProcessed(std::int16_t processCountValue, const QString& tag) {
     if (processCountValue != 0)
         return true;
     LogOperation(tag, "Process count is zero", false);
-    LogOperation(tag, "Nothing was processed", false);
+    LogFailure(tag, "Nothing was processed");
     return false;
 }
 

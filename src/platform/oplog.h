@@ -23,6 +23,10 @@ public:
     virtual void appendError(const QString& message) = 0;
     // Shows the errors list modally; true means continue, false cancel.
     virtual bool showErrorDialog() = 0;
+    // Told of every failure of a run: a line logged as an error, a line logged with LogFailure, or a
+    // failure shown only in a box (NoteFailure). The window has the lines to show already; a runner
+    // that must tell its caller whether the run went wrong counts them.
+    virtual void noteFailure(const QString& what) { static_cast<void>(what); }
 };
 
 // The sink in use; nullptr restores the standard-error sink. The caller keeps ownership.
@@ -35,8 +39,17 @@ QString logLine(const QString& tag, const QString& message);
 // When isError, the message goes to the errors list first; then the line goes to the operations list.
 void LogOperation(const QString& tag, const QString& message, bool isError);
 
+// A line, not flagged as an error, that says the operation failed or ended without its result (a
+// "Serious error" line, a missing source, a deck that ended the operation): logged as LogOperation
+// logs it, and noted as a failure.
+void LogFailure(const QString& tag, const QString& message);
+
+// A failure that the user is told of in a box rather than in a line: noted, nothing logged.
+void NoteFailure(const QString& what);
+
 // With a process count of 0: logs "Process count is zero" and then "Nothing was processed" under the
-// tag (not as errors) and returns false. Otherwise logs nothing and returns true.
+// tag (not as errors; the second is noted as a failure, since nothing the user asked for was made)
+// and returns false. Otherwise logs nothing and returns true.
 bool CheckNothingProcessed(std::int16_t processCount, const QString& tag);
 
 // Shows the "Errors Encountered" dialog modally and returns the answer (true: continue).
@@ -64,9 +77,11 @@ public:
         ++errorDialogsShown;
         return errorDialogAnswer;
     }
+    void noteFailure(const QString& what) override { failures.append(what); }
 
     QStringList lines;
     QStringList errors;
+    QStringList failures;
     bool errorDialogAnswer = false;
     int errorDialogsShown = 0;
 

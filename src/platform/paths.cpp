@@ -8,6 +8,10 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
 namespace lf::platform {
 namespace {
 
@@ -45,7 +49,78 @@ QString matchComponent(const QString& folder, const QString& component) {
     return best.isEmpty() ? component : best;
 }
 
+namespace fs = std::filesystem;
+
+// A host path split where it stops existing: the existing part with every link followed (canonical),
+// and the names below it that do not exist yet.
+struct ResolvedLocation {
+    fs::path existing;
+    std::vector<QString> missing; // outermost first
+};
+
+bool resolveLocation(const QString& localPath, bool followLast, ResolvedLocation* out) {
+    if (isRepositoryPath(localPath))
+        return false;
+    const HostPath host = toHostPath(localPath);
+    if (!host.ok())
+        return false;
+    fs::path path = fs::path(host.path.toStdString());
+    std::vector<QString> missing;
+    std::error_code ec;
+    if (!followLast && fs::is_symlink(fs::symlink_status(path, ec))) {
+        missing.push_back(QString::fromStdString(path.filename().string()));
+        path = path.parent_path();
+    }
+    while (!fs::exists(path, ec)) {
+        if (!path.has_relative_path())
+            return false;
+        missing.insert(missing.begin(), QString::fromStdString(path.filename().string()));
+        path = path.parent_path();
+    }
+    out->existing = fs::canonical(path, ec);
+    if (ec)
+        return false;
+    out->missing = std::move(missing);
+    return true;
+}
+
+bool sameMissingNames(const std::vector<QString>& a, const std::vector<QString>& b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (compareNtfsNames(a[i], b[i]) != 0)
+            return false;
+    return true;
+}
+
 } // namespace
+
+bool sameLocation(const QString& a, const QString& b) {
+    ResolvedLocation ra, rb;
+    if (!resolveLocation(a, true, &ra) || !resolveLocation(b, true, &rb))
+        return false;
+    if (!sameMissingNames(ra.missing, rb.missing))
+        return false;
+    if (ra.existing == rb.existing)
+        return true;
+    // Two names of one file (a hard link, a bind mount) are one location too.
+    std::error_code ec;
+    return ra.missing.empty() && fs::equivalent(ra.existing, rb.existing, ec);
+}
+
+bool isInsideFolder(const QString& path, const QString& folder) {
+    ResolvedLocation inner, outer;
+    if (!resolveLocation(path, false, &inner) || !resolveLocation(folder, true, &outer) ||
+        !outer.missing.empty())
+        return false;
+    auto i = inner.existing.begin();
+    for (auto o = outer.existing.begin(); o != outer.existing.end(); ++o, ++i) {
+        if (i == inner.existing.end() || *i != *o)
+            return false;
+    }
+    // Below the folder: an existing part that goes deeper, or names that do not exist yet.
+    return i != inner.existing.end() || !inner.missing.empty();
+}
 
 bool isRepositoryPath(const QString& path) {
     return path.contains('/');
@@ -120,6 +195,20 @@ QString joinPath(const QString& folder, const QString& name) {
     if (folder.endsWith('\\') || folder.endsWith('/'))
         return folder + name;
     return folder + "\\" + name;
+}
+
+QString fileNameProblem(const QString& name) {
+    if (name.isEmpty())
+        return QStringLiteral("the name is empty");
+    if (name == QLatin1String(".") || name == QLatin1String(".."))
+        return "\"" + name + "\" is not a file name";
+    for (const QChar c : name) {
+        if (c == '\\' || c == '/' || c == ':')
+            return "\"" + name + "\" holds a path separator or a drive; give a file name only";
+        if (c.unicode() < 0x20 || QStringLiteral("*?\"<>|").contains(c))
+            return "\"" + name + "\" holds a character that file names cannot hold";
+    }
+    return QString();
 }
 
 QString fileNameOf(const QString& path) {

@@ -33,8 +33,25 @@ struct HostPath {
 // The host path a local Windows-style path stands for.
 HostPath toHostPath(const QString& localPath);
 
+// Whether two local paths lead to the same file or folder on the host. Spelling does not decide:
+// the drive map, letter case, ".", "..", doubled or trailing separators, another drive letter mapped
+// to the same folder and symbolic links are all resolved first. A part of the path that does not
+// exist yet is compared without regard to case, as Windows would. A repository path, or a path that
+// cannot be mapped, is the same as nothing.
+bool sameLocation(const QString& a, const QString& b);
+
+// Whether a local path lies inside folder (at any depth below it, not the folder itself), both
+// resolved on the host as sameLocation resolves them. The last component of path is not followed
+// when it is a symbolic link: the link itself is what lies in the folder.
+bool isInsideFolder(const QString& path, const QString& folder);
+
 // folder + "\" + name, without doubling a separator the folder already ends in ("C:\" + "a" is "C:\a").
 QString joinPath(const QString& folder, const QString& name);
+
+// Why name cannot be the name of a file the program writes into a folder of its choosing: it is
+// empty, "." or "..", holds a separator or a drive ("..\x.docx" would land outside the folder), or a
+// character that Windows refuses in names. Empty when name is a plain file name.
+QString fileNameProblem(const QString& name);
 
 // The last component of a Windows-style path ("C:\a\b.pptx" gives "b.pptx").
 QString fileNameOf(const QString& path);

@@ -80,6 +80,7 @@ void RunGrayscaleResize(const QString& sourcePath, const QString& workingDirecto
         if (!platform::folderExists(folder)) {
             platform::messageBox("Missing Source Path", "Your source path does not exist\nplease correct it.",
                                  platform::MessageIcon::Critical);
+            oplog::NoteFailure(oplog::logLine(kTag, "Missing Source Path"));
             return;
         }
 
@@ -118,7 +119,7 @@ void RunGrayscaleResize(const QString& sourcePath, const QString& workingDirecto
         log("Resize and grayscale complete");
         powerPoint.quit();
     } catch (const std::exception& failure) {
-        log(QString::fromStdString(failure.what()));
+        oplog::LogFailure(kTag, QString::fromStdString(failure.what()));
     }
 }
 

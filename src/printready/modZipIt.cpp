@@ -26,47 +26,57 @@ void log(const QString& message) {
     throw std::runtime_error(description.toStdString());
 }
 
-void copyOrFail(const QString& from, const QString& to) {
+// Copies one file; true when the copy is a new file (a working file), false when it replaced one that
+// was there before or was the file itself.
+bool copyOrFail(const QString& from, const QString& to) {
     QString error;
-    if (!platform::copyFile(from, to, &error))
+    const platform::CopyOutcome outcome = platform::copyFile(from, to, &error);
+    if (outcome == platform::CopyOutcome::Failed)
         fail(error);
+    return outcome == platform::CopyOutcome::Created;
 }
 
-// Whether two local paths lead to the same host file or folder. Windows compares paths without regard
-// to case, so a source typed as C:\Syllabo is the working directory C:\syllabo: copying its decks
-// "into" it would copy each file onto itself and put the user's own decks on the working files list.
-bool sameLocalPlace(const QString& a, const QString& b) {
-    if (a == b)
-        return true;
-    const platform::HostPath ha = platform::toHostPath(a);
-    const platform::HostPath hb = platform::toHostPath(b);
-    return ha.ok() && hb.ok() && ha.path == hb.path;
+// Names that only letter case tells apart are one name in the zip, and one file would silently take
+// the other's place.
+void refuseNamesDifferingInCase(const QString& folder, const QStringList& names) {
+    const auto [first, second] = platform::namesDifferingOnlyInCase(names);
+    if (!first.isEmpty())
+        fail("the folder " + folder + " holds " + first + " and " + second +
+             ", names that differ only in letter case; rename one of them");
 }
 
 // Returns false when the operation ends here.
 bool stageCourse(const QString& sourcePath, const QString& workingDirectory) {
     if (platform::isRepositoryPath(sourcePath)) {
         if (!ExportCourseFolder(sourcePath, workingDirectory)) {
-            log("There was a problem exporting");
+            oplog::LogFailure(kTag, "There was a problem exporting");
             return false;
         }
         log("Export files from " + sourcePath + " to " + workingDirectory);
         return true;
     }
-    if (sameLocalPlace(sourcePath, workingDirectory))
-        return true; // packed as it is, with all its files
+    // A source that is the working directory, however it is spelled, is packed as it is, with all its
+    // files: copying its decks "into" it would copy each file onto itself.
+    if (platform::sameLocation(sourcePath, workingDirectory))
+        return true;
+    if (!platform::folderExists(sourcePath))
+        fail("The source path " + sourcePath + " does not exist");
+    const QStringList decks = platform::Dir(sourcePath + "\\*.pptx", platform::EntryKind::Files);
+    refuseNamesDifferingInCase(sourcePath, decks);
     log("Copying files to working directory");
-    for (const QString& name : platform::Dir(sourcePath + "\\*.pptx", platform::EntryKind::Files)) {
-        copyOrFail(sourcePath + "\\" + name, workingDirectory + "\\" + name);
+    for (const QString& name : decks) {
+        const bool isNew = copyOrFail(sourcePath + "\\" + name, workingDirectory + "\\" + name);
         log("Copied " + sourcePath + "\\" + name + " to " + workingDirectory + "\\");
-        AddWorkingFile(workingDirectory + "\\" + name);
+        if (isNew)
+            AddWorkingFile(workingDirectory + "\\" + name);
     }
     return true;
 }
 
-void deliverLocally(const QString& zipFile, const QString& destinationPath, const QString& zipFileName) {
+void deliverLocally(const QString& zipFile, const QString& destinationPath, const QString& zipFileName,
+                    bool zipIsNew) {
     const QString target = destinationPath + "\\" + zipFileName;
-    if (sameLocalPlace(zipFile, target)) {
+    if (platform::sameLocation(zipFile, target)) {
         // The destination is the working directory: the zip file is already where it belongs, and
         // it must not go on the working files list, or the cleanup would delete the delivered file.
         log("Copied " + zipFileName + " to " + destinationPath);
@@ -75,7 +85,8 @@ void deliverLocally(const QString& zipFile, const QString& destinationPath, cons
     if (!platform::fileExists(target)) {
         copyOrFail(zipFile, target);
         log("Copied " + zipFileName + " to " + destinationPath);
-        AddWorkingFile(zipFile);
+        if (zipIsNew)
+            AddWorkingFile(zipFile);
         return;
     }
     const platform::MessageAnswer answer = platform::messageBox(
@@ -86,7 +97,8 @@ void deliverLocally(const QString& zipFile, const QString& destinationPath, cons
         // leaves the old file whole.
         copyOrFail(zipFile, target);
         log("Overwrote " + zipFileName + " at " + destinationPath);
-        AddWorkingFile(zipFile);
+        if (zipIsNew)
+            AddWorkingFile(zipFile);
     } else {
         copyOrFail(zipFile, destinationPath + "\\New" + zipFileName);
         log("Created new New" + zipFileName + " at " + destinationPath);
@@ -97,13 +109,24 @@ void deliverLocally(const QString& zipFile, const QString& destinationPath, cons
 
 void RunZipPackaging(const QString& sourcePath, const QString& destinationPath,
                      const QString& workingDirectory, bool cleanWorkingFiles, const QString& zipFileName) {
+    bool cleaned = false;
     try {
         oplog::resetProcessCount();
         log("Begin");
+        const QString nameProblem = platform::fileNameProblem(zipFileName);
+        if (!nameProblem.isEmpty())
+            fail("the zip file name is not a file name: " + nameProblem);
         if (!stageCourse(sourcePath, workingDirectory))
             return;
+        // Everything in the working directory is packed, so no two of its names may be one name in
+        // the zip.
+        refuseNamesDifferingInCase(workingDirectory,
+                                   platform::Dir(workingDirectory + "\\*.*", platform::EntryKind::Files));
 
         const QString zipFile = workingDirectory + "\\" + zipFileName;
+        // A zip file of that name left in the working directory by the user is added to, as WinZip
+        // does, but it stays the user's: only a zip file this run made is a working file.
+        const bool zipIsNew = !platform::pathExists(zipFile);
         log("Zipping files");
         RunWinZip(workingDirectory + "\\*.*", zipFile);
         log("Finished zipping files");
@@ -117,17 +140,22 @@ void RunZipPackaging(const QString& sourcePath, const QString& destinationPath,
             if (ImportIntoFolder(workingDirectory, zipFileName, destinationPath))
                 log("Imported zip file");
             else
-                log("There was a problem importing");
-            AddWorkingFile(zipFile);
+                oplog::LogFailure(kTag, "There was a problem importing");
+            if (zipIsNew)
+                AddWorkingFile(zipFile);
         } else {
-            deliverLocally(zipFile, destinationPath, zipFileName);
+            deliverLocally(zipFile, destinationPath, zipFileName, zipIsNew);
         }
 
+        cleaned = true;
         if (cleanWorkingFiles)
             CleanWorkingFiles();
         log("Zipping operations complete");
     } catch (const std::exception& failure) {
-        log("Serious error " + QString::fromStdString(failure.what()));
+        oplog::LogFailure(kTag, "Serious error " + QString::fromStdString(failure.what()));
+        // An operation that ends early still removes what it staged.
+        if (cleanWorkingFiles && !cleaned && !workingFiles().isEmpty())
+            CleanWorkingFiles();
     }
 }
 

@@ -5,10 +5,6 @@
 #include "platform/paths.h"
 #include "printready/zip_packer.h"
 
-#include <QFileInfo>
-
-#include <filesystem>
-
 namespace lf::printready {
 
 namespace {
@@ -16,7 +12,7 @@ namespace {
 const char* const kTag = "Zip";
 
 void logFailure(const QString& file, const QString& reason) {
-    oplog::LogOperation(kTag, "WinZip could not add " + file + ": " + reason, false);
+    oplog::LogFailure(kTag, "WinZip could not add " + file + ": " + reason);
 }
 
 // The folder part of a Dir pattern ("C:\work\*.*" gives "C:\work"); a bare drive stays "C:".
@@ -27,13 +23,6 @@ QString patternFolder(const QString& pattern) {
     if (pattern.size() >= 2 && pattern.at(1) == ':')
         return pattern.left(2);
     return QString();
-}
-
-bool sameFile(const QString& a, const QString& b) {
-    if (QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath())
-        return true;
-    std::error_code ec;
-    return std::filesystem::equivalent(a.toStdString(), b.toStdString(), ec);
 }
 
 } // namespace
@@ -64,12 +53,12 @@ void RunWinZip(const QString& pattern, const QString& zipFile) {
             logFailure(local, host.error);
             return;
         }
-        if (sameFile(host.path, archive.path))
+        if (platform::sameLocation(local, zipFile))
             continue; // the archive lies in the folder it packs
         inputs.push_back({host.path, name});
     }
     if (inputs.empty()) {
-        oplog::LogOperation(kTag, "WinZip found no files matching " + pattern, false);
+        oplog::LogFailure(kTag, "WinZip found no files matching " + pattern);
         return;
     }
 

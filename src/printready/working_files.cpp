@@ -3,6 +3,7 @@
 #include "platform/dialogs.h"
 #include "platform/files.h"
 #include "platform/oplog.h"
+#include "platform/paths.h"
 #include "platform/profile.h"
 
 #include <limits>
@@ -57,9 +58,18 @@ void AddWorkingFile(const QString& path) {
 void CleanWorkingFiles() {
     if (!checkoutDirectoryGuardAllows())
         return;
+    const QString folder = workingDirectory();
     const QStringList files = list();
     for (const QString& path : files) {
         oplog::LogOperation("Cleaning", "Deleteing working files", false);
+        // Only the program's own temporaries are on the list, and they all lie in the working
+        // directory; anything else is refused, whatever put it there.
+        if (!platform::isInsideFolder(path, folder)) {
+            oplog::LogOperation(
+                "CleanWorkingFiles",
+                path + " is not inside the working directory " + folder + " and was not deleted", false);
+            continue;
+        }
         QString error;
         if (platform::deleteFile(path, &error))
             oplog::LogOperation("Cleaning", "Deleted " + path, false);

@@ -13,10 +13,12 @@
 namespace lf::printready {
 
 // Appends one local (Windows-style) path to the end of the list. The same path may stand twice.
+// Only a file the program itself created goes on the list, never one that was there before.
 void AddWorkingFile(const QString& path);
 
-// The check-out directory guard, then one deletion per entry, first to last; a failed deletion is
-// logged and the cleanup goes on. A completed cleanup empties the list; a cancelled one keeps it.
+// The check-out directory guard, then one deletion per entry, first to last; an entry that does not
+// lie inside the working directory (resolved on the host) is refused, and a failed deletion is
+// logged; either way the cleanup goes on. A completed cleanup empties the list; a cancelled one keeps it.
 void CleanWorkingFiles();
 
 // The registered paths, in order, and their 16-bit count.

@@ -68,9 +68,9 @@ void ReportOperationError(const QString& tag, const QString& description) {
         parsed = nullptr;
     }
     if (parsed)
-        oplog::LogOperation(tag, fromLib(parsed->getMessage()), false);
+        oplog::LogFailure(tag, fromLib(parsed->getMessage()));
     else
-        oplog::LogOperation(tag, "Serious error:" + description, false);
+        oplog::LogFailure(tag, "Serious error:" + description);
 }
 
 tessarel::TsSessionPtr TakeSession() {

@@ -10,6 +10,9 @@
 #include "repository/connection.h"
 #include "repository/monitor.h"
 
+#include <QDir>
+#include <QSet>
+
 #include <limits>
 #include <stdexcept>
 
@@ -87,7 +90,8 @@ QString exportQuery(const QString& folderId, std::int16_t selector) {
     }
 }
 
-bool ExportFolder(const QString& folderId, const QString& destination, std::int16_t selector) {
+bool ExportFolder(const QString& folderId, const QString& destination, std::int16_t selector,
+                  QStringList* exportedNames) {
     const char* const tag = "Export";
     const QString tql = exportQuery(folderId, selector);
     const auto session = connection().session;
@@ -107,7 +111,8 @@ bool ExportFolder(const QString& folderId, const QString& destination, std::int1
             return true; // nothing to export
         }
         auto operation = clientObject().newExportOperation();
-        operation->setDestinationDirectory(hostPathOf(destination));
+        const std::string destinationFolder = hostPathOf(destination);
+        operation->setDestinationDirectory(destinationFolder);
         std::int16_t exportedRows = 0;
         while (rows.rows->next()) {
             yieldToEventLoop();
@@ -125,17 +130,27 @@ bool ExportFolder(const QString& folderId, const QString& destination, std::int1
         yieldToEventLoop();
         auto monitor = std::make_shared<clsOperationMonitor>();
         operation->setMonitor(monitor);
-        if (operation->execute()) {
-            // Each file is recorded under the name the export gave it: the object name, with the
-            // format's extension added unless the name already ends in it.
-            const auto exported = operation->exportedObjects();
-            for (int i = 0; i < exported->count(); ++i) {
-                const auto object = exported->item(i);
-                const auto format = object->format();
-                const std::string extension = format ? format->fileExtension() : std::string();
-                printready::AddWorkingFile(destination + "\\" +
-                                           fromLib(tessarel::localFileName(object->objectName(), extension)));
-            }
+        // What the folder holds before the export: a file that was already there is replaced, but it
+        // stays the user's, never a working file.
+        const QStringList before = QDir(fromLib(destinationFolder))
+                                       .entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
+        const QSet<QString> existing(before.begin(), before.end());
+        const bool ok = operation->execute();
+        // Each file is recorded under the name the export gave it: the object name, with the format's
+        // extension added unless the name already ends in it. A failed export may still have written
+        // some files: those are working files too.
+        const auto exported = operation->exportedObjects();
+        for (int i = 0; i < exported->count(); ++i) {
+            const auto object = exported->item(i);
+            const auto format = object->format();
+            const std::string extension = format ? format->fileExtension() : std::string();
+            const QString name = fromLib(tessarel::localFileName(object->objectName(), extension));
+            if (!existing.contains(name))
+                printready::AddWorkingFile(destination + "\\" + name);
+            if (exportedNames)
+                exportedNames->append(name);
+        }
+        if (ok) {
             monitor->terminateProgress();
             yieldToEventLoop();
             platform::showDefaultPointer();

@@ -10,6 +10,7 @@
 #include "tessarel/tessarel.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -24,9 +25,12 @@ inline constexpr std::int16_t kExportDecksAndDocuments = 4;
 QString exportQuery(const QString& folderId, std::int16_t selector);
 
 // Exports every document of the folder tree below folderId whose content type the selector picks
-// into destination, and puts each exported file on the working files list. True when the library
-// reported success (or the query gave no result collection); false otherwise.
-bool ExportFolder(const QString& folderId, const QString& destination, std::int16_t selector);
+// into destination, and puts each exported file that is a new file there on the working files list
+// (a file that was there before and was replaced is not the program's to delete). True when the
+// library reported success (or the query gave no result collection); false otherwise. exportedNames,
+// when given, receives the file name of every exported document.
+bool ExportFolder(const QString& folderId, const QString& destination, std::int16_t selector,
+                  QStringList* exportedNames = nullptr);
 
 // Imports the files of sourceDirectory matching namePattern into the repository folder
 // destinationPath; with zipFirst, one zip file sourceDirectory\zipFileName packed from

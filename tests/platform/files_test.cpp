@@ -1,6 +1,7 @@
 // Dir listings (wildcards, attributes, NTFS order) and the file calls on Windows-style paths.
 #include "platform/files.h"
 #include "platform/folders.h"
+#include "platform/paths.h"
 #include "test_support.h"
 
 #include <QDir>
@@ -104,20 +105,57 @@ TEST_F(Files, ExistenceCopyDeleteAndMakeFolder) {
     EXPECT_FALSE(makeFolder("D:\\missing\\child", &error)) << "one level only";
     EXPECT_FALSE(folderExists("D:\\missing"));
 
-    EXPECT_TRUE(copyFile("D:\\a.pptx", "D:\\work\\b.pptx", &error)) << error.toStdString();
+    EXPECT_EQ(copyFile("D:\\a.pptx", "D:\\work\\b.pptx", &error), CopyOutcome::Created)
+        << error.toStdString();
     EXPECT_EQ(readFile(dir / "work/b.pptx"), "first");
     writeFile(dir / "a.pptx", "second");
-    EXPECT_TRUE(copyFile("D:\\a.pptx", "D:\\WORK\\B.pptx", &error))
+    EXPECT_EQ(copyFile("D:\\a.pptx", "D:\\WORK\\B.pptx", &error), CopyOutcome::Replaced)
         << "replaces, found without regard to case";
     EXPECT_EQ(readFile(dir / "work/b.pptx"), "second");
-    EXPECT_EQ(QDir(dir.qpath() + "/work").entryList(QDir::Files), QStringList({"b.pptx"}))
+    EXPECT_EQ(QDir(dir.qpath() + "/work").entryList(QDir::Files | QDir::Hidden), QStringList({"b.pptx"}))
         << "no temporary left";
-    EXPECT_FALSE(copyFile("D:\\none.pptx", "D:\\work\\c.pptx", &error));
-    EXPECT_FALSE(copyFile("D:\\a.pptx", "D:\\work", &error)) << "a folder is not replaced by a file";
+    EXPECT_EQ(copyFile("D:\\none.pptx", "D:\\work\\c.pptx", &error), CopyOutcome::Failed);
+    EXPECT_EQ(copyFile("D:\\a.pptx", "D:\\work", &error), CopyOutcome::Failed)
+        << "a folder is not replaced by a file";
     EXPECT_TRUE(folderExists("D:\\work"));
 
     EXPECT_TRUE(deleteFile("D:\\work\\B.PPTX", &error)) << error.toStdString();
     EXPECT_FALSE(fileExists("D:\\work\\b.pptx"));
     EXPECT_FALSE(deleteFile("D:\\work\\b.pptx", &error));
     EXPECT_FALSE(deleteFile("D:\\work", &error)) << "a folder is not a file";
+}
+
+// The spellings a user types for the one folder the course lies in: every one must be found to be
+// that folder, or a staging would copy each deck onto itself and the cleanup would delete the course.
+TEST_F(Files, OneLocationWhateverItsSpelling) {
+    writeFile(std::filesystem::path((configFolder() + "/drives.ini").toStdString()),
+              ("[Drives]\nD=" + dir.qpath() + "\nE=" + dir.qpath() + "/syllabo/..\n").toStdString());
+    std::filesystem::create_directories(dir / "syllabo");
+    std::filesystem::create_directories(dir / "other");
+    std::filesystem::create_directory_symlink(dir / "syllabo", dir / "link");
+    writeFile(dir / "syllabo" / "01_Intro.pptx", "the user's deck");
+
+    for (const char* spelling : {"D:\\SYLLABO", "d:\\Syllabo\\", "D:\\syllabo\\..\\syllabo", "D:\\\\syllabo",
+                                 "D:\\syllabo\\.", "E:\\syllabo", "D:\\link", "D:\\LINK\\"})
+        EXPECT_TRUE(sameLocation(spelling, "D:\\syllabo")) << spelling;
+    EXPECT_FALSE(sameLocation("D:\\other", "D:\\syllabo"));
+    EXPECT_FALSE(sameLocation("D:\\syllabo\\x", "D:\\syllabo"));
+    EXPECT_FALSE(sameLocation("/Edvara/syllabo", "D:\\syllabo"));
+    EXPECT_FALSE(sameLocation("Q:\\syllabo", "Q:\\syllabo")) << "a drive that is not ready is nowhere";
+    EXPECT_TRUE(sameLocation("D:\\syllabo\\New.docx", "D:\\LINK\\new.DOCX")) << "a file not made yet";
+
+    // A copy onto itself, however spelled, is a no-op that says so and keeps every byte.
+    QString error;
+    EXPECT_EQ(copyFile("D:\\syllabo\\01_Intro.pptx", "E:\\LINK\\01_intro.pptx", &error),
+              CopyOutcome::SameFile);
+    EXPECT_EQ(readFile(dir / "syllabo" / "01_Intro.pptx"), "the user's deck");
+
+    // Inside the folder: what lies below it, never the folder itself nor what a link leads out to.
+    std::filesystem::create_directory_symlink(dir / "other", dir / "syllabo" / "out");
+    EXPECT_TRUE(isInsideFolder("D:\\syllabo\\01_Intro.pptx", "D:\\SYLLABO\\"));
+    EXPECT_TRUE(isInsideFolder("D:\\link\\not yet.pptx", "D:\\syllabo"));
+    EXPECT_TRUE(isInsideFolder("D:\\syllabo\\out", "D:\\syllabo")) << "the link itself lies inside";
+    EXPECT_FALSE(isInsideFolder("D:\\syllabo\\out\\x.pptx", "D:\\syllabo"));
+    EXPECT_FALSE(isInsideFolder("D:\\syllabo", "D:\\syllabo"));
+    EXPECT_FALSE(isInsideFolder("D:\\other\\x.pptx", "D:\\syllabo"));
 }

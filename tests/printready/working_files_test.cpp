@@ -81,9 +81,10 @@ TEST_F(WorkingFilesTest, APathListedTwiceFailsOnceAndTheCleanupEnds) {
 }
 
 TEST_F(WorkingFilesTest, ACheckoutDirectoryAsksAndNoKeepsEverything) {
-    workingDirectory = "C:\\Users\\me\\Checkout";
-    writeFile(driveT / "syllabo" / "a.pptx", "deck");
-    AddWorkingFile("T:\\syllabo\\a.pptx");
+    workingDirectory = "T:\\Users\\me\\Checkout";
+    fs::create_directories(driveT / "Users" / "me" / "Checkout");
+    writeFile(driveT / "Users" / "me" / "Checkout" / "a.pptx", "deck");
+    AddWorkingFile("T:\\Users\\me\\Checkout\\a.pptx");
     boxes.answers = {MessageAnswer::No};
     CleanWorkingFiles();
     ASSERT_EQ(boxes.shown.size(), 1u);
@@ -94,13 +95,34 @@ TEST_F(WorkingFilesTest, ACheckoutDirectoryAsksAndNoKeepsEverything) {
     EXPECT_EQ(boxes.shown[0].icon, platform::MessageIcon::Exclamation);
     EXPECT_EQ(boxes.shown[0].buttons, platform::MessageButtons::YesNo);
     EXPECT_EQ(log.lines, QStringList{"cleanWorking - User canceled clean of working directory"});
-    EXPECT_TRUE(fs::exists(driveT / "syllabo" / "a.pptx"));
+    EXPECT_TRUE(fs::exists(driveT / "Users" / "me" / "Checkout" / "a.pptx"));
     EXPECT_EQ(printready::workingFileCount(), 1);
 
     // The list is kept for the next cleanup, which the user lets go on.
     boxes.answers = {MessageAnswer::Yes};
     CleanWorkingFiles();
-    EXPECT_FALSE(fs::exists(driveT / "syllabo" / "a.pptx"));
+    EXPECT_FALSE(fs::exists(driveT / "Users" / "me" / "Checkout" / "a.pptx"));
+    EXPECT_EQ(printready::workingFileCount(), 0);
+}
+
+// Whatever put it on the list, a file outside the working directory as the host resolves it (another
+// folder, a way out through "..", a link that leads out) is not the cleanup's to delete.
+TEST_F(WorkingFilesTest, AFileOutsideTheWorkingDirectoryIsRefusedAndKept) {
+    fs::create_directories(driveT / "Course");
+    writeFile(driveT / "Course" / "01_Intro.pptx", "the user's deck");
+    fs::create_directory_symlink(driveT / "Course", driveT / "syllabo" / "linked");
+    writeFile(driveT / "syllabo" / "staged.pptx", "a copy");
+    AddWorkingFile("T:\\Course\\01_Intro.pptx");
+    AddWorkingFile("T:\\syllabo\\..\\Course\\01_Intro.pptx");
+    AddWorkingFile("T:\\syllabo\\linked\\01_Intro.pptx");
+    AddWorkingFile("T:\\SYLLABO\\staged.pptx");
+    CleanWorkingFiles();
+    EXPECT_EQ(readFile(driveT / "Course" / "01_Intro.pptx"), "the user's deck");
+    EXPECT_FALSE(fs::exists(driveT / "syllabo" / "staged.pptx"));
+    const QStringList refused = linesOf("CleanWorkingFiles");
+    ASSERT_EQ(refused.size(), 3);
+    EXPECT_EQ(refused[0], "T:\\Course\\01_Intro.pptx is not inside the working directory T:\\syllabo and "
+                          "was not deleted");
     EXPECT_EQ(printready::workingFileCount(), 0);
 }
 

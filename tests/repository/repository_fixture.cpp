@@ -56,7 +56,7 @@ void RepositoryTest::SetUp() {
     repository::frmProgress::unloadInstance();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     repository::resetConnection();
-    printready::setWorkingDirectorySource([] { return QString("C:\\syllabo"); });
+    printready::setWorkingDirectorySource([] { return QString("T:\\work"); });
     driveT = temp / "driveT";
     fs::create_directories(driveT);
     writeFile(fs::path(platform::configFolder().toStdString()) / "drives.ini",

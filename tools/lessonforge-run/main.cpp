@@ -4,8 +4,10 @@
 // login window is filled when page 4 asks for it; message boxes are answered from --answer. Every
 // operation-log line is printed as it is logged and every box as "[box] TITLE: TEXT -> ANSWER".
 //
-// Exit status: 0 when page 5 finished, 1 when page 3 or 4 refused to go on, 2 for bad options or an
-// operation this build cannot run.
+// Exit status: 0 when page 5 finished and every operation did its work, 1 when page 3 or 4 refused to
+// go on, 2 for bad options or an operation this build cannot run, 3 when page 5 finished but a line of
+// the run was an error or a failure (a "Serious error", a missing source, a deck that ended an
+// operation, nothing processed, a failed export or import), so that a build server fails the job.
 #include "platform/dialogs.h"
 #include "platform/oplog.h"
 #include "repository/connection.h"
@@ -47,7 +49,8 @@ const char* const kUsage =
     "                     --answer \"TITLE=yes|no\"  the boxes with that title\n"
     "                     a Yes/No box left unanswered is answered No; OK boxes are acknowledged;\n"
     "                     \"Errors Encountered=yes\" continues after errors (the default cancels)\n"
-    "exit status: 0 page 5 finished, 1 page 3 or 4 refused to go on, 2 bad options\n";
+    "exit status: 0 page 5 finished, 1 page 3 or 4 refused to go on, 2 bad options,\n"
+    "             3 page 5 finished but an operation failed (the failing lines are printed)\n";
 
 struct Options {
     std::vector<QString> operations;   // option names, in the order given
@@ -190,6 +193,11 @@ public:
         wizard_.appendLine(line);
     }
     void appendError(const QString& message) override { wizard_.appendError(message); }
+    void noteFailure(const QString& what) override {
+        failures_.append(what);
+        wizard_.noteFailure(what);
+    }
+    const QStringList& failures() const { return failures_; }
     bool showErrorDialog() override {
         const bool goOn = boxes_.answerFor("Errors Encountered");
         printLine(QString("[box] Errors Encountered: the errors listed above -> ") +
@@ -200,6 +208,7 @@ public:
 private:
     lf::oplog::OperationLogSink& wizard_;
     const ScriptedBoxes& boxes_;
+    QStringList failures_;
 };
 
 // Fills the login window when page 4 asks for one.
@@ -349,5 +358,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     wizard.cmdNext_Click(); // Finish
+    if (!sink.failures().isEmpty()) {
+        printError(QString::number(sink.failures().size()) +
+                   " failure(s) in the run, the first: " + sink.failures().first());
+        return 3;
+    }
     return 0;
 }
