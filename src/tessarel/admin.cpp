@@ -79,7 +79,10 @@ TsFolderPtr makeCabinet(const TsSessionPtr& session, const std::string& name, bo
     return cab;
 }
 
-TsFolderPtr makeFolders(const TsSessionPtr& session, const std::string& path, bool makeCabinetToo) {
+namespace {
+
+// The folder names of a repository path ("/A//B/" gives A and B).
+std::vector<std::string> pathParts(const std::string& path) {
     if (path.empty() || path[0] != '/')
         fail(code::BadArgument, "'" + path + "' is not a repository path");
     std::vector<std::string> parts;
@@ -96,6 +99,13 @@ TsFolderPtr makeFolders(const TsSessionPtr& session, const std::string& path, bo
     }
     if (parts.empty())
         fail(code::BadArgument, "'" + path + "' names no folder");
+    return parts;
+}
+
+} // namespace
+
+TsFolderPtr makeFolders(const TsSessionPtr& session, const std::string& path, bool makeCabinetToo) {
+    const std::vector<std::string> parts = pathParts(path);
     std::string current = "/" + parts[0];
     TsFolderPtr folder = session->folderByPath(current);
     if (!folder) {
@@ -118,42 +128,85 @@ TsFolderPtr makeFolders(const TsSessionPtr& session, const std::string& path, bo
     return folder;
 }
 
-int importTree(const TsSessionPtr& session, const std::string& localDir, const std::string& repositoryPath,
-               const std::shared_ptr<ITsOperationMonitor>& monitor, std::vector<std::string>* errors) {
-    auto folder = makeFolders(session, repositoryPath);
-    std::vector<fs::path> files, dirs;
-    for (const auto& e : fs::directory_iterator(localDir)) {
-        if (e.is_directory())
-            dirs.push_back(e.path());
-        else if (e.is_regular_file())
-            files.push_back(e.path());
-    }
-    std::sort(files.begin(), files.end());
-    std::sort(dirs.begin(), dirs.end());
-    int made = 0;
-    if (!files.empty()) {
-        TsClient client;
-        auto op = client.newImportOperation();
-        op->setSession(session);
-        op->setDestinationFolder(folder->objectId());
-        for (const auto& f : files) {
-            if (auto file = client.fileObject(f.string()))
-                op->add(file);
-            else if (errors)
-                errors->push_back("Cannot read " + f.string());
+TreeImport importTree(const TsSessionPtr& session, const std::string& localDir,
+                      const std::string& repositoryPath,
+                      const std::shared_ptr<ITsOperationMonitor>& monitor) {
+    TreeImport result;
+    // The deepest folder of the path that exists; the rest is made with the import.
+    const std::vector<std::string> parts = pathParts(repositoryPath);
+    std::string existingPath = "/" + parts[0];
+    TsFolderPtr destination = session->folderByPath(existingPath);
+    if (!destination)
+        fail(code::ObjectNotFound, "There is no cabinet " + tql::quoteString(existingPath));
+    std::vector<std::string> below;
+    for (size_t i = 1; i < parts.size(); ++i) {
+        if (below.empty()) {
+            if (auto f = session->folderByPath(existingPath + "/" + parts[i])) {
+                destination = f;
+                existingPath += "/" + parts[i];
+                continue;
+            }
         }
-        op->setMonitor(monitor);
-        op->execute();
-        made += op->importedObjects()->count();
-        if (errors) {
-            for (int i = 0; i < op->errors()->count(); ++i)
-                errors->push_back(op->errors()->item(i)->getMessage());
-        }
+        below.push_back(parts[i]);
     }
-    const std::string base = folder->record().ownPath();
-    for (const auto& d : dirs)
-        made += importTree(session, d.string(), base + "/" + d.filename().string(), monitor, errors);
-    return made;
+
+    std::error_code ec;
+    if (fs::is_symlink(fs::symlink_status(localDir, ec)))
+        fail(code::FileError, localDir +
+                                  " is a symbolic link; an import never follows links (name the folder "
+                                  "it points to)");
+    if (!fs::is_directory(fs::symlink_status(localDir, ec)))
+        fail(code::FileError, "There is no folder " + localDir);
+
+    TsClient client;
+    auto op = client.newImportOperation();
+    op->setSession(session);
+    op->setDestinationFolder(destination->objectId());
+    op->setAllOrNothing(true);
+    op->addFolder(below);
+    // The walk keeps its own list of folders still to read, so a deep tree costs no stack; it
+    // looks at each entry itself (lstat), never through a link.
+    std::vector<std::pair<fs::path, std::vector<std::string>>> pending{{fs::path(localDir), below}};
+    while (!pending.empty()) {
+        auto [dir, names] = std::move(pending.back());
+        pending.pop_back();
+        std::vector<fs::directory_entry> entries;
+        for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+            entries.push_back(*it);
+        if (ec) {
+            result.errors.push_back("Cannot read the folder " + dir.string() + ": " + ec.message());
+            return result;
+        }
+        std::sort(entries.begin(), entries.end(),
+                  [](const auto& x, const auto& y) { return x.path().filename() < y.path().filename(); });
+        std::vector<std::pair<fs::path, std::vector<std::string>>> subfolders;
+        for (const auto& e : entries) {
+            const fs::file_status st = e.symlink_status(ec);
+            if (fs::is_symlink(st)) {
+                result.skipped.push_back(e.path().string() + ": a symbolic link (never followed)");
+            } else if (fs::is_directory(st)) {
+                auto sub = names;
+                sub.push_back(e.path().filename().string());
+                op->addFolder(sub);
+                subfolders.emplace_back(e.path(), std::move(sub));
+            } else if (fs::is_regular_file(st)) {
+                auto node = std::static_pointer_cast<TsImportNode>(
+                    op->add(std::make_shared<TsFileObject>(e.path().string())));
+                node->setSubfolder(names);
+            } else {
+                result.skipped.push_back(e.path().string() + ": neither a file nor a folder");
+            }
+        }
+        // Read in name order: the last pushed is read first.
+        for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it)
+            pending.push_back(std::move(*it));
+    }
+    op->setMonitor(monitor);
+    op->execute();
+    result.documents = op->importedObjects()->count();
+    for (int i = 0; i < op->errors()->count(); ++i)
+        result.errors.push_back(op->errors()->item(i)->getMessage());
+    return result;
 }
 
 FsckReport fsck(RepositoryStore& store, bool verify, bool repair) {

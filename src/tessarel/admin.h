@@ -33,9 +33,16 @@ TsFolderPtr makeCabinet(const TsSessionPtr& session, const std::string& name, bo
 // Makes every missing folder of a path below an existing cabinet (the cabinet too when makeCabinet).
 TsFolderPtr makeFolders(const TsSessionPtr& session, const std::string& path, bool makeCabinet = false);
 
-// Imports a local folder tree into a repository folder; returns the number of documents made.
-int importTree(const TsSessionPtr& session, const std::string& localDir, const std::string& repositoryPath,
-               const std::shared_ptr<ITsOperationMonitor>& monitor, std::vector<std::string>* errors);
+struct TreeImport {
+    int documents = 0;                // documents made (none when the import failed)
+    std::vector<std::string> errors;  // what failed; any failure commits nothing
+    std::vector<std::string> skipped; // "PATH: why" for each entry left out (links, devices...)
+};
+// Imports a local folder tree into a repository folder (made with any missing folders above it,
+// below an existing cabinet), all of it or nothing, in one transaction. The walk never follows a
+// symbolic link, to a file or a folder: it skips it and names it in skipped.
+TreeImport importTree(const TsSessionPtr& session, const std::string& localDir,
+                      const std::string& repositoryPath, const std::shared_ptr<ITsOperationMonitor>& monitor);
 
 struct FsckReport {
     std::vector<std::string> missingContent; // "id name hash": metadata without content

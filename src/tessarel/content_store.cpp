@@ -96,6 +96,22 @@ void writeAll(int fd, const char* p, size_t n, const std::string& path) {
     }
 }
 
+// A new file only its owner may read and write, whatever the umask; -1 when existingIsFine and
+// there already is one.
+int createPrivate(const std::string& path, bool existingIsFine = false) {
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (fd.get() < 0) {
+        if (existingIsFine && errno == EEXIST)
+            return -1;
+        fileError("Cannot create", path);
+    }
+    if (::fchmod(fd.get(), 0600) != 0) {
+        ::unlink(path.c_str());
+        fileError("Cannot set the permissions of", path);
+    }
+    return fd.release();
+}
+
 constexpr size_t kFlushEachLimit = 16;
 
 // The buffer each thread copies through, kept from one file to the next.
@@ -150,11 +166,37 @@ std::string sha256OfFile(const std::string& path) {
     return d.hex();
 }
 
-ContentStore::ContentStore(std::string folder) : root_(std::move(folder)) {
+void makePrivateFolder(const std::string& path) {
+    // The missing folders, from the deepest up; then made from the top down.
+    std::vector<fs::path> missing;
     std::error_code ec;
-    fs::create_directories(root_ + "/tmp", ec);
-    if (ec)
-        fail(code::FileError, "Cannot create the content store " + root_ + ": " + ec.message());
+    for (fs::path p = path; !p.empty() && !fs::exists(fs::symlink_status(p, ec)); p = p.parent_path()) {
+        missing.push_back(p);
+        if (p == p.parent_path())
+            break;
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        if (::mkdir(it->c_str(), 0700) != 0) {
+            if (errno == EEXIST)
+                continue;
+            fileError("Cannot create", it->string());
+        }
+        // The umask may have taken bits away; the folder gets exactly these.
+        if (::chmod(it->c_str(), 0700) != 0)
+            fileError("Cannot set the permissions of", it->string());
+    }
+    if (!fs::is_directory(path, ec))
+        fail(code::FileError, "Cannot create " + path + ": it is not a folder");
+}
+
+void makePrivateFile(const std::string& path) {
+    const int fd = createPrivate(path, true);
+    if (fd >= 0)
+        ::close(fd);
+}
+
+ContentStore::ContentStore(std::string folder) : root_(std::move(folder)) {
+    makePrivateFolder(root_ + "/tmp");
 }
 
 std::string ContentStore::pathOf(const std::string& hash) const {
@@ -166,8 +208,10 @@ bool ContentStore::contains(const std::string& hash) const {
     return ::stat(pathOf(hash).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-StagedContent ContentStore::stage(const std::string& localFile) {
-    Fd in(::open(localFile.c_str(), O_RDONLY | O_CLOEXEC));
+StagedContent ContentStore::stage(const std::string& localFile, bool refuseLinks) {
+    Fd in(::open(localFile.c_str(), O_RDONLY | O_CLOEXEC | (refuseLinks ? O_NOFOLLOW : 0)));
+    if (in.get() < 0 && refuseLinks && errno == ELOOP)
+        fail(code::FileError, localFile + " is a symbolic link; an import never follows links");
     if (in.get() < 0)
         fileError("Cannot read", localFile);
     struct stat st {};
@@ -213,9 +257,7 @@ StagedContent ContentStore::stage(const std::string& localFile) {
         }
     }
     out.tempPath = root_ + "/tmp/" + randomSuffix();
-    Fd tmp(::open(out.tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-    if (tmp.get() < 0)
-        fileError("Cannot create", out.tempPath);
+    Fd tmp(createPrivate(out.tempPath));
     try {
         writeAll(tmp.get(), buf, have, out.tempPath);
         while (!atEnd) {
@@ -270,8 +312,8 @@ void ContentStore::publish(std::vector<StagedContent>& staged) {
         if (contains(s.hash)) {
             ::unlink(s.tempPath.c_str());
         } else {
-            if (!folders.count(folder) && ::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST)
-                fileError("Cannot create", folder);
+            if (!folders.count(folder))
+                makePrivateFolder(folder);
             if (::rename(s.tempPath.c_str(), target.c_str()) != 0)
                 fileError("Cannot store", target);
             folders.insert(std::move(folder));
@@ -303,9 +345,7 @@ void ContentStore::copyOut(const std::string& hash, const std::string& target) c
     struct stat st {};
     if (::fstat(in.get(), &st) != 0)
         fileError("Cannot read", source);
-    const fs::path t(target);
-    const std::string temp =
-        (t.parent_path() / ("." + t.filename().string() + "." + randomSuffix())).string();
+    const std::string temp = (fs::path(target).parent_path() / (".ts-" + randomSuffix() + ".tmp")).string();
     Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
     if (out.get() < 0)
         fileError("Cannot create", temp);

@@ -21,8 +21,9 @@ public:
 
     // Copies a local file into the staging folder, hashing it on the way, and starts writing it
     // to the disk. Content the store already holds is not written again. Several threads may
-    // stage at once; everything else belongs to one thread at a time.
-    StagedContent stage(const std::string& localFile);
+    // stage at once; everything else belongs to one thread at a time. With refuseLinks, a
+    // symbolic link at localFile fails (an import never follows links).
+    StagedContent stage(const std::string& localFile, bool refuseLinks = false);
     // Makes every staged file durable, gives each its name and makes the names durable; called
     // under the database's write lock, before the metadata that points to the content commits.
     // Fails when content that staging found already stored has gone since.
@@ -33,7 +34,8 @@ public:
     std::string pathOf(const std::string& hash) const;
     bool contains(const std::string& hash) const;
     // Writes the content to target through a temporary file beside it, which then replaces target
-    // (a symbolic link at target is replaced, never followed).
+    // (a symbolic link at target is replaced, never followed). The temporary file's name is short
+    // and of fixed length, so any target name the file system takes can be written.
     void copyOut(const std::string& hash, const std::string& target) const;
 
     // Every content file present, by hash; and the left-over staging files.
@@ -46,6 +48,12 @@ public:
 private:
     std::string root_;
 };
+
+// The repository's own files and folders are private to their owner, whatever the umask: files
+// 0600, folders 0700. Each makes what is missing (a folder with every missing folder above it)
+// and leaves what exists as it is.
+void makePrivateFolder(const std::string& path);
+void makePrivateFile(const std::string& path);
 
 // SHA-256 of a file's bytes as 64 lower-case hex digits.
 std::string sha256OfFile(const std::string& path);

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <exception>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <set>
 #include <system_error>
@@ -70,7 +71,7 @@ std::string prepareDestination(const std::string& dir) {
 
 // Stages the files of an import on a few threads while the calling thread reports each file in
 // order: hashing and copying one file then overlaps with the next. A small import is staged on
-// the calling thread alone. An empty path is skipped.
+// the calling thread alone. An empty path is skipped; a symbolic link fails (never followed).
 class Stager {
 public:
     Stager(ContentStore& content, std::vector<std::string> paths, std::vector<StagedContent>& staged)
@@ -116,7 +117,7 @@ private:
     void stageOne(size_t i) {
         try {
             if (!paths_[i].empty())
-                staged_[i] = content_.stage(paths_[i]);
+                staged_[i] = content_.stage(paths_[i], true);
         } catch (...) {
             errors_[i] = std::current_exception();
         }
@@ -348,26 +349,45 @@ void TsImportOperation::run() {
     auto folderObj = session_->objectById(folder_);
     if (!folderObj->record().isFolder())
         fail(code::BadArgument, "'" + folderObj->objectName() + "' is not a folder");
+    // A folder name that breaks the name rule fails the whole import, before anything is staged.
+    for (const auto& f : folders_) {
+        for (const auto& name : f)
+            checkObjectName(name);
+    }
+    for (const auto& n : nodes_) {
+        for (const auto& name : std::static_pointer_cast<TsImportNode>(n)->subfolder())
+            checkObjectName(name);
+    }
     RepositoryStore& store = session_->store();
     std::vector<StagedContent> staged(nodes_.size());
     std::vector<bool> ready(nodes_.size(), false);
     try {
         {
+            // A node whose name breaks the rule is not staged, and fails in its turn.
+            std::vector<std::exception_ptr> refused(nodes_.size());
             std::vector<std::string> paths;
-            for (const auto& n : nodes_) {
-                auto node = std::static_pointer_cast<TsImportNode>(n);
-                paths.push_back(node->newObjectName().empty() ? std::string() : node->file()->path());
+            for (size_t i = 0; i < nodes_.size(); ++i) {
+                auto node = std::static_pointer_cast<TsImportNode>(nodes_[i]);
+                try {
+                    checkObjectName(node->newObjectName());
+                    paths.push_back(node->file()->path());
+                } catch (const TsException&) {
+                    refused[i] = std::current_exception();
+                    paths.emplace_back();
+                }
             }
             Stager stager(store.content(), std::move(paths), staged);
+            size_t failed = 0;
             for (size_t i = 0; i < nodes_.size(); ++i) {
                 auto node = std::static_pointer_cast<TsImportNode>(nodes_[i]);
                 bool goOn = true;
                 try {
-                    if (node->newObjectName().empty())
-                        fail(code::BadName, "The new object for " + node->file()->path() + " has no name");
+                    if (refused[i])
+                        std::rethrow_exception(refused[i]);
                     stager.wait(i);
                     ready[i] = true;
                 } catch (const TsException& e) {
+                    ++failed;
                     goOn = failNode(node, e.code(), e.message());
                 }
                 if (!goOn || !progress("Transfer content", i + 1, nodes_.size(), node)) {
@@ -377,20 +397,59 @@ void TsImportOperation::run() {
                     return;
                 }
             }
+            if (allOrNothing_ && failed > 0)
+                fail(code::Cancelled, "Nothing was imported: " + std::to_string(failed) + " of " +
+                                          std::to_string(nodes_.size()) + " files could not be");
         }
         std::vector<ObjectRecord> made(nodes_.size());
         {
-            // Content gets its name under the write lock, then the metadata commits.
+            // Content gets its name under the write lock, then the metadata commits, with every
+            // folder the import makes.
             Transaction t(store.storage());
             store.content().publish(staged);
             auto folder = store.storage().objectById(folderObj->record().id, session_->viewer());
             if (!folder)
                 fail(code::ObjectNotFound, "The destination folder no longer exists");
             const std::string now = nowText();
+            std::map<std::vector<std::string>, ObjectRecord> folders{{{}, *folder}};
+            // The folder below the destination at names, made when missing (parents first).
+            auto folderAt = [&](const std::vector<std::string>& names) -> const ObjectRecord& {
+                std::vector<std::string> path;
+                const ObjectRecord* parent = &folders.at(path);
+                for (const auto& name : names) {
+                    path.push_back(name);
+                    auto it = folders.find(path);
+                    if (it == folders.end()) {
+                        auto existing =
+                            store.storage().objectByPath(parent->ownPath(), name, session_->viewer(), true);
+                        ObjectRecord r;
+                        if (existing) {
+                            r = *existing;
+                        } else {
+                            r.id = store.newObjectId();
+                            r.type = "ts_folder";
+                            r.name = name;
+                            r.owner = r.modifier = session_->userName();
+                            r.versionLabel = "1.0";
+                            r.created = r.modified = now;
+                            r.folderId = parent->id;
+                            r.parentPath = parent->ownPath();
+                            r.cabinetId = parent->cabinetId;
+                            store.storage().insertObject(r);
+                        }
+                        it = folders.emplace(path, std::move(r)).first;
+                    }
+                    parent = &it->second;
+                }
+                return *parent;
+            };
+            for (const auto& f : folders_)
+                folderAt(f);
             for (size_t i = 0; i < nodes_.size(); ++i) {
                 if (!ready[i])
                     continue;
                 auto node = std::static_pointer_cast<TsImportNode>(nodes_[i]);
+                const ObjectRecord& into = folderAt(node->subfolder());
                 ObjectRecord& r = made[i];
                 r.id = store.newObjectId();
                 r.type = "ts_document";
@@ -400,9 +459,9 @@ void TsImportOperation::run() {
                 r.modifier = r.owner;
                 r.versionLabel = "1.0";
                 r.created = r.modified = now;
-                r.folderId = folder->id;
-                r.parentPath = folder->ownPath();
-                r.cabinetId = folder->cabinetId;
+                r.folderId = into.id;
+                r.parentPath = into.ownPath();
+                r.cabinetId = into.cabinetId;
                 r.contentHash = staged[i].hash;
                 r.contentSize = staged[i].size;
                 store.storage().insertObject(r);

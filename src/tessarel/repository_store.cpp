@@ -1,9 +1,11 @@
 #include "tessarel/repository_store.h"
 
 #include "tessarel/errors.h"
+#include "tessarel/tql.h"
 
 #include <argon2.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstring>
@@ -47,14 +49,15 @@ std::shared_ptr<RepositoryStore> RepositoryStore::open(const std::string& locati
     if (folder.empty())
         fail(code::UnknownRepository, "The repository location is empty");
     std::error_code ec;
+    const std::string database = (fs::path(folder) / "repository.db").string();
     if (create) {
-        fs::create_directories(folder, ec);
-        if (ec)
-            fail(code::FileError, "Cannot create " + folder + ": " + ec.message());
-    } else if (!fs::is_regular_file(fs::path(folder) / "repository.db", ec)) {
+        // Made private before the database opens it: its journal files take its permissions.
+        makePrivateFolder(folder);
+        makePrivateFile(database);
+    } else if (!fs::is_regular_file(database, ec)) {
         fail(code::UnknownRepository, "There is no repository at " + folder);
     }
-    auto storage = openSqliteStorage((fs::path(folder) / "repository.db").string(), create);
+    auto storage = openSqliteStorage(database, create);
     return std::shared_ptr<RepositoryStore>(new RepositoryStore(folder, std::move(storage)));
 }
 
@@ -80,6 +83,8 @@ std::string RepositoryStore::newObjectId() {
 std::string RepositoryStore::formatForFile(const std::string& fileName) {
     const auto dot = fileName.rfind('.');
     if (dot == std::string::npos || dot == 0 || dot + 1 == fileName.size())
+        return "";
+    if (fileName.size() - dot - 1 > kMaxFormatExtensionBytes)
         return "";
     std::string ext;
     for (char c : fileName.substr(dot + 1))
@@ -141,14 +146,56 @@ std::pair<std::string, std::string> splitRepositoryPath(std::string path) {
     return {path.substr(0, slash), path.substr(slash + 1)};
 }
 
-bool isValidFolderName(const std::string& name) {
-    if (name.empty() || name == "." || name == "..")
-        return false;
-    for (unsigned char c : name) {
-        if (c == '/' || c < 0x20 || c == 0x7f)
-            return false;
+namespace {
+
+// A name as an error message shows it: quoted, control characters as \xNN, a long one cut short
+// (at the start of a character).
+std::string shownName(const std::string& name) {
+    constexpr size_t kShown = 60;
+    size_t end = std::min(name.size(), kShown);
+    while (end > 0 && end < name.size() && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80)
+        --end;
+    std::string out;
+    for (size_t i = 0; i < end; ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (c < 0x20 || c == 0x7f) {
+            static const char* digits = "0123456789abcdef";
+            out += "\\x";
+            out += digits[c >> 4];
+            out += digits[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
     }
-    return true;
+    return tql::quoteString(out) + (end < name.size() ? "..." : "");
+}
+
+} // namespace
+
+void checkObjectName(const std::string& name) {
+    std::string fault;
+    if (name.empty()) {
+        fault = "is empty";
+    } else if (name.size() > kMaxObjectNameBytes) {
+        fault = "is " + std::to_string(name.size()) + " bytes long";
+    } else if (name == "." || name == "..") {
+        fault = "stands for a folder itself or the one above it";
+    } else {
+        for (unsigned char c : name) {
+            if (c == '/' || c == '\\') {
+                fault = std::string("holds '") + static_cast<char>(c) + "'";
+                break;
+            }
+            if (c < 0x20 || c == 0x7f) {
+                fault = "holds a control character";
+                break;
+            }
+        }
+    }
+    if (!fault.empty())
+        fail(code::BadName, "The name " + (name.empty() ? std::string() : shownName(name) + " ") + fault +
+                                ": a name in the repository is 1 to " + std::to_string(kMaxObjectNameBytes) +
+                                " bytes, not '.' or '..', without '/', '\\' or control characters");
 }
 
 } // namespace lf::tessarel

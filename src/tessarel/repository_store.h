@@ -20,7 +20,8 @@ public:
 
     // A fresh 16-hex-digit id not used by any object.
     std::string newObjectId();
-    // The format for a local file's extension; an unknown extension gets a format of its own.
+    // The format for a local file's extension; an unknown extension gets a format of its own,
+    // unless it is longer than kMaxFormatExtensionBytes (no format then).
     std::string formatForFile(const std::string& fileName);
     std::string extensionOf(const std::string& format);
 
@@ -41,7 +42,13 @@ private:
 std::string nowText();
 // The folder path and name of a repository path; "/Edvara" gives ("", "Edvara").
 std::pair<std::string, std::string> splitRepositoryPath(std::string path);
-// A folder or cabinet name cannot hold "/" and cannot be empty, "." or "..".
-bool isValidFolderName(const std::string& name);
+// The one rule for every name that enters the repository (documents, folders and cabinets, made,
+// imported or renamed): 1 to kMaxObjectNameBytes bytes, not "." or "..", and no "/", "\" or
+// control characters. Such a name can always be exported: with the longest extension a format has
+// (kMaxFormatExtensionBytes, after a ".") it stays within the 255 bytes a file system allows a name.
+inline constexpr size_t kMaxFormatExtensionBytes = 15;
+inline constexpr size_t kMaxObjectNameBytes = 255 - 1 - kMaxFormatExtensionBytes;
+// Fails with TS_BAD_NAME, saying which part of the rule the name breaks.
+void checkObjectName(const std::string& name);
 
 } // namespace lf::tessarel

@@ -492,10 +492,10 @@ void TsObject::save() {
     auto& store = session_->store();
     auto& storage = store.storage();
     ObjectRecord r = *rec_;
-    if (r.name.empty())
-        fail(code::BadName, "An object needs a name");
-    if (r.isFolder() && !isValidFolderName(r.name))
-        fail(code::BadName, "'" + r.name + "' cannot be the name of a folder");
+    // A new name is checked before any content is staged; a name kept from a repository made
+    // before the name rule stays as it is.
+    if (!persisted_)
+        checkObjectName(r.name);
     std::vector<StagedContent> staged;
     if (!pendingFile_.empty())
         staged.push_back(store.content().stage(pendingFile_));
@@ -512,6 +512,8 @@ void TsObject::save() {
                 fail(code::LockConflict, "'" + current->name + "' is checked out by " + current->lockOwner);
             r.lockOwner = current->lockOwner;
             r.lockPath = current->lockPath;
+            if (r.name != current->name)
+                checkObjectName(r.name);
         }
         if (r.type == "ts_cabinet") {
             r.parentPath.clear();

@@ -314,9 +314,15 @@ public:
     using TsOperationNode::TsOperationNode;
     void setNewObjectName(std::string name) { newName_ = std::move(name); }
     const std::string& newObjectName() const { return newName_; }
+    // The folder below the operation's destination the new object goes into, as the names of the
+    // folders from the destination down (none: the destination itself). Missing ones are made by
+    // the import, in the same transaction as the objects.
+    void setSubfolder(std::vector<std::string> names) { subfolder_ = std::move(names); }
+    const std::vector<std::string>& subfolder() const { return subfolder_; }
 
 private:
     std::string newName_;
+    std::vector<std::string> subfolder_;
 };
 
 class TsCheckoutNode : public TsOperationNode {
@@ -407,6 +413,12 @@ public:
     TsOperationNodePtr add(const TsFileObjectPtr& file) override;
     void setSession(TsSessionPtr session) { session_ = std::move(session); }
     void setDestinationFolder(TsObjectIdPtr folderId) { folder_ = std::move(folderId); }
+    // A folder below the destination (names from the destination down) that the import makes,
+    // with any missing above it, even when no file goes into it.
+    void addFolder(std::vector<std::string> names) { folders_.push_back(std::move(names)); }
+    // All or nothing: when any node fails, nothing of the import commits, neither objects nor
+    // folders. Otherwise (the default) the nodes that succeeded commit.
+    void setAllOrNothing(bool allOrNothing) { allOrNothing_ = allOrNothing; }
     TsObjectListPtr importedObjects() const { return imported_; }
 
 protected:
@@ -415,6 +427,8 @@ protected:
 private:
     TsSessionPtr session_;
     TsObjectIdPtr folder_;
+    std::vector<std::vector<std::string>> folders_;
+    bool allOrNothing_ = false;
     TsObjectListPtr imported_ = std::make_shared<TsObjectList>();
 };
 

@@ -311,3 +311,76 @@ TEST_F(TessarelRepositoryTest, LocationsOfOtherKindsFailClearly) {
     EXPECT_EQ(thrown([&] { loginTo("gone"); }).code(), code::UnknownRepository);
     EXPECT_TRUE(loginTo("plain")->folderByPath("/Edvara/Courses"));
 }
+
+TEST_F(TessarelRepositoryTest, OneNameRuleOf239BytesForEveryNameThatEntersAndEveryOneExports) {
+    ASSERT_EQ(kMaxObjectNameBytes, 239u);
+    auto s = alice();
+    // The longest name with the longest extension a format may have: 239 + 1 + 15 = 255 bytes,
+    // the most a file system takes, and the export writes it (its temporary name is short).
+    const std::string longest(kMaxObjectNameBytes, 'n');
+    const std::string ext(kMaxFormatExtensionBytes, 'e');
+    auto doc = makeDocument(s, "/Edvara/Courses", longest, "longest", "f." + ext);
+    EXPECT_EQ(doc->format()->fileExtension(), ext);
+    auto ex = client_->newExportOperation();
+    ex->setDestinationDirectory(local("out").string());
+    ex->add(doc);
+    ASSERT_TRUE(ex->execute()) << ex->errors()->item(0)->getMessage();
+    EXPECT_EQ(lf::test::readFile(local("out") / (longest + "." + ext)), "longest");
+    EXPECT_EQ(store_->formatForFile("f." + ext + "x"), "") << "a longer extension makes no format";
+    makeFolders(s, "/Edvara/" + longest);
+
+    // Every way in refuses what breaks the rule, saying which part and what the rule is.
+    const std::vector<std::pair<std::string, std::string>> bad = {
+        {std::string(kMaxObjectNameBytes + 1, 'n'), "is 240 bytes long"},
+        {std::string(5000, 'n'), "is 5000 bytes long"},
+        {"tab\there.pptx", "holds a control character"},
+        {"line\nbreak.pptx", "holds a control character"},
+        {"bell\x07.pptx", "holds a control character"},
+        {"back\\slash.pptx", "holds '\\'"},
+        {"sub/dir.pptx", "holds '/'"},
+        {"..", "stands for a folder itself or the one above it"},
+        {"", "is empty"},
+    };
+    const std::string rule = ": a name in the repository is 1 to 239 bytes, not '.' or '..', without '/', "
+                             "'\\' or control characters";
+    auto refused = [&](const std::string& what, const std::string& fault, auto&& call) {
+        const TsException e = thrown(call);
+        EXPECT_EQ(e.code(), code::BadName) << what;
+        EXPECT_NE(e.message().find(fault + rule), std::string::npos) << what << ": " << e.message();
+        EXPECT_LT(e.message().size(), 300u) << "a long name is shown cut short";
+    };
+    for (const auto& [name, fault] : bad) {
+        // In a path, "/" separates names, and an empty part ("//") counts as none.
+        if (!name.empty() && name.find('/') == std::string::npos) {
+            refused("mkdir", fault, [&] { makeFolders(s, "/Edvara/Courses/" + name); });
+            refused("mkdir of a path", fault, [&] { makeFolders(s, "/Edvara/" + name + "/Below"); });
+        }
+        refused("mkcabinet", fault, [&] { makeCabinet(admin_, name, false); });
+        refused("new document", fault, [&] { makeDocument(s, "/Edvara/Courses", name, "x", "x.pptx"); });
+        refused("rename", fault, [&] {
+            doc->setObjectName(name);
+            doc->save();
+        });
+        doc->refresh();
+        auto op = client_->newImportOperation();
+        op->setSession(s);
+        op->setDestinationFolder(s->folderByPath("/Edvara/Courses")->objectId());
+        auto node =
+            std::dynamic_pointer_cast<TsImportNode>(op->add(client_->fileObject(makeFile("in/a.pptx", "a"))));
+        node->setNewObjectName(name);
+        EXPECT_FALSE(op->execute());
+        ASSERT_EQ(op->errors()->count(), 1);
+        EXPECT_NE(op->errors()->item(0)->getMessage().find(fault + rule), std::string::npos);
+    }
+    EXPECT_EQ(countRows(admin_, "select r_object_id from ts_sysobject"), 4)
+        << "Edvara, Courses, the long ones";
+
+    // A name from a repository made before the rule stays: its object takes new content.
+    ObjectRecord legacy = doc->record();
+    legacy.name = "old\tname";
+    store_->storage().updateObject(legacy);
+    doc->refresh();
+    doc->setFile(makeFile("new." + ext, "second"));
+    doc->save();
+    EXPECT_EQ(contentOf(s->objectById(doc->objectId()), local("second")), "second");
+}

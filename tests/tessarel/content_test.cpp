@@ -3,9 +3,12 @@
 // by an export that fails.
 #include "fixture.h"
 
+#include <cstdio>
 #include <functional>
 #include <random>
 #include <set>
+
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 using namespace lf::tessarel;
@@ -268,4 +271,54 @@ TEST_F(TessarelContentTest, ALargeImportReportsItsFailuresInOrderAndStopsCleanly
     EXPECT_EQ(contentCount(), before + 28);
     EXPECT_TRUE(store_->content().stagingLeftovers().empty());
     EXPECT_TRUE(fsck(*store_, true, false).clean());
+}
+
+TEST_F(TessarelContentTest, RepositoryFilesAre0600AndFolders0700WhateverTheUmask) {
+    auto modesUnder = [](const fs::path& root) {
+        std::set<std::string> out; // "path mode" for every file and folder, the root too
+        auto add = [&](const fs::path& p) {
+            struct stat st {};
+            EXPECT_EQ(::lstat(p.c_str(), &st), 0) << p;
+            char mode[8];
+            std::snprintf(mode, sizeof mode, "%o", st.st_mode & 07777);
+            out.insert(std::string(S_ISDIR(st.st_mode) ? "folder " : "file ") + mode);
+        };
+        add(root);
+        for (const auto& e : fs::recursive_directory_iterator(root))
+            add(e.path());
+        return out;
+    };
+    std::vector<std::string> files;
+    for (int i = 0; i < 20; ++i) // more than a few: the batch road through content/ab/ folders
+        files.push_back(makeFile("batch/" + std::to_string(i) + ".pptx", randomBytes(1000, 100 + i)));
+    // The most open umask, and one that takes the owner's own write bit away.
+    for (const mode_t mask : {mode_t{0}, mode_t{0277}}) {
+        const mode_t old = ::umask(mask);
+        const fs::path where = local("umask" + std::to_string(mask));
+        {
+            auto store = initRepository("sqlite:" + where.string());
+            addUser(*store, "carol", "carol-secret");
+            auto s = openAdminSession(store, "private", "carol");
+            makeFolders(s, "/Private/Courses", true);
+            auto op = client_->newImportOperation();
+            op->setSession(s);
+            op->setDestinationFolder(s->folderByPath("/Private/Courses")->objectId());
+            for (const auto& f : files)
+                op->add(client_->fileObject(f));
+            ASSERT_TRUE(op->execute()) << "umask " << mask;
+            makeDocument(s, "/Private/Courses", "One.pptx", "a single file, flushed on its own");
+            // While the database is open its journal files exist too.
+            EXPECT_TRUE(fs::exists(where / "repository.db-wal"));
+            EXPECT_EQ(modesUnder(where), (std::set<std::string>{"file 600", "folder 700"}))
+                << "umask " << mask;
+        }
+        ::umask(old);
+    }
+    // A repository made before, with files every account could read, goes on working.
+    for (const auto& e : fs::recursive_directory_iterator(repoDir()))
+        fs::permissions(e.path(), e.is_directory() ? fs::perms(0755) : fs::perms(0644));
+    auto reopened = openRepository(location());
+    auto s = openAdminSession(reopened, "ts_notes", "alice");
+    EXPECT_EQ(makeDocument(s, "/Edvara/Courses", "After.pptx", "after")->versionLabel(), "1.0");
+    EXPECT_EQ(countRows(alice(), "select r_object_id from ts_document"), 1);
 }

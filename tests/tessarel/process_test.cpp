@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <random>
+#include <set>
 
 namespace fs = std::filesystem;
 using namespace lf::tessarel;
@@ -249,6 +250,66 @@ TEST_F(TessarelProcessTest, APasswordFileIsCheckedAgainstTheActingUserBeforeAnyt
     EXPECT_TRUE(login("alice", "bob-secret"));
     EXPECT_EQ(runAdmin(args({"ls", repo, "/Edvara", "--user", "alice", "--password-file", right})).exitCode,
               1);
+}
+
+TEST_F(TessarelProcessTest, ImportSkipsSymbolicLinksAndCommitsNothingWhenAnyFileFails) {
+    const std::string repo = repoDir().string();
+    makeFile("course/01_Intro.pptx", "intro");
+    makeFile("course/sub/02_Storage.pptx", "storage");
+    const std::string secret = makeFile("outside/host.txt", "this host's own file");
+    fs::create_directory_symlink(".", local("course/again"));   // a loop
+    fs::create_directory_symlink("..", local("course/sub/up")); // another, one level down
+    fs::create_symlink(secret, local("course/hostname.txt"));   // a file outside the tree
+    fs::create_directory_symlink(local("outside"), local("course/sub/elsewhere"));
+
+    AdminRun r = runAdmin(args({"import", repo, local("course").string(), "/Edvara/Courses/Linked"}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Imported 2 documents\n");
+    for (const char* link : {"course/again", "course/hostname.txt", "course/sub/elsewhere", "course/sub/up"})
+        EXPECT_NE(r.err.find("skipped " + local(link).string() + ": a symbolic link"), std::string::npos)
+            << link << "\n"
+            << r.err;
+    EXPECT_EQ(
+        countRows(admin_,
+                  "select r_object_id from ts_sysobject where folder('/Edvara/Courses/Linked',descend)"),
+        3)
+        << "the two decks and sub, nothing behind a link";
+    r = runAdmin(args({"export", repo, "/Edvara/Courses/Linked", local("out").string()}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::set<std::string> exported;
+    for (const auto& e : fs::recursive_directory_iterator(local("out")))
+        exported.insert(fs::relative(e.path(), local("out")).string());
+    EXPECT_EQ(exported, (std::set<std::string>{"01_Intro.pptx", "sub", "sub/02_Storage.pptx"}));
+
+    // One file that cannot be imported (its name breaks the name rule) and nothing is: no
+    // document, no folder, no content left behind.
+    makeFile("failing/01_Good.pptx", "good");
+    makeFile("failing/deep/02_Good.pptx", "good too");
+    makeFile("failing/deep/tab\there.pptx", "bad name");
+    r = runAdmin(args({"import", repo, local("failing").string(), "/Edvara/Courses/New/Failing"}));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "Imported nothing\n");
+    EXPECT_NE(r.err.find("error: [TS_BAD_NAME] The name 'tab\\x09here.pptx' holds a control character"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("error: [TS_CANCELLED] Nothing was imported: 1 of 3 files could not be"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(admin_->folderByPath("/Edvara/Courses/New"));
+    EXPECT_EQ(countRows(admin_, "select r_object_id from ts_sysobject"), 6)
+        << "what the first import made, only";
+    EXPECT_TRUE(fsck(*store_, true, false).clean());
+
+    // A link that takes a file's place after the walk is refused by the import itself.
+    auto op = client_->newImportOperation();
+    op->setSession(admin_);
+    op->setDestinationFolder(admin_->folderByPath("/Edvara/Courses")->objectId());
+    op->add(std::make_shared<TsFileObject>(local("course/hostname.txt").string()));
+    EXPECT_FALSE(op->execute());
+    ASSERT_GE(op->errors()->count(), 1);
+    EXPECT_EQ(op->errors()->item(0)->getMessage(),
+              local("course/hostname.txt").string() + " is a symbolic link; an import never follows links");
+    EXPECT_FALSE(admin_->objectByPath("/Edvara/Courses/hostname.txt"));
 }
 
 TEST_F(TessarelProcessTest, AdminCommandsEndToEnd) {

@@ -248,36 +248,48 @@ TsObjectPtr objectAt(const TsSessionPtr& s, const std::string& path) {
     return obj;
 }
 
-int exportTree(const TsSessionPtr& s, const TsFolderPtr& folder, const fs::path& local, bool verbose) {
+// Exports a repository folder tree, folder by folder from a list of its own (a deep tree costs
+// no stack); returns the number of failures.
+int exportTree(const TsSessionPtr& s, const TsFolderPtr& top, const fs::path& topLocal, bool verbose) {
     auto monitor = std::make_shared<PrintingMonitor>(verbose);
     TsClient client;
-    auto op = client.newExportOperation();
-    op->setDestinationDirectory(local.string());
-    std::vector<std::pair<std::string, TsFolderPtr>> subfolders;
-    auto rows = folder->contents("r_object_id,object_name,r_object_type");
-    while (rows->next()) {
-        if (rows->getString("r_object_type") == "ts_document")
-            op->add(s->objectById(rows->getString("r_object_id")));
-        else
-            subfolders.push_back(
-                {rows->getString("object_name"),
-                 std::dynamic_pointer_cast<TsFolder>(s->objectById(rows->getString("r_object_id")))});
-    }
-    rows->close();
-    op->setMonitor(monitor);
-    int failures = op->execute() ? 0 : op->errors()->count();
-    for (const auto& n : op->nodes()) {
-        if (n->succeeded())
-            std::printf("%s\n", n->localPath().c_str());
-    }
-    for (const auto& [name, sub] : subfolders) {
-        if (!isSafeFileName(name)) {
-            std::fprintf(stderr, "error: the folder name %s is not a safe file name\n",
-                         tql::quoteString(name).c_str());
-            ++failures;
-            continue;
+    int failures = 0;
+    std::vector<std::pair<TsFolderPtr, fs::path>> pending{{top, topLocal}};
+    while (!pending.empty()) {
+        auto [folder, local] = std::move(pending.back());
+        pending.pop_back();
+        auto op = client.newExportOperation();
+        op->setDestinationDirectory(local.string());
+        std::vector<std::pair<std::string, TsFolderPtr>> subfolders;
+        auto rows = folder->contents("r_object_id,object_name,r_object_type");
+        while (rows->next()) {
+            if (rows->getString("r_object_type") == "ts_document")
+                op->add(s->objectById(rows->getString("r_object_id")));
+            else
+                subfolders.push_back(
+                    {rows->getString("object_name"),
+                     std::dynamic_pointer_cast<TsFolder>(s->objectById(rows->getString("r_object_id")))});
         }
-        failures += exportTree(s, sub, local / name, verbose);
+        rows->close();
+        op->setMonitor(monitor);
+        failures += op->execute() ? 0 : op->errors()->count();
+        for (const auto& n : op->nodes()) {
+            if (n->succeeded())
+                std::printf("%s\n", n->localPath().c_str());
+        }
+        std::vector<std::pair<TsFolderPtr, fs::path>> next;
+        for (const auto& [name, sub] : subfolders) {
+            if (!isSafeFileName(name)) {
+                std::fprintf(stderr, "error: the folder name %s is not a safe file name\n",
+                             tql::quoteString(name).c_str());
+                ++failures;
+                continue;
+            }
+            next.emplace_back(sub, local / name);
+        }
+        // In name order: the last pushed is exported first.
+        pending.insert(pending.end(), std::make_move_iterator(next.rbegin()),
+                       std::make_move_iterator(next.rend()));
     }
     return failures;
 }
@@ -328,9 +340,14 @@ int run(const Args& a) {
         sample::writeSampleCourse((work / "course").string());
         sample::writeSampleTemplates((work / "templates").string());
         std::vector<std::string> errors;
-        const int made =
-            importTree(s, (work / "course").string(), "/Edvara/Courses/Sample", nullptr, &errors) +
-            importTree(s, (work / "templates").string(), "/Edvara/Templates", nullptr, &errors);
+        int made = 0;
+        for (const auto& [local, target] :
+             {std::pair<std::string, std::string>{"course", "/Edvara/Courses/Sample"},
+              {"templates", "/Edvara/Templates"}}) {
+            const TreeImport r = importTree(s, (work / local).string(), target, nullptr);
+            made += r.documents;
+            errors.insert(errors.end(), r.errors.begin(), r.errors.end());
+        }
         fs::remove_all(work);
         for (const auto& e : errors)
             std::fprintf(stderr, "error: %s\n", e.c_str());
@@ -382,11 +399,17 @@ int run(const Args& a) {
         return 0;
     }
     if (cmd == "import") {
-        std::vector<std::string> errors;
-        const int made = importTree(s, a.positional[2], a.positional[3],
-                                    std::make_shared<PrintingMonitor>(verbose), &errors);
-        std::printf("Imported %d documents\n", made);
-        return errors.empty() ? 0 : 1;
+        // The monitor prints each failure as it comes; a failure leaves the repository as it was.
+        const TreeImport r =
+            importTree(s, a.positional[2], a.positional[3], std::make_shared<PrintingMonitor>(verbose));
+        for (const auto& skipped : r.skipped)
+            std::fprintf(stderr, "skipped %s\n", skipped.c_str());
+        if (!r.errors.empty()) {
+            std::printf("Imported nothing\n");
+            return 1;
+        }
+        std::printf("Imported %d documents\n", r.documents);
+        return 0;
     }
     if (cmd == "ls") {
         auto folder = s->folderByPath(a.positional[2]);
