@@ -169,8 +169,10 @@ CopyOutcome copyFile(const QString& source, const QString& destination, QString*
 
 std::pair<QString, QString> namesDifferingOnlyInCase(const QStringList& names) {
     QStringList sorted = names;
-    std::sort(sorted.begin(), sorted.end(),
-              [](const QString& a, const QString& b) { return compareNtfsNames(a, b) < 0; });
+    std::sort(sorted.begin(), sorted.end(), [](const QString& a, const QString& b) {
+        const int c = compareNtfsNames(a, b);
+        return c != 0 ? c < 0 : a < b;
+    });
     for (qsizetype i = 1; i < sorted.size(); ++i)
         if (compareNtfsNames(sorted[i - 1], sorted[i]) == 0 && sorted[i - 1] != sorted[i])
             return {sorted[i - 1], sorted[i]};

@@ -120,6 +120,28 @@ TEST_F(RunTool, BadOptionsAreRefused) {
     EXPECT_TRUE(pdf.err.contains("--print-ready")) << pdf.err.toStdString();
 }
 
+// A build server must see a failed run: each of these finishes page 5 but does not do its work.
+TEST_F(RunTool, ARunThatFailsExitsThree) {
+    fs::create_directories(host("C:\\Out\\x").parent_path());
+    writeFile(host("C:\\Out\\a file"), "not a folder");
+    const QStringList failing[] = {
+        {"--index", "--source", "C:\\Nowhere"},
+        {"--toc", "--source", "Q:\\Course"},
+        {"--toc", "--toc-name", "..\\escaped_toc.docx"},
+        {"--toc", "--destination", "C:\\Out\\a file"},
+    };
+    for (const QStringList& change : failing) {
+        QStringList args = QStringList{change[0]} + fields;
+        args[args.indexOf(change[1]) + 1] = change[2];
+        const RunResult r = runTool(args);
+        EXPECT_EQ(r.exitCode, 3) << change.join(' ').toStdString() << "\n" << r.out.toStdString();
+        EXPECT_TRUE(r.err.contains("failure")) << r.err.toStdString();
+    }
+    EXPECT_FALSE(fs::exists(host("C:\\escaped_toc.docx")));
+    EXPECT_EQ(readFile(host("C:\\Out\\a file")), "not a folder");
+    EXPECT_EQ(runTool(QStringList{"--index", "--toc"} + fields).exitCode, 0);
+}
+
 TEST_F(RunTool, LogsInWhenARepositoryPathNeedsIt) {
     const fs::path local = temp / "decks";
     fs::create_directories(local);

@@ -57,10 +57,15 @@ protected:
     QString courseId;
 };
 
-TEST_F(ExportTest, DecksOnlyRecordsEveryExportedFile) {
-    ASSERT_TRUE(ExportFolder(courseId, "T:\\work", repository::kExportDecks));
+TEST_F(ExportTest, DecksOnlyRecordsEveryExportedFileThatIsNew) {
+    // A file the user had there before is replaced by the export, but it is not a working file.
+    fs::create_directories(driveT / "work");
+    writeFile(driveT / "work" / "Module 2.pptx", "the user's own");
+    QStringList exported;
+    ASSERT_TRUE(ExportFolder(courseId, "T:\\work", repository::kExportDecks, &exported));
+    EXPECT_EQ(sorted(exported), (QStringList{"Lab 1.pptx", "Module 1.pptx", "Module 2.pptx"}));
     EXPECT_EQ(sorted(printready::workingFiles()),
-              (QStringList{"T:\\work\\Lab 1.pptx", "T:\\work\\Module 1.pptx", "T:\\work\\Module 2.pptx"}));
+              (QStringList{"T:\\work\\Lab 1.pptx", "T:\\work\\Module 1.pptx"}));
     for (const QString& f : printready::workingFiles())
         EXPECT_TRUE(fs::is_regular_file(hostOf(f))) << f.toStdString();
     EXPECT_EQ(readFile(driveT / "work" / "Module 1.pptx"), readFile(corpusFiles("pptx")[0]));
@@ -75,6 +80,7 @@ TEST_F(ExportTest, DecksOnlyRecordsEveryExportedFile) {
     printready::CleanWorkingFiles();
     EXPECT_TRUE(linesOf("CleanWorkingFiles").isEmpty());
     EXPECT_FALSE(fs::exists(driveT / "work" / "Module 1.pptx"));
+    EXPECT_TRUE(fs::exists(driveT / "work" / "Module 2.pptx"));
     EXPECT_EQ(printready::workingFileCount(), 0);
 }
 
