@@ -1,14 +1,17 @@
 #include "office/opc/package.h"
 
+#include "office/opc/xml_scan.h"
 #include "office/opc/zip_archive.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -125,6 +128,44 @@ void writeAllOrThrow(int fd, const std::string& bytes, const std::string& what) 
     }
 }
 
+// The temporary name of a save of `target` is "." + its name + ".lf-" + six characters from
+// mkstemp; this says whether `name` is one of them.
+bool isTemporaryNameOf(const std::string& name, const std::string& targetName) {
+    const std::string prefix = "." + targetName + ".lf-";
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    });
+}
+
+// Removes what interrupted saves of `target` left in its folder (a save killed before its rename).
+// Only regular files of exactly that temporary-name pattern go, and only when no save holds them:
+// a save keeps a lock on its temporary file until the rename, and the lock ends with its process.
+void removeLeftoverTemporaries(const std::filesystem::path& folder, const std::string& targetName) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    std::vector<std::string> leftovers;
+    while (const dirent* e = ::readdir(dir))
+        if (isTemporaryNameOf(e->d_name, targetName))
+            leftovers.emplace_back(e->d_name);
+    ::closedir(dir);
+    for (const std::string& name : leftovers) {
+        const std::filesystem::path file = folder / name;
+        const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat opened {
+        }, named{};
+        if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            ::lstat(file.c_str(), &named) == 0 && named.st_ino == opened.st_ino &&
+            named.st_dev == opened.st_dev)
+            ::unlink(file.c_str());
+        ::close(fd);
+    }
+}
+
 // Replaces `target` with `bytes` so that a crash or a full disk never leaves a half-written file:
 // a temporary file in the same folder, written, synced, then renamed over the target.
 void replaceFileAtomically(const std::filesystem::path& requested, const std::string& bytes) {
@@ -138,24 +179,32 @@ void replaceFileAtomically(const std::filesystem::path& requested, const std::st
     const std::string what = target.string();
     if (std::filesystem::is_directory(target, ec))
         throw PackageError(what + ": cannot save: a folder of that name exists");
-    // A file its owner made read-only is not replaced, though the folder would allow the rename.
-    if (std::filesystem::exists(target, ec) && ::access(target.c_str(), W_OK) != 0)
+    struct stat st {};
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    // A file whose owner may not write it is read-only (the mode is what a user set, and root may
+    // write anything, so asking whether the caller may write would not tell); one the caller may not
+    // write is not replaced either, though the folder would allow the rename.
+    if (exists && !(st.st_mode & S_IWUSR))
         throw PackageError(what + ": cannot save: the file is read-only");
+    if (exists && ::access(target.c_str(), W_OK) != 0)
+        throw PackageError(what + ": cannot save: you may not write the file (" + std::strerror(errno) + ")");
     std::filesystem::path folder = target.parent_path();
     if (folder.empty())
         folder = ".";
+    removeLeftoverTemporaries(folder, target.filename().string());
     std::string pattern = (folder / ("." + target.filename().string() + ".lf-XXXXXX")).string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
-    const int fd = ::mkstemp(name.data());
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0)
         throw PackageError(what + ": cannot save: cannot create a temporary file in " + folder.string() +
                            ": " + std::strerror(errno));
+    // Held until the file is renamed or removed: another save of the same file leaves it alone.
+    (void)::flock(fd, LOCK_EX | LOCK_NB);
     const std::string tempName(name.data());
     try {
-        struct stat st {};
         mode_t mode = 0;
-        if (::stat(target.c_str(), &st) == 0) {
+        if (exists) {
             mode = st.st_mode & 07777;
         } else {
             const mode_t mask = ::umask(0);
@@ -167,19 +216,19 @@ void replaceFileAtomically(const std::filesystem::path& requested, const std::st
         writeAllOrThrow(fd, bytes, what);
         if (::fsync(fd) != 0)
             throw PackageError(what + ": cannot save: " + std::strerror(errno));
-        if (::close(fd) != 0) {
-            throw PackageError(what + ": cannot save: " + std::strerror(errno));
-        }
     } catch (...) {
-        ::close(fd);
         ::unlink(tempName.c_str());
+        ::close(fd);
         throw;
     }
     if (::rename(tempName.c_str(), target.c_str()) != 0) {
         const int err = errno;
         ::unlink(tempName.c_str());
+        ::close(fd);
         throw PackageError(what + ": cannot save: " + std::strerror(err));
     }
+    // Synced before the rename: closing can report nothing that matters any more.
+    ::close(fd);
     const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
     if (dirFd >= 0) {
         ::fsync(dirFd);
@@ -197,6 +246,8 @@ struct Package::Impl {
         bool removed = false;
         bool dirty = false;                      // written anew on save
         mutable bool counted = false;            // its inflated size is in totalRead
+        mutable bool checked = false;            // its stored data inflated cleanly with its checksum
+        mutable bool wellFormed = false;         // it parsed as XML
         std::optional<std::string> bytes;        // raw bytes given by writePart
         std::unique_ptr<pugi::xml_document> xml; // cached parse, serialised on save when dirty
     };
@@ -211,7 +262,10 @@ struct Package::Impl {
     std::map<std::string, std::string> defaults;         // extension -> content type
     std::map<std::string, std::string> overrides;        // lower-case part name -> content type
     mutable std::uint64_t totalRead = 0;
+    std::uint64_t xmlBytes = 0; // XML parsed and kept, against the package's XML limits
+    std::uint64_t xmlNodes = 0;
     bool structureChanged = false; // a part was removed
+    bool isTemplate = false;       // saveAs never writes over `origin`
 
     void load() {
         checkSignature();
@@ -306,6 +360,7 @@ struct Package::Impl {
             totalRead += out.size();
             entry.counted = true;
         }
+        entry.checked = true;
         return out;
     }
 
@@ -341,20 +396,129 @@ struct Package::Impl {
         return entries.back();
     }
 
+    bool stored(const Entry& entry) const { return entry.zipIndex >= 0 && !entry.dirty && !entry.bytes; }
+
+    // Refuses an XML part past the XML limits before the parser makes a node of it; `kept` counts it
+    // against the package's totals as well (a part parsed only to be checked is not kept).
+    xml::Scan checkShape(const Entry& entry, std::string_view data, bool kept) const {
+        const std::string part = "part " + entry.name;
+        if (data.size() > limits.maxXmlPartSize)
+            throw PackageError(fail(part + " is " + std::to_string(data.size()) +
+                                    " bytes of XML, past the limit of " +
+                                    std::to_string(limits.maxXmlPartSize) + " bytes for one XML part"));
+        if (kept && xmlBytes + data.size() > limits.maxXmlTotalSize)
+            throw PackageError(fail(part + " would take the XML read from the package past the limit of " +
+                                    std::to_string(limits.maxXmlTotalSize) + " bytes for one package"));
+        const std::uint64_t left = limits.maxXmlTotalNodes - std::min(xmlNodes, limits.maxXmlTotalNodes);
+        const std::uint64_t bound = kept ? std::min(limits.maxXmlNodes, left) : limits.maxXmlNodes;
+        const xml::Scan scan = xml::scan(data, {bound, limits.maxXmlDepth});
+        if (scan.tooDeep)
+            throw PackageError(fail(part + " nests elements deeper than the limit of " +
+                                    std::to_string(limits.maxXmlDepth) + " levels"));
+        if (scan.tooManyNodes && bound == limits.maxXmlNodes)
+            throw PackageError(
+                fail(part + " holds more than " + std::to_string(limits.maxXmlNodes) +
+                     " XML nodes (elements, attributes and text), the limit for one XML part"));
+        if (scan.tooManyNodes)
+            throw PackageError(fail(part + " would take the XML read from the package past the limit of " +
+                                    std::to_string(limits.maxXmlTotalNodes) + " nodes for one package"));
+        return scan;
+    }
+
+    std::string xmlBytesOf(const Entry& entry) const {
+        // A stored part declares its size: one past the limit is refused before it is inflated.
+        if (stored(entry) && entry.size > limits.maxXmlPartSize)
+            throw PackageError(fail("part " + entry.name + " is " + std::to_string(entry.size) +
+                                    " bytes of XML, past the limit of " +
+                                    std::to_string(limits.maxXmlPartSize) + " bytes for one XML part"));
+        return partBytes(entry);
+    }
+
+    [[noreturn]] void notWellFormed(const Entry& entry, const pugi::xml_parse_result& result) const {
+        throw PackageError(fail("part " + entry.name + " is not well-formed XML: " + result.description() +
+                                " at offset " + std::to_string(result.offset)));
+    }
+
     pugi::xml_document& parse(Entry& entry) {
         if (!entry.xml) {
-            const std::string data = partBytes(entry);
+            const std::string data = xmlBytesOf(entry);
+            const xml::Scan shape = checkShape(entry, data, true);
             auto doc = std::make_unique<pugi::xml_document>();
             const pugi::xml_parse_result result =
-                doc->load_buffer(data.data(), data.size(), kParseOptions, pugi::encoding_auto);
+                doc->load_buffer(data.data(), data.size(), kParseOptions, shape.encoding);
             if (!result)
-                throw PackageError(fail("part " + entry.name +
-                                        " is not well-formed XML: " + result.description() + " at offset " +
-                                        std::to_string(result.offset)));
+                notWellFormed(entry, result);
+            xmlBytes += data.size();
+            xmlNodes += shape.nodes;
+            entry.wellFormed = true;
             entry.xml = std::move(doc);
             entry.bytes.reset();
         }
         return *entry.xml;
+    }
+
+    bool isXml(const Entry& entry) const {
+        if (extensionOf(entry.name) == "rels")
+            return true;
+        auto over = overrides.find(lower(entry.name));
+        const std::string& type = over != overrides.end() ? over->second : defaultType(entry.name);
+        auto endsWith = [&](const char* tail) {
+            const std::size_t n = std::strlen(tail);
+            return type.size() >= n && type.compare(type.size() - n, n, tail) == 0;
+        };
+        return endsWith("+xml") || endsWith("/xml");
+    }
+
+    const std::string& defaultType(const std::string& partName) const {
+        static const std::string none;
+        auto def = defaults.find(extensionOf(partName));
+        return def == defaults.end() ? none : def->second;
+    }
+
+    // Checks a part that a save would copy byte for byte: its data inflates cleanly to its declared
+    // size with its checksum, and an XML part is well-formed (within the XML limits). A part read
+    // or parsed before was checked then. With `keep`, an XML part stays parsed for later use;
+    // otherwise it is parsed only to be checked.
+    void check(Entry& entry, bool keep) {
+        if (!stored(entry))
+            return;
+        const bool xmlPart = isXml(entry);
+        if (entry.checked && (!xmlPart || entry.wellFormed))
+            return;
+        if (!xmlPart) {
+            (void)readStored(entry);
+            return;
+        }
+        if (keep) {
+            (void)parse(entry);
+            return;
+        }
+        const std::string data = xmlBytesOf(entry);
+        const xml::Scan shape = checkShape(entry, data, false);
+        pugi::xml_document doc;
+        const pugi::xml_parse_result result =
+            doc.load_buffer(data.data(), data.size(), kParseOptions, shape.encoding);
+        if (!result)
+            notWellFormed(entry, result);
+        entry.wellFormed = true;
+    }
+
+    // Every stored entry checked as a save would copy it; folder entries too (they are copied as well).
+    void checkAll(bool keep) {
+        for (Entry& e : entries)
+            if (!e.removed)
+                check(e, keep);
+        for (const zip::Entry& stored : directory.entries)
+            if (stored.isFolder())
+                checkFolder(stored);
+    }
+
+    void checkFolder(const zip::Entry& stored) const {
+        try {
+            (void)zip::readData(bytes, stored);
+        } catch (const zip::FormatError& e) {
+            throw PackageError(fail("folder entry \"" + stored.name + "\" " + e.what()));
+        }
     }
 
     void loadContentTypes() {
@@ -427,7 +591,8 @@ struct Package::Impl {
 Package::Package() : impl_(std::make_unique<Impl>()) {}
 Package::~Package() = default;
 
-std::unique_ptr<Package> Package::open(const std::filesystem::path& file, const Limits& limits) {
+std::unique_ptr<Package> Package::open(const std::filesystem::path& file, const Limits& limits,
+                                       Access access) {
     std::unique_ptr<Package> package(new Package());
     Impl& d = *package->impl_;
     d.path = file;
@@ -452,6 +617,8 @@ std::unique_ptr<Package> Package::open(const std::filesystem::path& file, const 
     if (static_cast<std::uintmax_t>(in.gcount()) != size)
         throw PackageError(d.fail("cannot read the whole file"));
     d.load();
+    if (access == Access::Write)
+        d.checkAll(true);
     return package;
 }
 
@@ -470,8 +637,9 @@ std::unique_ptr<Package> Package::openBuffer(std::string bytes, const std::strin
 }
 
 std::unique_ptr<Package> Package::openTemplate(const std::filesystem::path& file, const Limits& limits) {
-    auto package = open(file, limits);
+    auto package = open(file, limits, Access::Write);
     package->impl_->path.clear();
+    package->impl_->isTemplate = true;
     return package;
 }
 
@@ -489,6 +657,11 @@ std::vector<std::string> Package::partNames() const {
 
 bool Package::hasPart(const std::string& partName) const {
     return impl_->find(partName) != nullptr;
+}
+
+bool Package::isXmlPart(const std::string& partName) const {
+    const Impl::Entry* e = impl_->find(partName);
+    return e && impl_->isXml(*e);
 }
 
 std::string Package::readPart(const std::string& partName) const {
@@ -714,6 +887,11 @@ void Package::save() {
 void Package::saveAs(const std::filesystem::path& file) {
     Impl& d = *impl_;
     const std::string what = file.string();
+    std::error_code ec;
+    if (d.isTemplate && std::filesystem::equivalent(file, d.origin, ec))
+        throw PackageError(what + ": cannot save: it is the template the document was made from");
+    // Nothing damaged is passed on: every record copied as stored was checked first.
+    d.checkAll(false);
     std::string output;
     if (!changed()) {
         output = d.bytes;
@@ -766,6 +944,9 @@ void Package::saveAs(const std::filesystem::path& file) {
     d.structureChanged = false;
     d.openReader();
     d.readDirectory();
+    // Every record of the new file was checked before it was copied, or was written here.
+    for (Impl::Entry& e : d.entries)
+        e.checked = e.wellFormed = true;
     for (std::size_t i = 0; i < names.size(); ++i)
         if (Impl::Entry* e = d.find(names[i]))
             e->xml = std::move(docs[i]);

@@ -29,20 +29,43 @@ struct Relationship {
 };
 
 // Sane bounds against hostile packages; a part or a package past them is refused.
+//
+// XML has bounds of its own. Parsed, every element and every run of text is a node of 64 bytes and
+// every attribute one of 40, so a byte of tiny elements costs some 16 bytes of memory and a deck of a
+// few hundred kilobytes could otherwise take gigabytes. Real parts are far below the bounds: the
+// largest XML part of the sample corpus is 147 KB (a diagram's data), the most nodes about 10,000
+// (a slide of 2,630 elements), the deepest nesting 24 levels; a slide with a large
+// table, or a long report's body, runs to a few MiB. Within these bounds one XML part takes at most
+// about 150 MB parsed, and all the XML of a package about 600 MB, whatever the file.
 struct Limits {
-    std::uint64_t maxPartSize = 512ull << 20;   // inflated size of one part
-    std::uint64_t maxTotalSize = 2048ull << 20; // inflated size of all parts read
-    std::uint64_t maxEntries = 100000;          // entries in the central directory
-    std::uint64_t maxCompressionRatio = 1000;   // inflated / compressed, for parts above 1 MiB
+    std::uint64_t maxPartSize = 512ull << 20;    // inflated size of one part (media may be large)
+    std::uint64_t maxTotalSize = 2048ull << 20;  // inflated size of all parts read
+    std::uint64_t maxEntries = 100000;           // entries in the central directory
+    std::uint64_t maxCompressionRatio = 1000;    // inflated / compressed, for parts above 1 MiB
+    std::uint64_t maxXmlPartSize = 16ull << 20;  // inflated size of one XML part
+    std::uint64_t maxXmlNodes = 1000000;         // elements, attributes and text runs of one XML part
+    std::uint64_t maxXmlDepth = 256;             // elements nested in one another in one XML part
+    std::uint64_t maxXmlTotalSize = 64ull << 20; // all XML parsed and kept from one package
+    std::uint64_t maxXmlTotalNodes = 4000000;    // all XML nodes parsed and kept
 };
+
+// What the package is opened for. Opened for writing, every stored entry is checked at once: it
+// inflates cleanly to its declared size with its checksum, and every XML part parses, so that a
+// damaged package is refused before any work is done on it rather than passed on by a save that
+// copies its records byte for byte. A package opened for reading is checked the same way, entry by
+// entry, when it is saved.
+enum class Access { Read, Write };
 
 class Package {
 public:
     // Opens and validates the package: a real zip (an OLE compound file, an empty or truncated
     // file is refused), no entry name leaving the package, [Content_Types].xml present and parsable.
-    static std::unique_ptr<Package> open(const std::filesystem::path& file, const Limits& limits = {});
-    // A new package from the bytes of an existing one (templates): it has no file (path() is empty,
-    // save() refuses) until saveAs; nothing is ever written to the template.
+    // Opening never writes the file.
+    static std::unique_ptr<Package> open(const std::filesystem::path& file, const Limits& limits = {},
+                                         Access access = Access::Read);
+    // A new package from the bytes of an existing one (templates), checked as for writing: it has no
+    // file (path() is empty, save() refuses) until saveAs, which refuses the template's own file;
+    // nothing is ever written to the template.
     static std::unique_ptr<Package> openTemplate(const std::filesystem::path& file,
                                                  const Limits& limits = {});
     // A package from bytes in memory (a download, a fuzzer's input); `name` is used in messages.
@@ -64,10 +87,15 @@ public:
 
     // The part's bytes (inflated). Throws PackageError when it is missing or exceeds the limits.
     std::string readPart(const std::string& partName) const;
+    // Whether the part is XML: a content type ending in "+xml" or "/xml", or a relationships part.
+    // (Legacy VML drawings are not: they are seldom well-formed.)
+    bool isXmlPart(const std::string& partName) const;
     // The part parsed as XML, cached; whitespace, comments and processing instructions are kept so
     // an unchanged document serialises back to the same information. Throws when it does not parse.
     // Whitespace-only text between elements is kept as text nodes too: walk elements with
     // child("name")/children("name") or check node.type() rather than taking first_child() blindly.
+    // A part past the XML limits (size, nodes, depth, or the package's XML totals) or holding a
+    // document type declaration is refused before it is parsed, naming the limit.
     pugi::xml_document& xmlPart(const std::string& partName);
     // Marks an XML part obtained from xmlPart as changed: save() serialises it anew.
     void markChanged(const std::string& partName);
@@ -101,8 +129,11 @@ public:
     bool changed() const;
     // Writes the package in place atomically: a temporary file in the same folder, flushed and synced,
     // then renamed over the original. Unchanged parts are copied compressed as stored (no
-    // recompression); only changed or added parts are written anew. Throws PackageError on failure,
-    // leaving the original untouched.
+    // recompression), each checked first (it inflates to its size with its checksum; an XML part
+    // parses) unless it was already read; only changed or added parts are written anew. A file whose
+    // mode has no write bit for its owner is read-only and not replaced, even for root. Temporary
+    // files that an interrupted save of the same file left beside it (".NAME.lf-XXXXXX", not in use
+    // by another save) are removed. Throws PackageError on failure, leaving the original untouched.
     void save();
     // The same to another file (which is replaced atomically when it exists).
     void saveAs(const std::filesystem::path& file);

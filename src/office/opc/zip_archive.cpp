@@ -1,5 +1,7 @@
 #include "office/opc/zip_archive.h"
 
+#include "office/opc/utf8.h"
+
 #include <libdeflate.h>
 
 #include <algorithm>
@@ -59,28 +61,9 @@ bool fits(std::uint64_t at, std::uint64_t length, std::uint64_t size) {
     return at <= size && length <= size - at;
 }
 
-bool validUtf8(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        const std::size_t extra = c < 0x80           ? 0
-                                  : (c >> 5) == 0x6  ? 1
-                                  : (c >> 4) == 0xe  ? 2
-                                  : (c >> 3) == 0x1e ? 3
-                                                     : 9;
-        if (extra == 9 || i + extra >= s.size())
-            return false;
-        for (std::size_t k = 1; k <= extra; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xc0) != 0x80)
-                return false;
-        i += extra + 1;
-    }
-    return true;
-}
-
 // Names without the UTF-8 flag are in the zip's legacy code page (437), unless they already are UTF-8.
 std::string nameToUtf8(std::string_view raw, std::uint16_t flags) {
-    if ((flags & kUtf8NameFlag) || validUtf8(raw))
+    if ((flags & kUtf8NameFlag) || isValidUtf8(raw))
         return std::string(raw);
     static const char16_t high[128] = {
         0xc7,   0xfc,   0xe9,   0xe2,   0xe4,   0xe0,   0xe5,   0xe7,   0xea,   0xeb,   0xe8,   0xef,
@@ -400,7 +383,7 @@ void Writer::add(const std::string& name, std::string_view content) {
     e.rawName = name;
     e.versionMadeBy = 0x031e; // Unix, 3.0
     e.versionNeeded = 20;
-    e.flags = validUtf8(name) && std::any_of(name.begin(), name.end(), [](char c) { return c & 0x80; })
+    e.flags = isValidUtf8(name) && std::any_of(name.begin(), name.end(), [](char c) { return c & 0x80; })
                   ? kUtf8NameFlag
                   : 0;
     e.dosTime = dosTime_;

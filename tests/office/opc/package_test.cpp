@@ -24,6 +24,12 @@ const std::string kMinimalTypes =
     "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
     "<Default Extension=\"xml\" ContentType=\"application/xml\"/></Types>";
 
+// A copy of a corpus file that a test may save: the corpus itself is kept read-only.
+void copyWritable(const fs::path& from, const fs::path& to) {
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+    fs::permissions(to, fs::perms::owner_write, fs::perm_options::add);
+}
+
 struct ZipEntry {
     std::string name;
     std::string bytes;
@@ -115,7 +121,7 @@ TEST(PackageCorpus, EveryDeckAndDocumentOpensAndSavesUnchangedEntriesAsStored) {
     for (const fs::path& original : files) {
         SCOPED_TRACE(original.filename().string());
         const fs::path copy = tmp / original.filename().string();
-        fs::copy_file(original, copy, fs::copy_options::overwrite_existing);
+        copyWritable(original, copy);
         const std::string before = lf::test::readFile(copy);
         auto p = Package::open(copy);
         EXPECT_EQ(p->name(), original.filename().string());
@@ -165,7 +171,7 @@ TEST(PackageCorpus, EveryBadFileIsRefusedByNameAndLeftUntouched) {
     for (const fs::path& original : lf::test::corpusFiles("bad")) {
         SCOPED_TRACE(original.filename().string());
         const fs::path copy = tmp / original.filename().string();
-        fs::copy_file(original, copy);
+        copyWritable(original, copy);
         const std::string message = refusal(copy);
         const auto mtime = fs::last_write_time(copy);
         if (original.filename() == "zero-length.docx") {
@@ -318,7 +324,7 @@ TEST(PackageXml, KeepsWhitespaceTextCommentsAndDeclarationWordForWord) {
 
 TEST(PackageParts, ContentTypesRelationshipsAndNewPartsSurviveSave) {
     lf::test::TempDir tmp;
-    fs::copy_file(lf::test::corpusDir() / "pptx" / "ppt-t-minimal.pptx", tmp / "deck.pptx");
+    copyWritable(lf::test::corpusDir() / "pptx" / "ppt-t-minimal.pptx", tmp / "deck.pptx");
     auto p = Package::open(tmp / "deck.pptx");
     const auto presentation = p->relatedPart(
         "/", "http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument");
@@ -376,7 +382,7 @@ TEST(PackageParts, ResolvesAndRelatesTargets) {
 
 TEST(PackageSave, CloseWithoutSaveNeverWrites) {
     lf::test::TempDir tmp;
-    fs::copy_file(lf::test::corpusDir() / "docx" / "poi-sample.docx", tmp / "a.docx");
+    copyWritable(lf::test::corpusDir() / "docx" / "poi-sample.docx", tmp / "a.docx");
     const std::string before = lf::test::readFile(tmp / "a.docx");
     const auto mtime = fs::last_write_time(tmp / "a.docx");
     {
@@ -392,7 +398,7 @@ TEST(PackageSave, CloseWithoutSaveNeverWrites) {
 
 TEST(PackageSave, TemplatePackageHasNoFileUntilSaveAs) {
     lf::test::TempDir tmp;
-    fs::copy_file(lf::test::corpusDir() / "docx" / "poi-test.dotx", tmp / "t.dotx");
+    copyWritable(lf::test::corpusDir() / "docx" / "poi-test.dotx", tmp / "t.dotx");
     const std::string before = lf::test::readFile(tmp / "t.dotx");
     auto p = Package::openTemplate(tmp / "t.dotx");
     EXPECT_TRUE(p->path().empty());
@@ -453,7 +459,7 @@ TEST(PackageSave, FailingSaveLeavesTheOriginalByteIdentical) {
     const fs::path folder = tmp / "ro";
     fs::create_directory(folder);
     const fs::path file = folder / "a.docx";
-    fs::copy_file(lf::test::corpusDir() / "docx" / "poi-Headers.docx", file);
+    copyWritable(lf::test::corpusDir() / "docx" / "poi-Headers.docx", file);
     const std::string before = lf::test::readFile(file);
 
     // An unwritable folder (a root test process takes the identity of nobody to feel the permissions).
@@ -505,7 +511,7 @@ TEST(PackageSave, FailingSaveLeavesTheOriginalByteIdentical) {
 TEST(PackageSave, SavingTwiceAndKeepingPermissions) {
     lf::test::TempDir tmp;
     const fs::path file = tmp / "a.docx";
-    fs::copy_file(lf::test::corpusDir() / "docx" / "poi-sample.docx", file);
+    copyWritable(lf::test::corpusDir() / "docx" / "poi-sample.docx", file);
     fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     auto p = Package::open(file);
     for (int round = 1; round <= 2; ++round) {

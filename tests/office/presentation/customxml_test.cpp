@@ -43,7 +43,7 @@ TEST(PresentationCustomerData, GivesThePartsInListOrderAndTheirTaggedWords) {
         "<root><indexword>Mixed <b>content</b> word</indexword></root>",
         tag("Caf\xc3\xa9 &amp; co"),
         "<indexword>Solo</indexword>",
-        "<a>" + std::string(20000, ' ') + deepNest(50000) + "</a>"};
+        "<a>" + std::string(20000, ' ') + deepNest(255) + "</a>"};
     b.slides.push_back(tagged);
     b.slides.push_back(SlideSpec{});
     b.write(dir / "tags.pptx");
@@ -65,7 +65,7 @@ TEST(PresentationCustomerData, GivesThePartsInListOrderAndTheirTaggedWords) {
     EXPECT_EQ(word(parts[3]), "Mixed content word");
     EXPECT_EQ(word(parts[4]), "Caf\xc3\xa9 & co");
     EXPECT_EQ(word(parts[5]), "Solo"); // the root element itself is a descendant of the document
-    // A hostile depth of nesting is read without exhausting the stack.
+    // Nesting up to the limit of 256 levels is read.
     EXPECT_EQ(parts[6].selectSingleNode("/a")->text().size(), 20000u + 5u);
     EXPECT_EQ(parts[1].selectSingleNode("descendant::note")->text(), "no word here");
     EXPECT_THROW(parts[0].selectSingleNode("descendant::[["), PresentationError);
@@ -87,5 +87,25 @@ TEST(PresentationCustomerData, APartThatDoesNotParseFailsWhenRead) {
         FAIL() << "read a broken part";
     } catch (const std::runtime_error& e) {
         EXPECT_NE(std::string(e.what()).find("broken.pptx"), std::string::npos) << e.what();
+    }
+}
+
+TEST(PresentationCustomerData, APartNestedPast256LevelsIsRefusedNamingTheLimit) {
+    // 50,000 levels in 350 KB: refused before it is parsed, so no walk over it can exhaust the stack.
+    TempDir dir;
+    DeckBuilder b;
+    SlideSpec s;
+    s.customXml = {"<a>" + deepNest(50000) + "</a>"};
+    b.slides.push_back(s);
+    b.write(dir / "deep.pptx");
+    Application app;
+    Presentation deck = app.presentations().open(dir / "deep.pptx");
+    try {
+        deck.slides().item(1).customerData().at(0).selectSingleNode("descendant::n");
+        FAIL() << "read a part nested 50,000 levels deep";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("deeper than the limit of 256 levels"), std::string::npos)
+            << e.what();
+        EXPECT_NE(std::string(e.what()).find("/customXml/item1.xml"), std::string::npos) << e.what();
     }
 }
