@@ -167,11 +167,10 @@ std::shared_ptr<DocState> DocState::load(std::unique_ptr<opc::Package> package, 
         type != contenttype::kMacroDocument && type != contenttype::kMacroTemplate)
         fail("not a Word document or template (its main part is \"" + type + "\")");
     // Every XML part must parse: a broken header or style part would make the written document broken.
-    for (const std::string& name : p.partNames()) {
-        const std::string ct = p.contentType(name);
-        if (endsWith(ct, "+xml") || endsWith(ct, "/xml") || endsWith(lower(name), ".rels"))
+    // (A package opened for writing has parsed them all already.)
+    for (const std::string& name : p.partNames())
+        if (p.isXmlPart(name))
             (void)p.xmlPart(name);
-    }
     pugi::xml_node root = p.xmlPart(*main).document_element();
     if (std::strcmp(root.name(), "w:document") != 0 || !root.child("w:body"))
         fail("the main document part " + *main + " holds no document body");

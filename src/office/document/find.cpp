@@ -2,10 +2,12 @@
 #include "office/document/doc_state.h"
 #include "office/document/wml.h"
 #include "office/document/word.h"
+#include "office/opc/utf8.h"
 
 #include <QChar>
 
 #include <cstring>
+#include <optional>
 
 namespace lf::word {
 
@@ -107,8 +109,10 @@ struct TextMap {
     }
 };
 
+// The first match at or after `from`. `before` is the character that now stands before `from`, which
+// is not text[from - 1] when a replacement ends there; none at the start of the paragraph.
 std::size_t findIn(const std::u32string& text, const std::u32string& what, std::size_t from,
-                   const FindOptions& o) {
+                   std::optional<char32_t> before, const FindOptions& o) {
     if (what.empty() || text.size() < what.size())
         return std::u32string::npos;
     for (std::size_t i = from; i + what.size() <= text.size(); ++i) {
@@ -120,7 +124,8 @@ std::size_t findIn(const std::u32string& text, const std::u32string& what, std::
         if (!match)
             continue;
         if (o.matchWholeWord) {
-            if (i > 0 && isWordChar(text[i - 1]) && isWordChar(what.front()))
+            const std::optional<char32_t> previous = i > from ? std::optional<char32_t>(text[i - 1]) : before;
+            if (previous && isWordChar(*previous) && isWordChar(what.front()))
                 continue;
             const std::size_t end = i + what.size();
             if (end < text.size() && isWordChar(text[end]) && isWordChar(what.back()))
@@ -131,27 +136,34 @@ std::size_t findIn(const std::u32string& text, const std::u32string& what, std::
     return std::u32string::npos;
 }
 
-// Replaces the characters [start, start + length) with `replacement`, written into the w:t of the
-// first character so that it takes that character's formatting.
-void replaceAt(TextMap& map, std::size_t start, std::size_t length, const std::u32string& replacement) {
-    const auto [firstPiece, firstOffset] = map.origin[start];
-    const auto [lastPiece, lastOffset] = map.origin[start + length - 1];
+// Replaces every match (start offsets into map.full, in order, none overlapping) with `replacement`,
+// each written into the w:t of its first character so that it takes that character's formatting.
+// Each w:t is rebuilt once, whatever the number of matches in it.
+void replaceAll(TextMap& map, const std::vector<std::size_t>& matches, std::size_t length,
+                const std::u32string& replacement) {
+    std::vector<std::u32string> rebuilt(map.pieces.size());
     std::vector<bool> touched(map.pieces.size(), false);
-    for (int i = firstPiece; i <= lastPiece; ++i) {
-        auto& text = map.pieces[static_cast<std::size_t>(i)].text;
-        const std::size_t from = i == firstPiece ? firstOffset : 0;
-        const std::size_t to = i == lastPiece ? lastOffset + 1 : text.size();
-        text.erase(from, to - from);
-        if (i == firstPiece)
-            text.insert(from, replacement);
-        touched[static_cast<std::size_t>(i)] = true;
+    std::size_t m = 0;
+    for (std::size_t pos = 0; pos < map.full.size(); ++pos) {
+        const int piece = map.origin[pos].first;
+        while (m < matches.size() && pos >= matches[m] + length)
+            ++m;
+        if (m < matches.size() && pos >= matches[m]) {
+            // A match holds text only, never a separator.
+            touched[static_cast<std::size_t>(piece)] = true;
+            if (pos == matches[m])
+                rebuilt[static_cast<std::size_t>(piece)] += replacement;
+            continue;
+        }
+        if (piece >= 0)
+            rebuilt[static_cast<std::size_t>(piece)].push_back(map.full[pos]);
     }
     for (std::size_t i = 0; i < map.pieces.size(); ++i) {
         if (!touched[i])
             continue;
         pugi::xml_node t = map.pieces[i].t;
-        if (!map.pieces[i].text.empty()) {
-            wml::setText(t, toUtf8(map.pieces[i].text));
+        if (!rebuilt[i].empty()) {
+            wml::setText(t, toUtf8(rebuilt[i]));
             continue;
         }
         pugi::xml_node run = t.parent();
@@ -176,28 +188,40 @@ bool Find::execute(const std::string& findText, const FindOptions& options) {
         throw DocumentError(doc_->fail(std::to_string(options.replace) + " is not a replace value"));
     if (part_.empty() || findText.empty())
         return false;
-    const std::u32string what = toUtf32(wml::sanitiseUtf8(findText));
+    const std::u32string what = toUtf32(opc::sanitiseUtf8(findText));
     std::u32string replacement;
-    for (char32_t c : toUtf32(wml::sanitiseUtf8(options.replaceWith)))
+    for (char32_t c : toUtf32(opc::sanitiseUtf8(options.replaceWith)))
         if (c >= 0x20)
             replacement.push_back(c);
     bool found = false;
     bool changed = false;
     for (pugi::xml_node p : wml::allParagraphs(doc_->storyRoot(part_))) {
+        // The paragraph's matches, found as if each were replaced before the next is looked for: the
+        // search goes on after the replacement, so a match never overlaps one made before it, and a
+        // whole word is judged against the replacement's last character where one ends before it.
+        TextMap map(p);
+        std::vector<std::size_t> matches;
         std::size_t from = 0;
+        std::optional<char32_t> before;
         for (;;) {
-            TextMap map(p);
-            const std::size_t at = findIn(map.full, what, from, options);
+            const std::size_t at = findIn(map.full, what, from, before, options);
             if (at == std::u32string::npos)
                 break;
             found = true;
             if (options.replace == office::wdReplaceNone)
                 return true;
-            replaceAt(map, at, what.size(), replacement);
-            changed = true;
-            from = at + replacement.size();
+            matches.push_back(at);
             if (options.replace == office::wdReplaceOne)
                 break;
+            if (!replacement.empty())
+                before = replacement.back();
+            else if (at > from)
+                before = map.full[at - 1];
+            from = at + what.size();
+        }
+        if (!matches.empty()) {
+            replaceAll(map, matches, what.size(), replacement);
+            changed = true;
         }
         if (found && options.replace == office::wdReplaceOne)
             break;

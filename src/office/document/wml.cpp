@@ -16,40 +16,26 @@ bool is(pugi::xml_node node, const char* name) {
     return std::strcmp(node.name(), name) == 0;
 }
 
-void collectStory(pugi::xml_node node, std::vector<pugi::xml_node>& out) {
-    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-        if (child.type() != pugi::node_element)
-            continue;
-        if (is(child, "w:p"))
-            out.push_back(child);
-        else if (is(child, "w:tbl") || is(child, "w:tr") || is(child, "w:tc") || is(child, "w:sdt") ||
-                 is(child, "w:sdtContent") || is(child, "w:customXml") || is(child, "w:ins") ||
-                 is(child, "w:smartTag") || is(child, "w:moveTo"))
-            collectStory(child, out);
-    }
-}
+// What a walk does with an element it meets.
+enum class Visit { Skip, Descend, Take, TakeAndDescend };
 
-void collectAll(pugi::xml_node node, std::vector<pugi::xml_node>& out) {
-    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-        if (child.type() != pugi::node_element)
+// Walks the elements under root in document order and collects those `visit` takes. Iterative,
+// following parent links back up, so no depth of nesting can exhaust the stack.
+template <class F> void collect(pugi::xml_node root, std::vector<pugi::xml_node>& out, F&& visit) {
+    pugi::xml_node n = root.first_child();
+    while (n) {
+        Visit v = n.type() == pugi::node_element ? visit(n) : Visit::Skip;
+        if (v == Visit::Take || v == Visit::TakeAndDescend)
+            out.push_back(n);
+        if ((v == Visit::Descend || v == Visit::TakeAndDescend) && n.first_child()) {
+            n = n.first_child();
             continue;
-        if (is(child, "w:p"))
-            out.push_back(child);
-        collectAll(child, out);
-    }
-}
-
-void collectRuns(pugi::xml_node node, std::vector<pugi::xml_node>& out) {
-    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-        if (child.type() != pugi::node_element)
-            continue;
-        if (is(child, "w:r"))
-            out.push_back(child);
-        else if (is(child, "w:hyperlink") || is(child, "w:ins") || is(child, "w:sdt") ||
-                 is(child, "w:sdtContent") || is(child, "w:smartTag") || is(child, "w:customXml") ||
-                 is(child, "w:fldSimple") || is(child, "w:moveTo") || is(child, "w:dir") ||
-                 is(child, "w:bdo"))
-            collectRuns(child, out);
+        }
+        while (n != root && !n.next_sibling())
+            n = n.parent();
+        if (n == root)
+            break;
+        n = n.next_sibling();
     }
 }
 
@@ -213,19 +199,34 @@ pugi::xml_node rPr(pugi::xml_node r, bool create) {
 
 std::vector<pugi::xml_node> storyParagraphs(pugi::xml_node root) {
     std::vector<pugi::xml_node> out;
-    collectStory(root, out);
+    collect(root, out, [](pugi::xml_node n) {
+        if (is(n, "w:p"))
+            return Visit::Take;
+        const bool container = is(n, "w:tbl") || is(n, "w:tr") || is(n, "w:tc") || is(n, "w:sdt") ||
+                               is(n, "w:sdtContent") || is(n, "w:customXml") || is(n, "w:ins") ||
+                               is(n, "w:smartTag") || is(n, "w:moveTo");
+        return container ? Visit::Descend : Visit::Skip;
+    });
     return out;
 }
 
 std::vector<pugi::xml_node> allParagraphs(pugi::xml_node root) {
     std::vector<pugi::xml_node> out;
-    collectAll(root, out);
+    collect(root, out,
+            [](pugi::xml_node n) { return is(n, "w:p") ? Visit::TakeAndDescend : Visit::Descend; });
     return out;
 }
 
 std::vector<pugi::xml_node> runsOf(pugi::xml_node p) {
     std::vector<pugi::xml_node> out;
-    collectRuns(p, out);
+    collect(p, out, [](pugi::xml_node n) {
+        if (is(n, "w:r"))
+            return Visit::Take;
+        const bool container = is(n, "w:hyperlink") || is(n, "w:ins") || is(n, "w:sdt") ||
+                               is(n, "w:sdtContent") || is(n, "w:smartTag") || is(n, "w:customXml") ||
+                               is(n, "w:fldSimple") || is(n, "w:moveTo") || is(n, "w:dir") || is(n, "w:bdo");
+        return container ? Visit::Descend : Visit::Skip;
+    });
     return out;
 }
 
@@ -247,52 +248,6 @@ std::string paragraphText(pugi::xml_node p) {
         }
     }
     return text;
-}
-
-std::string sanitiseUtf8(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t n = text.size();
-    std::size_t i = 0;
-    while (i < n) {
-        const unsigned char c = s[i];
-        std::size_t len = 0;
-        std::uint32_t cp = 0;
-        if (c < 0x80) {
-            len = 1;
-            cp = c;
-        } else if ((c & 0xE0) == 0xC0) {
-            len = 2;
-            cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            len = 3;
-            cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            len = 4;
-            cp = c & 0x07;
-        }
-        bool ok = len > 0 && i + len <= n;
-        for (std::size_t k = 1; ok && k < len; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80)
-                ok = false;
-            else
-                cp = (cp << 6) | (s[i + k] & 0x3F);
-        }
-        if (ok) {
-            static const std::uint32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
-            ok = cp >= minimum[len] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF) && cp != 0xFFFE &&
-                 cp != 0xFFFF;
-        }
-        if (ok) {
-            out.append(text, i, len);
-            i += len;
-        } else {
-            out += "\xEF\xBF\xBD";
-            ++i;
-        }
-    }
-    return out;
 }
 
 void copyRunProperties(pugi::xml_node target, pugi::xml_node source) {

@@ -34,9 +34,6 @@ std::vector<pugi::xml_node> runsOf(pugi::xml_node p);
 // The paragraph's text: tabs as 9, breaks as 11, no paragraph mark.
 std::string paragraphText(pugi::xml_node p);
 
-// Replaces bytes that are not UTF-8 with U+FFFD.
-std::string sanitiseUtf8(const std::string& text);
-
 // Run properties copied from `source` without what belongs only to a paragraph mark (revision marks).
 void copyRunProperties(pugi::xml_node target, pugi::xml_node source);
 

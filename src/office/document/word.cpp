@@ -2,6 +2,7 @@
 
 #include "office/document/doc_state.h"
 #include "office/document/wml.h"
+#include "office/opc/utf8.h"
 
 #include <algorithm>
 #include <cmath>
@@ -254,7 +255,7 @@ void Range::insertAfter(const std::string& rawText) {
     }
     if (rawText.empty())
         return;
-    const std::string text = wml::sanitiseUtf8(rawText);
+    const std::string text = opc::sanitiseUtf8(rawText);
 
     pugi::xml_node formatFrom = lastTextRun(p);
     pugi::xml_node run;
@@ -448,7 +449,7 @@ bool Font::italic() const {
 
 void Font::setName(const std::string& rawName) {
     doc_->require();
-    const std::string name = wml::sanitiseUtf8(rawName);
+    const std::string name = opc::sanitiseUtf8(rawName);
     if (name.empty())
         throw DocumentError(doc_->fail("a font needs a name"));
     for (pugi::xml_node p : paragraphs_)
@@ -780,7 +781,7 @@ std::optional<Document> Documents::add(const std::filesystem::path& templateFile
 Document Documents::open(const std::filesystem::path& file) {
     if (quit_ && *quit_)
         throw DocumentError("Word has quit");
-    auto doc = DocState::load(opc::Package::open(file), file.string());
+    auto doc = DocState::load(opc::Package::open(file, {}, opc::Access::Write), file.string());
     doc->file = file;
     doc->displayName = file.filename().string();
     return track(std::move(doc));

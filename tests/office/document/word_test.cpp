@@ -15,6 +15,12 @@ namespace {
 
 const std::string kHeaderType = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/header";
 
+// A copy of a corpus file that a test may save: the corpus itself is kept read-only.
+void copyWritable(const fs::path& from, const fs::path& to) {
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+    fs::permissions(to, fs::perms::owner_write, fs::perm_options::add);
+}
+
 fs::path corpusDoc(const std::string& name) {
     return lf::test::corpusDir() / "docx" / name;
 }
@@ -54,7 +60,7 @@ std::string partOf(const fs::path& file, const std::string& part) {
 // A copy of a corpus document whose primary header of the last section reads `text` in three runs.
 fs::path templateWithSplitHeader(const lf::test::TempDir& tmp, const std::string& name) {
     const fs::path file = tmp / name;
-    fs::copy_file(corpusDoc("poi-ThreeColHead.docx"), file, fs::copy_options::overwrite_existing);
+    copyWritable(corpusDoc("poi-ThreeColHead.docx"), file);
     auto p = lf::opc::Package::open(file);
     pugi::xml_document& hdr = p->xmlPart("/word/header1.xml");
     pugi::xml_node root = hdr.document_element();
@@ -157,7 +163,7 @@ TEST(WordTemplates, UnusableTemplatesGiveNoDocumentAndAReason) {
     EXPECT_NE(word.documents().lastError().find("not a Word document"), std::string::npos);
 
     // A header part that does not parse.
-    fs::copy_file(corpusDoc("poi-ThreeColHead.docx"), tmp / "broken.docx");
+    copyWritable(corpusDoc("poi-ThreeColHead.docx"), tmp / "broken.docx");
     {
         auto p = lf::opc::Package::open(tmp / "broken.docx");
         p->writePart("/word/header1.xml", "<w:hdr><w:p>");
@@ -167,7 +173,7 @@ TEST(WordTemplates, UnusableTemplatesGiveNoDocumentAndAReason) {
     EXPECT_NE(word.documents().lastError().find("/word/header1.xml"), std::string::npos);
 
     // A document part that is missing.
-    fs::copy_file(corpusDoc("poi-ThreeColHead.docx"), tmp / "nomain.docx");
+    copyWritable(corpusDoc("poi-ThreeColHead.docx"), tmp / "nomain.docx");
     {
         auto p = lf::opc::Package::open(tmp / "nomain.docx");
         p->removePart("/word/document.xml");
@@ -355,7 +361,7 @@ TEST(WordDocument, TemplatesBecomeDocumentsAndMacrosStayOutOfADocx) {
     lf::test::TempDir tmp;
     // A macro-enabled template made from a corpus template.
     const fs::path dotm = tmp / "macro.dotm";
-    fs::copy_file(corpusDoc("poi-test.dotx"), dotm);
+    copyWritable(corpusDoc("poi-test.dotx"), dotm);
     {
         auto p = lf::opc::Package::open(dotm);
         p->setContentType("/word/document.xml",
@@ -387,7 +393,7 @@ TEST(WordDocument, TemplatesBecomeDocumentsAndMacrosStayOutOfADocx) {
 
 TEST(WordApplication, CloseDiscardsAndQuitEndsEverything) {
     lf::test::TempDir tmp;
-    fs::copy_file(corpusDoc("poi-sample.docx"), tmp / "a.docx");
+    copyWritable(corpusDoc("poi-sample.docx"), tmp / "a.docx");
     const std::string before = lf::test::readFile(tmp / "a.docx");
     Application word;
     word.setVisible(true);
