@@ -1,5 +1,6 @@
 #include "deck_tool.h"
 
+#include "office/opc/utf8.h"
 #include "printready/modRandG.h"
 
 #include <cmath>
@@ -14,9 +15,12 @@ using namespace lf::ppt;
 
 namespace {
 
+// A JSON string of the text. A part may claim UTF-8 and hold other bytes (Latin-1 written by an old
+// producer): each byte that is not UTF-8 becomes U+FFFD, so the output is always valid UTF-8 JSON and
+// the rest of the deck still shows, as the office application shows such text.
 std::string jsonString(const std::string& text) {
     std::string out = "\"";
-    for (unsigned char c : text) {
+    for (unsigned char c : lf::opc::sanitiseUtf8(text)) {
         switch (c) {
         case '"':
             out += "\\\"";
