@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+#include <chrono>
 #include <filesystem>
 
 using namespace lf::word;
@@ -457,4 +458,102 @@ TEST(WordRange, DeletingParagraphsKeepsSectionBreaksAndTheLastMark) {
     only.deleteContent();
     EXPECT_EQ(single.paragraphs().count(), 1);
     EXPECT_EQ(single.range().text(), "\r");
+}
+
+namespace {
+
+// A copy of the three-column header template whose header part is replaced by `headerXml`.
+fs::path templateWithHeader(const lf::test::TempDir& tmp, const std::string& name,
+                            const std::string& headerXml) {
+    const fs::path file = tmp / name;
+    copyWritable(corpusDoc("poi-ThreeColHead.docx"), file);
+    auto p = lf::opc::Package::open(file);
+    p->writePart("/word/header1.xml", headerXml);
+    p->save();
+    return file;
+}
+
+const char* const kHdrOpen =
+    "<w:hdr xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\">";
+
+} // namespace
+
+TEST(WordFind, Replaces40000HeaderMatchesInUnderTwoSeconds) {
+    lf::test::TempDir tmp;
+    // One run of 40,000 whole-word matches, and a second paragraph whose matches are split over runs.
+    std::string many;
+    for (int i = 0; i < 40000; ++i)
+        many += "Course Name ";
+    const std::string header =
+        std::string(kHdrOpen) + "<w:p><w:r><w:t xml:space=\"preserve\">" + many +
+        "</w:t></w:r></w:p><w:p><w:r><w:t>Cou</w:t></w:r><w:r><w:t xml:space=\"preserve\">"
+        "rse Name, Course Names</w:t></w:r></w:p></w:hdr>";
+    Application word;
+    auto doc = word.documents().add(templateWithHeader(tmp, "many.docx", header));
+    ASSERT_TRUE(doc) << word.documents().lastError();
+    Range range = doc->sections().item(1).headers().item(office::wdHeaderFooterPrimary).range();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(range.find().execute("Course Name", {.matchCase = true,
+                                                     .matchWholeWord = true,
+                                                     .replaceWith = "Storage",
+                                                     .replace = office::wdReplaceAll}));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 2.0);
+    std::string expected;
+    for (int i = 0; i < 40000; ++i)
+        expected += "Storage ";
+    EXPECT_EQ(range.text(), expected + "\rStorage, Course Names\r");
+}
+
+TEST(WordTemplates, HeadersAndBodiesNestedPast256LevelsAreRefusedNamingTheLimit) {
+    lf::test::TempDir tmp;
+    Application word;
+    // 75,000 nested elements in the header, 100,000 nested content controls and tables in the body:
+    // refused before any walk over them, with the limit in the reason.
+    std::string header = kHdrOpen;
+    for (int i = 0; i < 75000; ++i)
+        header += "<w:p>";
+    for (int i = 0; i < 75000; ++i)
+        header += "</w:p>";
+    header += "</w:hdr>";
+    const fs::path deepHeader = templateWithHeader(tmp, "deep-header.docx", header);
+
+    const fs::path deepBody = tmp / "deep-body.docx";
+    copyWritable(corpusDoc("poi-ThreeColHead.docx"), deepBody);
+    {
+        auto p = lf::opc::Package::open(deepBody);
+        std::string body =
+            "<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\">"
+            "<w:body>";
+        for (int i = 0; i < 50000; ++i)
+            body += "<w:sdt><w:tbl>";
+        for (int i = 0; i < 50000; ++i)
+            body += "</w:tbl></w:sdt>";
+        p->writePart("/word/document.xml", body + "</w:body></w:document>");
+        p->save();
+    }
+    for (const fs::path& file : {deepHeader, deepBody}) {
+        SCOPED_TRACE(file.filename().string());
+        EXPECT_FALSE(word.documents().add(file).has_value());
+        EXPECT_NE(word.documents().lastError().find("deeper than the limit of 256 levels"), std::string::npos)
+            << word.documents().lastError();
+    }
+}
+
+TEST(WordTemplates, SavingOverTheTemplateItWasMadeFromIsRefused) {
+    lf::test::TempDir tmp;
+    const fs::path file = tmp / "t.dotx";
+    copyWritable(corpusDoc("poi-test.dotx"), file);
+    const std::string before = lf::test::readFile(file);
+    Application word;
+    auto doc = word.documents().add(file);
+    ASSERT_TRUE(doc) << word.documents().lastError();
+    doc->range().deleteContent();
+    try {
+        doc->saveAs(file);
+        FAIL() << "saved over the template";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("template"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(lf::test::readFile(file), before);
 }

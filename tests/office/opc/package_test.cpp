@@ -5,8 +5,10 @@
 #include <zip.h>
 
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -527,4 +529,139 @@ TEST(PackageSave, SavingTwiceAndKeepingPermissions) {
     EXPECT_TRUE(root.attribute("r2"));
     EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST(PackageXml, PartsPast16MiBOrAMillionNodesOrAPackagePast4MillionNodesAreRefusedBeforeParsing) {
+    lf::test::TempDir tmp;
+    std::string empties = "<a>";
+    for (int i = 0; i < 1000001; ++i)
+        empties += "<b/>";
+    empties += "</a>";
+    const std::string spaces = "<a>" + std::string(17u << 20, ' ') + "</a>";
+    std::string nearMillion = "<a>";
+    for (int i = 0; i < 900000; ++i)
+        nearMillion += "<b/>";
+    nearMillion += "</a>";
+    std::vector<ZipEntry> entries = {
+        {"[Content_Types].xml", kMinimalTypes}, {"ppt/empties.xml", empties}, {"ppt/spaces.xml", spaces}};
+    for (int i = 1; i <= 5; ++i)
+        entries.push_back({"ppt/near" + std::to_string(i) + ".xml", nearMillion});
+    makeZip(tmp / "big.pptx", entries, false); // stored: deflated, they would pass the zip-bomb ratio
+    auto p = Package::open(tmp / "big.pptx");
+    auto refusal = [&](const std::string& part) {
+        try {
+            (void)p->xmlPart(part);
+        } catch (const PackageError& e) {
+            return std::string(e.what());
+        }
+        return std::string();
+    };
+    EXPECT_NE(refusal("/ppt/empties.xml").find("more than 1000000 XML nodes"), std::string::npos);
+    EXPECT_NE(refusal("/ppt/spaces.xml").find("past the limit of 16777216 bytes"), std::string::npos);
+    // Four parts of 900,000 nodes each are read; the fifth would take the package past 4,000,000.
+    for (int i = 1; i <= 4; ++i)
+        EXPECT_EQ(refusal("/ppt/near" + std::to_string(i) + ".xml"), "") << i;
+    EXPECT_NE(refusal("/ppt/near5.xml").find("4000000 nodes for one package"), std::string::npos);
+}
+
+TEST(PackageSave, ARecordWithABadChecksumBadDeflateOrBadXmlIsNeverCopied) {
+    lf::test::TempDir tmp;
+    const std::string marker(4000, 'M');
+    struct Case {
+        std::string name;
+        std::function<void(std::string&)> damage;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"crc", [&](std::string& b) { b[b.find(marker) + 100] = 'N'; }, "checksum mismatch"},
+        {"deflate",
+         [&](std::string& b) {
+             const std::string packed = readZip(tmp / "deflate.pptx")[1].compressed;
+             const std::size_t at = b.find(packed);
+             for (std::size_t k = 0; k < 8; ++k)
+                 b[at + packed.size() / 2 + k] = static_cast<char>(0xff);
+         },
+         "/ppt/kept.xml"},
+        {"xml", [](std::string&) {}, "not well-formed XML"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path file = tmp / (c.name + ".pptx");
+        const bool stored = c.name == "crc";
+        makeZip(file,
+                {{"[Content_Types].xml", kMinimalTypes},
+                 {"ppt/kept.xml", c.name == "xml" ? "<a><b></a>"
+                                  : stored        ? "<a>" + marker + "</a>"
+                                                  : std::string(20000, 'z') + "<a/>"},
+                 {"ppt/changed.xml", "<a/>"}},
+                !stored);
+        std::string bytes = lf::test::readFile(file);
+        c.damage(bytes);
+        lf::test::writeFile(file, bytes);
+
+        // Opened for writing: refused at once.
+        try {
+            Package::open(file, {}, lf::opc::Access::Write);
+            ADD_FAILURE() << "opened for writing";
+        } catch (const PackageError& e) {
+            EXPECT_NE(std::string(e.what()).find("/ppt/kept.xml"), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos) << e.what();
+        }
+        // Opened for reading and changed elsewhere: the save refuses before it writes anything.
+        auto p = Package::open(file);
+        p->xmlPart("/ppt/changed.xml").document_element().append_attribute("x") = "1";
+        p->markChanged("/ppt/changed.xml");
+        EXPECT_THROW(p->save(), PackageError);
+        EXPECT_THROW(p->saveAs(tmp / (c.name + "-copy.pptx")), PackageError);
+        EXPECT_EQ(lf::test::readFile(file), bytes);
+        EXPECT_FALSE(fs::exists(tmp / (c.name + "-copy.pptx")));
+    }
+}
+
+TEST(PackageSave, AReadOnlyFileMode0444IsRefusedEvenForRoot) {
+    lf::test::TempDir tmp;
+    const fs::path file = tmp / "a.docx";
+    copyWritable(lf::test::corpusDir() / "docx" / "poi-sample.docx", file);
+    fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const std::string before = lf::test::readFile(file);
+    auto p = Package::open(file);
+    p->xmlPart("/word/document.xml").document_element().append_attribute("x") = "y";
+    p->markChanged("/word/document.xml");
+    try {
+        p->save();
+        FAIL() << "replaced a read-only file (running as uid " << geteuid() << ")";
+    } catch (const PackageError& e) {
+        EXPECT_NE(std::string(e.what()).find("read-only"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(lf::test::readFile(file), before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), fs::directory_iterator()), 1);
+}
+
+TEST(PackageSave, ASaveRemovesOnlyItsOwnFilesLeftoverTemporariesNotOnesInUse) {
+    lf::test::TempDir tmp;
+    const fs::path file = tmp / "a.docx";
+    copyWritable(lf::test::corpusDir() / "docx" / "poi-sample.docx", file);
+    // What saves killed before their rename left, and names that only look like it.
+    const std::vector<std::string> leftovers = {".a.docx.lf-AbC123", ".a.docx.lf-zzzzzz"};
+    const std::vector<std::string> others = {".a.docx.lf-held12",  ".b.docx.lf-AbC123", ".a.docx.lf-AbC12",
+                                             ".a.docx.lf-AbC1234", "a.docx.lf-AbC123",  ".a.docx.lf-AbC12_"};
+    for (const std::string& name : leftovers)
+        lf::test::writeFile(tmp / name, std::string(1000, 'x'));
+    for (const std::string& name : others)
+        lf::test::writeFile(tmp / name, "keep");
+    // A save in progress elsewhere holds its temporary file locked.
+    const int held = ::open((tmp / ".a.docx.lf-held12").c_str(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+    auto p = Package::open(file);
+    p->xmlPart("/word/document.xml").document_element().append_attribute("x") = "y";
+    p->markChanged("/word/document.xml");
+    p->save();
+    ::close(held);
+    for (const std::string& name : leftovers)
+        EXPECT_FALSE(fs::exists(tmp / name)) << name;
+    for (const std::string& name : others)
+        EXPECT_EQ(lf::test::readFile(tmp / name), "keep") << name;
+    EXPECT_TRUE(Package::open(file)->xmlPart("/word/document.xml").document_element().attribute("x"));
 }

@@ -1,6 +1,8 @@
 // lessonforge-deck run as a process: show prints the deck as JSON and never writes it; gray-notes sets
 // grayscale and the notes-page layout and saves; failures exit non-zero with the description.
 #include "deck_builder.h"
+#include "office/opc/package.h"
+#include "office/opc/utf8.h"
 #include "office/presentation/presentation.h"
 #include "test_support.h"
 
@@ -9,7 +11,10 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace lf::ppt;
 using namespace lf::test;
@@ -190,4 +195,101 @@ TEST(DeckTool, FailuresExitNonZeroWithTheDescription) {
     EXPECT_EQ(readFile(bad), "this is not a deck");
     EXPECT_EQ(runTool({"show"}).exitCode, 2);
     EXPECT_EQ(runTool({"paint", "x.pptx"}).exitCode, 2);
+}
+
+TEST(DeckTool, ShowWritesOnlyValidUtf8JsonForLatin1BytesInAUtf8Part) {
+    TempDir dir;
+    std::filesystem::path file = dir / "04_Latin.pptx";
+    DeckBuilder b;
+    Rect r{emuPt(10), emuPt(20), emuPt(30), emuPt(40)};
+    // "Café" written by a producer that stored Latin-1 in a part whose declaration says UTF-8.
+    b.slides.push_back(SlideSpec{{autoShape(2, "Caf\xe9 2", r, paragraph(run("Caf\xe9 au lait.")))}});
+    b.write(file);
+    Result show = runTool({"show", QString::fromStdString(file.string())});
+    ASSERT_EQ(show.exitCode, 0) << show.err.toStdString();
+    EXPECT_TRUE(lf::opc::isValidUtf8(show.out.toStdString()));
+    QJsonObject shape = QJsonDocument::fromJson(show.out)["slides"][0]["shapes"][0].toObject();
+    EXPECT_EQ(shape["name"].toString(), QString::fromUtf8("Caf\xef\xbf\xbd 2"));
+    EXPECT_EQ(shape["text"].toString(), QString::fromUtf8("Caf\xef\xbf\xbd au lait."));
+}
+
+TEST(DeckTool, GrayNotesRefusesADeckOfMode0444EvenAsRootAndLeavesItsBytes) {
+    TempDir dir;
+    std::filesystem::path file = dir / "05_ReadOnly.pptx";
+    courseDeck(true).write(file);
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::group_read |
+                                           std::filesystem::perms::others_read);
+    const std::string bytes = readFile(file);
+    Result r = runTool({"gray-notes", QString::fromStdString(file.string())});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("read-only")) << r.err.toStdString();
+    EXPECT_EQ(readFile(file), bytes);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+TEST(DeckTool, GrayNotesRefusesDamageInPartsItWouldCopyUnchanged) {
+    TempDir dir;
+    auto parts = courseDeck(true).parts();
+    // Malformed XML in a custom XML part, which gray-notes never reads.
+    for (auto& [name, content] : parts)
+        if (name == "customXml/item2.xml")
+            content = "<t><none></t>";
+    const std::filesystem::path badXml = dir / "06_BadXml.pptx";
+    writeZip(badXml, parts);
+    // A picture whose deflated data was damaged on the way.
+    const std::filesystem::path badData = dir / "07_BadData.pptx";
+    courseDeck(true).write(badData);
+    std::string bytes = readFile(badData);
+    for (const auto& [name, stored] : readZipRaw(badData))
+        if (name.starts_with("ppt/media/")) {
+            const std::size_t at = bytes.find(stored.second);
+            ASSERT_NE(at, std::string::npos);
+            bytes[at + stored.second.size() / 2] ^= 0x55;
+        }
+    writeFile(badData, bytes);
+    for (const auto& file : {badXml, badData}) {
+        SCOPED_TRACE(file.filename().string());
+        const std::string before = readFile(file);
+        Result r = runTool({"gray-notes", QString::fromStdString(file.string())});
+        EXPECT_EQ(r.exitCode, 1) << r.out.toStdString();
+        EXPECT_TRUE(r.err.contains(QByteArray::fromStdString(file.string()))) << r.err.toStdString();
+        EXPECT_EQ(readFile(file), before);
+    }
+}
+
+TEST(DeckTool, ShowOfASlideOf100MBOfEmptyElementsStaysUnder200MB) {
+    TempDir dir;
+    std::filesystem::path file = dir / "08_Huge.pptx";
+    courseDeck(true).write(file);
+    // Built in a child process, left unreaped until the tool has run: the tool's peak memory is then
+    // the only one that the children's usage reports (a process started from this one counts this
+    // one's peak too).
+    const pid_t builder = fork();
+    ASSERT_GE(builder, 0);
+    if (builder == 0) {
+        // Written through the package layer itself: its fast deflate keeps the ratio below the
+        // zip-bomb check, as a hostile file's would be.
+        std::string chunk;
+        for (int i = 0; i < 250000; ++i)
+            chunk += "<a/>";
+        std::string slide = "<p:sld xmlns:p=\"http://schemas.openxmlformats.org/presentationml/2006/main\">";
+        for (int i = 0; i < 100; ++i)
+            slide += chunk;
+        auto p = lf::opc::Package::open(file);
+        p->writePart("/ppt/slides/slide1.xml", slide + "</p:sld>");
+        p->save();
+        _exit(0);
+    }
+    siginfo_t built{};
+    ASSERT_EQ(waitid(P_PID, static_cast<id_t>(builder), &built, WEXITED | WNOWAIT), 0);
+    ASSERT_EQ(built.si_status, 0);
+    EXPECT_LT(std::filesystem::file_size(file), 2u << 20);
+    Result r = runTool({"show", QString::fromStdString(file.string())});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("/ppt/slides/slide1.xml")) << r.err.toStdString();
+    rusage usage{};
+    ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+    EXPECT_LT(usage.ru_maxrss, 200 * 1024) << "kilobytes at most in the tool";
+    waitpid(builder, nullptr, 0);
 }
