@@ -1,10 +1,7 @@
 #include "office/opc/xml_scan.h"
 
+#include <cstring>
 #include <string>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace lf::opc::xml {
 
@@ -54,27 +51,30 @@ std::string narrowed(std::string_view b, pugi::xml_encoding encoding) {
     return out;
 }
 
-// The first position at or after i holding a, b or c; n when there is none. Sixteen bytes at a time:
-// this runs over every byte of every part read, and must cost well below the parse it guards.
-inline std::size_t find3(const char* s, std::size_t i, std::size_t n, char a, char b, char c) {
-#if defined(__SSE2__)
-    const __m128i va = _mm_set1_epi8(a), vb = _mm_set1_epi8(b), vc = _mm_set1_epi8(c);
-    for (; i + 16 <= n; i += 16) {
-        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-        const __m128i hit =
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, va), _mm_cmpeq_epi8(x, vb)), _mm_cmpeq_epi8(x, vc));
-        if (const int mask = _mm_movemask_epi8(hit))
-            return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-    }
-#endif
-    for (; i < n; ++i)
-        if (s[i] == a || s[i] == b || s[i] == c)
-            return i;
-    return n;
+// Where the next '<' is, from i; n when there is none. Text runs are long enough for memchr's wide
+// compares to pay.
+inline std::size_t nextMarkup(const char* s, std::size_t i, std::size_t n) {
+    const void* at = i < n ? std::memchr(s + i, '<', n - i) : nullptr;
+    return at ? static_cast<std::size_t>(static_cast<const char*>(at) - s) : n;
 }
 
-inline std::size_t find1(const char* s, std::size_t i, std::size_t n, char a) {
-    return find3(s, i, n, a, a, a);
+// Inside tags the characters that matter are a few bytes apart: a plain loop beats any call.
+inline std::size_t next(const char* s, std::size_t i, std::size_t n, char a) {
+    while (i < n && s[i] != a)
+        ++i;
+    return i;
+}
+
+struct TagEnds {
+    bool at[256] = {};
+    constexpr TagEnds() { at['>'] = at['"'] = at['\''] = true; }
+};
+constexpr TagEnds kTagEnds;
+
+inline std::size_t nextInTag(const char* s, std::size_t i, std::size_t n) {
+    while (i < n && !kTagEnds.at[static_cast<unsigned char>(s[i])])
+        ++i;
+    return i;
 }
 
 void scanNarrow(std::string_view text, const Bounds& bounds, Scan& result) {
@@ -84,7 +84,7 @@ void scanNarrow(std::string_view text, const Bounds& bounds, Scan& result) {
     std::uint64_t nodes = 0;
     std::size_t i = 0;
     while (i < n) {
-        const std::size_t lt = find1(s, i, n, '<');
+        const std::size_t lt = nextMarkup(s, i, n);
         if (lt > i)
             ++nodes; // a run of text (whitespace too: it is kept)
         if (lt + 1 >= n)
@@ -93,7 +93,7 @@ void scanNarrow(std::string_view text, const Bounds& bounds, Scan& result) {
         if (c == '/') {
             if (depth > 0)
                 --depth;
-            i = find1(s, lt + 2, n, '>') + 1;
+            i = next(s, lt + 2, n, '>') + 1;
             continue;
         }
         if (c == '?' || c == '!') {
@@ -117,11 +117,11 @@ void scanNarrow(std::string_view text, const Bounds& bounds, Scan& result) {
             ++nodes;
             std::size_t j = lt + 1;
             for (;;) {
-                j = find3(s, j, n, '>', '"', '\'');
+                j = nextInTag(s, j, n);
                 if (j >= n || s[j] == '>')
                     break;
                 ++nodes;
-                j = find1(s, j + 1, n, s[j]);
+                j = next(s, j + 1, n, s[j]);
                 if (j < n)
                     ++j;
             }
