@@ -265,7 +265,6 @@ struct Package::Impl {
     std::uint64_t xmlBytes = 0; // XML parsed and kept, against the package's XML limits
     std::uint64_t xmlNodes = 0;
     bool structureChanged = false; // a part was removed
-    bool isTemplate = false;       // saveAs never writes over `origin`
 
     void load() {
         checkSignature();
@@ -639,7 +638,6 @@ std::unique_ptr<Package> Package::openBuffer(std::string bytes, const std::strin
 std::unique_ptr<Package> Package::openTemplate(const std::filesystem::path& file, const Limits& limits) {
     auto package = open(file, limits, Access::Write);
     package->impl_->path.clear();
-    package->impl_->isTemplate = true;
     return package;
 }
 
@@ -887,9 +885,6 @@ void Package::save() {
 void Package::saveAs(const std::filesystem::path& file) {
     Impl& d = *impl_;
     const std::string what = file.string();
-    std::error_code ec;
-    if (d.isTemplate && std::filesystem::equivalent(file, d.origin, ec))
-        throw PackageError(what + ": cannot save: it is the template the document was made from");
     // Nothing damaged is passed on: every record copied as stored was checked first.
     d.checkAll(false);
     std::string output;

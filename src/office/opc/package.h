@@ -65,8 +65,8 @@ public:
     static std::unique_ptr<Package> open(const std::filesystem::path& file, const Limits& limits = {},
                                          Access access = Access::Read);
     // A new package from the bytes of an existing one (templates), checked as for writing: it has no
-    // file (path() is empty, save() refuses) until saveAs, which refuses the template's own file;
-    // nothing is ever written to the template.
+    // file (path() is empty, save() refuses) until saveAs; nothing is written to the template unless
+    // saveAs names it.
     static std::unique_ptr<Package> openTemplate(const std::filesystem::path& file,
                                                  const Limits& limits = {});
     // A package from bytes in memory (a download, a fuzzer's input); `name` is used in messages.
