@@ -7,7 +7,7 @@
 #include "platform/oplog.h"
 #include "platform/paths.h"
 #include "platform/services.h"
-#include "printready/working_files.h"
+#include "workfiles/working_files.h"
 
 #include <stdexcept>
 
@@ -62,7 +62,7 @@ bool StoreDocument(word::Document& document, const QString& fileName, const QStr
         return false;
     document.saveAs(hostFile(destinationFile));
     if (saved.isNew)
-        printready::AddWorkingFile(saved.path);
+        workfiles::AddWorkingFile(saved.path);
     oplog::LogOperation(texts.tag, texts.createdLine + destinationPath, false);
     return true;
 }

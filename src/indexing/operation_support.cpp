@@ -6,7 +6,7 @@
 #include "platform/oplog.h"
 #include "platform/paths.h"
 #include "platform/services.h"
-#include "printready/working_files.h"
+#include "workfiles/working_files.h"
 
 #include <stdexcept>
 
@@ -72,7 +72,7 @@ StagedDecks copyDecksToWorkingDirectory(const QString& sourcePath, const QString
         oplog::LogOperation(
             tag, QStringLiteral("Copied ") + from + QStringLiteral(" to ") + workingDirectory + "\\", false);
         if (outcome == platform::CopyOutcome::Created)
-            printready::AddWorkingFile(to);
+            workfiles::AddWorkingFile(to);
     }
     return {workingDirectory, decks};
 }
@@ -118,8 +118,8 @@ OperationResources::~OperationResources() {
         if (hourglass_)
             platform::showDefaultPointer();
         // An operation that ended early still removes what it staged.
-        if (cleanWorkingFiles_ && !finished_ && !printready::workingFiles().isEmpty())
-            printready::CleanWorkingFiles();
+        if (cleanWorkingFiles_ && !finished_ && !workfiles::workingFiles().isEmpty())
+            workfiles::CleanWorkingFiles();
     } catch (const std::exception& failure) {
         oplog::LogFailure(tag_, QStringLiteral("Serious error:") + QString::fromStdString(failure.what()));
     }
@@ -142,7 +142,7 @@ void OperationResources::quitPowerPoint() {
 void OperationResources::finish(const QString& closingLine) {
     finished_ = true;
     if (cleanWorkingFiles_)
-        printready::CleanWorkingFiles();
+        workfiles::CleanWorkingFiles();
     quitPowerPoint();
     platform::yieldToEventLoop();
     oplog::LogOperation(tag_, closingLine, false);

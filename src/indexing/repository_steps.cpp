@@ -7,7 +7,7 @@
 #include "platform/files.h"
 #include "platform/oplog.h"
 #include "platform/paths.h"
-#include "printready/working_files.h"
+#include "workfiles/working_files.h"
 #include "repository/connection.h"
 #include "repository/repository_ops.h"
 
@@ -123,7 +123,7 @@ void StoreInRepository(const SavedDocument& saved, const QString& fileName, cons
         oplog::LogOperation(texts.tag, texts.createdLine + destinationPath, false);
     }
     if (saved.isNew)
-        printready::AddWorkingFile(savedFile);
+        workfiles::AddWorkingFile(savedFile);
 }
 
 QString FetchRepositoryTemplate(const QString& templatePath, const QString& workingPath) {
@@ -139,7 +139,7 @@ QString FetchRepositoryTemplate(const QString& templatePath, const QString& work
     const bool isNew = !platform::pathExists(localFile);
     object->getFile(hostText(localFile));
     if (isNew)
-        printready::AddWorkingFile(localFile);
+        workfiles::AddWorkingFile(localFile);
     return localFile;
 }
 

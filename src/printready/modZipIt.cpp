@@ -6,8 +6,8 @@
 #include "platform/paths.h"
 #include "platform/services.h"
 #include "printready/repository_access.h"
-#include "printready/winzip.h"
-#include "printready/working_files.h"
+#include "workfiles/winzip.h"
+#include "workfiles/working_files.h"
 
 #include <stdexcept>
 
@@ -68,7 +68,7 @@ bool stageCourse(const QString& sourcePath, const QString& workingDirectory) {
         const bool isNew = copyOrFail(sourcePath + "\\" + name, workingDirectory + "\\" + name);
         log("Copied " + sourcePath + "\\" + name + " to " + workingDirectory + "\\");
         if (isNew)
-            AddWorkingFile(workingDirectory + "\\" + name);
+            workfiles::AddWorkingFile(workingDirectory + "\\" + name);
     }
     return true;
 }
@@ -86,7 +86,7 @@ void deliverLocally(const QString& zipFile, const QString& destinationPath, cons
         copyOrFail(zipFile, target);
         log("Copied " + zipFileName + " to " + destinationPath);
         if (zipIsNew)
-            AddWorkingFile(zipFile);
+            workfiles::AddWorkingFile(zipFile);
         return;
     }
     const platform::MessageAnswer answer = platform::messageBox(
@@ -98,7 +98,7 @@ void deliverLocally(const QString& zipFile, const QString& destinationPath, cons
         copyOrFail(zipFile, target);
         log("Overwrote " + zipFileName + " at " + destinationPath);
         if (zipIsNew)
-            AddWorkingFile(zipFile);
+            workfiles::AddWorkingFile(zipFile);
     } else {
         copyOrFail(zipFile, destinationPath + "\\New" + zipFileName);
         log("Created new New" + zipFileName + " at " + destinationPath);
@@ -128,7 +128,7 @@ void RunZipPackaging(const QString& sourcePath, const QString& destinationPath,
         // does, but it stays the user's: only a zip file this run made is a working file.
         const bool zipIsNew = !platform::pathExists(zipFile);
         log("Zipping files");
-        RunWinZip(workingDirectory + "\\*.*", zipFile);
+        workfiles::RunWinZip(workingDirectory + "\\*.*", zipFile);
         log("Finished zipping files");
 
         platform::yieldToEventLoop();
@@ -142,20 +142,20 @@ void RunZipPackaging(const QString& sourcePath, const QString& destinationPath,
             else
                 oplog::LogFailure(kTag, "There was a problem importing");
             if (zipIsNew)
-                AddWorkingFile(zipFile);
+                workfiles::AddWorkingFile(zipFile);
         } else {
             deliverLocally(zipFile, destinationPath, zipFileName, zipIsNew);
         }
 
         cleaned = true;
         if (cleanWorkingFiles)
-            CleanWorkingFiles();
+            workfiles::CleanWorkingFiles();
         log("Zipping operations complete");
     } catch (const std::exception& failure) {
         oplog::LogFailure(kTag, "Serious error " + QString::fromStdString(failure.what()));
         // An operation that ends early still removes what it staged.
-        if (cleanWorkingFiles && !cleaned && !workingFiles().isEmpty())
-            CleanWorkingFiles();
+        if (cleanWorkingFiles && !cleaned && !workfiles::workingFiles().isEmpty())
+            workfiles::CleanWorkingFiles();
     }
 }
 

@@ -1,9 +1,9 @@
 #include "repository/connection.h"
 
+#include "platform/dialogs.h"
 #include "platform/oplog.h"
 #include "platform/paths.h"
 #include "repository/frmLogin.h"
-#include "wizard/repository_seam.h"
 
 namespace lf::repository {
 
@@ -47,13 +47,19 @@ bool IsConnected() {
     return state().connected;
 }
 
+void showNotConnected() {
+    platform::messageBox("Not connected",
+                         "The path indicates that you should be connected.\nRepository not available",
+                         platform::MessageIcon::Exclamation);
+}
+
 bool EnsureConnection(const QString& path) {
     if (!platform::isRepositoryPath(path) || IsConnected())
         return false;
     loginPresenter().showModal(frmLogin::instance());
     if (IsConnected())
         return false;
-    wizard::showNotConnected();
+    showNotConnected();
     auto& browser = browserHooks();
     if (browser.isOpen && browser.isOpen() && browser.setPath)
         browser.setPath("C:\\");

@@ -33,6 +33,9 @@ tessarel::TsClient& clientObject();
 
 bool IsConnected();
 
+// The "Not connected" box of a failed connection check.
+void showNotConnected();
+
 // When path holds "/" and the program is not connected, shows the login window modally; when the
 // login did not connect, shows the "Not connected" box (and points an open browser at "C:\") and
 // returns true. False in every other case.

@@ -5,8 +5,8 @@
 #include "platform/oplog.h"
 #include "platform/paths.h"
 #include "platform/services.h"
-#include "printready/winzip.h"
-#include "printready/working_files.h"
+#include "workfiles/winzip.h"
+#include "workfiles/working_files.h"
 #include "repository/connection.h"
 #include "repository/monitor.h"
 
@@ -146,7 +146,7 @@ bool ExportFolder(const QString& folderId, const QString& destination, std::int1
             const std::string extension = format ? format->fileExtension() : std::string();
             const QString name = fromLib(tessarel::localFileName(object->objectName(), extension));
             if (!existing.contains(name))
-                printready::AddWorkingFile(destination + "\\" + name);
+                workfiles::AddWorkingFile(destination + "\\" + name);
             if (exportedNames)
                 exportedNames->append(name);
         }
@@ -181,7 +181,7 @@ bool ImportFiles(const QString& sourceDirectory, const QString& namePattern, con
         auto operation = clientObject().newImportOperation();
         operation->setSession(session);
         if (zipFirst) {
-            printready::RunWinZip(sourceDirectory + namePattern, sourceDirectory + "\\" + zipFileName);
+            workfiles::RunWinZip(sourceDirectory + namePattern, sourceDirectory + "\\" + zipFileName);
             platform::messageBox("WinZip Done?", "Please click OK when WinZip is finished",
                                  platform::MessageIcon::Information);
             yieldToEventLoop();

@@ -5,7 +5,7 @@
 #include "indexing/WordStuff.h"
 #include "printready/modRandG.h"
 #include "printready/modZipIt.h"
-#include "repository/seam.h"
+#include "wizard/repository_connection_seam.h"
 
 namespace lf::wizard {
 
@@ -20,7 +20,7 @@ WizardParts programParts() {
     parts.operations.CollectTOC = &lf::indexing::CollectTOC;
     parts.operations.RunZipPackaging = &lf::printready::RunZipPackaging;
     parts.quitDocumentWriter = &lf::indexing::quitDocumentWriter;
-    parts.repository = std::make_shared<lf::repository::RepositoryConnectionSeam>();
+    parts.repository = std::make_shared<RepositoryConnectionSeam>();
     return parts;
 }
 

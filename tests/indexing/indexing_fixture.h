@@ -6,7 +6,7 @@
 #include "platform/doubles.h"
 #include "platform/oplog.h"
 #include "platform/paths.h"
-#include "printready/working_files.h"
+#include "workfiles/working_files.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -19,19 +19,19 @@ class IndexingOperation : public ::testing::Test {
 protected:
     void SetUp() override {
         // Whatever an earlier test left registered goes first, out of this test's log.
-        printready::CleanWorkingFiles();
+        workfiles::CleanWorkingFiles();
         log.lines.clear();
         const std::filesystem::path c = platform::driveFolder(QChar('C')).toStdString();
         for (const auto& entry : std::filesystem::directory_iterator(c))
             std::filesystem::remove_all(entry.path());
         indexing::entryTable().clear();
-        printready::setWorkingDirectorySource([] { return QStringLiteral("C:\\syllabo"); });
+        workfiles::setWorkingDirectorySource([] { return QStringLiteral("C:\\syllabo"); });
         makeFolder("C:\\syllabo");
         makeFolder("C:\\Out");
         writeWordTemplate(host("C:\\Templates\\Template.docx"));
     }
     void TearDown() override {
-        printready::setWorkingDirectorySource({});
+        workfiles::setWorkingDirectorySource({});
         indexing::entryTable().clear();
     }
 

@@ -5,7 +5,7 @@
 #include "indexing/CollectIndex.h"
 #include "indexing/CollectTOC.h"
 #include "indexing/modTagwise.h"
-#include "printready/working_files.h"
+#include "workfiles/working_files.h"
 #include "repository/repository_ops.h"
 #include "repository_fixture.h"
 
@@ -24,7 +24,7 @@ class RepositoryIndexing : public RepositoryTest {
 protected:
     void SetUp() override {
         RepositoryTest::SetUp();
-        lf::printready::setWorkingDirectorySource([] { return QString("T:\\syllabo"); });
+        lf::workfiles::setWorkingDirectorySource([] { return QString("T:\\syllabo"); });
         fs::create_directories(hostOf("T:\\syllabo"));
         fs::create_directories(hostOf("T:\\Out"));
         fs::create_directories(hostOf("T:\\Templates"));

@@ -5,7 +5,7 @@
 #include "office/presentation/presentation.h"
 #include "printready/modRandG.h"
 #include "printready/modZipIt.h"
-#include "printready/working_files.h"
+#include "workfiles/working_files.h"
 #include "repository_fixture.h"
 #include "tessarel/admin.h"
 
@@ -183,7 +183,7 @@ TEST_F(OpsRepository, ZipExportsPacksAndImportsTheCourse) {
 
     // The cleanup took the exported files and the zip file out of the working directory.
     EXPECT_TRUE(fs::is_empty(driveT / "work"));
-    EXPECT_TRUE(printready::workingFiles().isEmpty());
+    EXPECT_TRUE(workfiles::workingFiles().isEmpty());
 }
 
 TEST_F(OpsRepository, ZipFromALocalFolderIntoTheRepository) {

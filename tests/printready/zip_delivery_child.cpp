@@ -4,7 +4,7 @@
 #include "platform/doubles.h"
 #include "platform/oplog.h"
 #include "printready/modZipIt.h"
-#include "printready/working_files.h"
+#include "workfiles/working_files.h"
 
 #include <QCoreApplication>
 
@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString working = QString::fromLocal8Bit(argv[3]);
-    lf::printready::setWorkingDirectorySource([working] { return working; });
+    lf::workfiles::setWorkingDirectorySource([working] { return working; });
     lf::platform::ScriptedMessageBoxes boxes;
     boxes.answers = {lf::platform::MessageAnswer::Yes};
     lf::platform::RecordingSleeper sleeper;

@@ -3,7 +3,7 @@
 // failures that must leave an existing zip file whole.
 #include "course_fixture.h"
 #include "printready/modZipIt.h"
-#include "printready/working_files.h"
+#include "workfiles/working_files.h"
 
 #include <QProcess>
 
@@ -36,9 +36,9 @@ class ZipPackaging : public CourseTest {
 protected:
     void SetUp() override {
         CourseTest::SetUp();
-        lf::printready::setWorkingDirectorySource([] { return QString("D:\\work"); });
-        while (!lf::printready::workingFiles().isEmpty()) // a list left by an earlier test
-            lf::printready::CleanWorkingFiles();
+        lf::workfiles::setWorkingDirectorySource([] { return QString("D:\\work"); });
+        while (!lf::workfiles::workingFiles().isEmpty()) // a list left by an earlier test
+            lf::workfiles::CleanWorkingFiles();
         makeFolder("Course");
         makeFolder("work");
         makeFolder("out");
@@ -49,7 +49,7 @@ protected:
         log.lines.clear();
     }
     void TearDown() override {
-        lf::printready::setWorkingDirectorySource({});
+        lf::workfiles::setWorkingDirectorySource({});
         CourseTest::TearDown();
     }
     void run(const QString& source, const QString& destination) {
@@ -92,7 +92,7 @@ TEST_F(ZipPackaging, LocalCourseIsStagedPackedCopiedAndCleanedUp) {
     EXPECT_FALSE(std::filesystem::exists(host("work/Course.zip")));
     EXPECT_TRUE(std::filesystem::exists(host("work/leftover.txt")));
     EXPECT_TRUE(std::filesystem::exists(host("Course/01_Intro.pptx")));
-    EXPECT_TRUE(lf::printready::workingFiles().isEmpty());
+    EXPECT_TRUE(lf::workfiles::workingFiles().isEmpty());
     // The cleanup runs before the closing line.
     EXPECT_EQ(log.lines.last(), "Zip - Zipping operations complete");
 }

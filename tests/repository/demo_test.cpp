@@ -1,6 +1,6 @@
 // What a newcomer meets after `make run`: the demo repository made by tessarel-admin accepts the
 // user demo with the password demo, and its sample course exports into the working directory.
-#include "printready/working_files.h"
+#include "workfiles/working_files.h"
 #include "repository/repository_ops.h"
 #include "repository_fixture.h"
 
@@ -36,8 +36,8 @@ TEST_F(DemoRepositoryTest, TheDemoUserLogsInAndExportsTheSampleCourse) {
     const QString id = repository::folderIdText("/Edvara/Courses/Sample");
     ASSERT_FALSE(id.isEmpty());
     ASSERT_TRUE(repository::ExportFolder(id, "T:\\syllabo", repository::kExportDecks));
-    EXPECT_GE(printready::workingFiles().size(), 3);
-    for (const QString& f : printready::workingFiles())
+    EXPECT_GE(workfiles::workingFiles().size(), 3);
+    for (const QString& f : workfiles::workingFiles())
         EXPECT_TRUE(fs::is_regular_file(hostOf(f))) << f.toStdString();
 }
 

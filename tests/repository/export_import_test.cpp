@@ -1,6 +1,6 @@
 // ExportFolder and ImportFiles against a real repository: selectors, the working files list, the
 // log lines, the zipped import, and the quoting of texts placed in queries.
-#include "printready/working_files.h"
+#include "workfiles/working_files.h"
 #include "repository/monitor.h"
 #include "repository/repository_ops.h"
 #include "repository_fixture.h"
@@ -64,9 +64,9 @@ TEST_F(ExportTest, DecksOnlyRecordsEveryExportedFileThatIsNew) {
     QStringList exported;
     ASSERT_TRUE(ExportFolder(courseId, "T:\\work", repository::kExportDecks, &exported));
     EXPECT_EQ(sorted(exported), (QStringList{"Lab 1.pptx", "Module 1.pptx", "Module 2.pptx"}));
-    EXPECT_EQ(sorted(printready::workingFiles()),
+    EXPECT_EQ(sorted(workfiles::workingFiles()),
               (QStringList{"T:\\work\\Lab 1.pptx", "T:\\work\\Module 1.pptx"}));
-    for (const QString& f : printready::workingFiles())
+    for (const QString& f : workfiles::workingFiles())
         EXPECT_TRUE(fs::is_regular_file(hostOf(f))) << f.toStdString();
     EXPECT_EQ(readFile(driveT / "work" / "Module 1.pptx"), readFile(corpusFiles("pptx")[0]));
     EXPECT_EQ(linesOf("Export"), (QStringList{"Starting export to T:\\work",
@@ -77,16 +77,16 @@ TEST_F(ExportTest, DecksOnlyRecordsEveryExportedFileThatIsNew) {
     EXPECT_FALSE(repository::frmProgress::isLoaded());
 
     // The cleanup deletes exactly what the export recorded.
-    printready::CleanWorkingFiles();
+    workfiles::CleanWorkingFiles();
     EXPECT_TRUE(linesOf("CleanWorkingFiles").isEmpty());
     EXPECT_FALSE(fs::exists(driveT / "work" / "Module 1.pptx"));
     EXPECT_TRUE(fs::exists(driveT / "work" / "Module 2.pptx"));
-    EXPECT_EQ(printready::workingFileCount(), 0);
+    EXPECT_EQ(workfiles::workingFileCount(), 0);
 }
 
 TEST_F(ExportTest, WordDocumentsOnlyAddTheMissingExtension) {
     ASSERT_TRUE(ExportFolder(courseId, "T:\\work", repository::kExportWordDocuments));
-    EXPECT_EQ(sorted(printready::workingFiles()),
+    EXPECT_EQ(sorted(workfiles::workingFiles()),
               (QStringList{"T:\\work\\Handout.docx", "T:\\work\\Notes.docx", "T:\\work\\Old.doc"}));
     EXPECT_TRUE(fs::is_regular_file(driveT / "work" / "Handout.docx"));
     EXPECT_EQ(linesOf("Export").last(), "Exported 3 objects");
@@ -94,8 +94,8 @@ TEST_F(ExportTest, WordDocumentsOnlyAddTheMissingExtension) {
 
 TEST_F(ExportTest, DecksAndDocumentsLeaveOtherFormatsBehind) {
     ASSERT_TRUE(ExportFolder(courseId, "T:\\work\\all", repository::kExportDecksAndDocuments));
-    EXPECT_EQ(printready::workingFiles().size(), 6);
-    EXPECT_FALSE(printready::workingFiles().contains("T:\\work\\all\\Readme.pdf"));
+    EXPECT_EQ(workfiles::workingFiles().size(), 6);
+    EXPECT_FALSE(workfiles::workingFiles().contains("T:\\work\\all\\Readme.pdf"));
     EXPECT_FALSE(fs::exists(driveT / "work" / "all" / "Readme.pdf"));
     EXPECT_EQ(linesOf("Export").last(), "Exported 6 objects");
 }
@@ -104,7 +104,7 @@ TEST_F(ExportTest, AnyOtherSelectorSendsTheEmptyQuery) {
     EXPECT_TRUE(repository::exportQuery(courseId, 3).isEmpty());
     EXPECT_TRUE(repository::exportQuery(courseId, 0).isEmpty());
     EXPECT_FALSE(ExportFolder(courseId, "T:\\work", 3));
-    EXPECT_TRUE(printready::workingFiles().isEmpty());
+    EXPECT_TRUE(workfiles::workingFiles().isEmpty());
     ASSERT_EQ(linesOf("Export").size(), 1);
     EXPECT_FALSE(linesOf("Export")[0].startsWith("Starting export"));
     EXPECT_FALSE(pointer.hourglass);
@@ -127,7 +127,7 @@ TEST_F(ExportTest, AQuoteInTheIdNeverWidensTheQuery) {
     const QString hostile = courseId + "'),descend) or (a_content_type = 'pdf') or folder(ID('" + courseId;
     EXPECT_TRUE(repository::exportQuery(hostile, 2).contains("''),descend) or (a_content_type = ''pdf'')"));
     EXPECT_FALSE(ExportFolder(hostile, "T:\\work", repository::kExportDecks));
-    EXPECT_TRUE(printready::workingFiles().isEmpty());
+    EXPECT_TRUE(workfiles::workingFiles().isEmpty());
     EXPECT_FALSE(fs::exists(driveT / "work" / "Readme.pdf"));
     EXPECT_EQ(linesOf("Export").size(), 1);
 }
@@ -136,7 +136,7 @@ TEST_F(ExportTest, AnEmptyFolderExportsNothingSuccessfully) {
     tessarel::makeFolders(repo->admin, "/Edvara/Empty");
     ASSERT_TRUE(ExportFolder(repository::folderIdText("/Edvara/Empty"), "T:\\work", 2));
     EXPECT_EQ(linesOf("Export").last(), "Exported 0 objects");
-    EXPECT_TRUE(printready::workingFiles().isEmpty());
+    EXPECT_TRUE(workfiles::workingFiles().isEmpty());
 }
 
 TEST_F(ExportTest, ABadIdIsReportedUnderExport) {

@@ -1,7 +1,6 @@
 // The login window, the connection state, EnsureConnection and ReportOperationError against real
 // repositories listed in tessarel.ini.
 #include "repository/monitor.h"
-#include "repository/seam.h"
 #include "repository_fixture.h"
 
 #include <QComboBox>
@@ -204,29 +203,6 @@ TEST_F(EnsureConnectionTest, ClosedBrowserIsNotTouched) {
     ScriptedLogin login; // closes the dialog without pressing anything
     EXPECT_TRUE(repository::EnsureConnection("/Edvara"));
     EXPECT_EQ(calls, 0);
-}
-
-TEST_F(EnsureConnectionTest, TheSeamChecksForRealAndReleasesTheSession) {
-    repository::RepositoryConnectionSeam seam;
-    ScriptedLogin login;
-    login.script = [](repository::frmLogin& dialog) {
-        dialog.txtUserName->setText(kUser);
-        dialog.txtPassword->setText(kPassword);
-        dialog.cmdOK_Click();
-    };
-    EXPECT_FALSE(seam.EnsureConnection("C:\\syllabo"));
-    EXPECT_FALSE(seam.EnsureConnection(kCourse));
-    EXPECT_TRUE(repository::connection().session);
-    repository::clsOperationMonitor().progressReport(std::make_shared<tessarel::TsCheckinOperation>(), 50,
-                                                     nullptr, 50, nullptr);
-    ASSERT_TRUE(repository::frmProgress::isLoaded());
-    seam.unloadWindows();
-    EXPECT_FALSE(repository::frmLogin::isLoaded());
-    EXPECT_FALSE(repository::frmProgress::isLoaded());
-    seam.releaseSession();
-    EXPECT_FALSE(repository::connection().session);
-    EXPECT_FALSE(repository::connection().sessionManager);
-    EXPECT_THROW(repository::TakeSession(), tessarel::TsException);
 }
 
 class ReportOperationErrorTest : public RepositoryTest {};

@@ -2,7 +2,7 @@
 
 #include "platform/folders.h"
 #include "platform/profile.h"
-#include "printready/working_files.h"
+#include "workfiles/working_files.h"
 #include "repository/monitor.h"
 #include "tessarel/repository_store.h"
 
@@ -56,7 +56,7 @@ void RepositoryTest::SetUp() {
     repository::frmProgress::unloadInstance();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     repository::resetConnection();
-    printready::setWorkingDirectorySource([] { return QString("T:\\work"); });
+    workfiles::setWorkingDirectorySource([] { return QString("T:\\work"); });
     driveT = temp / "driveT";
     fs::create_directories(driveT);
     writeFile(fs::path(platform::configFolder().toStdString()) / "drives.ini",
@@ -69,9 +69,9 @@ void RepositoryTest::TearDown() {
     // Leave the program-wide lists empty for the next test of this process.
     {
         oplog::RecordingLogSink quiet;
-        printready::CleanWorkingFiles();
+        workfiles::CleanWorkingFiles();
     }
-    printready::setWorkingDirectorySource({});
+    workfiles::setWorkingDirectorySource({});
     repository::frmLogin::unloadInstance();
     repository::frmProgress::unloadInstance();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -5,13 +5,12 @@
 // records where sizes or counts need them. The new archive is written to a hidden temporary file
 // beside the old one and renamed over it, so a failed or interrupted pack leaves an existing archive
 // exactly as it was.
-//
-// Library lf_workfiles. Host paths only; RunWinZip (winzip.h) maps the program's Windows-style paths.
+
 #include <QString>
 
 #include <vector>
 
-namespace lf::printready {
+namespace lf::workfiles {
 
 struct PackInput {
     QString hostPath;  // the file to read
@@ -29,4 +28,4 @@ struct PackResult {
 // later inputs win over earlier ones of the same name.
 PackResult packFiles(const QString& archivePath, const std::vector<PackInput>& inputs);
 
-} // namespace lf::printready
+} // namespace lf::workfiles

@@ -1,4 +1,4 @@
-#include "printready/zip_packer.h"
+#include "workfiles/zip_packer.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -13,7 +13,7 @@
 #include <map>
 #include <memory>
 
-namespace lf::printready {
+namespace lf::workfiles {
 
 namespace {
 
@@ -194,4 +194,4 @@ PackResult packFiles(const QString& archivePath, const std::vector<PackInput>& i
     return result;
 }
 
-} // namespace lf::printready
+} // namespace lf::workfiles

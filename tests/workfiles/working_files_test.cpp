@@ -1,21 +1,21 @@
 // The working files list and its cleanup, with the check-out directory guard.
-#include "printready/working_files.h"
-#include "printready_fixture.h"
+#include "workfiles/working_files.h"
+#include "workfiles_fixture.h"
 
 namespace lf::test {
 namespace {
 
 namespace fs = std::filesystem;
 using platform::MessageAnswer;
-using printready::AddWorkingFile;
-using printready::CleanWorkingFiles;
+using workfiles::AddWorkingFile;
+using workfiles::CleanWorkingFiles;
 
 class WorkingFilesTest : public DriveTTest {
 protected:
     void SetUp() override {
         DriveTTest::SetUp();
         workingDirectory = "T:\\syllabo";
-        printready::setWorkingDirectorySource([this] { return workingDirectory; });
+        workfiles::setWorkingDirectorySource([this] { return workingDirectory; });
         fs::create_directories(driveT / "syllabo" / "PrintReady");
     }
     void TearDown() override {
@@ -24,7 +24,7 @@ protected:
             oplog::RecordingLogSink quiet;
             CleanWorkingFiles();
         }
-        printready::setWorkingDirectorySource({});
+        workfiles::setWorkingDirectorySource({});
     }
     QString workingDirectory;
 };
@@ -42,8 +42,8 @@ TEST_F(WorkingFilesTest, EveryListedFileIsDeletedAndOthersSurvive) {
     writeFile(driveT / "syllabo" / "PrintReady" / "Module 1.prn", "print file");
     AddWorkingFile("T:\\syllabo\\Module 1.pptx");
     AddWorkingFile("T:\\syllabo\\Course.zip");
-    EXPECT_EQ(printready::workingFileCount(), 2);
-    EXPECT_EQ(printready::workingFiles(),
+    EXPECT_EQ(workfiles::workingFileCount(), 2);
+    EXPECT_EQ(workfiles::workingFiles(),
               (QStringList{"T:\\syllabo\\Module 1.pptx", "T:\\syllabo\\Course.zip"}));
 
     CleanWorkingFiles();
@@ -58,8 +58,8 @@ TEST_F(WorkingFilesTest, EveryListedFileIsDeletedAndOthersSurvive) {
     EXPECT_TRUE(fs::exists(driveT / "syllabo" / "Kept.docx"));
     EXPECT_TRUE(fs::exists(driveT / "syllabo" / "PrintReady" / "Module 1.prn"));
     EXPECT_TRUE(fs::is_directory(driveT / "syllabo" / "PrintReady"));
-    EXPECT_EQ(printready::workingFileCount(), 0);
-    EXPECT_TRUE(printready::workingFiles().isEmpty());
+    EXPECT_EQ(workfiles::workingFileCount(), 0);
+    EXPECT_TRUE(workfiles::workingFiles().isEmpty());
 }
 
 TEST_F(WorkingFilesTest, APathListedTwiceFailsOnceAndTheCleanupEnds) {
@@ -77,7 +77,7 @@ TEST_F(WorkingFilesTest, APathListedTwiceFailsOnceAndTheCleanupEnds) {
     EXPECT_EQ(linesOf("Cleaning").count("Deleted T:\\syllabo\\a.pptx"), 1);
     EXPECT_EQ(log.lines.last(), "Cleaning - All temporary working files deleted");
     EXPECT_TRUE(log.errors.isEmpty());
-    EXPECT_EQ(printready::workingFileCount(), 0);
+    EXPECT_EQ(workfiles::workingFileCount(), 0);
 }
 
 TEST_F(WorkingFilesTest, ACheckoutDirectoryAsksAndNoKeepsEverything) {
@@ -96,13 +96,13 @@ TEST_F(WorkingFilesTest, ACheckoutDirectoryAsksAndNoKeepsEverything) {
     EXPECT_EQ(boxes.shown[0].buttons, platform::MessageButtons::YesNo);
     EXPECT_EQ(log.lines, QStringList{"cleanWorking - User canceled clean of working directory"});
     EXPECT_TRUE(fs::exists(driveT / "Users" / "me" / "Checkout" / "a.pptx"));
-    EXPECT_EQ(printready::workingFileCount(), 1);
+    EXPECT_EQ(workfiles::workingFileCount(), 1);
 
     // The list is kept for the next cleanup, which the user lets go on.
     boxes.answers = {MessageAnswer::Yes};
     CleanWorkingFiles();
     EXPECT_FALSE(fs::exists(driveT / "Users" / "me" / "Checkout" / "a.pptx"));
-    EXPECT_EQ(printready::workingFileCount(), 0);
+    EXPECT_EQ(workfiles::workingFileCount(), 0);
 }
 
 // Whatever put it on the list, a file outside the working directory as the host resolves it (another
@@ -123,7 +123,7 @@ TEST_F(WorkingFilesTest, AFileOutsideTheWorkingDirectoryIsRefusedAndKept) {
     ASSERT_EQ(refused.size(), 3);
     EXPECT_EQ(refused[0], "T:\\Course\\01_Intro.pptx is not inside the working directory T:\\syllabo and "
                           "was not deleted");
-    EXPECT_EQ(printready::workingFileCount(), 0);
+    EXPECT_EQ(workfiles::workingFileCount(), 0);
 }
 
 TEST_F(WorkingFilesTest, TheGuardIgnoresCaseAndLooksAnywhereInThePath) {
@@ -141,11 +141,11 @@ TEST_F(WorkingFilesTest, TheGuardIgnoresCaseAndLooksAnywhereInThePath) {
 }
 
 TEST_F(WorkingFilesTest, TheDefaultSourceReadsTheSettingsFile) {
-    printready::setWorkingDirectorySource({});
-    EXPECT_EQ(printready::workingDirectory(), "C:\\syllabo");
+    workfiles::setWorkingDirectorySource({});
+    EXPECT_EQ(workfiles::workingDirectory(), "C:\\syllabo");
     writeFile(fs::path(platform::configFolder().toStdString()) / "Syllabo.ini",
               "[Other Values]\nWorkingDirectory=C:\\Checkout\n");
-    EXPECT_EQ(printready::workingDirectory(), "C:\\Checkout");
+    EXPECT_EQ(workfiles::workingDirectory(), "C:\\Checkout");
     fs::remove(fs::path(platform::configFolder().toStdString()) / "Syllabo.ini");
 }
 

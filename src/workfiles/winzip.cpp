@@ -1,11 +1,11 @@
-#include "printready/winzip.h"
+#include "workfiles/winzip.h"
 
 #include "platform/files.h"
 #include "platform/oplog.h"
 #include "platform/paths.h"
-#include "printready/zip_packer.h"
+#include "workfiles/zip_packer.h"
 
-namespace lf::printready {
+namespace lf::workfiles {
 
 namespace {
 
@@ -74,4 +74,4 @@ void RunWinZip(const QString& pattern, const QString& zipFile) {
     logFailure(file, result.reason);
 }
 
-} // namespace lf::printready
+} // namespace lf::workfiles

@@ -2,15 +2,14 @@
 // The working files list: the program-wide list of temporary files that operations leave in the
 // working directory (exported files, copied decks, zip files). Each file is registered when it is made;
 // CleanWorkingFiles deletes every registered file at the end of an operation that asks for it.
-//
-// Library lf_workfiles.
+
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
 #include <functional>
 
-namespace lf::printready {
+namespace lf::workfiles {
 
 // Appends one local (Windows-style) path to the end of the list. The same path may stand twice.
 // Only a file the program itself created goes on the list, never one that was there before.
@@ -31,4 +30,4 @@ std::int16_t workingFileCount();
 void setWorkingDirectorySource(std::function<QString()> source);
 QString workingDirectory();
 
-} // namespace lf::printready
+} // namespace lf::workfiles

@@ -1,7 +1,7 @@
 // RunWinZip and the libzip packer behind it: archives read back with unzip -t and libzip.
-#include "printready/winzip.h"
-#include "printready/zip_packer.h"
-#include "printready_fixture.h"
+#include "workfiles/winzip.h"
+#include "workfiles/zip_packer.h"
+#include "workfiles_fixture.h"
 #include "zip_reader.h"
 
 #include <QRandomGenerator>
@@ -13,7 +13,7 @@ namespace lf::test {
 namespace {
 
 namespace fs = std::filesystem;
-using printready::RunWinZip;
+using workfiles::RunWinZip;
 
 std::string textOf(int bytes, char seed) {
     std::string s;
@@ -137,7 +137,7 @@ TEST_F(WinZipTest, AnUnreadableInputFailsThePackAndNamesTheFile) {
     RunWinZip("T:\\work\\*.*", "T:\\work\\Course.zip");
     const std::string before = readFile(work / "Course.zip");
     const auto result =
-        printready::packFiles(QString::fromStdString((work / "Course.zip").string()),
+        workfiles::packFiles(QString::fromStdString((work / "Course.zip").string()),
                               {{QString::fromStdString((work / "a.txt").string()), "a.txt"},
                                {QString::fromStdString((work / "gone.pptx").string()), "gone.pptx"}});
     EXPECT_FALSE(result.ok);
@@ -149,7 +149,7 @@ TEST_F(WinZipTest, AnUnreadableInputFailsThePackAndNamesTheFile) {
 
 TEST_F(WinZipTest, NamesWithFoldersAreRefused) {
     const auto result =
-        printready::packFiles(QString::fromStdString((work / "x.zip").string()),
+        workfiles::packFiles(QString::fromStdString((work / "x.zip").string()),
                               {{QString::fromStdString((work / "a.txt").string()), "sub/a.txt"}});
     EXPECT_FALSE(result.ok);
     EXPECT_FALSE(fs::exists(work / "x.zip"));

@@ -3,11 +3,10 @@
 // program stands behind it here: the packer of zip_packer.h does the work, at once, before RunWinZip
 // returns, so the callers' own waits (the zip operation's pause, the "WinZip Done?" box) only wait
 // on a finished archive.
-//
-// Library lf_workfiles.
+
 #include <QString>
 
-namespace lf::printready {
+namespace lf::workfiles {
 
 // pattern: a Windows-style Dir pattern such as "C:\work\*.*"; zipFile: a Windows-style path such as
 // "C:\work\Course.zip". The archive is never added to itself when it lies in the folder it packs.
@@ -15,4 +14,4 @@ namespace lf::printready {
 // "Zip" with the file and the reason, and leaves an existing archive as it was.
 void RunWinZip(const QString& pattern, const QString& zipFile);
 
-} // namespace lf::printready
+} // namespace lf::workfiles

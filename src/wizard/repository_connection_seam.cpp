@@ -1,22 +1,22 @@
-#include "repository/seam.h"
+#include "wizard/repository_connection_seam.h"
 
 #include "repository/connection.h"
 #include "repository/frmLogin.h"
 #include "repository/monitor.h"
 
-namespace lf::repository {
+namespace lf::wizard {
 
 bool RepositoryConnectionSeam::EnsureConnection(const QString& path) {
     return repository::EnsureConnection(path);
 }
 
 void RepositoryConnectionSeam::unloadWindows() {
-    frmLogin::unloadInstance();
-    frmProgress::unloadInstance(); // left open by a cancelled check-out or check-in
+    repository::frmLogin::unloadInstance();
+    repository::frmProgress::unloadInstance(); // left open by a cancelled check-out or check-in
 }
 
 void RepositoryConnectionSeam::releaseSession() {
-    ReleaseSession();
+    repository::ReleaseSession();
 }
 
-} // namespace lf::repository
+} // namespace lf::wizard

@@ -1,14 +1,14 @@
 #pragma once
-// The repository subsystem's side of the wizard's repository seam: the real connection check (with
-// the login window), and the releases when the wizard unloads. The location browser is not part of
-// it yet: Browse does nothing.
+// The wizard's repository seam as the program plugs it in: the repository subsystem's connection
+// check (with the login window), and its releases when the wizard unloads. The location browser is
+// not part of it yet: Browse does nothing.
 //
-// Library lf_repository.
+// Library lf_program.
 #include "wizard/repository_seam.h"
 
-namespace lf::repository {
+namespace lf::wizard {
 
-class RepositoryConnectionSeam : public wizard::RepositorySeam {
+class RepositoryConnectionSeam : public RepositorySeam {
 public:
     bool EnsureConnection(const QString& path) override;
     void Browse(QLineEdit*, bool) override {}
@@ -19,4 +19,4 @@ public:
     void releaseSession() override;
 };
 
-} // namespace lf::repository
+} // namespace lf::wizard

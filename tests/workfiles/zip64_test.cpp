@@ -1,5 +1,5 @@
 // A file past 4 GiB needs zip64 records: the packer writes them and unzip reads the archive back.
-#include "printready/zip_packer.h"
+#include "workfiles/zip_packer.h"
 #include "test_support.h"
 #include "zip_reader.h"
 
@@ -23,7 +23,7 @@ TEST(Zip64Test, AFileLargerThanFourGigabytesRoundTrips) {
     }
     ASSERT_EQ(fs::file_size(big), size);
     const fs::path archive = temp / "big.zip";
-    const auto result = printready::packFiles(QString::fromStdString(archive.string()),
+    const auto result = workfiles::packFiles(QString::fromStdString(archive.string()),
                                               {{QString::fromStdString(big.string()), "big.bin"}});
     ASSERT_TRUE(result.ok) << result.reason.toStdString();
     auto entries = readZip(archive, false);
@@ -37,7 +37,7 @@ TEST(Zip64Test, AFileLargerThanFourGigabytesRoundTrips) {
 // More than 65535 entries need the zip64 end records too.
 TEST(Zip64Test, MoreEntriesThanTheOldCountHolds) {
     TempDir temp;
-    std::vector<printready::PackInput> inputs;
+    std::vector<workfiles::PackInput> inputs;
     const int count = 65600;
     for (int i = 0; i < count; ++i) {
         const std::string name = "n" + std::to_string(i) + ".txt";
@@ -45,7 +45,7 @@ TEST(Zip64Test, MoreEntriesThanTheOldCountHolds) {
         inputs.push_back({QString::fromStdString((temp / name).string()), QString::fromStdString(name)});
     }
     const fs::path archive = temp / "many.zip";
-    const auto result = printready::packFiles(QString::fromStdString(archive.string()), inputs);
+    const auto result = workfiles::packFiles(QString::fromStdString(archive.string()), inputs);
     ASSERT_TRUE(result.ok) << result.reason.toStdString();
     EXPECT_EQ(result.entriesWritten, count);
     auto entries = readZip(archive);

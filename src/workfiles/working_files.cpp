@@ -1,4 +1,4 @@
-#include "printready/working_files.h"
+#include "workfiles/working_files.h"
 
 #include "platform/dialogs.h"
 #include "platform/files.h"
@@ -8,7 +8,7 @@
 
 #include <limits>
 
-namespace lf::printready {
+namespace lf::workfiles {
 
 namespace {
 
@@ -100,4 +100,4 @@ QString workingDirectory() {
                                              "Syllabo.ini");
 }
 
-} // namespace lf::printready
+} // namespace lf::workfiles
