@@ -2,7 +2,7 @@
 // zip, side by side in one run, and prints the times, the archive sizes and their ratios.
 //   bench_packer [rounds]
 // The folder: every deck and document of the corpus, plus generated slide text and print files.
-#include "printready/zip_packer.h"
+#include "workfiles/zip_packer.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
     inputBytes += 8 * 1024 * 1024;
     ++files;
 
-    std::vector<lf::printready::PackInput> inputs;
+    std::vector<lf::workfiles::PackInput> inputs;
     QStringList paths;
     for (const auto& e : fs::directory_iterator(folder)) {
         const QString p = QString::fromStdString(e.path().string());
@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
         fs::remove(infozip);
         QElapsedTimer t;
         t.start();
-        const auto result = lf::printready::packFiles(QString::fromStdString(ours.string()), inputs);
+        const auto result = lf::workfiles::packFiles(QString::fromStdString(ours.string()), inputs);
         ourTimes.push_back(t.nsecsElapsed() / 1e6);
         if (!result.ok) {
             std::fprintf(stderr, "packer failed: %s\n", qPrintable(result.reason));

@@ -14,7 +14,7 @@
 #include "platform/oplog.h"
 #include "printready/modRandG.h"
 #include "printready/modZipIt.h"
-#include "printready/working_files.h"
+#include "workfiles/working_files.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
     lf::platform::RecordingPointer pointer;
     lf::platform::RecordingEventYield yields;
     lf::platform::ScriptedMessageBoxes boxes;
-    lf::printready::setWorkingDirectorySource([&] { return onDriveZ(work); });
+    lf::workfiles::setWorkingDirectorySource([&] { return onDriveZ(work); });
 
     const int rounds = 5;
     double grayTime = 1e9, zipTime = 1e9, copyTime = 1e9, grayCpu = 1e9, zipCpu = 1e9, cpu = 0;
