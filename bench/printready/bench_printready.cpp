@@ -82,7 +82,6 @@ int main(int argc, char** argv) {
     lf::platform::RecordingPointer pointer;
     lf::platform::RecordingEventYield yields;
     lf::platform::ScriptedMessageBoxes boxes;
-    lf::workfiles::setWorkingDirectorySource([&] { return onDriveZ(work); });
 
     const int rounds = 5;
     double grayTime = 1e9, zipTime = 1e9, copyTime = 1e9, grayCpu = 1e9, zipCpu = 1e9, cpu = 0;

@@ -47,7 +47,7 @@ private:
     std::ofstream file_;
 };
 
-void indexSlide(const ppt::Slide& slide, int moduleOrdinal, DebugFile& debug) {
+void indexSlide(EntryTable& table, const ppt::Slide& slide, int moduleOrdinal, DebugFile& debug) {
     const int slideNumber = slide.slideNumber();
     for (const ppt::CustomXMLPart& part : slide.customerData()) {
         // Parts without a tagged word belong to other add-ins: they are not the Index's business.
@@ -56,14 +56,14 @@ void indexSlide(const ppt::Slide& slide, int moduleOrdinal, DebugFile& debug) {
             continue;
         const QString tagged = QString::fromStdString(node->text());
         const QString word = CleanSlideText(tagged);
-        if (!MarkEntryReference(word, static_cast<std::int16_t>(moduleOrdinal),
+        if (!MarkEntryReference(table, word, static_cast<std::int16_t>(moduleOrdinal),
                                 static_cast<std::int16_t>(slideNumber)))
-            entryTable().addEntry(word).mark(moduleOrdinal, slideNumber);
+            table.addEntry(word).mark(moduleOrdinal, slideNumber);
         if (debug.active())
             debug.writeLine(tagged + QLatin1Char(' ') + QString::number(moduleOrdinal) + QLatin1Char('-') +
                             QString::number(slideNumber));
     }
-    SortIndexEntries();
+    SortIndexEntries(table);
 }
 
 } // namespace
@@ -71,7 +71,7 @@ void indexSlide(const ppt::Slide& slide, int moduleOrdinal, DebugFile& debug) {
 void CollectIndex(const QString& indexTemplate, const QString& indexFileName, const QString& sourcePath,
                   const QString& destinationPath, const QString& courseName, const QString& workingDirectory,
                   bool cleanWorkingFiles) {
-    OperationResources resources(kTag, cleanWorkingFiles);
+    OperationResources resources(kTag, workingDirectory, cleanWorkingFiles);
     // Without its clean-up the Index leaves its staging to the TOC that follows; until the staging is
     // complete, all it leaves is where the course is.
     LeaveStagingForNextCollection(
@@ -90,8 +90,7 @@ void CollectIndex(const QString& indexTemplate, const QString& indexFileName, co
             oplog::LogFailure(kTag, QStringLiteral("The source path does not exist"));
             return;
         }
-        EntryTable& table = entryTable();
-        table.clear();
+        EntryTable table;
         DebugFile debug(sourcePath);
 
         log(QStringLiteral("About to process ppt files"));
@@ -114,7 +113,7 @@ void CollectIndex(const QString& indexTemplate, const QString& indexFileName, co
             }
             const int ordinal = table.addModule(moduleNumber);
             for (const ppt::Slide& slide : deck.slides())
-                indexSlide(slide, ordinal, debug);
+                indexSlide(table, slide, ordinal, debug);
             deck.close();
         }
         log(QStringLiteral("All ppt files processed"));
@@ -123,7 +122,7 @@ void CollectIndex(const QString& indexTemplate, const QString& indexFileName, co
             return;
         log(QStringLiteral("List of indexed words created"));
         const bool templateInRepository = platform::isRepositoryPath(indexTemplate);
-        WriteIndex(indexTemplate, templateInRepository, indexFileName, destinationPath, courseName,
+        WriteIndex(table, indexTemplate, templateInRepository, indexFileName, destinationPath, courseName,
                    workingPath, cleanWorkingFiles);
         resources.finish(QStringLiteral("Indexing Complete"));
     } catch (const std::exception& failure) {

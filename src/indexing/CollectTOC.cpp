@@ -27,7 +27,7 @@ bool isTitleShape(const ppt::Shape& shape) {
 }
 
 // One entry per title shape of the slide: the bold sentences of its text, fully or partly bold.
-void collectSlideTitles(const ppt::Slide& slide, int moduleOrdinal) {
+void collectSlideTitles(EntryTable& table, const ppt::Slide& slide, int moduleOrdinal) {
     for (const ppt::Shape& shape : slide.shapes()) {
         if (!isTitleShape(shape) || !shape.hasTextFrame())
             continue;
@@ -40,7 +40,7 @@ void collectSlideTitles(const ppt::Slide& slide, int moduleOrdinal) {
             }
         }
         if (found)
-            entryTable().addEntry(CleanSlideText(pendingTitle)).mark(moduleOrdinal, slide.slideNumber());
+            table.addEntry(CleanSlideText(pendingTitle)).mark(moduleOrdinal, slide.slideNumber());
     }
 }
 
@@ -49,7 +49,7 @@ void collectSlideTitles(const ppt::Slide& slide, int moduleOrdinal) {
 void CollectTOC(const QString& tocTemplate, const QString& tocFileName, const QString& sourcePath,
                 const QString& destinationPath, const QString& courseName, const QString& workingDirectory,
                 bool cleanWorkingFiles) {
-    OperationResources resources(kTag, cleanWorkingFiles);
+    OperationResources resources(kTag, workingDirectory, cleanWorkingFiles);
     try {
         oplog::resetProcessCount();
         log(QStringLiteral("Begin"));
@@ -63,8 +63,7 @@ void CollectTOC(const QString& tocTemplate, const QString& tocFileName, const QS
             oplog::LogFailure(kTag, QStringLiteral("The source path does not exist"));
             return;
         }
-        EntryTable& table = entryTable();
-        table.clear();
+        EntryTable table;
 
         ppt::Application& powerPoint = resources.startPowerPoint();
         resources.showHourglass();
@@ -90,7 +89,7 @@ void CollectTOC(const QString& tocTemplate, const QString& tocFileName, const QS
                 slides.count() > 0 ? CleanSlideText(SlideTitleText(slides.item(1))) : QString();
             table.addEntry(QStringLiteral("Module ") + moduleNumber + QStringLiteral(": ") + firstTitle);
             for (const ppt::Slide& slide : slides)
-                collectSlideTitles(slide, ordinal);
+                collectSlideTitles(table, slide, ordinal);
             deck.close();
         }
         resources.showDefaultPointer();
@@ -100,8 +99,8 @@ void CollectTOC(const QString& tocTemplate, const QString& tocFileName, const QS
         log(QStringLiteral("List of TOC entries created"));
         const bool templateInRepository = platform::isRepositoryPath(tocTemplate);
         log(QStringLiteral("Starting TOC creation"));
-        WriteTOC(tocTemplate, templateInRepository, tocFileName, destinationPath, courseName, workingPath,
-                 cleanWorkingFiles);
+        WriteTOC(table, tocTemplate, templateInRepository, tocFileName, destinationPath, courseName,
+                 workingPath, cleanWorkingFiles);
         resources.finish(QStringLiteral("TOC Creation Complete"));
     } catch (const std::exception& failure) {
         ReportFailure(kTag, QString::fromStdString(failure.what()));

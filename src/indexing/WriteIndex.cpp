@@ -14,20 +14,20 @@
 
 namespace lf::indexing {
 
-QString IndexLine(int entry) {
-    const IndexEntry& item = entryTable().IndexEntries.at(static_cast<std::size_t>(entry - 1));
+QString IndexLine(const EntryTable& table, int entry) {
+    const IndexEntry& item = table.IndexEntries.at(static_cast<std::size_t>(entry - 1));
     QString line = item.Word + QStringLiteral(", ");
-    for (const QString& reference : ReferencesOf(item))
+    for (const QString& reference : ReferencesOf(table, item))
         line += reference + QStringLiteral(", ");
     line.chop(2);
     return line;
 }
 
-void WriteIndex(const QString& templatePath, bool templateInRepository, const QString& indexFileName,
-                const QString& destinationPath, const QString& courseName, const QString& workingPath,
-                bool /*cleanWorkingFiles*/) {
+void WriteIndex(EntryTable& table, const QString& templatePath, bool templateInRepository,
+                const QString& indexFileName, const QString& destinationPath, const QString& courseName,
+                const QString& workingPath, bool /*cleanWorkingFiles*/) {
     try {
-        SortIndexEntries();
+        SortIndexEntries(table);
         DocumentRun run;
         run.document = OpenTemplateDocument(templatePath, templateInRepository, workingPath);
         word::Document& document = *run.document;
@@ -37,8 +37,8 @@ void WriteIndex(const QString& templatePath, bool templateInRepository, const QS
         const QString plainText = QStringLiteral("Plain Text");
         const QString courier = QStringLiteral("Courier New");
         QString currentLetter;
-        for (int i = 1; i <= entryTable().EntryCount(); ++i) {
-            QString line = IndexLine(i);
+        for (int i = 1; i <= table.EntryCount(); ++i) {
+            QString line = IndexLine(table, i);
             WrapReferenceList(line);
             const QString letter = line.left(1).toUpper();
             if (letter != currentLetter) {

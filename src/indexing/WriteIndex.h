@@ -1,18 +1,20 @@
 #pragma once
-// The Index document writer: the sorted entry table written into a new document made from the Index
-// template, one paragraph per word with its module-slide references under a heading per initial letter,
-// saved in the working path and stored at the destination like the TOC.
+// The Index document writer: the entry table its collection hands it, sorted and written into a new document
+// made from the Index template, one paragraph per word with its module-slide references under a heading per
+// initial letter, saved in the working path and stored at the destination like the TOC.
+#include "indexing/modTagwise.h"
+
 #include <QString>
 
 namespace lf::indexing {
 
 // Logs under "WriteIndex" when it fails, under "Index" when it stores the document locally.
 // cleanWorkingFiles is not read here.
-void WriteIndex(const QString& templatePath, bool templateInRepository, const QString& indexFileName,
-                const QString& destinationPath, const QString& courseName, const QString& workingPath,
-                bool cleanWorkingFiles);
+void WriteIndex(EntryTable& table, const QString& templatePath, bool templateInRepository,
+                const QString& indexFileName, const QString& destinationPath, const QString& courseName,
+                const QString& workingPath, bool cleanWorkingFiles);
 
 // The Index line of entry i (1-based) before wrapping: "Cache, 1-4, 2-9".
-QString IndexLine(int entry);
+QString IndexLine(const EntryTable& table, int entry);
 
 } // namespace lf::indexing

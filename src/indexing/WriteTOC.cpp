@@ -28,17 +28,17 @@ QString trimBlanks(const QString& text) {
 
 } // namespace
 
-QString TOCLine(int entry) {
-    const IndexEntry& item = entryTable().IndexEntries.at(static_cast<std::size_t>(entry - 1));
+QString TOCLine(const EntryTable& table, int entry) {
+    const IndexEntry& item = table.IndexEntries.at(static_cast<std::size_t>(entry - 1));
     QString line = item.Word;
-    for (const QString& reference : ReferencesOf(item))
+    for (const QString& reference : ReferencesOf(table, item))
         line = trimBlanks(line + QLatin1Char('\t') + reference);
     return line;
 }
 
-void WriteTOC(const QString& templatePath, bool templateInRepository, const QString& tocFileName,
-              const QString& destinationPath, const QString& courseName, const QString& workingPath,
-              bool /*cleanWorkingFiles*/) {
+void WriteTOC(const EntryTable& table, const QString& templatePath, bool templateInRepository,
+              const QString& tocFileName, const QString& destinationPath, const QString& courseName,
+              const QString& workingPath, bool /*cleanWorkingFiles*/) {
     try {
         DocumentRun run;
         run.document = OpenTemplateDocument(templatePath, templateInRepository, workingPath);
@@ -49,10 +49,9 @@ void WriteTOC(const QString& templatePath, bool templateInRepository, const QStr
         AppendParagraph(document, QStringLiteral("Table of Contents"), QStringLiteral("TOC 3"),
                         QStringLiteral("Helvetica"), 28, false, false, 1);
         AppendParagraph(document, QString(), QString(), QString(), 0, false, false, 0);
-        const EntryTable& table = entryTable();
         for (int i = 1; i <= table.EntryCount(); ++i) {
-            const QString line = TOCLine(i);
-            if (!ReferencesOf(table.IndexEntries[static_cast<std::size_t>(i - 1)]).empty()) {
+            const QString line = TOCLine(table, i);
+            if (!ReferencesOf(table, table.IndexEntries[static_cast<std::size_t>(i - 1)]).empty()) {
                 AppendParagraph(document, line, QStringLiteral("TOC 2"), QStringLiteral("Helvetica"), 0,
                                 false, false, 0);
             } else {

@@ -1,18 +1,20 @@
 #pragma once
-// The TOC document writer: the entry table, in table order, written into a new document made from the
-// TOC template, saved in the working path and stored at the destination (a local folder, or a
-// repository folder as a new object or a new version).
+// The TOC document writer: the entry table its collection hands it, in table order, written into a new
+// document made from the TOC template, saved in the working path and stored at the destination (a local
+// folder, or a repository folder as a new object or a new version).
+#include "indexing/modTagwise.h"
+
 #include <QString>
 
 namespace lf::indexing {
 
 // Logs under "WriteTOC" when it fails, under "TOC" when it stores the document. cleanWorkingFiles is
 // not read here.
-void WriteTOC(const QString& templatePath, bool templateInRepository, const QString& tocFileName,
-              const QString& destinationPath, const QString& courseName, const QString& workingPath,
-              bool cleanWorkingFiles);
+void WriteTOC(const EntryTable& table, const QString& templatePath, bool templateInRepository,
+              const QString& tocFileName, const QString& destinationPath, const QString& courseName,
+              const QString& workingPath, bool cleanWorkingFiles);
 
 // The TOC line of entry i (1-based): the word, then a tab and a module-slide reference per mark.
-QString TOCLine(int entry);
+QString TOCLine(const EntryTable& table, int entry);
 
 } // namespace lf::indexing

@@ -66,11 +66,6 @@ IndexEntry& EntryTable::addEntry(const QString& word) {
     return IndexEntries.back();
 }
 
-EntryTable& entryTable() {
-    static EntryTable table;
-    return table;
-}
-
 namespace {
 
 // The two leading characters read as a number, as the conversion of a text to a number does:
@@ -130,8 +125,8 @@ QString CleanSlideText(const QString& text) {
     return result;
 }
 
-bool MarkEntryReference(const QString& word, std::int16_t moduleOrdinal, std::int16_t slideNumber) {
-    EntryTable& table = entryTable();
+bool MarkEntryReference(EntryTable& table, const QString& word, std::int16_t moduleOrdinal,
+                        std::int16_t slideNumber) {
     if (table.EntryCount() < 1)
         return false;
     const QString key = word.toCaseFolded();
@@ -145,8 +140,8 @@ bool MarkEntryReference(const QString& word, std::int16_t moduleOrdinal, std::in
     return matched;
 }
 
-void SortIndexEntries() {
-    auto& entries = entryTable().IndexEntries;
+void SortIndexEntries(EntryTable& table) {
+    auto& entries = table.IndexEntries;
     if (entries.size() < 2)
         return;
     const auto byWord = [](const IndexEntry& a, const IndexEntry& b) { return a.key() < b.key(); };
@@ -185,8 +180,7 @@ void WrapReferenceList(QString& line) {
     line = result;
 }
 
-std::vector<QString> ReferencesOf(const IndexEntry& entry) {
-    const EntryTable& table = entryTable();
+std::vector<QString> ReferencesOf(const EntryTable& table, const IndexEntry& entry) {
     std::vector<QString> refs;
     const int lastOrdinal = std::min<int>(table.ModuleCount, kLastModuleOrdinal);
     for (int m = 1; m <= lastOrdinal; ++m) {

@@ -1,11 +1,12 @@
 #pragma once
-// The course file naming convention, the program-wide entry table shared by the TOC and the Index, and
-// the small routines that read slide text, mark, sort and wrap entries.
+// The course file naming convention, the entry table of the TOC and the Index, and the small routines
+// that read slide text, mark, sort and wrap entries.
 //
-// The entry table: ModuleCount decks accepted by the current collection (a deck's module ordinal is its
-// 1-based position among them), ModuleNumbers(1..ModuleCount) their module number texts, and
-// IndexEntries(1..EntryCount), each a word (an index word, a slide title or a module heading) with a
-// 31 x 151 table of marks: row = module ordinal 0..30, column = slide number 0..150.
+// The entry table (each collection fills its own and hands it to its writer): ModuleCount decks accepted by
+// the current collection (a deck's module ordinal is its 1-based position among them),
+// ModuleNumbers(1..ModuleCount) their module number texts, and IndexEntries(1..EntryCount), each a word (an
+// index word, a slide title or a module heading) with a 31 x 151 table of marks: row = module ordinal 0..30,
+// column = slide number 0..150.
 #include <QString>
 
 #include <array>
@@ -57,7 +58,7 @@ private:
     QString key_;
 };
 
-// The program-wide entry table. Ordinals and entry numbers are 1-based as the routines use them.
+// The entry table. Ordinals and entry numbers are 1-based as the routines use them.
 struct EntryTable {
     std::int16_t ModuleCount = 0;
     std::vector<QString> ModuleNumbers;   // element n-1 holds module ordinal n
@@ -76,8 +77,6 @@ struct EntryTable {
     }
 };
 
-EntryTable& entryTable();
-
 // The module number text of a deck file name ("03_Overview.pptx" gives "3", "07b_Lab.pptx" "7b"), or
 // "" after the "Wrong Name" box when the name breaks the convention. A name whose first two characters
 // do not read as a number fails with a TagwiseError.
@@ -90,17 +89,18 @@ QString SlideTitleText(const ppt::Slide& slide);
 // Pilcrows, line feeds and carriage returns dropped; code 11 line breaks become one blank.
 QString CleanSlideText(const QString& text);
 
-// Marks every entry whose word equals word without regard to case; true when any matched.
-bool MarkEntryReference(const QString& word, std::int16_t moduleOrdinal, std::int16_t slideNumber);
+// Marks every entry of the table whose word equals word without regard to case; true when any matched.
+bool MarkEntryReference(EntryTable& table, const QString& word, std::int16_t moduleOrdinal,
+                        std::int16_t slideNumber);
 
 // Sorts the entries by word without regard to case, moving words and marks together.
-void SortIndexEntries();
+void SortIndexEntries(EntryTable& table);
 
 // Breaks a long "word, 1-2, 1-3" line into lines of about 31 characters (CR LF between them).
 void WrapReferenceList(QString& line);
 
 // Names, one per mark, as the writers give them: module number text + "-" + slide number ("3a-7"),
 // for every module ordinal 1 to ModuleCount (at most 30) and every slide number 0 to 150, ascending.
-std::vector<QString> ReferencesOf(const IndexEntry& entry);
+std::vector<QString> ReferencesOf(const EntryTable& table, const IndexEntry& entry);
 
 } // namespace lf::indexing

@@ -109,8 +109,9 @@ StagedDecks StageDecks(const QString& sourcePath, const QString& workingDirector
     return {sourcePath, decks};
 }
 
-OperationResources::OperationResources(const QString& tag, bool cleanWorkingFiles)
-    : tag_(tag), cleanWorkingFiles_(cleanWorkingFiles) {}
+OperationResources::OperationResources(const QString& tag, const QString& workingDirectory,
+                                       bool cleanWorkingFiles)
+    : tag_(tag), workingDirectory_(workingDirectory), cleanWorkingFiles_(cleanWorkingFiles) {}
 
 OperationResources::~OperationResources() {
     try {
@@ -119,7 +120,7 @@ OperationResources::~OperationResources() {
             platform::showDefaultPointer();
         // An operation that ended early still removes what it staged.
         if (cleanWorkingFiles_ && !finished_ && !workfiles::workingFiles().isEmpty())
-            workfiles::CleanWorkingFiles();
+            workfiles::CleanWorkingFiles(workingDirectory_);
     } catch (const std::exception& failure) {
         oplog::LogFailure(tag_, QStringLiteral("Serious error:") + QString::fromStdString(failure.what()));
     }
@@ -142,7 +143,7 @@ void OperationResources::quitPowerPoint() {
 void OperationResources::finish(const QString& closingLine) {
     finished_ = true;
     if (cleanWorkingFiles_)
-        workfiles::CleanWorkingFiles();
+        workfiles::CleanWorkingFiles(workingDirectory_);
     quitPowerPoint();
     platform::yieldToEventLoop();
     oplog::LogOperation(tag_, closingLine, false);

@@ -73,7 +73,7 @@ void LeaveStagingForNextCollection(std::optional<LeftStaging> staging);
 // leave its staged copies behind for the next run to read).
 class OperationResources {
 public:
-    OperationResources(const QString& tag, bool cleanWorkingFiles);
+    OperationResources(const QString& tag, const QString& workingDirectory, bool cleanWorkingFiles);
     ~OperationResources();
     OperationResources(const OperationResources&) = delete;
     OperationResources& operator=(const OperationResources&) = delete;
@@ -89,6 +89,7 @@ public:
 
 private:
     QString tag_;
+    QString workingDirectory_;
     bool cleanWorkingFiles_;
     bool finished_ = false;
     std::unique_ptr<ppt::Application> powerPoint_;

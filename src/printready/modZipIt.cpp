@@ -149,13 +149,13 @@ void RunZipPackaging(const QString& sourcePath, const QString& destinationPath,
 
         cleaned = true;
         if (cleanWorkingFiles)
-            workfiles::CleanWorkingFiles();
+            workfiles::CleanWorkingFiles(workingDirectory);
         log("Zipping operations complete");
     } catch (const std::exception& failure) {
         oplog::LogFailure(kTag, "Serious error " + QString::fromStdString(failure.what()));
         // An operation that ends early still removes what it staged.
         if (cleanWorkingFiles && !cleaned && !workfiles::workingFiles().isEmpty())
-            workfiles::CleanWorkingFiles();
+            workfiles::CleanWorkingFiles(workingDirectory);
     }
 }
 

@@ -4,7 +4,6 @@
 #include "platform/files.h"
 #include "platform/oplog.h"
 #include "platform/paths.h"
-#include "platform/profile.h"
 
 #include <limits>
 
@@ -22,14 +21,9 @@ std::int16_t& count() {
     return n;
 }
 
-std::function<QString()>& source() {
-    static std::function<QString()> f;
-    return f;
-}
-
 // The user's check-out directory may hold files with unsaved work: ask before deleting there.
-bool checkoutDirectoryGuardAllows() {
-    if (!workingDirectory().toUpper().contains("CHECKOUT"))
+bool checkoutDirectoryGuardAllows(const QString& workingDirectory) {
+    if (!workingDirectory.toUpper().contains("CHECKOUT"))
         return true;
     const auto answer =
         platform::messageBox("Delete checked out files?",
@@ -55,10 +49,10 @@ void AddWorkingFile(const QString& path) {
         ++count();
 }
 
-void CleanWorkingFiles() {
-    if (!checkoutDirectoryGuardAllows())
+void CleanWorkingFiles(const QString& workingDirectory) {
+    if (!checkoutDirectoryGuardAllows(workingDirectory))
         return;
-    const QString folder = workingDirectory();
+    const QString& folder = workingDirectory;
     const QStringList files = list();
     for (const QString& path : files) {
         oplog::LogOperation("Cleaning", "Deleteing working files", false);
@@ -87,17 +81,6 @@ const QStringList& workingFiles() {
 
 std::int16_t workingFileCount() {
     return count();
-}
-
-void setWorkingDirectorySource(std::function<QString()> f) {
-    source() = std::move(f);
-}
-
-QString workingDirectory() {
-    if (source())
-        return source()();
-    return platform::GetPrivateProfileString("Other Values", "WorkingDirectory", "C:\\syllabo",
-                                             "Syllabo.ini");
 }
 
 } // namespace lf::workfiles

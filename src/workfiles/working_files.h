@@ -7,7 +7,6 @@
 #include <QStringList>
 
 #include <cstdint>
-#include <functional>
 
 namespace lf::workfiles {
 
@@ -18,16 +17,11 @@ void AddWorkingFile(const QString& path);
 // The check-out directory guard, then one deletion per entry, first to last; an entry that does not
 // lie inside the working directory (resolved on the host) is refused, and a failed deletion is
 // logged; either way the cleanup goes on. A completed cleanup empties the list; a cancelled one keeps it.
-void CleanWorkingFiles();
+// workingDirectory: the working directory of the operation that cleans up (the wizard's setting).
+void CleanWorkingFiles(const QString& workingDirectory);
 
 // The registered paths, in order, and their 16-bit count.
 const QStringList& workingFiles();
 std::int16_t workingFileCount();
-
-// Where the guard reads the working directory from. The default reads the setting WorkingDirectory
-// of the settings file (as the wizard's working-directory box holds it); the wizard or a test may
-// install its own source; an empty function restores the default.
-void setWorkingDirectorySource(std::function<QString()> source);
-QString workingDirectory();
 
 } // namespace lf::workfiles

@@ -66,7 +66,6 @@ TEST_F(Index, MergesWordsAndGroupsThemByInitialLetter) {
     EXPECT_EQ(linesOf("Index"), expected) << allLines();
     EXPECT_EQ(sleeper.durations, std::vector<int>{1000});
     EXPECT_TRUE(log.errors.isEmpty());
-    EXPECT_EQ(lf::indexing::entryTable().ModuleCount, 4);
 
     const auto paragraphs = written();
     std::vector<std::string> texts;

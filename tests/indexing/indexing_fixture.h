@@ -6,8 +6,8 @@
 #include "platform/doubles.h"
 #include "platform/oplog.h"
 #include "platform/paths.h"
-#include "workfiles/working_files.h"
 #include "test_support.h"
+#include "workfiles/working_files.h"
 
 #include <gtest/gtest.h>
 
@@ -19,22 +19,15 @@ class IndexingOperation : public ::testing::Test {
 protected:
     void SetUp() override {
         // Whatever an earlier test left registered goes first, out of this test's log.
-        workfiles::CleanWorkingFiles();
+        workfiles::CleanWorkingFiles(QStringLiteral("C:\\syllabo"));
         log.lines.clear();
         const std::filesystem::path c = platform::driveFolder(QChar('C')).toStdString();
         for (const auto& entry : std::filesystem::directory_iterator(c))
             std::filesystem::remove_all(entry.path());
-        indexing::entryTable().clear();
-        workfiles::setWorkingDirectorySource([] { return QStringLiteral("C:\\syllabo"); });
         makeFolder("C:\\syllabo");
         makeFolder("C:\\Out");
         writeWordTemplate(host("C:\\Templates\\Template.docx"));
     }
-    void TearDown() override {
-        workfiles::setWorkingDirectorySource({});
-        indexing::entryTable().clear();
-    }
-
     static std::filesystem::path host(const QString& windowsPath) {
         const std::filesystem::path p = platform::toHostPath(windowsPath).path.toStdString();
         std::filesystem::create_directories(p.parent_path());

@@ -5,9 +5,9 @@
 #include "indexing/CollectIndex.h"
 #include "indexing/CollectTOC.h"
 #include "indexing/modTagwise.h"
-#include "workfiles/working_files.h"
 #include "repository/repository_ops.h"
 #include "repository_fixture.h"
+#include "workfiles/working_files.h"
 
 using namespace lf::test;
 using lf::indexing::CollectIndex;
@@ -24,12 +24,10 @@ class RepositoryIndexing : public RepositoryTest {
 protected:
     void SetUp() override {
         RepositoryTest::SetUp();
-        lf::workfiles::setWorkingDirectorySource([] { return QString("T:\\syllabo"); });
         fs::create_directories(hostOf("T:\\syllabo"));
         fs::create_directories(hostOf("T:\\Out"));
         fs::create_directories(hostOf("T:\\Templates"));
         writeWordTemplate(hostOf("T:\\Templates\\Template.docx"));
-        lf::indexing::entryTable().clear();
         ASSERT_TRUE(loginThroughDialog(kUser, kPassword));
         lf::tessarel::makeFolders(repo->admin, kDestination.toStdString(), true);
         log.lines.clear();

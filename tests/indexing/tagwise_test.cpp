@@ -16,8 +16,7 @@ namespace {
 
 class Tagwise : public ::testing::Test {
 protected:
-    void SetUp() override { entryTable().clear(); }
-    void TearDown() override { entryTable().clear(); }
+    EntryTable table;
     ScriptedMessageBoxes boxes;
 };
 
@@ -65,36 +64,33 @@ TEST_F(Tagwise, CleaningDropsBreaksAndReplacesLineBreaksByBlanks) {
 }
 
 TEST_F(Tagwise, MarkingMatchesEveryEntryWithoutRegardToCase) {
-    EXPECT_FALSE(MarkEntryReference("cache", 1, 1)); // empty table
-    EntryTable& table = entryTable();
+    EXPECT_FALSE(MarkEntryReference(table, "cache", 1, 1)); // empty table
     table.addModule("1");
     table.addEntry("Cache");
     table.addEntry("other");
     table.addEntry("CACHE");
-    EXPECT_TRUE(MarkEntryReference("cache", 1, 4));
+    EXPECT_TRUE(MarkEntryReference(table, "cache", 1, 4));
     EXPECT_TRUE(table.IndexEntries[0].isMarked(1, 4));
     EXPECT_TRUE(table.IndexEntries[2].isMarked(1, 4));
     EXPECT_FALSE(table.IndexEntries[1].hasMarks());
-    EXPECT_FALSE(MarkEntryReference("missing", 1, 4));
+    EXPECT_FALSE(MarkEntryReference(table, "missing", 1, 4));
 }
 
 TEST_F(Tagwise, TheTableEndsAtModuleThirtyAndSlideOneHundredFifty) {
-    EntryTable& table = entryTable();
     table.addEntry("edge");
-    EXPECT_TRUE(MarkEntryReference("edge", 30, 150));
+    EXPECT_TRUE(MarkEntryReference(table, "edge", 30, 150));
     EXPECT_TRUE(table.IndexEntries[0].isMarked(30, 150));
     try {
-        MarkEntryReference("edge", 31, 1);
+        MarkEntryReference(table, "edge", 31, 1);
         FAIL() << "module 31 was marked";
     } catch (const TagwiseError& e) {
         EXPECT_NE(std::string(e.what()).find("module 31"), std::string::npos) << e.what();
     }
-    EXPECT_THROW(MarkEntryReference("edge", 1, 151), TagwiseError);
-    EXPECT_THROW(MarkEntryReference("edge", 1, -1), TagwiseError);
+    EXPECT_THROW(MarkEntryReference(table, "edge", 1, 151), TagwiseError);
+    EXPECT_THROW(MarkEntryReference(table, "edge", 1, -1), TagwiseError);
 }
 
 TEST_F(Tagwise, ReferencesCoverTheWholeTable) {
-    EntryTable& table = entryTable();
     for (int m = 1; m <= 30; ++m)
         table.addModule(m == 3 ? QString("3a") : QString::number(m));
     IndexEntry& entry = table.addEntry("edge");
@@ -102,17 +98,16 @@ TEST_F(Tagwise, ReferencesCoverTheWholeTable) {
     entry.mark(30, 150);
     entry.mark(1, 149);
     entry.mark(1, 2);
-    const std::vector<QString> refs = ReferencesOf(entry);
+    const std::vector<QString> refs = ReferencesOf(table, entry);
     EXPECT_EQ(refs, (std::vector<QString>{"1-2", "1-149", "3a-7", "30-150"}));
 }
 
 TEST_F(Tagwise, SortingOrdersByWordWithoutRegardToCaseAndMovesTheMarks) {
-    EntryTable& table = entryTable();
     table.addModule("1");
     table.addEntry("cherry").mark(1, 3);
     table.addEntry("Banana").mark(1, 2);
     table.addEntry("apple").mark(1, 1);
-    SortIndexEntries();
+    SortIndexEntries(table);
     ASSERT_EQ(table.EntryCount(), 3);
     EXPECT_EQ(table.IndexEntries[0].Word, "apple");
     EXPECT_EQ(table.IndexEntries[1].Word, "Banana");
@@ -125,14 +120,14 @@ TEST_F(Tagwise, SortingOrdersByWordWithoutRegardToCaseAndMovesTheMarks) {
     table.addEntry("Aardvark").mark(1, 9);
     table.addEntry("zebra");
     table.addEntry("Blue");
-    SortIndexEntries();
+    SortIndexEntries(table);
     QStringList words;
     for (const auto& e : table.IndexEntries)
         words << e.Word;
     EXPECT_EQ(words, (QStringList{"Aardvark", "apple", "Banana", "Blue", "cherry", "zebra"}));
     EXPECT_TRUE(table.IndexEntries[0].isMarked(1, 9));
     // MarkEntryReference still finds words after they moved.
-    EXPECT_TRUE(MarkEntryReference("BLUE", 1, 5));
+    EXPECT_TRUE(MarkEntryReference(table, "BLUE", 1, 5));
     EXPECT_TRUE(table.IndexEntries[3].isMarked(1, 5));
 }
 

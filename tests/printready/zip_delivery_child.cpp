@@ -17,7 +17,6 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString working = QString::fromLocal8Bit(argv[3]);
-    lf::workfiles::setWorkingDirectorySource([working] { return working; });
     lf::platform::ScriptedMessageBoxes boxes;
     boxes.answers = {lf::platform::MessageAnswer::Yes};
     lf::platform::RecordingSleeper sleeper;

@@ -36,9 +36,8 @@ class ZipPackaging : public CourseTest {
 protected:
     void SetUp() override {
         CourseTest::SetUp();
-        lf::workfiles::setWorkingDirectorySource([] { return QString("D:\\work"); });
         while (!lf::workfiles::workingFiles().isEmpty()) // a list left by an earlier test
-            lf::workfiles::CleanWorkingFiles();
+            lf::workfiles::CleanWorkingFiles("D:\\work");
         makeFolder("Course");
         makeFolder("work");
         makeFolder("out");
@@ -48,10 +47,7 @@ protected:
         writeFile(host("work/leftover.txt"), "already in the working directory");
         log.lines.clear();
     }
-    void TearDown() override {
-        lf::workfiles::setWorkingDirectorySource({});
-        CourseTest::TearDown();
-    }
+    void TearDown() override { CourseTest::TearDown(); }
     void run(const QString& source, const QString& destination) {
         RunZipPackaging(source, destination, local("work"), true, "Course.zip");
     }

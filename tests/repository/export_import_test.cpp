@@ -1,9 +1,9 @@
 // ExportFolder and ImportFiles against a real repository: selectors, the working files list, the
 // log lines, the zipped import, and the quoting of texts placed in queries.
-#include "workfiles/working_files.h"
 #include "repository/monitor.h"
 #include "repository/repository_ops.h"
 #include "repository_fixture.h"
+#include "workfiles/working_files.h"
 
 #include <QProcess>
 
@@ -77,7 +77,7 @@ TEST_F(ExportTest, DecksOnlyRecordsEveryExportedFileThatIsNew) {
     EXPECT_FALSE(repository::frmProgress::isLoaded());
 
     // The cleanup deletes exactly what the export recorded.
-    workfiles::CleanWorkingFiles();
+    workfiles::CleanWorkingFiles("T:\\work");
     EXPECT_TRUE(linesOf("CleanWorkingFiles").isEmpty());
     EXPECT_FALSE(fs::exists(driveT / "work" / "Module 1.pptx"));
     EXPECT_TRUE(fs::exists(driveT / "work" / "Module 2.pptx"));

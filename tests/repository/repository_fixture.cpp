@@ -2,9 +2,9 @@
 
 #include "platform/folders.h"
 #include "platform/profile.h"
-#include "workfiles/working_files.h"
 #include "repository/monitor.h"
 #include "tessarel/repository_store.h"
+#include "workfiles/working_files.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -56,7 +56,6 @@ void RepositoryTest::SetUp() {
     repository::frmProgress::unloadInstance();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     repository::resetConnection();
-    workfiles::setWorkingDirectorySource([] { return QString("T:\\work"); });
     driveT = temp / "driveT";
     fs::create_directories(driveT);
     writeFile(fs::path(platform::configFolder().toStdString()) / "drives.ini",
@@ -69,9 +68,8 @@ void RepositoryTest::TearDown() {
     // Leave the program-wide lists empty for the next test of this process.
     {
         oplog::RecordingLogSink quiet;
-        workfiles::CleanWorkingFiles();
+        workfiles::CleanWorkingFiles("T:\\work");
     }
-    workfiles::setWorkingDirectorySource({});
     repository::frmLogin::unloadInstance();
     repository::frmProgress::unloadInstance();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -15,22 +15,20 @@ protected:
     void SetUp() override {
         DriveTTest::SetUp();
         workingDirectory = "T:\\syllabo";
-        workfiles::setWorkingDirectorySource([this] { return workingDirectory; });
         fs::create_directories(driveT / "syllabo" / "PrintReady");
     }
     void TearDown() override {
         workingDirectory = "T:\\syllabo";
         {
             oplog::RecordingLogSink quiet;
-            CleanWorkingFiles();
+            CleanWorkingFiles(workingDirectory);
         }
-        workfiles::setWorkingDirectorySource({});
     }
     QString workingDirectory;
 };
 
 TEST_F(WorkingFilesTest, AnEmptyListLogsOnlyTheClosingLine) {
-    CleanWorkingFiles();
+    CleanWorkingFiles(workingDirectory);
     EXPECT_EQ(log.lines, QStringList{"Cleaning - All temporary working files deleted"});
     EXPECT_TRUE(boxes.shown.empty());
 }
@@ -46,7 +44,7 @@ TEST_F(WorkingFilesTest, EveryListedFileIsDeletedAndOthersSurvive) {
     EXPECT_EQ(workfiles::workingFiles(),
               (QStringList{"T:\\syllabo\\Module 1.pptx", "T:\\syllabo\\Course.zip"}));
 
-    CleanWorkingFiles();
+    CleanWorkingFiles(workingDirectory);
     EXPECT_EQ(
         log.lines,
         (QStringList{"Cleaning - Deleteing working files", "Cleaning - Deleted T:\\syllabo\\Module 1.pptx",
@@ -67,7 +65,7 @@ TEST_F(WorkingFilesTest, APathListedTwiceFailsOnceAndTheCleanupEnds) {
     AddWorkingFile("T:\\syllabo\\a.pptx");
     AddWorkingFile("T:\\syllabo\\a.pptx");
     AddWorkingFile("T:\\syllabo\\never made.pptx");
-    CleanWorkingFiles();
+    CleanWorkingFiles(workingDirectory);
     const QStringList failed = linesOf("CleanWorkingFiles");
     ASSERT_EQ(failed.size(), 2);
     EXPECT_TRUE(failed[0].startsWith("T:\\syllabo\\a.pptx "));
@@ -86,7 +84,7 @@ TEST_F(WorkingFilesTest, ACheckoutDirectoryAsksAndNoKeepsEverything) {
     writeFile(driveT / "Users" / "me" / "Checkout" / "a.pptx", "deck");
     AddWorkingFile("T:\\Users\\me\\Checkout\\a.pptx");
     boxes.answers = {MessageAnswer::No};
-    CleanWorkingFiles();
+    CleanWorkingFiles(workingDirectory);
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].title, "Delete checked out files?");
     EXPECT_EQ(boxes.shown[0].text, "It appears as if the working directory is your checkout directory.\n"
@@ -100,7 +98,7 @@ TEST_F(WorkingFilesTest, ACheckoutDirectoryAsksAndNoKeepsEverything) {
 
     // The list is kept for the next cleanup, which the user lets go on.
     boxes.answers = {MessageAnswer::Yes};
-    CleanWorkingFiles();
+    CleanWorkingFiles(workingDirectory);
     EXPECT_FALSE(fs::exists(driveT / "Users" / "me" / "Checkout" / "a.pptx"));
     EXPECT_EQ(workfiles::workingFileCount(), 0);
 }
@@ -116,7 +114,7 @@ TEST_F(WorkingFilesTest, AFileOutsideTheWorkingDirectoryIsRefusedAndKept) {
     AddWorkingFile("T:\\syllabo\\..\\Course\\01_Intro.pptx");
     AddWorkingFile("T:\\syllabo\\linked\\01_Intro.pptx");
     AddWorkingFile("T:\\SYLLABO\\staged.pptx");
-    CleanWorkingFiles();
+    CleanWorkingFiles(workingDirectory);
     EXPECT_EQ(readFile(driveT / "Course" / "01_Intro.pptx"), "the user's deck");
     EXPECT_FALSE(fs::exists(driveT / "syllabo" / "staged.pptx"));
     const QStringList refused = linesOf("CleanWorkingFiles");
@@ -131,22 +129,13 @@ TEST_F(WorkingFilesTest, TheGuardIgnoresCaseAndLooksAnywhereInThePath) {
         workingDirectory = dir;
         boxes.shown.clear();
         boxes.answers = {MessageAnswer::No};
-        CleanWorkingFiles();
+        CleanWorkingFiles(workingDirectory);
         EXPECT_EQ(boxes.shown.size(), 1u) << dir;
     }
     workingDirectory = "C:\\check out";
     boxes.shown.clear();
-    CleanWorkingFiles();
+    CleanWorkingFiles(workingDirectory);
     EXPECT_TRUE(boxes.shown.empty());
-}
-
-TEST_F(WorkingFilesTest, TheDefaultSourceReadsTheSettingsFile) {
-    workfiles::setWorkingDirectorySource({});
-    EXPECT_EQ(workfiles::workingDirectory(), "C:\\syllabo");
-    writeFile(fs::path(platform::configFolder().toStdString()) / "Syllabo.ini",
-              "[Other Values]\nWorkingDirectory=C:\\Checkout\n");
-    EXPECT_EQ(workfiles::workingDirectory(), "C:\\Checkout");
-    fs::remove(fs::path(platform::configFolder().toStdString()) / "Syllabo.ini");
 }
 
 } // namespace
