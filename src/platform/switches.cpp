@@ -4,9 +4,6 @@
 
 namespace lf::platform {
 
-bool UseBackgroundPrinting = false;
-bool PublishPDFs = false;
-
 bool switchValue(const QString& value) {
     static const QRegularExpression number(R"(^\s*[-+]?(\d+(\.\d*)?|\.\d+))");
     const QRegularExpressionMatch match = number.match(value);

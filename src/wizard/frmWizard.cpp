@@ -116,12 +116,6 @@ private:
     frmWizard& wizard_;
 };
 
-QString StripTrailingSeparator(const QString& path) {
-    if (path.endsWith('/') || path.endsWith('\\'))
-        return path.left(path.size() - 1);
-    return path;
-}
-
 void FillPrinterList(QComboBox* list) {
     // Appending to an editable list must not replace the text it shows.
     const QString shown = list->currentText();
@@ -390,41 +384,19 @@ void frmWizard::applyFieldRules(std::uint16_t mask) {
     const Group tocName{nullptr, {"txtTOCName", "lblTOCName"}};
     const Group* all[] = {&source,     &destination, &tocTemplate, &indexTemplate,
                           &courseName, &indexName,   &tocName};
-
-    struct Rule {
-        std::vector<const Group*> shown;
-        std::vector<const Group*> required;
-        std::vector<const Group*> notRequired;
+    const FieldRules rules = FieldRulesFor(mask);
+    auto listed = [](const std::vector<FieldGroup>& groups, int index) {
+        return std::find(groups.begin(), groups.end(), static_cast<FieldGroup>(index)) != groups.end();
     };
-    Rule rule;
-    if (mask == GrayscaleBit)
-        rule = {{&source}, {&source}, {&destination, &tocTemplate, &indexTemplate, &courseName, &indexName}};
-    else if ((mask & (IndexBit | TOCBit)) == (IndexBit | TOCBit))
-        rule = {{all, all + 7},
-                {&source, &destination, &tocTemplate, &indexTemplate, &indexName, &courseName},
-                {}};
-    else if (mask & TOCBit)
-        rule = {{&source, &destination, &tocTemplate, &tocName, &courseName},
-                {&source, &destination, &tocTemplate, &courseName},
-                {&indexTemplate, &indexName}};
-    else if (mask & IndexBit)
-        rule = {{&source, &destination, &courseName, &indexTemplate, &indexName},
-                {&source, &destination, &indexTemplate, &indexName},
-                {&tocTemplate, &courseName}};
-    else
-        rule = {{&source, &destination},
-                {&source, &destination},
-                {&tocTemplate, &indexTemplate, &indexName, &courseName}};
-
-    for (const Group* group : all) {
-        const bool show = std::find(rule.shown.begin(), rule.shown.end(), group) != rule.shown.end();
-        for (const QString& name : group->names)
+    for (int g = 0; g < 7; ++g) {
+        const bool show = listed(rules.shown, g);
+        for (const QString& name : all[g]->names)
             show ? displayControl(name) : hideControl(name);
     }
-    for (const Group* group : rule.required)
-        verificationRequired(group->box, 1);
-    for (const Group* group : rule.notRequired)
-        verificationRequired(group->box, 0);
+    for (FieldGroup g : rules.required)
+        verificationRequired(all[static_cast<int>(g)]->box, 1);
+    for (FieldGroup g : rules.notRequired)
+        verificationRequired(all[static_cast<int>(g)]->box, 0);
 }
 
 void frmWizard::disableUnavailableOperations() {
@@ -451,8 +423,8 @@ void frmWizard::controlState(std::int16_t page) {
         cmdBack->setText("&Quit");
         break;
     case 2: {
-        ReadPublishPDFsSetting();
-        if (PublishPDFs) {
+        settings_.PublishPDFs = ReadPublishPDFsSetting();
+        if (settings_.PublishPDFs) {
             setTag(cmbAdobePrinter, "false");
             lblAdobePrinter->setText("");
         }
@@ -522,52 +494,35 @@ void frmWizard::runOperations() {
                              platform::MessageIcon::Critical);
         return;
     }
-    const QString source = StripTrailingSeparator(txtSourcePath->text());
-    const QString destination = StripTrailingSeparator(txtDestinationPath->text());
-    const QString workingDirectory = txtWorkingDirectory->text();
-    const Operations& ops = parts_.operations;
-
-    // One operation never stops the run: each reports its own failures, and anything that still
-    // escapes one is logged before the next starts.
-    auto call = [&](std::uint16_t bit, const char* name, const auto& run) {
-        if (!(mask & bit))
-            return;
-        if (!ops.isAvailable(bit)) {
-            oplog::LogOperation("Wizard", QString(name) + " is not available yet", true);
-            return;
-        }
-        try {
-            run();
-        } catch (const std::exception& e) {
-            oplog::LogOperation("Wizard", QString("Serious error:") + e.what(), true);
-        } catch (...) {
-            oplog::LogOperation("Wizard", "Serious error: unknown failure", true);
-        }
-    };
+    RunRequest request;
+    request.mask = mask;
+    request.sourcePath = txtSourcePath->text();
+    request.destinationPath = txtDestinationPath->text();
+    request.tocTemplate = txtTOCTemplate->text();
+    request.tocName = txtTOCName->text();
+    request.indexTemplate = txtIndexTemplate->text();
+    request.indexName = txtIndexName->text();
+    request.courseName = txtCourseName->text();
+    request.workingDirectory = txtWorkingDirectory->text();
+    request.printReadyZipFilename = txtPrintReadyZipFilename->text();
+    request.makePDFs = checked(chkPDF);
+    request.zipResult = checked(chkZipPDFs);
+    request.pptPrinter = pptPrinterSelection;
+    request.wordPrinter = wordPrinterSelection;
+    request.pdfPrinter = adobe7x9PrinterSelection;
 
     running_ = true;
-    call(GrayscaleBit, "Set grayscale and resize",
-         [&] { ops.RunGrayscaleResize(source, workingDirectory, true); });
-    call(IndexBit, "Create Index", [&] {
-        ops.CollectIndex(txtIndexTemplate->text(), txtIndexName->text(), source, destination,
-                         txtCourseName->text(), workingDirectory, !(mask & TOCBit));
-    });
-    call(TOCBit, "Create Table of Contents", [&] {
-        const QString tocSource = (mask & IndexBit) ? workingDirectory : source;
-        ops.CollectTOC(txtTOCTemplate->text(), txtTOCName->text(), tocSource, destination,
-                       txtCourseName->text(), workingDirectory, true);
-    });
-    call(PrintReadyBit, "Create print ready files", [&] {
-        ops.RunPrintReady(source, destination, checked(chkPDF), workingDirectory, true, checked(chkZipPDFs),
-                          txtPrintReadyZipFilename->text(), pptPrinterSelection, wordPrinterSelection,
-                          adobe7x9PrinterSelection);
-    });
-    call(ZipBit, "Create zip file",
-         [&] { ops.RunZipPackaging(source, destination, workingDirectory, true, "Course.zip"); });
+    RunOperations(parts_.operations, request);
     running_ = false;
     enableNext();
     if (closeRequested_)
         close();
+}
+
+void frmWizard::keepSettings(const Settings& loaded) {
+    const bool publishPDFs = settings_.PublishPDFs;
+    settings_ = loaded;
+    settings_.PublishPDFs = publishPDFs;
 }
 
 void frmWizard::Form_Load() {
@@ -611,7 +566,7 @@ void frmWizard::chkPRU_Click() {
 }
 
 void frmWizard::chkPDF_Click() {
-    if (checked(chkPDF) && !PublishPDFs)
+    if (checked(chkPDF) && !settings_.PublishPDFs)
         platform::messageBox("Adobe PDF Settings",
                              "Before continuing, ensure the following settings\n"
                              "are set on your local computer:\n"

@@ -6,6 +6,8 @@
 #include "wizard/operations.h"
 #include "wizard/program.h"
 #include "wizard/repository_seam.h"
+#include "wizard/run_plan.h"
+#include "wizard/settings.h"
 
 #include <QWidget>
 
@@ -66,6 +68,11 @@ public:
     static void setTag(QWidget* control, const QString& tag);
     // Every control of the form, in creation order.
     const QList<QWidget*>& controls() const { return controls_; }
+    // What the settings file said: PublishPDFs as page 2 read it, the rest as page 3 loaded it.
+    const Settings& settings() const { return settings_; }
+    // Page 3's load keeps the file's values; PublishPDFs stays as page 2 read it, since the printer
+    // lists were set up by it.
+    void keepSettings(const Settings& loaded);
 
     QWidget* Picture1;
     QLabel* lblWelcome;
@@ -122,6 +129,7 @@ private:
     void Form_Unload();
 
     WizardParts parts_;
+    Settings settings_;
     QList<QWidget*> controls_;
     std::unique_ptr<LogSink> logSink_;
     bool unloaded_ = false;
@@ -129,9 +137,6 @@ private:
     bool closeRequested_ = false;
 };
 
-// Form-independent helpers of the wizard.
-// The path without one trailing "/" or "\" (only one character is removed).
-QString StripTrailingSeparator(const QString& path);
 // Appends the device name of every installed printer to the list, which is not cleared first.
 void FillPrinterList(QComboBox* list);
 

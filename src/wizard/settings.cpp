@@ -34,22 +34,39 @@ void ensureWorkingFolder(const QString& folder) {
 
 } // namespace
 
-void ReadPublishPDFsSetting() {
-    PublishPDFs = switchValue(read("Other Values", "PublishPDFs", "1"));
+bool ReadPublishPDFsSetting() {
+    return switchValue(read("Other Values", "PublishPDFs", "1"));
+}
+
+Settings ReadSettings() {
+    Settings settings;
+    settings.SourcePath = read("Source Values", "SourcePath", "C:\\Temp\\");
+    settings.DestinationPath = read("Source Values", "DestinationPath", "C:\\Temp\\");
+    settings.IndexTemplate = read("Index Values", "IndexTemplate", "C:\\Temp\\Index Template.docx");
+    settings.IndexFileName = read("Index Values", "IndexFileName", "00c_Index.docx");
+    settings.TOCFileOutput = read("TOC Values", "TOCFileOutput", "00b_Toc.docx");
+    settings.TOCTemplate = read("TOC Values", "TOCTemplate", "C:\\Temp\\Toc template.docx");
+    settings.TOCCourseName = read("TOC Values", "TOCCourseName", "");
+    settings.WorkingDirectory = read("Other Values", "WorkingDirectory", "C:\\syllabo");
+    ensureWorkingFolder(settings.WorkingDirectory);
+    settings.PrintReadyZipFilename = read("Other Values", "PrintReadyZipFilename", "PrintReady.zip");
+    settings.UseBackgroundPrinting = switchValue(read("Other Values", "UseBackgroundPrinting", "0"));
+    settings.PublishPDFs = ReadPublishPDFsSetting();
+    return settings;
 }
 
 void LoadSettings(frmWizard& wizard) {
-    wizard.txtSourcePath->setText(read("Source Values", "SourcePath", "C:\\Temp\\"));
-    wizard.txtDestinationPath->setText(read("Source Values", "DestinationPath", "C:\\Temp\\"));
-    wizard.txtIndexTemplate->setText(read("Index Values", "IndexTemplate", "C:\\Temp\\Index Template.docx"));
-    wizard.txtIndexName->setText(read("Index Values", "IndexFileName", "00c_Index.docx"));
-    wizard.txtTOCName->setText(read("TOC Values", "TOCFileOutput", "00b_Toc.docx"));
-    wizard.txtTOCTemplate->setText(read("TOC Values", "TOCTemplate", "C:\\Temp\\Toc template.docx"));
-    wizard.txtCourseName->setText(read("TOC Values", "TOCCourseName", ""));
-    wizard.txtWorkingDirectory->setText(read("Other Values", "WorkingDirectory", "C:\\syllabo"));
-    ensureWorkingFolder(wizard.txtWorkingDirectory->text());
-    wizard.txtPrintReadyZipFilename->setText(read("Other Values", "PrintReadyZipFilename", "PrintReady.zip"));
-    UseBackgroundPrinting = switchValue(read("Other Values", "UseBackgroundPrinting", "0"));
+    const Settings settings = ReadSettings();
+    wizard.txtSourcePath->setText(settings.SourcePath);
+    wizard.txtDestinationPath->setText(settings.DestinationPath);
+    wizard.txtIndexTemplate->setText(settings.IndexTemplate);
+    wizard.txtIndexName->setText(settings.IndexFileName);
+    wizard.txtTOCName->setText(settings.TOCFileOutput);
+    wizard.txtTOCTemplate->setText(settings.TOCTemplate);
+    wizard.txtCourseName->setText(settings.TOCCourseName);
+    wizard.txtWorkingDirectory->setText(settings.WorkingDirectory);
+    wizard.txtPrintReadyZipFilename->setText(settings.PrintReadyZipFilename);
+    wizard.keepSettings(settings);
 }
 
 void SaveSettings(frmWizard& wizard) {

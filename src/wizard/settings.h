@@ -1,7 +1,9 @@
 #pragma once
 // The settings file "Syllabo.ini": the wizard's paths, template locations and output names between
 // runs, and a few options without a control (the working directory, the print-ready zip file name,
-// the two printing switches). Page 2 reads PublishPDFs, page 3 loads the fields, page 4 saves them.
+// the two printing switches). Every section and key name, and every default, is in settings.cpp: the
+// rest of the program gets these values handed on, never reads the file itself. Page 2 reads
+// PublishPDFs, page 3 loads the rest, page 4 saves the seven fields.
 #include "platform/switches.h"
 
 #include <QString>
@@ -12,14 +14,34 @@ class frmWizard;
 
 inline const char* const kSettingsFile = "Syllabo.ini";
 
-// The printing switches live in platform/switches.h, so that the print-ready run can read them.
-using platform::PublishPDFs;
 using platform::switchValue;
-using platform::UseBackgroundPrinting;
 
-void ReadPublishPDFsSetting();
-// Fills the path and name fields (and the hidden working-directory and zip-name boxes) and
-// UseBackgroundPrinting from the file, and creates the working folder when it does not exist.
+// What the settings file holds, each value as read (trimmed) or its default.
+struct Settings {
+    // [Source Values]
+    QString SourcePath;
+    QString DestinationPath;
+    // [Index Values]
+    QString IndexTemplate;
+    QString IndexFileName;
+    // [TOC Values]
+    QString TOCFileOutput;
+    QString TOCTemplate;
+    QString TOCCourseName;
+    // [Other Values]: options without a control, which only the user edits.
+    QString WorkingDirectory;
+    QString PrintReadyZipFilename;
+    bool UseBackgroundPrinting = false; // the print-ready run prints the decks in the background
+    bool PublishPDFs = true;            // PDFs by export rather than on the PDF printer
+};
+
+// Every value of the file, and the working folder created when nothing of its name exists yet (a
+// folder that cannot be made is logged under "Settings").
+Settings ReadSettings();
+// The one switch page 2 reads.
+bool ReadPublishPDFsSetting();
+// Fills the path and name fields (and the hidden working-directory and zip-name boxes) from the file,
+// and keeps what the file says in the wizard's settings.
 void LoadSettings(frmWizard& wizard);
 // Writes the seven path and name fields back as typed.
 void SaveSettings(frmWizard& wizard);

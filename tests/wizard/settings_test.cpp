@@ -32,7 +32,7 @@ TEST_F(WizardTest, FirstStartShowsTheDefaultsAndCreatesTheWorkingFolder) {
     EXPECT_EQ(w.txtCourseName->text(), "");
     EXPECT_EQ(w.txtWorkingDirectory->text(), "C:\\syllabo");
     EXPECT_EQ(w.txtPrintReadyZipFilename->text(), "PrintReady.zip");
-    EXPECT_FALSE(lf::platform::UseBackgroundPrinting);
+    EXPECT_FALSE(w.settings().UseBackgroundPrinting);
     EXPECT_TRUE(QDir(driveFolder('C') + "/syllabo").exists());
     EXPECT_FALSE(QFile::exists(configFolder() + "/Syllabo.ini")) << "reading never creates the file";
     EXPECT_EQ(w.lstOperations->count(), 0);
@@ -98,7 +98,7 @@ TEST_F(WizardTest, LoadedValuesAreTrimmedWholeAndEmptyStaysEmpty) {
     EXPECT_EQ(w.txtTOCTemplate->text(), "C:\\T\\Toc.docx");
     EXPECT_EQ(w.txtWorkingDirectory->text(), "C:\\work");
     EXPECT_TRUE(QDir(driveFolder('C') + "/work").exists());
-    EXPECT_TRUE(lf::platform::UseBackgroundPrinting);
+    EXPECT_TRUE(w.settings().UseBackgroundPrinting);
 
     // Page 4 writes the long value back unharmed and keeps the comment.
     w.txtCourseName->setText("Storage");
@@ -121,14 +121,11 @@ TEST_F(WizardTest, SwitchesAreNumbers) {
     EXPECT_TRUE(switchValue("1 # on"));
 
     writeSettings("[Other Values]\r\nPublishPDFs=yes\r\nUseBackgroundPrinting=on\r\n");
-    ReadPublishPDFsSetting();
-    EXPECT_FALSE(lf::platform::PublishPDFs);
+    EXPECT_FALSE(ReadPublishPDFsSetting());
     writeSettings("[Other Values]\r\nPublishPDFs=\r\n");
-    ReadPublishPDFsSetting();
-    EXPECT_FALSE(lf::platform::PublishPDFs) << "present but empty is 0, not the default";
+    EXPECT_FALSE(ReadPublishPDFsSetting()) << "present but empty is 0, not the default";
     writeSettings("[Other Values]\r\n");
-    ReadPublishPDFsSetting();
-    EXPECT_TRUE(lf::platform::PublishPDFs) << "missing: the default 1";
+    EXPECT_TRUE(ReadPublishPDFsSetting()) << "missing: the default 1";
 }
 
 TEST_F(WizardTest, AWorkingFolderThatCannotBeMadeIsLoggedUnderSettings) {

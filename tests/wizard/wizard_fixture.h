@@ -6,7 +6,6 @@
 #include "platform/folders.h"
 #include "platform/oplog.h"
 #include "platform/paths.h"
-#include "platform/switches.h"
 #include "test_support.h"
 #include "wizard/frmError.h"
 #include "wizard/frmWizard.h"
@@ -125,8 +124,6 @@ protected:
         QFile::remove(platform::configFolder() + "/Syllabo.ini");
         QFile::remove(platform::configFolder() + "/drives.ini");
         QDir(platform::dataFolder() + "/drive_c").removeRecursively();
-        platform::PublishPDFs = false;
-        platform::UseBackgroundPrinting = false;
         frmError::instance().unload();
     }
     void TearDown() override {

@@ -137,7 +137,7 @@ TEST_F(WizardTest, PageTwoShowsTheOperationsAndFillsThePrinterListsOnEachEntry) 
 TEST_F(WizardTest, PublishPDFsHidesThePdfPrinterListForGood) {
     frmWizard& w = start();
     next(); // no settings file: PublishPDFs defaults to 1
-    EXPECT_TRUE(lf::platform::PublishPDFs);
+    EXPECT_TRUE(w.settings().PublishPDFs);
     EXPECT_EQ(frmWizard::tagOf(w.cmbAdobePrinter), "false");
     EXPECT_FALSE(w.cmbAdobePrinter->isVisible());
     EXPECT_TRUE(w.lblAdobePrinter->isVisible());
@@ -151,7 +151,7 @@ TEST_F(WizardTest, PublishPDFsHidesThePdfPrinterListForGood) {
                         "[Other Values]\r\nPublishPDFs=0\r\n");
     back();
     next();
-    EXPECT_FALSE(lf::platform::PublishPDFs);
+    EXPECT_FALSE(w.settings().PublishPDFs);
     EXPECT_FALSE(w.cmbAdobePrinter->isVisible());
 }
 
@@ -160,7 +160,7 @@ TEST_F(WizardTest, PrintReadyOptionsFollowChkPRUAndTheWarningFollowsChkPDF) {
                         "[Other Values]\r\nPublishPDFs=0\r\n");
     frmWizard& w = start();
     next();
-    EXPECT_FALSE(lf::platform::PublishPDFs);
+    EXPECT_FALSE(w.settings().PublishPDFs);
     EXPECT_TRUE(w.cmbAdobePrinter->isVisible());
     EXPECT_FALSE(w.chkPDF->isEnabled());
     EXPECT_FALSE(w.cmbAdobePrinter->isEnabled());

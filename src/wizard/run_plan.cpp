@@ -1,0 +1,79 @@
+#include "wizard/run_plan.h"
+
+#include "platform/oplog.h"
+
+#include <exception>
+
+namespace lf::wizard {
+
+QString StripTrailingSeparator(const QString& path) {
+    if (path.endsWith('/') || path.endsWith('\\'))
+        return path.left(path.size() - 1);
+    return path;
+}
+
+FieldRules FieldRulesFor(std::uint16_t mask) {
+    using G = FieldGroup;
+    if (mask == GrayscaleBit)
+        return {{G::Source},
+                {G::Source},
+                {G::Destination, G::TOCTemplate, G::IndexTemplate, G::CourseName, G::IndexName}};
+    if ((mask & (IndexBit | TOCBit)) == (IndexBit | TOCBit))
+        return {{G::Source, G::Destination, G::TOCTemplate, G::IndexTemplate, G::CourseName, G::IndexName,
+                 G::TOCName},
+                {G::Source, G::Destination, G::TOCTemplate, G::IndexTemplate, G::IndexName, G::CourseName},
+                {}};
+    if (mask & TOCBit)
+        return {{G::Source, G::Destination, G::TOCTemplate, G::TOCName, G::CourseName},
+                {G::Source, G::Destination, G::TOCTemplate, G::CourseName},
+                {G::IndexTemplate, G::IndexName}};
+    if (mask & IndexBit)
+        return {{G::Source, G::Destination, G::CourseName, G::IndexTemplate, G::IndexName},
+                {G::Source, G::Destination, G::IndexTemplate, G::IndexName},
+                {G::TOCTemplate, G::CourseName}};
+    return {{G::Source, G::Destination},
+            {G::Source, G::Destination},
+            {G::TOCTemplate, G::IndexTemplate, G::IndexName, G::CourseName}};
+}
+
+void RunOperations(const Operations& ops, const RunRequest& r) {
+    const QString source = StripTrailingSeparator(r.sourcePath);
+    const QString destination = StripTrailingSeparator(r.destinationPath);
+    const QString& workingDirectory = r.workingDirectory;
+
+    auto call = [&](std::uint16_t bit, const char* name, const auto& run) {
+        if (!(r.mask & bit))
+            return;
+        if (!ops.isAvailable(bit)) {
+            oplog::LogOperation("Wizard", QString(name) + " is not available yet", true);
+            return;
+        }
+        try {
+            run();
+        } catch (const std::exception& e) {
+            oplog::LogOperation("Wizard", QString("Serious error:") + e.what(), true);
+        } catch (...) {
+            oplog::LogOperation("Wizard", "Serious error: unknown failure", true);
+        }
+    };
+
+    call(GrayscaleBit, "Set grayscale and resize",
+         [&] { ops.RunGrayscaleResize(source, workingDirectory, true); });
+    call(IndexBit, "Create Index", [&] {
+        ops.CollectIndex(r.indexTemplate, r.indexName, source, destination, r.courseName, workingDirectory,
+                         !(r.mask & TOCBit));
+    });
+    call(TOCBit, "Create Table of Contents", [&] {
+        const QString tocSource = (r.mask & IndexBit) ? workingDirectory : source;
+        ops.CollectTOC(r.tocTemplate, r.tocName, tocSource, destination, r.courseName, workingDirectory,
+                       true);
+    });
+    call(PrintReadyBit, "Create print ready files", [&] {
+        ops.RunPrintReady(source, destination, r.makePDFs, workingDirectory, true, r.zipResult,
+                          r.printReadyZipFilename, r.pptPrinter, r.wordPrinter, r.pdfPrinter);
+    });
+    call(ZipBit, "Create zip file",
+         [&] { ops.RunZipPackaging(source, destination, workingDirectory, true, "Course.zip"); });
+}
+
+} // namespace lf::wizard
