@@ -4,7 +4,7 @@ BUILD   ?= build
 ASAN    ?= build-asan
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build build-asan run test test-release test-asan bench format clean
+.PHONY: all deps build build-asan run test check test-release test-asan bench format clean
 
 all: build
 
@@ -26,12 +26,22 @@ build-asan: deps $(ASAN)/build.ninja
 run: build
 	scripts/run-wizard $(BUILD)
 
-# The suite runs twice: once in the release build, once under AddressSanitizer and UBSan.
-test: test-release test-asan
+# The suite runs twice: once in the release build, once under AddressSanitizer and UBSan; before
+# either, the sources must be formatted and the folders under src/ must include each other one way.
+test: check test-release test-asan
+
+check: deps
+	scripts/check-format
+	scripts/check-layering
 
 test-release: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 600
 
+# detect_leaks=0: this run is for memory errors and undefined behaviour; it does not check for leaks
+#   (valgrind and heaptrack, on the machine, are the tools for those).
+# print_stacktrace=1: an UBSan report names the call chain, not just the line.
+# halt_on_error=1: the first undefined behaviour fails the test instead of scrolling past.
+# -LE no-asan: the tests too slow under the sanitizers (4 GiB zip64, the fuzzers) are not built there.
 test-asan: build-asan
 	cd $(ASAN) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

@@ -7,9 +7,9 @@
 #include "platform/files.h"
 #include "platform/oplog.h"
 #include "platform/paths.h"
-#include "workfiles/working_files.h"
 #include "repository/connection.h"
 #include "repository/repository_ops.h"
+#include "workfiles/working_files.h"
 
 #include <stdexcept>
 

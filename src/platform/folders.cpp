@@ -16,7 +16,11 @@ QString xdgFolder(const char* variable, const QString& fallbackUnderHome) {
 
 } // namespace
 
-QString configFolder() { return xdgFolder("XDG_CONFIG_HOME", ".config"); }
-QString dataFolder() { return xdgFolder("XDG_DATA_HOME", ".local/share"); }
+QString configFolder() {
+    return xdgFolder("XDG_CONFIG_HOME", ".config");
+}
+QString dataFolder() {
+    return xdgFolder("XDG_DATA_HOME", ".local/share");
+}
 
 } // namespace lf::platform

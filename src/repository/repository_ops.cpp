@@ -5,10 +5,10 @@
 #include "platform/oplog.h"
 #include "platform/paths.h"
 #include "platform/services.h"
-#include "workfiles/winzip.h"
-#include "workfiles/working_files.h"
 #include "repository/connection.h"
 #include "repository/monitor.h"
+#include "workfiles/winzip.h"
+#include "workfiles/working_files.h"
 
 #include <QDir>
 #include <QSet>

@@ -5,9 +5,9 @@
 #include "office/presentation/presentation.h"
 #include "printready/modRandG.h"
 #include "printready/modZipIt.h"
-#include "workfiles/working_files.h"
 #include "repository_fixture.h"
 #include "tessarel/admin.h"
+#include "workfiles/working_files.h"
 
 #include <QProcess>
 

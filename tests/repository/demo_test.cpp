@@ -1,8 +1,8 @@
 // What a newcomer meets after `make run`: the demo repository made by tessarel-admin accepts the
 // user demo with the password demo, and its sample course exports into the working directory.
-#include "workfiles/working_files.h"
 #include "repository/repository_ops.h"
 #include "repository_fixture.h"
+#include "workfiles/working_files.h"
 
 #include <QComboBox>
 #include <QProcess>

@@ -138,8 +138,8 @@ TEST_F(WinZipTest, AnUnreadableInputFailsThePackAndNamesTheFile) {
     const std::string before = readFile(work / "Course.zip");
     const auto result =
         workfiles::packFiles(QString::fromStdString((work / "Course.zip").string()),
-                              {{QString::fromStdString((work / "a.txt").string()), "a.txt"},
-                               {QString::fromStdString((work / "gone.pptx").string()), "gone.pptx"}});
+                             {{QString::fromStdString((work / "a.txt").string()), "a.txt"},
+                              {QString::fromStdString((work / "gone.pptx").string()), "gone.pptx"}});
     EXPECT_FALSE(result.ok);
     EXPECT_TRUE(result.failedFile.endsWith("gone.pptx"));
     EXPECT_FALSE(result.reason.isEmpty());
@@ -150,7 +150,7 @@ TEST_F(WinZipTest, AnUnreadableInputFailsThePackAndNamesTheFile) {
 TEST_F(WinZipTest, NamesWithFoldersAreRefused) {
     const auto result =
         workfiles::packFiles(QString::fromStdString((work / "x.zip").string()),
-                              {{QString::fromStdString((work / "a.txt").string()), "sub/a.txt"}});
+                             {{QString::fromStdString((work / "a.txt").string()), "sub/a.txt"}});
     EXPECT_FALSE(result.ok);
     EXPECT_FALSE(fs::exists(work / "x.zip"));
 }

@@ -1,6 +1,6 @@
 // A file past 4 GiB needs zip64 records: the packer writes them and unzip reads the archive back.
-#include "workfiles/zip_packer.h"
 #include "test_support.h"
+#include "workfiles/zip_packer.h"
 #include "zip_reader.h"
 
 #include <gtest/gtest.h>
@@ -24,7 +24,7 @@ TEST(Zip64Test, AFileLargerThanFourGigabytesRoundTrips) {
     ASSERT_EQ(fs::file_size(big), size);
     const fs::path archive = temp / "big.zip";
     const auto result = workfiles::packFiles(QString::fromStdString(archive.string()),
-                                              {{QString::fromStdString(big.string()), "big.bin"}});
+                                             {{QString::fromStdString(big.string()), "big.bin"}});
     ASSERT_TRUE(result.ok) << result.reason.toStdString();
     auto entries = readZip(archive, false);
     ASSERT_EQ(entries.size(), 1u);
