@@ -42,10 +42,11 @@ enum class CopyOutcome {
     Failed    // nothing was done; *error says why
 };
 
-// Copies source to destination, replacing a file already there. The new file appears whole or not
-// at all: it is written to a hidden temporary beside the destination and renamed into place (an
-// interrupted copy's temporary is replaced by the next copy to that destination). A destination that
-// is the source itself, however spelled, is left alone.
+// Copies source to destination, replacing a file already there; the copy has the source's
+// permissions. The new file appears whole or not at all: it is written to a hidden temporary beside
+// the destination and renamed into place (replace_file.h). Copies into one folder at the same time
+// each have a temporary of their own, and the next copy to a destination removes what an interrupted
+// one left. A destination that is the source itself, however spelled, is left alone.
 CopyOutcome copyFile(const QString& source, const QString& destination, QString* error = nullptr);
 
 // Two names of one listing that only letter case tells apart ("01_dup.pptx", "01_DUP.pptx"): the

@@ -2,6 +2,8 @@
 
 #include "tessarel/errors.h"
 
+#include "platform/replace_file.h"
+
 #include <openssl/evp.h>
 
 #include <algorithm>
@@ -142,6 +144,20 @@ void syncFile(const std::string& path) {
     Fd d(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (d.get() < 0 || ::fsync(d.get()) != 0)
         fileError("Cannot sync", path);
+}
+
+// Fails as the step of a local copy's replacement that failed, with its errno.
+[[noreturn]] void replacementFailed(const platform::FileReplacement& out, const std::string& target) {
+    errno = out.error();
+    switch (out.failedStep()) {
+    case platform::ReplaceStep::CreateTemporary:
+        fileError("Cannot create", out.temporary().string());
+    case platform::ReplaceStep::IsFolder:
+    case platform::ReplaceStep::Rename:
+        fileError("Cannot write", target);
+    default:
+        fileError("Cannot write", out.temporary().string());
+    }
 }
 
 } // namespace
@@ -345,37 +361,35 @@ void ContentStore::copyOut(const std::string& hash, const std::string& target) c
     struct stat st {};
     if (::fstat(in.get(), &st) != 0)
         fileError("Cannot read", source);
-    const std::string temp = (fs::path(target).parent_path() / (".ts-" + randomSuffix() + ".tmp")).string();
-    Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
-    if (out.get() < 0)
-        fileError("Cannot create", temp);
-    try {
-        // A file system that shares blocks between files makes the copy a clone of the content
-        // (written again only when either side changes); elsewhere the bytes go through one
-        // buffer, in as few reads and writes as the size allows, which costs the file system
-        // less than splicing them page by page.
-        const bool cloned = ::ioctl(out.get(), FICLONE, in.get()) == 0;
-        const size_t expected = static_cast<size_t>(std::max<off_t>(st.st_size, 0)) + 1;
-        Buffer& b = buffer(std::clamp(expected, kBuffer, kWholeFile));
-        while (!cloned) {
-            const ssize_t r = ::read(in.get(), b.data.get(), b.size);
-            if (r < 0) {
-                if (errno == EINTR)
-                    continue;
-                fileError("Cannot read", source);
-            }
-            if (r == 0)
-                break;
-            writeAll(out.get(), b.data.get(), static_cast<size_t>(r), temp);
+    // An export writes many files into one folder: none is flushed on its own, and no file looks
+    // through the folder for leftovers of its name.
+    platform::ReplaceOptions options;
+    options.mode = 0644;
+    options.removeLeftovers = false;
+    platform::FileReplacement out(target, options);
+    if (!out.ok())
+        replacementFailed(out, target);
+    // A file system that shares blocks between files makes the copy a clone of the content
+    // (written again only when either side changes); elsewhere the bytes go through one
+    // buffer, in as few reads and writes as the size allows, which costs the file system
+    // less than splicing them page by page.
+    const bool cloned = ::ioctl(out.fd(), FICLONE, in.get()) == 0;
+    const size_t expected = static_cast<size_t>(std::max<off_t>(st.st_size, 0)) + 1;
+    Buffer& b = buffer(std::clamp(expected, kBuffer, kWholeFile));
+    while (!cloned) {
+        const ssize_t r = ::read(in.get(), b.data.get(), b.size);
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            fileError("Cannot read", source);
         }
-        if (::close(out.release()) != 0)
-            fileError("Cannot write", temp);
-        if (::rename(temp.c_str(), target.c_str()) != 0)
-            fileError("Cannot write", target);
-    } catch (...) {
-        ::unlink(temp.c_str());
-        throw;
+        if (r == 0)
+            break;
+        if (!out.write(std::string_view(b.data.get(), static_cast<size_t>(r))))
+            replacementFailed(out, target);
     }
+    if (!out.commit())
+        replacementFailed(out, target);
 }
 
 std::vector<std::string> ContentStore::allContent() const {

@@ -34,8 +34,9 @@ public:
     std::string pathOf(const std::string& hash) const;
     bool contains(const std::string& hash) const;
     // Writes the content to target through a temporary file beside it, which then replaces target
-    // (a symbolic link at target is replaced, never followed). The temporary file's name is short
-    // and of fixed length, so any target name the file system takes can be written.
+    // (a symbolic link at target is replaced, never followed). The temporary's name is cut short
+    // where it would be too long (platform/replace_file.h), so any target name the file system takes
+    // can be written. Nothing is flushed: an export writes many files.
     void copyOut(const std::string& hash, const std::string& target) const;
 
     // Every content file present, by hash; and the left-over staging files.

@@ -1,8 +1,9 @@
 #include "workfiles/zip_packer.h"
 
+#include "platform/replace_file.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <zip.h>
 
@@ -12,6 +13,9 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
+#include <system_error>
+#include <unistd.h>
 
 namespace lf::workfiles {
 
@@ -64,18 +68,135 @@ bool readable(const QString& hostPath, QString* reason) {
     return true;
 }
 
-// A hidden name beside the archive: a directory listing of the packed folder never shows it, so a
-// leftover of an interrupted pack is never packed itself.
-QString temporaryPathFor(const QString& archivePath) {
-    const QFileInfo info(archivePath);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString candidate = info.absolutePath() + "/." + info.fileName() + ".pack-" +
-                                  QString::number(QRandomGenerator::global()->generate64(), 16);
-        if (!QFileInfo::exists(candidate))
-            return candidate;
+// Where libzip writes the new archive: a replacement of the archive (a hidden temporary beside it,
+// so a directory listing of the packed folder never shows it and a leftover of an interrupted pack is
+// never packed itself). libzip makes it when it starts writing, on zip_close, and flushes it there;
+// the caller renames it into place. To libzip it is an empty archive to begin with.
+class ArchiveOutput {
+public:
+    explicit ArchiveOutput(std::filesystem::path archive) : archive_(std::move(archive)) {
+        zip_error_init(&error_);
     }
-    return QString();
-}
+    ~ArchiveOutput() {
+        closeStream();
+        zip_error_fini(&error_);
+    }
+    ArchiveOutput(const ArchiveOutput&) = delete;
+    ArchiveOutput& operator=(const ArchiveOutput&) = delete;
+
+    zip_source_t* source(zip_error_t* error) {
+        return zip_source_function_create(&ArchiveOutput::call, this, error);
+    }
+    // Puts the written archive in place; "" or why it failed.
+    QString commit() {
+        if (!replacement_ || !replacement_->commit())
+            return QString::fromStdString(
+                std::generic_category().message(replacement_ ? replacement_->error() : EINVAL));
+        return {};
+    }
+
+private:
+    static zip_int64_t call(void* self, void* data, zip_uint64_t length, zip_source_cmd_t command) {
+        return static_cast<ArchiveOutput*>(self)->handle(data, length, command);
+    }
+
+    zip_int64_t failed(int zipError) {
+        zip_error_set(&error_, zipError, errno);
+        return -1;
+    }
+
+    void closeStream() {
+        if (stream_)
+            std::fclose(stream_);
+        stream_ = nullptr;
+    }
+
+    zip_int64_t handle(void* data, zip_uint64_t length, zip_source_cmd_t command) {
+        switch (command) {
+        case ZIP_SOURCE_SUPPORTS:
+            return zip_source_make_command_bitmap(
+                ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR,
+                ZIP_SOURCE_FREE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL, ZIP_SOURCE_SUPPORTS,
+                ZIP_SOURCE_BEGIN_WRITE, ZIP_SOURCE_COMMIT_WRITE, ZIP_SOURCE_ROLLBACK_WRITE, ZIP_SOURCE_WRITE,
+                ZIP_SOURCE_SEEK_WRITE, ZIP_SOURCE_TELL_WRITE, ZIP_SOURCE_REMOVE, -1);
+        case ZIP_SOURCE_STAT: {
+            auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &error_);
+            if (!st)
+                return -1;
+            zip_stat_init(st);
+            st->size = 0;
+            st->valid |= ZIP_STAT_SIZE;
+            return sizeof(zip_stat_t);
+        }
+        case ZIP_SOURCE_SEEK: {
+            const zip_int64_t at = zip_source_seek_compute_offset(0, 0, data, length, &error_);
+            return at < 0 ? -1 : 0;
+        }
+        case ZIP_SOURCE_OPEN:
+        case ZIP_SOURCE_READ:
+        case ZIP_SOURCE_CLOSE:
+        case ZIP_SOURCE_TELL:
+        case ZIP_SOURCE_FREE:
+        case ZIP_SOURCE_REMOVE:
+            return 0;
+        case ZIP_SOURCE_ERROR:
+            return zip_error_to_data(&error_, data, length);
+        case ZIP_SOURCE_BEGIN_WRITE: {
+            replacement_.emplace(archive_);
+            if (!replacement_->ok()) {
+                errno = replacement_->error();
+                return failed(ZIP_ER_TMPOPEN);
+            }
+            // The replacement keeps its own descriptor (and its lock) until the rename.
+            const int fd = ::dup(replacement_->fd());
+            stream_ = fd < 0 ? nullptr : ::fdopen(fd, "r+b");
+            if (!stream_) {
+                const int reason = errno;
+                if (fd >= 0)
+                    ::close(fd);
+                errno = reason;
+                return failed(ZIP_ER_TMPOPEN);
+            }
+            return 0;
+        }
+        case ZIP_SOURCE_WRITE:
+            if (std::fwrite(data, 1, length, stream_) != length)
+                return failed(ZIP_ER_WRITE);
+            return static_cast<zip_int64_t>(length);
+        case ZIP_SOURCE_SEEK_WRITE: {
+            auto* args = ZIP_SOURCE_GET_ARGS(zip_source_args_seek_t, data, length, &error_);
+            if (!args)
+                return -1;
+            if (::fseeko(stream_, static_cast<off_t>(args->offset), args->whence) != 0)
+                return failed(ZIP_ER_SEEK);
+            return 0;
+        }
+        case ZIP_SOURCE_TELL_WRITE: {
+            const off_t at = ::ftello(stream_);
+            if (at < 0)
+                return failed(ZIP_ER_TELL);
+            return at;
+        }
+        case ZIP_SOURCE_COMMIT_WRITE: {
+            const int closed = std::fclose(stream_);
+            stream_ = nullptr;
+            return closed == 0 ? 0 : failed(ZIP_ER_WRITE);
+        }
+        case ZIP_SOURCE_ROLLBACK_WRITE:
+            closeStream();
+            replacement_.reset();
+            return 0;
+        default:
+            zip_error_set(&error_, ZIP_ER_OPNOTSUPP, 0);
+            return -1;
+        }
+    }
+
+    std::filesystem::path archive_;
+    zip_error_t error_;
+    std::optional<platform::FileReplacement> replacement_;
+    std::FILE* stream_ = nullptr;
+};
 
 } // namespace
 
@@ -109,18 +230,19 @@ PackResult packFiles(const QString& archivePath, const std::vector<PackInput>& i
             return failure(archivePath, zipErrorText(code));
     }
 
-    const QString tempPath = temporaryPathFor(archivePath);
-    if (tempPath.isEmpty())
-        return failure(archivePath, "No temporary file name is free");
-    int code = 0;
-    Archive out(zip_open(QFile::encodeName(tempPath).constData(), ZIP_CREATE | ZIP_EXCL, &code));
-    if (!out)
-        return failure(archivePath, zipErrorText(code));
-
-    auto removeTemp = [&] {
-        std::error_code ec;
-        fs::remove(fs::path(QFile::encodeName(tempPath).toStdString()), ec);
-    };
+    ArchiveOutput output(fs::path(QFile::encodeName(archivePath).toStdString()));
+    zip_error_t openError;
+    zip_error_init(&openError);
+    zip_source_t* target = output.source(&openError);
+    Archive out(target ? zip_open_from_source(target, ZIP_TRUNCATE, &openError) : nullptr);
+    if (!out) {
+        const QString reason = QString::fromUtf8(zip_error_strerror(&openError));
+        if (target)
+            zip_source_free(target);
+        zip_error_fini(&openError);
+        return failure(archivePath, reason);
+    }
+    zip_error_fini(&openError);
 
     PackResult result;
     // Entries of the old archive that no input replaces are copied as they are, still compressed.
@@ -168,28 +290,17 @@ PackResult packFiles(const QString& archivePath, const std::vector<PackInput>& i
 
     if (result.entriesWritten == 0) {
         // An archive with no entries is not written at all; the old one (if any) stays.
-        out.reset();
-        removeTemp();
         return failure(archivePath, "No files to add");
     }
 
     // Every input is read here; a file that fails now (or a full disk) leaves the old archive alone.
-    if (zip_close(out.get()) != 0) {
-        const QString reason = archiveErrorText(out.get());
-        out.reset();
-        removeTemp();
-        return failure(archivePath, reason);
-    }
+    if (zip_close(out.get()) != 0)
+        return failure(archivePath, archiveErrorText(out.get()));
     out.release(); // zip_close freed it
     old.reset();
 
-    std::error_code ec;
-    fs::rename(fs::path(QFile::encodeName(tempPath).toStdString()),
-               fs::path(QFile::encodeName(archivePath).toStdString()), ec);
-    if (ec) {
-        removeTemp();
-        return failure(archivePath, QString::fromStdString(ec.message()));
-    }
+    if (const QString reason = output.commit(); !reason.isEmpty())
+        return failure(archivePath, reason);
     result.ok = true;
     return result;
 }

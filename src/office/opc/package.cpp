@@ -2,18 +2,13 @@
 
 #include "office/opc/xml_scan.h"
 #include "office/opc/zip_archive.h"
+#include "platform/replace_file.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <fstream>
 #include <sstream>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <unordered_map>
 
 namespace lf::opc {
@@ -115,124 +110,34 @@ std::string relsPartFor(const std::string& sourcePartName) {
     return sourcePartName.substr(0, slash + 1) + "_rels/" + sourcePartName.substr(slash + 1) + ".rels";
 }
 
-void writeAllOrThrow(int fd, const std::string& bytes, const std::string& what) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw PackageError(what + ": cannot write: " + std::strerror(errno));
-        }
-        done += static_cast<std::size_t>(n);
-    }
-}
-
-// The temporary name of a save of `target` is "." + its name + ".lf-" + six characters from
-// mkstemp; this says whether `name` is one of them.
-bool isTemporaryNameOf(const std::string& name, const std::string& targetName) {
-    const std::string prefix = "." + targetName + ".lf-";
-    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0)
-        return false;
-    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(), [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-    });
-}
-
-// Removes what interrupted saves of `target` left in its folder (a save killed before its rename).
-// Only regular files of exactly that temporary-name pattern go, and only when no save holds them:
-// a save keeps a lock on its temporary file until the rename, and the lock ends with its process.
-void removeLeftoverTemporaries(const std::filesystem::path& folder, const std::string& targetName) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir)
-        return;
-    std::vector<std::string> leftovers;
-    while (const dirent* e = ::readdir(dir))
-        if (isTemporaryNameOf(e->d_name, targetName))
-            leftovers.emplace_back(e->d_name);
-    ::closedir(dir);
-    for (const std::string& name : leftovers) {
-        const std::filesystem::path file = folder / name;
-        const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            continue;
-        struct stat opened {
-        }, named{};
-        if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-            ::lstat(file.c_str(), &named) == 0 && named.st_ino == opened.st_ino &&
-            named.st_dev == opened.st_dev)
-            ::unlink(file.c_str());
-        ::close(fd);
-    }
-}
-
 // Replaces `target` with `bytes` so that a crash or a full disk never leaves a half-written file:
-// a temporary file in the same folder, written, synced, then renamed over the target.
+// the package is durable once saved (the file and its folder flushed), a read-only file is refused,
+// and a symbolic link is written through.
 void replaceFileAtomically(const std::filesystem::path& requested, const std::string& bytes) {
-    std::error_code ec;
-    std::filesystem::path target = requested;
-    if (std::filesystem::is_symlink(target, ec)) {
-        auto resolved = std::filesystem::canonical(target, ec);
-        if (!ec)
-            target = resolved;
-    }
-    const std::string what = target.string();
-    if (std::filesystem::is_directory(target, ec))
+    platform::ReplaceOptions options;
+    options.durability = platform::Durability::FileAndFolder;
+    options.newMode = platform::NewMode::Kept;
+    options.refuseReadOnly = true;
+    options.followLink = true;
+    platform::FileReplacement replacement(requested, options);
+    if (replacement.write(bytes) && replacement.commit())
+        return;
+    const std::string what = replacement.target().string();
+    const std::string reason = std::strerror(replacement.error());
+    switch (replacement.failedStep()) {
+    case platform::ReplaceStep::IsFolder:
         throw PackageError(what + ": cannot save: a folder of that name exists");
-    struct stat st {};
-    const bool exists = ::stat(target.c_str(), &st) == 0;
-    // A file whose owner may not write it is read-only (the mode is what a user set, and root may
-    // write anything, so asking whether the caller may write would not tell); one the caller may not
-    // write is not replaced either, though the folder would allow the rename.
-    if (exists && !(st.st_mode & S_IWUSR))
+    case platform::ReplaceStep::ReadOnly:
         throw PackageError(what + ": cannot save: the file is read-only");
-    if (exists && ::access(target.c_str(), W_OK) != 0)
-        throw PackageError(what + ": cannot save: you may not write the file (" + std::strerror(errno) + ")");
-    std::filesystem::path folder = target.parent_path();
-    if (folder.empty())
-        folder = ".";
-    removeLeftoverTemporaries(folder, target.filename().string());
-    std::string pattern = (folder / ("." + target.filename().string() + ".lf-XXXXXX")).string();
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0)
-        throw PackageError(what + ": cannot save: cannot create a temporary file in " + folder.string() +
-                           ": " + std::strerror(errno));
-    // Held until the file is renamed or removed: another save of the same file leaves it alone.
-    (void)::flock(fd, LOCK_EX | LOCK_NB);
-    const std::string tempName(name.data());
-    try {
-        mode_t mode = 0;
-        if (exists) {
-            mode = st.st_mode & 07777;
-        } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            mode = 0666 & ~mask;
-        }
-        if (::fchmod(fd, mode) != 0)
-            throw PackageError(what + ": cannot save: " + std::strerror(errno));
-        writeAllOrThrow(fd, bytes, what);
-        if (::fsync(fd) != 0)
-            throw PackageError(what + ": cannot save: " + std::strerror(errno));
-    } catch (...) {
-        ::unlink(tempName.c_str());
-        ::close(fd);
-        throw;
-    }
-    if (::rename(tempName.c_str(), target.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(tempName.c_str());
-        ::close(fd);
-        throw PackageError(what + ": cannot save: " + std::strerror(err));
-    }
-    // Synced before the rename: closing can report nothing that matters any more.
-    ::close(fd);
-    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
+    case platform::ReplaceStep::NotWritable:
+        throw PackageError(what + ": cannot save: you may not write the file (" + reason + ")");
+    case platform::ReplaceStep::CreateTemporary:
+        throw PackageError(what + ": cannot save: cannot create a temporary file in " +
+                           replacement.folder().string() + ": " + reason);
+    case platform::ReplaceStep::Write:
+        throw PackageError(what + ": cannot write: " + reason);
+    default:
+        throw PackageError(what + ": cannot save: " + reason);
     }
 }
 
