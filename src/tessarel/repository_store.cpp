@@ -3,10 +3,11 @@
 #include "tessarel/errors.h"
 #include "tessarel/tql.h"
 
+#include "platform/ascii.h"
+
 #include <argon2.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <ctime>
@@ -86,9 +87,7 @@ std::string RepositoryStore::formatForFile(const std::string& fileName) {
         return "";
     if (fileName.size() - dot - 1 > kMaxFormatExtensionBytes)
         return "";
-    std::string ext;
-    for (char c : fileName.substr(dot + 1))
-        ext += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string ext = platform::asciiLower(fileName.substr(dot + 1));
     if (auto f = storage_->formatForExtension(ext))
         return *f;
     std::string name = ext;

@@ -3,6 +3,7 @@
 #include "tessarel/repository_store.h"
 #include "tessarel/tql.h"
 
+#include "platform/ascii.h"
 #include "platform/folders.h"
 #include "platform/profile.h"
 
@@ -21,12 +22,6 @@ namespace {
 
 bool isObjectIdText(const std::string& text) {
     return text.size() == 16 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
-}
-
-std::string lower(std::string s) {
-    for (auto& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
 }
 
 class QueryCollection : public TsCollection {
@@ -67,8 +62,7 @@ private:
         if (column.size() != attribute.size())
             return false;
         for (size_t i = 0; i < column.size(); ++i) {
-            const char a = attribute[i];
-            if (column[i] != (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a))
+            if (column[i] != platform::asciiLower(attribute[i]))
                 return false;
         }
         return true;
@@ -87,9 +81,9 @@ private:
 std::string localFileName(const std::string& objectName, const std::string& extension) {
     if (extension.empty())
         return objectName;
-    const std::string suffix = "." + lower(extension);
+    const std::string suffix = "." + platform::asciiLower(extension);
     if (objectName.size() > suffix.size() &&
-        lower(objectName.substr(objectName.size() - suffix.size())) == suffix)
+        platform::asciiLower(objectName.substr(objectName.size() - suffix.size())) == suffix)
         return objectName;
     return objectName + "." + extension;
 }
@@ -115,7 +109,7 @@ TsLocalClientPtr TsClient::localClient() {
 TsObjectIdPtr TsClient::objectIdFromText(const std::string& text) {
     if (!isObjectIdText(text))
         fail(code::BadId, "'" + text + "' is not an object id");
-    return std::make_shared<TsObjectId>(lower(text));
+    return std::make_shared<TsObjectId>(platform::asciiLower(text));
 }
 
 TsFileObjectPtr TsClient::fileObject(const std::string& localPath) {
@@ -251,7 +245,7 @@ TsObjectPtr TsSession::objectById(const TsObjectIdPtr& id) {
 TsObjectPtr TsSession::objectById(const std::string& id) {
     if (!isObjectIdText(id))
         fail(code::BadId, "'" + id + "' is not an object id");
-    auto r = store_->storage().objectById(lower(id), viewer());
+    auto r = store_->storage().objectById(platform::asciiLower(id), viewer());
     if (!r)
         fail(code::ObjectNotFound, "There is no object with the id '" + id + "'");
     return objectFor(*r);
@@ -429,7 +423,7 @@ void TsObject::refresh() {
 }
 
 std::string TsObject::getString(const std::string& attribute) const {
-    const std::string a = lower(attribute);
+    const std::string a = platform::asciiLower(attribute);
     const auto& r = *rec_;
     if (a == "r_object_id")
         return r.id;

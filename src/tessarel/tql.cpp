@@ -2,6 +2,8 @@
 
 #include "tessarel/errors.h"
 
+#include "platform/ascii.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -97,7 +99,7 @@ std::vector<Token> tokenize(std::string_view s) {
                 ++j;
             t.kind = Tok::Ident;
             for (size_t k = i; k < j; ++k)
-                t.text += static_cast<char>(std::tolower(static_cast<unsigned char>(s[k])));
+                t.text += platform::asciiLower(s[k]);
             i = j;
         } else if (std::isdigit(static_cast<unsigned char>(c)) ||
                    (c == '-' && i + 1 < s.size() && std::isdigit(static_cast<unsigned char>(s[i + 1])))) {

@@ -1,6 +1,7 @@
 #include "office/document/doc_state.h"
 
 #include "office/document/wml.h"
+#include "platform/ascii.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,13 +10,6 @@
 namespace lf::word {
 
 namespace {
-
-std::string lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 bool endsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
@@ -237,7 +231,7 @@ void DocState::indexStyles() {
     defaultStyles.clear();
     for (pugi::xml_node s : stylesRoot(false).children("w:style")) {
         styleIndex.emplace(s.attribute("w:styleId").value(), s);
-        const std::string d = lower(s.attribute("w:default").value());
+        const std::string d = platform::asciiLower(s.attribute("w:default").value());
         if (d == "1" || d == "true" || d == "on")
             defaultStyles.emplace(s.attribute("w:type").value(), s.attribute("w:styleId").value());
     }
@@ -258,7 +252,7 @@ std::string DocState::defaultStyleId(const std::string& type) {
 
 std::string DocState::shownName(const std::string& storedName) {
     // Word stores some built-in names in lower case ("toc 2", "heading 1") and shows them capitalised.
-    if (storedName != lower(storedName))
+    if (storedName != platform::asciiLower(storedName))
         return storedName;
     std::string shown = storedName;
     bool start = true;
@@ -274,13 +268,13 @@ std::string DocState::shownName(const std::string& storedName) {
 
 pugi::xml_node DocState::findOrAddStyle(const std::string& name) {
     require();
-    const std::string wanted = lower(name);
+    const std::string wanted = platform::asciiLower(name);
     if (pugi::xml_node root = stylesRoot(false)) {
         for (pugi::xml_node s : root.children("w:style")) {
-            if (lower(s.child("w:name").attribute("w:val").value()) == wanted)
+            if (platform::asciiLower(s.child("w:name").attribute("w:val").value()) == wanted)
                 return s;
             // Aliases: "Heading 1,H1".
-            const std::string aliases = lower(s.child("w:aliases").attribute("w:val").value());
+            const std::string aliases = platform::asciiLower(s.child("w:aliases").attribute("w:val").value());
             std::size_t start = 0;
             while (!aliases.empty() && start <= aliases.size()) {
                 auto end = aliases.find(',', start);
@@ -293,7 +287,7 @@ pugi::xml_node DocState::findOrAddStyle(const std::string& name) {
         }
     }
     for (const BuiltIn& b : builtIns()) {
-        if (lower(b.name) != wanted)
+        if (platform::asciiLower(b.name) != wanted)
             continue;
         pugi::xml_node root = stylesRoot(true);
         std::string normal = defaultStyleId("paragraph");

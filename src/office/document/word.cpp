@@ -3,6 +3,7 @@
 #include "office/document/doc_state.h"
 #include "office/document/wml.h"
 #include "office/opc/utf8.h"
+#include "platform/ascii.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,13 +15,6 @@ namespace {
 
 bool is(pugi::xml_node node, const char* name) {
     return std::strcmp(node.name(), name) == 0;
-}
-
-std::string lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
 }
 
 // What applying a paragraph style keeps of a paragraph's direct formatting: its list membership,
@@ -722,7 +716,7 @@ void Document::close() {
 void Document::saveAs(const std::filesystem::path& file) {
     DocState& d = *state();
     opc::Package& p = *d.package;
-    const std::string ext = lower(file.extension().string());
+    const std::string ext = platform::asciiLower(file.extension().string());
     const bool macros = ext == ".docm" || ext == ".dotm";
     const bool isTemplate = ext == ".dotx" || ext == ".dotm";
     const char* type = macros ? (isTemplate ? contenttype::kMacroTemplate : contenttype::kMacroDocument)

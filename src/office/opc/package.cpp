@@ -2,6 +2,7 @@
 
 #include "office/opc/xml_scan.h"
 #include "office/opc/zip_archive.h"
+#include "platform/ascii.h"
 #include "platform/replace_file.h"
 
 #include <algorithm>
@@ -12,6 +13,8 @@
 #include <unordered_map>
 
 namespace lf::opc {
+
+using platform::asciiLower;
 
 namespace {
 
@@ -25,19 +28,12 @@ constexpr const char* kRelationshipsType = "application/vnd.openxmlformats-packa
 constexpr unsigned kParseOptions = pugi::parse_full | pugi::parse_ws_pcdata;
 constexpr unsigned kFormatOptions = pugi::format_raw | pugi::format_no_declaration;
 
-std::string lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
 std::string extensionOf(const std::string& partName) {
     const auto slash = partName.rfind('/');
     const auto dot = partName.rfind('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
         return {};
-    return lower(partName.substr(dot + 1));
+    return asciiLower(partName.substr(dot + 1));
 }
 
 std::string displayName(const std::filesystem::path& file) {
@@ -76,7 +72,7 @@ std::string serialise(const pugi::xml_document& doc) {
     pugi::xml_node decl = doc.first_child();
     if (decl.type() == pugi::node_declaration) {
         pugi::xml_attribute enc = decl.attribute("encoding");
-        if (enc && lower(enc.value()) != "utf-8")
+        if (enc && asciiLower(enc.value()) != "utf-8")
             enc.set_value("UTF-8");
     }
     std::ostringstream out;
@@ -183,7 +179,7 @@ struct Package::Impl {
     }
 
     Entry* find(const std::string& partName) {
-        auto it = byName.find(lower(partName));
+        auto it = byName.find(asciiLower(partName));
         if (it == byName.end() || entries[it->second].removed)
             return nullptr;
         return &entries[it->second];
@@ -242,7 +238,7 @@ struct Package::Impl {
             entry.name = "/" + name;
             entry.zipIndex = static_cast<std::int64_t>(i);
             entry.size = stored.size;
-            const std::string key = lower(entry.name);
+            const std::string key = asciiLower(entry.name);
             if (byName.count(key))
                 throw PackageError(fail("entry \"" + name + "\" occurs more than once"));
             byName.emplace(key, entries.size());
@@ -284,7 +280,7 @@ struct Package::Impl {
             throw PackageError(fail("\"" + partName + "\" is not a valid part name"));
         if (Entry* existing = find(partName))
             return *existing;
-        const std::string key = lower(partName);
+        const std::string key = asciiLower(partName);
         auto it = byName.find(key);
         if (it != byName.end()) {
             // A removed part comes back: it is written anew in its old place.
@@ -364,7 +360,7 @@ struct Package::Impl {
     bool isXml(const Entry& entry) const {
         if (extensionOf(entry.name) == "rels")
             return true;
-        auto over = overrides.find(lower(entry.name));
+        auto over = overrides.find(asciiLower(entry.name));
         const std::string& type = over != overrides.end() ? over->second : defaultType(entry.name);
         auto endsWith = [&](const char* tail) {
             const std::size_t n = std::strlen(tail);
@@ -434,9 +430,9 @@ struct Package::Impl {
         if (!types)
             throw PackageError(fail("[Content_Types].xml has no Types element"));
         for (pugi::xml_node d : types.children("Default"))
-            defaults[lower(d.attribute("Extension").value())] = d.attribute("ContentType").value();
+            defaults[asciiLower(d.attribute("Extension").value())] = d.attribute("ContentType").value();
         for (pugi::xml_node o : types.children("Override"))
-            overrides[lower(o.attribute("PartName").value())] = o.attribute("ContentType").value();
+            overrides[asciiLower(o.attribute("PartName").value())] = o.attribute("ContentType").value();
     }
 
     pugi::xml_node typesNode() {
@@ -453,7 +449,7 @@ struct Package::Impl {
     void markDirty(Entry& e) { e.dirty = true; }
 
     void setOverride(const std::string& partName, const std::string& type) {
-        const std::string key = lower(partName);
+        const std::string key = asciiLower(partName);
         auto def = defaults.find(extensionOf(partName));
         auto over = overrides.find(key);
         if (over == overrides.end() && def != defaults.end() && def->second == type)
@@ -463,7 +459,7 @@ struct Package::Impl {
         pugi::xml_node types = typesNode();
         pugi::xml_node node;
         for (pugi::xml_node o : types.children("Override"))
-            if (lower(o.attribute("PartName").value()) == key) {
+            if (asciiLower(o.attribute("PartName").value()) == key) {
                 node = o;
                 break;
             }
@@ -478,13 +474,13 @@ struct Package::Impl {
     }
 
     void dropOverride(const std::string& partName) {
-        const std::string key = lower(partName);
+        const std::string key = asciiLower(partName);
         if (!overrides.erase(key))
             return;
         pugi::xml_node types = typesNode();
         for (pugi::xml_node o = types.child("Override"); o;) {
             pugi::xml_node next = o.next_sibling("Override");
-            if (lower(o.attribute("PartName").value()) == key)
+            if (asciiLower(o.attribute("PartName").value()) == key)
                 types.remove_child(o);
             o = next;
         }
@@ -553,7 +549,7 @@ const std::filesystem::path& Package::path() const {
 std::vector<std::string> Package::partNames() const {
     std::vector<std::string> names;
     for (const auto& e : impl_->entries)
-        if (!e.removed && lower(e.name) != lower(kContentTypesName))
+        if (!e.removed && asciiLower(e.name) != asciiLower(kContentTypesName))
             names.push_back(e.name);
     return names;
 }
@@ -617,7 +613,7 @@ void Package::removePart(const std::string& partName) {
     Impl::Entry* e = impl_->find(partName);
     if (!e)
         return;
-    if (lower(e->name) == lower(kContentTypesName))
+    if (asciiLower(e->name) == asciiLower(kContentTypesName))
         throw PackageError(impl_->fail("[Content_Types].xml cannot be removed"));
     e->removed = true;
     e->dirty = false;
@@ -628,7 +624,7 @@ void Package::removePart(const std::string& partName) {
 }
 
 std::string Package::contentType(const std::string& partName) const {
-    auto over = impl_->overrides.find(lower(partName));
+    auto over = impl_->overrides.find(asciiLower(partName));
     if (over != impl_->overrides.end())
         return over->second;
     auto def = impl_->defaults.find(extensionOf(partName));
