@@ -241,6 +241,34 @@ void TsOperation::writeLocalCopy(TsSession& session, const std::string& contentH
     session.store().content().copyOut(contentHash, target);
 }
 
+void TsOperation::writeLocalCopies(const std::string& destination, const LocalCopyTexts& texts,
+                                   TsObjectList& written, const LocalCopyWriter& writeOne) {
+    written.clear();
+    stepsTotal_ = nodes_.size();
+    if (nodes_.empty())
+        return;
+    const std::string dir = prepareDestination(destination);
+    std::set<std::string> claimed;
+    for (size_t i = 0; i < nodes_.size(); ++i) {
+        const auto& node = nodes_[i];
+        bool goOn = true;
+        try {
+            TsObject& obj = *node->object();
+            ObjectRecord cur = currentRecord(obj);
+            const std::string file = claimLocalFile(cur, obj.session().store(), dir, claimed, texts.verb);
+            node->setLocalPath(writeOne(obj, cur, file));
+            node->setSucceeded(true);
+            written.append(node->object());
+        } catch (const TsException& e) {
+            goOn = failNode(node, e.code(), e.message());
+        }
+        if (!goOn || !progress(texts.step, i + 1, nodes_.size(), node)) {
+            failRemaining(i + 1, texts.stopped);
+            return;
+        }
+    }
+}
+
 // ---- export
 
 TsOperationNodePtr TsExportOperation::add(const TsObjectPtr& object) {
@@ -248,33 +276,14 @@ TsOperationNodePtr TsExportOperation::add(const TsObjectPtr& object) {
 }
 
 void TsExportOperation::run() {
-    exported_->clear();
-    stepsTotal_ = nodes_.size();
-    if (nodes_.empty())
-        return;
-    const std::string dir = prepareDestination(destination_);
-    std::set<std::string> written;
-    for (size_t i = 0; i < nodes_.size(); ++i) {
-        const auto& node = nodes_[i];
-        bool goOn = true;
-        try {
-            TsObject& obj = *node->object();
-            const ObjectRecord cur = currentRecord(obj);
-            const std::string target = claimLocalFile(cur, obj.session().store(), dir, written, "exported");
-            if (!obj.isDirty())
-                obj.adopt(cur);
-            writeLocalCopy(obj.session(), cur.contentHash, target);
-            node->setLocalPath(target);
-            node->setSucceeded(true);
-            exported_->append(node->object());
-        } catch (const TsException& e) {
-            goOn = failNode(node, e.code(), e.message());
-        }
-        if (!goOn || !progress("Export content", i + 1, nodes_.size(), node)) {
-            failRemaining(i + 1, "The export was stopped");
-            return;
-        }
-    }
+    auto exportOne = [&](TsObject& obj, ObjectRecord& cur, const std::string& file) {
+        if (!obj.isDirty())
+            obj.adopt(cur);
+        writeLocalCopy(obj.session(), cur.contentHash, file);
+        return file;
+    };
+    writeLocalCopies(destination_, {"exported", "Export content", "The export was stopped"}, *exported_,
+                     exportOne);
 }
 
 // ---- check-out
@@ -284,48 +293,29 @@ TsOperationNodePtr TsCheckoutOperation::add(const TsObjectPtr& object) {
 }
 
 void TsCheckoutOperation::run() {
-    checkedOut_->clear();
-    stepsTotal_ = nodes_.size();
-    if (nodes_.empty())
-        return;
-    const std::string dir = prepareDestination(destination_);
-    std::set<std::string> written;
-    for (size_t i = 0; i < nodes_.size(); ++i) {
-        const auto& node = nodes_[i];
-        bool goOn = true;
+    auto checkOutOne = [&](TsObject& obj, ObjectRecord& cur, const std::string& file) {
+        TsSession& session = obj.session();
+        auto& storage = session.store().storage();
+        const std::string target = fs::absolute(file).string();
+        // The lock is taken in one statement, so of two sessions racing for it exactly one wins.
+        if (!storage.lockObject(cur.id, session.userName(), target)) {
+            auto now = storage.objectById(cur.id, session.viewer());
+            fail(code::LockConflict, "'" + cur.name + "' is already checked out by " +
+                                         (now ? now->lockOwner : std::string("another user")));
+        }
         try {
-            TsObject& obj = *node->object();
-            TsSession& session = obj.session();
-            auto& storage = session.store().storage();
-            ObjectRecord cur = currentRecord(obj);
-            const std::string target =
-                fs::absolute(claimLocalFile(cur, session.store(), dir, written, "checked out")).string();
-            // The lock is taken in one statement, so of two sessions racing for it exactly one wins.
-            if (!storage.lockObject(cur.id, session.userName(), target)) {
-                auto now = storage.objectById(cur.id, session.viewer());
-                fail(code::LockConflict, "'" + cur.name + "' is already checked out by " +
-                                             (now ? now->lockOwner : std::string("another user")));
-            }
-            try {
-                writeLocalCopy(session, cur.contentHash, target);
-            } catch (...) {
-                storage.unlockObject(cur.id, session.userName());
-                throw;
-            }
-            cur.lockOwner = session.userName();
-            cur.lockPath = target;
-            obj.adopt(cur);
-            node->setLocalPath(target);
-            node->setSucceeded(true);
-            checkedOut_->append(node->object());
-        } catch (const TsException& e) {
-            goOn = failNode(node, e.code(), e.message());
+            writeLocalCopy(session, cur.contentHash, target);
+        } catch (...) {
+            storage.unlockObject(cur.id, session.userName());
+            throw;
         }
-        if (!goOn || !progress("Check out", i + 1, nodes_.size(), node)) {
-            failRemaining(i + 1, "The check-out was stopped");
-            return;
-        }
-    }
+        cur.lockOwner = session.userName();
+        cur.lockPath = target;
+        obj.adopt(cur);
+        return target;
+    };
+    writeLocalCopies(destination_, {"checked out", "Check out", "The check-out was stopped"}, *checkedOut_,
+                     checkOutOne);
 }
 
 // ---- import

@@ -5,6 +5,7 @@
 #include "tessarel/errors.h"
 #include "tessarel/storage.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -361,6 +362,20 @@ protected:
     void failRemaining(size_t from, const std::string& message);
     // Writes content to a local file; a file already there is replaced only when the monitor agrees.
     void writeLocalCopy(TsSession& session, const std::string& contentHash, const std::string& target);
+
+    // The node loop of an export and a check-out. Each node's object, as the repository holds it now
+    // (`current`), gets a local file of its own in the destination folder (made when missing), which
+    // `writeOne` writes, returning the path the node records. A node that fails is reported and the
+    // loop goes on, unless the monitor stops it; the objects written are listed in `written`.
+    struct LocalCopyTexts {
+        std::string verb;    // "exported": how a refused node's message says what was not done
+        std::string step;    // the progress step of each node
+        std::string stopped; // the message of the nodes left when the monitor stops the operation
+    };
+    using LocalCopyWriter =
+        std::function<std::string(TsObject& object, ObjectRecord& current, const std::string& file)>;
+    void writeLocalCopies(const std::string& destination, const LocalCopyTexts& texts, TsObjectList& written,
+                          const LocalCopyWriter& writeOne);
 
     std::vector<TsOperationNodePtr> nodes_;
     size_t stepsDone_ = 0;
