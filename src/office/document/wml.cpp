@@ -12,10 +12,6 @@ std::size_t positionOf(const std::vector<std::string>& order, const char* name) 
     return it == order.end() ? order.size() : static_cast<std::size_t>(it - order.begin());
 }
 
-bool is(pugi::xml_node node, const char* name) {
-    return std::strcmp(node.name(), name) == 0;
-}
-
 // What a walk does with an element it meets.
 enum class Visit { Skip, Descend, Take, TakeAndDescend };
 
@@ -40,6 +36,10 @@ template <class F> void collect(pugi::xml_node root, std::vector<pugi::xml_node>
 }
 
 } // namespace
+
+bool is(pugi::xml_node node, const char* name) {
+    return std::strcmp(node.name(), name) == 0;
+}
 
 const std::vector<std::string>& pPrOrder() {
     static const std::vector<std::string> order = {"w:pStyle",
@@ -259,6 +259,18 @@ void copyRunProperties(pugi::xml_node target, pugi::xml_node source) {
             continue;
         target.append_copy(child);
     }
+}
+
+pugi::xml_node copyParagraphProperties(pugi::xml_node p, pugi::xml_node props) {
+    pugi::xml_node copy = p.append_copy(props);
+    for (const char* gone : {"w:sectPr", "w:pPrChange"})
+        if (pugi::xml_node g = copy.child(gone))
+            copy.remove_child(g);
+    if (pugi::xml_node mark = copy.child("w:rPr"))
+        for (const char* gone : {"w:ins", "w:del", "w:moveFrom", "w:moveTo", "w:rPrChange"})
+            if (pugi::xml_node g = mark.child(gone))
+                mark.remove_child(g);
+    return copy;
 }
 
 void setText(pugi::xml_node t, const std::string& text) {

@@ -12,6 +12,9 @@ namespace lf::word::wml {
 inline constexpr const char* kMainNs = "http://schemas.openxmlformats.org/wordprocessingml/2006/main";
 inline constexpr const char* kRelNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
 
+// Whether the node is an element of that name ("w:p").
+bool is(pugi::xml_node node, const char* name);
+
 // The child of that name, made at its place in `order` when missing.
 pugi::xml_node ensureChild(pugi::xml_node parent, const char* name, const std::vector<std::string>& order);
 const std::vector<std::string>& pPrOrder();
@@ -36,6 +39,10 @@ std::string paragraphText(pugi::xml_node p);
 
 // Run properties copied from `source` without what belongs only to a paragraph mark (revision marks).
 void copyRunProperties(pugi::xml_node target, pugi::xml_node source);
+
+// Gives paragraph p a copy of paragraph properties, without a section break or revision marks of
+// its own (those belong to the paragraph they were copied from); returns the copy.
+pugi::xml_node copyParagraphProperties(pugi::xml_node p, pugi::xml_node props);
 
 // Sets a w:t's text, keeping its spaces.
 void setText(pugi::xml_node t, const std::string& text);

@@ -20,8 +20,6 @@ namespace {
 
 constexpr const char* kContentTypesName = "/[Content_Types].xml";
 constexpr const char* kContentTypesNs = "http://schemas.openxmlformats.org/package/2006/content-types";
-constexpr const char* kRelationshipsNs = "http://schemas.openxmlformats.org/package/2006/relationships";
-constexpr const char* kRelationshipsType = "application/vnd.openxmlformats-package.relationships+xml";
 
 // Whitespace-only text (<a:t> </a:t>), comments, processing instructions and the declaration all
 // survive a load and a save, so an unchanged part carries the same information back.
@@ -78,32 +76,6 @@ std::string serialise(const pugi::xml_document& doc) {
     std::ostringstream out;
     doc.save(out, "", kFormatOptions, pugi::encoding_utf8);
     return out.str();
-}
-
-std::string directoryOf(const std::string& partName) {
-    const auto slash = partName.rfind('/');
-    return slash == std::string::npos ? std::string("/") : partName.substr(0, slash + 1);
-}
-
-std::vector<std::string> splitSegments(const std::string& path) {
-    std::vector<std::string> segments;
-    std::size_t start = 0;
-    while (start < path.size()) {
-        auto end = path.find('/', start);
-        if (end == std::string::npos)
-            end = path.size();
-        if (end > start)
-            segments.push_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-    return segments;
-}
-
-std::string relsPartFor(const std::string& sourcePartName) {
-    if (sourcePartName.empty() || sourcePartName == "/")
-        return "/_rels/.rels";
-    const auto slash = sourcePartName.rfind('/');
-    return sourcePartName.substr(0, slash + 1) + "_rels/" + sourcePartName.substr(slash + 1) + ".rels";
 }
 
 // Replaces `target` with `bytes` so that a crash or a full disk never leaves a half-written file:
@@ -638,122 +610,42 @@ void Package::setContentType(const std::string& partName, const std::string& con
 }
 
 std::vector<Relationship> Package::relationships(const std::string& sourcePartName) const {
-    std::vector<Relationship> rels;
-    const std::string relsName = relsPartFor(sourcePartName);
-    Impl::Entry* e = impl_->find(relsName);
-    if (!e)
-        return rels;
-    pugi::xml_document& doc = impl_->parse(*e);
-    for (pugi::xml_node r : doc.child("Relationships").children("Relationship")) {
-        Relationship rel;
-        rel.id = r.attribute("Id").value();
-        rel.type = r.attribute("Type").value();
-        rel.target = r.attribute("Target").value();
-        rel.external = std::string(r.attribute("TargetMode").value()) == "External";
-        rels.push_back(std::move(rel));
-    }
-    return rels;
+    Impl::Entry* e = impl_->find(rels::partFor(sourcePartName));
+    return e ? rels::read(impl_->parse(*e)) : std::vector<Relationship>();
 }
 
 std::optional<std::string> Package::relatedPart(const std::string& sourcePartName,
                                                 const std::string& type) const {
     for (const Relationship& rel : relationships(sourcePartName))
         if (!rel.external && rel.type == type)
-            return resolveTarget(sourcePartName, rel.target);
+            return rels::resolveTarget(sourcePartName, rel.target);
     return std::nullopt;
 }
 
 std::string Package::addRelationship(const std::string& sourcePartName, const std::string& type,
                                      const std::string& target) {
-    const std::string relsName = relsPartFor(sourcePartName);
+    const std::string relsName = rels::partFor(sourcePartName);
     Impl::Entry* e = impl_->find(relsName);
-    pugi::xml_node root;
-    if (!e) {
-        pugi::xml_document& doc = createXmlPart(relsName, kRelationshipsType);
-        root = doc.append_child("Relationships");
-        root.append_attribute("xmlns") = kRelationshipsNs;
-        e = impl_->find(relsName);
-    } else {
-        pugi::xml_document& doc = impl_->parse(*e);
-        root = doc.child("Relationships");
-        if (!root) {
-            root = doc.append_child("Relationships");
-            root.append_attribute("xmlns") = kRelationshipsNs;
-        }
-    }
-    long highest = 0;
-    std::vector<std::string> ids;
-    for (pugi::xml_node r : root.children("Relationship")) {
-        const std::string id = r.attribute("Id").value();
-        ids.push_back(id);
-        if (id.size() > 3 && id.compare(0, 3, "rId") == 0 &&
-            std::all_of(id.begin() + 3, id.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
-            id.size() < 12)
-            highest = std::max(highest, std::stol(id.substr(3)));
-    }
-    std::string id;
-    do {
-        id = "rId" + std::to_string(++highest);
-    } while (std::find(ids.begin(), ids.end(), id) != ids.end());
-    pugi::xml_node r = root.append_child("Relationship");
-    r.append_attribute("Id") = id.c_str();
-    r.append_attribute("Type") = type.c_str();
-    r.append_attribute("Target") = target.c_str();
-    e->dirty = true;
+    pugi::xml_document& doc = e ? impl_->parse(*e) : createXmlPart(relsName, rels::kContentType);
+    const std::string id = rels::add(doc, type, target);
+    impl_->find(relsName)->dirty = true;
     return id;
 }
 
 bool Package::removeRelationship(const std::string& sourcePartName, const std::string& id) {
-    Impl::Entry* e = impl_->find(relsPartFor(sourcePartName));
-    if (!e)
+    Impl::Entry* e = impl_->find(rels::partFor(sourcePartName));
+    if (!e || !rels::remove(impl_->parse(*e), id))
         return false;
-    pugi::xml_node root = impl_->parse(*e).child("Relationships");
-    for (pugi::xml_node r : root.children("Relationship"))
-        if (id == r.attribute("Id").value()) {
-            root.remove_child(r);
-            e->dirty = true;
-            return true;
-        }
-    return false;
+    e->dirty = true;
+    return true;
 }
 
 std::string Package::resolveTarget(const std::string& sourcePartName, const std::string& target) {
-    std::string t = target;
-    if (auto hash = t.find('#'); hash != std::string::npos)
-        t = t.substr(0, hash);
-    const std::string base = (!t.empty() && t.front() == '/') ? std::string() : directoryOf(sourcePartName);
-    std::vector<std::string> out;
-    for (const std::string& segment : splitSegments(base + t)) {
-        if (segment == ".")
-            continue;
-        if (segment == "..") {
-            if (!out.empty())
-                out.pop_back();
-            continue;
-        }
-        out.push_back(segment);
-    }
-    std::string result;
-    for (const std::string& segment : out)
-        result += "/" + segment;
-    return result.empty() ? std::string("/") : result;
+    return rels::resolveTarget(sourcePartName, target);
 }
 
 std::string Package::relativeTarget(const std::string& sourcePartName, const std::string& partName) {
-    const std::vector<std::string> from = splitSegments(directoryOf(sourcePartName));
-    const std::vector<std::string> to = splitSegments(partName);
-    std::size_t common = 0;
-    while (common < from.size() && common + 1 < to.size() && from[common] == to[common])
-        ++common;
-    std::string result;
-    for (std::size_t i = common; i < from.size(); ++i)
-        result += "../";
-    for (std::size_t i = common; i < to.size(); ++i) {
-        result += to[i];
-        if (i + 1 < to.size())
-            result += "/";
-    }
-    return result;
+    return rels::relativeTarget(sourcePartName, partName);
 }
 
 std::string Package::nextPartName(const std::string& pattern) const {

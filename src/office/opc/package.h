@@ -2,6 +2,8 @@
 // The package layer: one OOXML file (a zip of parts) read into memory, its content types and
 // relationships, and an atomic save that copies every part it did not change exactly as stored.
 // It knows nothing of slides or paragraphs.
+#include "office/opc/relationships.h"
+
 #include <pugixml.hpp>
 
 #include <filesystem>
@@ -19,13 +21,6 @@ namespace lf::opc {
 class PackageError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
-};
-
-struct Relationship {
-    std::string id;     // rId7
-    std::string type;   // full relationship type URI
-    std::string target; // as written in the .rels part
-    bool external = false;
 };
 
 // Sane bounds against hostile packages; a part or a package past them is refused.
