@@ -9,8 +9,6 @@ namespace lf::test {
 
 namespace {
 
-const char* kW = "http://schemas.openxmlformats.org/wordprocessingml/2006/main";
-
 bool onOff(const pugi::xml_node& node) {
     if (!node)
         return false;
@@ -59,12 +57,6 @@ std::string banner(int id, const std::string& text) {
                    paragraph(run(text)));
 }
 
-std::string taggedWord(const std::string& word) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-           "<tagwise xmlns=\"\"><entry><indexword>" +
-           escapeXml(word) + "</indexword></entry></tagwise>";
-}
-
 SlideSpec titledSlide(const std::string& title, const std::vector<std::string>& words) {
     SlideSpec slide;
     slide.layout = 2;
@@ -84,69 +76,26 @@ std::filesystem::path writeDeck(const std::filesystem::path& folder, const std::
 }
 
 void writeWordTemplate(const std::filesystem::path& file, const std::string& headerText) {
-    const std::string ns =
-        std::string("xmlns:w=\"") + kW +
-        "\" xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"";
-    const std::string style = [&] {
-        auto paragraphStyle = [](const std::string& id, const std::string& name, const std::string& rPr) {
-            return "<w:style w:type=\"paragraph\" w:styleId=\"" + id + "\"><w:name w:val=\"" + name +
-                   "\"/><w:basedOn w:val=\"Normal\"/><w:next w:val=\"Normal\"/><w:qFormat/><w:rPr>" + rPr +
-                   "</w:rPr></w:style>";
-        };
-        return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<w:styles " + ns +
-               "><w:docDefaults><w:rPrDefault><w:rPr><w:rFonts w:ascii=\"Calibri\" w:hAnsi=\"Calibri\"/>"
-               "<w:sz w:val=\"22\"/></w:rPr></w:rPrDefault><w:pPrDefault/></w:docDefaults>"
-               "<w:style w:type=\"paragraph\" w:default=\"1\" w:styleId=\"Normal\"><w:name w:val=\"Normal\"/>"
-               "<w:qFormat/></w:style>" +
-               paragraphStyle("TOC2", "toc 2", "<w:sz w:val=\"24\"/>") +
-               paragraphStyle("TOC3", "toc 3", "<w:b/>") +
-               paragraphStyle("PlainText", "Plain Text",
-                              "<w:rFonts w:ascii=\"Consolas\" w:hAnsi=\"Consolas\"/><w:sz w:val=\"21\"/>") +
-               "</w:styles>";
-    }();
-    const std::vector<std::pair<std::string, std::string>> entries = {
-        {"[Content_Types].xml",
-         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-         "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-         "<Default Extension=\"rels\" "
-         "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
-         "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
-         "<Override PartName=\"/word/document.xml\" "
-         "ContentType=\"application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml\"/>"
-         "<Override PartName=\"/word/styles.xml\" "
-         "ContentType=\"application/vnd.openxmlformats-officedocument.wordprocessingml.styles+xml\"/>"
-         "<Override PartName=\"/word/header1.xml\" "
-         "ContentType=\"application/vnd.openxmlformats-officedocument.wordprocessingml.header+xml\"/>"
-         "</Types>"},
-        {"_rels/.rels",
-         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-         "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-         "<Relationship Id=\"rId1\" "
-         "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" "
-         "Target=\"word/document.xml\"/></Relationships>"},
-        {"word/_rels/document.xml.rels",
-         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-         "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-         "<Relationship Id=\"rId1\" "
-         "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles\" "
-         "Target=\"styles.xml\"/>"
-         "<Relationship Id=\"rId2\" "
-         "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/header\" "
-         "Target=\"header1.xml\"/></Relationships>"},
-        {"word/document.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<w:document " +
-                                  ns +
-                                  "><w:body><w:p><w:r><w:t>Template body to be cleared</w:t></w:r></w:p>"
-                                  "<w:sectPr><w:headerReference w:type=\"default\" r:id=\"rId2\"/>"
-                                  "<w:pgSz w:w=\"12240\" w:h=\"15840\"/><w:pgMar w:top=\"1440\" "
-                                  "w:right=\"1440\" w:bottom=\"1440\" "
-                                  "w:left=\"1440\" w:header=\"720\" w:footer=\"720\" "
-                                  "w:gutter=\"0\"/></w:sectPr></w:body></w:document>"},
-        {"word/styles.xml", style},
-        {"word/header1.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<w:hdr " + ns +
-                                 "><w:p><w:r><w:t xml:space=\"preserve\">" + escapeXml(headerText) +
-                                 "</w:t></w:r></w:p></w:hdr>"},
+    WordDocument doc;
+    doc.paragraphs = {"Template body to be cleared"};
+    doc.defaultRunProperties = "<w:rFonts w:ascii=\"Calibri\" w:hAnsi=\"Calibri\"/><w:sz w:val=\"22\"/>";
+    auto style = [](const std::string& id, const std::string& name, const std::string& rPr) {
+        return WordStyle{.id = id,
+                         .name = name,
+                         .basedOn = "Normal",
+                         .next = "Normal",
+                         .quickFormat = true,
+                         .runProperties = rPr};
     };
-    writeZip(file, entries);
+    doc.styles = {
+        WordStyle{.id = "Normal", .name = "Normal", .isDefault = true, .quickFormat = true},
+        style("TOC2", "toc 2", "<w:sz w:val=\"24\"/>"),
+        style("TOC3", "toc 3", "<w:b/>"),
+        style("PlainText", "Plain Text",
+              "<w:rFonts w:ascii=\"Consolas\" w:hAnsi=\"Consolas\"/><w:sz w:val=\"21\"/>"),
+    };
+    doc.header = headerText;
+    doc.write(file);
 }
 
 std::vector<WrittenParagraph> readParagraphs(const std::filesystem::path& docx) {

@@ -1,9 +1,10 @@
 #pragma once
-// Course folders for the TOC and Index tests: real decks (through the presentation tests' deck
-// builder) with "Rectangle" title shapes, "Module" banners, bold and plain sentences and custom XML
-// parts holding tagged words; real Word templates with a "Course Name" header; and a reader for the
+// Course folders for the TOC and Index tests: real decks (through the office builder) with
+// "Rectangle" title shapes, "Module" banners, bold and plain sentences and custom XML parts holding
+// tagged words (taggedWord); real Word templates with a "Course Name" header; and a reader for the
 // documents the writers produce, straight from their XML.
 #include "deck_builder.h"
+#include "office/builder/document.h"
 
 #include <filesystem>
 #include <string>
@@ -18,9 +19,6 @@ std::string titleRectangle(int id, const std::string& runsXml, double top = 20,
 std::string boldTitle(int id, const std::string& text, double top = 20);
 // A text box at the top of the slide reading text (a banner such as "Module 2: Storage").
 std::string banner(int id, const std::string& text);
-// A custom XML part body as the tagging add-in writes it.
-std::string taggedWord(const std::string& word);
-
 // One slide with a bold title and tagged words.
 SlideSpec titledSlide(const std::string& title, const std::vector<std::string>& words = {});
 

@@ -1,6 +1,7 @@
 #pragma once
-// A small generated sample course: minimal, valid .pptx decks (title rectangles near the top with
-// bold text, tagged index words in each slide's customer data) and .docx documents.
+// A small generated sample course, written with the office builder: plain .pptx decks (title
+// rectangles near the top with bold text, tagged index words in each slide's customer data) and .docx
+// documents.
 #include <string>
 #include <vector>
 
