@@ -1,6 +1,7 @@
 #include "indexing/WordStuff.h"
 
 #include "indexing/operation_support.h"
+#include "office/document/compose.h"
 #include "platform/oplog.h"
 #include "platform/paths.h"
 
@@ -60,22 +61,8 @@ void ClearDocument(word::Document& document) {
 word::Range AppendParagraph(word::Document& document, const QString& text, const QString& styleName,
                             const QString& fontName, std::int16_t fontSize, bool italic, bool bold,
                             std::int32_t alignment) {
-    document.paragraphs().add();
-    word::Range range = document.paragraphs().last().range();
-    if (!text.isEmpty())
-        range.insertAfter(toUtf8(text));
-    if (!styleName.isEmpty())
-        range.setStyle(toUtf8(styleName));
-    word::Font font = range.font();
-    if (!fontName.isEmpty())
-        font.setName(toUtf8(fontName));
-    if (fontSize != 0)
-        font.setSize(fontSize);
-    font.setItalic(italic);
-    font.setBold(bold);
-    if (alignment >= 0)
-        range.paragraphFormat().setAlignment(alignment);
-    return range;
+    return word::appendParagraph(
+        document, {toUtf8(text), toUtf8(styleName), toUtf8(fontName), fontSize, italic, bold, alignment});
 }
 
 void ReplaceCourseName(word::Document& document, const QString& courseName) {

@@ -26,7 +26,8 @@ void ClearDocument(word::Document& document);
 
 // Appends a paragraph and formats it: text, style and font name only when not empty, font size only
 // when not 0, italic and bold always, the alignment when 0 or more (0 left, 1 centred). Returns the
-// range of the new paragraph.
+// range of the new paragraph. The document engine's word::appendParagraph (compose.h) does the work,
+// the same sequence the lessonforge-doc tool and the benchmark run.
 word::Range AppendParagraph(word::Document& document, const QString& text, const QString& styleName,
                             const QString& fontName, std::int16_t fontSize, bool italic, bool bold,
                             std::int32_t alignment);
