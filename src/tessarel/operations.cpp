@@ -233,21 +233,21 @@ void TsOperation::failRemaining(size_t from, const std::string& message) {
     }
 }
 
-void TsOperation::writeLocalCopy(TsSession& session, const std::string& contentHash,
-                                 const std::string& target) {
+void TsLocalCopyOperation::writeLocalCopy(TsSession& session, const std::string& contentHash,
+                                          const std::string& target) {
     std::error_code ec;
     if (fs::exists(fs::symlink_status(target, ec)) && !ask("The file " + target + " exists. Overwrite it?"))
         fail(code::Cancelled, "The file " + target + " was kept");
     session.store().content().copyOut(contentHash, target);
 }
 
-void TsOperation::writeLocalCopies(const std::string& destination, const LocalCopyTexts& texts,
-                                   TsObjectList& written, const LocalCopyWriter& writeOne) {
+void TsLocalCopyOperation::writeLocalCopies(const LocalCopyTexts& texts, TsObjectList& written,
+                                            const LocalCopyWriter& writeOne) {
     written.clear();
     stepsTotal_ = nodes_.size();
     if (nodes_.empty())
         return;
-    const std::string dir = prepareDestination(destination);
+    const std::string dir = prepareDestination(destination_);
     std::set<std::string> claimed;
     for (size_t i = 0; i < nodes_.size(); ++i) {
         const auto& node = nodes_[i];
@@ -282,8 +282,7 @@ void TsExportOperation::run() {
         writeLocalCopy(obj.session(), cur.contentHash, file);
         return file;
     };
-    writeLocalCopies(destination_, {"exported", "Export content", "The export was stopped"}, *exported_,
-                     exportOne);
+    writeLocalCopies({"exported", "Export content", "The export was stopped"}, *exported_, exportOne);
 }
 
 // ---- check-out
@@ -314,8 +313,7 @@ void TsCheckoutOperation::run() {
         obj.adopt(cur);
         return target;
     };
-    writeLocalCopies(destination_, {"checked out", "Check out", "The check-out was stopped"}, *checkedOut_,
-                     checkOutOne);
+    writeLocalCopies({"checked out", "Check out", "The check-out was stopped"}, *checkedOut_, checkOutOne);
 }
 
 // ---- import

@@ -360,23 +360,6 @@ protected:
     bool failNode(const TsOperationNodePtr& node, const std::string& code, const std::string& message);
     bool ask(const std::string& question);
     void failRemaining(size_t from, const std::string& message);
-    // Writes content to a local file; a file already there is replaced only when the monitor agrees.
-    void writeLocalCopy(TsSession& session, const std::string& contentHash, const std::string& target);
-
-    // The node loop of an export and a check-out. Each node's object, as the repository holds it now
-    // (`current`), gets a local file of its own in the destination folder (made when missing), which
-    // `writeOne` writes, returning the path the node records. A node that fails is reported and the
-    // loop goes on, unless the monitor stops it; the objects written are listed in `written`.
-    struct LocalCopyTexts {
-        std::string verb;    // "exported": how a refused node's message says what was not done
-        std::string step;    // the progress step of each node
-        std::string stopped; // the message of the nodes left when the monitor stops the operation
-    };
-    using LocalCopyWriter =
-        std::function<std::string(TsObject& object, ObjectRecord& current, const std::string& file)>;
-    void writeLocalCopies(const std::string& destination, const LocalCopyTexts& texts, TsObjectList& written,
-                          const LocalCopyWriter& writeOne);
-
     std::vector<TsOperationNodePtr> nodes_;
     size_t stepsDone_ = 0;
     size_t stepsTotal_ = 0;
@@ -387,37 +370,60 @@ private:
     std::shared_ptr<TsErrorList> errors_ = std::make_shared<TsErrorList>();
 };
 
-class TsExportOperation : public TsOperation {
+// An operation that writes objects as local files into one folder: the export and the check-out.
+class TsLocalCopyOperation : public TsOperation {
 public:
-    TsExportOperation() : TsOperation("Export") {}
-    using TsOperation::add;
-    TsOperationNodePtr add(const TsObjectPtr& object) override;
+    using TsOperation::TsOperation;
     void setDestinationDirectory(std::string dir) { destination_ = std::move(dir); }
     const std::string& destinationDirectory() const { return destination_; }
+
+protected:
+    // Writes content to a local file; a file already there is replaced only when the monitor agrees.
+    void writeLocalCopy(TsSession& session, const std::string& contentHash, const std::string& target);
+
+    // The node loop. Each node's object, as the repository holds it now (`current`), gets a local
+    // file of its own in the destination folder (made when missing), which `writeOne` writes,
+    // returning the path the node records. A node that fails is reported and the loop goes on,
+    // unless the monitor stops it; the objects written are listed in `written`.
+    struct LocalCopyTexts {
+        std::string verb;    // "exported": how a refused node's message says what was not done
+        std::string step;    // the progress step of each node
+        std::string stopped; // the message of the nodes left when the monitor stops the operation
+    };
+    using LocalCopyWriter =
+        std::function<std::string(TsObject& object, ObjectRecord& current, const std::string& file)>;
+    void writeLocalCopies(const LocalCopyTexts& texts, TsObjectList& written,
+                          const LocalCopyWriter& writeOne);
+
+private:
+    std::string destination_;
+};
+
+class TsExportOperation : public TsLocalCopyOperation {
+public:
+    TsExportOperation() : TsLocalCopyOperation("Export") {}
+    using TsOperation::add;
+    TsOperationNodePtr add(const TsObjectPtr& object) override;
     TsObjectListPtr exportedObjects() const { return exported_; }
 
 protected:
     void run() override;
 
 private:
-    std::string destination_;
     TsObjectListPtr exported_ = std::make_shared<TsObjectList>();
 };
 
-class TsCheckoutOperation : public TsOperation {
+class TsCheckoutOperation : public TsLocalCopyOperation {
 public:
-    TsCheckoutOperation() : TsOperation("Checkout") {}
+    TsCheckoutOperation() : TsLocalCopyOperation("Checkout") {}
     using TsOperation::add;
     TsOperationNodePtr add(const TsObjectPtr& object) override;
-    void setDestinationDirectory(std::string dir) { destination_ = std::move(dir); }
-    const std::string& destinationDirectory() const { return destination_; }
     TsObjectListPtr checkedOutObjects() const { return checkedOut_; }
 
 protected:
     void run() override;
 
 private:
-    std::string destination_;
     TsObjectListPtr checkedOut_ = std::make_shared<TsObjectList>();
 };
 
