@@ -2,14 +2,17 @@
 
 #include "platform/codepage.h"
 #include "platform/folders.h"
+#include "platform/replace_file.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringList>
 
+#include <cstring>
+#include <filesystem>
 #include <optional>
+#include <string_view>
 
 namespace lf::platform {
 namespace {
@@ -151,16 +154,18 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
     }
 
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // The settings file is replaced whole and durably: a crash leaves the old file or the new one.
+    ReplaceOptions options;
+    options.durability = Durability::FileAndFolder;
+    options.newMode = NewMode::Kept;
+    options.followLink = true; // a settings file kept elsewhere through a link stays there
+    FileReplacement file(std::filesystem::path(path.toStdString()), options);
+    const QByteArray bytes = toWindows1252(text.lines.join(text.newline) + text.newline);
+    if (!file.ok() ||
+        !file.write(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))) ||
+        !file.commit()) {
         if (error)
-            *error = file.errorString();
-        return false;
-    }
-    file.write(toWindows1252(text.lines.join(text.newline) + text.newline));
-    if (!file.commit()) {
-        if (error)
-            *error = file.errorString();
+            *error = QString::fromLocal8Bit(std::strerror(file.error()));
         return false;
     }
     return true;
