@@ -42,8 +42,8 @@ word::Document OpenTemplateDocument(const QString& templatePath, bool templateIn
 
 bool StoreDocument(word::Document& document, const QString& fileName, const QString& destinationPath,
                    const QString& workingPath, const StorageTexts& texts) {
-    const SavedDocument saved{platform::joinPath(workingPath, fileName),
-                              !platform::pathExists(platform::joinPath(workingPath, fileName))};
+    const QString savedPath = platform::joinPath(workingPath, fileName);
+    const SavedDocument saved{savedPath, !platform::pathExists(savedPath)};
     document.saveAs(hostFile(saved.path));
     if (platform::isRepositoryPath(destinationPath)) {
         StoreInRepository(saved, fileName, destinationPath, workingPath, texts);

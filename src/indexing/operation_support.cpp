@@ -42,12 +42,9 @@ std::optional<LeftStaging> takeLeftStaging() {
 // Two names that the program's paths cannot tell apart would be staged as one file, and one module
 // would silently replace the other.
 void refuseNamesDifferingInCase(const QString& folder, const QStringList& names) {
-    const auto [first, second] = platform::namesDifferingOnlyInCase(names);
-    if (first.isEmpty())
-        return;
-    throw std::runtime_error("the folder " + folder.toStdString() + " holds " + first.toStdString() +
-                             " and " + second.toStdString() +
-                             ", names that differ only in letter case; rename one of them");
+    const QString problem = platform::namesDifferingOnlyInCase(folder, names);
+    if (!problem.isEmpty())
+        throw std::runtime_error(problem.toStdString());
 }
 
 QStringList decksIn(const QString& folder) {
@@ -86,11 +83,11 @@ void LeaveStagingForNextCollection(std::optional<LeftStaging> staging) {
 StagedDecks StageDecks(const QString& sourcePath, const QString& workingDirectory,
                        const StagingLines& lines) {
     if (platform::isRepositoryPath(sourcePath)) {
-        const QStringList exported = ExportDecks(sourcePath, workingDirectory, lines);
         QStringList names;
-        for (const QString& name : decksIn(workingDirectory))
-            if (exported.contains(name))
+        for (const QString& name : ExportDecks(sourcePath, workingDirectory, lines))
+            if (!name.startsWith(QLatin1Char('.')) && platform::wildcardMatch(name, QStringLiteral("*.pptx")))
                 names.append(name);
+        platform::sortInListingOrder(names);
         refuseNamesDifferingInCase(sourcePath, names);
         return {workingDirectory, names};
     }
@@ -111,16 +108,13 @@ StagedDecks StageDecks(const QString& sourcePath, const QString& workingDirector
 
 OperationResources::OperationResources(const QString& tag, const QString& workingDirectory,
                                        bool cleanWorkingFiles)
-    : tag_(tag), workingDirectory_(workingDirectory), cleanWorkingFiles_(cleanWorkingFiles) {}
+    : tag_(tag), cleanup_(workingDirectory, cleanWorkingFiles) {}
 
 OperationResources::~OperationResources() {
     try {
         quitPowerPoint();
         if (hourglass_)
             platform::showDefaultPointer();
-        // An operation that ended early still removes what it staged.
-        if (cleanWorkingFiles_ && !finished_ && !workfiles::workingFiles().isEmpty())
-            workfiles::CleanWorkingFiles(workingDirectory_);
     } catch (const std::exception& failure) {
         oplog::LogFailure(tag_, QStringLiteral("Serious error:") + QString::fromStdString(failure.what()));
     }
@@ -141,9 +135,7 @@ void OperationResources::quitPowerPoint() {
 }
 
 void OperationResources::finish(const QString& closingLine) {
-    finished_ = true;
-    if (cleanWorkingFiles_)
-        workfiles::CleanWorkingFiles(workingDirectory_);
+    cleanup_.now();
     quitPowerPoint();
     platform::yieldToEventLoop();
     oplog::LogOperation(tag_, closingLine, false);

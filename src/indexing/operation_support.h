@@ -3,6 +3,8 @@
 // texts, the staging of the course's decks in the working path, the closing line of a failed operation,
 // and the guard that gives back what an operation started (and cleans up what it staged) on every way
 // out.
+#include "workfiles/working_files.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -89,9 +91,7 @@ public:
 
 private:
     QString tag_;
-    QString workingDirectory_;
-    bool cleanWorkingFiles_;
-    bool finished_ = false;
+    workfiles::CleanupOnEveryWayOut cleanup_;
     std::unique_ptr<ppt::Application> powerPoint_;
     bool hourglass_ = false;
 };

@@ -122,6 +122,13 @@ bool wildcardMatch(const QString& name, const QString& pattern) {
     return globMatch(name, pattern);
 }
 
+void sortInListingOrder(QStringList& names) {
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        const int c = compareNtfsNames(a, b);
+        return c != 0 ? c < 0 : a < b;
+    });
+}
+
 int compareNtfsNames(const QString& a, const QString& b) {
     const qsizetype n = std::min(a.size(), b.size());
     for (qsizetype i = 0; i < n; ++i) {
@@ -170,10 +177,7 @@ QStringList Dir(const QString& pattern, EntryKind kind, QString* error) {
     for (const QString& name : dir.entryList(filters, QDir::Unsorted))
         if (!name.startsWith('.') && wildcardMatch(name, namePattern))
             names.append(name);
-    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
-        const int c = compareNtfsNames(a, b);
-        return c != 0 ? c < 0 : a < b;
-    });
+    sortInListingOrder(names);
     return names;
 }
 
@@ -216,16 +220,14 @@ CopyOutcome copyFile(const QString& source, const QString& destination, QString*
     return existed ? CopyOutcome::Replaced : CopyOutcome::Created;
 }
 
-std::pair<QString, QString> namesDifferingOnlyInCase(const QStringList& names) {
+QString namesDifferingOnlyInCase(const QString& folder, const QStringList& names) {
     QStringList sorted = names;
-    std::sort(sorted.begin(), sorted.end(), [](const QString& a, const QString& b) {
-        const int c = compareNtfsNames(a, b);
-        return c != 0 ? c < 0 : a < b;
-    });
+    sortInListingOrder(sorted);
     for (qsizetype i = 1; i < sorted.size(); ++i)
         if (compareNtfsNames(sorted[i - 1], sorted[i]) == 0 && sorted[i - 1] != sorted[i])
-            return {sorted[i - 1], sorted[i]};
-    return {};
+            return "the folder " + folder + " holds " + sorted[i - 1] + " and " + sorted[i] +
+                   ", names that differ only in letter case; rename one of them";
+    return QString();
 }
 
 bool deleteFile(const QString& path, QString* error) {

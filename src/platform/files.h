@@ -4,8 +4,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <utility>
-
 namespace lf::platform {
 
 enum class EntryKind {
@@ -22,6 +20,9 @@ bool wildcardMatch(const QString& name, const QString& pattern);
 // differ only in case (possible on the host) compare equal here.
 // Returns <0, 0 (the same name without regard to case) or >0; Dir breaks the ties of 0 by exact units.
 int compareNtfsNames(const QString& a, const QString& b);
+
+// Sorts names in the order Dir lists them: NTFS order, ties broken by exact units.
+void sortInListingOrder(QStringList& names);
 
 // The names (not paths) of the entries that a Dir pattern such as "C:\Courses\*.pptx" matches, in
 // NTFS order. A pattern ending in "\" (or naming a drive, "C:") lists every entry of that folder.
@@ -49,10 +50,10 @@ enum class CopyOutcome {
 // one left. A destination that is the source itself, however spelled, is left alone.
 CopyOutcome copyFile(const QString& source, const QString& destination, QString* error = nullptr);
 
-// Two names of one listing that only letter case tells apart ("01_dup.pptx", "01_DUP.pptx"): the
-// host keeps both, but the program's paths name them as one file. Returns the first such pair, or
-// an empty pair when there is none.
-std::pair<QString, QString> namesDifferingOnlyInCase(const QStringList& names);
+// Two names of one folder that only letter case tells apart ("01_dup.pptx", "01_DUP.pptx"): the host
+// keeps both, but the program's paths name them as one file, so staging or packing them would let one
+// take the other's place. Returns the reason naming the first such pair, or empty when there is none.
+QString namesDifferingOnlyInCase(const QString& folder, const QStringList& names);
 // Deletes one plain file. A missing file is a failure.
 bool deleteFile(const QString& path, QString* error = nullptr);
 // Creates one folder; its parent must exist. An existing folder is a failure, as MkDir has it.

@@ -39,10 +39,9 @@ bool copyOrFail(const QString& from, const QString& to) {
 // Names that only letter case tells apart are one name in the zip, and one file would silently take
 // the other's place.
 void refuseNamesDifferingInCase(const QString& folder, const QStringList& names) {
-    const auto [first, second] = platform::namesDifferingOnlyInCase(names);
-    if (!first.isEmpty())
-        fail("the folder " + folder + " holds " + first + " and " + second +
-             ", names that differ only in letter case; rename one of them");
+    const QString problem = platform::namesDifferingOnlyInCase(folder, names);
+    if (!problem.isEmpty())
+        fail(problem);
 }
 
 // Returns false when the operation ends here.
@@ -109,7 +108,7 @@ void deliverLocally(const QString& zipFile, const QString& destinationPath, cons
 
 void RunZipPackaging(const QString& sourcePath, const QString& destinationPath,
                      const QString& workingDirectory, bool cleanWorkingFiles, const QString& zipFileName) {
-    bool cleaned = false;
+    workfiles::CleanupOnEveryWayOut cleanup(workingDirectory, cleanWorkingFiles);
     try {
         oplog::resetProcessCount();
         log("Begin");
@@ -147,15 +146,10 @@ void RunZipPackaging(const QString& sourcePath, const QString& destinationPath,
             deliverLocally(zipFile, destinationPath, zipFileName, zipIsNew);
         }
 
-        cleaned = true;
-        if (cleanWorkingFiles)
-            workfiles::CleanWorkingFiles(workingDirectory);
+        cleanup.now();
         log("Zipping operations complete");
     } catch (const std::exception& failure) {
         oplog::LogFailure(kTag, "Serious error " + QString::fromStdString(failure.what()));
-        // An operation that ends early still removes what it staged.
-        if (cleanWorkingFiles && !cleaned && !workfiles::workingFiles().isEmpty())
-            workfiles::CleanWorkingFiles(workingDirectory);
     }
 }
 

@@ -45,17 +45,22 @@ void RunWinZip(const QString& pattern, const QString& zipFile) {
         return;
     }
 
+    // The folder is resolved once; the names come from its listing as they stand on the host.
+    const QString packedFolder = folder.isEmpty() ? QStringLiteral("C:\\") : folder;
+    const auto folderHost = platform::toHostPath(packedFolder);
+    if (!folderHost.ok()) {
+        logFailure(pattern, folderHost.error);
+        return;
+    }
+    // The archive lies in the folder it packs: it is never added to itself.
+    const QString archiveName = platform::fileNameOf(zipFile);
+    const bool archiveInFolder =
+        platform::sameLocation(packedFolder, zipFile.left(zipFile.size() - archiveName.size()));
     std::vector<PackInput> inputs;
     for (const QString& name : names) {
-        const QString local = platform::joinPath(folder, name);
-        const auto host = platform::toHostPath(local);
-        if (!host.ok()) {
-            logFailure(local, host.error);
-            return;
-        }
-        if (platform::sameLocation(local, zipFile))
-            continue; // the archive lies in the folder it packs
-        inputs.push_back({host.path, name});
+        if (archiveInFolder && platform::compareNtfsNames(name, archiveName) == 0)
+            continue;
+        inputs.push_back({folderHost.path + (folderHost.path.endsWith('/') ? "" : "/") + name, name});
     }
     if (inputs.empty()) {
         oplog::LogFailure(kTag, "WinZip found no files matching " + pattern);

@@ -5,6 +5,7 @@
 #include "platform/oplog.h"
 #include "platform/paths.h"
 
+#include <exception>
 #include <limits>
 
 namespace lf::workfiles {
@@ -73,6 +74,26 @@ void CleanWorkingFiles(const QString& workingDirectory) {
     oplog::LogOperation("Cleaning", "All temporary working files deleted", false);
     list().clear();
     count() = 0;
+}
+
+CleanupOnEveryWayOut::CleanupOnEveryWayOut(const QString& workingDirectory, bool enabled)
+    : workingDirectory_(workingDirectory), pending_(enabled) {}
+
+CleanupOnEveryWayOut::~CleanupOnEveryWayOut() {
+    if (!pending_ || list().isEmpty())
+        return;
+    try {
+        CleanWorkingFiles(workingDirectory_);
+    } catch (const std::exception& failure) {
+        oplog::LogFailure("CleanWorkingFiles", QString::fromStdString(failure.what()));
+    }
+}
+
+void CleanupOnEveryWayOut::now() {
+    if (!pending_)
+        return;
+    pending_ = false;
+    CleanWorkingFiles(workingDirectory_);
 }
 
 const QStringList& workingFiles() {

@@ -20,6 +20,23 @@ void AddWorkingFile(const QString& path);
 // workingDirectory: the working directory of the operation that cleans up (the wizard's setting).
 void CleanWorkingFiles(const QString& workingDirectory);
 
+// The clean-up an operation asks for, on every way out: when enabled, the working files are cleaned
+// by now() at the operation's regular end, or else when the guard goes (an operation that ends early
+// does not leave its staged copies behind for the next run to read; with nothing listed, nothing is
+// logged then).
+class CleanupOnEveryWayOut {
+public:
+    CleanupOnEveryWayOut(const QString& workingDirectory, bool enabled);
+    ~CleanupOnEveryWayOut();
+    CleanupOnEveryWayOut(const CleanupOnEveryWayOut&) = delete;
+    CleanupOnEveryWayOut& operator=(const CleanupOnEveryWayOut&) = delete;
+    void now();
+
+private:
+    QString workingDirectory_;
+    bool pending_;
+};
+
 // The registered paths, in order, and their 16-bit count.
 const QStringList& workingFiles();
 std::int16_t workingFileCount();
