@@ -238,7 +238,10 @@ TEST_F(ZipPackaging, AKilledDeliveryNeverLeavesATruncatedZipFile) {
             child.waitForFinished(1);
         }
         child.waitForFinished(60000);
-        EXPECT_EQ(readFile(host("out/Course.zip")), old);
+        if (killedMidCopy)
+            EXPECT_EQ(readFile(host("out/Course.zip")), old);
+        else // the copy ran to its end before it was caught: this attempt proves nothing
+            writeFile(host("out/Course.zip"), old);
     }
     ASSERT_TRUE(killedMidCopy) << "the copy was never caught under way";
 
