@@ -1,0 +1,603 @@
+// The renderer over the UNO remote bridge: our process bootstraps a local UNO context from the
+// installed type and service libraries, connects to each instance's pipe with a Connector, runs the
+// URP protocol over it with a bridge from the BridgeFactory, and calls the instance's Desktop to load
+// the private copy (XComponentLoader), store it as a PDF (XStorable::storeToURL) and close it
+// (XCloseable). A call blocked in the instance returns as soon as the instance's process group is
+// killed: the bridge sees its pipe close and throws DisposedException in the waiting thread.
+#include "office/render/libreoffice.h"
+
+#include "office/render/child_process.h"
+#include "platform/replace_file.h"
+
+#include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/bridge/BridgeFactory.hpp>
+#include <com/sun/star/bridge/XBridge.hpp>
+#include <com/sun/star/connection/Connector.hpp>
+#include <com/sun/star/connection/NoConnectException.hpp>
+#include <com/sun/star/document/MacroExecMode.hpp>
+#include <com/sun/star/document/UpdateDocMode.hpp>
+#include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/io/IOException.hpp>
+#include <com/sun/star/lang/DisposedException.hpp>
+#include <com/sun/star/lang/IllegalArgumentException.hpp>
+#include <com/sun/star/lang/XComponent.hpp>
+#include <com/sun/star/lang/XServiceInfo.hpp>
+#include <com/sun/star/uno/XComponentContext.hpp>
+#include <com/sun/star/util/CloseVetoException.hpp>
+#include <com/sun/star/util/XCloseable.hpp>
+#include <cppuhelper/bootstrap.hxx>
+#include <rtl/bootstrap.hxx>
+
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <initializer_list>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace lf::render {
+
+namespace fs = std::filesystem;
+namespace uno = com::sun::star::uno;
+using rtl::OString;
+using rtl::OUString;
+using uno::Reference;
+using uno::UNO_QUERY;
+using uno::UNO_QUERY_THROW;
+
+namespace {
+
+// How long a new instance may take to open its pipe and hand out its desktop.
+constexpr std::chrono::seconds startLimit{60};
+// How long an instance may take to end after being asked to, before its group is killed.
+constexpr std::chrono::seconds endGrace{5};
+// soffice.bin asks to be started again with this exit code (its launcher does that when run by the
+// script); it may do so the first time it sets up a new profile.
+constexpr int restartExitCode = 81;
+
+std::string utf8(const OUString& s) {
+    return rtl::OUStringToOString(s, RTL_TEXTENCODING_UTF8).getStr();
+}
+OUString ou(const std::string& s) {
+    return OUString::fromUtf8(s.c_str());
+}
+
+// A file URL for a local path, every byte that is not plainly safe percent-encoded.
+std::string fileUrl(const fs::path& path) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string url = "file://";
+    for (unsigned char c : path.string()) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+            std::strchr("/-._~", c) != nullptr) {
+            url += static_cast<char>(c);
+        } else {
+            url += '%';
+            url += hex[c >> 4];
+            url += hex[c & 15];
+        }
+    }
+    return url;
+}
+
+com::sun::star::beans::PropertyValue property(const char* name, const uno::Any& value) {
+    return com::sun::star::beans::PropertyValue(OUString::createFromAscii(name), -1, value,
+                                                com::sun::star::beans::PropertyState_DIRECT_VALUE);
+}
+
+uno::Sequence<com::sun::star::beans::PropertyValue>
+properties(std::initializer_list<com::sun::star::beans::PropertyValue> list) {
+    return uno::Sequence<com::sun::star::beans::PropertyValue>(list.begin(),
+                                                               static_cast<sal_Int32>(list.size()));
+}
+
+std::string seconds(std::chrono::milliseconds d) {
+    char text[32];
+    if (d.count() % 1000 == 0) {
+        std::snprintf(text, sizeof text, "%lld s", static_cast<long long>(d.count() / 1000));
+    } else {
+        std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(d.count()) / 1000.0);
+    }
+    return text;
+}
+
+// The UNO context of our own process: types and services of the installed office, bootstrapped once
+// and kept for the life of the process (the runtime's libraries are not made to be torn down).
+Reference<uno::XComponentContext> localContext() {
+    static std::mutex mutex;
+    static Reference<uno::XComponentContext>* context = nullptr;
+    std::lock_guard lock(mutex);
+    if (context == nullptr) {
+        const std::string program = fileUrl(LF_LO_PROGRAM_DIR);
+        // unorc names the types and services beside it and leaves the office's own (the office
+        // API's types.rdb among them) to these two, which the office's launcher would set.
+        rtl::Bootstrap::set("URE_MORE_TYPES", ou("<" + program + "/types>*"));
+        rtl::Bootstrap::set("URE_MORE_SERVICES", ou("<" + program + "/services>*"));
+        try {
+            context = new Reference<uno::XComponentContext>(
+                cppu::defaultBootstrap_InitialComponentContext(ou(program + "/unorc")));
+        } catch (const uno::Exception& e) {
+            throw RenderError("the UNO runtime of LibreOffice cannot start: " + utf8(e.Message));
+        }
+    }
+    return *context;
+}
+
+// The program to start: the system's soffice unless the options name another. A soffice script
+// beside its soffice.bin (as the system's is: soffice runs oosplash, which runs soffice.bin) is
+// passed over for soffice.bin, so the process we watch and end is the one that holds the pipe.
+fs::path officeBinary(const fs::path& program) {
+    fs::path p = program.empty() ? fs::path(LF_LO_PROGRAM_DIR) / "soffice" : program;
+    std::error_code ec;
+    const fs::path real = fs::canonical(p, ec);
+    if (!ec) {
+        p = real;
+    }
+    fs::path bin = p;
+    bin += ".bin";
+    if (p.filename() == "soffice" && fs::exists(bin, ec)) {
+        return bin;
+    }
+    return p;
+}
+
+// The last lines the instance wrote, for a description of why it did not start.
+std::string tail(const fs::path& log) {
+    std::ifstream in(log, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    if (text.size() > 400) {
+        text = "..." + text.substr(text.size() - 400);
+    }
+    return text.empty() ? "" : " (it said: " + text + ")";
+}
+
+// Copies a finished PDF over the target through one replacement: the target is never half written.
+void replaceWith(const fs::path& from, const fs::path& target) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        throw RenderError("LibreOffice wrote no PDF for " + target.filename().string());
+    }
+    platform::FileReplacement out(target);
+    bool ok = out.ok();
+    std::string buffer(1 << 20, '\0');
+    while (ok) {
+        const ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        ok = out.write(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+    }
+    const int readError = errno;
+    ::close(in);
+    if (!ok || !out.commit()) {
+        const int e = out.error() != 0 ? out.error() : readError;
+        throw RenderError("cannot write " + target.string() + ": " + std::strerror(e));
+    }
+}
+
+// The folders (and pipe sockets) named "lf-office-<pid>-..." that a program killed before it could
+// remove them left behind, its pid gone now.
+void removeLeftovers(const fs::path& temp) {
+    const std::string pipes = "OSL_PIPE_" + std::to_string(::getuid()) + "_";
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(temp, ec)) {
+        const std::string name = e.path().filename().string();
+        const std::size_t at = name.starts_with(pipes) ? pipes.size() : 0;
+        if (name.compare(at, 10, "lf-office-") != 0) {
+            continue;
+        }
+        const long pid = std::strtol(name.c_str() + at + 10, nullptr, 10);
+        struct stat st;
+        if (pid <= 0 || pid == ::getpid() || ::lstat(e.path().c_str(), &st) != 0 || st.st_uid != ::getuid() ||
+            ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) {
+            continue;
+        }
+        std::error_code ignored;
+        fs::remove_all(e.path(), ignored);
+    }
+}
+
+// One running office process with its private folder (profile, temporary files, the copies it
+// renders) and its bridge.
+struct Instance {
+    fs::path folder;
+    std::string pipe;
+    ChildProcess process;
+    Reference<com::sun::star::lang::XComponent> bridge;
+    Reference<com::sun::star::frame::XDesktop2> desktop;
+    unsigned renders = 0;
+
+    ~Instance() {
+        // Asked to end first (the desktop closes what it holds), killed when that does not work soon.
+        if (desktop.is() && !process.exited()) {
+            Watchdog watchdog(std::chrono::duration_cast<std::chrono::milliseconds>(endGrace),
+                              [this] { process.kill(SIGKILL); });
+            try {
+                desktop->terminate();
+            } catch (const uno::Exception&) {
+            }
+        }
+        desktop.clear();
+        if (bridge.is()) {
+            try {
+                bridge->dispose();
+            } catch (const uno::Exception&) {
+            }
+            bridge.clear();
+        }
+        process.end(endGrace);
+        // A killed instance leaves its pipe's socket behind.
+        ::unlink(("/tmp/OSL_PIPE_" + std::to_string(::getuid()) + "_" + pipe).c_str());
+        std::error_code ec;
+        fs::remove_all(folder, ec);
+    }
+};
+
+struct Slot {
+    std::unique_ptr<Instance> instance;
+    bool busy = false;
+    int pid = -1; // the instance's, for instanceProcessIds (read under the pool's lock)
+};
+
+} // namespace
+
+struct LibreOffice::Impl {
+    RenderOptions options;
+    fs::path binary;
+    fs::path root;     // our private temporary folder; every instance's folder is inside
+    Launcher launcher; // outlives every instance (it is their parent thread)
+    std::mutex mutex;  // the slots
+    std::condition_variable freed;
+    std::vector<Slot> slots;
+    unsigned started = 0; // instances started so far (names their folders and pipes)
+    std::atomic<unsigned> renders{0};
+
+    explicit Impl(RenderOptions o) : options(std::move(o)), binary(officeBinary(options.program)) {
+        slots.resize(static_cast<std::size_t>(std::max(1, options.instances)));
+    }
+
+    ~Impl() {
+        std::unique_lock lock(mutex);
+        freed.wait(lock, [this] {
+            for (const Slot& s : slots) {
+                if (s.busy) {
+                    return false;
+                }
+            }
+            return true;
+        });
+        for (Slot& s : slots) {
+            s.instance.reset();
+        }
+        if (!root.empty()) {
+            std::error_code ec;
+            fs::remove_all(root, ec);
+        }
+    }
+
+    // Takes a free slot, a warm one first; waits while every slot is rendering.
+    std::size_t take() {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            std::optional<std::size_t> free;
+            for (std::size_t i = 0; i < slots.size(); ++i) {
+                if (!slots[i].busy && (!free || (slots[i].instance && !slots[*free].instance))) {
+                    free = i;
+                }
+            }
+            if (free) {
+                slots[*free].busy = true;
+                return *free;
+            }
+            freed.wait(lock);
+        }
+    }
+
+    void give(std::size_t slot) {
+        {
+            std::lock_guard lock(mutex);
+            slots[slot].busy = false;
+        }
+        freed.notify_all();
+    }
+
+    void setPid(std::size_t slot, int pid) {
+        std::lock_guard lock(mutex);
+        slots[slot].pid = pid;
+    }
+
+    fs::path privateRoot() {
+        std::lock_guard lock(mutex);
+        if (root.empty()) {
+            std::error_code ec;
+            const fs::path temp = fs::temp_directory_path(ec);
+            removeLeftovers(temp);
+            std::string pattern = (temp / ("lf-office-" + std::to_string(::getpid()) + "-XXXXXX")).string();
+            if (::mkdtemp(pattern.data()) == nullptr) {
+                throw RenderError(std::string("cannot make a private folder for LibreOffice: ") +
+                                  std::strerror(errno));
+            }
+            root = pattern;
+        }
+        return root;
+    }
+
+    std::unique_ptr<Instance> start();
+    void spawn(Instance& in);
+    void render(std::size_t slot, const fs::path& source, const fs::path& pdf, PageLayout layout);
+};
+
+void LibreOffice::Impl::spawn(Instance& in) {
+    std::vector<std::string> argv = {binary.string(),
+                                     "-env:UserInstallation=" + fileUrl(in.folder / "profile"),
+                                     "--headless",
+                                     "--invisible",
+                                     "--nologo",
+                                     "--norestore",
+                                     "--nodefault",
+                                     "--nolockcheck",
+                                     "--accept=pipe,name=" + in.pipe + ";urp;"};
+    // The instance's own temporary files stay in its private folder too.
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (std::strncmp(*e, "TMPDIR=", 7) != 0) {
+            env.emplace_back(*e);
+        }
+    }
+    env.push_back("TMPDIR=" + (in.folder / "tmp").string());
+    int error = 0;
+    const pid_t pid = launcher.spawn(argv, env, in.folder / "office.log", error);
+    if (pid < 0) {
+        throw RenderError("cannot start LibreOffice (" + binary.string() + "): " + std::strerror(error));
+    }
+    in.process.assign(pid);
+}
+
+std::unique_ptr<Instance> LibreOffice::Impl::start() {
+    const Reference<uno::XComponentContext> local = localContext();
+    auto in = std::make_unique<Instance>();
+    unsigned number;
+    {
+        std::lock_guard lock(mutex);
+        number = ++started;
+    }
+    const fs::path base = privateRoot();
+    in->folder = base / ("instance" + std::to_string(number));
+    in->pipe = base.filename().string() + "-" + std::to_string(number);
+    std::error_code ec;
+    fs::create_directories(in->folder / "tmp", ec);
+    fs::create_directories(in->folder / "work", ec);
+    if (ec) {
+        throw RenderError("cannot make a private folder for LibreOffice: " + ec.message());
+    }
+    spawn(*in);
+
+    Instance& instance = *in;
+    Watchdog watchdog(std::chrono::duration_cast<std::chrono::milliseconds>(startLimit),
+                      [&instance] { instance.process.kill(SIGKILL); });
+    bool restarted = false;
+    try {
+        const auto connector = com::sun::star::connection::Connector::create(local);
+        Reference<com::sun::star::connection::XConnection> connection;
+        while (!connection.is()) {
+            try {
+                connection = connector->connect(ou("pipe,name=" + in->pipe));
+            } catch (const com::sun::star::connection::NoConnectException&) {
+                if (in->process.exited()) {
+                    if (in->process.exitCode() == restartExitCode && !restarted && !watchdog.fired()) {
+                        restarted = true;
+                        spawn(*in);
+                        continue;
+                    }
+                    throw RenderError("LibreOffice ended before it could be used (" +
+                                      in->process.exitDescription() + ")" + tail(in->folder / "office.log"));
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        }
+        const auto bridge = com::sun::star::bridge::BridgeFactory::create(local)->createBridge(
+            OUString(), "urp", connection, nullptr);
+        in->bridge.set(bridge, UNO_QUERY_THROW);
+        Reference<uno::XComponentContext> remote(bridge->getInstance("StarOffice.ComponentContext"),
+                                                 UNO_QUERY_THROW);
+        in->desktop = com::sun::star::frame::Desktop::create(remote);
+    } catch (const uno::Exception& e) {
+        if (watchdog.fired()) {
+            throw RenderError("LibreOffice did not start within " + seconds(startLimit) +
+                              "; the instance was ended");
+        }
+        throw RenderError("cannot connect to LibreOffice: " + utf8(e.Message) +
+                          tail(in->folder / "office.log"));
+    }
+    return in;
+}
+
+void LibreOffice::Impl::render(std::size_t slot, const fs::path& source, const fs::path& pdf,
+                               PageLayout layout) {
+    const std::string name = source.filename().string();
+    std::unique_ptr<Instance>& in = slots[slot].instance; // ours alone while the slot is taken
+    if (in && in->process.exited()) {
+        in.reset();
+        setPid(slot, -1);
+    }
+    if (!in) {
+        in = start();
+        setPid(slot, in->process.pid());
+    }
+
+    // The private copy: a name of our own (only the extension kept, which tells the office the type),
+    // in a folder of its own inside the instance's.
+    const fs::path work = in->folder / "work" / std::to_string(++renders);
+    std::string extension = source.extension().string();
+    for (char c : extension) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.') {
+            extension.clear();
+        }
+    }
+    const fs::path copy = work / ("source" + extension);
+    const fs::path output = work / "render.pdf";
+    std::error_code ec;
+    fs::create_directories(work, ec);
+    if (!ec) {
+        fs::copy_file(source, copy, ec);
+    }
+    if (ec) {
+        fs::remove_all(work, ec);
+        throw RenderError("cannot read " + source.string() + ": " + ec.message());
+    }
+    struct RemoveWork {
+        fs::path folder;
+        ~RemoveWork() {
+            std::error_code e;
+            fs::remove_all(folder, e);
+        }
+    } removeWork{work};
+
+    using namespace com::sun::star;
+    const bool deck = layout != PageLayout::DocumentPages;
+    std::optional<std::string> failure; // what went wrong in the office, when it did not die
+    bool broken = false;                // the connection broke: the instance is of no more use
+    bool stalled = false;               // the time limit passed and the instance was killed
+    {
+        Instance& instance = *in;
+        Watchdog watchdog(options.perFileLimit, [&instance] { instance.process.kill(SIGKILL); });
+        Reference<lang::XComponent> doc;
+        try {
+            const auto load = properties({
+                property("Hidden", uno::Any(true)),
+                property("ReadOnly", uno::Any(true)),
+                property("MacroExecutionMode", uno::Any(document::MacroExecMode::NEVER_EXECUTE)),
+                property("UpdateDocMode", uno::Any(document::UpdateDocMode::NO_UPDATE)),
+            });
+            try {
+                doc = in->desktop->loadComponentFromURL(ou(fileUrl(copy)), "_blank", 0, load);
+            } catch (const io::IOException& e) {
+                throw RenderError("LibreOffice cannot load " + name + ": " + utf8(e.Message));
+            } catch (const lang::IllegalArgumentException& e) {
+                throw RenderError("LibreOffice cannot load " + name + ": " + utf8(e.Message));
+            }
+            if (!doc.is()) {
+                throw RenderError("LibreOffice cannot load " + name);
+            }
+            Reference<lang::XServiceInfo> info(doc, UNO_QUERY);
+            const char* wanted =
+                deck ? "com.sun.star.presentation.PresentationDocument" : "com.sun.star.text.TextDocument";
+            if (!info.is() || !info->supportsService(OUString::createFromAscii(wanted))) {
+                throw RenderError("LibreOffice did not open " + name +
+                                  (deck ? " as a presentation" : " as a text document"));
+            }
+            uno::Sequence<beans::PropertyValue> filterData;
+            if (deck) {
+                const bool notes = layout == PageLayout::NotesPages;
+                filterData = properties({property("ExportNotesPages", uno::Any(notes)),
+                                         property("ExportOnlyNotesPages", uno::Any(notes)),
+                                         property("ExportHiddenSlides", uno::Any(false))});
+            }
+            const auto store = properties({
+                property("FilterName", uno::Any(OUString::createFromAscii(deck ? "impress_pdf_Export"
+                                                                               : "writer_pdf_Export"))),
+                property("FilterData", uno::Any(filterData)),
+                property("Overwrite", uno::Any(true)),
+            });
+            Reference<frame::XStorable>(doc, UNO_QUERY_THROW)->storeToURL(ou(fileUrl(output)), store);
+            ++in->renders;
+        } catch (const RenderError& e) {
+            failure = e.what();
+        } catch (const lang::DisposedException& e) {
+            broken = true;
+            failure = utf8(e.Message);
+        } catch (const uno::Exception& e) {
+            failure = "LibreOffice cannot render " + name + ": " + utf8(e.Message);
+        }
+        if (doc.is() && !watchdog.fired()) {
+            try {
+                Reference<util::XCloseable> closeable(doc, UNO_QUERY);
+                if (closeable.is()) {
+                    closeable->close(true);
+                } else {
+                    doc->dispose();
+                }
+            } catch (const util::CloseVetoException&) {
+                // close(true) hands the document over: the office closes it when the veto ends
+            } catch (const lang::DisposedException& e) {
+                broken = true;
+                failure = failure.value_or(utf8(e.Message));
+            } catch (const uno::Exception&) {
+            }
+        }
+        doc.clear();
+        stalled = watchdog.fired();
+    } // the watchdog has ended here: nothing signals the instance any more
+    if (stalled) {
+        in.reset();
+        setPid(slot, -1);
+        throw RenderError("LibreOffice stopped answering on " + name + " after " +
+                          seconds(options.perFileLimit) + "; the instance was ended");
+    }
+    if (broken || in->process.exited()) {
+        // The connection went with the process, or the process will go after the connection.
+        const bool died = in->process.end(endGrace);
+        const std::string how =
+            died ? "LibreOffice ended (" + in->process.exitDescription() + ") while rendering " + name
+                 : "the connection to LibreOffice broke while rendering " + name + " (" +
+                       failure.value_or("") + ")";
+        in.reset();
+        setPid(slot, -1);
+        throw RenderError(how + "; the instance was ended");
+    }
+    if (failure) {
+        throw RenderError(*failure);
+    }
+    replaceWith(output, pdf);
+}
+
+LibreOffice::LibreOffice(RenderOptions options) : impl_(new Impl(std::move(options))) {}
+
+LibreOffice::~LibreOffice() {
+    delete impl_;
+}
+
+void LibreOffice::renderPdf(const fs::path& source, const fs::path& pdf, PageLayout layout) {
+    std::error_code ec;
+    if (!fs::is_regular_file(source, ec)) {
+        throw RenderError("cannot render " + source.string() + ": no such file");
+    }
+    const std::size_t slot = impl_->take();
+    struct Give {
+        Impl* impl;
+        std::size_t slot;
+        ~Give() { impl->give(slot); }
+    } give{impl_, slot};
+    impl_->render(slot, source, pdf, layout);
+}
+
+std::vector<int> LibreOffice::instanceProcessIds() const {
+    std::lock_guard lock(impl_->mutex);
+    std::vector<int> pids;
+    for (const Slot& s : impl_->slots) {
+        if (s.pid > 0) {
+            pids.push_back(s.pid);
+        }
+    }
+    return pids;
+}
+
+} // namespace lf::render

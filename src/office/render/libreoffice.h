@@ -1,0 +1,60 @@
+#pragma once
+// LibreOffice as the renderer of decks and documents: one warm headless instance (or one per core),
+// started on the first file and reused for every file after it, driven over a pipe connection. It
+// only ever reads the course files: each file is copied into the instance's private folder and the
+// copy is loaded read-only and hidden, so no lock file, no autosave and no store ever reaches the
+// course folder. Each render has a time limit; an instance that dies or stops answering is ended, the
+// file fails with a description of what happened, and the next render starts a fresh instance.
+// Every instance ends with the LibreOffice object at the latest, and with the program if it dies.
+#include <chrono>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace lf::render {
+
+class RenderError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// What the pages of the PDF show.
+enum class PageLayout {
+    Slides,        // a deck's slides, one page each
+    NotesPages,    // a deck's notes pages, one per slide, as the office lays notes pages out
+    DocumentPages, // every page of a word-processing document
+};
+
+struct RenderOptions {
+    // How many instances may render at once (each with its own profile); 1 or more.
+    int instances = 1;
+    // The longest one file may take, from the moment an instance takes it.
+    std::chrono::milliseconds perFileLimit{std::chrono::seconds(120)};
+    // The office program; empty: the one the system's package installs.
+    std::filesystem::path program;
+};
+
+class LibreOffice {
+public:
+    explicit LibreOffice(RenderOptions options = {});
+    ~LibreOffice(); // ends every instance it started
+    LibreOffice(const LibreOffice&) = delete;
+    LibreOffice& operator=(const LibreOffice&) = delete;
+
+    // Renders `source` (.pptx or .docx) as a PDF written to `pdf` (replaced atomically: a failed
+    // render leaves no file and an older one untouched). Hidden slides are left out. Thread-safe: up
+    // to `instances` calls render at once, the others wait for a free instance. Throws RenderError
+    // with a description naming the file ("... stopped answering on Module03.pptx after 120 s; the
+    // instance was ended", "... cannot load ...").
+    void renderPdf(const std::filesystem::path& source, const std::filesystem::path& pdf, PageLayout layout);
+
+    // The process ids of the instances running now (a test ends one to see the watchdog work).
+    std::vector<int> instanceProcessIds() const;
+
+private:
+    struct Impl;
+    Impl* impl_;
+};
+
+} // namespace lf::render

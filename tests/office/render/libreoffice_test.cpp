@@ -1,0 +1,250 @@
+// The renderer against a real LibreOffice: hidden slides are left out of both layouts, one warm
+// instance serves many files and leaves the course folder exactly as it was, an instance that dies or
+// stalls fails only its own file, and no office process outlives the renderer or the program.
+#include "office/builder/deck.h"
+#include "office/builder/document.h"
+#include "office/render/libreoffice.h"
+#include "test_support.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <map>
+#include <set>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace lf::builder;
+using namespace lf::render;
+using namespace lf::test;
+
+namespace {
+
+int pdfPages(const fs::path& pdf) {
+    QProcess p;
+    p.start("pdfinfo", {QString::fromStdString(pdf.string())});
+    if (!p.waitForFinished(60000) || p.exitCode() != 0) {
+        return -1;
+    }
+    auto m = QRegularExpression("Pages:\\s+(\\d+)").match(QString::fromUtf8(p.readAllStandardOutput()));
+    return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+
+// A deck of `count` titled slides with notes pages; the slides numbered in `hidden` have show="0".
+void writeDeck(const fs::path& file, int count, const std::set<int>& hidden = {}) {
+    DeckBuilder b;
+    for (int i = 1; i <= count; ++i) {
+        SlideSpec s;
+        s.shapes = {placeholderShape(2, "Title 1", {"title", -1}, std::nullopt,
+                                     paragraph(run("Slide " + std::to_string(i)))),
+                    placeholderShape(3, "Content Placeholder 2", {"", 1}, std::nullopt,
+                                     paragraph(run("Point one.") + lineBreak() + run("Point two.")))};
+        s.notesShapes = std::vector<std::string>{
+            "<p:sp><p:nvSpPr><p:cNvPr id=\"2\" name=\"Slide Image Placeholder 1\"/><p:cNvSpPr/><p:nvPr>"
+            "<p:ph type=\"sldImg\"/></p:nvPr></p:nvSpPr><p:spPr/></p:sp>",
+            placeholderShape(3, "Notes Placeholder 2", {"body", 1}, std::nullopt,
+                             paragraph(run("Notes of slide " + std::to_string(i))))};
+        b.slides.push_back(s);
+    }
+    Parts parts = b.parts();
+    for (auto& [name, bytes] : parts) {
+        for (int h : hidden) {
+            if (name == "ppt/slides/slide" + std::to_string(h) + ".xml") {
+                bytes.replace(bytes.find("<p:sld "), 7, "<p:sld show=\"0\" ");
+            }
+        }
+    }
+    writeZip(file, parts);
+}
+
+// Every file of a folder with its bytes.
+std::map<std::string, std::string> snapshot(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& e : fs::directory_iterator(folder)) {
+        files[e.path().filename().string()] = readFile(e.path());
+    }
+    return files;
+}
+
+// Whether the process is gone (a zombie counts as gone: it runs nothing any more).
+bool gone(int pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) {
+        return true;
+    }
+    const auto close = line.rfind(')');
+    return close != std::string::npos && line.size() > close + 2 && line[close + 2] == 'Z';
+}
+
+bool goneWithin(int pid, std::chrono::seconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!gone(pid)) {
+        if (std::chrono::steady_clock::now() > until) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+std::string renderError(LibreOffice& office, const fs::path& source, const fs::path& pdf, PageLayout layout) {
+    try {
+        office.renderPdf(source, pdf, layout);
+    } catch (const RenderError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+} // namespace
+
+TEST(RenderLibreOffice, OneWarmInstanceRendersDecksAndDocumentsAndLeavesTheCourseAlone) {
+    TempDir course;
+    TempDir out;
+    writeDeck(course / "01_Built.pptx", 5, {3});
+    fs::copy_file(corpusDir() / "pptx" / "ppt-sld-notes.pptx", course / "02_Real.pptx");
+    fs::copy_file(corpusDir() / "docx" / "poi-sample.docx", course / "03_Handout.docx");
+    const auto before = snapshot(course.path());
+
+    LibreOffice office;
+    EXPECT_TRUE(office.instanceProcessIds().empty()) << "the instance starts with the first file";
+    office.renderPdf(course / "01_Built.pptx", out / "built-notes.pdf", PageLayout::NotesPages);
+    const std::vector<int> pids = office.instanceProcessIds();
+    ASSERT_EQ(pids.size(), 1u);
+    // An older PDF is replaced whole.
+    writeFile(out / "built-slides.pdf", "an older render");
+    office.renderPdf(course / "01_Built.pptx", out / "built-slides.pdf", PageLayout::Slides);
+    office.renderPdf(course / "02_Real.pptx", out / "real-notes.pdf", PageLayout::NotesPages);
+    office.renderPdf(course / "02_Real.pptx", out / "real-slides.pdf", PageLayout::Slides);
+    office.renderPdf(course / "03_Handout.docx", out / "handout.pdf", PageLayout::DocumentPages);
+
+    EXPECT_EQ(pdfPages(out / "built-notes.pdf"), 4) << "the hidden slide's notes page is left out";
+    EXPECT_EQ(pdfPages(out / "built-slides.pdf"), 4) << "the hidden slide is left out";
+    const int realSlides = pdfPages(out / "real-slides.pdf");
+    EXPECT_GT(realSlides, 0);
+    EXPECT_EQ(pdfPages(out / "real-notes.pdf"), realSlides);
+    EXPECT_GT(pdfPages(out / "handout.pdf"), 0);
+    EXPECT_EQ(office.instanceProcessIds(), pids) << "every file went to the one warm instance";
+    EXPECT_EQ(snapshot(course.path()), before) << "a course file changed, or a lock or other file appeared";
+    EXPECT_EQ(snapshot(out.path()).size(), 5u) << "only the PDFs are written beside the targets";
+
+    // A file the office cannot read fails on its own, naming the file, and the instance stays.
+    writeFile(course / "04_Broken.pptx", "not a zip at all");
+    const std::string error =
+        renderError(office, course / "04_Broken.pptx", out / "broken.pdf", PageLayout::Slides);
+    EXPECT_NE(error.find("04_Broken.pptx"), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(out / "broken.pdf"));
+    EXPECT_EQ(office.instanceProcessIds(), pids);
+}
+
+TEST(RenderLibreOffice, AnInstanceKilledMidFileFailsThatFileAndTheNextStartsAfresh) {
+    TempDir course;
+    TempDir out;
+    writeDeck(course / "small.pptx", 2);
+    writeDeck(course / "Module03.pptx", 400);
+    LibreOffice office;
+    office.renderPdf(course / "small.pptx", out / "small.pdf", PageLayout::NotesPages);
+    ASSERT_EQ(office.instanceProcessIds().size(), 1u);
+    const int first = office.instanceProcessIds().front();
+
+    std::thread killer([first] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        ::kill(first, SIGKILL);
+    });
+    const std::string error =
+        renderError(office, course / "Module03.pptx", out / "Module03.pdf", PageLayout::NotesPages);
+    killer.join();
+    EXPECT_NE(error.find("Module03.pptx"), std::string::npos) << error;
+    EXPECT_NE(error.find("ended"), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(out / "Module03.pdf"));
+    EXPECT_TRUE(office.instanceProcessIds().empty());
+
+    office.renderPdf(course / "small.pptx", out / "again.pdf", PageLayout::Slides);
+    EXPECT_EQ(pdfPages(out / "again.pdf"), 2);
+    ASSERT_EQ(office.instanceProcessIds().size(), 1u);
+    EXPECT_NE(office.instanceProcessIds().front(), first);
+}
+
+TEST(RenderLibreOffice, AFileOverTheTimeLimitEndsItsInstance) {
+    TempDir course;
+    TempDir out;
+    writeDeck(course / "Module07.pptx", 400);
+    writeFile(out / "Module07.pdf", "an older render");
+    RenderOptions options;
+    options.perFileLimit = std::chrono::milliseconds(300);
+    LibreOffice office(options);
+    const auto start = std::chrono::steady_clock::now();
+    const std::string error =
+        renderError(office, course / "Module07.pptx", out / "Module07.pdf", PageLayout::NotesPages);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+    EXPECT_NE(error.find("stopped answering on Module07.pptx after 0.3 s"), std::string::npos) << error;
+    EXPECT_TRUE(office.instanceProcessIds().empty());
+    EXPECT_EQ(readFile(out / "Module07.pdf"), "an older render");
+}
+
+TEST(RenderLibreOffice, TwoInstancesRenderAtOnceAndNoneOutlivesTheRenderer) {
+    TempDir course;
+    TempDir out;
+    for (const char* name : {"a.pptx", "b.pptx", "c.pptx", "d.pptx"}) {
+        writeDeck(course / name, 3, {2});
+    }
+    std::vector<int> pids;
+    {
+        RenderOptions options;
+        options.instances = 2;
+        LibreOffice office(options);
+        std::vector<std::thread> threads;
+        std::atomic<int> failures{0};
+        for (const std::string name : {"a", "b", "c", "d"}) {
+            threads.emplace_back([&, name] {
+                if (!renderError(office, course / (name + ".pptx"), out / (name + ".pdf"),
+                                 PageLayout::NotesPages)
+                         .empty()) {
+                    ++failures;
+                }
+            });
+        }
+        for (std::thread& t : threads) {
+            t.join();
+        }
+        EXPECT_EQ(failures, 0);
+        pids = office.instanceProcessIds();
+        EXPECT_EQ(pids.size(), 2u) << "two files at once take two instances";
+        for (const char* name : {"a", "b", "c", "d"}) {
+            EXPECT_EQ(pdfPages(out / (std::string(name) + ".pdf")), 2) << name;
+        }
+    }
+    for (int pid : pids) {
+        EXPECT_TRUE(gone(pid)) << "instance " << pid << " outlived the renderer";
+    }
+}
+
+TEST(RenderLibreOffice, NoInstanceOutlivesAProgramThatDiesWithoutAWord) {
+    TempDir course;
+    writeDeck(course / "a.pptx", 2);
+    // The death test's child runs this test again from the start, in a new process: it learns where
+    // to leave its instance's pid from the parent's environment, which it inherits.
+    if (qEnvironmentVariableIsEmpty("LF_RENDER_TEST_PID_FILE")) {
+        qputenv("LF_RENDER_TEST_PID_FILE",
+                QString::fromStdString((course / "instance.pid").string()).toUtf8());
+    }
+    const fs::path pidFile = qEnvironmentVariable("LF_RENDER_TEST_PID_FILE").toStdString();
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            LibreOffice office;
+            office.renderPdf(course / "a.pptx", course / "a.pdf", PageLayout::Slides);
+            std::ofstream(pidFile) << office.instanceProcessIds().front();
+            ::raise(SIGKILL);
+        },
+        testing::KilledBySignal(SIGKILL), "");
+    int orphan = 0;
+    std::ifstream(pidFile) >> orphan;
+    ASSERT_GT(orphan, 0);
+    EXPECT_TRUE(goneWithin(orphan, std::chrono::seconds(10)))
+        << "instance " << orphan << " outlived the program";
+}
