@@ -1,0 +1,29 @@
+#pragma once
+// Printing through CUPS: whether a destination exists, the print file of a destination (what that
+// printer would have been sent, so it can be sent to it later unchanged with `lp -o raw`), and a
+// job on a destination. The server is the one libcups finds (CUPS_SERVER, client.conf, the local
+// socket); a test points CUPS_SERVER at a private server of its own.
+#include <QString>
+
+#include <stdexcept>
+
+namespace lf::platform {
+
+class PrintingError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// True when the server knows a destination of this name (as the printer lists show it).
+bool printerExists(const QString& destination);
+
+// Passes the PDF through the destination's filter chain (its PPD or driver) and writes the result to
+// printFile (replaced atomically; nothing is left on failure). Throws PrintingError naming the
+// destination when it is unknown, or with the filter's own message when the chain fails.
+void writePrintFile(const QString& destination, const QString& pdfFile, const QString& printFile);
+
+// Submits the file as a job on the destination, titled `title`; returns the job id. Does not wait for
+// the job. Throws PrintingError when the destination is unknown or refuses the job.
+int submitPrintJob(const QString& destination, const QString& file, const QString& title);
+
+} // namespace lf::platform

@@ -1,0 +1,168 @@
+// Print files and jobs through a private CUPS server (tests/support/private_cups.h): the print file of
+// a PostScript printer is that printer's PostScript, every page of it, and prints unchanged when sent
+// back raw; a raw queue's is the PDF itself; a failing filter leaves the old print file alone; a job
+// on the PDF printer makes a PDF; unknown and refusing printers are errors that say so.
+#include "platform/printing.h"
+#include "private_cups.h"
+#include "test_support.h"
+
+#include <QPainter>
+#include <QPdfWriter>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+using lf::platform::PrintingError;
+using lf::test::PrivateCups;
+using lf::test::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A real PDF of `pages` A4 pages, each with its number in large type.
+void writePdf(const fs::path& file, int pages) {
+    QPdfWriter writer(QString::fromStdString(file.string()));
+    writer.setPageSize(QPageSize(QPageSize::A4));
+    writer.setTitle("Printing test");
+    QPainter painter(&writer);
+    painter.setFont(QFont("DejaVu Sans", 28));
+    for (int page = 1; page <= pages; ++page) {
+        if (page > 1)
+            writer.newPage();
+        painter.drawRect(QRect(0, 0, writer.width() - 1, writer.height() / 3));
+        painter.drawText(QRect(0, 0, writer.width(), writer.height() / 3), Qt::AlignCenter,
+                         QString("Page %1").arg(page));
+    }
+}
+
+int pdfPages(const fs::path& pdf) {
+    QProcess info;
+    info.start("pdfinfo", {QString::fromStdString(pdf.string())});
+    if (!info.waitForFinished(60000) || info.exitCode() != 0)
+        return -1;
+    const QRegularExpressionMatch m =
+        QRegularExpression("^Pages:\\s+(\\d+)", QRegularExpression::MultilineOption)
+            .match(QString::fromUtf8(info.readAllStandardOutput()));
+    return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+
+int postScriptPages(const std::string& ps) {
+    int pages = 0;
+    for (std::size_t at = 0; (at = ps.find("\n%%Page:", at)) != std::string::npos; ++at)
+        ++pages;
+    return pages;
+}
+
+std::vector<std::string> folderNames(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class Printing : public testing::Test {
+protected:
+    void SetUp() override {
+        const QString reason = PrivateCups::unavailableReason();
+        if (!reason.isEmpty())
+            GTEST_SKIP() << reason.toStdString();
+        cups = std::make_unique<PrivateCups>();
+        pdf = dir / "Module 1.pdf";
+        writePdf(pdf, 3);
+        ASSERT_EQ(pdfPages(pdf), 3);
+    }
+
+    QString q(const fs::path& path) const { return QString::fromStdString(path.string()); }
+
+    std::unique_ptr<PrivateCups> cups;
+    TempDir dir;
+    fs::path pdf;
+};
+
+} // namespace
+
+TEST_F(Printing, KnowsPrintersByNameAndRefusesUnknownOnes) {
+    EXPECT_TRUE(lf::platform::printerExists(PrivateCups::psPrinter));
+    EXPECT_TRUE(lf::platform::printerExists(PrivateCups::pdfPrinter));
+    EXPECT_FALSE(lf::platform::printerExists("No Such \"Printer\""));
+    EXPECT_FALSE(lf::platform::printerExists("PS-Printer/no-such-instance"));
+
+    const fs::path prn = dir / "Module 1.prn";
+    try {
+        lf::platform::writePrintFile("No Such \"Printer\"", q(pdf), q(prn));
+        ADD_FAILURE() << "a print file for an unknown printer";
+    } catch (const PrintingError& e) {
+        EXPECT_STREQ(e.what(), "there is no printer named \"No Such \"Printer\"\"");
+    }
+    EXPECT_FALSE(fs::exists(prn));
+    EXPECT_THROW(lf::platform::submitPrintJob("No Such Printer", q(pdf), "Module 1"), PrintingError);
+}
+
+TEST_F(Printing, PostScriptPrintFileHoldsEveryPageAndPrintsUnchangedWhenSentRaw) {
+    const fs::path out = dir / "print ready";
+    fs::create_directory(out);
+    const fs::path prn = out / "Module 1's deck.prn";
+    lf::platform::writePrintFile(PrivateCups::psPrinter, q(pdf), q(prn));
+
+    const std::string ps = lf::test::readFile(prn);
+    EXPECT_EQ(ps.rfind("%!PS", 0), 0u) << ps.substr(0, 40);
+    EXPECT_EQ(postScriptPages(ps), 3);
+    EXPECT_EQ(folderNames(out), std::vector<std::string>{"Module 1's deck.prn"});
+
+    QString output;
+    ASSERT_EQ(cups->run("lp", {"-d", PrivateCups::psPrinter, "-o", "raw", q(prn)}, &output), 0)
+        << output.toStdString();
+    ASSERT_TRUE(cups->waitUntilIdle(PrivateCups::psPrinter)) << cups->log().toStdString();
+    ASSERT_TRUE(fs::exists(cups->psOutput())) << cups->log().toStdString();
+    EXPECT_TRUE(lf::test::readFile(cups->psOutput()) == ps)
+        << "the printer got other bytes than the print file";
+}
+
+TEST_F(Printing, FailingFilterLeavesTheOldPrintFileAndNothingBesideIt) {
+    const fs::path out = dir / "print ready";
+    fs::create_directory(out);
+    const fs::path prn = out / "Module 1.prn";
+    lf::test::writeFile(prn, "the print file of the last run");
+    const fs::path damaged = dir / "damaged.pdf";
+    lf::test::writeFile(damaged, lf::test::readFile(pdf).substr(0, 200));
+
+    try {
+        lf::platform::writePrintFile(PrivateCups::psPrinter, q(damaged), q(prn));
+        ADD_FAILURE() << "a print file from a damaged PDF";
+    } catch (const PrintingError& e) {
+        const std::string message = e.what();
+        EXPECT_NE(message.find("PS-Printer"), std::string::npos) << message;
+        EXPECT_NE(message.find("pdftopdf"), std::string::npos) << "the filter's own words: " << message;
+    }
+    EXPECT_EQ(lf::test::readFile(prn), "the print file of the last run");
+    EXPECT_EQ(folderNames(out), std::vector<std::string>{"Module 1.prn"});
+}
+
+TEST_F(Printing, RawQueueGetsThePdfItselfAndARefusingQueueSaysWhy) {
+    QString output;
+    ASSERT_EQ(cups->run("lpadmin", {"-p", "Raw", "-E", "-v", "file:///dev/null"}, &output), 0)
+        << output.toStdString();
+    const fs::path prn = dir / "Module 1.prn";
+    lf::platform::writePrintFile("Raw", q(pdf), q(prn));
+    EXPECT_TRUE(lf::test::readFile(prn) == lf::test::readFile(pdf));
+
+    ASSERT_EQ(cups->run("cupsreject", {"-r", "out of paper", "Raw"}, &output), 0) << output.toStdString();
+    try {
+        lf::platform::submitPrintJob("Raw", q(pdf), "Module 1");
+        ADD_FAILURE() << "a job on a queue that accepts none";
+    } catch (const PrintingError& e) {
+        EXPECT_NE(std::string(e.what()).find("Raw"), std::string::npos) << e.what();
+    }
+}
+
+TEST_F(Printing, JobOnThePdfPrinterWritesAPdfOfEveryPage) {
+    const int job = lf::platform::submitPrintJob(PrivateCups::pdfPrinter, q(pdf), "Module 1");
+    EXPECT_GT(job, 0);
+    ASSERT_TRUE(cups->waitUntilIdle(PrivateCups::pdfPrinter, 120000)) << cups->log().toStdString();
+    const std::vector<fs::path> pdfs = cups->pdfOutputs();
+    ASSERT_EQ(pdfs.size(), 1u) << cups->log().toStdString();
+    EXPECT_EQ(lf::test::readFile(pdfs[0]).rfind("%PDF", 0), 0u);
+    EXPECT_EQ(pdfPages(pdfs[0]), 3);
+}
