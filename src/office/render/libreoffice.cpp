@@ -223,7 +223,6 @@ struct Instance {
     ChildProcess process;
     Reference<com::sun::star::lang::XComponent> bridge;
     Reference<com::sun::star::frame::XDesktop2> desktop;
-    unsigned renders = 0;
 
     ~Instance() {
         // Asked to end first (the desktop closes what it holds), killed when that does not work soon.
@@ -401,8 +400,12 @@ std::unique_ptr<Instance> LibreOffice::Impl::start() {
             try {
                 connection = connector->connect(ou("pipe,name=" + in->pipe));
             } catch (const com::sun::star::connection::NoConnectException&) {
+                if (watchdog.fired()) {
+                    throw RenderError("LibreOffice did not start within " + seconds(startLimit) +
+                                      "; the instance was ended");
+                }
                 if (in->process.exited()) {
-                    if (in->process.exitCode() == restartExitCode && !restarted && !watchdog.fired()) {
+                    if (in->process.exitCode() == restartExitCode && !restarted) {
                         restarted = true;
                         spawn(*in);
                         continue;
@@ -501,7 +504,7 @@ void LibreOffice::Impl::render(std::size_t slot, const fs::path& source, const f
             const char* wanted =
                 deck ? "com.sun.star.presentation.PresentationDocument" : "com.sun.star.text.TextDocument";
             if (!info.is() || !info->supportsService(OUString::createFromAscii(wanted))) {
-                throw RenderError("LibreOffice did not open " + name +
+                throw RenderError("LibreOffice cannot load " + name +
                                   (deck ? " as a presentation" : " as a text document"));
             }
             uno::Sequence<beans::PropertyValue> filterData;
@@ -518,7 +521,6 @@ void LibreOffice::Impl::render(std::size_t slot, const fs::path& source, const f
                 property("Overwrite", uno::Any(true)),
             });
             Reference<frame::XStorable>(doc, UNO_QUERY_THROW)->storeToURL(ou(fileUrl(output)), store);
-            ++in->renders;
         } catch (const RenderError& e) {
             failure = e.what();
         } catch (const lang::DisposedException& e) {
@@ -561,7 +563,8 @@ void LibreOffice::Impl::render(std::size_t slot, const fs::path& source, const f
                        failure.value_or("") + ")";
         in.reset();
         setPid(slot, -1);
-        throw RenderError(how + "; the instance was ended");
+        throw RenderError(how +
+                          (died ? "; the next file starts a new instance" : "; the instance was ended"));
     }
     if (failure) {
         throw RenderError(*failure);

@@ -1,0 +1,256 @@
+// Notes-page PDFs of a course of 30 decks x 60 slides (title, body text, a picture, a notes page),
+// three ways side by side in one run:
+//   convert   one `soffice --headless --convert-to` process per deck, the notes-pages filter options
+//             given as JSON, all with one private profile (made before the clock starts)
+//   warm 1    the renderer with one warm instance, the decks one after another (its start counted)
+//   warm 2    the renderer with two warm instances, two threads taking the decks (their starts counted)
+// For each: seconds per deck, the ratio against convert, and the peak resident memory of the office
+// processes this program started (summed over them, sampled from /proc every 50 ms). Every PDF is
+// checked to hold one portrait notes page per slide.
+// Usage: bench_render [decks] [slides]
+#include "bench_course.h"
+#include "office/render/libreoffice.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using namespace lf::bench;
+using lf::render::LibreOffice;
+using lf::render::PageLayout;
+using lf::render::RenderOptions;
+
+namespace {
+
+// The parent and the resident kilobytes of a process, from /proc.
+bool processInfo(int pid, int& parent, long& rssKb) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) {
+        return false;
+    }
+    std::istringstream rest(line.substr(line.rfind(')') + 2));
+    char state;
+    rest >> state >> parent;
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    rssKb = 0;
+    for (std::string l; std::getline(status, l);) {
+        if (l.starts_with("VmRSS:")) {
+            rssKb = std::atol(l.c_str() + 6);
+        }
+    }
+    return true;
+}
+
+// The resident memory of every process below this one (the office processes it started), summed.
+long descendantsRssKb() {
+    std::map<int, std::pair<int, long>> processes;
+    for (const auto& e : fs::directory_iterator("/proc")) {
+        const std::string name = e.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        int parent = 0;
+        long rss = 0;
+        if (processInfo(std::atoi(name.c_str()), parent, rss)) {
+            processes[std::atoi(name.c_str())] = {parent, rss};
+        }
+    }
+    const int self = ::getpid();
+    long sum = 0;
+    for (const auto& [pid, info] : processes) {
+        for (int p = info.first; p > 1;) {
+            if (p == self) {
+                sum += info.second;
+                break;
+            }
+            const auto up = processes.find(p);
+            p = up == processes.end() ? 0 : up->second.first;
+        }
+    }
+    return sum;
+}
+
+// Samples descendantsRssKb() while it lives; peakMb() is the highest sum seen.
+class MemorySampler {
+public:
+    MemorySampler()
+        : thread_([this] {
+              while (!stop_) {
+                  peak_ = std::max(peak_.load(), descendantsRssKb());
+                  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+              }
+          }) {}
+    ~MemorySampler() {
+        stop_ = true;
+        thread_.join();
+    }
+    double peakMb() const { return static_cast<double>(peak_) / 1024.0; }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<long> peak_{0};
+    std::thread thread_;
+};
+
+int run(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const std::string& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid;
+    const int spawned = posix_spawn(&pid, args[0], &quiet, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&quiet);
+    if (spawned != 0) {
+        return -1;
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The page count and whether the first page is portrait, from pdfinfo.
+std::pair<int, bool> pdfPages(const fs::path& pdf) {
+    const std::string command = "pdfinfo '" + pdf.string() + "' 2>/dev/null";
+    std::unique_ptr<FILE, int (*)(FILE*)> p(popen(command.c_str(), "r"), pclose);
+    int pages = -1;
+    double width = 0, height = 0;
+    char line[512];
+    while (p && std::fgets(line, sizeof line, p.get())) {
+        std::sscanf(line, "Pages: %d", &pages);
+        std::sscanf(line, "Page size: %lf x %lf", &width, &height);
+    }
+    return {pages, width < height};
+}
+
+struct Result {
+    const char* name;
+    double seconds = 0;
+    double peakMb = 0;
+};
+
+template <class F> Result measure(const char* name, F&& f) {
+    Result r{name};
+    MemorySampler memory;
+    const auto start = std::chrono::steady_clock::now();
+    f();
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    r.peakMb = memory.peakMb();
+    return r;
+}
+
+bool checkPdfs(const std::vector<fs::path>& decks, const fs::path& folder, int slides, const char* name) {
+    for (const fs::path& d : decks) {
+        fs::path pdf = folder / d.filename();
+        pdf.replace_extension(".pdf");
+        const auto [pages, portrait] = pdfPages(pdf);
+        if (pages != slides || !portrait) {
+            std::fprintf(stderr, "%s: %s has %d pages (%s), not %d notes pages\n", name, pdf.c_str(), pages,
+                         portrait ? "portrait" : "landscape", slides);
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int deckCount = argc > 1 ? std::atoi(argv[1]) : 30;
+    const int slideCount = argc > 2 ? std::atoi(argv[2]) : 60;
+    std::string pattern = (fs::temp_directory_path() / "bench_render_XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) {
+        return 1;
+    }
+    const fs::path root = pattern;
+    const fs::path course = root / "course", convert = root / "convert", warm1 = root / "warm1",
+                   warm2 = root / "warm2", profile = root / "profile";
+    for (const fs::path& f : {course, convert, warm1, warm2}) {
+        fs::create_directories(f);
+    }
+    std::printf("building %d decks x %d slides...\n", deckCount, slideCount);
+    buildStorageCourse(course, deckCount, slideCount);
+    const std::vector<fs::path> decks = decksIn(course);
+
+    const std::string soffice = "/usr/lib/libreoffice/program/soffice";
+    const std::string filter =
+        "pdf:impress_pdf_Export:{\"ExportNotesPages\":{\"type\":\"boolean\",\"value\":"
+        "\"true\"},\"ExportOnlyNotesPages\":{\"type\":\"boolean\",\"value\":\"true\"}}";
+    auto convertOne = [&](const fs::path& deck, const fs::path& outdir) {
+        return run({soffice, "-env:UserInstallation=file://" + profile.string(), "--headless", "--norestore",
+                    "--convert-to", filter, "--outdir", outdir.string(), deck.string()});
+    };
+    // The profile is made once, before the clock starts, as a user's would be.
+    convertOne(decks.front(), root);
+
+    std::vector<Result> results;
+    results.push_back(measure("convert", [&] {
+        for (const fs::path& d : decks) {
+            if (convertOne(d, convert) != 0) {
+                std::fprintf(stderr, "convert: soffice failed on %s\n", d.c_str());
+            }
+        }
+    }));
+    auto renderAll = [&](int instances, const fs::path& outdir) {
+        RenderOptions options;
+        options.instances = instances;
+        LibreOffice office(options);
+        std::atomic<std::size_t> next{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < instances; ++t) {
+            threads.emplace_back([&] {
+                for (std::size_t i; (i = next++) < decks.size();) {
+                    fs::path pdf = outdir / decks[i].filename();
+                    pdf.replace_extension(".pdf");
+                    try {
+                        office.renderPdf(decks[i], pdf, PageLayout::NotesPages);
+                    } catch (const lf::render::RenderError& e) {
+                        std::fprintf(stderr, "%s\n", e.what());
+                    }
+                }
+            });
+        }
+        for (std::thread& t : threads) {
+            t.join();
+        }
+    };
+    results.push_back(measure("warm 1", [&] { renderAll(1, warm1); }));
+    results.push_back(measure("warm 2", [&] { renderAll(2, warm2); }));
+
+    const bool ok = checkPdfs(decks, convert, slideCount, "convert") &&
+                    checkPdfs(decks, warm1, slideCount, "warm 1") &&
+                    checkPdfs(decks, warm2, slideCount, "warm 2");
+    std::printf("%zu decks x %d slides, notes pages, %u processors\n", decks.size(), slideCount,
+                std::thread::hardware_concurrency());
+    std::printf("%-8s %10s %10s %12s %14s\n", "", "total s", "s / deck", "speed-up", "peak RSS MB");
+    for (const Result& r : results) {
+        std::printf("%-8s %10.2f %10.3f %11.2fx %14.0f\n", r.name, r.seconds,
+                    r.seconds / static_cast<double>(decks.size()), results.front().seconds / r.seconds,
+                    r.peakMb);
+    }
+    std::printf("every PDF one portrait notes page per slide: %s\n", ok ? "yes" : "NO");
+    std::error_code ec;
+    fs::remove_all(root, ec);
+    return ok ? 0 : 1;
+}
