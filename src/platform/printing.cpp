@@ -10,8 +10,10 @@
 #include <cups/cups.h>
 #include <cups/ppd.h>
 
+#include <csignal>
 #include <cstring>
 #include <memory>
+#include <unistd.h>
 
 namespace lf::platform {
 namespace {
@@ -28,11 +30,20 @@ QString lastCupsError() {
     return QString::fromUtf8(cupsLastErrorString());
 }
 
+bool serverAnswers() {
+    http_t* http =
+        httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 10000, nullptr);
+    if (!http)
+        return false;
+    httpClose(http);
+    return true;
+}
+
 // The destination a name stands for, as the printer lists show it: "name" or "name/instance". It
 // carries the options of the destination (its instance's among them), which a job on it gets.
 class Destination {
 public:
-    // Null when the server knows no such destination; throws when the server cannot be asked.
+    // Null when the server knows no such destination; throws when no server answers.
     static std::unique_ptr<Destination> find(const QString& destination) {
         const int slash = destination.indexOf('/');
         const QByteArray name = (slash < 0 ? destination : destination.left(slash)).toUtf8();
@@ -41,8 +52,8 @@ public:
             return nullptr;
         auto found = std::make_unique<Destination>();
         if (instance.isEmpty()) {
-            // Asks the server for this one printer (a network printer it has not made a queue of
-            // yet included) without listing every destination.
+            // Asks the server for this one printer, without listing every destination; a network
+            // printer that no server has a queue for yet is found too.
             found->dest_ = cupsGetNamedDest(CUPS_HTTP_DEFAULT, name.constData(), nullptr);
             found->count_ = found->dest_ ? 1 : 0;
         } else {
@@ -55,10 +66,10 @@ public:
         }
         if (found->dest_)
             return found;
-        const ipp_status_t status = cupsLastError();
-        if (status > IPP_STATUS_OK_EVENTS_COMPLETE && status != IPP_STATUS_ERROR_NOT_FOUND)
-            throw PrintingError(QString("cannot ask the print server about \"%1\": %2")
-                                    .arg(destination, lastCupsError())
+        // libcups says "not found" for a server that does not answer too.
+        if (!serverAnswers())
+            throw PrintingError(QString("the print server %1 does not answer (asked for \"%2\")")
+                                    .arg(QString::fromUtf8(cupsServer()), destination)
                                     .toStdString());
         return nullptr;
     }
@@ -140,7 +151,7 @@ QString filterMessage(const QByteArray& stderrBytes) {
         if (line.startsWith("ERROR:"))
             errors.append(line.mid(6).trimmed());
         else if (!line.startsWith("DEBUG") && !line.startsWith("INFO:") && !line.startsWith("PAGE:") &&
-                 !line.startsWith("ATTR:") && !line.startsWith("STATE:") && !line.isEmpty())
+                 !line.startsWith("ATTR:") && !line.startsWith("STATE:") && !line.contains("permissions OK"))
             others.append(line);
     }
     return (errors.isEmpty() ? others : errors).join("; ");
@@ -167,6 +178,8 @@ void runFilters(const QString& destination, const Destination& dest, const QStri
     filter.setProgram(cupsfilterProgram());
     filter.setArguments(arguments);
     filter.setStandardInputFile(QProcess::nullDevice());
+    // In a process group of its own, so that a chain past its time goes with all its filters.
+    filter.setChildProcessModifier([] { ::setpgid(0, 0); });
     filter.setStandardOutputFile(QString::fromStdString(replacement.temporary().string()),
                                  QIODevice::Truncate);
     filter.start();
@@ -175,7 +188,7 @@ void runFilters(const QString& destination, const Destination& dest, const QStri
                                 .arg(destination, filter.errorString())
                                 .toStdString());
     if (!filter.waitForFinished(filterTimeLimitMs)) {
-        filter.kill();
+        ::kill(-static_cast<pid_t>(filter.processId()), SIGKILL);
         filter.waitForFinished();
         throw PrintingError(QString("the filters of \"%1\" did not finish within %2 minutes")
                                 .arg(destination)
@@ -229,8 +242,8 @@ bool printerExists(const QString& destination) {
 // with cupsfilter's message instead of writing something else.
 //
 // A destination without a PPD is a raw queue or a driverless (IPP Everywhere) printer: the server sends
-// it the document as it is, so its print file is the PDF itself. A driverless printer that says it
-// takes no PDF (nor any format, as a raw queue does) could not print that file, and is refused.
+// it the document as it is, so its print file is the PDF itself. A driverless printer that takes
+// neither PDF nor any format at all (as a raw queue does) could not print that file, and is refused.
 void writePrintFile(const QString& destination, const QString& pdfFile, const QString& printFile) {
     std::unique_ptr<Destination> found = Destination::find(destination);
     const Destination& dest = knownDestination(found, destination);

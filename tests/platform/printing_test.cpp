@@ -1,7 +1,8 @@
 // Print files and jobs through a private CUPS server (tests/support/private_cups.h): the print file of
 // a PostScript printer is that printer's PostScript, every page of it, and prints unchanged when sent
 // back raw; a raw queue's is the PDF itself; a failing filter leaves the old print file alone; a job
-// on the PDF printer makes a PDF; unknown and refusing printers are errors that say so.
+// on the PDF printer makes a PDF; unknown and refusing printers, and a server that does not answer,
+// are errors that say so.
 #include "platform/printing.h"
 #include "private_cups.h"
 #include "test_support.h"
@@ -10,6 +11,8 @@
 #include <QPdfWriter>
 #include <QProcess>
 #include <QRegularExpression>
+
+#include <cups/cups.h>
 
 #include <gtest/gtest.h>
 
@@ -100,18 +103,23 @@ TEST_F(Printing, KnowsPrintersByNameAndRefusesUnknownOnes) {
     EXPECT_THROW(lf::platform::submitPrintJob("No Such Printer", q(pdf), "Module 1"), PrintingError);
 }
 
-TEST_F(Printing, PostScriptPrintFileHoldsEveryPageAndPrintsUnchangedWhenSentRaw) {
+TEST_F(Printing, PostScriptPrintFileHoldsEveryPageAndThePrintersSettingsAndPrintsUnchangedWhenSentRaw) {
     const fs::path out = dir / "print ready";
     fs::create_directory(out);
     const fs::path prn = out / "Module 1's deck.prn";
+    // A setting of the printer on its server reaches the print file.
+    QString output;
+    ASSERT_EQ(
+        cups->run("lpadmin", {"-p", PrivateCups::psPrinter, "-o", "sides=two-sided-long-edge"}, &output), 0)
+        << output.toStdString();
     lf::platform::writePrintFile(PrivateCups::psPrinter, q(pdf), q(prn));
 
     const std::string ps = lf::test::readFile(prn);
     EXPECT_EQ(ps.rfind("%!PS", 0), 0u) << ps.substr(0, 40);
     EXPECT_EQ(postScriptPages(ps), 3);
+    EXPECT_NE(ps.find("<</Duplex true/Tumble false>>setpagedevice"), std::string::npos);
     EXPECT_EQ(folderNames(out), std::vector<std::string>{"Module 1's deck.prn"});
 
-    QString output;
     ASSERT_EQ(cups->run("lp", {"-d", PrivateCups::psPrinter, "-o", "raw", q(prn)}, &output), 0)
         << output.toStdString();
     ASSERT_TRUE(cups->waitUntilIdle(PrivateCups::psPrinter)) << cups->log().toStdString();
@@ -165,4 +173,27 @@ TEST_F(Printing, JobOnThePdfPrinterWritesAPdfOfEveryPage) {
     ASSERT_EQ(pdfs.size(), 1u) << cups->log().toStdString();
     EXPECT_EQ(lf::test::readFile(pdfs[0]).rfind("%PDF", 0), 0u);
     EXPECT_EQ(pdfPages(pdfs[0]), 3);
+}
+
+TEST(PrintingWithoutServer, SaysTheServerDoesNotAnswerRatherThanThatThePrinterIsMissing) {
+    const TempDir dir;
+    const QByteArray server = QFile::encodeName(dir.qpath() + "/no-server.sock");
+    const QByteArray old = qgetenv("CUPS_SERVER");
+    const bool wasSet = qEnvironmentVariableIsSet("CUPS_SERVER");
+    qputenv("CUPS_SERVER", server);
+    cupsSetServer(server.constData());
+
+    EXPECT_FALSE(lf::platform::printerExists("PS-Printer"));
+    try {
+        lf::platform::submitPrintJob("PS-Printer", dir.qpath() + "/Module 1.pdf", "Module 1");
+        ADD_FAILURE() << "a job without a server";
+    } catch (const PrintingError& e) {
+        EXPECT_NE(std::string(e.what()).find("does not answer"), std::string::npos) << e.what();
+    }
+
+    if (wasSet)
+        qputenv("CUPS_SERVER", old);
+    else
+        qunsetenv("CUPS_SERVER");
+    cupsSetServer(nullptr);
 }
