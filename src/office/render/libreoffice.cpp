@@ -329,6 +329,9 @@ struct LibreOffice::Impl {
             std::error_code ec;
             const fs::path temp = fs::temp_directory_path(ec);
             removeLeftovers(temp);
+            if (temp != "/tmp") {
+                removeLeftovers("/tmp"); // the pipes' sockets are always there
+            }
             std::string pattern = (temp / ("lf-office-" + std::to_string(::getpid()) + "-XXXXXX")).string();
             if (::mkdtemp(pattern.data()) == nullptr) {
                 throw RenderError(std::string("cannot make a private folder for LibreOffice: ") +

@@ -152,7 +152,7 @@ TEST(RenderLibreOffice, AnInstanceKilledMidFileFailsThatFileAndTheNextStartsAfre
     const int first = office.instanceProcessIds().front();
 
     std::thread killer([first] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
         ::kill(first, SIGKILL);
     });
     const std::string error =
