@@ -5,12 +5,10 @@
 // are errors that say so.
 #include "platform/printing.h"
 #include "private_cups.h"
+#include "test_pdf.h"
 #include "test_support.h"
 
-#include <QPainter>
-#include <QPdfWriter>
-#include <QProcess>
-#include <QRegularExpression>
+#include <QFile>
 
 #include <cups/cups.h>
 
@@ -22,33 +20,6 @@ using lf::test::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
-
-// A real PDF of `pages` A4 pages, each with its number in large type.
-void writePdf(const fs::path& file, int pages) {
-    QPdfWriter writer(QString::fromStdString(file.string()));
-    writer.setPageSize(QPageSize(QPageSize::A4));
-    writer.setTitle("Printing test");
-    QPainter painter(&writer);
-    painter.setFont(QFont("DejaVu Sans", 28));
-    for (int page = 1; page <= pages; ++page) {
-        if (page > 1)
-            writer.newPage();
-        painter.drawRect(QRect(0, 0, writer.width() - 1, writer.height() / 3));
-        painter.drawText(QRect(0, 0, writer.width(), writer.height() / 3), Qt::AlignCenter,
-                         QString("Page %1").arg(page));
-    }
-}
-
-int pdfPages(const fs::path& pdf) {
-    QProcess info;
-    info.start("pdfinfo", {QString::fromStdString(pdf.string())});
-    if (!info.waitForFinished(60000) || info.exitCode() != 0)
-        return -1;
-    const QRegularExpressionMatch m =
-        QRegularExpression("^Pages:\\s+(\\d+)", QRegularExpression::MultilineOption)
-            .match(QString::fromUtf8(info.readAllStandardOutput()));
-    return m.hasMatch() ? m.captured(1).toInt() : -1;
-}
 
 int postScriptPages(const std::string& ps) {
     int pages = 0;
@@ -73,8 +44,8 @@ protected:
             GTEST_SKIP() << reason.toStdString();
         cups = std::make_unique<PrivateCups>();
         pdf = dir / "Module 1.pdf";
-        writePdf(pdf, 3);
-        ASSERT_EQ(pdfPages(pdf), 3);
+        lf::test::writeTestPdf(pdf, 3);
+        ASSERT_EQ(lf::test::pdfPageCount(pdf), 3);
     }
 
     QString q(const fs::path& path) const { return QString::fromStdString(path.string()); }
@@ -172,7 +143,7 @@ TEST_F(Printing, JobOnThePdfPrinterWritesAPdfOfEveryPage) {
     const std::vector<fs::path> pdfs = cups->pdfOutputs();
     ASSERT_EQ(pdfs.size(), 1u) << cups->log().toStdString();
     EXPECT_EQ(lf::test::readFile(pdfs[0]).rfind("%PDF", 0), 0u);
-    EXPECT_EQ(pdfPages(pdfs[0]), 3);
+    EXPECT_EQ(lf::test::pdfPageCount(pdfs[0]), 3);
 }
 
 TEST(PrintingWithoutServer, SaysTheServerDoesNotAnswerRatherThanThatThePrinterIsMissing) {

@@ -1,0 +1,14 @@
+#pragma once
+// PDFs in tests: a real one of a given number of pages, made at once without an office suite, and the
+// page count of any PDF as poppler's pdfinfo reads it.
+#include <filesystem>
+
+namespace lf::test {
+
+// Writes an A4 PDF of `pages` pages, each with its number in large type and a frame.
+void writeTestPdf(const std::filesystem::path& file, int pages);
+
+// The number of pages pdfinfo finds in the PDF; -1 when it cannot read it.
+int pdfPageCount(const std::filesystem::path& pdf);
+
+} // namespace lf::test
