@@ -63,57 +63,6 @@ bool globMatch(const QString& name, const QString& pattern) {
     return p == pattern.size();
 }
 
-// Sends the rest of an open file into the replacement: in the kernel where it can, as
-// std::filesystem::copy_file does, else through a buffer. 0, or the errno of what failed.
-int sendAll(int in, FileReplacement& out) {
-    while (true) {
-        const ssize_t n = ::sendfile(out.fd(), in, nullptr, std::size_t(1) << 30);
-        if (n == 0)
-            return 0;
-        if (n > 0 || errno == EINTR)
-            continue;
-        if (errno != EINVAL && errno != ENOSYS)
-            return errno;
-        break; // the file system cannot send: read and write
-    }
-    std::vector<char> buffer(std::size_t(1) << 16);
-    while (true) {
-        const ssize_t n = ::read(in, buffer.data(), buffer.size());
-        if (n == 0)
-            return 0;
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return errno;
-        if (!out.write(std::string_view(buffer.data(), static_cast<std::size_t>(n))))
-            return out.error();
-    }
-}
-
-// Copies the file's bytes and permissions over target through a hidden temporary beside it, so
-// that no listing (and no zip of the folder) ever picks up a half-written copy. 0, or the errno of
-// what failed.
-int copyInto(const std::filesystem::path& from, const std::filesystem::path& target) {
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0)
-        return errno;
-    struct stat st {};
-    if (::fstat(in, &st) != 0) {
-        const int reason = errno;
-        ::close(in);
-        return reason;
-    }
-    ReplaceOptions options;
-    options.newMode = NewMode::Exact;
-    options.mode = st.st_mode & 07777;
-    FileReplacement replacement(target, options);
-    int reason = replacement.ok() ? sendAll(in, replacement) : replacement.error();
-    if (reason == 0 && !replacement.commit())
-        reason = replacement.error();
-    ::close(in);
-    return reason;
-}
-
 } // namespace
 
 bool wildcardMatch(const QString& name, const QString& pattern) {
@@ -211,7 +160,7 @@ CopyOutcome copyFile(const QString& source, const QString& destination, QString*
     if (sameLocation(source, destination))
         return CopyOutcome::SameFile;
     const bool existed = QFileInfo::exists(to);
-    const int reason = copyInto(fsPath(from), fsPath(to));
+    const int reason = copyIntoPlace(fsPath(from), fsPath(to));
     if (reason != 0) {
         setError(error, "Cannot copy \"" + source + "\" to \"" + destination +
                             "\": " + QString::fromStdString(std::generic_category().message(reason)));

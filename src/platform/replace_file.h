@@ -97,4 +97,9 @@ private:
     int error_ = 0;
 };
 
+// Copies the file's bytes and permissions over target through a hidden temporary beside it, so that
+// no listing (and no zip of the folder) ever picks up a half-written copy. 0, or the errno of what
+// failed; the target is then untouched.
+int copyIntoPlace(const std::filesystem::path& from, const std::filesystem::path& target);
+
 } // namespace lf::platform

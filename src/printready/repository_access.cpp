@@ -45,9 +45,9 @@ bool ExportCourseFolder(const QString& folderPath, const QString& destination) {
 }
 
 bool ImportIntoFolder(const QString& sourceDirectory, const QString& namePattern,
-                      const QString& destinationPath) {
+                      const QString& destinationPath, bool zipFirst, const QString& zipFileName) {
     SessionUse use;
-    return repository::ImportFiles(sourceDirectory, namePattern, destinationPath, false, QString());
+    return repository::ImportFiles(sourceDirectory, namePattern, destinationPath, zipFirst, zipFileName);
 }
 
 } // namespace lf::printready

@@ -26,8 +26,10 @@ void CheckInList(const CheckedOutList& checkedOut);
 // reports failure; throws, with the failure's description, when the folder cannot be looked up.
 bool ExportCourseFolder(const QString& folderPath, const QString& destination);
 // Imports the files of sourceDirectory matching namePattern into the repository folder
-// destinationPath (ImportFiles, not zipped); true on success.
+// destinationPath (ImportFiles; with zipFirst, packed into sourceDirectory\zipFileName first); true on
+// success.
 bool ImportIntoFolder(const QString& sourceDirectory, const QString& namePattern,
-                      const QString& destinationPath);
+                      const QString& destinationPath, bool zipFirst = false,
+                      const QString& zipFileName = QString());
 
 } // namespace lf::printready

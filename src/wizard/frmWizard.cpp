@@ -510,6 +510,8 @@ void frmWizard::runOperations() {
     request.pptPrinter = pptPrinterSelection;
     request.wordPrinter = wordPrinterSelection;
     request.pdfPrinter = adobe7x9PrinterSelection;
+    request.printSwitches.useBackgroundPrinting = settings_.UseBackgroundPrinting;
+    request.printSwitches.publishPDFs = settings_.PublishPDFs;
 
     running_ = true;
     RunOperations(parts_.operations, request);

@@ -6,6 +6,8 @@
 //
 // Source and destination paths arrive normalized (one trailing "\" or "/" removed); a text box named
 // below stands for its current text.
+#include "printready/modPrintReady.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -42,11 +44,12 @@ struct Operations {
         CollectTOC;
 
     // source, destination, chkPDF checked, txtWorkingDirectory, cleanWorkingFiles (true),
-    // chkZipPDFs checked, txtPrintReadyZipFilename, then the PowerPoint, Word and PDF printer chosen.
+    // chkZipPDFs checked, txtPrintReadyZipFilename, the PowerPoint, Word and PDF printer chosen, then
+    // the settings UseBackgroundPrinting and PublishPDFs as loaded.
     std::function<void(const QString& sourcePath, const QString& destinationPath, bool makePDFs,
                        const QString& workingDirectory, bool cleanWorkingFiles, bool zipResult,
                        const QString& zipFileName, const QString& pptPrinter, const QString& wordPrinter,
-                       const QString& pdfPrinter)>
+                       const QString& pdfPrinter, const printready::PrintSwitches& switches)>
         RunPrintReady;
 
     // source, destination, txtWorkingDirectory, cleanWorkingFiles (true), zip file name ("Course.zip").

@@ -3,6 +3,7 @@
 #include "indexing/CollectIndex.h"
 #include "indexing/CollectTOC.h"
 #include "indexing/WordStuff.h"
+#include "printready/modPrintReady.h"
 #include "printready/modRandG.h"
 #include "printready/modZipIt.h"
 #include "wizard/repository_connection_seam.h"
@@ -18,6 +19,7 @@ WizardParts programParts() {
     parts.operations.RunGrayscaleResize = &lf::printready::RunGrayscaleResize;
     parts.operations.CollectIndex = &lf::indexing::CollectIndex;
     parts.operations.CollectTOC = &lf::indexing::CollectTOC;
+    parts.operations.RunPrintReady = &lf::printready::RunPrintReady;
     parts.operations.RunZipPackaging = &lf::printready::RunZipPackaging;
     parts.quitDocumentWriter = &lf::indexing::quitDocumentWriter;
     parts.repository = std::make_shared<RepositoryConnectionSeam>();

@@ -70,7 +70,8 @@ void RunOperations(const Operations& ops, const RunRequest& r) {
     });
     call(PrintReadyBit, "Create print ready files", [&] {
         ops.RunPrintReady(source, destination, r.makePDFs, workingDirectory, true, r.zipResult,
-                          r.printReadyZipFilename, r.pptPrinter, r.wordPrinter, r.pdfPrinter);
+                          r.printReadyZipFilename, r.pptPrinter, r.wordPrinter, r.pdfPrinter,
+                          r.printSwitches);
     });
     call(ZipBit, "Create zip file",
          [&] { ops.RunZipPackaging(source, destination, workingDirectory, true, "Course.zip"); });

@@ -41,6 +41,7 @@ struct RunRequest {
     bool makePDFs = false;         // chkPDF
     bool zipResult = false;        // chkZipPDFs
     QString pptPrinter, wordPrinter, pdfPrinter;
+    printready::PrintSwitches printSwitches; // UseBackgroundPrinting and PublishPDFs as loaded
 };
 
 // Calls the checked operations one after another in their fixed order (grayscale, Index, TOC,

@@ -118,6 +118,7 @@ TEST_F(RunTool, BadOptionsAreRefused) {
     const RunResult pdf = runTool({"--toc", "--pdf"});
     EXPECT_EQ(pdf.exitCode, 2);
     EXPECT_TRUE(pdf.err.contains("--print-ready")) << pdf.err.toStdString();
+    EXPECT_EQ(runTool({"--toc", "--ppt-printer", "PS-Printer"}).exitCode, 2);
 }
 
 // A build server must see a failed run: each of these finishes page 5 but does not do its work.

@@ -69,8 +69,10 @@ public:
         if (available & PrintReadyBit)
             ops.RunPrintReady = [this](const QString& s, const QString& d, bool pdf, const QString& w,
                                        bool clean, bool zip, const QString& z, const QString& p1,
-                                       const QString& p2, const QString& p3) {
-                record("RunPrintReady", {s, d, flag(pdf), w, flag(clean), flag(zip), z, p1, p2, p3});
+                                       const QString& p2, const QString& p3,
+                                       const lf::printready::PrintSwitches& switches) {
+                record("RunPrintReady", {s, d, flag(pdf), w, flag(clean), flag(zip), z, p1, p2, p3,
+                                         flag(switches.useBackgroundPrinting), flag(switches.publishPDFs)});
             };
         if (available & ZipBit)
             ops.RunZipPackaging = [this](const QString& s, const QString& d, const QString& w, bool clean,

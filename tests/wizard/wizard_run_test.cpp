@@ -78,7 +78,8 @@ TEST_F(WizardRunTest, AllFiveRunInOrderWithTheirArguments) {
                                            "D:\\Out\\", "Networks 101", "C:\\work\\", "true"}))
         << "the TOC reads the working directory as typed, where the Index left the decks";
     EXPECT_EQ(c[3].arguments, QStringList({"C:", "D:\\Out\\", "true", "C:\\work\\", "true", "false",
-                                           "Ready.zip", "Office Laser", "", "PDF Writer"}));
+                                           "Ready.zip", "Office Laser", "", "PDF Writer", "false", "false"}))
+        << "the printing switches as the settings file has them";
     EXPECT_EQ(c[4].arguments, QStringList({"C:", "D:\\Out\\", "C:\\work\\", "true", "Course.zip"}));
 
     next(); // Finish
@@ -115,7 +116,7 @@ TEST_F(WizardRunTest, PrintReadyWithoutChosenPrintersPassesEmptySelections) {
     const QStringList& a = recorder.calls[0].arguments;
     EXPECT_EQ(a[2], "false");
     EXPECT_EQ(a[6], "PrintReady.zip");
-    EXPECT_EQ(a.mid(7), QStringList({"", "", ""}));
+    EXPECT_EQ(a.mid(7, 3), QStringList({"", "", ""}));
 }
 
 TEST_F(WizardRunTest, NoOperationOnTheRunPageShowsWhoops) {

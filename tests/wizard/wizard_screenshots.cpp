@@ -27,8 +27,8 @@ int main(int argc, char** argv) {
     parts.operations.CollectTOC = [&](const QString&, const QString&, const QString&, const QString&,
                                       const QString&, const QString&, bool) { say("TOC"); };
     parts.operations.RunPrintReady = [&](const QString&, const QString&, bool, const QString&, bool, bool,
-                                         const QString&, const QString&, const QString&,
-                                         const QString&) { say("PRU"); };
+                                         const QString&, const QString&, const QString&, const QString&,
+                                         const lf::printready::PrintSwitches&) { say("PRU"); };
     frmWizard wizard(std::move(parts));
     wizard.show();
     auto snap = [&](const QString& name) {

@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -44,6 +45,8 @@ const char* const kUsage =
     "operations (page 2): --grayscale --index --toc --print-ready --pdf --zip-result --zip\n"
     "fields (page 3):     --source PATH --destination PATH --toc-template PATH --index-template PATH\n"
     "                     --toc-name NAME --index-name NAME --course-name NAME\n"
+    "printers (page 2):   --ppt-printer NAME --word-printer NAME --pdf-printer NAME (as lpstat -e lists\n"
+    "                     them; a name not listed is handed to the run, which refuses it)\n"
     "login (page 4):      --repository NAME --user NAME --password-file FILE\n"
     "answers:             --answer yes|no          every Yes/No box not answered by title\n"
     "                     --answer \"TITLE=yes|no\"  the boxes with that title\n"
@@ -53,8 +56,9 @@ const char* const kUsage =
     "             3 page 5 finished but an operation failed (the failing lines are printed)\n";
 
 struct Options {
-    std::vector<QString> operations;   // option names, in the order given
-    std::map<QString, QString> fields; // option name -> text
+    std::vector<QString> operations;     // option names, in the order given
+    std::map<QString, QString> fields;   // option name -> text
+    std::map<QString, QString> printers; // --ppt-printer, --word-printer, --pdf-printer -> name
     QString repository, user, passwordFile;
     std::optional<bool> defaultAnswer;
     std::map<QString, bool> answersByTitle;
@@ -94,6 +98,9 @@ bool parseOptions(const QStringList& args, Options* options) {
             options->operations.push_back(arg);
         } else if (fieldOptions.contains(arg)) {
             if (!value(&options->fields[arg]))
+                return false;
+        } else if (arg == "--ppt-printer" || arg == "--word-printer" || arg == "--pdf-printer") {
+            if (!value(&options->printers[arg]))
                 return false;
         } else if (arg == "--repository") {
             if (!value(&options->repository))
@@ -139,6 +146,11 @@ bool parseOptions(const QStringList& args, Options* options) {
         !options->repository.isEmpty() || !options->user.isEmpty() || !options->passwordFile.isEmpty();
     const bool fullLogin =
         !options->repository.isEmpty() && !options->user.isEmpty() && !options->passwordFile.isEmpty();
+    if (!options->printers.empty() && std::find(options->operations.begin(), options->operations.end(),
+                                                "--print-ready") == options->operations.end()) {
+        printError("the printers go with --print-ready");
+        return false;
+    }
     if (anyLogin && !fullLogin) {
         printError("--repository, --user and --password-file go together");
         return false;
@@ -282,6 +294,26 @@ QLineEdit* fieldBox(lf::wizard::frmWizard& wizard, const QString& option) {
     return wizard.txtCourseName;
 }
 
+// Chooses the printer in its list as a user would; a name the list does not hold is given to the run
+// as the selection all the same, so that the run reports the printer it was refused.
+void choosePrinter(lf::wizard::frmWizard& wizard, const QString& option, const QString& name) {
+    QComboBox* list = option == "--ppt-printer"    ? wizard.cmbPPTPrinter
+                      : option == "--word-printer" ? wizard.cmbWordPrinter
+                                                   : wizard.cmbAdobePrinter;
+    const int index = list->findText(name, Qt::MatchExactly);
+    if (index >= 0) {
+        list->setCurrentIndex(index);
+        emit list->activated(index);
+        return;
+    }
+    printLine("[page 2] " + name + " is not in the list of " + list->objectName() +
+              "; the run is given it as it is");
+    QString& selection = option == "--ppt-printer"    ? wizard.pptPrinterSelection
+                         : option == "--word-printer" ? wizard.wordPrinterSelection
+                                                      : wizard.adobe7x9PrinterSelection;
+    selection = name;
+}
+
 // The page the wizard stopped on, when Next is disabled there.
 bool refused(lf::wizard::frmWizard& wizard) {
     if (wizard.cmdNext->isEnabled())
@@ -338,6 +370,9 @@ int main(int argc, char** argv) {
         if (!box->isChecked())
             box->click();
     }
+
+    for (const auto& [option, name] : options.printers)
+        choosePrinter(wizard, option, name);
 
     // Page 3: the fields, over what the settings file holds.
     wizard.cmdNext_Click();

@@ -242,7 +242,8 @@ Parts DeckBuilder::parts() const {
                 notesRels.emplace_back("notesMaster", "../notesMasters/notesMaster1.xml");
             out.emplace_back("ppt/notesSlides/_rels/notesSlide" + nn + ".xml.rels", relationships(notesRels));
         }
-        std::string slide = kXmlDeclaration + "<p:sld " + kNs + "><p:cSld><p:spTree>" + shapeTreeHead();
+        std::string slide = kXmlDeclaration + "<p:sld " + kNs + (s.hidden ? " show=\"0\"" : "") +
+                            "><p:cSld><p:spTree>" + shapeTreeHead();
         for (const std::string& shape : s.shapes)
             slide += shape;
         slide += "</p:spTree>";

@@ -22,6 +22,7 @@ struct SlideSpec {
     // Shapes of the slide's notes page; none means the slide has no notes page.
     std::optional<std::vector<std::string>> notesShapes;
     bool usesPicture = false;
+    bool hidden = false; // left out of the slide show (show="0")
 };
 
 // The colours and fonts of the deck's theme (and of the notes master's).

@@ -13,6 +13,8 @@ namespace lf::word {
 Document Documents::track(std::shared_ptr<DocState> doc) {
     open_.erase(std::remove_if(open_.begin(), open_.end(), [](const auto& d) { return d->closed; }),
                 open_.end());
+    doc->printEngine = printEngine_;
+    doc->activePrinter = activePrinter_;
     open_.push_back(doc);
     return Document(std::move(doc));
 }
@@ -63,6 +65,19 @@ Document Documents::item(int index) const {
 
 Application::Application() {
     documents_.quit_ = &quit_;
+    documents_.activePrinter_ = &activePrinter_;
+}
+
+void Application::setActivePrinter(const std::string& printer) {
+    // An empty name is no printer: the application's printer as it was before one was chosen.
+    if (documents_.printEngine_ && !printer.empty()) {
+        try {
+            documents_.printEngine_->checkPrinter(printer);
+        } catch (const printing::PrintError& e) {
+            throw DocumentError("Application.ActivePrinter: " + std::string(e.what()));
+        }
+    }
+    activePrinter_ = printer;
 }
 
 Application::~Application() {

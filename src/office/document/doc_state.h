@@ -3,6 +3,7 @@
 // and the style and property resolution every handle uses. Internal to the document engine.
 #include "office/document/word.h"
 #include "office/opc/package.h"
+#include "office/printing/print_engine.h"
 
 #include <map>
 #include <memory>
@@ -42,6 +43,9 @@ struct DocState {
     std::string displayName; // the file name, or "Document1" before the first save
     std::filesystem::path file;
     bool closed = false;
+    // The print engine and the active printer of the application the document belongs to.
+    printing::PrintEngine* printEngine = nullptr;
+    const std::string* activePrinter = nullptr;
     // Counts removals of paragraphs: a range made before one checks its paragraphs against the story
     // before it trusts them.
     std::uint64_t generation = 0;

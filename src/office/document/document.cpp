@@ -174,6 +174,51 @@ void Document::close() {
     doc_->package.reset();
 }
 
+namespace {
+
+// The engine and the file a document prints from: only a document with a file of its own prints.
+printing::PrintEngine& printingOf(const DocState& d) {
+    d.require();
+    if (!d.printEngine)
+        throw DocumentError(d.fail("this application cannot print"));
+    if (d.file.empty())
+        throw DocumentError(d.fail("a document that was never saved cannot be printed"));
+    return *d.printEngine;
+}
+
+} // namespace
+
+void Document::printOut(bool background, bool printToFile, const std::filesystem::path& outputFileName) {
+    const DocState& d = *state();
+    printing::PrintEngine& engine = printingOf(d);
+    if (printToFile && outputFileName.empty())
+        throw DocumentError(d.fail("printing to a file needs the file's name"));
+    printing::PrintJob job;
+    job.source = d.file;
+    job.pages = printing::Pages::Document;
+    job.printer = d.activePrinter ? *d.activePrinter : std::string();
+    if (printToFile)
+        job.printFile = outputFileName;
+    job.background = background;
+    try {
+        engine.print(job);
+    } catch (const printing::PrintError& e) {
+        throw DocumentError(d.fail(e.what()));
+    }
+}
+
+void Document::exportAsFixedFormat(const std::filesystem::path& outputFileName, int exportFormat) {
+    const DocState& d = *state();
+    printing::PrintEngine& engine = printingOf(d);
+    if (exportFormat != office::wdExportFormatPDF)
+        throw DocumentError(d.fail("only PDF (export format 17) can be exported"));
+    try {
+        engine.exportPdf(d.file, printing::Pages::Document, outputFileName);
+    } catch (const printing::PrintError& e) {
+        throw DocumentError(d.fail(e.what()));
+    }
+}
+
 void Document::saveAs(const std::filesystem::path& file) {
     DocState& d = *state();
     opc::Package& p = *d.package;

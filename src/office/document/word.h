@@ -15,6 +15,10 @@
 #include <string>
 #include <vector>
 
+namespace lf::printing {
+class PrintEngine;
+}
+
 namespace lf::word {
 
 class DocumentError : public std::runtime_error {
@@ -32,6 +36,7 @@ inline constexpr int wdAlignParagraphJustify = 3;
 inline constexpr int wdAlignParagraphDistribute = 4;
 // Window states.
 inline constexpr int wdWindowStateNormal = 0;
+inline constexpr int wdExportFormatPDF = 17;
 inline constexpr int wdWindowStateMaximize = 1;
 inline constexpr int wdWindowStateMinimize = 2;
 // Headers and footers of a section.
@@ -251,7 +256,12 @@ public:
     // Closes without saving: what was not saved is discarded.
     void close();
     bool closed() const;
-    // Printing and export to PDF come with the print-ready run; the document's package is here.
+    // Prints every page on the application's active printer, to outputFileName when printToFile is
+    // true; in the background (queued, the print file appears later) when background is true. The
+    // document's file is only read: what was changed and not saved is not printed.
+    void printOut(bool background, bool printToFile, const std::filesystem::path& outputFileName = {});
+    // Writes the document as a PDF (export format 17, the only one supported).
+    void exportAsFixedFormat(const std::filesystem::path& outputFileName, int exportFormat);
 
 private:
     friend class Documents;
@@ -280,6 +290,8 @@ private:
     std::string lastError_;
     int untitled_ = 0;
     bool* quit_ = nullptr;
+    printing::PrintEngine* printEngine_ = nullptr;
+    const std::string* activePrinter_ = nullptr;
 };
 
 // The stand-in for the office application: it holds the documents made or opened through it until
@@ -297,7 +309,10 @@ public:
     int windowState() const { return windowState_; }
     void setWindowState(int state);
     const std::string& activePrinter() const { return activePrinter_; }
-    void setActivePrinter(const std::string& printer) { activePrinter_ = printer; }
+    // With a print engine, fails when there is no printer of that name ("" is none).
+    void setActivePrinter(const std::string& printer);
+    // The engine the documents opened from now on print and export through; nullptr: none can print.
+    void setPrintEngine(printing::PrintEngine* engine) { documents_.printEngine_ = engine; }
     // Closes every document without saving; the application can not be used afterwards.
     void quit();
     bool quitted() const { return quit_; }

@@ -4,6 +4,7 @@
 // resolved. Internal to the presentation layer; callers use presentation.h.
 #include "office/opc/package.h"
 #include "office/presentation/oxml.h"
+#include "office/printing/print_engine.h"
 
 #include <filesystem>
 #include <memory>
@@ -32,6 +33,17 @@ public:
     bool closed() const { return !package_; }
     // The package; throws when the deck has been closed.
     opc::Package& package();
+
+    // What the next print of the deck takes (the presentation's print options), and the print engine
+    // of the application it was opened through (none: the deck cannot print).
+    struct PrintSettings {
+        bool printInBackground = true;
+        std::string activePrinter;
+        int outputType = 1;     // slides
+        int printColorType = 1; // colour
+    };
+    PrintSettings printSettings;
+    printing::PrintEngine* printEngine = nullptr;
 
     const std::vector<SlideEntry>& slides() const { return slides_; }
     int firstSlideNumber() const { return firstSlideNumber_; }

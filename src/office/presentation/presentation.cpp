@@ -501,6 +501,97 @@ bool Presentation::closed() const {
     return deck_->closed();
 }
 
+// ---- Printing
+
+namespace {
+
+printing::PrintEngine& engineOf(Deck& deck) {
+    if (!deck.printEngine)
+        throw PresentationError(deck.name() + ": this application cannot print");
+    return *deck.printEngine;
+}
+
+printing::Pages pagesFor(const std::string& deckName, int outputType) {
+    if (outputType == office::ppPrintOutputSlides)
+        return printing::Pages::Slides;
+    if (outputType == office::ppPrintOutputNotesPages)
+        return printing::Pages::NotesPages;
+    throw PresentationError(deckName + ": output type " + std::to_string(outputType) +
+                            " is not supported; slides (1) and notes pages (5) are");
+}
+
+} // namespace
+
+bool PrintOptions::printInBackground() const {
+    return deck_->printSettings.printInBackground;
+}
+void PrintOptions::setPrintInBackground(bool background) {
+    deck_->printSettings.printInBackground = background;
+}
+std::string PrintOptions::activePrinter() const {
+    return deck_->printSettings.activePrinter;
+}
+void PrintOptions::setActivePrinter(const std::string& printer) {
+    try {
+        engineOf(*deck_).checkPrinter(printer);
+    } catch (const printing::PrintError& e) {
+        throw PresentationError("PrintOptions.ActivePrinter: " + std::string(e.what()));
+    }
+    deck_->printSettings.activePrinter = printer;
+}
+int PrintOptions::outputType() const {
+    return deck_->printSettings.outputType;
+}
+void PrintOptions::setOutputType(int type) {
+    pagesFor(deck_->name(), type);
+    deck_->printSettings.outputType = type;
+}
+int PrintOptions::printColorType() const {
+    return deck_->printSettings.printColorType;
+}
+void PrintOptions::setPrintColorType(int type) {
+    deck_->printSettings.printColorType = type;
+}
+
+PrintOptions Presentation::printOptions() const {
+    if (deck_->closed())
+        throw PresentationError(deck_->name() + " is closed");
+    return PrintOptions(deck_);
+}
+
+void Presentation::printOut(const std::filesystem::path& printToFile) {
+    if (deck_->closed())
+        throw PresentationError(deck_->name() + " is closed");
+    const Deck::PrintSettings& settings = deck_->printSettings;
+    printing::PrintJob job;
+    job.source = deck_->path();
+    job.pages = pagesFor(deck_->name(), settings.outputType);
+    job.printer = settings.activePrinter;
+    job.printFile = printToFile;
+    job.background = settings.printInBackground;
+    try {
+        engineOf(*deck_).print(job);
+    } catch (const printing::PrintError& e) {
+        throw PresentationError(deck_->name() + ": " + e.what());
+    }
+}
+
+void Presentation::exportAsFixedFormat(const std::filesystem::path& path, const FixedFormatOptions& options) {
+    if (deck_->closed())
+        throw PresentationError(deck_->name() + " is closed");
+    if (options.formatType != office::ppFixedFormatTypePDF)
+        throw PresentationError(deck_->name() + ": only PDF (format type 2) can be exported");
+    if (options.printHiddenSlides || options.rangeType != office::ppPrintAll || options.frameSlides)
+        throw PresentationError(deck_->name() +
+                                ": the export takes every visible slide, unframed, and nothing else");
+    const printing::Pages pages = pagesFor(deck_->name(), options.outputType);
+    try {
+        engineOf(*deck_).exportPdf(deck_->path(), pages, path);
+    } catch (const printing::PrintError& e) {
+        throw PresentationError(deck_->name() + ": " + e.what());
+    }
+}
+
 // ---- Presentations and Application
 
 Presentation Presentations::open(const std::filesystem::path& file, bool readOnly, bool untitled,
@@ -508,6 +599,7 @@ Presentation Presentations::open(const std::filesystem::path& file, bool readOnl
     (void)untitled;   // a deck is always opened under its own name
     (void)withWindow; // there are no windows
     std::shared_ptr<Deck> deck = Deck::open(file, readOnly);
+    deck->printEngine = printEngine_;
     std::erase_if(open_, [](const std::shared_ptr<Deck>& d) { return d->closed(); });
     open_.push_back(deck);
     return Presentation(deck);

@@ -14,6 +14,10 @@
 #include <string>
 #include <vector>
 
+namespace lf::printing {
+class PrintEngine;
+}
+
 namespace lf::ppt {
 
 class PresentationError : public std::runtime_error {
@@ -53,6 +57,14 @@ inline constexpr int msoBlackWhiteGrayScale = 2;
 inline constexpr int ppWindowNormal = 1;
 inline constexpr int ppWindowMinimized = 2;
 inline constexpr int ppWindowMaximized = 3;
+// Printing and fixed-format export.
+inline constexpr int ppPrintOutputSlides = 1;
+inline constexpr int ppPrintOutputNotesPages = 5;
+inline constexpr int ppPrintColor = 1;
+inline constexpr int ppFixedFormatTypePDF = 2;
+inline constexpr int ppFixedFormatIntentPrint = 2;
+inline constexpr int ppPrintHandoutVerticalFirst = 1;
+inline constexpr int ppPrintAll = 1;
 } // namespace office
 
 class Font {
@@ -224,6 +236,43 @@ private:
     std::vector<Slide> items_;
 };
 
+// The print options of one deck: what its next print takes. The printer is checked when it is set.
+class PrintOptions {
+public:
+    bool printInBackground() const;
+    void setPrintInBackground(bool background);
+    std::string activePrinter() const;
+    // Fails when the application has no printer of that name.
+    void setActivePrinter(const std::string& printer);
+    int outputType() const;
+    // 1 slides or 5 notes pages; other layouts fail.
+    void setOutputType(int type);
+    int printColorType() const;
+    void setPrintColorType(int type);
+
+private:
+    friend class Presentation;
+    explicit PrintOptions(std::shared_ptr<Deck> deck) : deck_(std::move(deck)) {}
+    std::shared_ptr<Deck> deck_;
+};
+
+// The arguments of a fixed-format export, in the office's order and with its defaults.
+struct FixedFormatOptions {
+    int formatType = office::ppFixedFormatTypePDF;
+    int intent = office::ppFixedFormatIntentPrint;
+    bool frameSlides = false;
+    int handoutOrder = office::ppPrintHandoutVerticalFirst;
+    int outputType = office::ppPrintOutputSlides;
+    bool printHiddenSlides = false;
+    int rangeType = office::ppPrintAll;
+    std::string slideShowName;
+    bool includeDocProperties = false;
+    bool keepIRMSettings = true;
+    bool docStructureTags = true;
+    bool bitmapMissingFonts = true;
+    bool useISO19005_1 = false;
+};
+
 class Presentation {
 public:
     Slides slides() const;
@@ -235,6 +284,13 @@ public:
     // Closes without saving; the file stays as it is.
     void close();
     bool closed() const;
+
+    PrintOptions printOptions() const;
+    // Prints every slide (or notes page) on the print options' printer, to printToFile when one is
+    // given; in the background when the print options say so. The deck's file is only read.
+    void printOut(const std::filesystem::path& printToFile = {});
+    // Writes the deck as a PDF (hidden slides left out; the only format and range supported).
+    void exportAsFixedFormat(const std::filesystem::path& path, const FixedFormatOptions& options);
 
 private:
     friend class Presentations;
@@ -254,6 +310,7 @@ public:
 private:
     friend class Application;
     std::vector<std::shared_ptr<Deck>> open_;
+    printing::PrintEngine* printEngine_ = nullptr;
 };
 
 // The stand-in for the office application: it holds the decks opened through it until they are
@@ -274,6 +331,8 @@ public:
     Presentation activePresentation() const;
     // Closes every open deck without saving; the application can not be used afterwards.
     void quit();
+    // The engine the decks opened from now on print and export through; nullptr: none can print.
+    void setPrintEngine(printing::PrintEngine* engine) { presentations_.printEngine_ = engine; }
 
 private:
     void requireRunning() const;

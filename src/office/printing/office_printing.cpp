@@ -1,0 +1,236 @@
+#include "office/printing/office_printing.h"
+
+#include "office/render/libreoffice.h"
+#include "platform/printing.h"
+#include "platform/replace_file.h"
+
+#include <QString>
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <map>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <tuple>
+
+#include <stdlib.h>
+
+namespace lf::printing {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+render::PageLayout layoutOf(Pages pages) {
+    switch (pages) {
+    case Pages::Slides:
+        return render::PageLayout::Slides;
+    case Pages::NotesPages:
+        return render::PageLayout::NotesPages;
+    case Pages::Document:
+        break;
+    }
+    return render::PageLayout::DocumentPages;
+}
+
+int instanceCount(int asked) {
+    if (asked > 0)
+        return asked;
+    return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 2u));
+}
+
+fs::path makePrivateFolder() {
+    std::string pattern = (fs::temp_directory_path() / "lessonforge-print-XXXXXX").string();
+    if (!::mkdtemp(pattern.data()))
+        throw PrintError("cannot make a private folder for printing: " +
+                         std::generic_category().message(errno));
+    return pattern;
+}
+
+QString q(const fs::path& path) {
+    return QString::fromStdString(path.string());
+}
+
+// One laid-out file: the same file (by its place, size and time of change) in the same layout.
+struct RenderKey {
+    std::string file;
+    Pages pages;
+    std::uintmax_t size;
+    fs::file_time_type changed;
+    bool operator<(const RenderKey& o) const {
+        return std::tie(file, pages, size, changed) < std::tie(o.file, o.pages, o.size, o.changed);
+    }
+};
+
+RenderKey keyOf(const fs::path& source, Pages pages) {
+    std::error_code error;
+    const fs::path place = fs::weakly_canonical(source, error);
+    const std::uintmax_t size = error ? 0 : fs::file_size(place, error);
+    const fs::file_time_type changed = error ? fs::file_time_type() : fs::last_write_time(place, error);
+    if (error)
+        throw PrintError("cannot read " + source.string() + ": " + error.message());
+    return {place.string(), pages, size, changed};
+}
+
+} // namespace
+
+struct OfficePrinting::Impl {
+    explicit Impl(OfficePrintingOptions o)
+        : options(std::move(o)),
+          office(render::RenderOptions{instanceCount(options.instances), options.perFileLimit, {}}),
+          privateFolder(makePrivateFolder()) {
+        for (int i = 0; i < instanceCount(options.instances); ++i)
+            workers.emplace_back([this] { work(); });
+    }
+
+    ~Impl() {
+        {
+            std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        wake.notify_all();
+        for (std::thread& t : workers)
+            t.join();
+        std::error_code ignored;
+        fs::remove_all(privateFolder, ignored);
+    }
+
+    // The PDF of the file in that layout, laid out by LibreOffice the first time it is asked for;
+    // callers asking for one being laid out wait for it. A failed layout is not kept, so the next
+    // request tries again.
+    fs::path renderedPdf(const fs::path& source, Pages pages) {
+        const RenderKey key = keyOf(source, pages);
+        std::promise<fs::path> promise;
+        std::shared_future<fs::path> result;
+        bool mine = false;
+        fs::path pdf;
+        {
+            std::lock_guard lock(cacheMutex);
+            auto found = rendered.find(key);
+            if (found != rendered.end()) {
+                result = found->second;
+            } else {
+                result = promise.get_future().share();
+                rendered.emplace(key, result);
+                mine = true;
+                pdf = privateFolder / (std::to_string(++renderCount) + ".pdf");
+            }
+        }
+        if (mine) {
+            try {
+                office.renderPdf(source, pdf, layoutOf(pages));
+                promise.set_value(pdf);
+            } catch (const std::exception& failure) {
+                {
+                    std::lock_guard lock(cacheMutex);
+                    rendered.erase(key);
+                }
+                promise.set_exception(std::make_exception_ptr(PrintError(failure.what())));
+            }
+        }
+        return result.get();
+    }
+
+    void printNow(const PrintJob& job) {
+        const fs::path pdf = renderedPdf(job.source, job.pages);
+        const QString printer = QString::fromStdString(job.printer);
+        try {
+            if (job.printFile.empty())
+                platform::submitPrintJob(printer, q(pdf), q(job.source.filename()));
+            else
+                platform::writePrintFile(printer, q(pdf), q(job.printFile));
+        } catch (const platform::PrintingError& failure) {
+            throw PrintError(failure.what());
+        }
+    }
+
+    void enqueue(PrintJob job) {
+        {
+            std::lock_guard lock(mutex);
+            queue.push_back(std::move(job));
+        }
+        wake.notify_one();
+    }
+
+    void work() {
+        while (true) {
+            PrintJob job;
+            {
+                std::unique_lock lock(mutex);
+                wake.wait(lock, [this] { return stopping || !queue.empty(); });
+                if (queue.empty())
+                    return; // stopping, and nothing is left to do
+                job = std::move(queue.front());
+                queue.pop_front();
+                ++running;
+            }
+            try {
+                printNow(job);
+            } catch (const std::exception& failure) {
+                if (options.onBackgroundFailure)
+                    options.onBackgroundFailure(failure.what());
+            }
+            {
+                std::lock_guard lock(mutex);
+                --running;
+            }
+            idle.notify_all();
+        }
+    }
+
+    bool waitForQueue(std::chrono::milliseconds limit) {
+        std::unique_lock lock(mutex);
+        return idle.wait_for(lock, limit, [this] { return queue.empty() && running == 0; });
+    }
+
+    OfficePrintingOptions options;
+    render::LibreOffice office;
+    fs::path privateFolder;
+
+    std::mutex cacheMutex;
+    std::map<RenderKey, std::shared_future<fs::path>> rendered;
+    int renderCount = 0;
+
+    std::mutex mutex;
+    std::condition_variable wake, idle;
+    std::deque<PrintJob> queue;
+    int running = 0;
+    bool stopping = false;
+    std::vector<std::thread> workers; // last: they start once everything above is there
+};
+
+OfficePrinting::OfficePrinting(OfficePrintingOptions options)
+    : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+OfficePrinting::~OfficePrinting() = default;
+
+void OfficePrinting::checkPrinter(const std::string& printer) {
+    if (!platform::printerExists(QString::fromStdString(printer)))
+        throw PrintError("there is no printer named \"" + printer + "\"");
+}
+
+void OfficePrinting::print(const PrintJob& job) {
+    if (job.background)
+        impl_->enqueue(job);
+    else
+        impl_->printNow(job);
+}
+
+void OfficePrinting::exportPdf(const fs::path& source, Pages pages, const fs::path& pdf) {
+    const fs::path rendered = impl_->renderedPdf(source, pages);
+    if (const int error = platform::copyIntoPlace(rendered, pdf))
+        throw PrintError("cannot write " + pdf.string() + ": " + std::generic_category().message(error));
+}
+
+bool OfficePrinting::waitForQueue(std::chrono::milliseconds limit) {
+    return impl_->waitForQueue(limit);
+}
+
+std::vector<int> OfficePrinting::rendererProcessIds() const {
+    return impl_->office.instanceProcessIds();
+}
+
+} // namespace lf::printing

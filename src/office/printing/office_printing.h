@@ -1,0 +1,51 @@
+#pragma once
+// The program's print engine: LibreOffice lays the pages out (as PDF), CUPS takes them from there.
+// A print file is the PDF through the printer's filter chain; a job on a printer is the PDF sent to
+// it; an export is the PDF itself. A file is laid out once per layout however often it is printed
+// and exported (the second use takes the first's pages), and the renderer stays warm from the first
+// file to the engine's end. Background jobs are queued and done by workers, one per LibreOffice
+// instance, while the caller goes on; the engine's end waits for them.
+#include "office/printing/print_engine.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace lf::printing {
+
+struct OfficePrintingOptions {
+    // LibreOffice instances, and so workers: 0 takes one per core, at most two.
+    int instances = 0;
+    // The longest LibreOffice may take over one file before its instance is ended.
+    std::chrono::milliseconds perFileLimit{std::chrono::seconds(120)};
+    // Called on a worker thread when a background job fails, with the description of the failure
+    // (naming the file); the caller hands it to its own thread.
+    std::function<void(const std::string& description)> onBackgroundFailure;
+};
+
+class OfficePrinting final : public PrintEngine {
+public:
+    explicit OfficePrinting(OfficePrintingOptions options = {});
+    // Waits for the queued jobs, then ends every LibreOffice instance and removes its private files.
+    ~OfficePrinting() override;
+    OfficePrinting(const OfficePrinting&) = delete;
+    OfficePrinting& operator=(const OfficePrinting&) = delete;
+
+    void checkPrinter(const std::string& printer) override;
+    void print(const PrintJob& job) override;
+    void exportPdf(const std::filesystem::path& source, Pages pages,
+                   const std::filesystem::path& pdf) override;
+
+    // Waits at most `limit` for every job queued so far to be done (failed ones included); true when
+    // none is left.
+    bool waitForQueue(std::chrono::milliseconds limit);
+    // The process ids of the LibreOffice instances running now.
+    std::vector<int> rendererProcessIds() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace lf::printing

@@ -1,0 +1,134 @@
+#include "printready/modPDF.h"
+
+#include "office/document/word.h"
+#include "office/presentation/presentation.h"
+#include "platform/files.h"
+#include "platform/oplog.h"
+#include "platform/paths.h"
+#include "platform/services.h"
+#include "printready/modPrintReady.h"
+
+#include <stdexcept>
+
+namespace lf::printready {
+
+namespace {
+
+const QString kDeckTag = QStringLiteral("PRUpptpdf");
+const QString kDocumentTag = QStringLiteral("PRUwordpdf");
+
+// The files of the folder matching the pattern, in listing order; a folder that cannot be listed
+// fails with the reason rather than looking empty.
+QStringList courseFiles(const QString& folder, const QString& pattern) {
+    QString error;
+    const QStringList names = platform::Dir(folder + "\\" + pattern, platform::EntryKind::Files, &error);
+    if (!error.isEmpty())
+        throw std::runtime_error(error.toStdString());
+    return names;
+}
+
+// The common frame: yield, "Printing", open, yield, make the PDF, close, "Printed: ... as PDF".
+template <class Open, class MakePdf>
+void eachFile(const QString& tag, const QString& folder, const QString& pattern, Open open, MakePdf makePdf) {
+    for (const QString& name : courseFiles(folder, pattern)) {
+        platform::yieldToEventLoop();
+        oplog::LogOperation(tag, "Printing " + name, false);
+        auto file = open(hostFile(folder + "\\" + name));
+        platform::yieldToEventLoop();
+        makePdf(file, name);
+        file.close();
+        oplog::LogOperation(tag, "Printed: " + name + " as PDF", false);
+    }
+}
+
+ppt::Presentation openDeck(ppt::Application& powerPoint, const std::string& file) {
+    return powerPoint.presentations().open(file, false, false, true);
+}
+
+// The PDF's name: the file name less its last four characters, + "pdf".
+QString pdfStem(const QString& fileName) {
+    return fileName.left(fileName.size() - 5);
+}
+
+} // namespace
+
+std::string hostFile(const QString& localPath) {
+    const platform::HostPath host = platform::toHostPath(localPath);
+    if (!host.ok())
+        throw std::runtime_error(host.error.toStdString());
+    return host.path.toStdString();
+}
+
+int deckOutputType(const QString& fileName) {
+    return fileName.startsWith("00") ? ppt::office::ppPrintOutputSlides
+                                     : ppt::office::ppPrintOutputNotesPages;
+}
+
+void PrintDecksToPdfPrinter(ppt::Application& powerPoint, const QString& sourceFolder,
+                            const QString& pdfPrinter) {
+    eachFile(
+        kDeckTag, sourceFolder, "*.pptx", [&](const std::string& file) { return openDeck(powerPoint, file); },
+        [&](ppt::Presentation& deck, const QString& name) {
+            ppt::PrintOptions options = deck.printOptions();
+            options.setPrintInBackground(false);
+            options.setPrintColorType(ppt::office::ppPrintColor);
+            const std::string remembered = options.activePrinter();
+            options.setActivePrinter(pdfPrinter.toStdString());
+            options.setOutputType(deckOutputType(name));
+            deck.printOut();
+            // The deck's own printer again; an empty one (none chosen yet) is no printer to check.
+            if (!remembered.empty())
+                options.setActivePrinter(remembered);
+        });
+    oplog::LogOperation(kDeckTag, "All ppt files printed as PDF", false);
+}
+
+void PublishDecksAsPdf(ppt::Application& powerPoint, const QString& sourceFolder,
+                       const QString& printReadyFolder, RunOutputNames& names) {
+    eachFile(
+        kDeckTag, sourceFolder, "*.pptx", [&](const std::string& file) { return openDeck(powerPoint, file); },
+        [&](ppt::Presentation& deck, const QString& name) {
+            ppt::PrintOptions options = deck.printOptions();
+            options.setPrintInBackground(false);
+            options.setPrintColorType(ppt::office::ppPrintColor);
+            ppt::FixedFormatOptions pdf;
+            pdf.outputType = deckOutputType(name);
+            const QString target =
+                printReadyFolder + "\\" + names.claim(pdfStem(name), "pdf", name, kDeckTag);
+            powerPoint.activePresentation().exportAsFixedFormat(hostFile(target), pdf);
+        });
+    oplog::LogOperation(kDeckTag, "All ppt files printed as PDF", false);
+}
+
+void PrintDocumentsToPdfPrinter(word::Application& word, const QString& sourceFolder,
+                                const QString& pdfPrinter) {
+    const std::string remembered = word.activePrinter();
+    try {
+        word.setActivePrinter(pdfPrinter.toStdString());
+        eachFile(
+            kDocumentTag, sourceFolder, "*.docx",
+            [&](const std::string& file) { return word.documents().open(file); },
+            [&](word::Document& document, const QString&) { document.printOut(true, false); });
+    } catch (const std::exception&) {
+        // The routine ends quietly and the run goes on; the printer is put back all the same.
+        word.setActivePrinter(remembered);
+        return;
+    }
+    oplog::LogOperation(kDocumentTag, "All word files printed as PDF", false);
+    word.setActivePrinter(remembered);
+}
+
+void PublishDocumentsAsPdf(word::Application& word, const QString& sourceFolder,
+                           const QString& printReadyFolder, RunOutputNames& names) {
+    eachFile(
+        kDocumentTag, sourceFolder, "*.docx",
+        [&](const std::string& file) { return word.documents().open(file); },
+        [&](word::Document& document, const QString& name) {
+            const QString target =
+                printReadyFolder + "\\" + names.claim(pdfStem(name), "pdf", name, kDocumentTag);
+            document.exportAsFixedFormat(hostFile(target), word::office::wdExportFormatPDF);
+        });
+    oplog::LogOperation(kDocumentTag, "All word files printed as PDF", false);
+}
+
+} // namespace lf::printready

@@ -1,0 +1,260 @@
+// The print-ready run over real decks and documents, with LibreOffice laying the pages out and a
+// private CUPS server taking them: one print file per deck and document in the printer's language,
+// slides for the "00" decks and notes pages for the others, PDFs beside them, the runs that cannot
+// print saying why, an office instance that dies in the middle of a course, and a repository course
+// exported, printed in the background and imported as one zip. No source file changes, ever.
+#include "course_fixture.h"
+#include "office/builder/document.h"
+#include "platform/doubles.h"
+#include "printready/modPrintReady.h"
+#include "private_cups.h"
+#include "test_pdf.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+namespace lf::test {
+namespace {
+
+namespace fs = std::filesystem;
+using printready::PrintSwitches;
+
+// Every file of a folder with its bytes.
+std::map<std::string, std::string> snapshot(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(folder))
+        files[entry.path().filename().string()] = readFile(entry.path());
+    return files;
+}
+
+std::vector<std::string> namesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The pages of a PostScript print file, as its page comments count them.
+int postScriptPages(const std::string& bytes) {
+    int pages = 0;
+    for (std::size_t at = bytes.find("\n%%Page: "); at != std::string::npos;
+         at = bytes.find("\n%%Page: ", at + 1))
+        ++pages;
+    return pages;
+}
+
+// True when the first page of the PDF is taller than wide (a notes page), false for a slide.
+bool portrait(const fs::path& pdf) {
+    QProcess info;
+    info.start("pdfinfo", {QString::fromStdString(pdf.string())});
+    info.waitForFinished(60000);
+    const QRegularExpressionMatch m = QRegularExpression("Page size:\\s+([\\d.]+) x ([\\d.]+)")
+                                          .match(QString::fromUtf8(info.readAllStandardOutput()));
+    return m.hasMatch() && m.captured(2).toDouble() > m.captured(1).toDouble();
+}
+
+void writeDocument(const fs::path& file, const std::string& text) {
+    builder::WordDocument document;
+    document.paragraphs = {text, "A second paragraph.", "A third."};
+    document.write(file);
+}
+
+// The office processes this test program started (each instance is a child of ours).
+std::vector<pid_t> officeChildren() {
+    std::vector<pid_t> pids;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        const auto close = line.rfind(')');
+        if (close == std::string::npos || line.find("(soffice.bin)") == std::string::npos)
+            continue;
+        std::istringstream rest(line.substr(close + 2));
+        char state = 0;
+        pid_t parent = 0;
+        rest >> state >> parent;
+        if (parent == ::getpid() && state != 'Z')
+            pids.push_back(std::stoi(name));
+    }
+    return pids;
+}
+
+class PrintReady : public CourseTest {
+protected:
+    void SetUp() override {
+        CourseTest::SetUp();
+        const QString reason = PrivateCups::unavailableReason();
+        if (!reason.isEmpty())
+            GTEST_SKIP() << reason.toStdString();
+        cups.emplace();
+        makeFolder("Course");
+        makeFolder("Work");
+    }
+
+    void run(const QString& destination, bool makePDFs, const QString& pptPrinter = PrivateCups::psPrinter,
+             const QString& wordPrinter = PrivateCups::psPrinter, PrintSwitches switches = {}) {
+        printready::RunPrintReady(local("Course"), destination, makePDFs, local("Work"), true, false,
+                                  "PrintReady.zip", pptPrinter, wordPrinter, PrivateCups::pdfPrinter,
+                                  switches);
+    }
+
+    // The lines of one tag, without it.
+    QStringList said(const QString& tag) const {
+        QStringList out;
+        for (const QString& line : linesOf(tag))
+            out.append(line.mid(tag.size() + 3));
+        return out;
+    }
+
+    std::optional<PrivateCups> cups;
+};
+
+TEST_F(PrintReady, ALocalCourseGivesOnePrintFilePerFileAndPdfsBesideThem) {
+    courseDeck(3, "Welcome").write(host("Course/00Welcome.pptx"));
+    builder::DeckBuilder module = courseDeck(4, "Module");
+    module.slides[1].hidden = true;
+    module.write(host("Course/Module03.pptx"));
+    writeDocument(host("Course/Module03.docx"), "Handout of module 3");
+    writeDocument(host("Course/LabGuide.docx"), "Lab guide");
+    const auto before = snapshot(host("Course"));
+
+    run(local("Out\\Print"), true);
+
+    const fs::path out = host("Out/Print");
+    ASSERT_TRUE(fs::is_directory(out)) << "the print-ready folder and the folder above it are made";
+    EXPECT_EQ(namesIn(out), (std::vector<std::string>{"00Welcome.pdf", "00Welcome.prn", "LabGuide.pdf",
+                                                      "LabGuide.prn", "Module03 (2).pdf", "Module03 (2).prn",
+                                                      "Module03.pdf", "Module03.prn"}))
+        << "the document with the deck's stem gets names of its own instead of replacing the deck's";
+    for (const char* prn : {"00Welcome.prn", "Module03.prn", "Module03 (2).prn", "LabGuide.prn"})
+        EXPECT_EQ(readFile(out / prn).substr(0, 4), "%!PS") << prn;
+    EXPECT_EQ(postScriptPages(readFile(out / "00Welcome.prn")), 3);
+    EXPECT_EQ(postScriptPages(readFile(out / "Module03.prn")), 3) << "the hidden slide is not printed";
+    EXPECT_EQ(pdfPageCount(out / "00Welcome.pdf"), 3);
+    EXPECT_EQ(pdfPageCount(out / "Module03.pdf"), 3);
+    EXPECT_FALSE(portrait(out / "00Welcome.pdf")) << "a 00 deck gives its slides";
+    EXPECT_TRUE(portrait(out / "Module03.pdf")) << "a module gives its notes pages";
+    EXPECT_GE(pdfPageCount(out / "LabGuide.pdf"), 1);
+
+    const QStringList pru = said("PRU");
+    ASSERT_FALSE(pru.isEmpty());
+    EXPECT_EQ(pru.first(), "Begin");
+    EXPECT_TRUE(pru.contains("Printed: 00Welcome.pptx"));
+    EXPECT_TRUE(
+        pru.contains("Module03.prn was already written by this run; Module03.docx goes to Module03 (2).prn"));
+    EXPECT_EQ(pru.mid(pru.size() - 2),
+              (QStringList{"All printing complete", "If you printed PDF files, they must be imported and "
+                                                    "zipped manually"}));
+    EXPECT_TRUE(said("PRUpptpdf").contains("Printed: Module03.pptx as PDF"));
+    EXPECT_TRUE(said("PRUwordpdf").contains("All word files printed as PDF"));
+    EXPECT_TRUE(log.failures.isEmpty()) << log.failures.join("\n").toStdString();
+    EXPECT_EQ(snapshot(host("Course")), before) << "the course folder is read, never written";
+}
+
+TEST_F(PrintReady, RunsThatCannotPrintSayWhyAndPrintNothing) {
+    writeDocument(host("Course/LabGuide.docx"), "Lab guide");
+    // Documents without a deck: nothing is printed.
+    run(local("Out"), false);
+    EXPECT_EQ(said("PRU").mid(1), (QStringList{"Process count is zero", "Nothing was processed"}));
+    EXPECT_TRUE(namesIn(host("Out")).empty());
+
+    // No printer chosen: one box, after the warning about files already there, and the run ends.
+    courseDeck(2).write(host("Course/01_Intro.pptx"));
+    writeFile(host("Out/old.prn"), "left from before");
+    log.lines.clear();
+    run(local("Out"), false, "");
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[0].title, "Existing files");
+    EXPECT_EQ(boxes.shown[0].text, "There are existing files in D:\\Out.\nPlease remove them before "
+                                   "continuing.  Press OK when ready.");
+    EXPECT_EQ(boxes.shown[1].title, "Lessonforge");
+    EXPECT_EQ(boxes.shown[1].text, "The PowerPoint printer was not selected");
+    EXPECT_EQ(said("PRU").last(), "Printing 01_Intro.pptx");
+
+    // A printer the server does not know, and a print-ready folder that names no drive.
+    log.lines.clear();
+    run(local("Out"), false, "No-Such-Printer");
+    EXPECT_TRUE(said("PRU").last().startsWith("Serious error ")) << said("PRU").join("\n").toStdString();
+    EXPECT_TRUE(said("PRU").last().contains("No-Such-Printer"));
+    log.lines.clear();
+    run("Out", false);
+    EXPECT_TRUE(said("PRU").last().startsWith("Serious error ")) << said("PRU").join("\n").toStdString();
+    EXPECT_TRUE(said("PRU").last().contains("a folder path starts at a drive"));
+    EXPECT_EQ(namesIn(host("Out")), std::vector<std::string>{"old.prn"});
+    EXPECT_EQ(log.failures.size(), 4) << log.failures.join("\n").toStdString();
+}
+
+// An office process that stops in the middle of a deck: that deck fails with its line and the run
+// ends; the next run starts a fresh instance and prints everything.
+TEST_F(PrintReady, AKilledOfficeFailsItsFileAndTheNextRunPrints) {
+    courseDeck(2).write(host("Course/01_Intro.pptx"));
+    courseDeck(200, "Long").write(host("Course/02_Long.pptx"));
+    courseDeck(2).write(host("Course/03_End.pptx"));
+    const auto before = snapshot(host("Course"));
+
+    // Kill the instance shortly after the long deck was handed to it.
+    class KillingYield : public platform::EventYield {
+    public:
+        explicit KillingYield(oplog::RecordingLogSink& log) : log_(log), previous_(&platform::eventYield()) {
+            platform::installEventYield(this);
+        }
+        ~KillingYield() override {
+            if (killer_.joinable())
+                killer_.join();
+            platform::installEventYield(previous_);
+        }
+        void processEvents() override {
+            if (!armed_ && !log_.lines.isEmpty() && log_.lines.last() == "PRU - Printing 02_Long.pptx") {
+                armed_ = true;
+                killer_ = std::thread([this] {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                    for (pid_t pid : officeChildren())
+                        killed_ += ::kill(pid, SIGKILL) == 0 ? 1 : 0;
+                });
+            }
+        }
+        std::atomic<int> killed_{0};
+
+    private:
+        oplog::RecordingLogSink& log_;
+        platform::EventYield* previous_;
+        bool armed_ = false;
+        std::thread killer_;
+    };
+    {
+        KillingYield yield(log);
+        run(local("Out"), false);
+    }
+    const QStringList pru = said("PRU");
+    EXPECT_TRUE(pru.contains("Printed: 01_Intro.pptx"));
+    EXPECT_FALSE(pru.contains("Printed: 02_Long.pptx"));
+    ASSERT_TRUE(pru.last().startsWith("Serious error ")) << pru.join("\n").toStdString();
+    EXPECT_TRUE(pru.last().contains("02_Long.pptx")) << pru.last().toStdString();
+    EXPECT_FALSE(fs::exists(host("Out/02_Long.prn")));
+    EXPECT_TRUE(officeChildren().empty()) << "the run's instances end with it";
+
+    fs::remove_all(host("Out"));
+    log.lines.clear();
+    run(local("Out"), false);
+    EXPECT_EQ(said("PRU").last(), "If you printed PDF files, they must be imported and zipped manually");
+    EXPECT_EQ(postScriptPages(readFile(host("Out/02_Long.prn"))), 200);
+    EXPECT_EQ(snapshot(host("Course")), before);
+}
+
+} // namespace
+} // namespace lf::test
