@@ -256,5 +256,31 @@ TEST_F(PrintReady, AKilledOfficeFailsItsFileAndTheNextRunPrints) {
     EXPECT_EQ(snapshot(host("Course")), before);
 }
 
+// lessonforge-run, as a build server runs it: the printers chosen by name, and a name the server does
+// not know failing the run with exit status 3.
+TEST_F(PrintReady, TheCommandLineRunPrintsOnTheNamedPrinters) {
+    courseDeck(2).write(host("Course/01_Intro.pptx"));
+    auto runTool = [](const QStringList& arguments) {
+        QProcess tool;
+        tool.start(LF_RUN_TOOL, arguments);
+        tool.waitForFinished(300000);
+        return std::make_pair(tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1,
+                              QString::fromLocal8Bit(tool.readAllStandardOutput()));
+    };
+    const QStringList course = {"--print-ready", "--source", "D:\\Course", "--destination", "D:\\Out"};
+    const auto [status, out] = runTool(course + QStringList{"--ppt-printer", PrivateCups::psPrinter,
+                                                            "--word-printer", PrivateCups::psPrinter});
+    EXPECT_EQ(status, 0) << out.toStdString();
+    EXPECT_EQ(readFile(host("Out/01_Intro.prn")).substr(0, 4), "%!PS") << out.toStdString();
+
+    fs::remove_all(host("Out"));
+    const auto [refused, said] =
+        runTool(course + QStringList{"--ppt-printer", "Nope", "--word-printer", "Nope"});
+    EXPECT_EQ(refused, 3) << said.toStdString();
+    EXPECT_TRUE(
+        said.contains("PRU - Serious error PrintOptions.ActivePrinter: there is no printer named \"Nope\""))
+        << said.toStdString();
+}
+
 } // namespace
 } // namespace lf::test
