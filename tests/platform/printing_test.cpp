@@ -142,6 +142,7 @@ TEST_F(Printing, JobOnThePdfPrinterWritesAPdfOfEveryPage) {
     ASSERT_TRUE(cups->waitUntilIdle(PrivateCups::pdfPrinter, 120000)) << cups->log().toStdString();
     const std::vector<fs::path> pdfs = cups->pdfOutputs();
     ASSERT_EQ(pdfs.size(), 1u) << cups->log().toStdString();
+    EXPECT_EQ(pdfs[0].filename(), "Module_1-job_" + std::to_string(job) + ".pdf");
     EXPECT_EQ(lf::test::readFile(pdfs[0]).rfind("%PDF", 0), 0u);
     EXPECT_EQ(lf::test::pdfPageCount(pdfs[0]), 3);
 }

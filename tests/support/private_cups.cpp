@@ -263,7 +263,7 @@ void PrivateCups::addQueues() {
     const QList<QStringList> queues{
         {"-p", psPrinter, "-E", "-v", "testfile:" + QString::fromStdString(psOutput().string()), "-m",
          postScriptModel},
-        {"-p", pdfPrinter, "-E", "-v", "cups-pdf:/", "-P", root + "/cups-pdf.ppd"},
+        {"-p", pdfPrinter, "-E", "-v", "cups-pdf:/", "-P", root + "/cups-pdf.ppd", "-o", "TitlePref=1"},
     };
     for (const QStringList& arguments : queues) {
         QString output;

@@ -8,7 +8,9 @@
 // It has two queues, enabled and accepting jobs:
 //   "PS-Printer"  a generic PostScript printer (the PPD CUPS builds from its sample driver) whose
 //                 device is a file: every job it prints lands in psOutput(), replacing the last.
-//   "PDF"         the cups-pdf virtual printer, writing its PDFs into pdfOutFolder().
+//   "PDF"         the cups-pdf virtual printer, writing its PDFs into pdfOutFolder(), each named
+//                 after its job's title and id: a job titled "Module 1" becomes "Module_1-job_7.pdf"
+//                 (TitlePref=1, as scripts/start-cups sets up the machine's PDF printer).
 // cupsd runs jobs as the user lp and cups-pdf needs root, so the server needs root (CI's and this
 // machine's tests run as root); unavailableReason() says why it cannot start anywhere else.
 #include <QProcess>
