@@ -130,10 +130,25 @@ struct Run {
                              platform::MessageIcon::Exclamation);
     }
 
+    // Hands a deck to the engine to lay out ahead; a path the drive map refuses is met again when the
+    // deck is printed.
+    void prepare(const QString& folder, const QString& deck) {
+        const platform::HostPath file = platform::toHostPath(folder + "\\" + deck);
+        const bool slides = deckOutputType(deck) == ppt::office::ppPrintOutputSlides;
+        if (file.ok())
+            engine.prepare(file.path.toStdString(),
+                           slides ? printing::Pages::Slides : printing::Pages::NotesPages);
+    }
+
     // False when the run ends here (no printer chosen).
     bool printDecks(ppt::Application& powerPoint, const QString& sourceFolder,
                     const QString& printReadyFolder) {
-        for (const QString& name : filesOf(sourceFolder, "*.pptx")) {
+        const QStringList decks = filesOf(sourceFolder, "*.pptx");
+        for (qsizetype i = 0; i < decks.size(); ++i) {
+            const QString& name = decks[i];
+            // The next deck is laid out while this one goes through its printer's filters.
+            if (i + 1 < decks.size())
+                prepare(sourceFolder, decks[i + 1]);
             oplog::countProcessedFile();
             platform::yieldToEventLoop();
             log("Printing " + name);

@@ -147,6 +147,14 @@ struct OfficePrinting::Impl {
         }
     }
 
+    // A job without a printer only lays its file out.
+    void doJob(const PrintJob& job) {
+        if (job.printer.empty() && job.printFile.empty())
+            renderedPdf(job.source, job.pages);
+        else
+            printNow(job);
+    }
+
     void enqueue(PrintJob job) {
         {
             std::lock_guard lock(mutex);
@@ -167,10 +175,11 @@ struct OfficePrinting::Impl {
                 queue.pop_front();
                 ++running;
             }
+            const bool ahead = job.printer.empty() && job.printFile.empty();
             try {
-                printNow(job);
+                doJob(job);
             } catch (const std::exception& failure) {
-                if (options.onBackgroundFailure)
+                if (!ahead && options.onBackgroundFailure)
                     options.onBackgroundFailure(failure.what());
             }
             {
@@ -217,6 +226,14 @@ void OfficePrinting::print(const PrintJob& job) {
         impl_->enqueue(job);
     else
         impl_->printNow(job);
+}
+
+void OfficePrinting::prepare(const fs::path& source, Pages pages) {
+    PrintJob job;
+    job.source = source;
+    job.pages = pages;
+    job.background = true;
+    impl_->enqueue(std::move(job));
 }
 
 void OfficePrinting::exportPdf(const fs::path& source, Pages pages, const fs::path& pdf) {

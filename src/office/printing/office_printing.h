@@ -37,6 +37,10 @@ public:
     void exportPdf(const std::filesystem::path& source, Pages pages,
                    const std::filesystem::path& pdf) override;
 
+    // Lays the file out ahead, on a worker, so that a print or export of it that follows finds its
+    // pages ready (a failure here is not reported: the print that follows meets it again).
+    void prepare(const std::filesystem::path& source, Pages pages);
+
     // Waits at most `limit` for every job queued so far to be done (failed ones included); true when
     // none is left.
     bool waitForQueue(std::chrono::milliseconds limit);
