@@ -9,26 +9,17 @@
 // checked to hold one portrait notes page per slide.
 // Usage: bench_render [decks] [slides]
 #include "bench_course.h"
+#include "bench_office.h"
 #include "office/render/libreoffice.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <map>
-#include <memory>
-#include <spawn.h>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 using namespace lf::bench;
@@ -37,112 +28,6 @@ using lf::render::PageLayout;
 using lf::render::RenderOptions;
 
 namespace {
-
-// The parent and the resident kilobytes of a process, from /proc.
-bool processInfo(int pid, int& parent, long& rssKb) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) {
-        return false;
-    }
-    std::istringstream rest(line.substr(line.rfind(')') + 2));
-    char state;
-    rest >> state >> parent;
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    rssKb = 0;
-    for (std::string l; std::getline(status, l);) {
-        if (l.starts_with("VmRSS:")) {
-            rssKb = std::atol(l.c_str() + 6);
-        }
-    }
-    return true;
-}
-
-// The resident memory of every process below this one (the office processes it started), summed.
-long descendantsRssKb() {
-    std::map<int, std::pair<int, long>> processes;
-    for (const auto& e : fs::directory_iterator("/proc")) {
-        const std::string name = e.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos) {
-            continue;
-        }
-        int parent = 0;
-        long rss = 0;
-        if (processInfo(std::atoi(name.c_str()), parent, rss)) {
-            processes[std::atoi(name.c_str())] = {parent, rss};
-        }
-    }
-    const int self = ::getpid();
-    long sum = 0;
-    for (const auto& [pid, info] : processes) {
-        for (int p = info.first; p > 1;) {
-            if (p == self) {
-                sum += info.second;
-                break;
-            }
-            const auto up = processes.find(p);
-            p = up == processes.end() ? 0 : up->second.first;
-        }
-    }
-    return sum;
-}
-
-// Samples descendantsRssKb() while it lives; peakMb() is the highest sum seen.
-class MemorySampler {
-public:
-    MemorySampler()
-        : thread_([this] {
-              while (!stop_) {
-                  peak_ = std::max(peak_.load(), descendantsRssKb());
-                  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-              }
-          }) {}
-    ~MemorySampler() {
-        stop_ = true;
-        thread_.join();
-    }
-    double peakMb() const { return static_cast<double>(peak_) / 1024.0; }
-
-private:
-    std::atomic<bool> stop_{false};
-    std::atomic<long> peak_{0};
-    std::thread thread_;
-};
-
-int run(const std::vector<std::string>& argv) {
-    std::vector<char*> args;
-    for (const std::string& a : argv) {
-        args.push_back(const_cast<char*>(a.c_str()));
-    }
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t quiet;
-    posix_spawn_file_actions_init(&quiet);
-    posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid;
-    const int spawned = posix_spawn(&pid, args[0], &quiet, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&quiet);
-    if (spawned != 0) {
-        return -1;
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// The page count and whether the first page is portrait, from pdfinfo.
-std::pair<int, bool> pdfPages(const fs::path& pdf) {
-    const std::string command = "pdfinfo '" + pdf.string() + "' 2>/dev/null";
-    std::unique_ptr<FILE, int (*)(FILE*)> p(popen(command.c_str(), "r"), pclose);
-    int pages = -1;
-    double width = 0, height = 0;
-    char line[512];
-    while (p && std::fgets(line, sizeof line, p.get())) {
-        std::sscanf(line, "Pages: %d", &pages);
-        std::sscanf(line, "Page size: %lf x %lf", &width, &height);
-    }
-    return {pages, width < height};
-}
 
 struct Result {
     const char* name;
@@ -193,13 +78,8 @@ int main(int argc, char** argv) {
     buildStorageCourse(course, deckCount, slideCount);
     const std::vector<fs::path> decks = decksIn(course);
 
-    const std::string soffice = "/usr/lib/libreoffice/program/soffice";
-    const std::string filter =
-        "pdf:impress_pdf_Export:{\"ExportNotesPages\":{\"type\":\"boolean\",\"value\":"
-        "\"true\"},\"ExportOnlyNotesPages\":{\"type\":\"boolean\",\"value\":\"true\"}}";
     auto convertOne = [&](const fs::path& deck, const fs::path& outdir) {
-        return run({soffice, "-env:UserInstallation=file://" + profile.string(), "--headless", "--norestore",
-                    "--convert-to", filter, "--outdir", outdir.string(), deck.string()});
+        return convertNotesPagesToPdf(profile, deck, outdir);
     };
     // The profile is made once, before the clock starts, as a user's would be.
     convertOne(decks.front(), root);
