@@ -32,22 +32,6 @@ using namespace lf::bench;
 
 namespace {
 
-struct Result {
-    const char* name;
-    double seconds = 0;
-    double peakMb = 0;
-};
-
-template <class F> Result measure(const char* name, F&& f) {
-    Result r{name};
-    MemorySampler memory;
-    const auto start = std::chrono::steady_clock::now();
-    f();
-    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    r.peakMb = memory.peakMb();
-    return r;
-}
-
 // The program's Windows-style text for a host path, through the drive Z: (the host root).
 QString onDriveZ(const fs::path& host) {
     return "Z:" + QString::fromStdString(host.string()).replace('/', '\\');
@@ -111,8 +95,8 @@ int main(int argc, char** argv) {
     lf::platform::ScriptedMessageBoxes boxes;
 
     convertNotesPagesToPdf(profile, decks.front(), root);
-    std::vector<Result> results;
-    results.push_back(measure("convert", [&] {
+    std::vector<OfficeResult> results;
+    results.push_back(measureOffice("convert", [&] {
         for (const fs::path& d : decks)
             if (convertNotesPagesToPdf(profile, d, convert) != 0)
                 std::fprintf(stderr, "convert: soffice failed on %s\n", d.c_str());
@@ -128,8 +112,8 @@ int main(int argc, char** argv) {
         if (log.lines.isEmpty() || !log.lines.last().endsWith("they must be imported and zipped manually"))
             std::fprintf(stderr, "the run did not complete:\n%s\n", qPrintable(log.lines.join("\n")));
     };
-    results.push_back(measure("run", [&] { printReady(run, false); }));
-    results.push_back(measure("run (bg)", [&] { printReady(background, true); }));
+    results.push_back(measureOffice("run", [&] { printReady(run, false); }));
+    results.push_back(measureOffice("run (bg)", [&] { printReady(background, true); }));
 
     const bool ok = checkOutputs(decks, convert, slideCount, "convert", false) &&
                     checkOutputs(decks, run, slideCount, "run", true) &&
@@ -138,7 +122,7 @@ int main(int argc, char** argv) {
                 "file per deck\n",
                 decks.size(), slideCount, std::thread::hardware_concurrency());
     std::printf("%-9s %10s %10s %12s %14s\n", "", "total s", "s / deck", "speed-up", "peak RSS MB");
-    for (const Result& r : results)
+    for (const OfficeResult& r : results)
         std::printf("%-9s %10.2f %10.3f %11.2fx %14.0f\n", r.name, r.seconds,
                     r.seconds / static_cast<double>(decks.size()), results.front().seconds / r.seconds,
                     r.peakMb);

@@ -29,22 +29,6 @@ using lf::render::RenderOptions;
 
 namespace {
 
-struct Result {
-    const char* name;
-    double seconds = 0;
-    double peakMb = 0;
-};
-
-template <class F> Result measure(const char* name, F&& f) {
-    Result r{name};
-    MemorySampler memory;
-    const auto start = std::chrono::steady_clock::now();
-    f();
-    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    r.peakMb = memory.peakMb();
-    return r;
-}
-
 bool checkPdfs(const std::vector<fs::path>& decks, const fs::path& folder, int slides, const char* name) {
     for (const fs::path& d : decks) {
         fs::path pdf = folder / d.filename();
@@ -84,8 +68,8 @@ int main(int argc, char** argv) {
     // The profile is made once, before the clock starts, as a user's would be.
     convertOne(decks.front(), root);
 
-    std::vector<Result> results;
-    results.push_back(measure("convert", [&] {
+    std::vector<OfficeResult> results;
+    results.push_back(measureOffice("convert", [&] {
         for (const fs::path& d : decks) {
             if (convertOne(d, convert) != 0) {
                 std::fprintf(stderr, "convert: soffice failed on %s\n", d.c_str());
@@ -115,8 +99,8 @@ int main(int argc, char** argv) {
             t.join();
         }
     };
-    results.push_back(measure("warm 1", [&] { renderAll(1, warm1); }));
-    results.push_back(measure("warm 2", [&] { renderAll(2, warm2); }));
+    results.push_back(measureOffice("warm 1", [&] { renderAll(1, warm1); }));
+    results.push_back(measureOffice("warm 2", [&] { renderAll(2, warm2); }));
 
     const bool ok = checkPdfs(decks, convert, slideCount, "convert") &&
                     checkPdfs(decks, warm1, slideCount, "warm 1") &&
@@ -124,7 +108,7 @@ int main(int argc, char** argv) {
     std::printf("%zu decks x %d slides, notes pages, %u processors\n", decks.size(), slideCount,
                 std::thread::hardware_concurrency());
     std::printf("%-8s %10s %10s %12s %14s\n", "", "total s", "s / deck", "speed-up", "peak RSS MB");
-    for (const Result& r : results) {
+    for (const OfficeResult& r : results) {
         std::printf("%-8s %10.2f %10.3f %11.2fx %14.0f\n", r.name, r.seconds,
                     r.seconds / static_cast<double>(decks.size()), results.front().seconds / r.seconds,
                     r.peakMb);

@@ -2,6 +2,7 @@
 // What the office benchmarks share: one `soffice --convert-to` per file (the peer they are measured
 // against), the memory of the processes a benchmark started, and what a PDF holds.
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -35,6 +36,22 @@ private:
     std::atomic<long> peak_{0};
     std::thread thread_;
 };
+
+// One way of doing the work, timed: wall-clock seconds and the peak memory of what it started.
+struct OfficeResult {
+    const char* name;
+    double seconds = 0;
+    double peakMb = 0;
+};
+template <class F> OfficeResult measureOffice(const char* name, F&& f) {
+    OfficeResult r{name};
+    MemorySampler memory;
+    const auto start = std::chrono::steady_clock::now();
+    f();
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    r.peakMb = memory.peakMb();
+    return r;
+}
 
 // The page count of a PDF and whether its first page is portrait, from pdfinfo; -1 pages when it
 // cannot be read.

@@ -17,24 +17,11 @@
 using lf::platform::PrintingError;
 using lf::test::PrivateCups;
 using lf::test::TempDir;
+using lf::test::folderNames;
+using lf::test::postScriptPageCount;
 namespace fs = std::filesystem;
 
 namespace {
-
-int postScriptPages(const std::string& ps) {
-    int pages = 0;
-    for (std::size_t at = 0; (at = ps.find("\n%%Page:", at)) != std::string::npos; ++at)
-        ++pages;
-    return pages;
-}
-
-std::vector<std::string> folderNames(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 class Printing : public testing::Test {
 protected:
@@ -87,7 +74,7 @@ TEST_F(Printing, PostScriptPrintFileHoldsEveryPageAndThePrintersSettingsAndPrint
 
     const std::string ps = lf::test::readFile(prn);
     EXPECT_EQ(ps.rfind("%!PS", 0), 0u) << ps.substr(0, 40);
-    EXPECT_EQ(postScriptPages(ps), 3);
+    EXPECT_EQ(postScriptPageCount(ps), 3);
     EXPECT_NE(ps.find("<</Duplex true/Tumble false>>setpagedevice"), std::string::npos);
     EXPECT_EQ(folderNames(out), std::vector<std::string>{"Module 1's deck.prn"});
 

@@ -38,23 +38,6 @@ std::map<std::string, std::string> snapshot(const fs::path& folder) {
     return files;
 }
 
-std::vector<std::string> namesIn(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// The pages of a PostScript print file, as its page comments count them.
-int postScriptPages(const std::string& bytes) {
-    int pages = 0;
-    for (std::size_t at = bytes.find("\n%%Page: "); at != std::string::npos;
-         at = bytes.find("\n%%Page: ", at + 1))
-        ++pages;
-    return pages;
-}
-
 // True when the first page of the PDF is taller than wide (a notes page), false for a slide.
 bool portrait(const fs::path& pdf) {
     QProcess info;
@@ -137,14 +120,14 @@ TEST_F(PrintReady, ALocalCourseGivesOnePrintFilePerFileAndPdfsBesideThem) {
 
     const fs::path out = host("Out/Print");
     ASSERT_TRUE(fs::is_directory(out)) << "the print-ready folder and the folder above it are made";
-    EXPECT_EQ(namesIn(out), (std::vector<std::string>{"00Welcome.pdf", "00Welcome.prn", "LabGuide.pdf",
-                                                      "LabGuide.prn", "Module03 (2).pdf", "Module03 (2).prn",
-                                                      "Module03.pdf", "Module03.prn"}))
+    EXPECT_EQ(folderNames(out), (std::vector<std::string>{
+                                    "00Welcome.pdf", "00Welcome.prn", "LabGuide.pdf", "LabGuide.prn",
+                                    "Module03 (2).pdf", "Module03 (2).prn", "Module03.pdf", "Module03.prn"}))
         << "the document with the deck's stem gets names of its own instead of replacing the deck's";
     for (const char* prn : {"00Welcome.prn", "Module03.prn", "Module03 (2).prn", "LabGuide.prn"})
         EXPECT_EQ(readFile(out / prn).substr(0, 4), "%!PS") << prn;
-    EXPECT_EQ(postScriptPages(readFile(out / "00Welcome.prn")), 3);
-    EXPECT_EQ(postScriptPages(readFile(out / "Module03.prn")), 3) << "the hidden slide is not printed";
+    EXPECT_EQ(postScriptPageCount(readFile(out / "00Welcome.prn")), 3);
+    EXPECT_EQ(postScriptPageCount(readFile(out / "Module03.prn")), 3) << "the hidden slide is not printed";
     EXPECT_EQ(pdfPageCount(out / "00Welcome.pdf"), 3);
     EXPECT_EQ(pdfPageCount(out / "Module03.pdf"), 3);
     EXPECT_FALSE(portrait(out / "00Welcome.pdf")) << "a 00 deck gives its slides";
@@ -171,7 +154,7 @@ TEST_F(PrintReady, RunsThatCannotPrintSayWhyAndPrintNothing) {
     // Documents without a deck: nothing is printed.
     run(local("Out"), false);
     EXPECT_EQ(said("PRU").mid(1), (QStringList{"Process count is zero", "Nothing was processed"}));
-    EXPECT_TRUE(namesIn(host("Out")).empty());
+    EXPECT_TRUE(folderNames(host("Out")).empty());
 
     // No printer chosen: one box, after the warning about files already there, and the run ends.
     courseDeck(2).write(host("Course/01_Intro.pptx"));
@@ -195,7 +178,7 @@ TEST_F(PrintReady, RunsThatCannotPrintSayWhyAndPrintNothing) {
     run("Out", false);
     EXPECT_TRUE(said("PRU").last().startsWith("Serious error ")) << said("PRU").join("\n").toStdString();
     EXPECT_TRUE(said("PRU").last().contains("a folder path starts at a drive"));
-    EXPECT_EQ(namesIn(host("Out")), std::vector<std::string>{"old.prn"});
+    EXPECT_EQ(folderNames(host("Out")), std::vector<std::string>{"old.prn"});
     EXPECT_EQ(log.failures.size(), 4) << log.failures.join("\n").toStdString();
 }
 
@@ -252,7 +235,7 @@ TEST_F(PrintReady, AKilledOfficeFailsItsFileAndTheNextRunPrints) {
     log.lines.clear();
     run(local("Out"), false);
     EXPECT_EQ(said("PRU").last(), "If you printed PDF files, they must be imported and zipped manually");
-    EXPECT_EQ(postScriptPages(readFile(host("Out/02_Long.prn"))), 200);
+    EXPECT_EQ(postScriptPageCount(readFile(host("Out/02_Long.prn"))), 200);
     EXPECT_EQ(snapshot(host("Course")), before);
 }
 

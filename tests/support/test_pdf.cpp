@@ -33,4 +33,11 @@ int pdfPageCount(const std::filesystem::path& pdf) {
     return m.hasMatch() ? m.captured(1).toInt() : -1;
 }
 
+int postScriptPageCount(const std::string& postScript) {
+    int pages = 0;
+    for (std::size_t at = 0; (at = postScript.find("\n%%Page:", at)) != std::string::npos; ++at)
+        ++pages;
+    return pages;
+}
+
 } // namespace lf::test

@@ -2,6 +2,7 @@
 // PDFs in tests: a real one of a given number of pages, made at once without an office suite, and the
 // page count of any PDF as poppler's pdfinfo reads it.
 #include <filesystem>
+#include <string>
 
 namespace lf::test {
 
@@ -10,5 +11,8 @@ void writeTestPdf(const std::filesystem::path& file, int pages);
 
 // The number of pages pdfinfo finds in the PDF; -1 when it cannot read it.
 int pdfPageCount(const std::filesystem::path& pdf);
+
+// The pages of a PostScript print file, as its "%%Page:" comments count them.
+int postScriptPageCount(const std::string& postScript);
 
 } // namespace lf::test

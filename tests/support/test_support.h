@@ -25,6 +25,8 @@ private:
 };
 
 std::string readFile(const std::filesystem::path& file);
+// The names of a folder's entries, sorted.
+std::vector<std::string> folderNames(const std::filesystem::path& folder);
 void writeFile(const std::filesystem::path& file, const std::string& bytes);
 
 } // namespace lf::test
