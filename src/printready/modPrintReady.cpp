@@ -146,9 +146,6 @@ struct Run {
         const QStringList decks = filesOf(sourceFolder, "*.pptx");
         for (qsizetype i = 0; i < decks.size(); ++i) {
             const QString& name = decks[i];
-            // The next deck is laid out while this one goes through its printer's filters.
-            if (i + 1 < decks.size())
-                prepare(sourceFolder, decks[i + 1]);
             oplog::countProcessedFile();
             platform::yieldToEventLoop();
             log("Printing " + name);
@@ -165,6 +162,9 @@ struct Run {
             }
             options.setActivePrinter(pptPrinter.toStdString());
             options.setOutputType(deckOutputType(name));
+            // The next deck is laid out while this one goes through its printer's filters.
+            if (i + 1 < decks.size())
+                prepare(sourceFolder, decks[i + 1]);
             const QString printFile = names.claim(stemOf(deck.name()), "prn", name, kTag);
             deck.printOut(hostFile(printReadyFolder + "\\" + printFile));
             countUp(printed);
