@@ -15,10 +15,10 @@
 #include <gtest/gtest.h>
 
 using lf::platform::PrintingError;
-using lf::test::PrivateCups;
-using lf::test::TempDir;
 using lf::test::folderNames;
 using lf::test::postScriptPageCount;
+using lf::test::PrivateCups;
+using lf::test::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
