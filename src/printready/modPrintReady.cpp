@@ -322,6 +322,8 @@ void RunPrintReady(const QString& sourcePath, const QString& destinationPath, bo
     BackgroundFailures failures;
     printing::OfficePrintingOptions options;
     options.onBackgroundFailure = [&failures](const std::string& description) { failures.add(description); };
+    // The window stays responsive while a deck prints in the foreground.
+    options.whileWaiting = [] { platform::yieldToEventLoop(); };
     std::unique_ptr<printing::OfficePrinting> engine;
     try {
         oplog::resetProcessCount();

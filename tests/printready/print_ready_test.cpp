@@ -233,7 +233,9 @@ TEST_F(PrintReady, AKilledOfficeFailsItsFileAndTheNextRunPrints) {
 
     fs::remove_all(host("Out"));
     log.lines.clear();
+    const int yieldsBefore = yields.count;
     run(local("Out"), false);
+    EXPECT_GT(yields.count - yieldsBefore, 20) << "the window is kept responsive while the long deck prints";
     EXPECT_EQ(said("PRU").last(), "If you printed PDF files, they must be imported and zipped manually");
     EXPECT_EQ(postScriptPageCount(readFile(host("Out/02_Long.prn"))), 200);
     EXPECT_EQ(snapshot(host("Course")), before);

@@ -155,31 +155,49 @@ struct OfficePrinting::Impl {
             printNow(job);
     }
 
-    void enqueue(PrintJob job) {
+    // A job waited for goes first: the caller stands still until it is done.
+    void enqueue(PrintJob job, std::shared_ptr<std::promise<void>> done = nullptr) {
         {
             std::lock_guard lock(mutex);
-            queue.push_back(std::move(job));
+            if (done)
+                queue.push_front({std::move(job), std::move(done)});
+            else
+                queue.push_back({std::move(job), nullptr});
         }
         wake.notify_one();
     }
 
+    // A foreground job done by a worker while the caller's thread goes on calling whileWaiting.
+    void printWhileWaiting(const PrintJob& job) {
+        auto done = std::make_shared<std::promise<void>>();
+        std::future<void> finished = done->get_future();
+        enqueue(job, std::move(done));
+        while (finished.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
+            options.whileWaiting();
+        finished.get();
+    }
+
     void work() {
         while (true) {
-            PrintJob job;
+            Queued next;
             {
                 std::unique_lock lock(mutex);
                 wake.wait(lock, [this] { return stopping || !queue.empty(); });
                 if (queue.empty())
                     return; // stopping, and nothing is left to do
-                job = std::move(queue.front());
+                next = std::move(queue.front());
                 queue.pop_front();
                 ++running;
             }
-            const bool ahead = job.printer.empty() && job.printFile.empty();
+            const bool ahead = next.job.printer.empty() && next.job.printFile.empty();
             try {
-                doJob(job);
+                doJob(next.job);
+                if (next.done)
+                    next.done->set_value();
             } catch (const std::exception& failure) {
-                if (!ahead && options.onBackgroundFailure)
+                if (next.done)
+                    next.done->set_exception(std::current_exception());
+                else if (!ahead && options.onBackgroundFailure)
                     options.onBackgroundFailure(failure.what());
             }
             {
@@ -205,7 +223,11 @@ struct OfficePrinting::Impl {
 
     std::mutex mutex;
     std::condition_variable wake, idle;
-    std::deque<PrintJob> queue;
+    struct Queued {
+        PrintJob job;
+        std::shared_ptr<std::promise<void>> done; // set when someone waits for the job
+    };
+    std::deque<Queued> queue;
     int running = 0;
     bool stopping = false;
     std::vector<std::thread> workers; // last: they start once everything above is there
@@ -224,6 +246,8 @@ void OfficePrinting::checkPrinter(const std::string& printer) {
 void OfficePrinting::print(const PrintJob& job) {
     if (job.background)
         impl_->enqueue(job);
+    else if (impl_->options.whileWaiting)
+        impl_->printWhileWaiting(job);
     else
         impl_->printNow(job);
 }

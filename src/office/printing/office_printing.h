@@ -22,6 +22,9 @@ struct OfficePrintingOptions {
     // Called on a worker thread when a background job fails, with the description of the failure
     // (naming the file); the caller hands it to its own thread.
     std::function<void(const std::string& description)> onBackgroundFailure;
+    // Given: a print in the foreground is done by a worker while the caller's thread calls this
+    // (every 50 ms) until it is done, so that a window stays responsive through a long print.
+    std::function<void()> whileWaiting;
 };
 
 class OfficePrinting final : public PrintEngine {
