@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -143,6 +144,22 @@ QString driveFolder(QChar driveLetter) {
     if (letter == 'Z')
         return "/";
     return QString();
+}
+
+QStringList knownDrives() {
+    QString letters = "CHZ";
+    for (const auto& [key, value] : GetPrivateProfileSection("Drives", kDriveMap)) {
+        const QString name = key.trimmed().toUpper();
+        const bool isDrive =
+            (name.size() == 1 || (name.size() == 2 && name[1] == ':')) && isDriveLetter(name[0]);
+        if (isDrive && !value.trimmed().isEmpty() && !letters.contains(name[0]))
+            letters += name[0];
+    }
+    std::sort(letters.begin(), letters.end());
+    QStringList drives;
+    for (const QChar letter : letters)
+        drives.append(QString(letter) + ":");
+    return drives;
 }
 
 HostPath toHostPath(const QString& localPath) {

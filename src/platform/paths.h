@@ -15,6 +15,7 @@
 // folder (the first in NTFS order wins when several match); a component that matches nothing is kept
 // as typed, so a path to a file about to be created resolves too.
 #include <QString>
+#include <QStringList>
 
 namespace lf::platform {
 
@@ -23,6 +24,10 @@ bool isRepositoryPath(const QString& path);
 // The host folder a drive letter stands for, or empty when the drive is not mapped (not ready).
 // The default folder of C: is created here on first use.
 QString driveFolder(QChar driveLetter);
+
+// The drives the drive map knows, as "C:", "H:", ...: every letter drives.ini names and the default
+// letters, in letter order, whether or not the drive is ready.
+QStringList knownDrives();
 
 struct HostPath {
     QString path;  // the host path (absolute, "/"-separated); empty on failure

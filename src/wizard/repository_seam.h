@@ -29,7 +29,7 @@ public:
 };
 
 // The stand-in until the repository can be reached: no login window, no session. A repository path
-// fails the connection check with the "Not connected" box; Browse does nothing yet.
+// fails the connection check with the "Not connected" box; Browse does nothing.
 class NoRepository : public RepositorySeam {
 public:
     bool EnsureConnection(const QString& path) override;

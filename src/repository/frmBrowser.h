@@ -1,0 +1,107 @@
+#pragma once
+// The location browser: picks a folder, or a file, on the local disks or in the repository and writes
+// the chosen path into the text box that asked for it. It is modeless; the wizard stays usable while
+// it is open, and the box named by the last Browse request is the one that receives the path.
+//
+// The current location is a path text (lblCurrPath's caption) built by text operations: a folder path
+// always ends with the separator ("C:\Courses\", "/Edvara/Courses/"); a path to a file or document is
+// a folder path followed by the object's name. The mode and the separator are the program-wide values
+// in browserHooks(), which a login also sets.
+//
+// Library lf_repository.
+#include <QPointer>
+#include <QWidget>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QListWidgetItem;
+class QPushButton;
+
+namespace lf::repository {
+
+// What a Browse button sets before it shows the browser: the box that receives the chosen path, and
+// whether a file or document (true) or a folder (false) is to be chosen.
+struct BrowseTarget {
+    QPointer<QLineEdit> box;
+    bool forFile = false;
+};
+BrowseTarget& browseTarget();
+
+// A Browse button: sets the target, loads the browser when it is not loaded and shows it modelessly.
+// A browser already open keeps its place and writes into the new target.
+void Browse(QLineEdit* targetBox, bool forFile);
+
+class frmBrowser : public QWidget {
+    Q_OBJECT
+public:
+    static frmBrowser& instance(); // loads the window when needed
+    static bool isLoaded();
+    static void unloadInstance();
+
+    // The path model.
+    QString setPath(const QString& path);
+    void clearPath();
+    QString updatePath(const QString& path);
+    QString drillDownPath(const QString& folderName);
+    QString drillUpPath();
+    QString addObjectToPath(const QString& path, const QString& objectName);
+    QString getPathEnd(const QString& path) const;
+    QString removeObjectFromPath(const QString& path) const;
+    QString currentPath() const;
+
+    void loadCmbCabinet();
+    void updateFolderList(const QString& path);
+    void repositoryStart();
+
+    bool objectRequired() const { return objectRequired_; }
+    bool objectSelected() const { return objectSelected_; }
+
+    // The handlers of the buttons and lists.
+    void cmdTop_Click();
+    void cmbCabinet_Click();
+    void cmdMyComputer_Click();
+    void cmdRepository_Click();
+    void lstFolders_DblClick(const QString& name);
+    void lstObjects_Click(const QString& name);
+    void cmdDrillUp_Click();
+    void cmdSelectPath_Click();
+    void cmdCancel_Click();
+
+    QComboBox* cmbCabinet;
+    QListWidget* lstFolders;
+    QListWidget* lstObjects;
+    QLabel* lblCurrPath;
+    QLabel* Label1;
+    QLabel* lblCabinet;
+    QLabel* lblFolders;
+    QPushButton* cmdMyComputer;
+    QPushButton* cmdRepository;
+    QPushButton* cmdSelectPath;
+    QPushButton* cmdTop;
+    QPushButton* cmdDrillUp;
+    QPushButton* cmdCancel;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    frmBrowser();
+    ~frmBrowser() override;
+    void Form_Load();
+    void unload();
+    void applyTargetKind();
+    QString separator() const;
+    bool repositoryMode() const;
+    void listRepositoryFolder(const QString& path);
+    void listLocalFolder(const QString& path);
+
+    bool objectRequired_ = false;
+    bool objectSelected_ = false;
+    bool listingBadPath_ = false;
+};
+
+} // namespace lf::repository
