@@ -38,7 +38,10 @@ BrowseTarget& browseTarget() {
 void Browse(QLineEdit* targetBox, bool forFile) {
     browseTarget().box = targetBox;
     browseTarget().forFile = forFile;
+    const bool wasOpen = frmBrowser::isLoaded();
     frmBrowser& browser = frmBrowser::instance();
+    if (wasOpen)
+        browser.takeTargetKind();
     browser.show();
     browser.raise();
     browser.activateWindow();
@@ -171,6 +174,15 @@ void frmBrowser::Form_Load() {
         clearPath();
         updateFolderList(drillDownPath(cmbCabinet->currentText()));
     }
+}
+
+void frmBrowser::takeTargetKind() {
+    objectRequired_ = browseTarget().forFile;
+    if (!objectRequired_ && objectSelected_) {
+        setPath(removeObjectFromPath(currentPath()));
+        objectSelected_ = false;
+    }
+    applyTargetKind();
 }
 
 void frmBrowser::applyTargetKind() {

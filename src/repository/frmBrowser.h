@@ -55,6 +55,10 @@ public:
     void updateFolderList(const QString& path);
     void repositoryStart();
 
+    // A Browse request while the browser is open: the browser stays where it is and now selects what
+    // the new target wants (a folder, or a file or document).
+    void takeTargetKind();
+
     bool objectRequired() const { return objectRequired_; }
     bool objectSelected() const { return objectSelected_; }
 

@@ -52,10 +52,14 @@ protected:
         return frmBrowser::instance();
     }
     static void click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
-    static void click(QListWidget* list, const QString& name) {
+    static void click(QListWidget* list, const QString& name, bool twice = false) {
+        QCoreApplication::processEvents(); // lays out lists just shown
         const auto found = list->findItems(name, Qt::MatchExactly);
         ASSERT_EQ(found.size(), 1) << name.toStdString();
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(found[0]).center());
+        const QPoint at = list->visualItemRect(found[0]).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+        if (twice)
+            QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
     }
     static void choose(QComboBox* box, const QString& text) {
         box->setFocus();
@@ -183,21 +187,24 @@ TEST_F(BrowserTest, LocalDrivesListInProgramOrderAndADriveNotReadyListsNothing) 
 
 TEST_F(BrowserTest, TheLastBrowseTargetWinsWhileTheBrowserStaysOpen) {
     fs::create_directories(driveT / "Course");
+    writeFile(driveT / "Course" / "plan.docx", "p");
     target.setText("T:\\");
-    other.setText("C:\\elsewhere");
+    other.setText("C:\\elsewhere.docx");
     frmBrowser& browser = open(target, false);
     EXPECT_FALSE(browser.isModal());
     EXPECT_EQ(browser.windowModality(), Qt::NonModal);
-    repository::Browse(&other, false);
+    EXPECT_FALSE(browser.lstObjects->isVisible());
+    repository::Browse(&other, true);
     EXPECT_EQ(&frmBrowser::instance(), &browser);
     EXPECT_EQ(browser.currentPath(), "T:\\"); // the open browser keeps its place
-    click(browser.lstFolders, "Course");
-    QTest::mouseDClick(browser.lstFolders->viewport(), Qt::LeftButton, {},
-                       browser.lstFolders->visualItemRect(browser.lstFolders->item(0)).center());
+    EXPECT_TRUE(browser.lstObjects->isVisible());
+    EXPECT_EQ(browser.cmdSelectPath->text(), "<&Select Object");
+    click(browser.lstFolders, "Course", true);
     EXPECT_EQ(browser.currentPath(), "T:\\Course\\");
     EXPECT_FALSE(pointer.hourglass);
+    click(browser.lstObjects, "plan.docx");
     click(browser.cmdSelectPath);
-    EXPECT_EQ(other.text(), "T:\\Course\\");
+    EXPECT_EQ(other.text(), "T:\\Course\\plan.docx");
     EXPECT_EQ(target.text(), "T:\\");
 }
 
