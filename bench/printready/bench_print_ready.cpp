@@ -37,20 +37,10 @@ QString onDriveZ(const fs::path& host) {
     return "Z:" + QString::fromStdString(host.string()).replace('/', '\\');
 }
 
-bool checkOutputs(const std::vector<fs::path>& decks, const fs::path& folder, int slides, const char* name,
-                  bool printFiles) {
+// Every deck's print file is PostScript.
+bool printFilesArePostScript(const std::vector<fs::path>& decks, const fs::path& folder, const char* name) {
     for (const fs::path& d : decks) {
-        fs::path pdf = folder / d.filename();
-        pdf.replace_extension(".pdf");
-        const auto [pages, portrait] = pdfPages(pdf);
-        if (pages != slides || !portrait) {
-            std::fprintf(stderr, "%s: %s has %d pages (%s), not %d notes pages\n", name, pdf.c_str(), pages,
-                         portrait ? "portrait" : "landscape", slides);
-            return false;
-        }
-        if (!printFiles)
-            continue;
-        fs::path prn = pdf;
+        fs::path prn = folder / d.filename();
         prn.replace_extension(".prn");
         std::ifstream in(prn, std::ios::binary);
         char head[4] = {};
@@ -115,9 +105,11 @@ int main(int argc, char** argv) {
     results.push_back(measureOffice("run", [&] { printReady(run, false); }));
     results.push_back(measureOffice("run (bg)", [&] { printReady(background, true); }));
 
-    const bool ok = checkOutputs(decks, convert, slideCount, "convert", false) &&
-                    checkOutputs(decks, run, slideCount, "run", true) &&
-                    checkOutputs(decks, background, slideCount, "run (bg)", true);
+    const bool ok = notesPagePdfsComplete(decks, convert, slideCount, "convert") &&
+                    notesPagePdfsComplete(decks, run, slideCount, "run") &&
+                    printFilesArePostScript(decks, run, "run") &&
+                    notesPagePdfsComplete(decks, background, slideCount, "run (bg)") &&
+                    printFilesArePostScript(decks, background, "run (bg)");
     std::printf("%zu decks x %d slides, notes pages, %u processors; the runs also write a PostScript print "
                 "file per deck\n",
                 decks.size(), slideCount, std::thread::hardware_concurrency());

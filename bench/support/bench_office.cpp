@@ -119,4 +119,19 @@ std::pair<int, bool> pdfPages(const fs::path& pdf) {
     return {pages, width < height};
 }
 
+bool notesPagePdfsComplete(const std::vector<fs::path>& decks, const fs::path& folder, int slides,
+                           const char* name) {
+    for (const fs::path& d : decks) {
+        fs::path pdf = folder / d.filename();
+        pdf.replace_extension(".pdf");
+        const auto [pages, portrait] = pdfPages(pdf);
+        if (pages != slides || !portrait) {
+            std::fprintf(stderr, "%s: %s has %d pages (%s), not %d notes pages\n", name, pdf.c_str(), pages,
+                         portrait ? "portrait" : "landscape", slides);
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace lf::bench

@@ -57,4 +57,9 @@ template <class F> OfficeResult measureOffice(const char* name, F&& f) {
 // cannot be read.
 std::pair<int, bool> pdfPages(const std::filesystem::path& pdf);
 
+// Whether every deck has its PDF (same stem) in the folder with one portrait notes page per slide;
+// says which does not on standard error, under `name`.
+bool notesPagePdfsComplete(const std::vector<std::filesystem::path>& decks,
+                           const std::filesystem::path& folder, int slides, const char* name);
+
 } // namespace lf::bench

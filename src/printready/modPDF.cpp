@@ -45,6 +45,14 @@ ppt::Presentation openDeck(ppt::Application& powerPoint, const std::string& file
     return powerPoint.presentations().open(file, false, false, true);
 }
 
+// Both deck routines print a deck in colour and wait for it.
+ppt::PrintOptions colourInTheForeground(ppt::Presentation& deck) {
+    ppt::PrintOptions options = deck.printOptions();
+    options.setPrintInBackground(false);
+    options.setPrintColorType(ppt::office::ppPrintColor);
+    return options;
+}
+
 // The PDF's name: the file name less its last four characters, + "pdf".
 QString pdfStem(const QString& fileName) {
     return fileName.left(fileName.size() - 5);
@@ -69,9 +77,7 @@ void PrintDecksToPdfPrinter(ppt::Application& powerPoint, const QString& sourceF
     eachFile(
         kDeckTag, sourceFolder, "*.pptx", [&](const std::string& file) { return openDeck(powerPoint, file); },
         [&](ppt::Presentation& deck, const QString& name) {
-            ppt::PrintOptions options = deck.printOptions();
-            options.setPrintInBackground(false);
-            options.setPrintColorType(ppt::office::ppPrintColor);
+            ppt::PrintOptions options = colourInTheForeground(deck);
             const std::string remembered = options.activePrinter();
             options.setActivePrinter(pdfPrinter.toStdString());
             options.setOutputType(deckOutputType(name));
@@ -88,9 +94,7 @@ void PublishDecksAsPdf(ppt::Application& powerPoint, const QString& sourceFolder
     eachFile(
         kDeckTag, sourceFolder, "*.pptx", [&](const std::string& file) { return openDeck(powerPoint, file); },
         [&](ppt::Presentation& deck, const QString& name) {
-            ppt::PrintOptions options = deck.printOptions();
-            options.setPrintInBackground(false);
-            options.setPrintColorType(ppt::office::ppPrintColor);
+            colourInTheForeground(deck);
             ppt::FixedFormatOptions pdf;
             pdf.outputType = deckOutputType(name);
             const QString target =

@@ -270,8 +270,4 @@ bool OfficePrinting::waitForQueue(std::chrono::milliseconds limit) {
     return impl_->waitForQueue(limit);
 }
 
-std::vector<int> OfficePrinting::rendererProcessIds() const {
-    return impl_->office.instanceProcessIds();
-}
-
 } // namespace lf::printing

@@ -47,8 +47,6 @@ public:
     // Waits at most `limit` for every job queued so far to be done (failed ones included); true when
     // none is left.
     bool waitForQueue(std::chrono::milliseconds limit);
-    // The process ids of the LibreOffice instances running now.
-    std::vector<int> rendererProcessIds() const;
 
 private:
     struct Impl;
