@@ -48,7 +48,7 @@ void checkUserPassword(RepositoryStore& store, const std::string& user, const st
                        const std::string& passwordSource) {
     if (store.passwordMatches(user, password))
         return;
-    if (!store.storage().passwordHash(user))
+    if (!store.storage().userExists(user))
         fail(code::LoginRefused,
              "There is no user '" + user + "' in the repository to check " + passwordSource + " against");
     fail(code::LoginRefused,
@@ -58,12 +58,12 @@ void checkUserPassword(RepositoryStore& store, const std::string& user, const st
 void addUser(RepositoryStore& store, const std::string& user, const std::string& password) {
     if (user.empty() || user.find_first_of(" \t\r\n") != std::string::npos)
         fail(code::BadName, "'" + user + "' cannot be a user name");
-    if (!store.storage().addUser(user, RepositoryStore::hashPassword(password)))
+    if (!store.storage().addUser(user, password))
         fail(code::UserExists, "The user '" + user + "' already exists");
 }
 
 void setUserPassword(RepositoryStore& store, const std::string& user, const std::string& password) {
-    if (!store.storage().setPasswordHash(user, RepositoryStore::hashPassword(password)))
+    if (!store.storage().setPassword(user, password))
         fail(code::ObjectNotFound, "There is no user '" + user + "'");
 }
 

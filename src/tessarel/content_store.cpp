@@ -63,22 +63,6 @@ std::string toHex(const unsigned char* p, size_t n) {
     return out;
 }
 
-struct Digest {
-    Digest() : ctx(EVP_MD_CTX_new()) {
-        if (!ctx || EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr) != 1)
-            fail(code::StorageError, "Cannot start a SHA-256 digest");
-    }
-    ~Digest() { EVP_MD_CTX_free(ctx); }
-    void update(const char* p, size_t n) { EVP_DigestUpdate(ctx, p, n); }
-    std::string hex() {
-        unsigned char md[EVP_MAX_MD_SIZE];
-        unsigned int n = 0;
-        EVP_DigestFinal_ex(ctx, md, &n);
-        return toHex(md, n);
-    }
-    EVP_MD_CTX* ctx;
-};
-
 std::string randomSuffix() {
     static thread_local std::mt19937_64 rng{std::random_device{}() ^ static_cast<unsigned>(::getpid())};
     const std::uint64_t v = rng();
@@ -162,11 +146,48 @@ void syncFile(const std::string& path) {
 
 } // namespace
 
+Sha256::Sha256() : ctx_(EVP_MD_CTX_new()) {
+    if (!ctx_ || EVP_DigestInit_ex(ctx_, EVP_sha256(), nullptr) != 1) {
+        EVP_MD_CTX_free(ctx_);
+        fail(code::StorageError, "Cannot start a SHA-256 digest");
+    }
+}
+
+Sha256::~Sha256() {
+    EVP_MD_CTX_free(ctx_);
+}
+
+void Sha256::update(const char* p, size_t n) {
+    EVP_DigestUpdate(ctx_, p, n);
+}
+
+std::string Sha256::hex() {
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    EVP_DigestFinal_ex(ctx_, md, &n);
+    return toHex(md, n);
+}
+
+int openContentSource(const std::string& localFile, bool refuseLinks, std::int64_t& size) {
+    Fd in(::open(localFile.c_str(), O_RDONLY | O_CLOEXEC | (refuseLinks ? O_NOFOLLOW : 0)));
+    if (in.get() < 0 && refuseLinks && errno == ELOOP)
+        fail(code::FileError, localFile + " is a symbolic link; an import never follows links");
+    if (in.get() < 0)
+        fileError("Cannot read", localFile);
+    struct stat st {};
+    if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        errno = EISDIR;
+        fileError("Not a file:", localFile);
+    }
+    size = static_cast<std::int64_t>(st.st_size);
+    return in.release();
+}
+
 std::string sha256OfFile(const std::string& path) {
     Fd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)
         fileError("Cannot read", path);
-    Digest d;
+    Sha256 d;
     Buffer& buf = buffer(kBuffer);
     while (true) {
         const ssize_t r = ::read(in.get(), buf.data.get(), buf.size);
@@ -211,34 +232,26 @@ void makePrivateFile(const std::string& path) {
         ::close(fd);
 }
 
-ContentStore::ContentStore(std::string folder) : root_(std::move(folder)) {
+FileContentStore::FileContentStore(std::string folder) : root_(std::move(folder)) {
     makePrivateFolder(root_ + "/tmp");
 }
 
-std::string ContentStore::pathOf(const std::string& hash) const {
+std::string FileContentStore::pathOf(const std::string& hash) const {
     return root_ + "/" + hash.substr(0, 2) + "/" + hash;
 }
 
-bool ContentStore::contains(const std::string& hash) const {
+bool FileContentStore::contains(const std::string& hash) const {
     struct stat st {};
     return ::stat(pathOf(hash).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-StagedContent ContentStore::stage(const std::string& localFile, bool refuseLinks) {
-    Fd in(::open(localFile.c_str(), O_RDONLY | O_CLOEXEC | (refuseLinks ? O_NOFOLLOW : 0)));
-    if (in.get() < 0 && refuseLinks && errno == ELOOP)
-        fail(code::FileError, localFile + " is a symbolic link; an import never follows links");
-    if (in.get() < 0)
-        fileError("Cannot read", localFile);
-    struct stat st {};
-    if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        errno = EISDIR;
-        fileError("Not a file:", localFile);
-    }
+StagedContent FileContentStore::stage(const std::string& localFile, bool refuseLinks) {
+    std::int64_t fileSize = 0;
+    Fd in(openContentSource(localFile, refuseLinks, fileSize));
     // A file of usual size is read whole (one byte more than its size, to see its end), hashed,
     // and written only when the store does not hold it yet; a larger one, or one that grows while
     // it is read, is copied piece by piece as it is hashed.
-    const size_t expected = static_cast<size_t>(std::max<off_t>(st.st_size, 0)) + 1;
+    const size_t expected = static_cast<size_t>(std::max<std::int64_t>(fileSize, 0)) + 1;
     Buffer& b = buffer(std::clamp(expected, kBuffer, kWholeFile));
     char* buf = b.data.get();
     const size_t capacity = b.size;
@@ -261,7 +274,7 @@ StagedContent ContentStore::stage(const std::string& localFile, bool refuseLinks
         }
         have += r;
     }
-    Digest d;
+    Sha256 d;
     d.update(buf, have);
     StagedContent out;
     out.size = static_cast<std::int64_t>(have);
@@ -298,7 +311,7 @@ StagedContent ContentStore::stage(const std::string& localFile, bool refuseLinks
     return out;
 }
 
-void ContentStore::publish(std::vector<StagedContent>& staged) {
+void FileContentStore::publish(std::vector<StagedContent>& staged) {
     size_t fresh = 0;
     for (const auto& s : staged) {
         if (s.reused && !contains(s.hash))
@@ -345,7 +358,7 @@ void ContentStore::publish(std::vector<StagedContent>& staged) {
     }
 }
 
-void ContentStore::discard(std::vector<StagedContent>& staged) {
+void FileContentStore::discard(std::vector<StagedContent>& staged) {
     for (auto& s : staged) {
         if (!s.tempPath.empty())
             ::unlink(s.tempPath.c_str());
@@ -353,7 +366,7 @@ void ContentStore::discard(std::vector<StagedContent>& staged) {
     }
 }
 
-void ContentStore::copyOut(const std::string& hash, const std::string& target) const {
+void FileContentStore::copyOut(const std::string& hash, const std::string& target) const {
     const std::string source = pathOf(hash);
     Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)
@@ -392,7 +405,7 @@ void ContentStore::copyOut(const std::string& hash, const std::string& target) c
         replacementFailed(out, target);
 }
 
-std::vector<std::string> ContentStore::allContent() const {
+std::vector<std::string> FileContentStore::allContent() const {
     std::vector<std::string> out;
     std::error_code ec;
     for (const auto& sub : fs::directory_iterator(root_, ec)) {
@@ -406,7 +419,7 @@ std::vector<std::string> ContentStore::allContent() const {
     return out;
 }
 
-std::vector<std::string> ContentStore::stagingLeftovers() const {
+std::vector<std::string> FileContentStore::stagingLeftovers() const {
     std::vector<std::string> out;
     std::error_code ec;
     for (const auto& f : fs::directory_iterator(root_ + "/tmp", ec))
@@ -414,11 +427,11 @@ std::vector<std::string> ContentStore::stagingLeftovers() const {
     return out;
 }
 
-bool ContentStore::verify(const std::string& hash) const {
+bool FileContentStore::verify(const std::string& hash) const {
     return sha256OfFile(pathOf(hash)) == hash;
 }
 
-void ContentStore::remove(const std::string& hash) {
+void FileContentStore::remove(const std::string& hash) {
     ::unlink(pathOf(hash).c_str());
 }
 

@@ -482,6 +482,14 @@ void TsCheckinOperation::run() {
     stepsTotal_ = nodes_.size() * 2;
     std::vector<StagedContent> staged(nodes_.size());
     std::vector<bool> ready(nodes_.size(), false);
+    // Drops what staging left for a node, in its own repository's store.
+    auto discardStaged = [&](size_t k) {
+        if (!ready[k])
+            return;
+        std::vector<StagedContent> one{staged[k]};
+        nodes_[k]->object()->session().store().content().discard(one);
+        staged[k] = one[0];
+    };
     // Content first, for every node; the metadata of each object then commits on its own.
     for (size_t i = 0; i < nodes_.size(); ++i) {
         const auto& node = nodes_[i];
@@ -507,10 +515,8 @@ void TsCheckinOperation::run() {
             goOn = failNode(node, e.code(), e.message());
         }
         if (!goOn || !progress("Transfer content", i + 1, nodes_.size(), node)) {
-            for (auto& s : staged) {
-                if (!s.tempPath.empty())
-                    ::unlink(s.tempPath.c_str());
-            }
+            for (size_t k = 0; k <= i; ++k)
+                discardStaged(k);
             failRemaining(i + 1, "The check-in was stopped");
             return;
         }
@@ -560,10 +566,8 @@ void TsCheckinOperation::run() {
             staged[i].tempPath.clear();
         }
         if (!goOn || !progress("Commit", i + 1, nodes_.size(), node)) {
-            for (size_t k = i + 1; k < nodes_.size(); ++k) {
-                if (!staged[k].tempPath.empty())
-                    ::unlink(staged[k].tempPath.c_str());
-            }
+            for (size_t k = i + 1; k < nodes_.size(); ++k)
+                discardStaged(k);
             failRemaining(i + 1, "The check-in was stopped");
             return;
         }

@@ -5,8 +5,6 @@
 
 #include "platform/ascii.h"
 
-#include <argon2.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -31,15 +29,25 @@ void randomBytes(void* p, size_t n) {
     }
 }
 
-constexpr uint32_t kTimeCost = 2;
-constexpr uint32_t kMemoryKiB = 19 * 1024;
-constexpr uint32_t kLanes = 1;
-constexpr size_t kHashLength = 32;
-constexpr size_t kSaltLength = 16;
-
 } // namespace
 
-std::shared_ptr<RepositoryStore> RepositoryStore::open(const std::string& location, bool create) {
+std::optional<std::string> serverConnection(const std::string& location) {
+    for (const char* prefix : {"postgresql:", "postgres:"}) {
+        const std::string p(prefix);
+        if (location.rfind(p, 0) == 0) {
+            // "postgresql://host/db" is a URI as it stands; "postgresql:host=... dbname=..." holds
+            // key=value pairs after the prefix.
+            if (location.compare(p.size(), 2, "//") == 0)
+                return location;
+            return location.substr(p.size());
+        }
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+std::string embeddedFolder(const std::string& location) {
     std::string folder = location;
     if (folder.rfind("sqlite:", 0) == 0) {
         folder = folder.substr(7);
@@ -49,6 +57,18 @@ std::shared_ptr<RepositoryStore> RepositoryStore::open(const std::string& locati
     }
     if (folder.empty())
         fail(code::UnknownRepository, "The repository location is empty");
+    return folder;
+}
+
+} // namespace
+
+std::shared_ptr<RepositoryStore> RepositoryStore::open(const std::string& location, bool create) {
+    if (const auto conninfo = serverConnection(location)) {
+        ServerBackend b = openPostgresBackend(*conninfo, "", "", create);
+        return std::shared_ptr<RepositoryStore>(
+            new RepositoryStore("", std::move(b.storage), std::move(b.content)));
+    }
+    const std::string folder = embeddedFolder(location);
     std::error_code ec;
     const std::string database = (fs::path(folder) / "repository.db").string();
     if (create) {
@@ -59,11 +79,28 @@ std::shared_ptr<RepositoryStore> RepositoryStore::open(const std::string& locati
         fail(code::UnknownRepository, "There is no repository at " + folder);
     }
     auto storage = openSqliteStorage(database, create);
-    return std::shared_ptr<RepositoryStore>(new RepositoryStore(folder, std::move(storage)));
+    return std::shared_ptr<RepositoryStore>(new RepositoryStore(
+        folder, std::move(storage), std::make_unique<FileContentStore>(folder + "/content")));
 }
 
-RepositoryStore::RepositoryStore(std::string folder, std::unique_ptr<Storage> storage)
-    : folder_(std::move(folder)), storage_(std::move(storage)), content_(folder_ + "/content") {}
+std::shared_ptr<RepositoryStore> RepositoryStore::login(const std::string& location, const std::string& user,
+                                                        const std::string& password) {
+    if (const auto conninfo = serverConnection(location)) {
+        if (user.empty())
+            fail(code::LoginRefused, "No user name was given");
+        ServerBackend b = openPostgresBackend(*conninfo, user, password, false);
+        return std::shared_ptr<RepositoryStore>(
+            new RepositoryStore("", std::move(b.storage), std::move(b.content)));
+    }
+    auto store = open(location);
+    if (!store->passwordMatches(user, password))
+        fail(code::LoginRefused, "Login refused for user '" + user + "'");
+    return store;
+}
+
+RepositoryStore::RepositoryStore(std::string folder, std::unique_ptr<Storage> storage,
+                                 std::unique_ptr<ContentStore> content)
+    : folder_(std::move(folder)), storage_(std::move(storage)), content_(std::move(content)) {}
 
 std::string RepositoryStore::newObjectId() {
     static const char* digits = "0123456789abcdef";
@@ -103,28 +140,10 @@ std::string RepositoryStore::extensionOf(const std::string& format) {
     return storage_->formatExtension(format).value_or("");
 }
 
-std::string RepositoryStore::hashPassword(const std::string& password) {
-    unsigned char salt[kSaltLength];
-    randomBytes(salt, sizeof salt);
-    const size_t len = argon2_encodedlen(kTimeCost, kMemoryKiB, kLanes, kSaltLength, kHashLength, Argon2_id);
-    std::string encoded(len, '\0');
-    const int rc = argon2id_hash_encoded(kTimeCost, kMemoryKiB, kLanes, password.data(), password.size(),
-                                         salt, sizeof salt, kHashLength, encoded.data(), encoded.size());
-    if (rc != ARGON2_OK)
-        fail(code::StorageError, std::string("Cannot hash the password: ") + argon2_error_message(rc));
-    encoded.resize(std::strlen(encoded.c_str()));
-    return encoded;
-}
-
-bool RepositoryStore::verifyPassword(const std::string& hash, const std::string& password) {
-    return argon2id_verify(hash.c_str(), password.data(), password.size()) == ARGON2_OK;
-}
-
 bool RepositoryStore::passwordMatches(const std::string& user, const std::string& password) {
     if (user.empty())
         return false;
-    const auto hash = storage_->passwordHash(user);
-    return hash && verifyPassword(*hash, password);
+    return storage_->passwordMatches(user, password);
 }
 
 std::string nowText() {

@@ -1,22 +1,32 @@
 #pragma once
-// One open repository: its folder, its database (behind the storage interface) and its content
-// store. Shared by every session on it.
+// One open repository: its database (behind the storage interface) and its content store; for
+// the embedded repository also its folder. A store opened by the administration tool is shared
+// by its sessions; a login to a server repository has a store, and a connection, of its own.
 #include "tessarel/content_store.h"
 #include "tessarel/storage.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace lf::tessarel {
 
 class RepositoryStore {
 public:
-    // location: "sqlite:/folder" or a plain folder path. create makes an empty repository.
+    // location: "sqlite:/folder", a plain folder path, or "postgresql:CONNINFO" (a libpq connection
+    // string or URI). Opens as the administrator: the embedded repository's files directly, or the
+    // server as the connection string's own role. create makes an empty repository.
     static std::shared_ptr<RepositoryStore> open(const std::string& location, bool create = false);
+    // Opens for a user logging in: fails with TS_LOGIN_REFUSED unless the password is the user's
+    // (on the server, the server checks it and the store's connection is the user's own).
+    static std::shared_ptr<RepositoryStore> login(const std::string& location, const std::string& user,
+                                                  const std::string& password);
 
+    bool isServer() const { return folder_.empty(); }
+    // The embedded repository's folder; "" for a server repository.
     const std::string& folder() const { return folder_; }
     Storage& storage() { return *storage_; }
-    ContentStore& content() { return content_; }
+    ContentStore& content() { return *content_; }
 
     // A fresh 16-hex-digit id not used by any object.
     std::string newObjectId();
@@ -25,18 +35,19 @@ public:
     std::string formatForFile(const std::string& fileName);
     std::string extensionOf(const std::string& format);
 
-    // Passwords are kept as argon2id hashes.
-    static std::string hashPassword(const std::string& password);
-    static bool verifyPassword(const std::string& hash, const std::string& password);
     // True when the user exists and the password is theirs.
     bool passwordMatches(const std::string& user, const std::string& password);
 
 private:
-    RepositoryStore(std::string folder, std::unique_ptr<Storage> storage);
+    RepositoryStore(std::string folder, std::unique_ptr<Storage> storage,
+                    std::unique_ptr<ContentStore> content);
     std::string folder_;
     std::unique_ptr<Storage> storage_;
-    ContentStore content_;
+    std::unique_ptr<ContentStore> content_;
 };
+
+// The connection string of a "postgresql:" location, nothing for a location of another kind.
+std::optional<std::string> serverConnection(const std::string& location);
 
 // The current time as the repository writes dates: 2026-12-08T03:28:01Z.
 std::string nowText();

@@ -1,8 +1,13 @@
 // The embedded backend: one SQLite database per repository (WAL, busy timeout, foreign keys).
 #include "tessarel/errors.h"
 #include "tessarel/storage.h"
+#include "tessarel/tql_sql.h"
 
+#include <argon2.h>
+#include <openssl/rand.h>
 #include <sqlite3.h>
+
+#include <cstring>
 
 #include <unordered_map>
 #include <variant>
@@ -10,8 +15,6 @@
 namespace lf::tessarel {
 
 namespace {
-
-using Param = std::variant<std::string, std::int64_t, double>;
 
 const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS objects(
@@ -48,6 +51,9 @@ CREATE TABLE IF NOT EXISTS users(name TEXT PRIMARY KEY, password_hash TEXT NOT N
 CREATE TABLE IF NOT EXISTS formats(name TEXT PRIMARY KEY, extension TEXT NOT NULL);
 )sql";
 
+// The version table; a repository made before it is version 1.
+const char* kVersionTable = "CREATE TABLE IF NOT EXISTS schema_version(version INTEGER NOT NULL);";
+
 const char* kFormats[][2] = {
     {"ppt8", "pptx"}, {"msw8", "docx"},  {"msw6", "doc"},  {"zip", "zip"},         {"pdf", "pdf"},
     {"prn", "prn"},   {"crtext", "txt"}, {"ppt", "ppt"},   {"excel8book", "xlsx"}, {"excel", "xls"},
@@ -55,50 +61,30 @@ const char* kFormats[][2] = {
     {"gif", "gif"},   {"potx", "potx"},  {"dotx", "dotx"}, {"csv", "csv"},
 };
 
-// The cabinets a user sees: public ones and their own private ones. Cabinets are the objects
-// with no parent path, found through the tree index.
-const char* kVisibleCabinets = " AND o.cabinet_id IN (SELECT id FROM objects WHERE parent_path = '' AND "
-                               "type = 'ts_cabinet' AND (is_private = 0 OR owner_name = ?))";
+// Passwords are kept as argon2id hashes.
+constexpr uint32_t kTimeCost = 2;
+constexpr uint32_t kMemoryKiB = 19 * 1024;
+constexpr uint32_t kLanes = 1;
+constexpr size_t kHashLength = 32;
+constexpr size_t kSaltLength = 16;
+
+std::string hashPassword(const std::string& password) {
+    unsigned char salt[kSaltLength];
+    if (RAND_bytes(salt, sizeof salt) != 1)
+        fail(code::StorageError, "No random numbers available");
+    const size_t len = argon2_encodedlen(kTimeCost, kMemoryKiB, kLanes, kSaltLength, kHashLength, Argon2_id);
+    std::string encoded(len, '\0');
+    const int rc = argon2id_hash_encoded(kTimeCost, kMemoryKiB, kLanes, password.data(), password.size(),
+                                         salt, sizeof salt, kHashLength, encoded.data(), encoded.size());
+    if (rc != ARGON2_OK)
+        fail(code::StorageError, std::string("Cannot hash the password: ") + argon2_error_message(rc));
+    encoded.resize(std::strlen(encoded.c_str()));
+    return encoded;
+}
 
 const char* kObjectColumns = "id, type, name, content_type, is_private, owner_name, lock_owner, lock_path, "
                              "version_label, creation_date, modify_date, coalesce(folder_id, ''), "
                              "parent_path, cabinet_id, content_hash, content_size, modifier";
-
-// The column expression behind each query attribute.
-std::string columnFor(const std::string& attribute) {
-    if (attribute == "r_object_id")
-        return "o.id";
-    if (attribute == "object_name")
-        return "o.name";
-    if (attribute == "r_object_type")
-        return "o.type";
-    if (attribute == "a_content_type")
-        return "o.content_type";
-    if (attribute == "is_private")
-        return "o.is_private";
-    if (attribute == "owner_name")
-        return "o.owner_name";
-    if (attribute == "r_lock_owner")
-        return "o.lock_owner";
-    if (attribute == "r_version_label")
-        return "o.version_label";
-    if (attribute == "r_creation_date")
-        return "o.creation_date";
-    if (attribute == "r_modify_date")
-        return "o.modify_date";
-    if (attribute == "i_folder_id")
-        return "coalesce(o.folder_id, '')";
-    if (attribute == "r_folder_path")
-        return "(CASE WHEN o.type = 'ts_document' THEN o.parent_path ELSE o.parent_path || '/' || o.name "
-               "END)";
-    if (attribute == "i_cabinet_id")
-        return "o.cabinet_id";
-    if (attribute == "r_content_size")
-        return "o.content_size";
-    if (attribute == "r_modifier")
-        return "o.modifier";
-    fail(code::QuerySemantic, "Unknown attribute '" + attribute + "'");
-}
 
 sqlite3_stmt* prepare(sqlite3* db, const std::string& sql) {
     sqlite3_stmt* st = nullptr;
@@ -230,12 +216,18 @@ ObjectRecord readObject(const Statement& s) {
 
 class SqliteCursor : public QueryCursor {
 public:
-    SqliteCursor(sqlite3* db, const std::string& sql, const std::vector<Param>& params,
-                 std::vector<std::string> columns)
-        : st_(db, sql), columns_(std::move(columns)) {
+    SqliteCursor(sqlite3* db, const tql::SqlStatement& statement, std::vector<std::string> columns)
+        : st_(db, statement.sql), columns_(std::move(columns)) {
         int i = 1;
-        for (const auto& p : params) {
-            std::visit([&](const auto& v) { st_.bind(i, v); }, p);
+        for (const auto& p : statement.params) {
+            std::visit(
+                [&](const auto& v) {
+                    if constexpr (std::is_same_v<std::decay_t<decltype(v)>, bool>)
+                        st_.bind(i, std::int64_t{v});
+                    else
+                        st_.bind(i, v);
+                },
+                p);
             ++i;
         }
     }
@@ -284,6 +276,9 @@ public:
         if (create) {
             exec("BEGIN IMMEDIATE");
             exec(kSchema);
+            exec(kVersionTable);
+            exec(("INSERT INTO schema_version(version) VALUES(" + std::to_string(kSchemaVersion) + ")")
+                     .c_str());
             for (const auto& f : kFormats) {
                 Statement s(db_, "INSERT OR IGNORE INTO formats(name, extension) VALUES(?, ?)");
                 s.bind(1, std::string(f[0])).bind(2, std::string(f[1])).step();
@@ -293,6 +288,10 @@ public:
             Statement s(db_, "SELECT count(*) FROM sqlite_master WHERE type='table' AND name='objects'");
             if (!s.step() || s.integer(0) == 0)
                 fail(code::UnknownRepository, file + " is not a repository database");
+            if (const int v = schemaVersion(); v > kSchemaVersion)
+                fail(code::UnsupportedBackend, file + " has schema version " + std::to_string(v) +
+                                                   ", made by a newer program; this one reads up to " +
+                                                   std::to_string(kSchemaVersion));
         }
     }
     ~SqliteStorage() override {
@@ -426,49 +425,26 @@ public:
     }
 
     std::unique_ptr<QueryCursor> runQuery(const tql::Query& q, const Viewer& v) override {
-        std::vector<Param> params;
-        std::string sql = "SELECT ";
-        for (size_t i = 0; i < q.attributes.size(); ++i) {
-            if (i)
-                sql += ", ";
-            sql += columnFor(q.attributes[i]);
-        }
-        sql += " FROM objects o WHERE ";
-        if (q.type == "ts_document")
-            sql += "o.type = 'ts_document'";
-        else if (q.type == "ts_folder")
-            sql += "o.type IN ('ts_folder', 'ts_cabinet')";
-        else if (q.type == "ts_cabinet")
-            sql += "o.type = 'ts_cabinet'";
-        else
-            sql += "1";
-        if (!v.administrator) {
-            sql += kVisibleCabinets;
-            params.emplace_back(v.user);
-        }
-        if (q.where) {
-            sql += " AND ";
-            compile(*q.where, v, sql, params);
-        }
-        return std::make_unique<SqliteCursor>(db_, sql, params, q.attributes);
+        const auto statement =
+            tql::compileQuery(q, tql::Dialect::Sqlite, v.administrator ? std::nullopt : std::optional(v.user),
+                              [&](const tql::FolderTest& f) { return queryFolderPath(*this, f, v); });
+        return std::make_unique<SqliteCursor>(db_, statement, q.attributes);
     }
 
-    bool addUser(const std::string& name, const std::string& hash) override {
+    bool addUser(const std::string& name, const std::string& password) override {
         Statement s(cache_, "INSERT OR IGNORE INTO users(name, password_hash) VALUES(?, ?)");
-        s.bind(1, name).bind(2, hash).step();
+        s.bind(1, name).bind(2, hashPassword(password)).step();
         return sqlite3_changes(db_) == 1;
     }
-    bool setPasswordHash(const std::string& name, const std::string& hash) override {
+    bool setPassword(const std::string& name, const std::string& password) override {
         Statement s(cache_, "UPDATE users SET password_hash = ? WHERE name = ?");
-        s.bind(1, hash).bind(2, name).step();
+        s.bind(1, hashPassword(password)).bind(2, name).step();
         return sqlite3_changes(db_) == 1;
     }
-    std::optional<std::string> passwordHash(const std::string& name) override {
-        Statement s(cache_, "SELECT password_hash FROM users WHERE name = ?");
-        s.bind(1, name);
-        if (!s.step())
-            return std::nullopt;
-        return s.text(0);
+    bool userExists(const std::string& name) override { return passwordHash(name).has_value(); }
+    bool passwordMatches(const std::string& name, const std::string& password) override {
+        const auto hash = passwordHash(name);
+        return hash && argon2id_verify(hash->c_str(), password.data(), password.size()) == ARGON2_OK;
     }
     std::vector<std::string> users() override {
         std::vector<std::string> out;
@@ -476,6 +452,25 @@ public:
         while (s.step())
             out.push_back(s.text(0));
         return out;
+    }
+
+    int schemaVersion() override {
+        Statement t(cache_,
+                    "SELECT count(*) FROM sqlite_master WHERE type='table' AND name='schema_version'");
+        if (!t.step() || t.integer(0) == 0)
+            return 1;
+        Statement s(cache_, "SELECT max(version) FROM schema_version");
+        return s.step() ? static_cast<int>(s.integer(0)) : 1;
+    }
+    int upgradeSchema() override {
+        Transaction t(*this);
+        const int had = schemaVersion();
+        if (had < 2) {
+            exec(kVersionTable);
+            exec("INSERT INTO schema_version(version) VALUES(2)");
+        }
+        t.commit();
+        return had;
     }
 
     std::optional<std::string> formatExtension(const std::string& format) override {
@@ -499,6 +494,14 @@ public:
     }
 
 private:
+    std::optional<std::string> passwordHash(const std::string& name) {
+        Statement s(cache_, "SELECT password_hash FROM users WHERE name = ?");
+        s.bind(1, name);
+        if (!s.step())
+            return std::nullopt;
+        return s.text(0);
+    }
+
     void exec(const char* sql) {
         char* err = nullptr;
         if (sqlite3_exec(db_, sql, nullptr, nullptr, &err) != SQLITE_OK) {
@@ -511,92 +514,11 @@ private:
     static std::string visibility(const Viewer& v, int) {
         if (v.administrator)
             return "";
-        return kVisibleCabinets;
+        return tql::visibleCabinetsClause("?");
     }
     static void bindViewer(Statement& s, const Viewer& v, int index) {
         if (!v.administrator)
             s.bind(index, v.user);
-    }
-
-    // The path a folder test stands for; fails when the folder is unknown to the viewer.
-    std::string folderPathOf(const tql::FolderTest& f, const Viewer& v) {
-        if (f.byId) {
-            auto r = objectById(f.pathOrId, v);
-            if (!r || !r->isFolder())
-                fail(code::ObjectNotFound, "There is no folder with the id '" + f.pathOrId + "'");
-            return r->ownPath();
-        }
-        std::string path = f.pathOrId;
-        while (path.size() > 1 && path.back() == '/')
-            path.pop_back();
-        if (path == "/")
-            return "";
-        const auto slash = path.rfind('/');
-        auto r = objectByPath(path.substr(0, slash), path.substr(slash + 1), v, true);
-        if (!r || !r->isFolder())
-            fail(code::ObjectNotFound, "There is no folder " + tql::quoteString(f.pathOrId));
-        return path;
-    }
-
-    void compile(const tql::Condition& c, const Viewer& v, std::string& sql, std::vector<Param>& params) {
-        if (const auto* cmp = std::get_if<tql::Comparison>(&c.node)) {
-            static const char* ops[] = {" = ", " <> ", " < ", " <= ", " > ", " >= ", " LIKE ", " NOT LIKE "};
-            sql += "(" + columnFor(cmp->attribute) + ops[static_cast<int>(cmp->op)] + "?)";
-            switch (cmp->value.kind) {
-            case tql::ValueKind::String:
-                params.emplace_back(cmp->value.text);
-                break;
-            case tql::ValueKind::Boolean:
-                params.emplace_back(std::int64_t{cmp->value.boolean});
-                break;
-            case tql::ValueKind::Number:
-                params.emplace_back(cmp->value.number);
-                break;
-            }
-        } else if (const auto* f = std::get_if<tql::FolderTest>(&c.node)) {
-            const std::string path = folderPathOf(*f, v);
-            if (!f->descend) {
-                sql += "(o.parent_path = ?)";
-                params.emplace_back(path);
-            } else if (path.empty()) {
-                sql += "(o.parent_path <> '')";
-            } else {
-                // One range of the tree index: the folder itself and every path below it ("/" sorts
-                // just before "0"). The range also holds siblings such as "Storage 2", which the
-                // second test drops: a path of the range that is not the folder's own and sorts at
-                // or after PATH + "/" starts with PATH + "/".
-                sql += "(o.parent_path >= ? AND o.parent_path < ? AND "
-                       "(o.parent_path = ? OR o.parent_path >= ?))";
-                params.emplace_back(path);
-                params.emplace_back(path + "0");
-                params.emplace_back(path);
-                params.emplace_back(path + "/");
-            }
-        } else if (const auto* l = std::get_if<tql::Logical>(&c.node)) {
-            // A chain of one operator ("a or b or c" groups to the left) becomes one flat list
-            // in one pair of parentheses: the database parses it without nesting, so only the
-            // levels the parser bounds (tql::kMaxConditionDepth) nest in the statement.
-            std::vector<const tql::Condition*> operands{l->right.get()};
-            const tql::Condition* left = l->left.get();
-            while (const auto* more = std::get_if<tql::Logical>(&left->node)) {
-                if (more->kind != l->kind)
-                    break;
-                operands.push_back(more->right.get());
-                left = more->left.get();
-            }
-            operands.push_back(left);
-            sql += "(";
-            for (auto it = operands.rbegin(); it != operands.rend(); ++it) {
-                if (it != operands.rbegin())
-                    sql += l->kind == tql::Logical::And ? " AND " : " OR ";
-                compile(**it, v, sql, params);
-            }
-            sql += ")";
-        } else if (const auto* n = std::get_if<tql::Negation>(&c.node)) {
-            sql += "(NOT ";
-            compile(*n->operand, v, sql, params);
-            sql += ")";
-        }
     }
 
     sqlite3* db_ = nullptr;

@@ -1,6 +1,9 @@
 #pragma once
 // The storage interface: every statement the repository sends to its database lies behind it, so
-// another database can be added without touching the object model. The embedded backend is SQLite.
+// that the object model is the same on every database. The embedded backend is SQLite, one
+// database file per repository folder; the server backend is PostgreSQL, where the server itself
+// checks the users (its roles) and enforces what each may see and change.
+#include "tessarel/content_store.h"
 #include "tessarel/tql.h"
 
 #include <cstdint>
@@ -47,7 +50,8 @@ struct VersionRecord {
 };
 
 // Who looks: a user sees public cabinets and the private cabinets they own; the administrator
-// (working on the repository's files directly) sees everything.
+// (working on the repository's files, or as the server database's owner) sees everything. On the
+// server the database applies the same rule to the role that connected, whatever the viewer says.
 struct Viewer {
     std::string user;
     bool administrator = false;
@@ -65,7 +69,8 @@ class Storage {
 public:
     virtual ~Storage() = default;
 
-    // Transactions: write transactions take the database's write lock at once.
+    // Transactions: write transactions take the repository's write lock at once, so that writers
+    // follow one another as they do on the embedded database.
     virtual void begin() = 0;
     virtual void commit() = 0;
     virtual void rollback() = 0;
@@ -90,11 +95,19 @@ public:
 
     virtual std::unique_ptr<QueryCursor> runQuery(const tql::Query& q, const Viewer& v) = 0;
 
-    // Users: name and argon2id hash.
-    virtual bool addUser(const std::string& name, const std::string& hash) = 0;
-    virtual bool setPasswordHash(const std::string& name, const std::string& hash) = 0;
-    virtual std::optional<std::string> passwordHash(const std::string& name) = 0;
+    // Users. The embedded database keeps an argon2id hash of each password; on the server a user
+    // is a role that logs in with its password (SCRAM), which the server checks.
+    // addUser is false when the user exists, setPassword when there is no such user.
+    virtual bool addUser(const std::string& name, const std::string& password) = 0;
+    virtual bool setPassword(const std::string& name, const std::string& password) = 0;
+    virtual bool userExists(const std::string& name) = 0;
+    virtual bool passwordMatches(const std::string& name, const std::string& password) = 0;
     virtual std::vector<std::string> users() = 0;
+
+    // The version of the repository's schema, and the step that brings it to kSchemaVersion
+    // (returns the version it had). A repository older than the program opens as it is.
+    virtual int schemaVersion() = 0;
+    virtual int upgradeSchema() = 0;
 
     // Formats: name and file extension.
     virtual std::optional<std::string> formatExtension(const std::string& format) = 0;
@@ -102,8 +115,28 @@ public:
     virtual void addFormat(const std::string& format, const std::string& extension) = 0;
 };
 
+// The schema this program makes and reads. 1: the embedded repositories made before schemas had
+// a version (no version table); 2: the version table.
+inline constexpr int kSchemaVersion = 2;
+
 // Opens (and with create, makes) the embedded database in a repository folder.
 std::unique_ptr<Storage> openSqliteStorage(const std::string& databaseFile, bool create);
+
+// A server repository: its storage and its content store, on one connection.
+struct ServerBackend {
+    std::unique_ptr<Storage> storage;
+    std::unique_ptr<ContentStore> content;
+};
+// Connects to a PostgreSQL repository with a libpq connection string. With a user, the login is
+// that role's with password (the server checks it; a refusal fails with TS_LOGIN_REFUSED); without,
+// the connection string's own (its user, a password file or the server's peer check). create makes
+// the schema in the database, which must be empty of it.
+ServerBackend openPostgresBackend(const std::string& conninfo, const std::string& user,
+                                  const std::string& password, bool create);
+
+// The path a query's folder test stands for ("" for the root); fails when the viewer knows no
+// such folder.
+std::string queryFolderPath(Storage& storage, const tql::FolderTest& f, const Viewer& v);
 
 // Commits on commit(), rolls back when left without.
 class Transaction {

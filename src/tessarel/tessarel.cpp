@@ -190,11 +190,16 @@ TsSessionPtr TsSessionManager::getSession(const std::string& repository) {
     const std::string location = local_->repositoryList()->locationOf(repository);
     if (location.empty())
         fail(code::UnknownRepository, "There is no repository named '" + repository + "'");
-    auto store = RepositoryStore::open(location);
     const auto& login = *id->second;
-    if (!store->passwordMatches(login.user(), login.password()))
-        fail(code::LoginRefused,
-             "Login refused for user '" + login.user() + "' on repository '" + repository + "'");
+    std::shared_ptr<RepositoryStore> store;
+    try {
+        store = RepositoryStore::login(location, login.user(), login.password());
+    } catch (const TsException& e) {
+        if (e.code() == code::LoginRefused)
+            fail(code::LoginRefused,
+                 "Login refused for user '" + login.user() + "' on repository '" + repository + "'");
+        throw;
+    }
     auto session = std::make_shared<TsSession>(std::move(store), repository, login.user(), false);
     sessions_[repository] = session;
     return session;

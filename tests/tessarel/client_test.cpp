@@ -1,6 +1,8 @@
 // The client object, the repository list, logins, sessions and repository objects.
 #include "fixture.h"
 
+#include <sqlite3.h>
+
 #include "platform/folders.h"
 #include "platform/profile.h"
 
@@ -60,10 +62,18 @@ TEST_F(TessarelRepositoryTest, LoginChecksTheArgon2Hash) {
     ASSERT_TRUE(s);
     EXPECT_EQ(s->userName(), "alice");
     EXPECT_EQ(s->repositoryName(), "ts_notes");
-    const auto hash = store_->storage().passwordHash("alice");
-    ASSERT_TRUE(hash);
-    EXPECT_EQ(hash->rfind("$argon2id$", 0), 0u);
-    EXPECT_EQ(hash->find("alice-secret"), std::string::npos);
+    // The embedded database keeps a hash, never the password.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2((repoDir() / "repository.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
+              SQLITE_OK);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT password_hash FROM users WHERE name = 'alice'", -1, &st, nullptr);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+    const std::string hash = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    EXPECT_EQ(hash.rfind("$argon2id$", 0), 0u);
+    EXPECT_EQ(hash.find("alice-secret"), std::string::npos);
 
     const auto wrong = thrown([&] { login("alice", "bob-secret"); });
     EXPECT_EQ(wrong.code(), code::LoginRefused);
@@ -294,7 +304,7 @@ TEST(TessarelLocalFileNames, NameOrNameDotExtension) {
 
 TEST_F(TessarelRepositoryTest, LocationsOfOtherKindsFailClearly) {
     const QString ini = lf::platform::profileFilePath("tessarel.ini");
-    lf::platform::WritePrivateProfileString("Repositories", "pg", "postgresql://db.example/ts", ini);
+    lf::platform::WritePrivateProfileString("Repositories", "pg", "mysql://db.example/ts", ini);
     lf::platform::WritePrivateProfileString("Repositories", "gone", "sqlite:/nonexistent/repository", ini);
     lf::platform::WritePrivateProfileString("Repositories", "plain",
                                             QString::fromStdString(repoDir().string()), ini);

@@ -164,7 +164,7 @@ TEST_F(TessarelContentTest, StoredContentThatVanishesBeforeTheCommitFailsTheImpo
 
     // ContentStore on its own: staging bytes it holds writes nothing and says so.
     makeDocument(s_, "/Edvara/Courses", "known.txt", "known bytes");
-    ContentStore content((repoDir() / "content").string());
+    FileContentStore content((repoDir() / "content").string());
     lf::test::writeFile(local("known.bin"), "known bytes");
     auto staged = content.stage(local("known.bin").string());
     EXPECT_TRUE(staged.reused);
@@ -177,7 +177,7 @@ TEST_F(TessarelContentTest, AFailedExportLeavesNoTemporaryFile) {
     auto good = makeDocument(s_, "/Edvara/Courses", "01_Good.pptx", "good");
     auto damaged = makeDocument(s_, "/Edvara/Courses", "02_Damaged.pptx", "damaged");
     auto blocked = makeDocument(s_, "/Edvara/Courses", "03_Blocked.pptx", "blocked");
-    fs::remove(store_->content().pathOf(damaged->record().contentHash));
+    fs::remove(dynamic_cast<FileContentStore&>(store_->content()).pathOf(damaged->record().contentHash));
     const fs::path dest = local("work");
     // A folder in the way of a file cannot be replaced by it.
     fs::create_directories(dest / "03_Blocked.pptx");

@@ -385,7 +385,7 @@ TEST_F(TessarelOperationsTest, FsckFindsBothKindsOfDamage) {
     fs::create_directories(repoDir() / "content/aa");
     lf::test::writeFile(repoDir() / "content/aa" / stray, "stray");
     // Metadata without content: the deck's content file removed.
-    fs::remove(store_->content().pathOf(hash));
+    fs::remove(dynamic_cast<FileContentStore&>(store_->content()).pathOf(hash));
     auto report = fsck(*store_, false, true);
     EXPECT_EQ(report.orphanContent, std::vector<std::string>{stray});
     EXPECT_EQ(report.missingContent, std::vector<std::string>{hash});
