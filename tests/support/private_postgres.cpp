@@ -197,11 +197,14 @@ struct Connection {
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    void exec(const std::string& sql) const {
+    std::string exec(const std::string& sql) const {
         std::unique_ptr<PGresult, decltype(&PQclear)> result(PQexec(conn, sql.c_str()), &PQclear);
         const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
         if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && status != PGRES_EMPTY_QUERY)
             throw std::runtime_error(result ? PQresultErrorMessage(result.get()) : PQerrorMessage(conn));
+        if (status != PGRES_TUPLES_OK || PQntuples(result.get()) == 0 || PQnfields(result.get()) == 0)
+            return "";
+        return PQgetvalue(result.get(), 0, 0);
     }
 
     PGconn* conn;
@@ -397,8 +400,8 @@ std::string PrivatePostgres::superuserConninfo(const std::string& database) cons
     return conninfo(database, superuser, superuserPassword_);
 }
 
-void PrivatePostgres::exec(const std::string& sql, const std::string& database) const {
-    Connection(superuserConninfo(database)).exec(sql);
+std::string PrivatePostgres::exec(const std::string& sql, const std::string& database) const {
+    return Connection(superuserConninfo(database)).exec(sql);
 }
 
 PrivatePostgres::Database PrivatePostgres::makeDatabase(const std::string& prefix) {

@@ -64,8 +64,8 @@ public:
     // Runs SQL (one or more statements, as one simple query) as the superuser on the database;
     // throws std::runtime_error with the server's message when a statement fails or the connection
     // cannot be made. Statements that cannot run in a transaction block (CREATE DATABASE) need a
-    // call of their own.
-    void exec(const std::string& sql, const std::string& database = "postgres") const;
+    // call of their own. Returns the first value of the last statement's rows ("" without rows).
+    std::string exec(const std::string& sql, const std::string& database = "postgres") const;
 
     // A fresh database, named after the prefix and a counter ("<prefix>_<n>", the prefix lower-cased
     // and cut to what an identifier can hold, other characters "_"), owned by a fresh role

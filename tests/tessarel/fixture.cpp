@@ -7,6 +7,17 @@
 namespace lf::tessarel::test {
 
 void TessarelRepositoryTest::SetUp() {
+    if (onServer()) {
+        if (const QString why = lf::test::PrivatePostgres::unavailableReason(); !why.isEmpty())
+            GTEST_SKIP() << why.toStdString();
+        // Roles belong to the whole server, which the tests of one process share: the users of the
+        // test before go first.
+        lf::test::sharedPostgres().exec("DROP ROLE IF EXISTS alice, bob, carol");
+        database_ = lf::test::sharedPostgres().makeDatabase("ts_notes");
+        location_ = "postgresql:" + database_.conninfo;
+    } else {
+        location_ = "sqlite:" + repoDir().string();
+    }
     store_ = initRepository(location());
     addUser(*store_, "alice", "alice-secret");
     addUser(*store_, "bob", "bob-secret");

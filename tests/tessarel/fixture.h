@@ -1,10 +1,12 @@
 #pragma once
-// A real repository in a temporary folder, listed in this test's tessarel.ini as "ts_notes", with
-// the users alice and bob, the cabinet /Edvara and the folder /Edvara/Courses.
+// A real repository, listed in this test's tessarel.ini as "ts_notes", with the users alice and bob,
+// the cabinet /Edvara and the folder /Edvara/Courses: an embedded one in a temporary folder, or
+// on a private PostgreSQL server of the test's own, in a database of its own.
 #include "tessarel/admin.h"
 #include "tessarel/repository_store.h"
 #include "tessarel/tessarel.h"
 
+#include "private_postgres.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -63,7 +65,13 @@ class TessarelRepositoryTest : public ::testing::Test {
 protected:
     void SetUp() override;
 
-    std::string location() const { return "sqlite:" + repoDir().string(); }
+    // "sqlite" here; the suites that run on every backend (OnEveryBackend) take theirs as their
+    // parameter.
+    virtual std::string backend() const { return "sqlite"; }
+    bool onServer() const { return backend() == "postgresql"; }
+    std::string location() const { return location_; }
+    // The server database of a server repository (its owner is the repository's administrator).
+    const lf::test::PrivatePostgres::Database& database() const { return database_; }
     std::filesystem::path repoDir() const { return tmp_ / "repo"; }
     std::filesystem::path local(const std::string& name) const { return tmp_ / name; }
     TsSessionPtr login(const std::string& user, const std::string& password);
@@ -78,9 +86,24 @@ protected:
     std::vector<std::string> column(const TsSessionPtr& s, const std::string& tql, const std::string& attr);
 
     lf::test::TempDir tmp_;
+    std::string location_;
+    lf::test::PrivatePostgres::Database database_;
     TsClientPtr client_ = TsClient::create();
     std::shared_ptr<RepositoryStore> store_;
     TsSessionPtr admin_;
 };
+
+// A suite that runs on both backends: TEST_P(Suite, ...) with
+// INSTANTIATE_TEST_SUITE_P(Backends, Suite, everyBackend(), backendName).
+template <class Base> class OnEveryBackend : public Base, public ::testing::WithParamInterface<std::string> {
+protected:
+    std::string backend() const override { return this->GetParam(); }
+};
+inline auto everyBackend() {
+    return ::testing::Values(std::string("sqlite"), std::string("postgresql"));
+}
+inline std::string backendName(const ::testing::TestParamInfo<std::string>& info) {
+    return info.param;
+}
 
 } // namespace lf::tessarel::test

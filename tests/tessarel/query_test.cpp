@@ -8,7 +8,7 @@ using namespace lf::tessarel::test;
 
 namespace {
 
-class TessarelQueryTest : public TessarelRepositoryTest {
+class TessarelQueryTest : public OnEveryBackend<TessarelRepositoryTest> {
 protected:
     void SetUp() override {
         TessarelRepositoryTest::SetUp();
@@ -45,7 +45,7 @@ using Names = std::vector<std::string>;
 
 } // namespace
 
-TEST_F(TessarelQueryTest, FolderWithAndWithoutDescend) {
+TEST_P(TessarelQueryTest, FolderWithAndWithoutDescend) {
     EXPECT_EQ(names("select object_name from ts_document where folder('/Edvara/Courses/Storage')"),
               (Names{"01_Introduction.pptx", "02_Storage.pptx", "Old Notes", "Overview.docx"}));
     EXPECT_EQ(
@@ -65,7 +65,7 @@ TEST_F(TessarelQueryTest, FolderWithAndWithoutDescend) {
         std::string("[TS_OBJECT_NOT_FOUND] There is no folder '/Edvara/Nowhere'"));
 }
 
-TEST_F(TessarelQueryTest, TheExportQueriesByContentType) {
+TEST_P(TessarelQueryTest, TheExportQueriesByContentType) {
     const std::string start = "select r_object_id from ts_document where folder(ID('" + storageId_ + "'";
     EXPECT_EQ(countRows(s_, start + "),descend) and (a_content_type = 'ppt8')"), 3);
     EXPECT_EQ(countRows(s_, start + "),descend) and (a_content_type = 'msw8' or a_content_type = 'msw6')"),
@@ -85,7 +85,7 @@ TEST_F(TessarelQueryTest, TheExportQueriesByContentType) {
               code::ObjectNotFound);
 }
 
-TEST_F(TessarelQueryTest, ComparisonsAndLogic) {
+TEST_P(TessarelQueryTest, ComparisonsAndLogic) {
     const std::string base =
         "select object_name from ts_document where folder('/Edvara/Courses/Storage',descend) and ";
     EXPECT_EQ(names(base + "object_name like '0%'"),
@@ -107,7 +107,7 @@ TEST_F(TessarelQueryTest, ComparisonsAndLogic) {
         (Names{"09_Other.pptx", "Overview.docx"}));
 }
 
-TEST_F(TessarelQueryTest, QueryTextNeverBecomesStatementText) {
+TEST_P(TessarelQueryTest, QueryTextNeverBecomesStatementText) {
     EXPECT_EQ(countRows(s_, "select object_name from ts_document where object_name = 'x'' OR ''1''=''1'"), 0);
     EXPECT_EQ(
         countRows(s_,
@@ -119,7 +119,7 @@ TEST_F(TessarelQueryTest, QueryTextNeverBecomesStatementText) {
     EXPECT_EQ(countRows(s_, "select object_name from ts_document"), 9);
 }
 
-TEST_F(TessarelQueryTest, ResultCollectionsRowByRow) {
+TEST_P(TessarelQueryTest, ResultCollectionsRowByRow) {
     auto q = client_->newQuery();
     q->setTQL(
         "select object_name, r_object_type, r_object_id, is_private from ts_sysobject where folder('/Edvara/"
@@ -148,7 +148,7 @@ TEST_F(TessarelQueryTest, ResultCollectionsRowByRow) {
     EXPECT_EQ(objects.size(), 4u);
 }
 
-TEST_F(TessarelQueryTest, ConditionsUpToTheDepthLimitOf20And500TermsRunAndLargerOnesFailNamingTheLimit) {
+TEST_P(TessarelQueryTest, ConditionsUpToTheDepthLimitOf20And500TermsRunAndLargerOnesFailNamingTheLimit) {
     ASSERT_EQ(tql::kMaxConditionDepth, 20u);
     ASSERT_EQ(tql::kMaxConditionTerms, 500u);
     auto repeat = [](const std::string& s, size_t n) {
@@ -204,3 +204,5 @@ TEST_F(TessarelQueryTest, ConditionsUpToTheDepthLimitOf20And500TermsRunAndLarger
     refused(orChain(501, inLabs), "500");
     refused(orChain(15000, inLabs), "500");
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, TessarelQueryTest, everyBackend(), backendName);
