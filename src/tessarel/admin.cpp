@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 namespace lf::tessarel {
 
 std::string repositoryLocation(const std::string& nameOrPath) {
-    if (nameOrPath.find('/') != std::string::npos)
+    if (serverConnection(nameOrPath) || nameOrPath.find('/') != std::string::npos)
         return nameOrPath;
     TsLocalClient local;
     const std::string listed = local.repositoryList()->locationOf(nameOrPath);
@@ -23,6 +23,13 @@ std::string repositoryLocation(const std::string& nameOrPath) {
 }
 
 std::string repositoryName(const std::string& nameOrPath) {
+    if (const auto conninfo = serverConnection(nameOrPath)) {
+        // A server location by itself: named after its database when it says which.
+        const auto at = conninfo->find("dbname=");
+        if (at == std::string::npos)
+            return "server";
+        return conninfo->substr(at + 7, conninfo->find(' ', at) - at - 7);
+    }
     std::string p = nameOrPath;
     if (p.rfind("sqlite:", 0) == 0)
         p = p.substr(7);

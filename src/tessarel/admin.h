@@ -8,8 +8,8 @@
 
 namespace lf::tessarel {
 
-// A repository given by name (from tessarel.ini, else the data folder's tessarel/NAME) or by
-// folder path (anything holding "/").
+// A repository given by name (from tessarel.ini, else the data folder's tessarel/NAME), by
+// folder path (anything holding "/") or as a server location ("postgresql:CONNINFO").
 std::string repositoryLocation(const std::string& nameOrPath);
 std::string repositoryName(const std::string& nameOrPath);
 

@@ -27,10 +27,13 @@ namespace {
 
 const char* kUsage = R"(usage: tessarel-admin COMMAND REPOSITORY [ARGS] [OPTIONS]
 
-  init REPO                        make an empty repository
-  demo REPO [--user NAME] [--password-file FILE]
+  init REPO [--server CONNINFO]    make an empty repository; with --server, in a PostgreSQL database
+                                   (a libpq connection string or URI), listed in tessarel.ini as
+                                   REPO=postgresql:CONNINFO
+  demo REPO [--server CONNINFO] [--user NAME] [--password-file FILE]
                                    make a repository with a sample course and one user (default
                                    demo; the password from FILE, else a random one it prints)
+  upgrade REPO                     bring the repository's schema to this program's version
   user add REPO USER [--password-file FILE]
                                    add a user (the password from FILE, else a prompt or stdin)
   user passwd REPO USER [--password-file FILE]
@@ -52,11 +55,13 @@ const char* kUsage = R"(usage: tessarel-admin COMMAND REPOSITORY [ARGS] [OPTIONS
   versions REPO /PATH/NAME         list the versions of a document
   fsck REPO [--verify] [--repair]  find content without metadata and metadata without content
 
-REPO is a repository name (tessarel.ini, else the data folder's tessarel/NAME) or a folder path.
-Every command from mkcabinet to versions acts as a user: --user NAME (default tsadmin) owns what
-it makes and holds its locks. The tool works on the repository's files directly, so whoever may
-write them needs no password; with --password-file FILE the password in FILE (its first line) is
-checked against the user's first, and a wrong one fails (exit 1) before anything is done.
+REPO is a repository name (tessarel.ini, else the data folder's tessarel/NAME), a folder path or
+postgresql:CONNINFO. Every command from mkcabinet to versions acts as a user: --user NAME (default
+tsadmin) owns what it makes and holds its locks. The tool works on the repository's files
+directly, or on a server repository as the connection string's role (its administrator), so it
+needs no password of the user; with --password-file FILE the password in FILE (its first line) is
+checked against the user's first, and a wrong one fails (exit 1) before anything is done (on a
+server the tool then logs in as that user and works with the user's rights only).
 --verbose prints a progress line per file. Passwords never come from the command line. An option
 a command does not take is refused (exit 2); "--" ends the options.
 )";
@@ -78,8 +83,8 @@ public:
 
 // Every option there is; those that take a value take the next argument.
 const std::map<std::string, bool> kOptionTakesValue = {
-    {"--user", true},     {"--password-file", true}, {"--verbose", false},
-    {"--private", false}, {"--verify", false},       {"--repair", false},
+    {"--user", true},    {"--password-file", true}, {"--verbose", false}, {"--private", false},
+    {"--verify", false}, {"--repair", false},       {"--server", true},
 };
 
 struct CommandInfo {
@@ -99,8 +104,9 @@ std::vector<std::string> acting(std::initializer_list<std::string> more) {
 const std::map<std::string, CommandInfo>& commands() {
     static const std::map<std::string, CommandInfo> table = {
         {"help", {1, 0, 0, {}}},
-        {"init", {1, 1, 1, {}}},
-        {"demo", {1, 1, 1, {"--user", "--password-file"}}},
+        {"init", {1, 1, 1, {"--server"}}},
+        {"demo", {1, 1, 1, {"--server", "--user", "--password-file"}}},
+        {"upgrade", {1, 1, 1, {}}},
         {"user add", {2, 2, 2, {"--password-file"}}},
         {"user passwd", {2, 2, 2, {"--password-file"}}},
         {"user list", {2, 1, 1, {}}},
@@ -233,8 +239,22 @@ private:
 
 // A session acting as --user; with --password-file, only once the password is found to be theirs.
 TsSessionPtr actingSession(const std::string& repo, const Args& a) {
-    auto store = openRepository(repositoryLocation(repo));
+    const std::string location = repositoryLocation(repo);
     const std::string user = a.option("--user", "tsadmin");
+    if (a.flag("--password-file") && serverConnection(location)) {
+        // The server checks the password: the tool logs in as the user, with the user's rights.
+        std::shared_ptr<RepositoryStore> store;
+        try {
+            store = RepositoryStore::login(location, user, readPassword(a, false));
+        } catch (const TsException& e) {
+            if (e.code() != code::LoginRefused)
+                throw;
+            fail(code::LoginRefused, "The password in the password file " + a.option("--password-file") +
+                                         " is not the password of the user '" + user + "': " + e.message());
+        }
+        return std::make_shared<TsSession>(store, repositoryName(repo), user, false);
+    }
+    auto store = openRepository(location);
     if (a.flag("--password-file"))
         checkUserPassword(*store, user, readPassword(a, false),
                           "the password file " + a.option("--password-file"));
@@ -305,6 +325,28 @@ std::string randomPassword() {
     return out;
 }
 
+// A repository made under a name goes into tessarel.ini when the file does not list it yet. A
+// server repository is only found through the file, which is made when missing (with the
+// repositories of the data folder, which the program would otherwise list without it).
+void listRepository(const std::string& repo, const std::string& location) {
+    if (repo.find('/') != std::string::npos)
+        return;
+    const QString ini = lf::platform::profileFilePath("tessarel.ini");
+    const bool exists = QFileInfo::exists(ini);
+    if (!exists && !serverConnection(location))
+        return;
+    if (!exists) {
+        const auto listed = TsLocalClient().repositoryList();
+        for (int i = 0; i < listed->count(); ++i)
+            lf::platform::WritePrivateProfileString("Repositories", QString::fromStdString(listed->nameAt(i)),
+                                                    QString::fromStdString(listed->locationAt(i)), ini);
+    }
+    if (lf::platform::GetPrivateProfileString("Repositories", QString::fromStdString(repo), "", ini)
+            .isEmpty())
+        lf::platform::WritePrivateProfileString("Repositories", QString::fromStdString(repo),
+                                                QString::fromStdString(location), ini);
+}
+
 int run(const Args& a) {
     const std::string cmd = a.positional[0];
     const bool verbose = a.flag("--verbose");
@@ -314,19 +356,22 @@ int run(const Args& a) {
     }
     const std::string repo = a.positional[1];
     if (cmd == "init" || cmd == "demo") {
-        const std::string location = repositoryLocation(repo);
-        std::string folder = location.rfind("sqlite:", 0) == 0 ? location.substr(7) : location;
-        if (fs::exists(fs::path(folder) / "repository.db"))
-            fail(code::NameConflict, "There is already a repository at " + folder);
-        auto store = initRepository(location);
-        std::printf("Made repository %s at %s\n", repositoryName(repo).c_str(), folder.c_str());
-        // A repository named in a tessarel.ini that does not list it yet is added to the list.
-        const QString ini = lf::platform::profileFilePath("tessarel.ini");
-        if (repo.find('/') == std::string::npos && QFileInfo::exists(ini) &&
-            lf::platform::GetPrivateProfileString("Repositories", QString::fromStdString(repo), "", ini)
-                .isEmpty())
-            lf::platform::WritePrivateProfileString("Repositories", QString::fromStdString(repo),
-                                                    QString::fromStdString("sqlite:" + folder), ini);
+        const bool server = a.flag("--server");
+        if (server && repo.find('/') != std::string::npos)
+            throw UsageError("with --server, REPO is the name the repository is listed under");
+        const std::string location = server ? "postgresql:" + a.option("--server") : repositoryLocation(repo);
+        std::shared_ptr<RepositoryStore> store;
+        if (server) {
+            store = initRepository(location);
+            std::printf("Made repository %s on the PostgreSQL server\n", repo.c_str());
+        } else {
+            std::string folder = location.rfind("sqlite:", 0) == 0 ? location.substr(7) : location;
+            if (fs::exists(fs::path(folder) / "repository.db"))
+                fail(code::NameConflict, "There is already a repository at " + folder);
+            store = initRepository(location);
+            std::printf("Made repository %s at %s\n", repositoryName(repo).c_str(), folder.c_str());
+        }
+        listRepository(repo, server ? location : "sqlite:" + store->folder());
         if (cmd == "init")
             return 0;
         const std::string user = a.option("--user", "demo");
@@ -370,6 +415,16 @@ int run(const Args& a) {
             setUserPassword(*store, a.positional[3], readPassword(a, true));
         else
             throw UsageError("unknown user command " + sub);
+        return 0;
+    }
+    if (cmd == "upgrade") {
+        auto store = openRepository(repositoryLocation(repo));
+        const int had = store->storage().upgradeSchema();
+        const int now = store->storage().schemaVersion();
+        if (had == now)
+            std::printf("The repository's schema is at version %d already\n", now);
+        else
+            std::printf("Upgraded the repository's schema from version %d to %d\n", had, now);
         return 0;
     }
     if (cmd == "fsck") {
