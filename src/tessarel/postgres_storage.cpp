@@ -334,6 +334,9 @@ private:
         fail(code::StorageError, "The repository is busy: " + msg);
     if (s == "42501")
         fail(code::StorageError, "The repository server refused: " + msg);
+    const char* constraint = r ? PQresultErrorField(r, PG_DIAG_CONSTRAINT_NAME) : nullptr;
+    if (s == "23505" && constraint && std::strcmp(constraint, "objects_folder_names") == 0)
+        fail(code::NameConflict, "There is already a folder of that name there");
     if (s.rfind("23", 0) == 0)
         fail(code::StorageError, "A repository constraint failed: " + msg);
     if (PQstatus(conn) == CONNECTION_BAD)

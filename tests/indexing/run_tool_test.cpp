@@ -3,6 +3,7 @@
 #include "course_builder.h"
 #include "platform/folders.h"
 #include "platform/paths.h"
+#include "private_postgres.h"
 #include "repository_fixture.h"
 #include "test_support.h"
 
@@ -174,6 +175,38 @@ TEST_F(RunTool, LogsInWhenARepositoryPathNeedsIt) {
     EXPECT_FALSE(r.out.contains(kPassword));
     EXPECT_EQ(nonEmptyTexts(readParagraphs(host("C:\\Out\\Index.docx"))),
               (std::vector<std::string>{"R", "remote, 5-1"}));
+}
+
+TEST_F(RunTool, ChecksOutGraysChecksInAndIndexesOnATeamRepository) {
+    if (const QString why = PrivatePostgres::unavailableReason(); !why.isEmpty())
+        GTEST_SKIP() << why.toStdString();
+    // The same course on a private PostgreSQL server, listed as ts_notes; the run logs in as alice.
+    sharedPostgres().exec("DROP ROLE IF EXISTS alice, bob");
+    const auto database = sharedPostgres().makeDatabase("run_tool");
+    repo = std::make_unique<TestRepository>("postgresql:" + database.conninfo, "ts_notes");
+    writeFile(fs::path(lf::platform::configFolder().toStdString()) / "tessarel.ini",
+              "[Repositories]\nts_notes=postgresql:" + database.conninfo + "\n");
+    const fs::path local = temp / "decks";
+    fs::create_directories(local);
+    repo->importFiles({writeDeck(local, "05_Repo.pptx", {titledSlide("From the server", {"remote"})})},
+                      kCourse);
+    writeFile(temp / "password", std::string(kPassword) + "\n");
+    const RunResult r =
+        runTool({"--grayscale", "--index", "--source", kCourse, "--destination", "C:\\Out",
+                 "--index-template", "C:\\Templates\\Template.docx", "--index-name", "Index.docx",
+                 "--course-name", "Remote", "--repository", "ts_notes", "--user", kUser, "--password-file",
+                 QString::fromStdString((temp / "password").string())});
+    ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_EQ(nonEmptyTexts(readParagraphs(host("C:\\Out\\Index.docx"))),
+              (std::vector<std::string>{"R", "remote, 5-1"}));
+    // The grayed deck came back as alice's new version, with no lock left.
+    auto deck = repo->admin->objectByPath(std::string(kCourse) + "/05_Repo.pptx");
+    ASSERT_TRUE(deck);
+    EXPECT_EQ(deck->versionLabel(), "1.1");
+    EXPECT_FALSE(deck->isCheckedOut());
+    const auto versions = lf::tessarel::objectVersions(deck);
+    ASSERT_EQ(versions.size(), 2u);
+    EXPECT_EQ(versions.back().modifier, kUser);
 }
 
 } // namespace

@@ -23,8 +23,14 @@ void writeRepositoryList(const std::vector<std::pair<std::string, fs::path>>& re
     writeFile(fs::path(platform::configFolder().toStdString()) / "tessarel.ini", text);
 }
 
-TestRepository::TestRepository(const fs::path& where, const std::string& name) : folder(where) {
-    store = tessarel::initRepository("sqlite:" + where.string());
+TestRepository::TestRepository(const fs::path& where, const std::string& name)
+    : TestRepository("sqlite:" + where.string(), name) {
+    folder = where;
+}
+
+TestRepository::TestRepository(const std::string& serverLocation, const std::string& name)
+    : location(serverLocation) {
+    store = tessarel::initRepository(location);
     tessarel::addUser(*store, kUser, kPassword);
     tessarel::addUser(*store, "bob", "bobs password");
     admin = tessarel::openAdminSession(store, name, kUser);

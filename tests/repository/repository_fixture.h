@@ -27,12 +27,15 @@ inline const char* const kCourse = "/Edvara/Courses/Storage";
 // Lists repositories (name, folder) in tessarel.ini in this order; an empty list lists none.
 void writeRepositoryList(const std::vector<std::pair<std::string, std::filesystem::path>>& repositories);
 
-// A fresh repository with the user alice and the folders of kCourse.
+// A fresh repository with the users alice and bob and the folders of kCourse: embedded in a folder,
+// or at a server location ("postgresql:CONNINFO", whose role becomes its administrator).
 struct TestRepository {
-    std::filesystem::path folder;
+    std::filesystem::path folder; // "" on a server
+    std::string location;
     std::shared_ptr<tessarel::RepositoryStore> store;
     tessarel::TsSessionPtr admin;
     explicit TestRepository(const std::filesystem::path& where, const std::string& name = "ts_notes");
+    TestRepository(const std::string& serverLocation, const std::string& name);
     // Imports the local files into a repository folder (made when missing).
     void importFiles(const std::vector<std::filesystem::path>& files, const std::string& repositoryPath);
 };
