@@ -183,14 +183,10 @@ int openContentSource(const std::string& localFile, bool refuseLinks, std::int64
     return in.release();
 }
 
-std::string sha256OfFile(const std::string& path) {
-    Fd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (in.get() < 0)
-        fileError("Cannot read", path);
-    Sha256 d;
-    Buffer& buf = buffer(kBuffer);
-    while (true) {
-        const ssize_t r = ::read(in.get(), buf.data.get(), buf.size);
+size_t readUpTo(int fd, char* p, size_t n, const std::string& path) {
+    size_t have = 0;
+    while (have < n) {
+        const ssize_t r = ::read(fd, p + have, n - have);
         if (r < 0) {
             if (errno == EINTR)
                 continue;
@@ -198,8 +194,19 @@ std::string sha256OfFile(const std::string& path) {
         }
         if (r == 0)
             break;
-        d.update(buf.data.get(), static_cast<size_t>(r));
+        have += static_cast<size_t>(r);
     }
+    return have;
+}
+
+std::string sha256OfFile(const std::string& path) {
+    Fd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0)
+        fileError("Cannot read", path);
+    Sha256 d;
+    Buffer& buf = buffer(kBuffer);
+    while (const size_t n = readUpTo(in.get(), buf.data.get(), buf.size, path))
+        d.update(buf.data.get(), n);
     return d.hex();
 }
 
@@ -255,25 +262,8 @@ StagedContent FileContentStore::stage(const std::string& localFile, bool refuseL
     Buffer& b = buffer(std::clamp(expected, kBuffer, kWholeFile));
     char* buf = b.data.get();
     const size_t capacity = b.size;
-    auto readSome = [&](char* p, size_t n) {
-        while (true) {
-            const ssize_t r = ::read(in.get(), p, n);
-            if (r >= 0)
-                return static_cast<size_t>(r);
-            if (errno != EINTR)
-                fileError("Cannot read", localFile);
-        }
-    };
-    size_t have = 0;
-    bool atEnd = false;
-    while (have < capacity) {
-        const size_t r = readSome(buf + have, capacity - have);
-        if (r == 0) {
-            atEnd = true;
-            break;
-        }
-        have += r;
-    }
+    const size_t have = readUpTo(in.get(), buf, capacity, localFile);
+    const bool atEnd = have < capacity;
     Sha256 d;
     d.update(buf, have);
     StagedContent out;
@@ -290,7 +280,7 @@ StagedContent FileContentStore::stage(const std::string& localFile, bool refuseL
     try {
         writeAll(tmp.get(), buf, have, out.tempPath);
         while (!atEnd) {
-            const size_t r = readSome(buf, capacity);
+            const size_t r = readUpTo(in.get(), buf, capacity, localFile);
             if (r == 0)
                 break;
             d.update(buf, r);

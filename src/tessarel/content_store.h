@@ -94,6 +94,9 @@ private:
 // Opens a local file to be stored, never through a symbolic link with refuseLinks; fails unless it
 // is a regular file. Returns the descriptor (the caller closes it) and the file's size.
 int openContentSource(const std::string& localFile, bool refuseLinks, std::int64_t& size);
+// Reads until n bytes are in or the file ends; returns how many came. A read error fails with
+// TS_FILE_ERROR naming path.
+size_t readUpTo(int fd, char* p, size_t n, const std::string& path);
 
 // The repository's own files and folders are private to their owner, whatever the umask: files
 // 0600, folders 0700. Each makes what is missing (a folder with every missing folder above it)

@@ -918,23 +918,6 @@ private:
     fail(code::FileError, what + " " + path + ": " + std::strerror(errno));
 }
 
-// Reads a whole buffer's worth (less at the end of the file).
-size_t readFull(int fd, char* p, size_t n, const std::string& path) {
-    size_t have = 0;
-    while (have < n) {
-        const ssize_t r = ::read(fd, p + have, n - have);
-        if (r < 0) {
-            if (errno == EINTR)
-                continue;
-            fileError("Cannot read", path);
-        }
-        if (r == 0)
-            break;
-        have += static_cast<size_t>(r);
-    }
-    return have;
-}
-
 class ServerContentStore : public ContentStore {
 public:
     explicit ServerContentStore(std::shared_ptr<Connection> c) : c_(std::move(c)) {}
@@ -949,7 +932,7 @@ public:
         out.source = localFile;
         out.refuseLinks = refuseLinks;
         try {
-            while (const size_t n = readFull(fd, buffer.data(), buffer.size(), localFile)) {
+            while (const size_t n = readUpTo(fd, buffer.data(), buffer.size(), localFile)) {
                 digest.update(buffer.data(), n);
                 out.size += static_cast<std::int64_t>(n);
             }
@@ -989,7 +972,7 @@ public:
                 for (int n = 0; n < chunks; ++n) {
                     const size_t want = static_cast<size_t>(
                         std::min<std::int64_t>(static_cast<std::int64_t>(kChunkBytes), s.size - sent));
-                    const size_t got = readFull(fd, buffer.data(), want, s.source);
+                    const size_t got = readUpTo(fd, buffer.data(), want, s.source);
                     if (got != want)
                         break;
                     digest.update(buffer.data(), got);
@@ -998,7 +981,7 @@ public:
                     sent += static_cast<std::int64_t>(got);
                 }
                 char extra = 0;
-                if (sent != s.size || readFull(fd, &extra, 1, s.source) != 0 || digest.hex() != s.hash)
+                if (sent != s.size || readUpTo(fd, &extra, 1, s.source) != 0 || digest.hex() != s.hash)
                     fail(code::FileError, s.source + " changed while it was stored; nothing of it was kept");
             } catch (...) {
                 ::close(fd);
