@@ -302,6 +302,10 @@ void TsCheckoutOperation::run() {
             fail(code::LockConflict, "'" + cur.name + "' is already checked out by " +
                                          (now ? now->lockOwner : std::string("another user")));
         }
+        // What is written is the version the lock holds: another check-in may have come between
+        // reading the object and taking its lock.
+        if (auto locked = storage.objectById(cur.id, session.viewer()))
+            cur = *locked;
         try {
             writeLocalCopy(session, cur.contentHash, target);
         } catch (...) {
