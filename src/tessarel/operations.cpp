@@ -298,9 +298,11 @@ void TsCheckoutOperation::run() {
         const std::string target = fs::absolute(file).string();
         // The lock is taken in one statement, so of two sessions racing for it exactly one wins.
         if (!storage.lockObject(cur.id, session.userName(), target)) {
+            // The holder may have checked it in since: then no name is left to give.
             auto now = storage.objectById(cur.id, session.viewer());
-            fail(code::LockConflict, "'" + cur.name + "' is already checked out by " +
-                                         (now ? now->lockOwner : std::string("another user")));
+            fail(code::LockConflict,
+                 "'" + cur.name + "' is already checked out by " +
+                     (now && !now->lockOwner.empty() ? now->lockOwner : std::string("another user")));
         }
         // What is written is the version the lock holds: another check-in may have come between
         // reading the object and taking its lock.
