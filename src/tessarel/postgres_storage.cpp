@@ -710,10 +710,11 @@ public:
                  text(r.cabinetId), text(r.contentHash), int8(r.contentSize), text(r.modifier), text(r.id)});
     }
 
-    void movePaths(const std::string& oldPath, const std::string& newPath) override {
-        c_->run("UPDATE objects SET parent_path = $1 || substr(parent_path, $2) "
-                "WHERE parent_path = $3 OR (parent_path >= $4 AND parent_path < $5)",
-                {text(newPath), int4(static_cast<int>(oldPath.size() + 1)), text(oldPath),
+    void movePaths(const std::string& oldPath, const std::string& newPath,
+                   const std::string& cabinetId) override {
+        c_->run("UPDATE objects SET parent_path = $1 || substr(parent_path, $2), cabinet_id = $3 "
+                "WHERE parent_path = $4 OR (parent_path >= $5 AND parent_path < $6)",
+                {text(newPath), int4(static_cast<int>(oldPath.size() + 1)), text(cabinetId), text(oldPath),
                  text(oldPath + "/"), text(oldPath + "0")});
     }
 

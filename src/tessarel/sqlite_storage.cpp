@@ -367,11 +367,12 @@ public:
         s.step();
     }
 
-    void movePaths(const std::string& oldPath, const std::string& newPath) override {
-        Statement s(cache_, "UPDATE objects SET parent_path = ? || substr(parent_path, ?) "
+    void movePaths(const std::string& oldPath, const std::string& newPath,
+                   const std::string& cabinetId) override {
+        Statement s(cache_, "UPDATE objects SET parent_path = ? || substr(parent_path, ?), cabinet_id = ? "
                             "WHERE parent_path = ? OR (parent_path >= ? AND parent_path < ?)");
-        s.bind(1, newPath).bind(2, static_cast<std::int64_t>(oldPath.size() + 1)).bind(3, oldPath);
-        s.bind(4, oldPath + "/").bind(5, oldPath + "0");
+        s.bind(1, newPath).bind(2, static_cast<std::int64_t>(oldPath.size() + 1)).bind(3, cabinetId);
+        s.bind(4, oldPath).bind(5, oldPath + "/").bind(6, oldPath + "0");
         s.step();
     }
 

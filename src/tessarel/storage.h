@@ -83,8 +83,10 @@ public:
     virtual void insertObject(const ObjectRecord& r) = 0;
     // Writes name, content, type, folder and dates; the lock columns are left alone.
     virtual void updateObject(const ObjectRecord& r) = 0;
-    // Moves every object below oldPath to newPath (a folder renamed or moved).
-    virtual void movePaths(const std::string& oldPath, const std::string& newPath) = 0;
+    // Moves every object below oldPath to newPath, in the cabinet cabinetId (a folder renamed or
+    // moved, into another cabinet too: what it holds is then seen as that cabinet's).
+    virtual void movePaths(const std::string& oldPath, const std::string& newPath,
+                           const std::string& cabinetId) = 0;
     // One atomic statement: true when the object was free and now belongs to user.
     virtual bool lockObject(const std::string& id, const std::string& user, const std::string& localPath) = 0;
     // Clears the lock when it belongs to user (any lock when user is empty).

@@ -552,7 +552,7 @@ void TsObject::save() {
         } else {
             storage.updateObject(r);
             if (r.isFolder() && current->ownPath() != r.ownPath())
-                storage.movePaths(current->ownPath(), r.ownPath());
+                storage.movePaths(current->ownPath(), r.ownPath(), r.cabinetId);
         }
         t.commit();
     } catch (...) {
