@@ -137,7 +137,8 @@ BEGIN
         RAISE EXCEPTION 'Only the owner of ''%'' makes it private or public', OLD.name USING ERRCODE = '42501';
       END IF;
       IF OLD.lock_owner NOT IN ('', current_user) THEN
-        IF NEW.lock_owner <> OLD.lock_owner THEN
+        -- The lock's path is the file its owner's check-in reads: it is the lock's, as fixed.
+        IF NEW.lock_owner <> OLD.lock_owner OR NEW.lock_path <> OLD.lock_path THEN
           RAISE EXCEPTION '''%'' is checked out by %: only they or an administrator clear the lock',
             OLD.name, OLD.lock_owner USING ERRCODE = '42501';
         END IF;
@@ -184,6 +185,20 @@ END $$;
 CREATE TRIGGER versions_kept BEFORE UPDATE OR DELETE ON versions FOR EACH ROW EXECUTE FUNCTION ts_versions_kept();
 CREATE TRIGGER versions_kept_whole BEFORE TRUNCATE ON versions FOR EACH STATEMENT EXECUTE FUNCTION ts_versions_kept();
 
+-- A version is recorded by the check-in that replaces it: when the transaction commits, the
+-- document holds a version of another label (else its next check-in could not record it).
+CREATE FUNCTION ts_version_replaced() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER
+  SET search_path = pg_catalog, tessarel, pg_temp AS $$
+BEGIN
+  IF EXISTS (SELECT 1 FROM tessarel.objects WHERE id = NEW.object_id AND version_label = NEW.version_label) THEN
+    RAISE EXCEPTION 'Version % of % is recorded only by the check-in that replaces it', NEW.version_label,
+      NEW.object_id USING ERRCODE = '23514';
+  END IF;
+  RETURN NULL;
+END $$;
+CREATE CONSTRAINT TRIGGER versions_replaced AFTER INSERT ON versions DEFERRABLE INITIALLY DEFERRED
+  FOR EACH ROW EXECUTE FUNCTION ts_version_replaced();
+
 -- New content is complete and its bytes are the ones its hash names, checked when the
 -- transaction that made it commits.
 CREATE FUNCTION ts_content_check() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER
@@ -225,10 +240,12 @@ CREATE POLICY objects_changed ON objects FOR UPDATE
 ALTER TABLE versions ENABLE ROW LEVEL SECURITY;
 CREATE POLICY versions_seen ON versions FOR SELECT
   USING (EXISTS (SELECT 1 FROM objects o WHERE o.id = versions.object_id));
--- A version records what a document holds when a new version replaces it.
+-- A version records what a document holds, as it is, when a new version replaces it.
 CREATE POLICY versions_made ON versions FOR INSERT
   WITH CHECK (EXISTS (SELECT 1 FROM objects o WHERE o.id = versions.object_id
-                      AND o.version_label = versions.version_label AND o.content_hash = versions.content_hash));
+                      AND o.version_label = versions.version_label AND o.content_hash = versions.content_hash
+                      AND o.content_type = versions.content_type AND o.content_size = versions.content_size
+                      AND o.modify_date = versions.modify_date AND o.modifier = versions.modifier));
 ALTER TABLE content ENABLE ROW LEVEL SECURITY;
 CREATE POLICY content_seen ON content FOR SELECT
   USING (EXISTS (SELECT 1 FROM objects o WHERE o.content_hash = content.hash)
