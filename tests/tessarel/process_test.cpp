@@ -1,15 +1,19 @@
 // Two processes racing for one lock, a process killed in the middle of an import, and the
-// administration tool as a user runs it.
+// administration tool as a user runs it, on the embedded repository and on the server.
+#include "admin_tool.h"
 #include "fixture.h"
 
 #include "platform/profile.h"
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QStringList>
+#include <QThread>
 
 #include <zip.h>
 
 #include <cstring>
+#include <map>
 #include <random>
 #include <set>
 
@@ -18,30 +22,6 @@ using namespace lf::tessarel;
 using namespace lf::tessarel::test;
 
 namespace {
-
-QStringList args(const std::vector<std::string>& list) {
-    QStringList out;
-    for (const auto& s : list)
-        out << QString::fromStdString(s);
-    return out;
-}
-
-struct AdminRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-AdminRun runAdmin(const QStringList& a, const std::string& input = "") {
-    QProcess p;
-    p.start(TESSAREL_ADMIN, a);
-    EXPECT_TRUE(p.waitForStarted(10000));
-    if (!input.empty())
-        p.write(input.c_str());
-    p.closeWriteChannel();
-    EXPECT_TRUE(p.waitForFinished(60000));
-    return {p.exitCode(), p.readAllStandardOutput().toStdString(), p.readAllStandardError().toStdString()};
-}
 
 std::string zipEntry(const std::string& zipPath, const std::string& entry) {
     int err = 0;
@@ -60,38 +40,61 @@ std::string zipEntry(const std::string& zipPath, const std::string& entry) {
     return out;
 }
 
-class TessarelProcessTest : public TessarelRepositoryTest {};
+// On the server, a client killed in a transaction leaves it open until the server notices the
+// closed connection; waits (at most 20 s) until no transaction is open on the database.
+bool serverTransactionsEnded(const std::string& database) {
+    const QDeadlineTimer deadline(20000);
+    while (
+        lf::test::sharedPostgres().exec("SELECT count(*) FROM pg_stat_activity WHERE datname = '" + database +
+                                        "' AND pid <> pg_backend_pid() AND xact_start IS NOT NULL") != "0") {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+class TessarelProcessTest : public OnEveryBackend<TessarelRepositoryTest> {};
+// The tool's own files and arguments: the same whatever the repository.
+class TessarelToolTest : public TessarelRepositoryTest {};
 
 } // namespace
 
-TEST_F(TessarelProcessTest, OfTwoProcessesRacingForALockExactlyOneWins) {
+TEST_P(TessarelProcessTest, OfTwoProcessesRacingForALockExactlyOneWins) {
     makeDocument(admin_, "/Edvara/Courses", "01_Race.pptx", "contested deck");
-    const std::string repo = repoDir().string();
+    const std::string repo = location();
+    // Each logs in with its password: on the server, as the user's own role.
+    const std::map<std::string, std::string> passwords = {{"alice", makeFile("alice.pw", "alice-secret\n")},
+                                                          {"bob", makeFile("bob.pw", "bob-secret\n")}};
     for (int round = 0; round < 4; ++round) {
         // Same user in even rounds, two users in odd ones: the lock is one statement either way.
         const std::string second = round % 2 ? "bob" : "alice";
         QProcess a, b;
         const auto dirA = local("a" + std::to_string(round)).string();
         const auto dirB = local("b" + std::to_string(round)).string();
-        a.start(TESSAREL_ADMIN,
-                args({"checkout", repo, "/Edvara/Courses/01_Race.pptx", dirA, "--user", "alice"}));
-        b.start(TESSAREL_ADMIN,
-                args({"checkout", repo, "/Edvara/Courses/01_Race.pptx", dirB, "--user", second}));
+        a.start(TESSAREL_ADMIN, args({"checkout", repo, "/Edvara/Courses/01_Race.pptx", dirA, "--user",
+                                      "alice", "--password-file", passwords.at("alice")}));
+        b.start(TESSAREL_ADMIN, args({"checkout", repo, "/Edvara/Courses/01_Race.pptx", dirB, "--user",
+                                      second, "--password-file", passwords.at(second)}));
         ASSERT_TRUE(a.waitForFinished(60000));
         ASSERT_TRUE(b.waitForFinished(60000));
         const int wins = (a.exitCode() == 0) + (b.exitCode() == 0);
         ASSERT_EQ(wins, 1) << "round " << round;
         QProcess& loser = a.exitCode() == 0 ? b : a;
-        EXPECT_NE(loser.readAllStandardError().toStdString().find("[TS_LOCK_CONFLICT]"), std::string::npos);
+        const std::string winner = a.exitCode() == 0 ? "alice" : second;
+        EXPECT_NE(loser.readAllStandardError().toStdString().find(
+                      "[TS_LOCK_CONFLICT] '01_Race.pptx' is already checked out by " + winner),
+                  std::string::npos);
         const std::string loserDir = a.exitCode() == 0 ? dirB : dirA;
         EXPECT_FALSE(fs::exists(loserDir + "/01_Race.pptx")) << "the loser writes nothing";
         auto deck = admin_->objectByPath("/Edvara/Courses/01_Race.pptx");
         ASSERT_TRUE(deck->isCheckedOut());
+        EXPECT_EQ(deck->lockOwner(), winner);
         deck->cancelCheckout();
     }
 }
 
-TEST_F(TessarelProcessTest, AKilledImportLeavesTheOldStateOrTheNew) {
+TEST_P(TessarelProcessTest, AKilledImportLeavesTheOldStateOrTheNew) {
     // Large enough that the import is still transferring when the kill arrives.
     const int files = 160;
     std::mt19937_64 rng(7);
@@ -103,10 +106,12 @@ TEST_F(TessarelProcessTest, AKilledImportLeavesTheOldStateOrTheNew) {
         }
         makeFile("course/" + std::to_string(1000 + i) + "_Deck.pptx", bytes);
     }
-    const std::string repo = repoDir().string();
+    const std::string repo = location();
     // Killed after the first transfer, half way, after the last transfer (while content is
     // named and metadata commits), and not at all.
     int oldStates = 0;
+    bool committed = false;
+    int killedInTransaction = 0;
     for (int killAt : {1, files / 2, files, -1}) {
         const std::string target = "/Edvara/Crash" + std::to_string(killAt);
         QProcess p;
@@ -121,9 +126,27 @@ TEST_F(TessarelProcessTest, AKilledImportLeavesTheOldStateOrTheNew) {
                     ++lines;
             }
         }
+        // On the server the content travels inside the transaction, after every file was read:
+        // the last kill waits until the import holds the repository's write lock.
+        bool inTransaction = false;
+        if (onServer() && killAt == files) {
+            const QDeadlineTimer deadline(20000);
+            while (!inTransaction && p.state() != QProcess::NotRunning && !deadline.hasExpired()) {
+                inTransaction =
+                    lf::test::sharedPostgres().exec(
+                        "SELECT count(*) FROM pg_locks l JOIN pg_database d ON d.oid = l.database "
+                        "WHERE l.locktype = 'advisory' AND l.granted AND d.datname = '" +
+                        database().name + "'") == "1";
+                if (!inTransaction)
+                    QThread::msleep(5);
+            }
+        }
         if (killAt >= 0)
             p.kill();
         ASSERT_TRUE(p.waitForFinished(60000));
+        if (onServer()) {
+            ASSERT_TRUE(serverTransactionsEnded(database().name)) << "killed at " << killAt;
+        }
 
         auto store = openRepository(location());
         auto s = openAdminSession(store, "ts_notes", "tsadmin");
@@ -133,8 +156,28 @@ TEST_F(TessarelProcessTest, AKilledImportLeavesTheOldStateOrTheNew) {
         EXPECT_TRUE(count == 0 || count == files)
             << "killed at " << killAt << " with " << count << " objects";
         oldStates += count == 0;
+        killedInTransaction += inTransaction && count == 0;
+        committed = committed || count == files;
         if (killAt < 0) {
             EXPECT_EQ(count, files);
+        }
+        if (onServer()) {
+            // Content travels inside the import's transaction: a killed one leaves no content
+            // row and no chunk, and what is stored is what the documents point to.
+            const auto& db = database().name;
+            const std::string expected = committed ? std::to_string(files) : "0";
+            EXPECT_EQ(lf::test::sharedPostgres().exec("SELECT count(*) FROM tessarel.content", db), expected)
+                << "killed at " << killAt;
+            EXPECT_EQ(lf::test::sharedPostgres().exec("SELECT count(*) FROM tessarel.content_chunks", db),
+                      expected)
+                << "killed at " << killAt;
+            EXPECT_EQ(lf::test::sharedPostgres().exec(
+                          "SELECT count(*) FROM tessarel.content c WHERE NOT EXISTS (SELECT 1 FROM "
+                          "tessarel.objects o WHERE o.content_hash = c.hash)",
+                          db),
+                      "0")
+                << "killed at " << killAt;
+            EXPECT_TRUE(fsck(*store, false, false).orphanContent.empty()) << "killed at " << killAt;
         }
         const auto report = fsck(*store, true, false);
         EXPECT_TRUE(report.missingContent.empty()) << "killed at " << killAt;
@@ -148,6 +191,9 @@ TEST_F(TessarelProcessTest, AKilledImportLeavesTheOldStateOrTheNew) {
         }
     }
     EXPECT_GE(oldStates, 1) << "no kill landed before the commit";
+    if (onServer()) {
+        EXPECT_EQ(killedInTransaction, 1) << "the kill did not land while the content was sent";
+    }
     // What the killed runs left behind is removable, and the repository goes on working.
     auto store = openRepository(location());
     fsck(*store, false, true);
@@ -157,8 +203,8 @@ TEST_F(TessarelProcessTest, AKilledImportLeavesTheOldStateOrTheNew) {
     EXPECT_EQ(runAdmin(args({"fsck", repo})).out, "clean\n");
 }
 
-TEST_F(TessarelProcessTest, PasswordsNeverComeFromTheCommandLine) {
-    const std::string repo = repoDir().string();
+TEST_P(TessarelProcessTest, PasswordsNeverComeFromTheCommandLine) {
+    const std::string repo = location();
     const AdminRun refused = runAdmin(args({"user", "add", repo, "carol", "--password", "topsecret"}));
     EXPECT_EQ(refused.exitCode, 2);
     EXPECT_NE(refused.err.find("never taken from the command line"), std::string::npos);
@@ -171,12 +217,13 @@ TEST_F(TessarelProcessTest, PasswordsNeverComeFromTheCommandLine) {
     EXPECT_TRUE(login("carol", "changed"));
     EXPECT_EQ(thrown([&] { login("carol", "carol's secret"); }).code(), code::LoginRefused);
     const AdminRun list = runAdmin(args({"user", "list", repo}));
-    EXPECT_EQ(list.out, "alice\nbob\ncarol\n");
+    // On the server the database's owner, the administrator, logs in as a user too.
+    EXPECT_EQ(list.out, onServer() ? "alice\nbob\ncarol\n" + database().owner + "\n" : "alice\nbob\ncarol\n");
     EXPECT_EQ(runAdmin(args({"user", "add", repo, "carol", "--password-file", pwFile})).exitCode, 1);
 }
 
-TEST_F(TessarelProcessTest, MistypedMisplacedAndSurplusOptionsAreRefusedWithTheUsageAndDoNothing) {
-    const std::string repo = repoDir().string();
+TEST_F(TessarelToolTest, MistypedMisplacedAndSurplusOptionsAreRefusedWithTheUsageAndDoNothing) {
+    const std::string repo = location();
     const std::string pwFile = makeFile("pw.txt", "carol's secret\n");
     makeFile("course/01_Intro.pptx", "intro");
     struct Case {
@@ -216,8 +263,8 @@ TEST_F(TessarelProcessTest, MistypedMisplacedAndSurplusOptionsAreRefusedWithTheU
     EXPECT_TRUE(admin_->objectByPath("/Edvara/Dashed/02_Next.pptx"));
 }
 
-TEST_F(TessarelProcessTest, APasswordFileIsCheckedAgainstTheActingUserBeforeAnythingIsDone) {
-    const std::string repo = repoDir().string();
+TEST_P(TessarelProcessTest, APasswordFileIsCheckedAgainstTheActingUserBeforeAnythingIsDone) {
+    const std::string repo = location();
     const std::string right = makeFile("right.txt", "alice-secret\n");
     const std::string wrong = makeFile("wrong.txt", "bob-secret\n");
     makeFile("course/01_Intro.pptx", "intro");
@@ -225,15 +272,24 @@ TEST_F(TessarelProcessTest, APasswordFileIsCheckedAgainstTheActingUserBeforeAnyt
     AdminRun r =
         runAdmin(args({"mkdir", repo, "/Edvara/Wrong", "--user", "alice", "--password-file", wrong}));
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "[TS_LOGIN_REFUSED] The password in the password file " + wrong +
-                         " is not the password of the user 'alice'\n");
+    // The server says why it refused the login after that.
+    const std::string refusal = "[TS_LOGIN_REFUSED] The password in the password file " + wrong +
+                                " is not the password of the user 'alice'";
+    if (onServer())
+        EXPECT_EQ(r.err.rfind(refusal + ": The repository server refused the login: ", 0), 0u) << r.err;
+    else
+        EXPECT_EQ(r.err, refusal + "\n");
     r = runAdmin(args({"import", repo, local("course").string(), "/Edvara/Wrong", "--user", "alice",
                        "--password-file", wrong}));
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
     r = runAdmin(args({"mkdir", repo, "/Edvara/Wrong", "--password-file", right}));
     EXPECT_EQ(r.exitCode, 1) << "the default user tsadmin has no password to match";
-    EXPECT_NE(r.err.find("There is no user 'tsadmin'"), std::string::npos) << r.err;
+    // The server does not tell a user without a role from a wrong password.
+    EXPECT_NE(
+        r.err.find(onServer() ? "is not the password of the user 'tsadmin'" : "There is no user 'tsadmin'"),
+        std::string::npos)
+        << r.err;
     EXPECT_FALSE(admin_->folderByPath("/Edvara/Wrong"));
     EXPECT_EQ(countRows(admin_, "select r_object_id from ts_document"), 0);
 
@@ -252,8 +308,8 @@ TEST_F(TessarelProcessTest, APasswordFileIsCheckedAgainstTheActingUserBeforeAnyt
               1);
 }
 
-TEST_F(TessarelProcessTest, ImportSkipsSymbolicLinksAndCommitsNothingWhenAnyFileFails) {
-    const std::string repo = repoDir().string();
+TEST_P(TessarelProcessTest, ImportSkipsSymbolicLinksAndCommitsNothingWhenAnyFileFails) {
+    const std::string repo = location();
     makeFile("course/01_Intro.pptx", "intro");
     makeFile("course/sub/02_Storage.pptx", "storage");
     const std::string secret = makeFile("outside/host.txt", "this host's own file");
@@ -312,8 +368,8 @@ TEST_F(TessarelProcessTest, ImportSkipsSymbolicLinksAndCommitsNothingWhenAnyFile
     EXPECT_FALSE(admin_->objectByPath("/Edvara/Courses/hostname.txt"));
 }
 
-TEST_F(TessarelProcessTest, AdminCommandsEndToEnd) {
-    const std::string repo = repoDir().string();
+TEST_P(TessarelProcessTest, AdminCommandsEndToEnd) {
+    const std::string repo = location();
     makeFile("course/01_Intro.pptx", "intro");
     makeFile("course/sub/02_Storage.pptx", "storage");
     EXPECT_EQ(runAdmin(args({"mkcabinet", repo, "Private Notes", "--private", "--user", "alice"})).exitCode,
@@ -362,9 +418,17 @@ TEST_F(TessarelProcessTest, AdminCommandsEndToEnd) {
     EXPECT_EQ(runAdmin(args({"frobnicate", repo})).exitCode, 2);
 }
 
-TEST_F(TessarelProcessTest, DemoMakesAReadyToTryRepository) {
-    const std::string repo = local("demo").string();
-    const AdminRun r = runAdmin(args({"demo", repo}));
+TEST_P(TessarelProcessTest, DemoMakesAReadyToTryRepository) {
+    // On the server, in a database of its own, listed in tessarel.ini by the tool.
+    QStringList demo = args({"demo", local("demo").string()});
+    std::string listedAs = "sqlite:" + local("demo").string();
+    if (onServer()) {
+        lf::test::sharedPostgres().exec("DROP ROLE IF EXISTS demo");
+        const auto db = lf::test::sharedPostgres().makeDatabase("demo");
+        demo = args({"demo", "demo", "--server", db.conninfo});
+        listedAs = "postgresql:" + db.conninfo;
+    }
+    const AdminRun r = runAdmin(demo);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const auto userAt = r.out.find("User name: ");
     const auto pwAt = r.out.find("Password: ");
@@ -372,11 +436,16 @@ TEST_F(TessarelProcessTest, DemoMakesAReadyToTryRepository) {
     ASSERT_NE(pwAt, std::string::npos);
     const std::string user = r.out.substr(userAt + 11, r.out.find('\n', userAt) - userAt - 11);
     const std::string password = r.out.substr(pwAt + 10, r.out.find('\n', pwAt) - pwAt - 10);
-    EXPECT_EQ(runAdmin(args({"demo", repo})).exitCode, 1) << "an existing repository is never overwritten";
+    EXPECT_EQ(runAdmin(demo).exitCode, 1) << "an existing repository is never overwritten";
 
     // Log in with what it printed, through the ini file, as the program does.
-    lf::platform::WritePrivateProfileString("Repositories", "demo", QString::fromStdString("sqlite:" + repo),
-                                            lf::platform::profileFilePath("tessarel.ini"));
+    const QString ini = lf::platform::profileFilePath("tessarel.ini");
+    if (onServer())
+        EXPECT_EQ(lf::platform::GetPrivateProfileString("Repositories", "demo", "", ini).toStdString(),
+                  listedAs);
+    else
+        lf::platform::WritePrivateProfileString("Repositories", "demo", QString::fromStdString(listedAs),
+                                                ini);
     auto manager = client_->localClient()->newSessionManager();
     auto info = client_->newLoginInfo();
     info->setUser(user);
@@ -412,3 +481,5 @@ TEST_F(TessarelProcessTest, DemoMakesAReadyToTryRepository) {
     EXPECT_NE(zipEntry(tocFile, "word/header1.xml").find("Course Name"), std::string::npos);
     EXPECT_NE(zipEntry(tocFile, "word/styles.xml").find("toc 2"), std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, TessarelProcessTest, everyBackend(), backendName);
