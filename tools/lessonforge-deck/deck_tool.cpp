@@ -157,7 +157,19 @@ int grayNotes(const std::filesystem::path& file, std::ostream& out, std::ostream
     }
 }
 
+namespace {
+
+const char* const kUsage = "usage: lessonforge-deck show FILE.pptx\n"
+                           "       lessonforge-deck gray-notes FILE.pptx\n"
+                           "       lessonforge-deck --help\n";
+
+} // namespace
+
 int run(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        out << kUsage;
+        return 0;
+    }
     if (argc == 3) {
         std::string command = argv[1];
         if (command == "show") {
@@ -167,8 +179,7 @@ int run(int argc, char** argv, std::ostream& out, std::ostream& err) {
             return grayNotes(argv[2], out, err);
         }
     }
-    err << "usage: lessonforge-deck show FILE.pptx\n"
-           "       lessonforge-deck gray-notes FILE.pptx\n";
+    err << kUsage;
     return 2;
 }
 

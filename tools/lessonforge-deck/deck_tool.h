@@ -16,7 +16,7 @@ int grayNotes(const std::filesystem::path& file, std::ostream& out, std::ostream
 // The grayscale-and-resize change (the operation's own) on an open deck; returns the number of notes
 // pages it made.
 int applyGrayNotes(lf::ppt::Presentation& deck);
-// argv handling: "show FILE" or "gray-notes FILE".
+// argv handling: "show FILE", "gray-notes FILE" or "--help".
 int run(int argc, char** argv, std::ostream& out, std::ostream& err);
 
 } // namespace lf::decktool

@@ -120,8 +120,14 @@ int build(const std::string& templateFile, const std::string& outFile) {
 } // namespace
 
 int main(int argc, char** argv) {
+    const char* const usage = "usage: lessonforge-doc build TEMPLATE OUT.docx < paragraphs.json\n"
+                              "       lessonforge-doc --help\n";
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        std::cout << usage;
+        return 0;
+    }
     if (argc != 4 || std::string(argv[1]) != "build") {
-        std::cerr << "usage: lessonforge-doc build TEMPLATE OUT.docx < paragraphs.json\n";
+        std::cerr << usage;
         return 2;
     }
     try {

@@ -52,6 +52,7 @@ const char* const kUsage =
     "                     --answer \"TITLE=yes|no\"  the boxes with that title\n"
     "                     a Yes/No box left unanswered is answered No; OK boxes are acknowledged;\n"
     "                     \"Errors Encountered=yes\" continues after errors (the default cancels)\n"
+    "help:                --help, -h               print this text and exit\n"
     "exit status: 0 page 5 finished, 1 page 3 or 4 refused to go on, 2 bad options,\n"
     "             3 page 5 finished but an operation failed (the failing lines are printed)\n";
 

@@ -54,6 +54,7 @@ const char* kUsage = R"(usage: tessarel-admin COMMAND REPOSITORY [ARGS] [OPTIONS
   cancel-checkout REPO /PATH/NAME
   versions REPO /PATH/NAME         list the versions of a document
   fsck REPO [--verify] [--repair]  find content without metadata and metadata without content
+  help, --help                     print this text
 
 REPO is a repository name (tessarel.ini, else the data folder's tessarel/NAME), a folder path or
 postgresql:CONNINFO. Every command from mkcabinet to versions acts as a user: --user NAME (default
@@ -557,6 +558,10 @@ int run(const Args& a) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        std::printf("%s", kUsage);
+        return 0;
+    }
     try {
         return run(parseArgs(argc, argv));
     } catch (const UsageError& e) {
