@@ -1,10 +1,11 @@
-# Lessonforge: `make run` starts the wizard, `make test` runs every test (both install what is missing).
+# Lessonforge: `make run` starts the wizard, `make test` runs every test, `make package` makes the
+# Debian package (all install what is missing).
 JOBS    ?= $(shell nproc)
 BUILD   ?= build
 ASAN    ?= build-asan
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build build-asan run test check test-release test-asan bench format clean
+.PHONY: all deps build build-asan run test check test-release test-asan bench package format clean
 
 all: build
 
@@ -49,6 +50,12 @@ test-asan: build-asan
 
 bench: build
 	scripts/run-benchmarks $(BUILD)
+
+# The Debian package of the release build: $(BUILD)/lessonforge_VERSION_ARCH.deb (CPack's DEB
+# generator; packaging/CMakeLists.txt). Check it with lintian; install it with apt install ./FILE.deb.
+package: build
+	cd $(BUILD) && cpack -G DEB
+	@ls $(BUILD)/lessonforge_*.deb
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
