@@ -9,6 +9,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLinearGradient>
@@ -16,8 +18,11 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 #include <exception>
+#include <tuple>
+#include <utility>
 
 namespace lf::wizard {
 namespace {
@@ -27,7 +32,6 @@ const char* const kNotAvailable = "This operation is not available yet";
 
 const int kWidth = 680;
 const int kHeight = 480;
-const int kLeft = 190; // where the page area starts, right of the picture
 
 // The picture down the left side of the wizard: a few course slides over a deep-blue ground.
 class WizardPicture : public QWidget {
@@ -131,7 +135,7 @@ frmWizard::frmWizard(WizardParts parts, QWidget* parent) : QWidget(parent), part
         parts_.repository = std::make_shared<NoRepository>();
     setObjectName("frmWizard");
     setWindowTitle("Lessonforge Wizard - Office 2010 Version");
-    setFixedSize(kWidth, kHeight);
+    setMinimumSize(kWidth, kHeight);
     createControls();
     logSink_ = std::make_unique<LogSink>(*this);
     oplog::installOperationLogSink(logSink_.get());
@@ -151,6 +155,7 @@ void frmWizard::setTag(QWidget* control, const QString& tag) {
 }
 
 void frmWizard::createControls() {
+    // The controls are made in the order of the window's tab order; the layouts below place them.
     auto add = [this](auto* widget, const char* name, const char* tag) {
         widget->setObjectName(name);
         if (tag)
@@ -158,114 +163,93 @@ void frmWizard::createControls() {
         controls_.append(widget);
         return widget;
     };
-    auto label = [&](const char* name, const char* caption, const char* tag, QRect geometry) {
-        QLabel* l = add(new QLabel(caption, this), name, tag);
-        l->setGeometry(geometry);
-        return l;
+    auto label = [&](const char* name, const char* caption, const char* tag) {
+        return add(new QLabel(caption, this), name, tag);
     };
-    auto check = [&](const char* name, const char* caption, QRect geometry) {
-        QCheckBox* c = add(new QCheckBox(caption, this), name, "2");
-        c->setGeometry(geometry);
-        return c;
+    auto check = [&](const char* name, const char* caption) {
+        return add(new QCheckBox(caption, this), name, "2");
     };
-    auto printerList = [&](const char* name, const char* initial, QRect geometry) {
+    auto printerList = [&](const char* name, const char* initial) {
         QComboBox* c = add(new QComboBox(this), name, "2");
         c->setEditable(true);
         c->setInsertPolicy(QComboBox::NoInsert);
         c->setEditText(initial);
-        c->setGeometry(geometry);
+        // As wide as the page gives it, whatever the printers' names.
+        c->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        c->setMinimumContentsLength(12);
         return c;
     };
-    auto field = [&](const char* name, const char* text, const char* tooltip, QRect geometry) {
+    auto field = [&](const char* name, const char* text, const char* tooltip) {
         QLineEdit* t = add(new QLineEdit(text, this), name, "3");
         t->setToolTip(tooltip);
-        t->setGeometry(geometry);
         return t;
     };
-    auto browse = [&](const char* name, QRect geometry) {
+    auto browse = [&](const char* name) {
         QPushButton* b = add(new QPushButton("Browse", this), name, "3");
-        b->setGeometry(geometry);
         b->setAutoDefault(false);
         return b;
     };
 
     Picture1 = add(new WizardPicture(this), "Picture1", "0");
-    Picture1->setGeometry(0, 0, kLeft - 14, kHeight);
 
-    lblWelcome = label("lblWelcome", "caption goes here", "0", QRect(kLeft, 16, kWidth - kLeft - 16, 54));
+    lblWelcome = label("lblWelcome", "caption goes here", "0");
     QFont header("Tahoma");
-    header.setPointSize(12);
+    header.setPointSizeF(font().pointSizeF() * 1.35);
     header.setBold(true);
     lblWelcome->setFont(header);
     lblWelcome->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblWelcome->setWordWrap(true);
 
     cmdBack = add(new QPushButton("<&Back", this), "cmdBack", "0");
-    cmdBack->setGeometry(kWidth - 216, kHeight - 46, 96, 30);
     cmdNext = add(new QPushButton("&Next>", this), "cmdNext", "0");
-    cmdNext->setGeometry(kWidth - 112, kHeight - 46, 96, 30);
     cmdNext->setDefault(true);
 
     // Page 2: the operations and the options of the print-ready run.
-    const int w = kWidth - kLeft - 16;
-    chkGrayscale = check("chkGrayscale", "Set grayscale and resize", QRect(kLeft, 80, w, 24));
-    chkIndex = check("chkIndex", "Create Index (only do this after using the Tagwise Powerpoint Addin)",
-                     QRect(kLeft, 108, w, 24));
-    chkTOC = check("chkTOC", "Create Table of Contents", QRect(kLeft, 136, w, 24));
-    chkPRU = check("chkPRU", "Create print ready files ", QRect(kLeft, 192, w, 24));
-    chkPDF = check("chkPDF", "Print as PDF too", QRect(kLeft + 24, 220, 170, 24));
-    chkZipPDFs = check("chkZipPDFs", "Zip result", QRect(kLeft + 210, 220, 170, 24));
-    lblPPTPrinter = label("lblPPTPrinter", "PowerPoint Printer", "2", QRect(kLeft + 24, 252, 130, 26));
-    cmbPPTPrinter =
-        printerList("cmbPPTPrinter", "Select the PPT Printer", QRect(kLeft + 160, 252, w - 160, 26));
-    lblWordPrinter = label("lblWordPrinter", "Word Printer", "2", QRect(kLeft + 24, 284, 130, 26));
-    cmbWordPrinter =
-        printerList("cmbWordPrinter", "Select the Word Printer", QRect(kLeft + 160, 284, w - 160, 26));
-    lblAdobePrinter = label("lblAdobePrinter", "Adobe Printer", "2", QRect(kLeft + 24, 316, 130, 26));
-    cmbAdobePrinter =
-        printerList("cmbAdobePrinter", "Select the Adobe Printer", QRect(kLeft + 160, 316, w - 160, 26));
-    chkZip = check("chkZip", "Create zip file containing modules and labs", QRect(kLeft, 164, w, 24));
+    chkGrayscale = check("chkGrayscale", "Set grayscale and resize");
+    chkIndex = check("chkIndex", "Create Index (only do this after using the Tagwise Powerpoint Addin)");
+    chkTOC = check("chkTOC", "Create Table of Contents");
+    chkPRU = check("chkPRU", "Create print ready files ");
+    chkPDF = check("chkPDF", "Print as PDF too");
+    chkZipPDFs = check("chkZipPDFs", "Zip result");
+    lblPPTPrinter = label("lblPPTPrinter", "PowerPoint Printer", "2");
+    cmbPPTPrinter = printerList("cmbPPTPrinter", "Select the PPT Printer");
+    lblWordPrinter = label("lblWordPrinter", "Word Printer", "2");
+    cmbWordPrinter = printerList("cmbWordPrinter", "Select the Word Printer");
+    lblAdobePrinter = label("lblAdobePrinter", "Adobe Printer", "2");
+    cmbAdobePrinter = printerList("cmbAdobePrinter", "Select the Adobe Printer");
+    chkZip = check("chkZip", "Create zip file containing modules and labs");
 
     // Page 3: the paths and names, each row a label, a text box and (for paths) a Browse button.
-    const int labelWidth = 150, boxLeft = kLeft + 154, buttonWidth = 80;
-    const int boxWidth = kWidth - 16 - buttonWidth - 6 - boxLeft;
-    const int buttonLeft = boxLeft + boxWidth + 6;
-    auto row = [](int index) { return 82 + index * 38; };
-    txtSourcePath =
-        field("txtSourcePath", "Source Path", "Source Path", QRect(boxLeft, row(0), boxWidth, 26));
-    cmdSourcePath = browse("cmdSourcePath", QRect(buttonLeft, row(0), buttonWidth, 26));
-    lblSource = label("lblSource", "Source Path:", "3", QRect(kLeft, row(0), labelWidth, 26));
-    txtDestinationPath = field("txtDestinationPath", "Destination Path", "Destination Path",
-                               QRect(boxLeft, row(1), boxWidth, 26));
-    cmdDestination = browse("cmdDestination", QRect(buttonLeft, row(1), buttonWidth, 26));
-    lblDestination = label("lblDestination", "Destination Path:", "3", QRect(kLeft, row(1), labelWidth, 26));
-    txtTOCTemplate =
-        field("txtTOCTemplate", "TOC Template", "TOC Template", QRect(boxLeft, row(2), boxWidth, 26));
-    cmdTOCTemplate = browse("cmdTOCTemplate", QRect(buttonLeft, row(2), buttonWidth, 26));
-    lblTOCtemplate = label("lblTOCtemplate", "TOC Template:", "3", QRect(kLeft, row(2), labelWidth, 26));
-    txtIndexTemplate =
-        field("txtIndexTemplate", "Index Template", "Index Template", QRect(boxLeft, row(3), boxWidth, 26));
-    cmdIndexTemplate = browse("cmdIndexTemplate", QRect(buttonLeft, row(3), buttonWidth, 26));
-    lblIndexTemplate = label("lblIndexTemplate", "Index Template", "3", QRect(kLeft, row(3), labelWidth, 26));
-    txtTOCName = field("txtTOCName", "Enter TOC Output File Name", "Enter Course Name",
-                       QRect(boxLeft, row(4), boxWidth, 26));
-    lblTOCName = label("lblTOCName", "TOC Output File Name", "3", QRect(kLeft, row(4), labelWidth, 26));
-    txtIndexName = field("txtIndexName", "Enter Index Output File Name", "Enter Course Name",
-                         QRect(boxLeft, row(5), boxWidth, 26));
-    lblIndexName = label("lblIndexName", "Index Output File Name", "3", QRect(kLeft, row(5), labelWidth, 26));
-    txtCourseName = field("txtCourseName", "Enter Course Name", "Enter Course Name",
-                          QRect(boxLeft, row(6), boxWidth, 26));
-    lblCourseName = label("lblCourseName", "Course Name:", "3", QRect(kLeft, row(6), labelWidth, 26));
+    txtSourcePath = field("txtSourcePath", "Source Path", "Source Path");
+    cmdSourcePath = browse("cmdSourcePath");
+    lblSource = label("lblSource", "Source Path:", "3");
+    txtDestinationPath = field("txtDestinationPath", "Destination Path", "Destination Path");
+    cmdDestination = browse("cmdDestination");
+    lblDestination = label("lblDestination", "Destination Path:", "3");
+    txtTOCTemplate = field("txtTOCTemplate", "TOC Template", "TOC Template");
+    cmdTOCTemplate = browse("cmdTOCTemplate");
+    lblTOCtemplate = label("lblTOCtemplate", "TOC Template:", "3");
+    txtIndexTemplate = field("txtIndexTemplate", "Index Template", "Index Template");
+    cmdIndexTemplate = browse("cmdIndexTemplate");
+    lblIndexTemplate = label("lblIndexTemplate", "Index Template", "3");
+    txtTOCName = field("txtTOCName", "Enter TOC Output File Name", "Enter Course Name");
+    lblTOCName = label("lblTOCName", "TOC Output File Name", "3");
+    txtIndexName = field("txtIndexName", "Enter Index Output File Name", "Enter Course Name");
+    lblIndexName = label("lblIndexName", "Index Output File Name", "3");
+    txtCourseName = field("txtCourseName", "Enter Course Name", "Enter Course Name");
+    lblCourseName = label("lblCourseName", "Course Name:", "3");
 
-    // Page 5: the operation log.
+    // Page 5: the operation log, and under it which operation runs and how far it is.
     lstOperations = add(new QListWidget(this), "lstOperations", "5");
-    lstOperations->setGeometry(kLeft, 80, kWidth - kLeft - 16, kHeight - 80 - 60);
+    lblProgress = label("lblProgress", "", "5");
 
     // Carriers of settings into the run; never shown.
     txtWorkingDirectory = add(new QLineEdit(this), "txtWorkingDirectory", nullptr);
     txtPrintReadyZipFilename = add(new QLineEdit(Picture1), "txtPrintReadyZipFilename", nullptr);
     txtWorkingDirectory->hide();
     txtPrintReadyZipFilename->hide();
+
+    layOut();
 
     connect(cmdNext, &QPushButton::clicked, this, &frmWizard::cmdNext_Click);
     connect(cmdBack, &QPushButton::clicked, this, &frmWizard::cmdBack_Click);
@@ -283,6 +267,78 @@ void frmWizard::createControls() {
             [this](int index) { adobe7x9PrinterSelection = cmbAdobePrinter->itemText(index); });
     connect(lstOperations, &QListWidget::currentRowChanged, this, &frmWizard::lstOperations_Click);
     lstOperations->viewport()->installEventFilter(this);
+}
+
+// The picture down the left, the page on the right: the header, the page's own controls, and
+// Back and Next at the foot. Every page's controls sit in the one layout; those of the other pages
+// are hidden and take no room. The window starts at 680 x 480 and grows with its font: nothing is
+// placed at a fixed position, and the operation log takes what room the window has.
+void frmWizard::layOut() {
+    const int em = fontMetrics().averageCharWidth();
+    Picture1->setMinimumWidth(176);
+    Picture1->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+
+    auto* operations = new QGridLayout;
+    operations->setColumnMinimumWidth(0, 3 * em);
+    operations->setColumnStretch(2, 1);
+    int row = 0;
+    for (QCheckBox* box : {chkGrayscale, chkIndex, chkTOC, chkZip, chkPRU})
+        operations->addWidget(box, row++, 0, 1, 3);
+    auto* pdfOptions = new QHBoxLayout;
+    pdfOptions->addWidget(chkPDF);
+    pdfOptions->addSpacing(2 * em);
+    pdfOptions->addWidget(chkZipPDFs);
+    pdfOptions->addStretch(1);
+    operations->addLayout(pdfOptions, row++, 1, 1, 2);
+    for (auto [caption, list] : {std::pair<QLabel*, QComboBox*>{lblPPTPrinter, cmbPPTPrinter},
+                                 {lblWordPrinter, cmbWordPrinter},
+                                 {lblAdobePrinter, cmbAdobePrinter}}) {
+        operations->addWidget(caption, row, 1);
+        operations->addWidget(list, row++, 2);
+    }
+
+    auto* fields = new QGridLayout;
+    fields->setColumnStretch(1, 1);
+    fields->setVerticalSpacing(fontMetrics().height() / 2 + 2);
+    const std::tuple<QLabel*, QLineEdit*, QPushButton*> rows[] = {
+        {lblSource, txtSourcePath, cmdSourcePath},
+        {lblDestination, txtDestinationPath, cmdDestination},
+        {lblTOCtemplate, txtTOCTemplate, cmdTOCTemplate},
+        {lblIndexTemplate, txtIndexTemplate, cmdIndexTemplate},
+        {lblTOCName, txtTOCName, nullptr},
+        {lblIndexName, txtIndexName, nullptr},
+        {lblCourseName, txtCourseName, nullptr}};
+    row = 0;
+    for (const auto& [caption, box, button] : rows) {
+        fields->addWidget(caption, row, 0);
+        fields->addWidget(box, row, 1);
+        if (button)
+            fields->addWidget(button, row, 2);
+        ++row;
+    }
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(cmdBack);
+    buttons->addWidget(cmdNext);
+
+    auto* page = new QVBoxLayout;
+    page->setContentsMargins(0, 16, 16, 16);
+    page->addWidget(lblWelcome);
+    page->addSpacing(em);
+    page->addLayout(operations);
+    page->addLayout(fields);
+    page->addWidget(lstOperations, 1000);
+    page->addWidget(lblProgress);
+    page->addStretch(1);
+    page->addLayout(buttons);
+
+    auto* window = new QHBoxLayout(this);
+    window->setContentsMargins(0, 0, 0, 0);
+    window->setSpacing(14);
+    window->addWidget(Picture1);
+    window->addLayout(page, 1);
+    resize(kWidth, kHeight);
 }
 
 QWidget* frmWizard::control(const QString& name) const {

@@ -110,6 +110,7 @@ public:
     QLineEdit* txtCourseName;
     QLabel* lblCourseName;
     QListWidget* lstOperations;
+    QLabel* lblProgress;
     QLineEdit* txtWorkingDirectory;
     QLineEdit* txtPrintReadyZipFilename;
 
@@ -121,6 +122,7 @@ private:
     class LogSink;
 
     void createControls();
+    void layOut();
     QWidget* control(const QString& name) const;
     void setControlShown(QWidget* control, bool shown);
     void applyFieldRules(std::uint16_t mask);

@@ -57,6 +57,7 @@ const ControlRow kControls[] = {
     {"txtCourseName", "3", "Enter Course Name", "Enter Course Name"},
     {"lblCourseName", "3", "Course Name:", nullptr},
     {"lstOperations", "5", nullptr, nullptr},
+    {"lblProgress", "5", nullptr, nullptr},
     {"txtWorkingDirectory", nullptr, nullptr, nullptr},
     {"txtPrintReadyZipFilename", nullptr, nullptr, nullptr},
 };
