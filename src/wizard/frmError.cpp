@@ -5,7 +5,9 @@
 #include <QCloseEvent>
 #include <QListWidget>
 #include <QPointer>
+#include <QHBoxLayout>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 namespace lf::wizard {
 namespace {
@@ -32,16 +34,21 @@ bool frmError::answer() {
 frmError::frmError(QWidget* parent) : QDialog(parent) {
     setObjectName("frmError");
     setWindowTitle("Errors Encountered");
-    setFixedSize(480, 300);
     lstErrors = new QListWidget(this);
     lstErrors->setObjectName("lstErrors");
-    lstErrors->setGeometry(10, 10, 460, 240);
     cmdContinue = new QPushButton("&Continue", this);
     cmdContinue->setObjectName("cmdContinue");
-    cmdContinue->setGeometry(280, 260, 90, 30);
     cmdCancel = new QPushButton("Cance&l", this);
     cmdCancel->setObjectName("cmdCancel");
-    cmdCancel->setGeometry(380, 260, 90, 30);
+    // The list takes the room; the buttons stay at the foot on the right, whatever the font.
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(cmdContinue);
+    buttons->addWidget(cmdCancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(lstErrors, 1);
+    layout->addLayout(buttons);
+    resize(480, 300);
     cmdContinue->setAutoDefault(false);
     cmdCancel->setAutoDefault(false);
 

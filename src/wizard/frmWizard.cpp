@@ -135,7 +135,6 @@ frmWizard::frmWizard(WizardParts parts, QWidget* parent) : QWidget(parent), part
         parts_.repository = std::make_shared<NoRepository>();
     setObjectName("frmWizard");
     setWindowTitle("Lessonforge Wizard - Office 2010 Version");
-    setMinimumSize(kWidth, kHeight);
     createControls();
     logSink_ = std::make_unique<LogSink>(*this);
     oplog::installOperationLogSink(logSink_.get());
