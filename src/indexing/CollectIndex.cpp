@@ -97,8 +97,11 @@ void CollectIndex(const QString& indexTemplate, const QString& indexFileName, co
         platform::sleepFor(1000);
         ppt::Application& powerPoint = resources.startPowerPoint();
 
-        for (const QString& name : staged.names) {
+        for (qsizetype i = 0; i < staged.names.size(); ++i) {
+            const QString& name = staged.names[i];
             oplog::countProcessedFile();
+            oplog::LogProgress(QStringLiteral("Index"), QStringLiteral("deck"), static_cast<int>(i + 1),
+                               static_cast<int>(staged.names.size()));
             log(QStringLiteral("Indexing ") + name);
             ppt::Presentation deck = powerPoint.presentations().open(
                 hostFile(platform::joinPath(workingPath, name)), false, false, true);

@@ -69,8 +69,11 @@ void CollectTOC(const QString& tocTemplate, const QString& tocFileName, const QS
         resources.showHourglass();
         platform::yieldToEventLoop();
 
-        for (const QString& name : staged.names) {
+        for (qsizetype i = 0; i < staged.names.size(); ++i) {
+            const QString& name = staged.names[i];
             oplog::countProcessedFile();
+            oplog::LogProgress(QStringLiteral("Table of Contents"), QStringLiteral("deck"),
+                               static_cast<int>(i + 1), static_cast<int>(staged.names.size()));
             const QString deckPath = platform::joinPath(workingPath, name);
             ppt::Presentation deck = powerPoint.presentations().open(hostFile(deckPath), false, false, true);
             log(QStringLiteral("Opening ") + deckPath);

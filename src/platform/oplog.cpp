@@ -53,6 +53,10 @@ void NoteFailure(const QString& what) {
     operationLogSink().noteFailure(what);
 }
 
+void LogProgress(const QString& operation, const QString& item, int done, int total) {
+    operationLogSink().showProgress(operation, item, done, total);
+}
+
 bool CheckNothingProcessed(std::int16_t processCountValue, const QString& tag) {
     if (processCountValue != 0)
         return true;

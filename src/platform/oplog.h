@@ -27,6 +27,14 @@ public:
     // failure shown only in a box (NoteFailure). The window has the lines to show already; a runner
     // that must tell its caller whether the run went wrong counts them.
     virtual void noteFailure(const QString& what) { static_cast<void>(what); }
+    // How far an operation is: done of total items ("deck", "document") handled. The window shows
+    // it under the log; a runner may ignore it.
+    virtual void showProgress(const QString& operation, const QString& item, int done, int total) {
+        static_cast<void>(operation);
+        static_cast<void>(item);
+        static_cast<void>(done);
+        static_cast<void>(total);
+    }
 };
 
 // The sink in use; nullptr restores the standard-error sink. The caller keeps ownership.
@@ -46,6 +54,9 @@ void LogFailure(const QString& tag, const QString& message);
 
 // A failure that the user is told of in a box rather than in a line: noted, nothing logged.
 void NoteFailure(const QString& what);
+
+// An operation starts on item done of total ("Index", "deck", 3, 30): tells the sink.
+void LogProgress(const QString& operation, const QString& item, int done, int total);
 
 // With a process count of 0: logs "Process count is zero" and then "Nothing was processed" under the
 // tag (not as errors; the second is noted as a failure, since nothing the user asked for was made)
@@ -78,10 +89,14 @@ public:
         return errorDialogAnswer;
     }
     void noteFailure(const QString& what) override { failures.append(what); }
+    void showProgress(const QString& operation, const QString& item, int done, int total) override {
+        progress.append(QString("%1: %2 %3 of %4").arg(operation, item).arg(done).arg(total));
+    }
 
     QStringList lines;
     QStringList errors;
     QStringList failures;
+    QStringList progress; // "Index: deck 1 of 2", as the window shows it
     bool errorDialogAnswer = false;
     int errorDialogsShown = 0;
 

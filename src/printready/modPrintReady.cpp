@@ -147,6 +147,8 @@ struct Run {
         for (qsizetype i = 0; i < decks.size(); ++i) {
             const QString& name = decks[i];
             oplog::countProcessedFile();
+            oplog::LogProgress("Print ready", "deck", static_cast<int>(i + 1),
+                               static_cast<int>(decks.size()));
             platform::yieldToEventLoop();
             log("Printing " + name);
             ppt::Presentation deck =
@@ -177,7 +179,11 @@ struct Run {
 
     bool printDocuments(word::Application& word, const QString& sourceFolder,
                         const QString& printReadyFolder) {
-        for (const QString& name : filesOf(sourceFolder, "*.docx")) {
+        const QStringList documents = filesOf(sourceFolder, "*.docx");
+        for (qsizetype i = 0; i < documents.size(); ++i) {
+            const QString& name = documents[i];
+            oplog::LogProgress("Print ready", "document", static_cast<int>(i + 1),
+                               static_cast<int>(documents.size()));
             platform::yieldToEventLoop();
             log("Printing " + name);
             word::Document document = word.documents().open(hostFile(sourceFolder + "\\" + name));

@@ -91,9 +91,13 @@ void RunGrayscaleResize(const QString& sourcePath, const QString& workingDirecto
         platform::yieldToEventLoop();
         log("Resizing local files");
 
-        for (const QString& name :
-             platform::Dir(platform::joinPath(folder, "*.pptx"), platform::EntryKind::Files)) {
+        const QStringList decks =
+            platform::Dir(platform::joinPath(folder, "*.pptx"), platform::EntryKind::Files);
+        for (qsizetype i = 0; i < decks.size(); ++i) {
+            const QString& name = decks[i];
             oplog::countProcessedFile();
+            oplog::LogProgress("Grayscale and resize", "deck", static_cast<int>(i + 1),
+                               static_cast<int>(decks.size()));
             log("Resizing and setting grayscale for " + name);
             const platform::HostPath file = platform::toHostPath(platform::joinPath(folder, name));
             if (!file.ok())

@@ -114,6 +114,9 @@ public:
         wizard_.lstOperations->scrollToBottom();
     }
     void appendError(const QString& message) override { frmError::instance().addError(message); }
+    void showProgress(const QString& operation, const QString& item, int done, int total) override {
+        wizard_.lblProgress->setText(QString("%1: %2 %3 of %4").arg(operation, item).arg(done).arg(total));
+    }
     bool showErrorDialog() override { return ShowErrorDialog(); }
 
 private:

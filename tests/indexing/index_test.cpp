@@ -64,6 +64,9 @@ TEST_F(Index, MergesWordsAndGroupsThemByInitialLetter) {
         "Indexing Complete",
     };
     EXPECT_EQ(linesOf("Index"), expected) << allLines();
+    // The window's progress line moves deck by deck.
+    EXPECT_EQ(log.progress, (QStringList{"Index: deck 1 of 4", "Index: deck 2 of 4", "Index: deck 3 of 4",
+                                         "Index: deck 4 of 4"}));
     EXPECT_EQ(sleeper.durations, std::vector<int>{1000});
     EXPECT_TRUE(log.errors.isEmpty());
 

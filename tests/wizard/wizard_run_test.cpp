@@ -199,6 +199,11 @@ TEST_F(WizardRunTest, LogLinesGoToTheListAndErrorsToTheErrorsDialog) {
     EXPECT_EQ(w.lstOperations->item(2)->text(), "TOC - Process count is zero");
     EXPECT_EQ(w.lstOperations->item(3)->text(), "TOC - Nothing was processed");
     EXPECT_EQ(w.lstOperations->count(), 4);
+
+    // How far an operation is shows under the log, not in it.
+    lf::oplog::LogProgress("Print ready", "deck", 3, 30);
+    EXPECT_EQ(w.lblProgress->text(), "Print ready: deck 3 of 30");
+    EXPECT_EQ(w.lstOperations->count(), 4);
 }
 
 TEST_F(WizardRunTest, OperationsListClickAndDoubleClick) {
