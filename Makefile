@@ -5,7 +5,7 @@ BUILD   ?= build
 ASAN    ?= build-asan
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build build-asan run test check test-release test-asan bench package format clean
+.PHONY: all deps build build-asan run test check test-release test-asan bench package screenshots format clean
 
 all: build
 
@@ -56,6 +56,15 @@ bench: build
 package: build
 	cd $(BUILD) && cpack -G DEB
 	@ls $(BUILD)/lessonforge_*.deb
+
+# The pictures of the user guide (docs/guide.md): tests/wizard/wizard_screenshots, built in the
+# release build, walks the real wizard over the demo course and saves them into docs/images/. Qt's
+# offscreen platform draws them exactly as a window on Xvfb would (the same fonts and style), and
+# whatever the desktop of the machine that makes them.
+screenshots: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target wizard_screenshots
+	mkdir -p docs/images
+	QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=1 $(BUILD)/tests/wizard/wizard_screenshots docs/images
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
