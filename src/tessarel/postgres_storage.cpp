@@ -16,6 +16,8 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
+#include <functional>
+#include <set>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -26,6 +28,8 @@ namespace {
 // Content travels and is kept in chunks of this size: a deck of usual size is one chunk, and no
 // statement ever carries more than this.
 constexpr size_t kChunkBytes = 1 << 20;
+// What a content publication sends before it waits for the server to have stored it.
+constexpr size_t kPipelineBytes = 16 << 20;
 // The server checks the hash of content up to this size when it commits (it hashes content as one
 // value, which the server bounds); every export and check-out checks it again as it writes.
 constexpr std::int64_t kServerVerifiedBytes = 512LL << 20;
@@ -452,6 +456,72 @@ public:
     // for the rows in the server's binary form.
     Result run(const std::string& sql, const std::vector<Param>& params, bool binaryResult = false) {
         settle();
+        const std::string& name = prepared(sql, params);
+        Values v(params);
+        Result r(PQexecPrepared(conn_, name.c_str(), static_cast<int>(params.size()), v.values.data(),
+                                v.lengths.data(), v.formats.data(), binaryResult ? 1 : 0));
+        const auto st = PQresultStatus(r.raw());
+        if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK)
+            failWith(r.raw(), conn_);
+        return r;
+    }
+
+    // Statements sent one after another without waiting for each one's result (libpq's pipeline
+    // mode): the connection waits for the server once per sync, and the server works on what was
+    // sent while the client gets the next statement ready. Each statement is prepared and kept
+    // as run's are (before the pipeline starts sending).
+    void enterPipeline() {
+        settle();
+        if (PQenterPipelineMode(conn_) != 1)
+            failWith(nullptr, conn_);
+    }
+    void sendInPipeline(const std::string& sql, const std::vector<Param>& params,
+                        std::function<void(const Result&)> done = {}) {
+        Values v(params);
+        if (!PQsendQueryPrepared(conn_, prepared_.at(sql).c_str(), static_cast<int>(params.size()),
+                                 v.values.data(), v.lengths.data(), v.formats.data(), 0))
+            failWith(nullptr, conn_);
+        pipelined_.push_back(std::move(done));
+    }
+    // Waits for every statement sent since the last sync, giving each its result in order; fails
+    // as the first statement that failed (the server skipped every statement after it).
+    void syncPipeline() {
+        const bool synced = PQpipelineSync(conn_) == 1;
+        std::optional<Result> failure;
+        for (auto& done : pipelined_) {
+            // A statement's results end with a null pointer.
+            while (PGresult* raw = synced ? PQgetResult(conn_) : nullptr) {
+                Result r(raw);
+                const auto st = PQresultStatus(raw);
+                if (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK) {
+                    if (done && !failure)
+                        done(r);
+                } else if (st != PGRES_PIPELINE_ABORTED && !failure) {
+                    failure = std::move(r);
+                }
+            }
+        }
+        pipelined_.clear();
+        Result sync(synced ? PQgetResult(conn_) : nullptr);
+        if (failure)
+            failWith(failure->raw(), conn_);
+        if (PQresultStatus(sync.raw()) != PGRES_PIPELINE_SYNC)
+            failWith(sync.raw(), conn_);
+    }
+    // Leaves pipeline mode; after a failure, first takes in and drops what is still to come.
+    void exitPipeline() {
+        if (!pipelined_.empty()) {
+            pipelined_.assign(pipelined_.size(), {});
+            try {
+                syncPipeline();
+            } catch (const TsException&) {
+            }
+        }
+        PQexitPipelineMode(conn_);
+    }
+
+    // The name of the statement prepared for sql on this connection, prepared on first use.
+    const std::string& prepared(const std::string& sql, const std::vector<Param>& params) {
         auto it = prepared_.find(sql);
         if (it == prepared_.end()) {
             const std::string name = "s" + std::to_string(prepared_.size() + 1);
@@ -464,13 +534,7 @@ public:
                 failWith(pr.raw(), conn_);
             it = prepared_.emplace(sql, name).first;
         }
-        Values v(params);
-        Result r(PQexecPrepared(conn_, it->second.c_str(), static_cast<int>(params.size()), v.values.data(),
-                                v.lengths.data(), v.formats.data(), binaryResult ? 1 : 0));
-        const auto st = PQresultStatus(r.raw());
-        if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK)
-            failWith(r.raw(), conn_);
-        return r;
+        return it->second;
     }
 
     // Sends a statement whose rows stream (Stream); not kept prepared, as a query's statement
@@ -515,6 +579,7 @@ private:
     PGconn* conn_ = nullptr;
     std::unordered_map<std::string, std::string> prepared_;
     Stream* stream_ = nullptr;
+    std::vector<std::function<void(const Result&)>> pipelined_;
 };
 
 Stream::Stream(Connection& c, std::vector<std::string> columns) : conn_(c), columns_(std::move(columns)) {}
@@ -966,50 +1031,88 @@ public:
     }
 
     // Content the repository does not hold yet goes to the server chunk by chunk; the file is
-    // read again and must still be what staging hashed.
+    // read again and must still be what staging hashed. The statements go in a pipeline that
+    // waits for the server once every kPipelineBytes, so the next file is read and hashed while
+    // the server stores the last.
     void publish(std::vector<StagedContent>& staged) override {
-        std::string buffer(kChunkBytes, '\0');
-        for (auto& s : staged) {
-            if (s.source.empty())
-                continue;
-            const int chunks = static_cast<int>((s.size + static_cast<std::int64_t>(kChunkBytes) - 1) /
-                                                static_cast<std::int64_t>(kChunkBytes));
-            // Of two transactions storing the same new content, the second waits for the first and
-            // then finds it stored.
-            Result made =
-                c_->run("INSERT INTO content(hash, size, chunks) VALUES($1, $2, $3) ON CONFLICT DO NOTHING",
-                        {text(s.hash), int8(s.size), int4(chunks)});
-            if (made.changed() == 0) {
-                s.reused = true;
-                s.source.clear();
-                continue;
-            }
-            std::int64_t size = 0;
-            const int fd = openContentSource(s.source, s.refuseLinks, size);
-            Sha256 digest;
-            std::int64_t sent = 0;
-            try {
-                for (int n = 0; n < chunks; ++n) {
-                    const size_t want = static_cast<size_t>(
-                        std::min<std::int64_t>(static_cast<std::int64_t>(kChunkBytes), s.size - sent));
-                    const size_t got = readUpTo(fd, buffer.data(), want, s.source);
-                    if (got != want)
-                        break;
-                    digest.update(buffer.data(), got);
-                    c_->run("INSERT INTO content_chunks(hash, n, data) VALUES($1, $2, $3)",
-                            {text(s.hash), int4(n), bytes(buffer.data(), got)});
-                    sent += static_cast<std::int64_t>(got);
-                }
-                char extra = 0;
-                if (sent != s.size || readUpTo(fd, &extra, 1, s.source) != 0 || digest.hex() != s.hash)
-                    fail(code::FileError, s.source + " changed while it was stored; nothing of it was kept");
-            } catch (...) {
-                ::close(fd);
-                throw;
-            }
-            ::close(fd);
-            s.source.clear();
+        // What the server holds already (of the content this user may see), in one statement.
+        std::string wanted;
+        for (const auto& s : staged) {
+            if (!s.source.empty())
+                wanted += (wanted.empty() ? "" : ",") + s.hash;
         }
+        if (wanted.empty())
+            return;
+        std::set<std::string> held;
+        Result r =
+            c_->run("SELECT hash FROM content WHERE hash = ANY($1::text[])", {text("{" + wanted + "}")});
+        for (int i = 0; i < r.rows(); ++i)
+            held.insert(r.text(i, 0));
+        // Of two transactions storing the same new content, the second waits for the first and
+        // then finds it stored; chunks go only into content this transaction made.
+        static const std::string makeContent =
+            "INSERT INTO content(hash, size, chunks) VALUES($1, $2, $3) ON CONFLICT DO NOTHING";
+        static const std::string addChunk =
+            "INSERT INTO content_chunks(hash, n, data) SELECT $1, $2, $3 WHERE ts_content_is_new($1)";
+        c_->prepared(makeContent, {text(""), int8(0), int4(0)});
+        c_->prepared(addChunk, {text(""), int4(0), bytes("", 0)});
+        std::string buffer(kChunkBytes, '\0');
+        c_->enterPipeline();
+        try {
+            size_t unsynced = 0;
+            for (auto& s : staged) {
+                if (s.source.empty())
+                    continue;
+                // Held already, or staged twice in this batch: stored once.
+                if (!held.insert(s.hash).second) {
+                    s.reused = true;
+                    s.source.clear();
+                    continue;
+                }
+                const int chunks = static_cast<int>((s.size + static_cast<std::int64_t>(kChunkBytes) - 1) /
+                                                    static_cast<std::int64_t>(kChunkBytes));
+                c_->sendInPipeline(makeContent, {text(s.hash), int8(s.size), int4(chunks)},
+                                   [&s](const Result& made) {
+                                       if (made.changed() == 0)
+                                           s.reused = true;
+                                   });
+                std::int64_t size = 0;
+                const int fd = openContentSource(s.source, s.refuseLinks, size);
+                Sha256 digest;
+                std::int64_t sent = 0;
+                try {
+                    for (int n = 0; n < chunks; ++n) {
+                        const size_t want = static_cast<size_t>(
+                            std::min<std::int64_t>(static_cast<std::int64_t>(kChunkBytes), s.size - sent));
+                        const size_t got = readUpTo(fd, buffer.data(), want, s.source);
+                        if (got != want)
+                            break;
+                        digest.update(buffer.data(), got);
+                        c_->sendInPipeline(addChunk, {text(s.hash), int4(n), bytes(buffer.data(), got)});
+                        sent += static_cast<std::int64_t>(got);
+                    }
+                    char extra = 0;
+                    if (sent != s.size || readUpTo(fd, &extra, 1, s.source) != 0 || digest.hex() != s.hash)
+                        fail(code::FileError,
+                             s.source + " changed while it was stored; nothing of it was kept");
+                } catch (...) {
+                    ::close(fd);
+                    throw;
+                }
+                ::close(fd);
+                s.source.clear();
+                unsynced += static_cast<size_t>(sent);
+                if (unsynced >= kPipelineBytes) {
+                    c_->syncPipeline();
+                    unsynced = 0;
+                }
+            }
+            c_->syncPipeline();
+        } catch (...) {
+            c_->exitPipeline();
+            throw;
+        }
+        c_->exitPipeline();
     }
 
     // Nothing was sent outside a transaction, and the transaction's end takes it all back.

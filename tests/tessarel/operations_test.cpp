@@ -2,7 +2,11 @@
 #include "fixture.h"
 
 #include <algorithm>
+#include <functional>
+#include <map>
+#include <random>
 #include <set>
+#include <utility>
 
 namespace fs = std::filesystem;
 using namespace lf::tessarel;
@@ -434,6 +438,82 @@ TEST_P(TessarelOperationsTest, ExportWritesTheCurrentVersionEvenFromAnOldReferen
     ASSERT_TRUE(ex->execute());
     EXPECT_EQ(lf::test::readFile(local("work/01_Intro.pptx")), "second");
     EXPECT_EQ(mine->versionLabel(), "1.1");
+}
+
+TEST_P(TessarelOperationsTest, AFileChangedAfterStagingIsNeverStoredHalfChanged) {
+    // Small files, the same bytes twice, an empty file, and a file of three chunks on the server.
+    std::mt19937_64 rng(5);
+    auto bytes = [&](size_t n) {
+        std::string b(n, '\0');
+        for (auto& c : b)
+            c = static_cast<char>(rng());
+        return b;
+    };
+    const std::string same = bytes(70000);
+    const std::map<std::string, std::string> content = {{"a.pptx", same},
+                                                        {"b.pptx", same},
+                                                        {"c.docx", bytes(5000)},
+                                                        {"empty.txt", ""},
+                                                        {"big.zip", bytes(2621447)},
+                                                        {"d.pptx", bytes(9000)}};
+    std::vector<std::string> files;
+    for (const auto& [name, b] : content)
+        files.push_back(makeFile("in/" + name, b));
+    const size_t before = store_->content().allContent().size();
+    auto importAll = [&](const std::string& folder, bool changeAfterStaging) {
+        makeFolders(admin_, folder);
+        auto op = client_->newImportOperation();
+        op->setSession(s_);
+        op->setDestinationFolder(s_->folderByPath(folder)->objectId());
+        for (const auto& f : files)
+            op->add(client_->fileObject(f));
+        struct Changer : RecordingMonitor {
+            std::function<void()> once;
+            int progressReport(const std::shared_ptr<TsOperation>& o, int p, const TsOperationStepPtr& step,
+                               int sp, const std::shared_ptr<TsOperationNode>& n) override {
+                if (once && step->name() == "Transfer content" && sp == 100)
+                    std::exchange(once, nullptr)();
+                return RecordingMonitor::progressReport(o, p, step, sp, n);
+            }
+        };
+        auto monitor = std::make_shared<Changer>();
+        if (changeAfterStaging)
+            monitor->once = [&] { lf::test::writeFile(local("in/c.docx"), bytes(5000)); };
+        op->setMonitor(monitor);
+        return std::make_pair(op->execute(), op);
+    };
+
+    // Every file is staged when c.docx changes. The embedded repository stored a copy of what it
+    // staged; the server reads the file again as it sends it, finds other bytes and fails the
+    // whole import, with every statement sent before it taken back.
+    const auto [changedOk, changed] = importAll("/Edvara/Changed", true);
+    if (onServer()) {
+        EXPECT_FALSE(changedOk);
+        ASSERT_GT(changed->errors()->count(), 0);
+        EXPECT_EQ(changed->errors()->item(0)->code(), code::FileError);
+        EXPECT_EQ(countRows(s_, "select r_object_id from ts_document where folder('/Edvara/Changed')"), 0);
+        EXPECT_EQ(store_->content().allContent().size(), before);
+    } else {
+        EXPECT_TRUE(changedOk);
+        EXPECT_EQ(
+            lf::test::readFile(s_->objectByPath("/Edvara/Changed/c.docx")->getFile(local("c").string())),
+            content.at("c.docx"));
+    }
+
+    // The session goes on: the files import, each distinct content once, and read back whole.
+    const auto [ok, op] = importAll("/Edvara/Again", false);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(store_->content().allContent().size(), before + (onServer() ? 5 : 6));
+    ASSERT_TRUE(importAll("/Edvara/Third", false).first);
+    EXPECT_EQ(store_->content().allContent().size(), before + (onServer() ? 5 : 6)) << "held already";
+    auto ex = client_->newExportOperation();
+    ex->setDestinationDirectory(local("out").string());
+    for (int i = 0; i < op->importedObjects()->count(); ++i)
+        ex->add(op->importedObjects()->item(i));
+    ASSERT_TRUE(ex->execute());
+    for (const auto& f : files)
+        EXPECT_EQ(lf::test::readFile(local("out") / fs::path(f).filename()), lf::test::readFile(f)) << f;
+    EXPECT_TRUE(fsck(*store_, true, false).clean());
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, TessarelOperationsTest, everyBackend(), backendName);
