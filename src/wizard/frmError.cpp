@@ -3,9 +3,9 @@
 #include "platform/dialogs.h"
 
 #include <QCloseEvent>
+#include <QHBoxLayout>
 #include <QListWidget>
 #include <QPointer>
-#include <QHBoxLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
 
