@@ -104,9 +104,14 @@ CREATE FUNCTION ts_is_admin() RETURNS boolean LANGUAGE sql STABLE
   AS $$ SELECT pg_has_role(current_user, {ADMINS_NAME}, 'MEMBER') $$;
 
 -- The privacy and owner of a cabinet, whoever asks.
+-- (In PL/pgSQL, as every function called for each row written: a session keeps its plans, where a
+-- function in SQL of its own settings is planned anew at every call.)
 CREATE FUNCTION ts_cabinet_of(cab text, OUT is_private boolean, OUT owner_name text)
-  LANGUAGE sql STABLE SECURITY DEFINER SET search_path = pg_catalog, tessarel, pg_temp
-  AS $$ SELECT is_private, owner_name FROM tessarel.objects WHERE id = cab AND type = 'ts_cabinet' $$;
+  LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path = pg_catalog, tessarel, pg_temp AS $$
+BEGIN
+  SELECT o.is_private, o.owner_name INTO is_private, owner_name
+    FROM tessarel.objects o WHERE o.id = cab AND o.type = 'ts_cabinet';
+END $$;
 
 -- A cabinet made private or public, or given another owner: every row of it follows (the guard
 -- below takes the cabinet's values again for each row written).
@@ -116,8 +121,10 @@ CREATE FUNCTION ts_cabinet_follow(cab text) RETURNS void
 
 -- Whether this transaction made the content row: chunks are added only to content being made.
 CREATE FUNCTION ts_content_is_new(h text) RETURNS boolean
-  LANGUAGE sql STABLE SECURITY DEFINER SET search_path = pg_catalog, tessarel, pg_temp
-  AS $$ SELECT EXISTS (SELECT 1 FROM tessarel.content WHERE hash = h AND xmin = pg_current_xact_id()::xid) $$;
+  LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path = pg_catalog, tessarel, pg_temp AS $$
+BEGIN
+  RETURN EXISTS (SELECT 1 FROM tessarel.content WHERE hash = h AND xmin = pg_current_xact_id()::xid);
+END $$;
 
 -- The rules of locks, owners and cabinets on every row written, for every role but the
 -- administrators: a check-out lock is taken for oneself and cleared by its owner; a document
@@ -146,7 +153,10 @@ BEGIN
           RAISE EXCEPTION '''%'' is checked out by %: only they or an administrator clear the lock',
             OLD.name, OLD.lock_owner USING ERRCODE = '42501';
         END IF;
-        IF NEW.content_hash <> OLD.content_hash OR NEW.version_label <> OLD.version_label THEN
+        -- A document someone else has checked out also keeps its name and its folder, as the
+        -- library keeps them (a folder moved with it still takes it along).
+        IF NEW.content_hash <> OLD.content_hash OR NEW.version_label <> OLD.version_label
+           OR NEW.name <> OLD.name OR NEW.folder_id IS DISTINCT FROM OLD.folder_id THEN
           RAISE EXCEPTION '''%'' is checked out by %', OLD.name, OLD.lock_owner USING ERRCODE = '42501';
         END IF;
       ELSIF NEW.lock_owner NOT IN ('', OLD.lock_owner, current_user) THEN
@@ -171,7 +181,7 @@ BEGIN
 END $$;
 CREATE TRIGGER objects_guard BEFORE INSERT OR UPDATE ON objects FOR EACH ROW EXECUTE FUNCTION ts_objects_guard();
 
-CREATE FUNCTION ts_cabinet_changed() RETURNS trigger LANGUAGE plpgsql
+CREATE FUNCTION ts_cabinet_changed() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER
   SET search_path = pg_catalog, tessarel, pg_temp AS $$
 BEGIN
   PERFORM ts_cabinet_follow(NEW.id);
@@ -269,6 +279,8 @@ REVOKE ALL ON SCHEMA tessarel FROM PUBLIC;
 REVOKE ALL ON ALL FUNCTIONS IN SCHEMA tessarel FROM PUBLIC;
 GRANT USAGE ON SCHEMA tessarel TO {AUTHORS};
 GRANT EXECUTE ON ALL FUNCTIONS IN SCHEMA tessarel TO {AUTHORS};
+-- Only the trigger of a cabinet's change rewrites its rows.
+REVOKE EXECUTE ON FUNCTION ts_cabinet_follow(text) FROM {AUTHORS};
 GRANT SELECT ON schema_version TO {AUTHORS};
 GRANT SELECT, INSERT, UPDATE ON objects TO {AUTHORS};
 GRANT SELECT, INSERT ON versions, formats, content, content_chunks TO {AUTHORS};

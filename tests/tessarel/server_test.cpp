@@ -205,6 +205,12 @@ TEST_F(TessarelServerTest, BobsOwnSqlChangesNothingHeMayNotAndAnAdministratorCle
         {"UPDATE tessarel.objects SET content_hash = " + bobsHash + " WHERE id = " + sharedId, "42501"},
         {"UPDATE tessarel.objects SET version_label = '9.9' WHERE id = " + sharedId, "42501"},
         {"UPDATE tessarel.objects SET lock_path = '/home/alice/.ssh/id_rsa' WHERE id = " + sharedId, "42501"},
+        // Its name and its folder, which the library keeps while someone else holds it.
+        {"UPDATE tessarel.objects SET name = 'Gone.pptx' WHERE id = " + sharedId, "42501"},
+        {"UPDATE tessarel.objects SET folder_id = cabinet_id WHERE id = " + sharedId, "42501"},
+        // The rows of a cabinet are rewritten by its own change only.
+        {"SELECT tessarel.ts_cabinet_follow(cabinet_id) FROM tessarel.objects WHERE id = " + sharedId,
+         "42501"},
         {"INSERT INTO tessarel.versions(object_id, version_label, content_type, content_hash, content_size, "
          "modify_date, modifier) SELECT id, version_label, content_type, content_hash, content_size, "
          "modify_date, modifier FROM tessarel.objects WHERE id = " +
