@@ -423,10 +423,12 @@ void printRounds(const std::vector<Round>& rounds, double mib, const std::string
     if (afterWhat)
         std::printf("%-40s %8.0f\n", afterWhat, med([](const Round& r) { return r.after; }));
     if (rounds.size() > 1) {
-        std::printf("each round, import/floor and export/floor:");
+        std::printf("each round: import/floor, export/floor; import ms (processor ms: this process, the "
+                    "server)\n");
         for (const auto& r : rounds)
-            std::printf("  %.2fx %.2fx", r.ops.importMs / r.floor, r.ops.exportMs / r.hashCopy);
-        std::printf("\n");
+            std::printf("  %.2fx %.2fx; %.0f (%.0f, %.0f)\n", r.ops.importMs / r.floor,
+                        r.ops.exportMs / r.hashCopy, r.ops.importMs, r.ops.importCpuMs,
+                        r.ops.importServerCpuMs);
     }
 }
 
