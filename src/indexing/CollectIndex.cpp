@@ -100,8 +100,7 @@ void CollectIndex(const QString& indexTemplate, const QString& indexFileName, co
         for (qsizetype i = 0; i < staged.names.size(); ++i) {
             const QString& name = staged.names[i];
             oplog::countProcessedFile();
-            oplog::LogProgress(QStringLiteral("Index"), QStringLiteral("deck"), static_cast<int>(i + 1),
-                               static_cast<int>(staged.names.size()));
+            oplog::LogProgress(QStringLiteral("Index"), QStringLiteral("deck"), i + 1, staged.names.size());
             log(QStringLiteral("Indexing ") + name);
             ppt::Presentation deck = powerPoint.presentations().open(
                 hostFile(platform::joinPath(workingPath, name)), false, false, true);

@@ -72,8 +72,8 @@ void CollectTOC(const QString& tocTemplate, const QString& tocFileName, const QS
         for (qsizetype i = 0; i < staged.names.size(); ++i) {
             const QString& name = staged.names[i];
             oplog::countProcessedFile();
-            oplog::LogProgress(QStringLiteral("Table of Contents"), QStringLiteral("deck"),
-                               static_cast<int>(i + 1), static_cast<int>(staged.names.size()));
+            oplog::LogProgress(QStringLiteral("Table of Contents"), QStringLiteral("deck"), i + 1,
+                               staged.names.size());
             const QString deckPath = platform::joinPath(workingPath, name);
             ppt::Presentation deck = powerPoint.presentations().open(hostFile(deckPath), false, false, true);
             log(QStringLiteral("Opening ") + deckPath);

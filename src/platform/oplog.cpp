@@ -53,8 +53,8 @@ void NoteFailure(const QString& what) {
     operationLogSink().noteFailure(what);
 }
 
-void LogProgress(const QString& operation, const QString& item, int done, int total) {
-    operationLogSink().showProgress(operation, item, done, total);
+void LogProgress(const QString& operation, const QString& item, qsizetype done, qsizetype total) {
+    operationLogSink().showProgress(operation, item, static_cast<int>(done), static_cast<int>(total));
 }
 
 bool CheckNothingProcessed(std::int16_t processCountValue, const QString& tag) {

@@ -56,7 +56,7 @@ void LogFailure(const QString& tag, const QString& message);
 void NoteFailure(const QString& what);
 
 // An operation starts on item done of total ("Index", "deck", 3, 30): tells the sink.
-void LogProgress(const QString& operation, const QString& item, int done, int total);
+void LogProgress(const QString& operation, const QString& item, qsizetype done, qsizetype total);
 
 // With a process count of 0: logs "Process count is zero" and then "Nothing was processed" under the
 // tag (not as errors; the second is noted as a failure, since nothing the user asked for was made)

@@ -147,8 +147,7 @@ struct Run {
         for (qsizetype i = 0; i < decks.size(); ++i) {
             const QString& name = decks[i];
             oplog::countProcessedFile();
-            oplog::LogProgress("Print ready", "deck", static_cast<int>(i + 1),
-                               static_cast<int>(decks.size()));
+            oplog::LogProgress("Print ready", "deck", i + 1, decks.size());
             platform::yieldToEventLoop();
             log("Printing " + name);
             ppt::Presentation deck =
@@ -182,8 +181,7 @@ struct Run {
         const QStringList documents = filesOf(sourceFolder, "*.docx");
         for (qsizetype i = 0; i < documents.size(); ++i) {
             const QString& name = documents[i];
-            oplog::LogProgress("Print ready", "document", static_cast<int>(i + 1),
-                               static_cast<int>(documents.size()));
+            oplog::LogProgress("Print ready", "document", i + 1, documents.size());
             platform::yieldToEventLoop();
             log("Printing " + name);
             word::Document document = word.documents().open(hostFile(sourceFolder + "\\" + name));

@@ -96,8 +96,7 @@ void RunGrayscaleResize(const QString& sourcePath, const QString& workingDirecto
         for (qsizetype i = 0; i < decks.size(); ++i) {
             const QString& name = decks[i];
             oplog::countProcessedFile();
-            oplog::LogProgress("Grayscale and resize", "deck", static_cast<int>(i + 1),
-                               static_cast<int>(decks.size()));
+            oplog::LogProgress("Grayscale and resize", "deck", i + 1, decks.size());
             log("Resizing and setting grayscale for " + name);
             const platform::HostPath file = platform::toHostPath(platform::joinPath(folder, name));
             if (!file.ok())

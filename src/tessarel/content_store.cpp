@@ -28,30 +28,6 @@ namespace {
 constexpr size_t kBuffer = 1 << 20;
 constexpr size_t kWholeFile = 8 << 20;
 
-[[noreturn]] void fileError(const std::string& what, const std::string& path) {
-    fail(code::FileError, what + " " + path + ": " + std::strerror(errno));
-}
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        const int f = fd_;
-        fd_ = -1;
-        return f;
-    }
-
-private:
-    int fd_;
-};
-
 std::string toHex(const unsigned char* p, size_t n) {
     static const char* digits = "0123456789abcdef";
     std::string out;
@@ -130,8 +106,18 @@ void syncFile(const std::string& path) {
         fileError("Cannot sync", path);
 }
 
-// Fails as the step of a local copy's replacement that failed, with its errno.
-[[noreturn]] void replacementFailed(const platform::FileReplacement& out, const std::string& target) {
+} // namespace
+
+Fd::~Fd() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+void fileError(const std::string& what, const std::string& path) {
+    fail(code::FileError, what + " " + path + ": " + std::strerror(errno));
+}
+
+void replacementFailed(const platform::FileReplacement& out, const std::string& target) {
     errno = out.error();
     switch (out.failedStep()) {
     case platform::ReplaceStep::CreateTemporary:
@@ -143,8 +129,6 @@ void syncFile(const std::string& path) {
         fileError("Cannot write", out.temporary().string());
     }
 }
-
-} // namespace
 
 Sha256::Sha256() : ctx_(EVP_MD_CTX_new()) {
     if (!ctx_ || EVP_DigestInit_ex(ctx_, EVP_sha256(), nullptr) != 1) {
@@ -168,7 +152,7 @@ std::string Sha256::hex() {
     return toHex(md, n);
 }
 
-int openContentSource(const std::string& localFile, bool refuseLinks, std::int64_t& size) {
+Fd openContentSource(const std::string& localFile, bool refuseLinks, std::int64_t& size) {
     Fd in(::open(localFile.c_str(), O_RDONLY | O_CLOEXEC | (refuseLinks ? O_NOFOLLOW : 0)));
     if (in.get() < 0 && refuseLinks && errno == ELOOP)
         fail(code::FileError, localFile + " is a symbolic link; an import never follows links");
@@ -180,7 +164,7 @@ int openContentSource(const std::string& localFile, bool refuseLinks, std::int64
         fileError("Not a file:", localFile);
     }
     size = static_cast<std::int64_t>(st.st_size);
-    return in.release();
+    return in;
 }
 
 size_t readUpTo(int fd, char* p, size_t n, const std::string& path) {

@@ -8,7 +8,35 @@
 
 typedef struct evp_md_ctx_st EVP_MD_CTX;
 
+namespace lf::platform {
+class FileReplacement;
+}
+
 namespace lf::tessarel {
+
+// An open file descriptor, closed when it goes.
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd();
+    Fd(Fd&& o) noexcept : fd_(o.release()) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    int release() {
+        const int f = fd_;
+        fd_ = -1;
+        return f;
+    }
+
+private:
+    int fd_;
+};
+
+// Fails with TS_FILE_ERROR: what, the path and errno's text.
+[[noreturn]] void fileError(const std::string& what, const std::string& path);
+// Fails as the step of a local copy's replacement that failed, with its errno.
+[[noreturn]] void replacementFailed(const platform::FileReplacement& out, const std::string& target);
 
 struct StagedContent {
     std::string tempPath; // "" once published, and when the store already held the content
@@ -92,8 +120,8 @@ private:
 };
 
 // Opens a local file to be stored, never through a symbolic link with refuseLinks; fails unless it
-// is a regular file. Returns the descriptor (the caller closes it) and the file's size.
-int openContentSource(const std::string& localFile, bool refuseLinks, std::int64_t& size);
+// is a regular file. Gives the file's size too.
+Fd openContentSource(const std::string& localFile, bool refuseLinks, std::int64_t& size);
 // Reads until n bytes are in or the file ends; returns how many came. A read error fails with
 // TS_FILE_ERROR naming path.
 size_t readUpTo(int fd, char* p, size_t n, const std::string& path);

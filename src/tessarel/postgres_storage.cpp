@@ -357,13 +357,19 @@ private:
     PGresult* r_;
 };
 
+// A message of the server or of libpq without the line end it comes with.
+std::string messageText(const char* text) {
+    std::string msg = text ? text : "";
+    while (!msg.empty() && (msg.back() == '\n' || msg.back() == ' '))
+        msg.pop_back();
+    return msg;
+}
+
 // The description of a failed statement, as a TsException of the kind it is.
 [[noreturn]] void failWith(const PGresult* r, PGconn* conn) {
     const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
     const char* primary = r ? PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
-    std::string msg = primary ? primary : PQerrorMessage(conn);
-    while (!msg.empty() && (msg.back() == '\n' || msg.back() == ' '))
-        msg.pop_back();
+    const std::string msg = messageText(primary ? primary : PQerrorMessage(conn));
     const std::string s = state ? state : "";
     if (s == "55P03" || s == "40P01" || s == "40001")
         fail(code::StorageError, "The repository is busy: " + msg);
@@ -427,9 +433,7 @@ public:
         if (!conn_)
             fail(code::NotConnected, "Cannot reach the repository server: out of memory");
         if (PQstatus(conn_) != CONNECTION_OK) {
-            std::string msg = PQerrorMessage(conn_);
-            while (!msg.empty() && (msg.back() == '\n' || msg.back() == ' '))
-                msg.pop_back();
+            const std::string msg = messageText(PQerrorMessage(conn_));
             PQfinish(conn_);
             conn_ = nullptr;
             if (msg.find("authentication failed") != std::string::npos ||
@@ -441,15 +445,12 @@ public:
                 fail(code::UnknownRepository, "There is no repository database: " + msg);
             fail(code::NotConnected, "Cannot reach the repository server: " + msg);
         }
-        command("SET search_path TO tessarel");
-        // As long as the embedded database waits for a busy repository.
-        command("SET lock_timeout TO '15s'");
+        // The repository's schema, and a wait for a busy repository as long as the embedded
+        // database's, in one round trip.
+        command("SET search_path TO tessarel; SET lock_timeout TO '15s'");
     }
-    ~Connection() {
-        if (stream_)
-            stream_->drain();
-        PQfinish(conn_);
-    }
+    // A query's rows keep their store, and so their connection, until they are read or dropped.
+    ~Connection() { PQfinish(conn_); }
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
@@ -597,18 +598,15 @@ private:
 Stream::Stream(Connection& c, std::vector<std::string> columns) : conn_(c), columns_(std::move(columns)) {}
 
 Stream::~Stream() {
-    if (streaming_) {
-        // Left before its end: the server stops sending, and what it sent is dropped.
-        if (PGcancel* cancel = PQgetCancel(conn_.raw())) {
-            char err[256];
-            PQcancel(cancel, err, sizeof err);
-            PQfreeCancel(cancel);
-        }
-        while (PGresult* r = PQgetResult(conn_.raw()))
-            PQclear(r);
-        streaming_ = false;
+    if (!streaming_)
+        return;
+    // Left before its end: the server stops sending, and what it sent is dropped.
+    if (PGcancel* cancel = PQgetCancel(conn_.raw())) {
+        char err[256];
+        PQcancel(cancel, err, sizeof err);
+        PQfreeCancel(cancel);
     }
-    conn_.released(this);
+    finish();
 }
 
 bool Stream::receive(std::vector<std::string>& into) {
@@ -1011,10 +1009,6 @@ private:
     bool inTransaction_ = false;
 };
 
-[[noreturn]] void fileError(const std::string& what, const std::string& path) {
-    fail(code::FileError, what + " " + path + ": " + std::strerror(errno));
-}
-
 class ServerContentStore : public ContentStore {
 public:
     explicit ServerContentStore(std::shared_ptr<Connection> c) : c_(std::move(c)) {}
@@ -1022,22 +1016,16 @@ public:
     // Hashes the file; its bytes travel when the content is published, inside the transaction.
     StagedContent stage(const std::string& localFile, bool refuseLinks) override {
         std::int64_t size = 0;
-        const int fd = openContentSource(localFile, refuseLinks, size);
+        const Fd fd = openContentSource(localFile, refuseLinks, size);
         std::string buffer(kChunkBytes, '\0');
         Sha256 digest;
         StagedContent out;
         out.source = localFile;
         out.refuseLinks = refuseLinks;
-        try {
-            while (const size_t n = readUpTo(fd, buffer.data(), buffer.size(), localFile)) {
-                digest.update(buffer.data(), n);
-                out.size += static_cast<std::int64_t>(n);
-            }
-        } catch (...) {
-            ::close(fd);
-            throw;
+        while (const size_t n = readUpTo(fd.get(), buffer.data(), buffer.size(), localFile)) {
+            digest.update(buffer.data(), n);
+            out.size += static_cast<std::int64_t>(n);
         }
-        ::close(fd);
         out.hash = digest.hex();
         return out;
     }
@@ -1089,29 +1077,22 @@ public:
                                            s.reused = true;
                                    });
                 std::int64_t size = 0;
-                const int fd = openContentSource(s.source, s.refuseLinks, size);
+                const Fd fd = openContentSource(s.source, s.refuseLinks, size);
                 Sha256 digest;
                 std::int64_t sent = 0;
-                try {
-                    for (int n = 0; n < chunks; ++n) {
-                        const size_t want = static_cast<size_t>(
-                            std::min<std::int64_t>(static_cast<std::int64_t>(kChunkBytes), s.size - sent));
-                        const size_t got = readUpTo(fd, buffer.data(), want, s.source);
-                        if (got != want)
-                            break;
-                        digest.update(buffer.data(), got);
-                        c_->sendInPipeline(addChunk, {text(s.hash), int4(n), bytes(buffer.data(), got)});
-                        sent += static_cast<std::int64_t>(got);
-                    }
-                    char extra = 0;
-                    if (sent != s.size || readUpTo(fd, &extra, 1, s.source) != 0 || digest.hex() != s.hash)
-                        fail(code::FileError,
-                             s.source + " changed while it was stored; nothing of it was kept");
-                } catch (...) {
-                    ::close(fd);
-                    throw;
+                for (int n = 0; n < chunks; ++n) {
+                    const size_t want = static_cast<size_t>(
+                        std::min<std::int64_t>(static_cast<std::int64_t>(kChunkBytes), s.size - sent));
+                    const size_t got = readUpTo(fd.get(), buffer.data(), want, s.source);
+                    if (got != want)
+                        break;
+                    digest.update(buffer.data(), got);
+                    c_->sendInPipeline(addChunk, {text(s.hash), int4(n), bytes(buffer.data(), got)});
+                    sent += static_cast<std::int64_t>(got);
                 }
-                ::close(fd);
+                char extra = 0;
+                if (sent != s.size || readUpTo(fd.get(), &extra, 1, s.source) != 0 || digest.hex() != s.hash)
+                    fail(code::FileError, s.source + " changed while it was stored; nothing of it was kept");
                 s.source.clear();
                 unsynced += static_cast<size_t>(sent);
                 if (unsynced >= kPipelineBytes) {
@@ -1205,14 +1186,6 @@ public:
     }
 
 private:
-    [[noreturn]] static void replacementFailed(const platform::FileReplacement& out,
-                                               const std::string& target) {
-        errno = out.error();
-        fileError(
-            out.failedStep() == platform::ReplaceStep::CreateTemporary ? "Cannot create" : "Cannot write",
-            out.failedStep() == platform::ReplaceStep::CreateTemporary ? out.temporary().string() : target);
-    }
-
     std::shared_ptr<Connection> c_;
 };
 
