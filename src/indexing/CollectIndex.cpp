@@ -49,12 +49,8 @@ private:
 
 void indexSlide(EntryTable& table, const ppt::Slide& slide, int moduleOrdinal, DebugFile& debug) {
     const int slideNumber = slide.slideNumber();
-    for (const ppt::CustomXMLPart& part : slide.customerData()) {
-        // Parts without a tagged word belong to other add-ins: they are not the Index's business.
-        const std::optional<ppt::CustomXMLNode> node = part.selectSingleNode("descendant::indexword");
-        if (!node)
-            continue;
-        const QString tagged = QString::fromStdString(node->text());
+    for (const TaggedWord& taggedWord : TaggedWordsOf(slide)) {
+        const QString& tagged = taggedWord.text;
         const QString word = CleanSlideText(tagged);
         if (!MarkEntryReference(table, word, static_cast<std::int16_t>(moduleOrdinal),
                                 static_cast<std::int16_t>(slideNumber)))

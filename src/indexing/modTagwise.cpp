@@ -125,6 +125,40 @@ QString CleanSlideText(const QString& text) {
     return result;
 }
 
+std::vector<TaggedWord> TaggedWordsOf(const ppt::Slide& slide) {
+    std::vector<TaggedWord> words;
+    for (const ppt::CustomXMLPart& part : slide.customerData()) {
+        if (const std::optional<ppt::CustomXMLNode> node = part.selectSingleNode("descendant::indexword"))
+            words.push_back({QString::fromStdString(node->text()), part});
+    }
+    return words;
+}
+
+QString TaggedWordProblem(const QString& word) {
+    constexpr qsizetype kIndexColumn = 31; // the line length WrapReferenceList keeps to
+    const QString cleaned = CleanSlideText(word);
+    if (cleaned.trimmed().isEmpty())
+        return QStringLiteral("the tagged word is empty");
+    const QString quoted = QLatin1Char('"') + cleaned + QLatin1Char('"');
+    for (QChar c : word) {
+        if (c.unicode() == 10 || c.unicode() == 11 || c.unicode() == 13)
+            return QStringLiteral("the tagged word ") + quoted + QStringLiteral(" holds a line break");
+        if (c.category() == QChar::Other_Control || c.unicode() == 182)
+            return QStringLiteral("the tagged word ") + quoted +
+                   QStringLiteral(" holds a control character or a pilcrow");
+    }
+    if (cleaned != cleaned.trimmed())
+        return QStringLiteral("the tagged word ") + quoted + QStringLiteral(" begins or ends with a blank");
+    if (cleaned.contains(QLatin1Char(',')))
+        return QStringLiteral("the tagged word ") + quoted +
+               QStringLiteral(" holds a comma, where the Index breaks its reference lines");
+    if (cleaned.size() >= kIndexColumn)
+        return QStringLiteral("the tagged word ") + quoted + QStringLiteral(" is ") +
+               QString::number(cleaned.size()) +
+               QStringLiteral(" characters long, wider than the 31-character Index column");
+    return QString();
+}
+
 bool MarkEntryReference(EntryTable& table, const QString& word, std::int16_t moduleOrdinal,
                         std::int16_t slideNumber) {
     if (table.EntryCount() < 1)

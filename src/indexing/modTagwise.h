@@ -7,6 +7,8 @@
 // ModuleNumbers(1..ModuleCount) their module number texts, and IndexEntries(1..EntryCount), each a word (an
 // index word, a slide title or a module heading) with a 31 x 151 table of marks: row = module ordinal 0..30,
 // column = slide number 0..150.
+#include "office/presentation/presentation.h"
+
 #include <QString>
 
 #include <array>
@@ -14,10 +16,6 @@
 #include <memory>
 #include <stdexcept>
 #include <vector>
-
-namespace lf::ppt {
-class Slide;
-}
 
 namespace lf::indexing {
 
@@ -85,6 +83,22 @@ QString ModuleNumberFromFileName(const QString& fileName);
 // The first shape text of the slide that does not begin with "Module"; shapes that cannot hold text
 // (pictures, groups, tables) are passed over.
 QString SlideTitleText(const ppt::Slide& slide);
+
+// One tagged word of a slide: the text of the first "indexword" element, at any depth, of one of the
+// custom XML parts of its customer data, as stored (not cleaned), with the part that holds it.
+struct TaggedWord {
+    QString text;
+    ppt::CustomXMLPart part;
+};
+// The tagged words of the slide in customer-data order. Parts without an "indexword" element belong
+// to other add-ins and are passed over.
+std::vector<TaggedWord> TaggedWordsOf(const ppt::Slide& slide);
+
+// Why a tagged word would read badly in the Index, or "" when it reads well: empty once cleaned,
+// blanks at either end, line breaks or other control characters (cleaning drops or changes them), a
+// comma (the reference list is broken into lines at commas), or 31 characters or more (its line is
+// wider than the Index column and cannot be wrapped).
+QString TaggedWordProblem(const QString& word);
 
 // Pilcrows, line feeds and carriage returns dropped; code 11 line breaks become one blank.
 QString CleanSlideText(const QString& text);
