@@ -21,27 +21,10 @@ void log(const QString& message) {
     oplog::LogOperation(kTag, message, false);
 }
 
-bool isTitleShape(const ppt::Shape& shape) {
-    return QString::fromStdString(shape.name()).left(9) == QLatin1String("Rectangle") &&
-           shape.type() == ppt::office::msoAutoShape && shape.top() < 52;
-}
-
-// One entry per title shape of the slide: the bold sentences of its text, fully or partly bold.
+// One entry per title of the slide, marked at the slide.
 void collectSlideTitles(EntryTable& table, const ppt::Slide& slide, int moduleOrdinal) {
-    for (const ppt::Shape& shape : slide.shapes()) {
-        if (!isTitleShape(shape) || !shape.hasTextFrame())
-            continue;
-        QString pendingTitle;
-        bool found = false;
-        for (const ppt::TextRange& sentence : shape.textFrame().textRange().sentences()) {
-            if (sentence.font().bold() != ppt::office::msoFalse) {
-                pendingTitle += QString::fromStdString(sentence.text());
-                found = true;
-            }
-        }
-        if (found)
-            table.addEntry(CleanSlideText(pendingTitle)).mark(moduleOrdinal, slide.slideNumber());
-    }
+    for (const QString& title : SlideTOCTitles(slide))
+        table.addEntry(title).mark(moduleOrdinal, slide.slideNumber());
 }
 
 } // namespace

@@ -81,24 +81,29 @@ double leadingNumber(const QString& fileName) {
 
 } // namespace
 
-QString ModuleNumberFromFileName(const QString& fileName) {
+std::optional<QString> ModuleNumberOf(const QString& fileName) {
     const QString p = fileName.left(3);
     if (p.size() < 2)
         throw TagwiseError("the file name \"" + fileName.toStdString() +
                            "\" is too short to hold a module number");
-    if (platform::ansiCode(p[0]) > 64 || platform::ansiCode(p[1]) > 64) {
-        platform::messageBox(
-            QStringLiteral("Wrong Name"),
-            QStringLiteral("The current presentation: ") + fileName +
-                QStringLiteral("\ndoes not use the correct naming covention\nand will be skipped."),
-            platform::MessageIcon::Critical);
-        return QString();
-    }
+    if (platform::ansiCode(p[0]) > 64 || platform::ansiCode(p[1]) > 64)
+        return std::nullopt;
     const double value = std::floor(leadingNumber(fileName));
     const QString number = QString::number(static_cast<long long>(value));
     if (p.size() < 3 || p[2] == QLatin1Char('_'))
         return number;
     return number + p[2];
+}
+
+QString ModuleNumberFromFileName(const QString& fileName) {
+    if (std::optional<QString> number = ModuleNumberOf(fileName))
+        return *number;
+    platform::messageBox(
+        QStringLiteral("Wrong Name"),
+        QStringLiteral("The current presentation: ") + fileName +
+            QStringLiteral("\ndoes not use the correct naming covention\nand will be skipped."),
+        platform::MessageIcon::Critical);
+    return QString();
 }
 
 QString SlideTitleText(const ppt::Slide& slide) {
@@ -111,6 +116,27 @@ QString SlideTitleText(const ppt::Slide& slide) {
             return text;
     }
     return QString();
+}
+
+std::vector<QString> SlideTOCTitles(const ppt::Slide& slide) {
+    std::vector<QString> titles;
+    for (const ppt::Shape& shape : slide.shapes()) {
+        const bool titleShape = QString::fromStdString(shape.name()).left(9) == QLatin1String("Rectangle") &&
+                                shape.type() == ppt::office::msoAutoShape && shape.top() < 52;
+        if (!titleShape || !shape.hasTextFrame())
+            continue;
+        QString pendingTitle;
+        bool found = false;
+        for (const ppt::TextRange& sentence : shape.textFrame().textRange().sentences()) {
+            if (sentence.font().bold() != ppt::office::msoFalse) {
+                pendingTitle += QString::fromStdString(sentence.text());
+                found = true;
+            }
+        }
+        if (found)
+            titles.push_back(CleanSlideText(pendingTitle));
+    }
+    return titles;
 }
 
 QString CleanSlideText(const QString& text) {

@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -79,6 +80,8 @@ struct EntryTable {
 // "" after the "Wrong Name" box when the name breaks the convention. A name whose first two characters
 // do not read as a number fails with a TagwiseError.
 QString ModuleNumberFromFileName(const QString& fileName);
+// The same without the box: nothing when the name breaks the convention.
+std::optional<QString> ModuleNumberOf(const QString& fileName);
 
 // The first shape text of the slide that does not begin with "Module"; shapes that cannot hold text
 // (pictures, groups, tables) are passed over.
@@ -99,6 +102,11 @@ std::vector<TaggedWord> TaggedWordsOf(const ppt::Slide& slide);
 // comma (the reference list is broken into lines at commas), or 31 characters or more (its line is
 // wider than the Index column and cannot be wrapped).
 QString TaggedWordProblem(const QString& word);
+
+// The titles the TOC takes from the slide, one per title shape (an auto shape named "Rectangle..."
+// less than 52 points from the top) that holds bold text: its bold sentences, fully or partly bold,
+// joined and cleaned.
+std::vector<QString> SlideTOCTitles(const ppt::Slide& slide);
 
 // Pilcrows, line feeds and carriage returns dropped; code 11 line breaks become one blank.
 QString CleanSlideText(const QString& text);
