@@ -55,5 +55,9 @@ void StoreInRepository(const SavedDocument& saved, const QString& fileName, cons
 // The repository side of OpenTemplateDocument: fetches the template object into the working path and
 // returns the local file (registered as a working file).
 QString FetchRepositoryTemplate(const QString& templatePath, const QString& workingPath);
+// The template object at a repository path copied into a host folder under the file name a fetch
+// gives it (its object name, ".docx" added when it lacks it); returns that name. Throws when there is
+// no object at the path.
+QString CopyRepositoryTemplate(const QString& templatePath, const QString& hostFolder);
 
 } // namespace lf::indexing

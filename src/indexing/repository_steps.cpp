@@ -12,28 +12,13 @@
 #include "workfiles/working_files.h"
 
 #include <stdexcept>
+#include <utility>
 
 namespace lf::indexing {
 
 namespace {
 
-class SessionUse {
-public:
-    SessionUse() : session_(repository::TakeSession()) {}
-    ~SessionUse() {
-        try {
-            repository::HandBackSession();
-        } catch (...) {
-            // Handing back a session that went away leaves nothing to give back.
-        }
-    }
-    SessionUse(const SessionUse&) = delete;
-    SessionUse& operator=(const SessionUse&) = delete;
-    tessarel::TsSession& session() { return *session_; }
-
-private:
-    tessarel::TsSessionPtr session_;
-};
+using repository::SessionUse;
 
 std::string hostText(const QString& localPath) {
     return hostFile(localPath).string();
@@ -126,21 +111,38 @@ void StoreInRepository(const SavedDocument& saved, const QString& fileName, cons
         workfiles::AddWorkingFile(savedFile);
 }
 
-QString FetchRepositoryTemplate(const QString& templatePath, const QString& workingPath) {
-    SessionUse use;
-    const tessarel::TsObjectPtr object = use.session().objectByPath(repository::toLib(templatePath));
+namespace {
+
+// The template object at the path and the file name it is fetched under.
+std::pair<tessarel::TsObjectPtr, QString> templateObject(SessionUse& use, const QString& templatePath) {
+    tessarel::TsObjectPtr object = use.session().objectByPath(repository::toLib(templatePath));
     if (!object)
         throw std::runtime_error("there is no template at " + templatePath.toStdString() +
                                  " in the repository");
     QString name = repository::fromLib(object->objectName());
     if (!name.endsWith(QLatin1String(".docx"), Qt::CaseInsensitive))
         name += QStringLiteral(".docx");
+    return {std::move(object), name};
+}
+
+} // namespace
+
+QString FetchRepositoryTemplate(const QString& templatePath, const QString& workingPath) {
+    SessionUse use;
+    const auto [object, name] = templateObject(use, templatePath);
     const QString localFile = platform::joinPath(workingPath, name);
     const bool isNew = !platform::pathExists(localFile);
     object->getFile(hostText(localFile));
     if (isNew)
         workfiles::AddWorkingFile(localFile);
     return localFile;
+}
+
+QString CopyRepositoryTemplate(const QString& templatePath, const QString& hostFolder) {
+    SessionUse use;
+    const auto [object, name] = templateObject(use, templatePath);
+    object->getFile((hostFolder + QLatin1Char('/') + name).toStdString());
+    return name;
 }
 
 } // namespace lf::indexing

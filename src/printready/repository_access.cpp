@@ -7,24 +7,7 @@
 
 namespace lf::printready {
 
-namespace {
-
-// Hands the session back however the step ends.
-class SessionUse {
-public:
-    SessionUse() { repository::TakeSession(); }
-    ~SessionUse() {
-        try {
-            repository::HandBackSession();
-        } catch (const std::exception&) {
-            // Handing back a session that is already gone leaves nothing to release.
-        }
-    }
-    SessionUse(const SessionUse&) = delete;
-    SessionUse& operator=(const SessionUse&) = delete;
-};
-
-} // namespace
+using repository::SessionUse;
 
 CheckedOutList CheckOutByQuery(const QString& destination, const QString& query) {
     SessionUse use;

@@ -93,6 +93,14 @@ void HandBackSession() {
         c.sessionManager->release(c.session);
 }
 
+SessionUse::~SessionUse() {
+    try {
+        HandBackSession();
+    } catch (const std::exception&) {
+        // Handing back a session that is already gone leaves nothing to release.
+    }
+}
+
 void ReleaseSession() {
     auto& c = state();
     if (c.sessionManager && c.session)

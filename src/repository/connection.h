@@ -51,6 +51,20 @@ void ReportOperationError(const QString& tag, const QString& description);
 tessarel::TsSessionPtr TakeSession();
 void HandBackSession();
 
+// One step's use of the session: taken from the session manager when made, handed back when it goes,
+// whichever way the step ends (a session already gone leaves nothing to hand back).
+class SessionUse {
+public:
+    SessionUse() : session_(TakeSession()) {}
+    ~SessionUse();
+    SessionUse(const SessionUse&) = delete;
+    SessionUse& operator=(const SessionUse&) = delete;
+    tessarel::TsSession& session() { return *session_; }
+
+private:
+    tessarel::TsSessionPtr session_;
+};
+
 // The wizard's unload: hands the session back and releases the session and the session manager.
 void ReleaseSession();
 

@@ -73,6 +73,13 @@ struct CollectionCloser {
     }
 };
 
+// The file name an export gives the object.
+QString exportedFileName(const tessarel::TsObject& object) {
+    const auto format = object.format();
+    const std::string extension = format ? format->fileExtension() : std::string();
+    return fromLib(tessarel::localFileName(object.objectName(), extension));
+}
+
 } // namespace
 
 QString exportQuery(const QString& folderId, std::int16_t selector) {
@@ -141,10 +148,7 @@ bool ExportFolder(const QString& folderId, const QString& destination, std::int1
         // some files: those are working files too.
         const auto exported = operation->exportedObjects();
         for (int i = 0; i < exported->count(); ++i) {
-            const auto object = exported->item(i);
-            const auto format = object->format();
-            const std::string extension = format ? format->fileExtension() : std::string();
-            const QString name = fromLib(tessarel::localFileName(object->objectName(), extension));
+            const QString name = exportedFileName(*exported->item(i));
             if (!existing.contains(name))
                 workfiles::AddWorkingFile(destination + "\\" + name);
             if (exportedNames)
@@ -166,6 +170,21 @@ bool ExportFolder(const QString& folderId, const QString& destination, std::int1
         ReportOperationError(tag, QString::fromStdString(e.what()));
         return false;
     }
+}
+
+std::vector<ExportItem> ExportItems(const QString& folderId, std::int16_t selector) {
+    const auto session = requireSession();
+    auto query = clientObject().newQuery();
+    query->setTQL(toLib(exportQuery(folderId, selector)));
+    CollectionCloser rows{query->execute(session, 0)};
+    std::vector<ExportItem> items;
+    while (rows.rows && rows.rows->next()) {
+        auto object =
+            session->objectById(clientObject().objectIdFromText(rows.rows->getString("r_object_id")));
+        QString name = exportedFileName(*object);
+        items.push_back({std::move(object), std::move(name)});
+    }
+    return items;
 }
 
 bool ImportFiles(const QString& sourceDirectory, const QString& namePattern, const QString& destinationPath,

@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <vector>
 
 namespace lf::repository {
 
@@ -46,6 +47,16 @@ tessarel::TsObjectListPtr CheckOutObjects(const QString& destination, const QStr
 
 // Checks the objects of a checked-out list back in.
 void CheckInObjects(const tessarel::TsObjectListPtr& objects);
+
+// What an export of the folder would write, without writing anything: every document the selector
+// takes, in the query's order, with the file name the export gives it (the object name, with the
+// format's extension added unless the name already ends in it). Throws TsException when there is no
+// session or the query fails.
+struct ExportItem {
+    tessarel::TsObjectPtr object;
+    QString localName;
+};
+std::vector<ExportItem> ExportItems(const QString& folderId, std::int16_t selector);
 
 // The text form of the object id of the object at a repository path on the current session; empty
 // when no object is there. Throws TsException when there is no session.
