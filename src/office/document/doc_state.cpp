@@ -266,7 +266,7 @@ std::string DocState::shownName(const std::string& storedName) {
     return shown;
 }
 
-pugi::xml_node DocState::findOrAddStyle(const std::string& name) {
+pugi::xml_node DocState::findStyle(const std::string& name) {
     require();
     const std::string wanted = platform::asciiLower(name);
     if (pugi::xml_node root = stylesRoot(false)) {
@@ -286,6 +286,13 @@ pugi::xml_node DocState::findOrAddStyle(const std::string& name) {
             }
         }
     }
+    return {};
+}
+
+pugi::xml_node DocState::findOrAddStyle(const std::string& name) {
+    if (pugi::xml_node found = findStyle(name))
+        return found;
+    const std::string wanted = platform::asciiLower(name);
     for (const BuiltIn& b : builtIns()) {
         if (platform::asciiLower(b.name) != wanted)
             continue;

@@ -73,6 +73,8 @@ struct DocState {
     std::string stylesPart() const;
     pugi::xml_node styleById(const std::string& id);
     std::string defaultStyleId(const std::string& type);
+    // The style of that name (case-insensitive, aliases too) that the document defines; empty when none.
+    pugi::xml_node findStyle(const std::string& name);
     // The style of that name (case-insensitive, aliases too); a built-in style the document lacks is
     // added. Throws DocumentError when there is no such style.
     pugi::xml_node findOrAddStyle(const std::string& name);

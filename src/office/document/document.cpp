@@ -155,6 +155,10 @@ Range Document::range() const {
     return Range(state(), doc_->mainPart, pugi::xml_node(), pugi::xml_node());
 }
 
+bool Document::hasStyle(const std::string& name) const {
+    return bool(state()->findStyle(name));
+}
+
 std::string Document::name() const {
     return doc_->displayName;
 }

@@ -246,6 +246,9 @@ public:
     Range range() const;
     Paragraphs paragraphs() const { return Paragraphs(state()); }
     Sections sections() const { return Sections(state()); }
+    // Whether the document's own styles define the style, by the name Word shows or an alias, without
+    // regard to case. A built-in style that setStyle would add with its usual definition is not counted.
+    bool hasStyle(const std::string& name) const;
     // The file name with extension; "Document1" and so on before the first save.
     std::string name() const;
     std::filesystem::path fullName() const;
