@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 
 using namespace lf::test;
 namespace fs = std::filesystem;
@@ -207,6 +208,84 @@ TEST_F(RunTool, ChecksOutGraysChecksInAndIndexesOnATeamRepository) {
     const auto versions = lf::tessarel::objectVersions(deck);
     ASSERT_EQ(versions.size(), 2u);
     EXPECT_EQ(versions.back().modifier, kUser);
+}
+
+// The check lists every problem a run would meet, one line each, and changes nothing.
+TEST_F(RunTool, ChecksACourseAndListsEveryProblemAtOnce) {
+    const fs::path course = host("C:\\Checked\\x").parent_path();
+    const SlideSpec good = titledSlide("Welcome", {"apple"});
+    SlideSpec bannerOnly;
+    bannerOnly.shapes = {banner(2, "Module 1: Storage")};
+    writeDeck(course, "01_Intro.pptx", {good, bannerOnly});
+    writeDeck(course, "02_Again.pptx", {good});
+    writeDeck(course, "02_Tags.pptx", {titledSlide("Tags", {"", "Smith, John", "fine"})});
+    writeDeck(course, "03_Case.pptx", {good});
+    writeDeck(course, "03_case.pptx", {good});
+    writeFile(course / "04_Broken.pptx", "not a deck");
+    writeDeck(course, "Intro.pptx", {good});
+    // A template from another producer: no "Course Name" in its header, no TOC styles.
+    fs::copy_file(corpusDir() / "docx" / "poi-sample.docx", host("C:\\Templates\\Other.docx"));
+    writeWordTemplate(host("C:\\Templates\\Plain.docx"), "Our Course");
+    auto snapshot = [&] {
+        std::map<std::string, std::string> files;
+        for (const auto& entry :
+             fs::recursive_directory_iterator(lf::platform::driveFolder(QChar('C')).toStdString()))
+            if (entry.is_regular_file())
+                files[entry.path().string()] = readFile(entry.path());
+        return files;
+    };
+    const auto before = snapshot();
+
+    QStringList args = QStringList{"--check"} + fields;
+    args[args.indexOf("--source") + 1] = "C:\\Checked";
+    args[args.indexOf("--toc-template") + 1] = "C:\\Templates\\Other.docx";
+    args[args.indexOf("--index-template") + 1] = "C:\\Templates\\Plain.docx";
+    const RunResult r = runTool(args);
+    EXPECT_EQ(r.exitCode, 3) << r.out.toStdString() << r.err.toStdString();
+    const QString toc = "the TOC leaves the slide out";
+    const QStringList expected = {
+        "C:\\Checked\\03_case.pptx: its name differs only in letter case from 03_Case.pptx: one "
+        "would replace the other; rename one",
+        "C:\\Checked\\01_Intro.pptx: slide 2: only a \"Module\" banner, no title shape: " + toc,
+        "C:\\Checked\\02_Tags.pptx: module number 2 is used by 02_Again.pptx too: their references "
+        "would read alike",
+        "C:\\Checked\\02_Tags.pptx: slide 1: the tagged word is empty",
+        "C:\\Checked\\02_Tags.pptx: slide 1: the tagged word \"Smith, John\" holds a comma, where the "
+        "Index breaks its reference lines",
+        "C:\\Checked\\04_Broken.pptx: cannot be opened: truncated: too short to be a zip package",
+        "C:\\Checked\\Intro.pptx: Wrong Name: does not use the correct naming covention (a deck's "
+        "name begins with its two-digit module number, an optional letter and \"_\", as "
+        "03_Overview.pptx)",
+        "C:\\Templates\\Other.docx: the header of its first section holds no \"Course Name\" for the "
+        "course name",
+        "C:\\Templates\\Other.docx: it has no \"TOC 2\" style: the document would take the built-in one",
+        "C:\\Templates\\Other.docx: it has no \"TOC 3\" style: the document would take the built-in one",
+        "C:\\Templates\\Plain.docx: the header of its first section holds no \"Course Name\" for the "
+        "course name",
+    };
+    EXPECT_EQ(r.out.toStdString(), (expected.join('\n') + '\n').toStdString());
+    EXPECT_FALSE(r.out.contains("[box]")) << r.out.toStdString();
+    EXPECT_EQ(snapshot(), before);
+    EXPECT_FALSE(fs::exists(fs::path(lf::platform::configFolder().toStdString()) / "Syllabo.ini"));
+
+    // The fixture's course is clean; a repository course is read through the login.
+    const RunResult clean = runTool(QStringList{"--check", "--index", "--toc", "--grayscale"} + fields);
+    EXPECT_EQ(clean.exitCode, 0) << clean.out.toStdString() << clean.err.toStdString();
+    EXPECT_TRUE(clean.out.isEmpty()) << clean.out.toStdString();
+
+    const fs::path local = temp / "decks";
+    fs::create_directories(local);
+    repo->importFiles({writeDeck(local, "05_Repo.pptx", {titledSlide("Remote", {"a\rb"})})}, kCourse);
+    writeFile(temp / "password", std::string(kPassword) + "\n");
+    const RunResult remote =
+        runTool({"--check", "--index", "--source", kCourse, "--destination", "C:\\Out", "--index-template",
+                 "C:\\Templates\\Template.docx", "--index-name", "Index.docx", "--repository", "ts_notes",
+                 "--user", kUser, "--password-file", QString::fromStdString((temp / "password").string())});
+    EXPECT_EQ(remote.exitCode, 3) << remote.out.toStdString() << remote.err.toStdString();
+    EXPECT_TRUE(remote.out.contains(QString(kCourse) +
+                                    "/05_Repo.pptx: slide 1: the tagged word \"ab\" holds a line break\n"))
+        << remote.out.toStdString();
+    EXPECT_FALSE(fs::exists(host("C:\\syllabo\\05_Repo.pptx")));
 }
 
 } // namespace

@@ -8,12 +8,19 @@
 // go on, 2 for bad options or an operation this build cannot run, 3 when page 5 finished but a line of
 // the run was an error or a failure (a "Serious error", a missing source, a deck that ended an
 // operation, nothing processed, a failed export or import), so that a build server fails the job.
+//
+// With --check the wizard goes as far as page 3 (the same operations and fields) and then, instead of
+// saving the fields and running, the course is checked: every problem the chosen operations would
+// meet is printed, one line each, and nothing is changed or written. Exit status 0 when the course is
+// clean, 3 when problems were found, 1 when the repository could not be reached.
+#include "indexing/course_check.h"
 #include "platform/dialogs.h"
 #include "platform/oplog.h"
 #include "repository/connection.h"
 #include "repository/frmLogin.h"
 #include "wizard/frmWizard.h"
 #include "wizard/program.h"
+#include "wizard/run_plan.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -52,9 +59,13 @@ const char* const kUsage =
     "                     --answer \"TITLE=yes|no\"  the boxes with that title\n"
     "                     a Yes/No box left unanswered is answered No; OK boxes are acknowledged;\n"
     "                     \"Errors Encountered=yes\" continues after errors (the default cancels)\n"
+    "check:               --check                  list every problem the operations would meet in the\n"
+    "                                              course, one line each, changing and writing nothing;\n"
+    "                                              without operations: as for --index --toc\n"
     "help:                --help, -h               print this text and exit\n"
     "exit status: 0 page 5 finished, 1 page 3 or 4 refused to go on, 2 bad options,\n"
-    "             3 page 5 finished but an operation failed (the failing lines are printed)\n";
+    "             3 page 5 finished but an operation failed (the failing lines are printed);\n"
+    "             with --check: 0 no problems, 3 problems found, 1 the repository could not be reached\n";
 
 struct Options {
     std::vector<QString> operations;     // option names, in the order given
@@ -63,6 +74,7 @@ struct Options {
     QString repository, user, passwordFile;
     std::optional<bool> defaultAnswer;
     std::map<QString, bool> answersByTitle;
+    bool check = false;
 };
 
 bool parseAnswer(const QString& word, bool* yes) {
@@ -131,6 +143,8 @@ bool parseOptions(const QStringList& args, Options* options) {
                 }
                 options->defaultAnswer = yes;
             }
+        } else if (arg == "--check") {
+            options->check = true;
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             std::exit(0);
@@ -139,6 +153,8 @@ bool parseOptions(const QStringList& args, Options* options) {
             return false;
         }
     }
+    if (options->operations.empty() && options->check)
+        options->operations = {"--index", "--toc"};
     if (options->operations.empty()) {
         printError("no operation given");
         return false;
@@ -324,6 +340,42 @@ bool refused(lf::wizard::frmWizard& wizard) {
     return true;
 }
 
+// The check that stands in for pages 4 and 5: the fields as page 3 holds them, a login when a path
+// the check reads is in the repository, then every problem, one line each.
+int checkCourse(lf::wizard::frmWizard& wizard) {
+    using lf::wizard::StripTrailingSeparator;
+    lf::indexing::CourseCheck check;
+    check.grayscale = wizard.chkGrayscale->isChecked();
+    check.index = wizard.chkIndex->isChecked();
+    check.toc = wizard.chkTOC->isChecked();
+    check.printReady = wizard.chkPRU->isChecked();
+    check.zip = wizard.chkZip->isChecked();
+    check.sourcePath = StripTrailingSeparator(wizard.txtSourcePath->text());
+    check.destinationPath = StripTrailingSeparator(wizard.txtDestinationPath->text());
+    check.tocTemplate = wizard.txtTOCTemplate->text();
+    check.tocName = wizard.txtTOCName->text();
+    check.indexTemplate = wizard.txtIndexTemplate->text();
+    check.indexName = wizard.txtIndexName->text();
+    const QString paths[] = {check.sourcePath, check.destinationPath,
+                             check.toc ? check.tocTemplate : QString(),
+                             check.index ? check.indexTemplate : QString()};
+    for (const QString& path : paths) {
+        if (lf::repository::EnsureConnection(path)) {
+            printLine("[check] " + path + " is in the repository, which could not be reached");
+            return 1;
+        }
+    }
+    const std::vector<lf::indexing::CourseProblem> problems = lf::indexing::CheckCourse(check);
+    for (const lf::indexing::CourseProblem& problem : problems)
+        printLine(lf::indexing::ProblemLine(problem));
+    if (problems.empty()) {
+        std::fputs("lessonforge-run: the course has no problems\n", stderr);
+        return 0;
+    }
+    printError(QString::number(problems.size()) + " problem(s) found");
+    return 3;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -381,6 +433,8 @@ int main(int argc, char** argv) {
         return 1;
     for (const auto& [option, text] : options.fields)
         fieldBox(wizard, option)->setText(text);
+    if (options.check)
+        return checkCourse(wizard);
 
     // Page 4: saves the fields and checks them, asking for a login when a path needs one.
     wizard.cmdNext_Click();

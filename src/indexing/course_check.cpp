@@ -1,0 +1,370 @@
+#include "indexing/course_check.h"
+
+#include "indexing/document_storage.h"
+#include "indexing/modTagwise.h"
+#include "indexing/operation_support.h"
+#include "office/document/word.h"
+#include "office/presentation/presentation.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "repository/connection.h"
+#include "repository/repository_ops.h"
+
+#include <QHash>
+#include <QTemporaryDir>
+
+#include <exception>
+#include <map>
+#include <optional>
+
+namespace lf::indexing {
+
+QString ProblemLine(const CourseProblem& problem) {
+    QString line = problem.file;
+    if (problem.slide > 0)
+        line += QStringLiteral(": slide ") + QString::number(problem.slide);
+    return line.isEmpty() ? problem.what : line + QStringLiteral(": ") + problem.what;
+}
+
+namespace {
+
+QString text(const std::exception& e) {
+    return QString::fromStdString(e.what());
+}
+
+class Problems {
+public:
+    void add(const QString& file, int slide, const QString& what) { list_.push_back({file, slide, what}); }
+    void add(const QString& file, const QString& what) { add(file, 0, what); }
+    std::vector<CourseProblem> take() { return std::move(list_); }
+
+private:
+    std::vector<CourseProblem> list_;
+};
+
+// The engines' descriptions begin with the file they read ("<file>: <what>"); for a deck read from a
+// private copy that name means nothing to the user, who is told the course's own name instead.
+QString reason(const std::exception& e, const QString& hostFile) {
+    QString why = text(e);
+    const QString prefix = hostFile + QStringLiteral(": ");
+    if (why.startsWith(prefix))
+        why.remove(0, prefix.size());
+    return why;
+}
+
+// The decks of the course as the collections stage them: their names in listing order, the name each
+// goes by in the course, and the host folder they are read from.
+struct CourseDecks {
+    QStringList names;
+    QString hostFolder;
+    QString shownFolder;
+    QString separator;
+    QString shown(const QString& name) const { return shownFolder + separator + name; }
+};
+
+std::optional<CourseDecks> localDecks(const QString& source, Problems& problems) {
+    if (!platform::folderExists(source)) {
+        problems.add(source, QStringLiteral("The source path does not exist"));
+        return std::nullopt;
+    }
+    CourseDecks decks;
+    decks.names =
+        platform::Dir(platform::joinPath(source, QStringLiteral("*.pptx")), platform::EntryKind::Files);
+    decks.hostFolder = QString::fromStdString(hostFile(source).string());
+    decks.shownFolder = source;
+    decks.separator = QStringLiteral("\\");
+    return decks;
+}
+
+// A repository course: the decks an export would write, copied into the private folder.
+std::optional<CourseDecks> repositoryDecks(const QString& source, const QString& copyFolder,
+                                           Problems& problems) {
+    repository::SessionUse use;
+    const QString folderId = repository::folderIdText(source);
+    if (folderId.isEmpty()) {
+        problems.add(source, QStringLiteral("there is no folder at this path in the repository"));
+        return std::nullopt;
+    }
+    CourseDecks decks;
+    decks.hostFolder = copyFolder;
+    decks.shownFolder = source;
+    decks.separator = QStringLiteral("/");
+    for (const repository::ExportItem& item : repository::ExportItems(folderId, repository::kExportDecks)) {
+        const QString& name = item.localName;
+        if (name.startsWith(QLatin1Char('.')) || !platform::wildcardMatch(name, QStringLiteral("*.pptx")))
+            continue;
+        if (decks.names.contains(name)) {
+            problems.add(decks.shown(name),
+                         QStringLiteral("two documents of the folder and its subfolders are exported under "
+                                        "this name: one would replace the other"));
+            continue;
+        }
+        item.object->getFile((copyFolder + QLatin1Char('/') + name).toStdString());
+        decks.names.append(name);
+    }
+    platform::sortInListingOrder(decks.names);
+    return decks;
+}
+
+// Names that the program's paths cannot tell apart: every pair, not just the first.
+void checkLetterCase(const CourseDecks& decks, Problems& problems) {
+    for (qsizetype i = 1; i < decks.names.size(); ++i) {
+        const QString& before = decks.names[i - 1];
+        const QString& name = decks.names[i];
+        if (platform::compareNtfsNames(before, name) == 0 && before != name)
+            problems.add(decks.shown(name), QStringLiteral("its name differs only in letter case from ") +
+                                                before +
+                                                QStringLiteral(": one would replace the other; rename one"));
+    }
+}
+
+bool startsWithModule(const QString& text) {
+    return text.left(6) == QLatin1String("Module");
+}
+
+// Why the TOC takes no title from the slide.
+QString missingTitle(const ppt::Slide& slide) {
+    bool banner = false, otherText = false;
+    for (const ppt::Shape& shape : slide.shapes()) {
+        if (!shape.hasTextFrame())
+            continue;
+        const QString name = QString::fromStdString(shape.name());
+        const QString shapeText = QString::fromStdString(shape.textFrame().textRange().text());
+        if (name.left(9) == QLatin1String("Rectangle") && shape.type() == ppt::office::msoAutoShape) {
+            if (shape.top() < 52 && !shapeText.isEmpty())
+                return QStringLiteral("the title shape \"") + name +
+                       QStringLiteral("\" has no bold text: the TOC leaves the slide out");
+            if (shape.top() >= 52 && !shapeText.isEmpty() &&
+                shape.textFrame().textRange().font().bold() != ppt::office::msoFalse)
+                return QStringLiteral("the title shape \"") + name + QStringLiteral("\" is ") +
+                       QString::number(shape.top()) +
+                       QStringLiteral(" points from the top, the TOC takes titles less than 52 points "
+                                      "from the top: the TOC leaves the slide out");
+        }
+        if (shapeText.isEmpty())
+            continue;
+        (startsWithModule(shapeText) ? banner : otherText) = true;
+    }
+    if (banner && !otherText)
+        return QStringLiteral("only a \"Module\" banner, no title shape: the TOC leaves the slide out");
+    return QStringLiteral("no title shape (an auto shape named \"Rectangle...\" less than 52 points from "
+                          "the top, with bold text): the TOC leaves the slide out");
+}
+
+void checkHeading(const ppt::Slides& slides, const QString& file, Problems& problems) {
+    if (slides.count() == 0) {
+        problems.add(file, QStringLiteral("the deck has no slides: its module heading has no title"));
+        return;
+    }
+    const ppt::Slide first = slides.item(1);
+    if (!CleanSlideText(SlideTitleText(first)).isEmpty())
+        return;
+    bool banner = false;
+    for (const ppt::Shape& shape : first.shapes())
+        banner = banner || (shape.hasTextFrame() &&
+                            startsWithModule(QString::fromStdString(shape.textFrame().textRange().text())));
+    problems.add(file, first.slideNumber(),
+                 banner ? QStringLiteral("only a \"Module\" banner: the module heading has no title")
+                        : QStringLiteral("no text before any other: the module heading has no title"));
+}
+
+void checkDeck(const CourseCheck& check, ppt::Presentation& deck, const QString& file, Problems& problems) {
+    const ppt::Slides slides = deck.slides();
+    if (check.toc)
+        checkHeading(slides, file, problems);
+    for (const ppt::Slide& slide : slides) {
+        const int number = slide.slideNumber();
+        bool marked = false;
+        if (check.toc) {
+            const std::vector<QString> titles = SlideTOCTitles(slide);
+            if (titles.empty())
+                problems.add(file, number, missingTitle(slide));
+            marked = !titles.empty();
+        }
+        if (check.index) {
+            try {
+                for (const TaggedWord& word : TaggedWordsOf(slide)) {
+                    marked = true;
+                    const QString problem = TaggedWordProblem(word.text);
+                    if (!problem.isEmpty())
+                        problems.add(file, number, problem);
+                }
+            } catch (const std::exception& e) {
+                problems.add(file, number, QStringLiteral("its tagged words cannot be read: ") + text(e));
+            }
+        }
+        if (marked && (number < 0 || number > kLastSlideNumber))
+            problems.add(
+                file, number,
+                QStringLiteral("beyond the slides 0 to 150 that the TOC and the Index can refer to"));
+    }
+}
+
+void checkDecks(const CourseCheck& check, const CourseDecks& decks, Problems& problems) {
+    const bool collections = check.index || check.toc;
+    if (collections)
+        checkLetterCase(decks, problems);
+    QHash<QString, QString> moduleNumbers; // case-folded number -> the first deck that has it
+    int ordinal = 0;
+    ppt::Application application;
+    for (const QString& name : decks.names) {
+        const QString file = decks.shown(name);
+        if (collections) {
+            try {
+                if (const std::optional<QString> number = ModuleNumberOf(name)) {
+                    const QString key = number->toCaseFolded();
+                    // Names that differ only in letter case were reported as such.
+                    if (moduleNumbers.contains(key) &&
+                        platform::compareNtfsNames(moduleNumbers.value(key), name) != 0)
+                        problems.add(file, QStringLiteral("module number ") + *number +
+                                               QStringLiteral(" is used by ") + moduleNumbers.value(key) +
+                                               QStringLiteral(" too: their references would read alike"));
+                    else
+                        moduleNumbers.insert(key, name);
+                    if (++ordinal == kLastModuleOrdinal + 1)
+                        problems.add(file, QStringLiteral("module ") + QString::number(ordinal) +
+                                               QStringLiteral(" of the course: the TOC and the Index hold ") +
+                                               QString::number(kLastModuleOrdinal) +
+                                               QStringLiteral(" modules"));
+                } else {
+                    problems.add(file,
+                                 QStringLiteral("Wrong Name: does not use the correct naming covention (a "
+                                                "deck's name begins with its two-digit module number, "
+                                                "an optional letter and \"_\", as 03_Overview.pptx)"));
+                }
+            } catch (const std::exception& e) {
+                problems.add(file, QStringLiteral("Wrong Name: ") + text(e));
+            }
+        }
+        const QString host = decks.hostFolder + QLatin1Char('/') + name;
+        try {
+            ppt::Presentation deck = application.presentations().open(host.toStdString(), false);
+            try {
+                checkDeck(check, deck, file, problems);
+            } catch (const std::exception& e) {
+                problems.add(file, QStringLiteral("cannot be read: ") + reason(e, host));
+            }
+            deck.close();
+        } catch (const std::exception& e) {
+            problems.add(file, QStringLiteral("cannot be opened: ") + reason(e, host));
+        }
+    }
+}
+
+// The template of one writer, or of both when they share it, with the styles they write in.
+void checkTemplate(const QString& path, const QStringList& styles, const QString& copyFolder,
+                   Problems& problems) {
+    QString host;
+    if (platform::isRepositoryPath(path)) {
+        try {
+            host = copyFolder + QLatin1Char('/') + CopyRepositoryTemplate(path, copyFolder);
+        } catch (const std::exception& e) {
+            problems.add(path, text(e));
+            return;
+        }
+    } else {
+        const platform::HostPath mapped = platform::toHostPath(path);
+        if (!mapped.ok() || !platform::fileExists(path)) {
+            problems.add(path, QStringLiteral("the template does not exist"));
+            return;
+        }
+        host = mapped.path;
+    }
+    word::Application word;
+    std::optional<word::Document> document = word.documents().add(host.toStdString());
+    if (!document) {
+        QString why = QString::fromStdString(word.documents().lastError());
+        if (why.startsWith(host + QStringLiteral(": ")))
+            why.remove(0, host.size() + 2);
+        problems.add(path, QStringLiteral("the template cannot be opened: ") + why);
+        return;
+    }
+    word::FindOptions options;
+    options.matchCase = true;
+    options.matchWholeWord = true;
+    if (!document->sections()
+             .item(1)
+             .headers()
+             .item(word::office::wdHeaderFooterPrimary)
+             .range()
+             .find()
+             .execute("Course Name", options))
+        problems.add(path, QStringLiteral("the header of its first section holds no \"Course Name\" for the "
+                                          "course name"));
+    for (const QString& style : styles)
+        if (!document->hasStyle(style.toStdString()))
+            problems.add(path, QStringLiteral("it has no \"") + style +
+                                   QStringLiteral("\" style: the document would take the built-in one"));
+    document->close();
+}
+
+void checkDestination(const QString& destination, Problems& problems) {
+    if (destination.isEmpty()) {
+        problems.add(QString(), QStringLiteral("the destination is not given"));
+    } else if (platform::isRepositoryPath(destination)) {
+        repository::SessionUse use;
+        if (repository::folderIdText(destination).isEmpty())
+            problems.add(destination, QStringLiteral("there is no folder at this path in the repository"));
+    } else if (!platform::folderExists(destination)) {
+        problems.add(destination, QStringLiteral("the destination folder does not exist"));
+    }
+}
+
+void checkDocumentName(bool chosen, const QString& name, const char* document, Problems& problems) {
+    if (!chosen)
+        return;
+    try {
+        RequireDocumentName(name, document);
+    } catch (const std::exception& e) {
+        problems.add(QString(), text(e));
+    }
+}
+
+} // namespace
+
+std::vector<CourseProblem> CheckCourse(const CourseCheck& check) {
+    Problems problems;
+    checkDestination(check.destinationPath, problems);
+    checkDocumentName(check.toc, check.tocName, "TOC", problems);
+    checkDocumentName(check.index, check.indexName, "Index", problems);
+
+    QTemporaryDir copies;
+    if (!copies.isValid())
+        throw std::runtime_error("no private folder for the check: " + copies.errorString().toStdString());
+    try {
+        std::optional<CourseDecks> decks;
+        if (check.sourcePath.isEmpty())
+            problems.add(QString(), QStringLiteral("the source path is not given"));
+        else if (platform::isRepositoryPath(check.sourcePath))
+            decks = repositoryDecks(check.sourcePath, copies.path(), problems);
+        else
+            decks = localDecks(check.sourcePath, problems);
+        if (decks)
+            checkDecks(check, *decks, problems);
+    } catch (const std::exception& e) {
+        problems.add(check.sourcePath, QStringLiteral("the course cannot be read: ") + text(e));
+    }
+
+    // The templates, each once, with the styles of every writer that uses it.
+    std::map<QString, QStringList> templates;
+    std::vector<QString> order;
+    auto use = [&](bool chosen, const QString& path, const char* document, const QStringList& styles) {
+        if (!chosen)
+            return;
+        if (path.isEmpty()) {
+            problems.add(QString(), QStringLiteral("the ") + QLatin1String(document) +
+                                        QStringLiteral(" template is not given"));
+            return;
+        }
+        if (!templates.count(path))
+            order.push_back(path);
+        templates[path] += styles;
+    };
+    use(check.toc, check.tocTemplate, "TOC", {QStringLiteral("TOC 2"), QStringLiteral("TOC 3")});
+    use(check.index, check.indexTemplate, "Index", {QStringLiteral("Plain Text")});
+    for (const QString& path : order)
+        checkTemplate(path, templates[path], copies.path(), problems);
+    return problems.take();
+}
+
+} // namespace lf::indexing
