@@ -7,12 +7,15 @@
 //   writing     the document written from its template, saved and stored
 // The Index's fixed one-second pause is taken out (the sleeper records it instead). Beside them, in
 // the same run: the floor, inflating the slide parts and custom XML parts of the same decks with libzip
-// and parsing them with pugixml. Each measurement is repeated and the best kept.
+// and parsing them with pugixml; and the check of the same course for both operations
+// (lessonforge-run --check), which reads every deck and the template once and must take no longer
+// than the Index and the TOC together. Each measurement is repeated and the best kept.
 // Usage: bench_indexing [decks] [slides]
 #include "bench_course.h"
 #include "deck_builder.h"
 #include "indexing/CollectIndex.h"
 #include "indexing/CollectTOC.h"
+#include "indexing/course_check.h"
 #include "platform/doubles.h"
 #include "platform/oplog.h"
 #include "platform/paths.h"
@@ -152,7 +155,8 @@ int main(int argc, char** argv) {
     const std::vector<fs::path> decks = decksIn(course);
 
     const int rounds = 3;
-    double floorBest = 1e18;
+    double floorBest = 1e18, checkBest = 1e18;
+    std::size_t problems = 0;
     Split index, toc;
     for (int r = 0; r < rounds; ++r) {
         const auto f0 = Clock::now();
@@ -189,6 +193,17 @@ int main(int argc, char** argv) {
         t.total = ms(t1, t2);
         index.keepBest(i);
         toc.keepBest(t);
+
+        lf::indexing::CourseCheck check;
+        check.index = check.toc = true;
+        check.sourcePath = "C:\\Course";
+        check.destinationPath = "C:\\Out";
+        check.tocTemplate = check.indexTemplate = "C:\\Templates\\T.docx";
+        check.tocName = "TOC.docx";
+        check.indexName = "Index.docx";
+        const auto c0 = Clock::now();
+        problems = lf::indexing::CheckCourse(check).size();
+        checkBest = std::min(checkBest, ms(c0, Clock::now()));
     }
     std::printf("course: %zu decks x %d slides; pauses taken out: %zu x 1000 ms\n", decks.size(), slideCount,
                 sleeper.durations.size() / rounds);
@@ -202,6 +217,9 @@ int main(int argc, char** argv) {
     const double all = index.total + toc.total;
     std::printf("Index + TOC: %.1f ms (goal: under 2000 ms; with the Index's pause %.1f ms)\n", all,
                 all + 1000);
+    std::printf("check for Index and TOC: %.1f ms (%zu problems: the template's header and styles); "
+                "check / (Index + TOC) %.2fx (goal: at most 1), check / floor %.2fx\n",
+                checkBest, problems, checkBest / all, checkBest / floorBest);
     std::printf("floor (libzip + pugixml over the slide and custom XML parts): %.1f ms\n", floorBest);
     std::printf("collection / floor: Index %.2fx  TOC %.2fx\n", index.collection / floorBest,
                 toc.collection / floorBest);
