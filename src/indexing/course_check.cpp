@@ -52,17 +52,19 @@ QString reason(const std::exception& e, const QString& hostFile) {
     return why;
 }
 
-// The decks of the course as the collections stage them: their names in listing order, the name each
-// goes by in the course, and the host folder they are read from.
+// The decks of the course as the collections stage them (and the documents the print-ready run
+// prints): their names in listing order, the name each goes by in the course, and the host folder
+// they are read from.
 struct CourseDecks {
     QStringList names;
+    QStringList documents;
     QString hostFolder;
     QString shownFolder;
     QString separator;
     QString shown(const QString& name) const { return shownFolder + separator + name; }
 };
 
-std::optional<CourseDecks> localDecks(const QString& source, Problems& problems) {
+std::optional<CourseDecks> localDecks(const QString& source, bool withDocuments, Problems& problems) {
     if (!platform::folderExists(source)) {
         problems.add(source, QStringLiteral("The source path does not exist"));
         return std::nullopt;
@@ -70,6 +72,9 @@ std::optional<CourseDecks> localDecks(const QString& source, Problems& problems)
     CourseDecks decks;
     decks.names =
         platform::Dir(platform::joinPath(source, QStringLiteral("*.pptx")), platform::EntryKind::Files);
+    if (withDocuments)
+        decks.documents =
+            platform::Dir(platform::joinPath(source, QStringLiteral("*.docx")), platform::EntryKind::Files);
     decks.hostFolder = QString::fromStdString(hostFile(source).string());
     decks.shownFolder = source;
     decks.separator = QStringLiteral("\\");
@@ -77,8 +82,8 @@ std::optional<CourseDecks> localDecks(const QString& source, Problems& problems)
 }
 
 // A repository course: the decks an export would write, copied into the private folder.
-std::optional<CourseDecks> repositoryDecks(const QString& source, const QString& copyFolder,
-                                           Problems& problems) {
+std::optional<CourseDecks> repositoryDecks(const QString& source, bool withDocuments,
+                                           const QString& copyFolder, Problems& problems) {
     repository::SessionUse use;
     const QString folderId = repository::folderIdText(source);
     if (folderId.isEmpty()) {
@@ -89,20 +94,25 @@ std::optional<CourseDecks> repositoryDecks(const QString& source, const QString&
     decks.hostFolder = copyFolder;
     decks.shownFolder = source;
     decks.separator = QStringLiteral("/");
-    for (const repository::ExportItem& item : repository::ExportItems(folderId, repository::kExportDecks)) {
+    const std::int16_t selector =
+        withDocuments ? repository::kExportDecksAndDocuments : repository::kExportDecks;
+    for (const repository::ExportItem& item : repository::ExportItems(folderId, selector)) {
         const QString& name = item.localName;
-        if (name.startsWith(QLatin1Char('.')) || !platform::wildcardMatch(name, QStringLiteral("*.pptx")))
+        const bool deck = platform::wildcardMatch(name, QStringLiteral("*.pptx"));
+        if (name.startsWith(QLatin1Char('.')) ||
+            (!deck && !platform::wildcardMatch(name, QStringLiteral("*.docx"))))
             continue;
-        if (decks.names.contains(name)) {
+        if (decks.names.contains(name) || decks.documents.contains(name)) {
             problems.add(decks.shown(name),
                          QStringLiteral("two documents of the folder and its subfolders are exported under "
                                         "this name: one would replace the other"));
             continue;
         }
         item.object->getFile((copyFolder + QLatin1Char('/') + name).toStdString());
-        decks.names.append(name);
+        (deck ? decks.names : decks.documents).append(name);
     }
     platform::sortInListingOrder(decks.names);
+    platform::sortInListingOrder(decks.documents);
     return decks;
 }
 
@@ -251,6 +261,19 @@ void checkDecks(const CourseCheck& check, const CourseDecks& decks, Problems& pr
     }
 }
 
+// The documents the print-ready run prints must open in the document engine.
+void checkDocuments(const CourseDecks& decks, Problems& problems) {
+    word::Application word;
+    for (const QString& name : decks.documents) {
+        const QString host = decks.hostFolder + QLatin1Char('/') + name;
+        try {
+            word.documents().open(host.toStdString()).close();
+        } catch (const std::exception& e) {
+            problems.add(decks.shown(name), QStringLiteral("cannot be opened: ") + reason(e, host));
+        }
+    }
+}
+
 // The template of one writer, or of both when they share it, with the styles they write in.
 void checkTemplate(const QString& path, const QStringList& styles, const QString& copyFolder,
                    Problems& problems) {
@@ -336,11 +359,15 @@ std::vector<CourseProblem> CheckCourse(const CourseCheck& check) {
         if (check.sourcePath.isEmpty())
             problems.add(QString(), QStringLiteral("the source path is not given"));
         else if (platform::isRepositoryPath(check.sourcePath))
-            decks = repositoryDecks(check.sourcePath, copies.path(), problems);
+            decks = repositoryDecks(check.sourcePath, check.printReady, copies.path(), problems);
         else
-            decks = localDecks(check.sourcePath, problems);
-        if (decks)
+            decks = localDecks(check.sourcePath, check.printReady, problems);
+        // The zip packs the files as they are; every other operation opens the decks.
+        const bool opensDecks = check.grayscale || check.index || check.toc || check.printReady;
+        if (decks && opensDecks) {
             checkDecks(check, *decks, problems);
+            checkDocuments(*decks, problems);
+        }
     } catch (const std::exception& e) {
         problems.add(check.sourcePath, QStringLiteral("the course cannot be read: ") + text(e));
     }

@@ -268,10 +268,18 @@ TEST_F(RunTool, ChecksACourseAndListsEveryProblemAtOnce) {
     EXPECT_EQ(snapshot(), before);
     EXPECT_FALSE(fs::exists(fs::path(lf::platform::configFolder().toStdString()) / "Syllabo.ini"));
 
-    // The fixture's course is clean; a repository course is read through the login.
+    // The fixture's course is clean for the operations that read only its decks; the print-ready run
+    // would also print its documents.
+    writeFile(host("C:\\Course\\Handout.docx"), "not a document");
     const RunResult clean = runTool(QStringList{"--check", "--index", "--toc", "--grayscale"} + fields);
     EXPECT_EQ(clean.exitCode, 0) << clean.out.toStdString() << clean.err.toStdString();
     EXPECT_TRUE(clean.out.isEmpty()) << clean.out.toStdString();
+    const RunResult printing = runTool(QStringList{"--check", "--print-ready"} + fields);
+    EXPECT_EQ(printing.exitCode, 3) << printing.out.toStdString() << printing.err.toStdString();
+    EXPECT_EQ(printing.out.toStdString(),
+              "C:\\Course\\Handout.docx: cannot be opened: truncated: too short to be a zip package\n");
+
+    // A repository course is read through the login.
 
     const fs::path local = temp / "decks";
     fs::create_directories(local);
