@@ -25,9 +25,9 @@ struct RunResult {
     QString err;
 };
 
-RunResult runTool(const QStringList& arguments) {
+RunResult runTool(const QStringList& arguments, const char* program = LF_RUN_TOOL) {
     QProcess process;
-    process.start(LF_RUN_TOOL, arguments);
+    process.start(program, arguments);
     process.waitForFinished(120000);
     RunResult r;
     r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
@@ -93,6 +93,35 @@ TEST_F(RunTool, RunsIndexAndTOCThroughTheWizard) {
         << again.out.toStdString();
     EXPECT_FALSE(again.out.contains("Created index document in"));
     EXPECT_TRUE(again.out.contains("TOC - Created TOC document in C:\\Out"));
+}
+
+TEST_F(RunTool, WordsTaggedWithTheDeckToolReachTheIndexAndUntaggedOnesLeaveIt) {
+    const fs::path course = host("C:\\Course\\x").parent_path();
+    const auto deckTool = [&](const QStringList& arguments) {
+        const RunResult r = runTool(arguments, LF_DECK_TOOL);
+        EXPECT_EQ(r.exitCode, 0) << arguments.join(' ').toStdString() << "\n" << r.err.toStdString();
+        return r;
+    };
+    const auto deck = [&](const char* name) { return QString::fromStdString((course / name).string()); };
+    writeFile(temp / "intro.tsv", "# the words of module 1\n1\tCache\n2\tcache\n2\tbanana\n");
+    writeFile(temp / "more.tsv", "1\tCache\n1\tZebra\n");
+    EXPECT_TRUE(
+        deckTool({"tag-from", deck("01_Intro.pptx"), QString::fromStdString((temp / "intro.tsv").string())})
+            .out.contains("slide 2: \"banana\" is already tagged"));
+    deckTool({"tag-from", deck("02_More.pptx"), QString::fromStdString((temp / "more.tsv").string())});
+
+    RunResult r = runTool(QStringList{"--index"} + fields);
+    ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_EQ(nonEmptyTexts(readParagraphs(host("C:\\Out\\Index.docx"))),
+              (std::vector<std::string>{"A", "apple, 1-1, 2-1", "B", "Banana, 1-2", "C",
+                                        "Cache, 1-1, 1-2, 2-1", "Z", "Zebra, 2-1"}));
+
+    deckTool({"untag", deck("02_More.pptx"), "1", "zebra"});
+    deckTool({"untag", deck("01_Intro.pptx"), "2", "CACHE"});
+    r = runTool(QStringList{"--index", "--answer", "yes"} + fields);
+    ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_EQ(nonEmptyTexts(readParagraphs(host("C:\\Out\\Index.docx"))),
+              (std::vector<std::string>{"A", "apple, 1-1, 2-1", "B", "Banana, 1-2", "C", "Cache, 1-1, 2-1"}));
 }
 
 TEST_F(RunTool, FieldsNotGivenKeepTheSettingsFilesValues) {

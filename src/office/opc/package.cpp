@@ -237,10 +237,10 @@ struct Package::Impl {
     }
 
     std::string partBytes(const Entry& entry) const {
-        if (entry.xml && entry.dirty)
-            return serialise(*entry.xml);
         if (entry.bytes)
             return *entry.bytes;
+        if (entry.xml && entry.dirty)
+            return serialise(*entry.xml);
         if (entry.zipIndex >= 0)
             return readStored(entry);
         return entry.xml ? serialise(*entry.xml) : std::string();
@@ -272,8 +272,8 @@ struct Package::Impl {
 
     // Refuses an XML part past the XML limits before the parser makes a node of it; `kept` counts it
     // against the package's totals as well (a part parsed only to be checked is not kept).
-    xml::Scan checkShape(const Entry& entry, std::string_view data, bool kept) const {
-        const std::string part = "part " + entry.name;
+    xml::Scan checkShape(const std::string& partName, std::string_view data, bool kept) const {
+        const std::string part = "part " + partName;
         if (data.size() > limits.maxXmlPartSize)
             throw PackageError(fail(part + " is " + std::to_string(data.size()) +
                                     " bytes of XML, past the limit of " +
@@ -306,25 +306,24 @@ struct Package::Impl {
         return partBytes(entry);
     }
 
-    [[noreturn]] void notWellFormed(const Entry& entry, const pugi::xml_parse_result& result) const {
-        throw PackageError(fail("part " + entry.name + " is not well-formed XML: " + result.description() +
+    [[noreturn]] void notWellFormed(const std::string& partName, const pugi::xml_parse_result& result) const {
+        throw PackageError(fail("part " + partName + " is not well-formed XML: " + result.description() +
                                 " at offset " + std::to_string(result.offset)));
     }
 
     pugi::xml_document& parse(Entry& entry) {
         if (!entry.xml) {
             const std::string data = xmlBytesOf(entry);
-            const xml::Scan shape = checkShape(entry, data, true);
+            const xml::Scan shape = checkShape(entry.name, data, true);
             auto doc = std::make_unique<pugi::xml_document>();
             const pugi::xml_parse_result result =
                 doc->load_buffer(data.data(), data.size(), kParseOptions, shape.encoding);
             if (!result)
-                notWellFormed(entry, result);
+                notWellFormed(entry.name, result);
             xmlBytes += data.size();
             xmlNodes += shape.nodes;
             entry.wellFormed = true;
             entry.xml = std::move(doc);
-            entry.bytes.reset();
         }
         return *entry.xml;
     }
@@ -365,14 +364,23 @@ struct Package::Impl {
             (void)parse(entry);
             return;
         }
-        const std::string data = xmlBytesOf(entry);
-        const xml::Scan shape = checkShape(entry, data, false);
+        checkParses(entry.name, xmlBytesOf(entry));
+        entry.wellFormed = true;
+    }
+
+    // Parses XML only to check it, as it would be parsed when read: within the XML limits, not kept.
+    // Returns how many elements it holds at its top level.
+    int checkParses(const std::string& partName, std::string_view data) const {
+        const xml::Scan shape = checkShape(partName, data, false);
         pugi::xml_document doc;
         const pugi::xml_parse_result result =
             doc.load_buffer(data.data(), data.size(), kParseOptions, shape.encoding);
         if (!result)
-            notWellFormed(entry, result);
-        entry.wellFormed = true;
+            notWellFormed(partName, result);
+        int roots = 0;
+        for (pugi::xml_node n = doc.first_child(); n; n = n.next_sibling())
+            roots += n.type() == pugi::node_element ? 1 : 0;
+        return roots;
     }
 
     // Every stored entry checked as a save would copy it; folder entries too (they are copied as well).
@@ -549,12 +557,22 @@ pugi::xml_document& Package::xmlPart(const std::string& partName) {
     return impl_->parse(*e);
 }
 
+void Package::checkXml(const std::string& partName, std::string_view bytes) const {
+    const int roots = impl_->checkParses(partName, bytes);
+    if (roots != 1)
+        throw PackageError(impl_->fail(
+            "part " + partName + " is not well-formed XML: it holds " +
+            (roots == 0 ? std::string("no element") : std::to_string(roots) + " top-level elements") +
+            " where a document has one"));
+}
+
 void Package::markChanged(const std::string& partName) {
     Impl::Entry* e = impl_->find(partName);
     if (!e)
         throw PackageError(impl_->fail("part " + partName + " is missing"));
     if (!e->xml)
         impl_->parse(*e);
+    e->bytes.reset(); // the parsed document is what the part holds now
     e->dirty = true;
 }
 

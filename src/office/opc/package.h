@@ -12,6 +12,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace lf::opc {
@@ -93,9 +94,14 @@ public:
     // A part past the XML limits (size, nodes, depth, or the package's XML totals) or holding a
     // document type declaration is refused before it is parsed, naming the limit.
     pugi::xml_document& xmlPart(const std::string& partName);
+    // Checks bytes meant for an XML part as xmlPart would read them: well-formed (one document
+    // element) and within the XML limits of one part. Throws PackageError naming the part otherwise;
+    // nothing is kept.
+    void checkXml(const std::string& partName, std::string_view bytes) const;
     // Marks an XML part obtained from xmlPart as changed: save() serialises it anew.
     void markChanged(const std::string& partName);
-    // Adds or replaces a part with raw bytes (and its content type when given).
+    // Adds or replaces a part with raw bytes (and its content type when given). They are saved as
+    // given, also after the part was read through xmlPart, until markChanged.
     void writePart(const std::string& partName, std::string bytes, const std::string& contentType = {});
     // Adds or replaces an XML part (and its content type when given); save() serialises it.
     pugi::xml_document& createXmlPart(const std::string& partName, const std::string& contentType);

@@ -72,6 +72,18 @@ public:
     // with its theme.
     std::optional<std::string> notesPage(std::size_t slideIndex, bool create);
 
+    // Customer data (customer_data.cpp). Adds the XML as a new custom XML part listed last in the
+    // slide's customer data, with its item properties; returns the part and the slide's relationship
+    // id for it.
+    struct CustomerDataEntry {
+        std::string part;
+        std::string relationshipId;
+    };
+    CustomerDataEntry addCustomerData(const std::string& slidePart, const std::string& xml);
+    // Removes the slide's list entry naming the relationship id, the relationship unless another entry
+    // names it, and the part with its properties when no relationship of the package points at it.
+    void removeCustomerData(const std::string& slidePart, const std::string& relationshipId);
+
     // A compiled XPath query, kept for the deck's life; throws pugi::xpath_exception when it does not
     // compile.
     const pugi::xpath_query& query(const std::string& xpath);
@@ -108,6 +120,7 @@ private:
     std::string addRelationship(const std::string& part, const std::string& typeName,
                                 const std::string& target);
     std::string ensureNotesMaster();
+    bool anyRelationshipTo(const std::string& part);
     std::string masterOf(const std::string& part);
     static PartKind kindOf(pugi::xml_node partRoot);
     std::vector<pugi::xml_node> findInherited(const std::string& part, pugi::xml_node shape);

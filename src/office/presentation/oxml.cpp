@@ -77,8 +77,13 @@ std::string prefixFor(pugi::xml_node anyNode, const char* namespaceUri, const ch
             return std::string(name.substr(6));
         }
     }
-    root.append_attribute(("xmlns:" + std::string(preferred)).c_str()) = namespaceUri;
-    return preferred;
+    // The preferred prefix may be bound to another namespace already: then the first free one after it.
+    std::string prefix = preferred;
+    for (int n = 1; root.attribute(("xmlns:" + prefix).c_str()); ++n) {
+        prefix = std::string(preferred) + std::to_string(n);
+    }
+    root.append_attribute(("xmlns:" + prefix).c_str()) = namespaceUri;
+    return prefix;
 }
 
 namespace {

@@ -29,7 +29,8 @@ pugi::xml_attribute attribute(pugi::xml_node node, std::string_view local);
 // An xsd:boolean attribute value ("1"/"true" or "0"/"false"); nullopt when absent or malformed.
 std::optional<bool> booleanValue(pugi::xml_attribute attr);
 
-// The prefix bound to a namespace on the document element, declaring `preferred` when none is.
+// The prefix bound to a namespace on the document element, declaring `preferred` (or, when that is
+// bound to another namespace, `preferred` and a number) when none is.
 std::string prefixFor(pugi::xml_node anyNode, const char* namespaceUri, const char* preferred);
 // A new element child of that local name in the namespace, with the document's prefix for it.
 pugi::xml_node appendElement(pugi::xml_node parent, const char* namespaceUri, const char* preferredPrefix,

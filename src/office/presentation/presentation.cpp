@@ -418,6 +418,10 @@ std::optional<CustomXMLNode> CustomXMLPart::selectSingleNode(const std::string& 
     return std::nullopt; // nothing matched (an attribute match has no node of its own here)
 }
 
+void CustomXMLPart::remove() {
+    deck_->removeCustomerData(slidePart_, relationshipId_);
+}
+
 // ---- Notes pages and slides
 
 Shapes NotesPage::shapes() const {
@@ -451,9 +455,14 @@ std::vector<CustomXMLPart> Slide::customerData() const {
         if (!part) {
             deck_->fail("the customer data " + rid + " of " + partName() + " points nowhere");
         }
-        parts.push_back(CustomXMLPart(deck_, *part));
+        parts.push_back(CustomXMLPart(deck_, *part, partName(), rid));
     }
     return parts;
+}
+
+CustomXMLPart Slide::addCustomerData(const std::string& xml) {
+    Deck::CustomerDataEntry entry = deck_->addCustomerData(partName(), xml);
+    return CustomXMLPart(deck_, entry.part, partName(), entry.relationshipId);
 }
 
 bool Slide::hasNotesPage() const {

@@ -178,18 +178,27 @@ private:
     pugi::xml_node node_;
 };
 
+// One entry of a slide's customer data: the custom XML part it points at.
 class CustomXMLPart {
 public:
     const std::string& partName() const { return part_; }
     // The first node the XPath selects; nullopt when none. An expression that does not compile fails.
     std::optional<CustomXMLNode> selectSingleNode(const std::string& xpath) const;
+    // Deletes the entry from its slide's customer data, with the slide's relationship to the part;
+    // the part, its properties and its relationships go too unless another relationship of the deck
+    // still points at the part. Fails on a deck opened read-only, and for an entry already deleted.
+    void remove();
 
 private:
     friend class Slide;
-    CustomXMLPart(std::shared_ptr<Deck> deck, std::string part)
-        : deck_(std::move(deck)), part_(std::move(part)) {}
+    CustomXMLPart(std::shared_ptr<Deck> deck, std::string part, std::string slidePart,
+                  std::string relationshipId)
+        : deck_(std::move(deck)), part_(std::move(part)), slidePart_(std::move(slidePart)),
+          relationshipId_(std::move(relationshipId)) {}
     std::shared_ptr<Deck> deck_;
     std::string part_;
+    std::string slidePart_;      // the slide whose customer data lists it
+    std::string relationshipId_; // the relationship of that slide its entry names
 };
 
 class NotesPage {
@@ -211,6 +220,10 @@ public:
     int slideNumber() const;
     // The custom XML parts of the slide's customer data, in list order.
     std::vector<CustomXMLPart> customerData() const;
+    // Adds the XML, stored as given, as a new custom XML part at the end of the slide's customer data,
+    // the way the office suite stores one: with an item properties part under a new datastore item
+    // id. Fails when the XML does not parse or the deck was opened read-only; nothing is changed then.
+    CustomXMLPart addCustomerData(const std::string& xml);
     bool hasNotesPage() const;
     // The notes page; a slide without one gets one made from the notes master.
     NotesPage notesPage() const;

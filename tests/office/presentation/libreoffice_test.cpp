@@ -96,3 +96,28 @@ TEST(PresentationLibreOffice, ChangedDecksConvertWithOnePagePerSlide) {
         EXPECT_EQ(pdfPages(pdf), slides);
     }
 }
+
+TEST(PresentationLibreOffice, ATaggedDeckConvertsToTheSamePagesAsBefore) {
+    TempDir profile;
+    TempDir before;
+    TempDir after;
+    for (const TempDir* dir : {&before, &after}) {
+        std::filesystem::copy_file(corpusDir() / "pptx" / "poi-aptia.pptx", *dir / "03_Tagged.pptx");
+        std::filesystem::permissions(*dir / "03_Tagged.pptx", std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add);
+    }
+    {
+        Application app;
+        Presentation deck = app.presentations().open(after / "03_Tagged.pptx");
+        for (Slide slide : deck.slides()) {
+            slide.addCustomerData(taggedWord("Slide " + std::to_string(slide.slideNumber())));
+            slide.addCustomerData(taggedWord("Caf\xc3\xa9 & co"));
+        }
+        deck.save();
+    }
+    const std::filesystem::path original = convertToPdf(before / "03_Tagged.pptx", profile);
+    const std::filesystem::path tagged = convertToPdf(after / "03_Tagged.pptx", profile);
+    ASSERT_FALSE(original.empty() || tagged.empty()) << "no PDF written";
+    EXPECT_GT(pdfPages(original), 0);
+    EXPECT_EQ(pdfPages(tagged), pdfPages(original));
+}

@@ -293,3 +293,125 @@ TEST(DeckTool, ShowOfASlideOf100MBOfEmptyElementsStaysUnder200MB) {
     EXPECT_LT(usage.ru_maxrss, 200 * 1024) << "kilobytes at most in the tool";
     waitpid(builder, nullptr, 0);
 }
+
+namespace {
+
+std::filesystem::path backupDeck(const TempDir& dir) {
+    // A real deck of nine slides that holds custom XML items of its own.
+    const std::filesystem::path file = dir / "03_Backup.pptx";
+    std::filesystem::copy_file(corpusDir() / "pptx" / "poi-aptia.pptx", file);
+    std::filesystem::permissions(file, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+    return file;
+}
+
+QString path(const std::filesystem::path& file) {
+    return QString::fromStdString(file.string());
+}
+
+} // namespace
+
+TEST(DeckTool, TagUntagAndTagFromChangeTheTaggedWordsThatTagsReadsBack) {
+    TempDir dir;
+    const std::filesystem::path file = backupDeck(dir);
+    Result r = runTool({"tag", path(file), "2", "Cache", "Caf\xc3\xa9 & <co>", "cache"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.count("tagged \"Cache\""), 1) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("2 words tagged")) << r.out.toStdString();
+
+    // Compared as the Index merges words: "CACHE" is already there, and a second run adds nothing.
+    r = runTool({"tag", path(file), "2", "CACHE", "Memory"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("slide 2: \"CACHE\" is already tagged")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("slide 2: tagged \"Memory\"")) << r.out.toStdString();
+    const std::string bytes = readFile(file);
+    r = runTool({"tag", path(file), "2", "memory"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(readFile(file), bytes);
+
+    r = runTool({"tags", path(file), "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    QJsonParseError error;
+    const QJsonObject json = QJsonDocument::fromJson(r.out, &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << r.out.toStdString();
+    EXPECT_EQ(json["file"].toString(), "03_Backup.pptx");
+    QStringList tagged;
+    for (const QJsonValue& t : json["tags"].toArray()) {
+        tagged << QString::number(t["slide"].toInt()) + ":" + t["word"].toString();
+    }
+    EXPECT_EQ(tagged, QStringList({"2:Cache", QString::fromUtf8("2:Caf\xc3\xa9 & <co>"), "2:Memory"}));
+
+    r = runTool({"untag", path(file), "2", "cache", "CACHE"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("1 tag removed")) << r.out.toStdString();
+
+    const std::filesystem::path list = dir / "tags.tsv";
+    writeFile(list, "\xEF\xBB\xBF# slide, word\r\n1\tBackup\r\n\r\n9\tRestore\r\n2\tmemory\r\n9\tRestore\n");
+    r = runTool({"tag-from", path(file), path(list)});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("2 words tagged, 1 already there")) << r.out.toStdString();
+    r = runTool({"tags", path(file)});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.toStdString(), "1\tBackup\n2\tCaf\xc3\xa9 & <co>\n2\tMemory\n9\tRestore\n");
+
+    // What the Index reads, and the deck's own custom XML untouched.
+    Application app;
+    Presentation deck = app.presentations().open(file, true);
+    EXPECT_EQ(deck.slides().item(9).customerData().at(0).selectSingleNode("descendant::indexword")->text(),
+              "Restore");
+    auto parts = lf::opc::Package::open(file)->partNames();
+    EXPECT_EQ(
+        std::count_if(parts.begin(), parts.end(), [](auto& n) { return n.starts_with("/customXml/item"); }),
+        2 * (3 + 4)) // three own items and four tags, each with its properties
+        << ::testing::PrintToString(parts);
+}
+
+TEST(DeckTool, ABadTagRequestChangesNothingAndSaysWhy) {
+    TempDir dir;
+    const std::filesystem::path file = backupDeck(dir);
+    ASSERT_EQ(runTool({"tag", path(file), "4", "Snapshot"}).exitCode, 0);
+    const std::string bytes = readFile(file);
+    struct Case {
+        QStringList args;
+        std::vector<std::string> said;
+    };
+    const std::filesystem::path list = dir / "bad.tsv";
+    writeFile(list, "1\tGood\n2 Spaces\nx\tWord\n61\tWord\n3\tcomma, here\n4\t\n5\tAlso good\n");
+    const Case cases[] = {
+        {{"tag", path(file), "61", "Word"}, {"slide 61 does not exist: 03_Backup.pptx has slides 1 to 9"}},
+        {{"tag", path(file), "2", "Good", "a,b", "Tab\tbed"}, {"a,b", "comma", "Tab", "control character"}},
+        {{"untag", path(file), "4", "Snapshot", "Nope"},
+         {"slide 4 has no tagged word \"Nope\" (it has Snapshot)"}},
+        {{"untag", path(file), "0", "Snapshot"}, {"slide 0 does not exist"}},
+        {{"tag-from", path(file), path(list)},
+         {"bad.tsv line 2: not a SLIDE<TAB>WORD line", "bad.tsv line 3: \"x\" is not a slide number",
+          "bad.tsv line 4: slide 61 does not exist", "bad.tsv line 5: slide 3: not tagged",
+          "bad.tsv line 6: slide 4: not tagged: the tagged word is empty"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const Result r = runTool(c.args);
+        EXPECT_EQ(r.exitCode, 1);
+        for (const std::string& said : c.said) {
+            EXPECT_TRUE(r.err.contains(QByteArray::fromStdString(said))) << r.err.toStdString();
+        }
+        EXPECT_TRUE(r.err.contains("03_Backup.pptx: nothing was changed")) << r.err.toStdString();
+        EXPECT_EQ(readFile(file), bytes);
+    }
+    EXPECT_EQ(runTool({"tag", path(file), "two", "Word"}).exitCode, 2);
+    EXPECT_EQ(runTool({"tag", path(file), "2"}).exitCode, 2);
+    EXPECT_EQ(runTool({"tags", path(file), "--yaml"}).exitCode, 2);
+    EXPECT_EQ(readFile(file), bytes);
+
+    // Slide numbers are the Index's: they count from the deck's first slide number.
+    DeckBuilder b;
+    b.firstSlideNumber = 5;
+    b.slides = {SlideSpec{}, SlideSpec{}};
+    b.write(dir / "04_Later.pptx");
+    const Result early = runTool({"tag", path(dir / "04_Later.pptx"), "1", "Word"});
+    EXPECT_EQ(early.exitCode, 1);
+    EXPECT_TRUE(early.err.contains("slide 1 does not exist: 04_Later.pptx has slides 5 to 6"))
+        << early.err.toStdString();
+    ASSERT_EQ(runTool({"tag", path(dir / "04_Later.pptx"), "6", "Word"}).exitCode, 0);
+    EXPECT_EQ(runTool({"tags", path(dir / "04_Later.pptx")}).out.toStdString(), "6\tWord\n");
+}
