@@ -91,8 +91,10 @@ public:
     // an unchanged document serialises back to the same information. Throws when it does not parse.
     // Whitespace-only text between elements is kept as text nodes too: walk elements with
     // child("name")/children("name") or check node.type() rather than taking first_child() blindly.
-    // A part past the XML limits (size, nodes, depth, or the package's XML totals) or holding a
-    // document type declaration is refused before it is parsed, naming the limit.
+    // A part past the XML limits (size, nodes, depth, or the package's XML totals) is refused before
+    // it is parsed, naming the limit. A document type declaration is kept as a node and never acted on:
+    // the parser expands only the predefined entities and character references, and reads nothing
+    // outside the part.
     pugi::xml_document& xmlPart(const std::string& partName);
     // Checks bytes meant for an XML part as xmlPart would read them: well-formed (one document
     // element) and within the XML limits of one part. Throws PackageError naming the part otherwise;
