@@ -128,10 +128,6 @@ void checkLetterCase(const CourseDecks& decks, Problems& problems) {
     }
 }
 
-bool startsWithModule(const QString& text) {
-    return text.left(6) == QLatin1String("Module");
-}
-
 // Why the TOC takes no title from the slide.
 QString missingTitle(const ppt::Slide& slide) {
     bool banner = false, otherText = false;
@@ -140,11 +136,11 @@ QString missingTitle(const ppt::Slide& slide) {
             continue;
         const QString name = QString::fromStdString(shape.name());
         const QString shapeText = QString::fromStdString(shape.textFrame().textRange().text());
-        if (name.left(9) == QLatin1String("Rectangle") && shape.type() == ppt::office::msoAutoShape) {
-            if (shape.top() < 52 && !shapeText.isEmpty())
+        if (IsTitleRectangle(shape)) {
+            if (shape.top() < kTOCTitleTop && !shapeText.isEmpty())
                 return QStringLiteral("the title shape \"") + name +
                        QStringLiteral("\" has no bold text: the TOC leaves the slide out");
-            if (shape.top() >= 52 && !shapeText.isEmpty() &&
+            if (shape.top() >= kTOCTitleTop && !shapeText.isEmpty() &&
                 shape.textFrame().textRange().font().bold() != ppt::office::msoFalse)
                 return QStringLiteral("the title shape \"") + name + QStringLiteral("\" is ") +
                        QString::number(shape.top()) +
@@ -153,7 +149,7 @@ QString missingTitle(const ppt::Slide& slide) {
         }
         if (shapeText.isEmpty())
             continue;
-        (startsWithModule(shapeText) ? banner : otherText) = true;
+        (IsModuleBanner(shapeText) ? banner : otherText) = true;
     }
     if (banner && !otherText)
         return QStringLiteral("only a \"Module\" banner, no title shape: the TOC leaves the slide out");
@@ -172,7 +168,7 @@ void checkHeading(const ppt::Slides& slides, const QString& file, Problems& prob
     bool banner = false;
     for (const ppt::Shape& shape : first.shapes())
         banner = banner || (shape.hasTextFrame() &&
-                            startsWithModule(QString::fromStdString(shape.textFrame().textRange().text())));
+                            IsModuleBanner(QString::fromStdString(shape.textFrame().textRange().text())));
     problems.add(file, first.slideNumber(),
                  banner ? QStringLiteral("only a \"Module\" banner: the module heading has no title")
                         : QStringLiteral("no text before any other: the module heading has no title"));

@@ -112,18 +112,25 @@ QString SlideTitleText(const ppt::Slide& slide) {
         if (!shape.hasTextFrame())
             continue;
         const QString text = QString::fromStdString(shape.textFrame().textRange().text());
-        if (text.left(6) != QLatin1String("Module"))
+        if (!IsModuleBanner(text))
             return text;
     }
     return QString();
 }
 
+bool IsModuleBanner(const QString& text) {
+    return text.left(6) == QLatin1String("Module");
+}
+
+bool IsTitleRectangle(const ppt::Shape& shape) {
+    return QString::fromStdString(shape.name()).left(9) == QLatin1String("Rectangle") &&
+           shape.type() == ppt::office::msoAutoShape;
+}
+
 std::vector<QString> SlideTOCTitles(const ppt::Slide& slide) {
     std::vector<QString> titles;
     for (const ppt::Shape& shape : slide.shapes()) {
-        const bool titleShape = QString::fromStdString(shape.name()).left(9) == QLatin1String("Rectangle") &&
-                                shape.type() == ppt::office::msoAutoShape && shape.top() < 52;
-        if (!titleShape || !shape.hasTextFrame())
+        if (!IsTitleRectangle(shape) || shape.top() >= kTOCTitleTop || !shape.hasTextFrame())
             continue;
         QString pendingTitle;
         bool found = false;

@@ -103,9 +103,15 @@ std::vector<TaggedWord> TaggedWordsOf(const ppt::Slide& slide);
 // wider than the Index column and cannot be wrapped).
 QString TaggedWordProblem(const QString& word);
 
-// The titles the TOC takes from the slide, one per title shape (an auto shape named "Rectangle..."
-// less than 52 points from the top) that holds bold text: its bold sentences, fully or partly bold,
-// joined and cleaned.
+// A shape text that is a module banner ("Module 2: Storage"): it begins with "Module" (case-sensitive).
+bool IsModuleBanner(const QString& text);
+
+// The shapes the TOC takes titles from: auto shapes named "Rectangle..." less than kTOCTitleTop
+// points from the top of the slide.
+inline constexpr double kTOCTitleTop = 52;
+bool IsTitleRectangle(const ppt::Shape& shape); // the name and the type, wherever the shape stands
+// The titles the TOC takes from the slide, one per title shape that holds bold text: its bold
+// sentences, fully or partly bold, joined and cleaned.
 std::vector<QString> SlideTOCTitles(const ppt::Slide& slide);
 
 // Pilcrows, line feeds and carriage returns dropped; code 11 line breaks become one blank.

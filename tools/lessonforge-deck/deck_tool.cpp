@@ -74,6 +74,16 @@ std::string geometry(const Shape& shape) {
            ", \"width\": " + jsonNumber(shape.width()) + ", \"height\": " + jsonNumber(shape.height());
 }
 
+// Runs one command: a failure is its description on err and exit status 1.
+template <class Command> int reportingFailure(std::ostream& err, Command&& command) {
+    try {
+        return command();
+    } catch (const std::exception& e) {
+        err << e.what() << "\n";
+        return 1;
+    }
+}
+
 } // namespace
 
 int applyGrayNotes(Presentation& deck) {
@@ -87,7 +97,7 @@ int applyGrayNotes(Presentation& deck) {
 }
 
 int show(const std::filesystem::path& file, std::ostream& out, std::ostream& err) {
-    try {
+    return reportingFailure(err, [&] {
         Application app;
         Presentation deck = app.presentations().open(file, true);
         std::string json = "{\"file\": " + jsonString(deck.name()) + ", \"slides\": [";
@@ -143,14 +153,11 @@ int show(const std::filesystem::path& file, std::ostream& out, std::ostream& err
         deck.close();
         out << json;
         return 0;
-    } catch (const std::exception& e) {
-        err << e.what() << "\n";
-        return 1;
-    }
+    });
 }
 
 int grayNotes(const std::filesystem::path& file, std::ostream& out, std::ostream& err) {
-    try {
+    return reportingFailure(err, [&] {
         Application app;
         Presentation deck = app.presentations().open(file);
         int created = applyGrayNotes(deck);
@@ -160,10 +167,7 @@ int grayNotes(const std::filesystem::path& file, std::ostream& out, std::ostream
         out << "{\"file\": " << jsonString(file.filename().string()) << ", \"slides\": " << slides
             << ", \"notesPagesCreated\": " << created << "}\n";
         return 0;
-    } catch (const std::exception& e) {
-        err << e.what() << "\n";
-        return 1;
-    }
+    });
 }
 
 // ---- Tagged words
@@ -268,7 +272,7 @@ std::string count(int n, const char* one, const char* many) {
 } // namespace
 
 int tags(const std::filesystem::path& file, bool json, std::ostream& out, std::ostream& err) {
-    try {
+    return reportingFailure(err, [&] {
         Application app;
         Presentation deck = app.presentations().open(file, true);
         std::string text = json ? "{\"file\": " + jsonString(deck.name()) + ", \"tags\": [" : "";
@@ -297,15 +301,12 @@ int tags(const std::filesystem::path& file, bool json, std::ostream& out, std::o
         deck.close();
         out << text;
         return 0;
-    } catch (const std::exception& e) {
-        err << e.what() << "\n";
-        return 1;
-    }
+    });
 }
 
 int tag(const std::filesystem::path& file, const std::vector<TagRequest>& requests, std::ostream& out,
         std::ostream& err) {
-    try {
+    return reportingFailure(err, [&] {
         TagChange change(file);
         struct Planned {
             Slide slide;
@@ -368,15 +369,12 @@ int tag(const std::filesystem::path& file, const std::vector<TagRequest>& reques
                         (alreadyCount > 0 ? ", " + std::to_string(alreadyCount) + " already there" : ""),
                     out);
         return 0;
-    } catch (const std::exception& e) {
-        err << e.what() << "\n";
-        return 1;
-    }
+    });
 }
 
 int untag(const std::filesystem::path& file, const std::vector<TagRequest>& requests, std::ostream& out,
           std::ostream& err) {
-    try {
+    return reportingFailure(err, [&] {
         TagChange change(file);
         struct Planned {
             const TagRequest* request;
@@ -426,10 +424,7 @@ int untag(const std::filesystem::path& file, const std::vector<TagRequest>& requ
         }
         change.save(removed > 0, count(removed, "tag removed", "tags removed"), out);
         return 0;
-    } catch (const std::exception& e) {
-        err << e.what() << "\n";
-        return 1;
-    }
+    });
 }
 
 int tagFrom(const std::filesystem::path& file, const std::filesystem::path& list, std::ostream& out,

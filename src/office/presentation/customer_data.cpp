@@ -3,9 +3,8 @@
 // and its p:custData entry), and deleting one again without leaving a part or a relationship behind.
 #include "office/presentation/deck.h"
 #include "office/presentation/presentation.h"
+#include "platform/ascii.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <random>
 
@@ -25,11 +24,6 @@ constexpr const char* kCustomXmlNs = "http://schemas.openxmlformats.org/officeDo
 
 bool isXmlType(const std::string& contentType) {
     return contentType == "application/xml" || contentType == "text/xml";
-}
-
-bool samePartName(const std::string& a, const std::string& b) {
-    return std::ranges::equal(
-        a, b, [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
 }
 
 // A new random (version 4) GUID in braces and capitals, as datastore item ids are written.
@@ -141,11 +135,13 @@ Deck::CustomerDataEntry Deck::addCustomerData(const std::string& slidePart, cons
 
 bool Deck::anyRelationshipTo(const std::string& part) {
     opc::Package& p = package();
+    const std::string wanted = platform::asciiLower(part); // part names compare without regard to case
     std::vector<std::string> sources = p.partNames();
     sources.push_back("/");
     for (const std::string& source : sources) {
         for (const opc::Relationship& r : p.relationships(source)) {
-            if (!r.external && samePartName(opc::Package::resolveTarget(source, r.target), part)) {
+            if (!r.external &&
+                platform::asciiLower(opc::Package::resolveTarget(source, r.target)) == wanted) {
                 return true;
             }
         }
