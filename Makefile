@@ -68,6 +68,7 @@ screenshots: deps $(BUILD)/build.ninja
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+	git ls-files 'CMakeLists.txt' '*/CMakeLists.txt' '*.cmake' | xargs cmake-format -i -c .cmake-format.py --
 
 clean:
 	rm -rf $(BUILD) $(ASAN)

@@ -24,8 +24,8 @@ function(lf_add_test)
   endif()
   if(T_COMMAND)
     add_test(NAME ${T_NAME} COMMAND ${T_COMMAND})
-    set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    set_tests_properties(
+      ${T_NAME} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT} ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
     return()
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
@@ -35,10 +35,9 @@ function(lf_add_test)
   if(T_LABELS)
     list(GET T_LABELS 0 labels)
   endif()
-  gtest_discover_tests(${T_NAME}
+  gtest_discover_tests(
+    ${T_NAME}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
-               TIMEOUT ${T_TIMEOUT}
-               LABELS "${labels}")
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT ${T_TIMEOUT} LABELS "${labels}")
 endfunction()

@@ -64,24 +64,24 @@ void indexSlide(EntryTable& table, const ppt::Slide& slide, int moduleOrdinal, D
 
 } // namespace
 
-void CollectIndex(const QString& indexTemplate, const QString& indexFileName, const QString& sourcePath,
-                  const QString& destinationPath, const QString& courseName, const QString& workingDirectory,
+void CollectIndex(courserun::CourseRun& run, const QString& indexTemplate, const QString& indexFileName,
+                  const QString& sourcePath, const QString& destinationPath, const QString& courseName,
                   bool cleanWorkingFiles) {
-    OperationResources resources(kTag, workingDirectory, cleanWorkingFiles);
+    OperationResources resources(kTag, run.workingFiles(), cleanWorkingFiles);
     // Without its clean-up the Index leaves its staging to the TOC that follows; until the staging is
     // complete, all it leaves is where the course is.
-    LeaveStagingForNextCollection(
-        cleanWorkingFiles ? std::nullopt : std::optional<LeftStaging>(LeftStaging{sourcePath, {}}));
+    run.leaveStaging(cleanWorkingFiles ? std::nullopt
+                                       : std::optional<courserun::LeftStaging>({sourcePath, std::nullopt}));
     try {
         oplog::resetProcessCount();
         log(QStringLiteral("Begin"));
         RequireDocumentName(indexFileName, "Index");
-        const StagedDecks staged = StageDecks(
-            sourcePath, workingDirectory,
+        const courserun::StagedCourse staged = StageDecks(
+            run, sourcePath,
             {kTag, QStringLiteral("Unable to export files for indexing"), QStringLiteral(" for indexing")});
         if (!cleanWorkingFiles)
-            LeaveStagingForNextCollection(LeftStaging{sourcePath, staged});
-        const QString& workingPath = staged.workingPath;
+            run.leaveStaging(courserun::LeftStaging{sourcePath, staged});
+        const QString& workingPath = staged.folder;
         if (!platform::folderExists(workingPath)) {
             oplog::LogFailure(kTag, QStringLiteral("The source path does not exist"));
             return;
@@ -93,10 +93,10 @@ void CollectIndex(const QString& indexTemplate, const QString& indexFileName, co
         platform::sleepFor(1000);
         ppt::Application& powerPoint = resources.startPowerPoint();
 
-        for (qsizetype i = 0; i < staged.names.size(); ++i) {
-            const QString& name = staged.names[i];
+        for (qsizetype i = 0; i < staged.decks.size(); ++i) {
+            const QString& name = staged.decks[i];
             oplog::countProcessedFile();
-            oplog::LogProgress(QStringLiteral("Index"), QStringLiteral("deck"), i + 1, staged.names.size());
+            oplog::LogProgress(QStringLiteral("Index"), QStringLiteral("deck"), i + 1, staged.decks.size());
             log(QStringLiteral("Indexing ") + name);
             ppt::Presentation deck = powerPoint.presentations().open(
                 hostFile(platform::joinPath(workingPath, name)), false, false, true);
@@ -121,11 +121,19 @@ void CollectIndex(const QString& indexTemplate, const QString& indexFileName, co
         log(QStringLiteral("List of indexed words created"));
         const bool templateInRepository = platform::isRepositoryPath(indexTemplate);
         WriteIndex(table, indexTemplate, templateInRepository, indexFileName, destinationPath, courseName,
-                   workingPath, cleanWorkingFiles);
+                   workingPath, run);
         resources.finish(QStringLiteral("Indexing Complete"));
     } catch (const std::exception& failure) {
         ReportFailure(kTag, QString::fromStdString(failure.what()));
     }
+}
+
+void CollectIndex(const QString& indexTemplate, const QString& indexFileName, const QString& sourcePath,
+                  const QString& destinationPath, const QString& courseName, const QString& workingDirectory,
+                  bool cleanWorkingFiles) {
+    courserun::CourseRun run(workingDirectory);
+    CollectIndex(run, indexTemplate, indexFileName, sourcePath, destinationPath, courseName,
+                 cleanWorkingFiles);
 }
 
 } // namespace lf::indexing

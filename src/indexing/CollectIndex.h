@@ -5,9 +5,18 @@
 // exists, every tagged word is also written to it, one line each ("cache 3-12").
 #include <QString>
 
+namespace lf::courserun {
+class CourseRun;
+}
+
 namespace lf::indexing {
 
-// Logs under "Index". cleanWorkingFiles is false when the TOC follows and reads the staged decks.
+// Logs under "Index". cleanWorkingFiles is false when the TOC follows and reads the staged decks, which
+// the Index then leaves in the run for it.
+void CollectIndex(courserun::CourseRun& run, const QString& indexTemplate, const QString& indexFileName,
+                  const QString& sourcePath, const QString& destinationPath, const QString& courseName,
+                  bool cleanWorkingFiles);
+// The operation as a run of its own in workingDirectory.
 void CollectIndex(const QString& indexTemplate, const QString& indexFileName, const QString& sourcePath,
                   const QString& destinationPath, const QString& courseName, const QString& workingDirectory,
                   bool cleanWorkingFiles);

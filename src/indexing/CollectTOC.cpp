@@ -29,19 +29,19 @@ void collectSlideTitles(EntryTable& table, const ppt::Slide& slide, int moduleOr
 
 } // namespace
 
-void CollectTOC(const QString& tocTemplate, const QString& tocFileName, const QString& sourcePath,
-                const QString& destinationPath, const QString& courseName, const QString& workingDirectory,
+void CollectTOC(courserun::CourseRun& run, const QString& tocTemplate, const QString& tocFileName,
+                const QString& sourcePath, const QString& destinationPath, const QString& courseName,
                 bool cleanWorkingFiles) {
-    OperationResources resources(kTag, workingDirectory, cleanWorkingFiles);
+    OperationResources resources(kTag, run.workingFiles(), cleanWorkingFiles);
     try {
         oplog::resetProcessCount();
         log(QStringLiteral("Begin"));
         RequireDocumentName(tocFileName, "TOC");
-        const StagedDecks staged =
-            StageDecks(sourcePath, workingDirectory,
+        const courserun::StagedCourse staged =
+            StageDecks(run, sourcePath,
                        {kTag, QStringLiteral("Unable to export files for TOC creation"),
                         QStringLiteral(" for TOC creation")});
-        const QString& workingPath = staged.workingPath;
+        const QString& workingPath = staged.folder;
         if (!platform::folderExists(workingPath)) {
             oplog::LogFailure(kTag, QStringLiteral("The source path does not exist"));
             return;
@@ -52,11 +52,11 @@ void CollectTOC(const QString& tocTemplate, const QString& tocFileName, const QS
         resources.showHourglass();
         platform::yieldToEventLoop();
 
-        for (qsizetype i = 0; i < staged.names.size(); ++i) {
-            const QString& name = staged.names[i];
+        for (qsizetype i = 0; i < staged.decks.size(); ++i) {
+            const QString& name = staged.decks[i];
             oplog::countProcessedFile();
             oplog::LogProgress(QStringLiteral("Table of Contents"), QStringLiteral("deck"), i + 1,
-                               staged.names.size());
+                               staged.decks.size());
             const QString deckPath = platform::joinPath(workingPath, name);
             ppt::Presentation deck = powerPoint.presentations().open(hostFile(deckPath), false, false, true);
             log(QStringLiteral("Opening ") + deckPath);
@@ -86,11 +86,18 @@ void CollectTOC(const QString& tocTemplate, const QString& tocFileName, const QS
         const bool templateInRepository = platform::isRepositoryPath(tocTemplate);
         log(QStringLiteral("Starting TOC creation"));
         WriteTOC(table, tocTemplate, templateInRepository, tocFileName, destinationPath, courseName,
-                 workingPath, cleanWorkingFiles);
+                 workingPath, run);
         resources.finish(QStringLiteral("TOC Creation Complete"));
     } catch (const std::exception& failure) {
         ReportFailure(kTag, QString::fromStdString(failure.what()));
     }
+}
+
+void CollectTOC(const QString& tocTemplate, const QString& tocFileName, const QString& sourcePath,
+                const QString& destinationPath, const QString& courseName, const QString& workingDirectory,
+                bool cleanWorkingFiles) {
+    courserun::CourseRun run(workingDirectory);
+    CollectTOC(run, tocTemplate, tocFileName, sourcePath, destinationPath, courseName, cleanWorkingFiles);
 }
 
 } // namespace lf::indexing

@@ -3,10 +3,18 @@
 // heading per deck and one entry per slide title, and has WriteTOC turn it into the TOC document.
 #include <QString>
 
+namespace lf::courserun {
+class CourseRun;
+}
+
 namespace lf::indexing {
 
 // Logs under "TOC". source is the normalized source path, or the working directory as typed when the
-// Index ran just before and left its staged decks there.
+// Index ran just before and left its staged decks there (in the run).
+void CollectTOC(courserun::CourseRun& run, const QString& tocTemplate, const QString& tocFileName,
+                const QString& sourcePath, const QString& destinationPath, const QString& courseName,
+                bool cleanWorkingFiles);
+// The operation as a run of its own in workingDirectory.
 void CollectTOC(const QString& tocTemplate, const QString& tocFileName, const QString& sourcePath,
                 const QString& destinationPath, const QString& courseName, const QString& workingDirectory,
                 bool cleanWorkingFiles);

@@ -25,11 +25,11 @@ QString IndexLine(const EntryTable& table, int entry) {
 
 void WriteIndex(EntryTable& table, const QString& templatePath, bool templateInRepository,
                 const QString& indexFileName, const QString& destinationPath, const QString& courseName,
-                const QString& workingPath, bool /*cleanWorkingFiles*/) {
+                const QString& workingPath, courserun::CourseRun& course) {
     try {
         SortIndexEntries(table);
         DocumentRun run;
-        run.document = OpenTemplateDocument(templatePath, templateInRepository, workingPath);
+        run.document = OpenTemplateDocument(course, templatePath, templateInRepository, workingPath);
         word::Document& document = *run.document;
         ClearDocument(document);
         ReplaceCourseName(document, courseName);
@@ -49,7 +49,7 @@ void WriteIndex(EntryTable& table, const QString& templatePath, bool templateInR
             }
             AppendParagraph(document, line, plainText, courier, 10, false, false, 0);
         }
-        StoreDocument(document, indexFileName, destinationPath, workingPath,
+        StoreDocument(course, document, indexFileName, destinationPath, workingPath,
                       {QStringLiteral("Index"), QStringLiteral("Index Exists"),
                        QStringLiteral("Index document exists.  OK to overwrite?"),
                        QStringLiteral("Created index document in "),

@@ -6,13 +6,17 @@
 
 #include <QString>
 
+namespace lf::courserun {
+class CourseRun;
+}
+
 namespace lf::indexing {
 
 // Logs under "WriteIndex" when it fails, under "Index" when it stores the document locally.
-// cleanWorkingFiles is not read here.
+// course: the run the document is written for (its working files, the files it wrote).
 void WriteIndex(EntryTable& table, const QString& templatePath, bool templateInRepository,
                 const QString& indexFileName, const QString& destinationPath, const QString& courseName,
-                const QString& workingPath, bool cleanWorkingFiles);
+                const QString& workingPath, courserun::CourseRun& course);
 
 // The Index line of entry i (1-based) before wrapping: "Cache, 1-4, 2-9".
 QString IndexLine(const EntryTable& table, int entry);

@@ -38,10 +38,10 @@ QString TOCLine(const EntryTable& table, int entry) {
 
 void WriteTOC(const EntryTable& table, const QString& templatePath, bool templateInRepository,
               const QString& tocFileName, const QString& destinationPath, const QString& courseName,
-              const QString& workingPath, bool /*cleanWorkingFiles*/) {
+              const QString& workingPath, courserun::CourseRun& course) {
     try {
         DocumentRun run;
-        run.document = OpenTemplateDocument(templatePath, templateInRepository, workingPath);
+        run.document = OpenTemplateDocument(course, templatePath, templateInRepository, workingPath);
         word::Document& document = *run.document;
         ClearDocument(document);
         ReplaceCourseName(document, courseName);
@@ -61,7 +61,7 @@ void WriteTOC(const EntryTable& table, const QString& templatePath, bool templat
                 AppendParagraph(document, QString(), QString(), QString(), 0, false, false, 0);
             }
         }
-        StoreDocument(document, tocFileName, destinationPath, workingPath,
+        StoreDocument(course, document, tocFileName, destinationPath, workingPath,
                       {QStringLiteral("TOC"), QStringLiteral("TOC Exists"),
                        QStringLiteral("TOC document exists.  OK to overwrite?"),
                        QStringLiteral("Created TOC document in "),

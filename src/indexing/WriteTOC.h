@@ -6,13 +6,17 @@
 
 #include <QString>
 
+namespace lf::courserun {
+class CourseRun;
+}
+
 namespace lf::indexing {
 
-// Logs under "WriteTOC" when it fails, under "TOC" when it stores the document. cleanWorkingFiles is
-// not read here.
+// Logs under "WriteTOC" when it fails, under "TOC" when it stores the document. course is the run the
+// document is written for (its working files, the files it wrote).
 void WriteTOC(const EntryTable& table, const QString& templatePath, bool templateInRepository,
               const QString& tocFileName, const QString& destinationPath, const QString& courseName,
-              const QString& workingPath, bool cleanWorkingFiles);
+              const QString& workingPath, courserun::CourseRun& course);
 
 // The TOC line of entry i (1-based): the word, then a tab and a module-slide reference per mark.
 QString TOCLine(const EntryTable& table, int entry);

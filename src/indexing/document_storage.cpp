@@ -1,5 +1,7 @@
 #include "indexing/document_storage.h"
 
+#include "courserun/course_run.h"
+
 #include "indexing/WordStuff.h"
 #include "indexing/operation_support.h"
 #include "platform/dialogs.h"
@@ -24,11 +26,11 @@ DocumentRun::~DocumentRun() {
     platform::showDefaultPointer();
 }
 
-word::Document OpenTemplateDocument(const QString& templatePath, bool templateInRepository,
-                                    const QString& workingPath) {
+word::Document OpenTemplateDocument(courserun::CourseRun& course, const QString& templatePath,
+                                    bool templateInRepository, const QString& workingPath) {
     QString localTemplate = templatePath;
     if (templateInRepository && !templatePath.isEmpty())
-        localTemplate = FetchRepositoryTemplate(templatePath, workingPath);
+        localTemplate = FetchRepositoryTemplate(course, templatePath, workingPath);
     std::optional<word::Document> document = OpenWordTemplate(localTemplate);
     if (!document) {
         const std::string reason =
@@ -40,20 +42,24 @@ word::Document OpenTemplateDocument(const QString& templatePath, bool templateIn
     return *document;
 }
 
-bool StoreDocument(word::Document& document, const QString& fileName, const QString& destinationPath,
-                   const QString& workingPath, const StorageTexts& texts) {
-    const QString savedPath = platform::joinPath(workingPath, fileName);
-    const SavedDocument saved{savedPath, !platform::pathExists(savedPath)};
-    document.saveAs(hostFile(saved.path));
-    if (platform::isRepositoryPath(destinationPath)) {
-        StoreInRepository(saved, fileName, destinationPath, workingPath, texts);
+bool StoreDocument(courserun::CourseRun& course, word::Document& document, const QString& fileName,
+                   const QString& destinationPath, const QString& workingPath, const StorageTexts& texts) {
+    const SavedDocument saved{platform::joinPath(workingPath, fileName)};
+    const bool toRepository = platform::isRepositoryPath(destinationPath);
+    const QString destinationFile = platform::joinPath(destinationPath, fileName);
+    // A destination that is the working path itself holds the document as saved: it is the result,
+    // not a working file, and the clean-up must not delete it.
+    if (!toRepository && platform::sameLocation(saved.path, destinationFile)) {
+        course.workingFiles().release(saved.path);
+        document.saveAs(hostFile(saved.path));
+        course.noteWritten(saved.path);
+        oplog::LogOperation(texts.tag, texts.createdLine + destinationPath, false);
         return true;
     }
-    const QString destinationFile = platform::joinPath(destinationPath, fileName);
-    // A destination that is the working path itself already holds the document just saved: it is the
-    // result, not a working file, and the clean-up must not delete it.
-    if (platform::sameLocation(saved.path, destinationFile)) {
-        oplog::LogOperation(texts.tag, texts.createdLine + destinationPath, false);
+    course.workingFiles().willMake(saved.path);
+    document.saveAs(hostFile(saved.path));
+    if (toRepository) {
+        StoreInRepository(course, saved, fileName, destinationPath, workingPath, texts);
         return true;
     }
     if (platform::fileExists(destinationFile) &&
@@ -61,8 +67,7 @@ bool StoreDocument(word::Document& document, const QString& fileName, const QStr
                              platform::MessageButtons::YesNo) != platform::MessageAnswer::Yes)
         return false;
     document.saveAs(hostFile(destinationFile));
-    if (saved.isNew)
-        workfiles::AddWorkingFile(saved.path);
+    course.noteWritten(destinationFile);
     oplog::LogOperation(texts.tag, texts.createdLine + destinationPath, false);
     return true;
 }

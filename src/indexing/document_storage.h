@@ -7,6 +7,10 @@
 
 #include <optional>
 
+namespace lf::courserun {
+class CourseRun;
+}
+
 namespace lf::indexing {
 
 // One writer run: shows the hourglass (and lets pending events run) when it starts; closes its
@@ -23,8 +27,8 @@ public:
 
 // A new document on the template, fetched into the working path first when it lies in the repository.
 // Fails with a description when there is no document.
-word::Document OpenTemplateDocument(const QString& templatePath, bool templateInRepository,
-                                    const QString& workingPath);
+word::Document OpenTemplateDocument(courserun::CourseRun& course, const QString& templatePath,
+                                    bool templateInRepository, const QString& workingPath);
 
 // The texts that differ between the two writers.
 struct StorageTexts {
@@ -36,25 +40,26 @@ struct StorageTexts {
     bool newObjectByImport = false; // the Index imports a new document; the TOC makes the object itself
 };
 
-// The document as saved in the working path, and whether that made a new file there (only then is it
-// a working file: a file of that name that was there before stays the user's).
+// The document as saved in the working path.
 struct SavedDocument {
     QString path;
-    bool isNew = false;
 };
 
 // Saves the document as workingPath + "\" + fileName, then stores it at the destination: a local
 // folder (with the overwrite question) or a repository folder (new object, import or new version).
+// The copy in the working path is a working file from before it is saved (unless it is the result
+// itself, or a file of the user's), so a store that fails leaves nothing behind for a later run.
 // False when the user declined to overwrite a local document.
-bool StoreDocument(word::Document& document, const QString& fileName, const QString& destinationPath,
-                   const QString& workingPath, const StorageTexts& texts);
+bool StoreDocument(courserun::CourseRun& course, word::Document& document, const QString& fileName,
+                   const QString& destinationPath, const QString& workingPath, const StorageTexts& texts);
 
 // The repository side of StoreDocument.
-void StoreInRepository(const SavedDocument& saved, const QString& fileName, const QString& destinationPath,
-                       const QString& workingPath, const StorageTexts& texts);
+void StoreInRepository(courserun::CourseRun& course, const SavedDocument& saved, const QString& fileName,
+                       const QString& destinationPath, const QString& workingPath, const StorageTexts& texts);
 // The repository side of OpenTemplateDocument: fetches the template object into the working path and
 // returns the local file (registered as a working file).
-QString FetchRepositoryTemplate(const QString& templatePath, const QString& workingPath);
+QString FetchRepositoryTemplate(courserun::CourseRun& course, const QString& templatePath,
+                                const QString& workingPath);
 // The template object at a repository path copied into a host folder under the file name a fetch
 // gives it (its object name, ".docx" added when it lacks it); returns that name. Throws when there is
 // no object at the path.

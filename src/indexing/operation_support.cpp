@@ -26,89 +26,38 @@ void RequireDocumentName(const QString& name, const char* document) {
                                  " document name is not a file name: " + problem.toStdString());
 }
 
-namespace {
-
-std::optional<LeftStaging>& leftStaging() {
-    static std::optional<LeftStaging> left;
-    return left;
-}
-
-std::optional<LeftStaging> takeLeftStaging() {
-    std::optional<LeftStaging> left = std::move(leftStaging());
-    leftStaging().reset();
-    return left;
-}
-
-// Two names that the program's paths cannot tell apart would be staged as one file, and one module
-// would silently replace the other.
-void refuseNamesDifferingInCase(const QString& folder, const QStringList& names) {
-    const QString problem = platform::namesDifferingOnlyInCase(folder, names);
-    if (!problem.isEmpty())
-        throw std::runtime_error(problem.toStdString());
-}
-
-QStringList decksIn(const QString& folder) {
-    return platform::Dir(platform::joinPath(folder, QStringLiteral("*.pptx")), platform::EntryKind::Files);
-}
-
-StagedDecks copyDecksToWorkingDirectory(const QString& sourcePath, const QString& workingDirectory,
-                                        const QString& tag) {
-    if (!platform::folderExists(sourcePath))
-        return {sourcePath, {}};
-    const QStringList decks = decksIn(sourcePath);
-    refuseNamesDifferingInCase(sourcePath, decks);
-    oplog::LogOperation(tag, QStringLiteral("Copying files to working directory"), false);
-    for (const QString& name : decks) {
-        const QString from = platform::joinPath(sourcePath, name);
-        const QString to = platform::joinPath(workingDirectory, name);
-        QString error;
-        const platform::CopyOutcome outcome = platform::copyFile(from, to, &error);
-        if (outcome == platform::CopyOutcome::Failed)
-            throw std::runtime_error("cannot copy " + from.toStdString() + " to " + to.toStdString() + ": " +
-                                     error.toStdString());
-        oplog::LogOperation(
-            tag, QStringLiteral("Copied ") + from + QStringLiteral(" to ") + workingDirectory + "\\", false);
-        if (outcome == platform::CopyOutcome::Created)
-            workfiles::AddWorkingFile(to);
+courserun::StagedCourse StageDecks(courserun::CourseRun& run, const QString& sourcePath,
+                                   const StagingLines& lines) {
+    const QString& workingDirectory = run.workingDirectory();
+    const bool fromRepository = platform::isRepositoryPath(sourcePath);
+    if (!fromRepository && platform::sameLocation(sourcePath, workingDirectory)) {
+        if (std::optional<courserun::LeftStaging> left = run.takeLeftStaging()) {
+            // What the Index of this run left, never whatever else lies in the working directory.
+            if (left->staged)
+                return *left->staged;
+            if (!platform::sameLocation(left->sourcePath, workingDirectory))
+                return StageDecks(run, left->sourcePath, lines);
+        }
     }
-    return {workingDirectory, decks};
-}
-
-} // namespace
-
-void LeaveStagingForNextCollection(std::optional<LeftStaging> staging) {
-    leftStaging() = std::move(staging);
-}
-
-StagedDecks StageDecks(const QString& sourcePath, const QString& workingDirectory,
-                       const StagingLines& lines) {
-    if (platform::isRepositoryPath(sourcePath)) {
-        QStringList names;
-        for (const QString& name : ExportDecks(sourcePath, workingDirectory, lines))
-            if (!name.startsWith(QLatin1Char('.')) && platform::wildcardMatch(name, QStringLiteral("*.pptx")))
-                names.append(name);
-        platform::sortInListingOrder(names);
-        refuseNamesDifferingInCase(sourcePath, names);
-        return {workingDirectory, names};
+    courserun::StagedCourse staged =
+        courserun::StageCourse(run, sourcePath, courserun::CourseFiles::Decks, false, lines.tag);
+    if (!fromRepository)
+        return staged;
+    if (!staged.complete) {
+        oplog::LogOperation(lines.tag, lines.exportFailed, true);
+        oplog::ShowErrorDialog();
+        // Part of a course is not a course: no document is written from what did arrive.
+        throw std::runtime_error("the decks of " + sourcePath.toStdString() +
+                                 " could not all be exported; no document was written");
     }
-    if (!platform::sameLocation(sourcePath, workingDirectory))
-        return copyDecksToWorkingDirectory(sourcePath, workingDirectory, lines.tag);
-    // The source is the working directory: the decks the Index left there for this collection, or,
-    // when its staging did not complete, the course it was staging; otherwise the folder itself.
-    if (std::optional<LeftStaging> left = takeLeftStaging()) {
-        if (left->decks && platform::sameLocation(left->decks->workingPath, workingDirectory))
-            return *left->decks;
-        if (!left->decks && !platform::sameLocation(left->sourcePath, workingDirectory))
-            return StageDecks(left->sourcePath, workingDirectory, lines);
-    }
-    const QStringList decks = decksIn(sourcePath);
-    refuseNamesDifferingInCase(sourcePath, decks);
-    return {sourcePath, decks};
+    oplog::LogOperation(
+        lines.tag, QStringLiteral("Files downloaded to ") + workingDirectory + lines.downloadedFor, false);
+    return staged;
 }
 
-OperationResources::OperationResources(const QString& tag, const QString& workingDirectory,
+OperationResources::OperationResources(const QString& tag, workfiles::WorkingFiles& workingFiles,
                                        bool cleanWorkingFiles)
-    : tag_(tag), cleanup_(workingDirectory, cleanWorkingFiles) {}
+    : tag_(tag), cleanup_(workingFiles, cleanWorkingFiles) {}
 
 OperationResources::~OperationResources() {
     try {

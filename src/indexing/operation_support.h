@@ -3,6 +3,7 @@
 // texts, the staging of the course's decks in the working path, the closing line of a failed operation,
 // and the guard that gives back what an operation started (and cleans up what it staged) on every way
 // out.
+#include "courserun/course_run.h"
 #include "workfiles/working_files.h"
 
 #include <QString>
@@ -10,7 +11,6 @@
 
 #include <filesystem>
 #include <memory>
-#include <optional>
 
 namespace lf::ppt {
 class Application;
@@ -32,42 +32,21 @@ struct StagingLines {
     QString downloadedFor; // " for TOC creation"
 };
 
-// The decks one collection reads: the folder they lie in and their names, in listing order. A
-// collection reads these and nothing else, so a file left in the working directory by anything but
-// this staging (an earlier run that was killed, the user's own decks) never enters its document.
-struct StagedDecks {
-    QString workingPath;
-    QStringList names;
-};
-
-// Puts the course's decks where the operation reads them: a repository source is exported into the
-// working directory; a local source other than the working directory (compared as locations, not as
-// texts) is copied into it, each new copy a working file; a source that is the working directory is
-// read where it stands, or, when the Index left its staging there for this collection, those decks
-// are read. Fails (throws, with the reason) when the staging is incomplete, so that no document is
-// ever written from part of a course, and when two decks' names differ only in letter case. A
-// missing local source gives its own path as the working path, which the caller finds missing.
-StagedDecks StageDecks(const QString& sourcePath, const QString& workingDirectory, const StagingLines& lines);
-
-// The repository side of staging: exports the decks of the folder at sourcePath into the working
-// directory, logging the failed export (then showing the errors dialog) or the downloaded line, and
-// returns the names of the decks exported. Throws after a failed export.
-QStringList ExportDecks(const QString& sourcePath, const QString& workingDirectory,
-                        const StagingLines& lines);
+// Puts the course's decks where the collection reads them (courserun::StageCourse): a repository
+// source is exported into the working directory, logging the failed export (then showing the errors
+// dialog) or the downloaded line; a local source other than the working directory is copied into it.
+// A source that is the working directory stands for what the Index of this run left there for this
+// collection: its staged decks, or, when its staging did not complete, the course it was staging,
+// staged again here; only without an Index before it is the working directory read as it is. Fails
+// (throws, with the reason) when the staging is incomplete, so that no document is ever written from
+// part of a course, and when two decks' names differ only in letter case. A missing local source
+// gives its own path as the folder, which the caller finds missing.
+courserun::StagedCourse StageDecks(courserun::CourseRun& run, const QString& sourcePath,
+                                   const StagingLines& lines);
 
 // The closing line of an operation that failed: the repository library's message for the error when
 // it knows one, otherwise "Serious error:" and the description.
 void ReportFailure(const QString& tag, const QString& description);
-
-// The Index, when the TOC follows it in the same run, leaves its staged decks in the working directory
-// for the TOC to read. What it leaves is recorded here: the decks when its staging was complete,
-// otherwise only the source path, from which the TOC then stages the course itself.
-struct LeftStaging {
-    QString sourcePath;
-    std::optional<StagedDecks> decks;
-};
-// Nothing clears what was left before the next collection (the TOC) takes it.
-void LeaveStagingForNextCollection(std::optional<LeftStaging> staging);
 
 // One collection's run: the PowerPoint instance, visible and minimised, and the hourglass it may show
 // are given back when the guard dies, whichever way the operation ends; the working files are
@@ -75,7 +54,7 @@ void LeaveStagingForNextCollection(std::optional<LeftStaging> staging);
 // leave its staged copies behind for the next run to read).
 class OperationResources {
 public:
-    OperationResources(const QString& tag, const QString& workingDirectory, bool cleanWorkingFiles);
+    OperationResources(const QString& tag, workfiles::WorkingFiles& workingFiles, bool cleanWorkingFiles);
     ~OperationResources();
     OperationResources(const OperationResources&) = delete;
     OperationResources& operator=(const OperationResources&) = delete;

@@ -1,6 +1,7 @@
 // The repository steps of the TOC and Index operations: staging a course folder by export, fetching a
 // template object, and storing a written document as a new object, by import or as a new version.
-// Each takes the program-wide session before it and hands it back after it, whichever way it ends.
+// Each works on the run's session.
+#include "courserun/course_run.h"
 #include "indexing/document_storage.h"
 #include "indexing/operation_support.h"
 #include "platform/dialogs.h"
@@ -55,67 +56,50 @@ void checkInNewVersion(const tessarel::TsObjectPtr& object, const QString& saved
     repository::CheckInObjects(checkedOut);
 }
 
-void importAsNew(const QString& workingPath, const QString& fileName, const QString& destinationPath) {
-    if (!repository::ImportFiles(workingPath, fileName, destinationPath, false, QString()))
+void importAsNew(courserun::CourseRun& course, const QString& workingPath, const QString& fileName,
+                 const QString& destinationPath) {
+    if (!repository::ImportFiles(course.session(), &course.workingFiles(), workingPath, fileName,
+                                 destinationPath, false, QString()))
         throw std::runtime_error("the document " + fileName.toStdString() + " could not be imported into " +
                                  destinationPath.toStdString());
 }
 
 } // namespace
 
-QStringList ExportDecks(const QString& sourcePath, const QString& workingDirectory,
-                        const StagingLines& lines) {
-    SessionUse use;
-    const QString folderId = repository::folderIdText(sourcePath);
-    if (folderId.isEmpty())
-        throw std::runtime_error("there is no folder at " + sourcePath.toStdString() + " in the repository");
-    QStringList exported;
-    if (!repository::ExportFolder(folderId, workingDirectory, repository::kExportDecks, &exported)) {
-        oplog::LogOperation(lines.tag, lines.exportFailed, true);
-        oplog::ShowErrorDialog();
-        // Part of a course is not a course: no document is written from what did arrive.
-        throw std::runtime_error("the decks of " + sourcePath.toStdString() +
-                                 " could not all be exported; no document was written");
-    }
-    oplog::LogOperation(
-        lines.tag, QStringLiteral("Files downloaded to ") + workingDirectory + lines.downloadedFor, false);
-    return exported;
-}
-
 void ReportFailure(const QString& tag, const QString& description) {
     repository::ReportOperationError(tag, description);
 }
 
-void StoreInRepository(const SavedDocument& saved, const QString& fileName, const QString& destinationPath,
-                       const QString& workingPath, const StorageTexts& texts) {
+void StoreInRepository(courserun::CourseRun& course, const SavedDocument& saved, const QString& fileName,
+                       const QString& destinationPath, const QString& workingPath,
+                       const StorageTexts& texts) {
     const QString& savedFile = saved.path;
-    SessionUse use;
+    tessarel::TsSession& session = *course.session();
     const tessarel::TsObjectPtr existing =
-        use.session().objectByPath(repository::toLib(destinationPath + "/" + fileName));
+        session.objectByPath(repository::toLib(destinationPath + "/" + fileName));
     if (existing) {
         if (userWantsNewVersion(texts))
             checkInNewVersion(existing, savedFile);
         else
-            importAsNew(workingPath, fileName, destinationPath);
+            importAsNew(course, workingPath, fileName, destinationPath);
     } else if (texts.newObjectByImport) {
-        importAsNew(workingPath, fileName, destinationPath);
+        importAsNew(course, workingPath, fileName, destinationPath);
     } else {
-        const tessarel::TsObjectPtr object = use.session().newObject("ts_document");
+        const tessarel::TsObjectPtr object = session.newObject("ts_document");
         object->setObjectName(repository::toLib(fileName));
         object->setFile(hostText(savedFile), "msw8");
         object->link(repository::toLib(destinationPath));
         object->save();
         oplog::LogOperation(texts.tag, texts.createdLine + destinationPath, false);
     }
-    if (saved.isNew)
-        workfiles::AddWorkingFile(savedFile);
 }
 
 namespace {
 
 // The template object at the path and the file name it is fetched under.
-std::pair<tessarel::TsObjectPtr, QString> templateObject(SessionUse& use, const QString& templatePath) {
-    tessarel::TsObjectPtr object = use.session().objectByPath(repository::toLib(templatePath));
+std::pair<tessarel::TsObjectPtr, QString> templateObject(tessarel::TsSession& session,
+                                                         const QString& templatePath) {
+    tessarel::TsObjectPtr object = session.objectByPath(repository::toLib(templatePath));
     if (!object)
         throw std::runtime_error("there is no template at " + templatePath.toStdString() +
                                  " in the repository");
@@ -127,20 +111,18 @@ std::pair<tessarel::TsObjectPtr, QString> templateObject(SessionUse& use, const 
 
 } // namespace
 
-QString FetchRepositoryTemplate(const QString& templatePath, const QString& workingPath) {
-    SessionUse use;
-    const auto [object, name] = templateObject(use, templatePath);
+QString FetchRepositoryTemplate(courserun::CourseRun& course, const QString& templatePath,
+                                const QString& workingPath) {
+    const auto [object, name] = templateObject(*course.session(), templatePath);
     const QString localFile = platform::joinPath(workingPath, name);
-    const bool isNew = !platform::pathExists(localFile);
+    course.workingFiles().willMake(localFile);
     object->getFile(hostText(localFile));
-    if (isNew)
-        workfiles::AddWorkingFile(localFile);
     return localFile;
 }
 
 QString CopyRepositoryTemplate(const QString& templatePath, const QString& hostFolder) {
     SessionUse use;
-    const auto [object, name] = templateObject(use, templatePath);
+    const auto [object, name] = templateObject(use.session(), templatePath);
     object->getFile((hostFolder + QLatin1Char('/') + name).toStdString());
     return name;
 }

@@ -17,20 +17,11 @@ namespace {
 const QString kDeckTag = QStringLiteral("PRUpptpdf");
 const QString kDocumentTag = QStringLiteral("PRUwordpdf");
 
-// The files of the folder matching the pattern, in listing order; a folder that cannot be listed
-// fails with the reason rather than looking empty.
-QStringList courseFiles(const QString& folder, const QString& pattern) {
-    QString error;
-    const QStringList names = platform::Dir(folder + "\\" + pattern, platform::EntryKind::Files, &error);
-    if (!error.isEmpty())
-        throw std::runtime_error(error.toStdString());
-    return names;
-}
-
 // The common frame: yield, "Printing", open, yield, make the PDF, close, "Printed: ... as PDF".
 template <class Open, class MakePdf>
-void eachFile(const QString& tag, const QString& folder, const QString& pattern, Open open, MakePdf makePdf) {
-    for (const QString& name : courseFiles(folder, pattern)) {
+void eachFile(const QString& tag, const QString& folder, const QStringList& files, Open open,
+              MakePdf makePdf) {
+    for (const QString& name : files) {
         platform::yieldToEventLoop();
         oplog::LogOperation(tag, "Printing " + name, false);
         auto file = open(hostFile(folder + "\\" + name));
@@ -73,9 +64,9 @@ int deckOutputType(const QString& fileName) {
 }
 
 void PrintDecksToPdfPrinter(ppt::Application& powerPoint, const QString& sourceFolder,
-                            const QString& pdfPrinter) {
+                            const QStringList& decks, const QString& pdfPrinter) {
     eachFile(
-        kDeckTag, sourceFolder, "*.pptx", [&](const std::string& file) { return openDeck(powerPoint, file); },
+        kDeckTag, sourceFolder, decks, [&](const std::string& file) { return openDeck(powerPoint, file); },
         [&](ppt::Presentation& deck, const QString& name) {
             ppt::PrintOptions options = colourInTheForeground(deck);
             const std::string remembered = options.activePrinter();
@@ -89,28 +80,27 @@ void PrintDecksToPdfPrinter(ppt::Application& powerPoint, const QString& sourceF
     oplog::LogOperation(kDeckTag, "All ppt files printed as PDF", false);
 }
 
-void PublishDecksAsPdf(ppt::Application& powerPoint, const QString& sourceFolder,
-                       const QString& printReadyFolder, RunOutputNames& names) {
+void PublishDecksAsPdf(ppt::Application& powerPoint, const QString& sourceFolder, const QStringList& decks,
+                       RunOutputNames& names) {
     eachFile(
-        kDeckTag, sourceFolder, "*.pptx", [&](const std::string& file) { return openDeck(powerPoint, file); },
+        kDeckTag, sourceFolder, decks, [&](const std::string& file) { return openDeck(powerPoint, file); },
         [&](ppt::Presentation& deck, const QString& name) {
             colourInTheForeground(deck);
             ppt::FixedFormatOptions pdf;
             pdf.outputType = deckOutputType(name);
-            const QString target =
-                printReadyFolder + "\\" + names.claim(pdfStem(name), "pdf", name, kDeckTag);
+            const QString target = names.claimPath(pdfStem(name), "pdf", name, kDeckTag);
             powerPoint.activePresentation().exportAsFixedFormat(hostFile(target), pdf);
         });
     oplog::LogOperation(kDeckTag, "All ppt files printed as PDF", false);
 }
 
 void PrintDocumentsToPdfPrinter(word::Application& word, const QString& sourceFolder,
-                                const QString& pdfPrinter) {
+                                const QStringList& documents, const QString& pdfPrinter) {
     const std::string remembered = word.activePrinter();
     try {
         word.setActivePrinter(pdfPrinter.toStdString());
         eachFile(
-            kDocumentTag, sourceFolder, "*.docx",
+            kDocumentTag, sourceFolder, documents,
             [&](const std::string& file) { return word.documents().open(file); },
             [&](word::Document& document, const QString&) { document.printOut(true, false); });
     } catch (const std::exception&) {
@@ -122,14 +112,13 @@ void PrintDocumentsToPdfPrinter(word::Application& word, const QString& sourceFo
     word.setActivePrinter(remembered);
 }
 
-void PublishDocumentsAsPdf(word::Application& word, const QString& sourceFolder,
-                           const QString& printReadyFolder, RunOutputNames& names) {
+void PublishDocumentsAsPdf(word::Application& word, const QString& sourceFolder, const QStringList& documents,
+                           RunOutputNames& names) {
     eachFile(
-        kDocumentTag, sourceFolder, "*.docx",
+        kDocumentTag, sourceFolder, documents,
         [&](const std::string& file) { return word.documents().open(file); },
         [&](word::Document& document, const QString& name) {
-            const QString target =
-                printReadyFolder + "\\" + names.claim(pdfStem(name), "pdf", name, kDocumentTag);
+            const QString target = names.claimPath(pdfStem(name), "pdf", name, kDocumentTag);
             document.exportAsFixedFormat(hostFile(target), word::office::wdExportFormatPDF);
         });
     oplog::LogOperation(kDocumentTag, "All word files printed as PDF", false);

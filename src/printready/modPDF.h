@@ -3,6 +3,7 @@
 // export into the print-ready folder or printed on the PDF printer the user chose. Log tags
 // "PRUpptpdf" (decks) and "PRUwordpdf" (documents). The applications are the run's own.
 #include <QString>
+#include <QStringList>
 
 namespace lf::ppt {
 class Application;
@@ -19,14 +20,16 @@ class RunOutputNames;
 // otherwise.
 int deckOutputType(const QString& fileName);
 
+// Each routine makes the PDFs of the named files of sourceFolder (the decks or documents the run
+// staged), in the order given; published PDFs go where names puts them.
 void PrintDecksToPdfPrinter(lf::ppt::Application& powerPoint, const QString& sourceFolder,
-                            const QString& pdfPrinter);
+                            const QStringList& decks, const QString& pdfPrinter);
 void PublishDecksAsPdf(lf::ppt::Application& powerPoint, const QString& sourceFolder,
-                       const QString& printReadyFolder, RunOutputNames& names);
+                       const QStringList& decks, RunOutputNames& names);
 void PrintDocumentsToPdfPrinter(lf::word::Application& word, const QString& sourceFolder,
-                                const QString& pdfPrinter);
+                                const QStringList& documents, const QString& pdfPrinter);
 void PublishDocumentsAsPdf(lf::word::Application& word, const QString& sourceFolder,
-                           const QString& printReadyFolder, RunOutputNames& names);
+                           const QStringList& documents, RunOutputNames& names);
 
 // The host path of a file of the course (through the drive map); fails with the reason.
 std::string hostFile(const QString& localPath);

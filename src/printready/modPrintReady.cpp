@@ -1,5 +1,6 @@
 #include "printready/modPrintReady.h"
 
+#include "courserun/course_run.h"
 #include "office/document/word.h"
 #include "office/presentation/presentation.h"
 #include "office/printing/office_printing.h"
@@ -91,11 +92,10 @@ QString stemOf(const std::string& name) {
 }
 
 struct Run {
+    courserun::CourseRun& course;
     const QString& sourcePath;
     const QString& destinationPath;
     bool makePDFs;
-    const QString& workingDirectory;
-    bool cleanWorkingFiles;
     bool zipPrintFiles;
     const QString& zipFileName;
     const QString& pptPrinter;
@@ -104,30 +104,49 @@ struct Run {
     const PrintSwitches& switches;
     printing::OfficePrinting& engine;
     BackgroundFailures& failures;
+    workfiles::CleanupOnEveryWayOut& cleanup;
 
-    RunOutputNames names;
+    QString printReadyFolder;
     std::int16_t printed = 0;
+    QStringList printFiles; // the print files this run wrote, in order
 
-    // The source folder: the working directory for a repository course, once it is exported there.
-    QString stage() {
+    // A file the run is about to write into the print-ready folder: a working file when that folder
+    // lies in the working directory, otherwise one of the run's own results.
+    void beforeWriting(const QString& path) {
+        if (!course.workingFiles().willMake(path))
+            course.noteWritten(path);
+    }
+
+    // The course as staged: a local folder is printed where it stands; a repository course is
+    // exported into the working directory, and only what the export wrote is printed.
+    courserun::StagedCourse stage() {
+        courserun::StagedCourse staged =
+            courserun::StageCourse(course, sourcePath, courserun::CourseFiles::DecksAndDocuments, true, kTag);
         if (!platform::isRepositoryPath(sourcePath))
-            return sourcePath;
-        if (!ExportCourseFolder(sourcePath, workingDirectory)) {
+            return staged;
+        if (!staged.complete) {
             oplog::LogOperation(kTag, "Unable to export files for printing", true);
             oplog::ShowErrorDialog();
         } else {
-            log("Files downloaded to " + workingDirectory + " for printing");
+            log("Files downloaded to " + course.workingDirectory() + " for printing");
         }
-        return workingDirectory;
+        return staged;
     }
 
-    void warnOfExistingFiles(const QString& printReadyFolder) {
-        if (filesOf(printReadyFolder, "*.*").isEmpty())
+    // The box names only files that were there before the run: what this run wrote (a TOC or Index
+    // of this run, say) is no reason to stop.
+    void warnOfExistingFiles() {
+        const QStringList names = filesOf(printReadyFolder, "*.*");
+        for (const QString& name : names) {
+            const QString path = platform::joinPath(printReadyFolder, name);
+            if (course.wrote(path) || course.workingFiles().isProgramFile(path))
+                continue;
+            platform::messageBox("Existing files",
+                                 "There are existing files in " + printReadyFolder +
+                                     ".\nPlease remove them before continuing.  Press OK when ready.",
+                                 platform::MessageIcon::Exclamation);
             return;
-        platform::messageBox("Existing files",
-                             "There are existing files in " + printReadyFolder +
-                                 ".\nPlease remove them before continuing.  Press OK when ready.",
-                             platform::MessageIcon::Exclamation);
+        }
     }
 
     // Hands a deck to the engine to lay out ahead; a path the drive map refuses is met again when the
@@ -140,10 +159,15 @@ struct Run {
                            slides ? printing::Pages::Slides : printing::Pages::NotesPages);
     }
 
+    QString claimPrintFile(RunOutputNames& names, const std::string& name, const QString& source) {
+        const QString path = names.claimPath(stemOf(name), "prn", source, kTag);
+        printFiles.append(path);
+        return path;
+    }
+
     // False when the run ends here (no printer chosen).
-    bool printDecks(ppt::Application& powerPoint, const QString& sourceFolder,
-                    const QString& printReadyFolder) {
-        const QStringList decks = filesOf(sourceFolder, "*.pptx");
+    bool printDecks(ppt::Application& powerPoint, const QString& sourceFolder, const QStringList& decks,
+                    RunOutputNames& names) {
         for (qsizetype i = 0; i < decks.size(); ++i) {
             const QString& name = decks[i];
             oplog::countProcessedFile();
@@ -166,8 +190,7 @@ struct Run {
             // The next deck is laid out while this one goes through its printer's filters.
             if (i + 1 < decks.size())
                 prepare(sourceFolder, decks[i + 1]);
-            const QString printFile = names.claim(stemOf(deck.name()), "prn", name, kTag);
-            deck.printOut(hostFile(printReadyFolder + "\\" + printFile));
+            deck.printOut(hostFile(claimPrintFile(names, deck.name(), name)));
             countUp(printed);
             deck.close();
             log("Printed: " + name);
@@ -176,9 +199,8 @@ struct Run {
         return true;
     }
 
-    bool printDocuments(word::Application& word, const QString& sourceFolder,
-                        const QString& printReadyFolder) {
-        const QStringList documents = filesOf(sourceFolder, "*.docx");
+    bool printDocuments(word::Application& word, const QString& sourceFolder, const QStringList& documents,
+                        RunOutputNames& names) {
         for (qsizetype i = 0; i < documents.size(); ++i) {
             const QString& name = documents[i];
             oplog::LogProgress("Print ready", "document", i + 1, documents.size());
@@ -193,8 +215,7 @@ struct Run {
             }
             word.setActivePrinter(wordPrinter.toStdString());
             platform::yieldToEventLoop();
-            const QString printFile = names.claim(stemOf(document.name()), "prn", name, kTag);
-            document.printOut(true, true, hostFile(printReadyFolder + "\\" + printFile));
+            document.printOut(true, true, hostFile(claimPrintFile(names, document.name(), name)));
             countUp(printed);
             document.close();
             log("Printed: " + name);
@@ -203,8 +224,20 @@ struct Run {
         return true;
     }
 
-    void waitForPrinting(const QString& printReadyFolder) {
-        while (filesOf(printReadyFolder, "*.*").size() < printed) {
+    // The print files of this run that are not there.
+    QStringList missingPrintFiles() const {
+        QStringList missing;
+        for (const QString& path : printFiles)
+            if (!platform::fileExists(path))
+                missing.append(path);
+        return missing;
+    }
+
+    // True when every print file of the run is there to be imported. The run's own queue is waited
+    // for first; only then are the print files counted (the PDFs beside them are not print files).
+    bool waitForPrinting() {
+        finishBackgroundPrinting(engine, failures);
+        while (!missingPrintFiles().isEmpty()) {
             failures.report();
             const platform::MessageAnswer answer = platform::messageBox(
                 "Files not ready",
@@ -222,6 +255,10 @@ struct Run {
                              "still open, printing may not be finished.\n"
                              "Try closing Word, it will indicate if printing has stopped.",
                              platform::MessageIcon::Information, platform::MessageButtons::YesNo, true);
+        const QStringList missing = missingPrintFiles();
+        for (const QString& path : missing)
+            oplog::LogFailure(kTag, "The print file " + path + " was not made and cannot be imported");
+        return missing.isEmpty();
     }
 
     void operator()() {
@@ -230,13 +267,15 @@ struct Run {
         powerPoint.setVisible(true);
         log("Begin");
 
-        const QString sourceFolder = stage();
+        const courserun::StagedCourse staged = stage();
+        const QString& sourceFolder = staged.folder;
         const bool toRepository = platform::isRepositoryPath(destinationPath);
-        const QString printReadyFolder = toRepository ? workingDirectory + "\\print ready" : destinationPath;
+        printReadyFolder = toRepository ? course.workingDirectory() + "\\print ready" : destinationPath;
         MakeFolderPath(printReadyFolder);
-        warnOfExistingFiles(printReadyFolder);
+        warnOfExistingFiles();
+        RunOutputNames names(printReadyFolder, [this](const QString& path) { beforeWriting(path); });
 
-        if (!printDecks(powerPoint, sourceFolder, printReadyFolder))
+        if (!printDecks(powerPoint, sourceFolder, staged.decks, names))
             return;
         if (oplog::processCount() == 0) {
             oplog::CheckNothingProcessed(oplog::processCount(), kTag);
@@ -244,37 +283,37 @@ struct Run {
         }
         if (makePDFs) {
             if (switches.publishPDFs)
-                PublishDecksAsPdf(powerPoint, sourceFolder, printReadyFolder, names);
+                PublishDecksAsPdf(powerPoint, sourceFolder, staged.decks, names);
             else
-                PrintDecksToPdfPrinter(powerPoint, sourceFolder, pdfPrinter);
+                PrintDecksToPdfPrinter(powerPoint, sourceFolder, staged.decks, pdfPrinter);
         }
 
         word::Application word;
         word.setPrintEngine(&engine);
         word.setVisible(true);
         word.setWindowState(word::office::wdWindowStateMinimize);
-        if (!printDocuments(word, sourceFolder, printReadyFolder))
+        if (!printDocuments(word, sourceFolder, staged.documents, names))
             return;
         if (makePDFs) {
             if (switches.publishPDFs)
-                PublishDocumentsAsPdf(word, sourceFolder, printReadyFolder, names);
+                PublishDocumentsAsPdf(word, sourceFolder, staged.documents, names);
             else
-                PrintDocumentsToPdfPrinter(word, sourceFolder, pdfPrinter);
+                PrintDocumentsToPdfPrinter(word, sourceFolder, staged.documents, pdfPrinter);
         }
 
         if (toRepository) {
             log("Importing files into repository");
-            waitForPrinting(printReadyFolder);
+            const bool allPrinted = waitForPrinting();
             platform::yieldToEventLoop();
             // The pattern carries its separator: the zip step appends it to the folder as it is.
-            if (!ImportIntoFolder(printReadyFolder, "\\*.*", destinationPath, zipPrintFiles, zipFileName))
+            if (!allPrinted || !ImportIntoFolder(course, printReadyFolder, "\\*.*", destinationPath,
+                                                 zipPrintFiles, zipFileName))
                 oplog::LogFailure(kTag, "Unable to import the print files into " + destinationPath);
         }
 
         // The files a background job still reads may be working files: they go once it is done.
         finishBackgroundPrinting(engine, failures);
-        if (cleanWorkingFiles)
-            workfiles::CleanWorkingFiles(workingDirectory);
+        cleanup.now();
         log("All printing complete");
         log("If you printed PDF files, they must be imported and zipped manually");
     }
@@ -285,8 +324,10 @@ struct Run {
 namespace {
 
 void makeFolderAndParents(const QString& folderPath) {
-    if (platform::pathExists(folderPath))
+    if (platform::folderExists(folderPath))
         return;
+    if (platform::pathExists(folderPath))
+        fail("the folder " + folderPath + " cannot be made: a file of that name is there");
     const qsizetype cut = folderPath.lastIndexOf('\\');
     if (cut < 0)
         fail("there is no drive " + folderPath);
@@ -296,9 +337,23 @@ void makeFolderAndParents(const QString& folderPath) {
         fail(error);
 }
 
+// "D:" or "D:\": the root of a drive.
+bool isDriveRoot(const QString& path) {
+    return (path.size() == 2 || (path.size() == 3 && path.at(2) == '\\')) && path.at(0).isLetter() &&
+           path.at(1) == ':';
+}
+
 } // namespace
 
 void MakeFolderPath(const QString& folderPath) {
+    if (isDriveRoot(folderPath)) {
+        const platform::HostPath root = platform::toHostPath(folderPath.left(2) + "\\");
+        if (!root.ok())
+            fail(root.error);
+        if (!platform::folderExists(folderPath.left(2) + "\\"))
+            fail("the drive " + folderPath.left(2) + " is not ready");
+        return;
+    }
     // A path without "\" names no drive: the drive map would take it from the root of C:, a folder
     // the user never named.
     if (!folderPath.contains('\\'))
@@ -319,10 +374,21 @@ QString RunOutputNames::claim(const QString& stem, const QString& extension, con
     return name;
 }
 
-void RunPrintReady(const QString& sourcePath, const QString& destinationPath, bool makePDFs,
-                   const QString& workingDirectory, bool cleanWorkingFiles, bool zipPrintFiles,
-                   const QString& zipFileName, const QString& pptPrinter, const QString& wordPrinter,
-                   const QString& pdfPrinter, const PrintSwitches& switches) {
+QString RunOutputNames::claimPath(const QString& stem, const QString& extension, const QString& source,
+                                  const QString& tag) {
+    const QString path = platform::joinPath(folder_, claim(stem, extension, source, tag));
+    if (beforeWriting_)
+        beforeWriting_(path);
+    return path;
+}
+
+void RunPrintReady(courserun::CourseRun& run, const QString& sourcePath, const QString& destinationPath,
+                   bool makePDFs, bool cleanWorkingFiles, bool zipPrintFiles, const QString& zipFileName,
+                   const QString& pptPrinter, const QString& wordPrinter, const QString& pdfPrinter,
+                   const PrintSwitches& switches) {
+    // Declared before the engine: on every way out the engine's queue is finished first, then the
+    // working files go.
+    workfiles::CleanupOnEveryWayOut cleanup(run.workingFiles(), cleanWorkingFiles);
     BackgroundFailures failures;
     printing::OfficePrintingOptions options;
     options.onBackgroundFailure = [&failures](const std::string& description) { failures.add(description); };
@@ -332,14 +398,22 @@ void RunPrintReady(const QString& sourcePath, const QString& destinationPath, bo
     try {
         oplog::resetProcessCount();
         engine = std::make_unique<printing::OfficePrinting>(options);
-        Run{sourcePath,    destinationPath, makePDFs,   workingDirectory, cleanWorkingFiles,
-            zipPrintFiles, zipFileName,     pptPrinter, wordPrinter,      pdfPrinter,
-            switches,      *engine,         failures}();
+        Run{run,         sourcePath, destinationPath, makePDFs, zipPrintFiles, zipFileName, pptPrinter,
+            wordPrinter, pdfPrinter, switches,        *engine,  failures,      cleanup}();
     } catch (const std::exception& failure) {
         oplog::LogFailure(kTag, "Serious error " + QString::fromStdString(failure.what()));
     }
     if (engine)
         finishBackgroundPrinting(*engine, failures);
+}
+
+void RunPrintReady(const QString& sourcePath, const QString& destinationPath, bool makePDFs,
+                   const QString& workingDirectory, bool cleanWorkingFiles, bool zipPrintFiles,
+                   const QString& zipFileName, const QString& pptPrinter, const QString& wordPrinter,
+                   const QString& pdfPrinter, const PrintSwitches& switches) {
+    courserun::CourseRun run(workingDirectory);
+    RunPrintReady(run, sourcePath, destinationPath, makePDFs, cleanWorkingFiles, zipPrintFiles, zipFileName,
+                  pptPrinter, wordPrinter, pdfPrinter, switches);
 }
 
 } // namespace lf::printready

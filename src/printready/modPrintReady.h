@@ -8,6 +8,12 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
+
+namespace lf::courserun {
+class CourseRun;
+}
+
 namespace lf::printready {
 
 // The two switches of the settings file the run reads, as loaded.
@@ -16,8 +22,9 @@ struct PrintSwitches {
     bool publishPDFs = true;            // PDFs exported into the print-ready folder, else printed
 };
 
-// Creates the folder and every missing folder above it. A path without any "\" cannot be made
-// (there is no drive to start from): that fails with a description instead.
+// Creates the folder and every missing folder above it. A drive root ("D:", "D:\") is a folder that is
+// there when its drive is ready. A path without a drive cannot be made (there is no drive to start
+// from), nor one where a file stands: those fail with a description instead.
 void MakeFolderPath(const QString& folderPath);
 
 // The names of the files one run wrote into its print-ready folder: a second file of the same name
@@ -25,13 +32,29 @@ void MakeFolderPath(const QString& folderPath);
 // replace the first, so it gets the first free name "stem (2).ext", "stem (3).ext"... and a line says so.
 class RunOutputNames {
 public:
+    // folder: the print-ready folder; beforeWriting is told every path claimed, before it is written.
+    explicit RunOutputNames(QString folder, std::function<void(const QString&)> beforeWriting = {})
+        : folder_(std::move(folder)), beforeWriting_(std::move(beforeWriting)) {}
     // The file name for the output of `source`; logs under `tag` when it is not stem + "." + extension.
     QString claim(const QString& stem, const QString& extension, const QString& source, const QString& tag);
+    // The same as the path in the print-ready folder.
+    QString claimPath(const QString& stem, const QString& extension, const QString& source,
+                      const QString& tag);
 
 private:
+    QString folder_;
+    std::function<void(const QString&)> beforeWriting_;
     QSet<QString> taken_; // case-folded
 };
 
+// The run prints the decks and documents it staged: those of a local source folder, or those the
+// export of a repository course wrote into the working directory. Every way out waits for the run's
+// print queue, then cleans the working files when asked.
+void RunPrintReady(courserun::CourseRun& run, const QString& sourcePath, const QString& destinationPath,
+                   bool makePDFs, bool cleanWorkingFiles, bool zipPrintFiles, const QString& zipFileName,
+                   const QString& pptPrinter, const QString& wordPrinter, const QString& pdfPrinter,
+                   const PrintSwitches& switches);
+// The operation as a run of its own in workingDirectory.
 void RunPrintReady(const QString& sourcePath, const QString& destinationPath, bool makePDFs,
                    const QString& workingDirectory, bool cleanWorkingFiles, bool zipPrintFiles,
                    const QString& zipFileName, const QString& pptPrinter, const QString& wordPrinter,

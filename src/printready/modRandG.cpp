@@ -8,6 +8,8 @@
 #include "platform/services.h"
 #include "printready/repository_access.h"
 #include "repository/connection.h"
+#include "repository/repository_ops.h"
+#include "workfiles/working_files.h"
 
 #include <exception>
 #include <string>
@@ -64,7 +66,7 @@ void GrayscaleAndResize(ppt::Presentation& deck) {
     }
 }
 
-void RunGrayscaleResize(const QString& sourcePath, const QString& workingDirectory, bool checkIn) {
+void RunGrayscaleResize(courserun::CourseRun& run, const QString& sourcePath, bool checkIn) {
     oplog::resetProcessCount();
     log("Begin");
 
@@ -72,9 +74,22 @@ void RunGrayscaleResize(const QString& sourcePath, const QString& workingDirecto
         const bool fromRepository = platform::isRepositoryPath(sourcePath);
         QString folder = sourcePath;
         CheckedOutList checkedOut;
+        QStringList checkedOutFiles;
+        // The decks checked out for this run go once they are checked back in; a deck still checked
+        // out stays, whatever way the operation ends.
+        workfiles::CleanupOnEveryWayOut cleanup(run.workingFiles(), fromRepository);
+        QStringList decks;
         if (fromRepository) {
-            checkedOut = CheckOutByQuery(workingDirectory, repository::deckQueryForFolder(sourcePath));
-            folder = workingDirectory;
+            run.workingFiles().RemoveLeftovers(kTag);
+            checkedOut = CheckOutByQuery(run, repository::deckQueryForFolder(sourcePath), &checkedOutFiles);
+            folder = run.workingDirectory();
+            // The decks this check-out wrote, and no other file of the working directory.
+            for (int i = 0; checkedOut && i < checkedOut->count(); ++i) {
+                const QString name = repository::localFileNameOf(*checkedOut->item(i));
+                if (platform::wildcardMatch(name, "*.pptx") && !decks.contains(name))
+                    decks.append(name);
+            }
+            platform::sortInListingOrder(decks);
         }
 
         if (!platform::folderExists(folder)) {
@@ -91,8 +106,8 @@ void RunGrayscaleResize(const QString& sourcePath, const QString& workingDirecto
         platform::yieldToEventLoop();
         log("Resizing local files");
 
-        const QStringList decks =
-            platform::Dir(platform::joinPath(folder, "*.pptx"), platform::EntryKind::Files);
+        if (!fromRepository)
+            decks = platform::Dir(platform::joinPath(folder, "*.pptx"), platform::EntryKind::Files);
         for (qsizetype i = 0; i < decks.size(); ++i) {
             const QString& name = decks[i];
             oplog::countProcessedFile();
@@ -115,8 +130,11 @@ void RunGrayscaleResize(const QString& sourcePath, const QString& workingDirecto
 
         if (fromRepository) {
             log("Checking in files");
-            if (checkIn)
-                CheckInList(checkedOut);
+            if (checkIn && CheckInList(run, checkedOut)) {
+                for (const QString& path : checkedOutFiles)
+                    run.workingFiles().checkedIn(path);
+                cleanup.now();
+            }
         }
         wait.restore();
         log("Resize and grayscale complete");
@@ -124,6 +142,11 @@ void RunGrayscaleResize(const QString& sourcePath, const QString& workingDirecto
     } catch (const std::exception& failure) {
         oplog::LogFailure(kTag, QString::fromStdString(failure.what()));
     }
+}
+
+void RunGrayscaleResize(const QString& sourcePath, const QString& workingDirectory, bool checkIn) {
+    courserun::CourseRun run(workingDirectory);
+    RunGrayscaleResize(run, sourcePath, checkIn);
 }
 
 } // namespace lf::printready

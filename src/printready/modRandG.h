@@ -5,6 +5,9 @@
 // into the working directory first and checked back in at the end. Log tag "Resize".
 #include <QString>
 
+namespace lf::courserun {
+class CourseRun;
+}
 namespace lf::ppt {
 class Presentation;
 }
@@ -23,8 +26,11 @@ inline constexpr NotesGeometry kNotesText{365, 53, 324, 444};            // shap
 void GrayscaleAndResize(lf::ppt::Presentation& deck);
 
 // sourcePath: the normalized source path (a local folder, or a repository folder when it holds "/");
-// workingDirectory: where repository decks are checked out; checkIn: check the decks back in at the
-// end. Reports only through the operation log and message boxes.
+// the run's working directory is where repository decks are checked out; checkIn: check the decks
+// back in at the end, after which they are deleted from the working directory. Reports only through
+// the operation log and message boxes.
+void RunGrayscaleResize(courserun::CourseRun& run, const QString& sourcePath, bool checkIn);
+// The operation as a run of its own in workingDirectory.
 void RunGrayscaleResize(const QString& sourcePath, const QString& workingDirectory, bool checkIn);
 
 } // namespace lf::printready

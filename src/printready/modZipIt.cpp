@@ -1,5 +1,6 @@
 #include "printready/modZipIt.h"
 
+#include "courserun/course_run.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
 #include "platform/oplog.h"
@@ -45,47 +46,40 @@ void refuseNamesDifferingInCase(const QString& folder, const QStringList& names)
 }
 
 // Returns false when the operation ends here.
-bool stageCourse(const QString& sourcePath, const QString& workingDirectory) {
-    if (platform::isRepositoryPath(sourcePath)) {
-        if (!ExportCourseFolder(sourcePath, workingDirectory)) {
-            oplog::LogFailure(kTag, "There was a problem exporting");
-            return false;
-        }
-        log("Export files from " + sourcePath + " to " + workingDirectory);
-        return true;
-    }
+bool stageCourse(courserun::CourseRun& run, const QString& sourcePath) {
+    const bool fromRepository = platform::isRepositoryPath(sourcePath);
     // A source that is the working directory, however it is spelled, is packed as it is, with all its
     // files: copying its decks "into" it would copy each file onto itself.
-    if (platform::sameLocation(sourcePath, workingDirectory))
-        return true;
-    if (!platform::folderExists(sourcePath))
+    if (!fromRepository && !platform::sameLocation(sourcePath, run.workingDirectory()) &&
+        !platform::folderExists(sourcePath))
         fail("The source path " + sourcePath + " does not exist");
-    const QStringList decks = platform::Dir(sourcePath + "\\*.pptx", platform::EntryKind::Files);
-    refuseNamesDifferingInCase(sourcePath, decks);
-    log("Copying files to working directory");
-    for (const QString& name : decks) {
-        const bool isNew = copyOrFail(sourcePath + "\\" + name, workingDirectory + "\\" + name);
-        log("Copied " + sourcePath + "\\" + name + " to " + workingDirectory + "\\");
-        if (isNew)
-            workfiles::AddWorkingFile(workingDirectory + "\\" + name);
+    const courserun::StagedCourse staged =
+        courserun::StageCourse(run, sourcePath, courserun::CourseFiles::DecksAndDocuments, false, kTag);
+    if (!fromRepository)
+        return true;
+    if (!staged.complete) {
+        oplog::LogFailure(kTag, "There was a problem exporting");
+        return false;
     }
+    log("Export files from " + sourcePath + " to " + run.workingDirectory());
     return true;
 }
 
-void deliverLocally(const QString& zipFile, const QString& destinationPath, const QString& zipFileName,
-                    bool zipIsNew) {
+void deliverLocally(courserun::CourseRun& run, const QString& zipFile, const QString& destinationPath,
+                    const QString& zipFileName) {
     const QString target = destinationPath + "\\" + zipFileName;
     if (platform::sameLocation(zipFile, target)) {
         // The destination is the working directory: the zip file is already where it belongs, and
-        // it must not go on the working files list, or the cleanup would delete the delivered file.
+        // it must not stay a working file, or the cleanup would delete the delivered file.
+        run.workingFiles().release(zipFile);
+        run.noteWritten(target);
         log("Copied " + zipFileName + " to " + destinationPath);
         return;
     }
     if (!platform::fileExists(target)) {
         copyOrFail(zipFile, target);
+        run.noteWritten(target);
         log("Copied " + zipFileName + " to " + destinationPath);
-        if (zipIsNew)
-            workfiles::AddWorkingFile(zipFile);
         return;
     }
     const platform::MessageAnswer answer = platform::messageBox(
@@ -95,28 +89,29 @@ void deliverLocally(const QString& zipFile, const QString& destinationPath, cons
         // The copy is written beside the old zip file and renamed over it, so an interrupted copy
         // leaves the old file whole.
         copyOrFail(zipFile, target);
+        run.noteWritten(target);
         log("Overwrote " + zipFileName + " at " + destinationPath);
-        if (zipIsNew)
-            workfiles::AddWorkingFile(zipFile);
     } else {
         copyOrFail(zipFile, destinationPath + "\\New" + zipFileName);
+        run.noteWritten(destinationPath + "\\New" + zipFileName);
         log("Created new New" + zipFileName + " at " + destinationPath);
     }
 }
 
 } // namespace
 
-void RunZipPackaging(const QString& sourcePath, const QString& destinationPath,
-                     const QString& workingDirectory, bool cleanWorkingFiles, const QString& zipFileName) {
-    workfiles::CleanupOnEveryWayOut cleanup(workingDirectory, cleanWorkingFiles);
+void RunZipPackaging(courserun::CourseRun& run, const QString& sourcePath, const QString& destinationPath,
+                     bool cleanWorkingFiles, const QString& zipFileName) {
+    workfiles::CleanupOnEveryWayOut cleanup(run.workingFiles(), cleanWorkingFiles);
     try {
         oplog::resetProcessCount();
         log("Begin");
         const QString nameProblem = platform::fileNameProblem(zipFileName);
         if (!nameProblem.isEmpty())
             fail("the zip file name is not a file name: " + nameProblem);
-        if (!stageCourse(sourcePath, workingDirectory))
+        if (!stageCourse(run, sourcePath))
             return;
+        const QString& workingDirectory = run.workingDirectory();
         // Everything in the working directory is packed, so no two of its names may be one name in
         // the zip.
         refuseNamesDifferingInCase(workingDirectory,
@@ -125,7 +120,7 @@ void RunZipPackaging(const QString& sourcePath, const QString& destinationPath,
         const QString zipFile = workingDirectory + "\\" + zipFileName;
         // A zip file of that name left in the working directory by the user is added to, as WinZip
         // does, but it stays the user's: only a zip file this run made is a working file.
-        const bool zipIsNew = !platform::pathExists(zipFile);
+        run.workingFiles().willMake(zipFile);
         log("Zipping files");
         workfiles::RunWinZip(workingDirectory + "\\*.*", zipFile);
         log("Finished zipping files");
@@ -136,14 +131,12 @@ void RunZipPackaging(const QString& sourcePath, const QString& destinationPath,
 
         if (platform::isRepositoryPath(destinationPath)) {
             log("Importing zip file into repository");
-            if (ImportIntoFolder(workingDirectory, zipFileName, destinationPath))
+            if (ImportIntoFolder(run, workingDirectory, zipFileName, destinationPath))
                 log("Imported zip file");
             else
                 oplog::LogFailure(kTag, "There was a problem importing");
-            if (zipIsNew)
-                workfiles::AddWorkingFile(zipFile);
         } else {
-            deliverLocally(zipFile, destinationPath, zipFileName, zipIsNew);
+            deliverLocally(run, zipFile, destinationPath, zipFileName);
         }
 
         cleanup.now();
@@ -151,6 +144,12 @@ void RunZipPackaging(const QString& sourcePath, const QString& destinationPath,
     } catch (const std::exception& failure) {
         oplog::LogFailure(kTag, "Serious error " + QString::fromStdString(failure.what()));
     }
+}
+
+void RunZipPackaging(const QString& sourcePath, const QString& destinationPath,
+                     const QString& workingDirectory, bool cleanWorkingFiles, const QString& zipFileName) {
+    courserun::CourseRun run(workingDirectory);
+    RunZipPackaging(run, sourcePath, destinationPath, cleanWorkingFiles, zipFileName);
 }
 
 } // namespace lf::printready

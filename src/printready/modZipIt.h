@@ -5,6 +5,10 @@
 // local folder, asking before an existing zip file is replaced. Log tag "Zip".
 #include <QString>
 
+namespace lf::courserun {
+class CourseRun;
+}
+
 namespace lf::printready {
 
 // The pause that is the operation's only wait for the packer, in milliseconds.
@@ -13,6 +17,9 @@ inline constexpr int kZipPauseMilliseconds = 6000;
 // sourcePath, destinationPath: normalized; workingDirectory: where the course is staged and packed;
 // cleanWorkingFiles: delete the registered working files at the end; zipFileName: "Course.zip" from
 // the wizard. Reports only through the operation log and message boxes.
+void RunZipPackaging(courserun::CourseRun& run, const QString& sourcePath, const QString& destinationPath,
+                     bool cleanWorkingFiles, const QString& zipFileName);
+// The operation as a run of its own in workingDirectory.
 void RunZipPackaging(const QString& sourcePath, const QString& destinationPath,
                      const QString& workingDirectory, bool cleanWorkingFiles, const QString& zipFileName);
 

@@ -1,36 +1,25 @@
 #include "printready/repository_access.h"
 
-#include "repository/connection.h"
 #include "repository/repository_ops.h"
-
-#include <stdexcept>
 
 namespace lf::printready {
 
-using repository::SessionUse;
-
-CheckedOutList CheckOutByQuery(const QString& destination, const QString& query) {
-    SessionUse use;
-    return repository::CheckOutObjects(destination, query, nullptr);
+CheckedOutList CheckOutByQuery(courserun::CourseRun& run, const QString& query,
+                               QStringList* checkedOutFiles) {
+    run.session();
+    return repository::CheckOutObjects(run.workingDirectory(), query, nullptr, &run.workingFiles(),
+                                       checkedOutFiles);
 }
 
-void CheckInList(const CheckedOutList& checkedOut) {
-    SessionUse use;
-    repository::CheckInObjects(checkedOut);
+bool CheckInList(courserun::CourseRun& run, const CheckedOutList& checkedOut) {
+    run.session();
+    return repository::CheckInObjects(checkedOut);
 }
 
-bool ExportCourseFolder(const QString& folderPath, const QString& destination) {
-    SessionUse use;
-    const QString folderId = repository::folderIdText(folderPath);
-    if (folderId.isEmpty())
-        throw std::runtime_error("There is no folder " + folderPath.toStdString() + " in the repository");
-    return repository::ExportFolder(folderId, destination, repository::kExportDecksAndDocuments);
-}
-
-bool ImportIntoFolder(const QString& sourceDirectory, const QString& namePattern,
+bool ImportIntoFolder(courserun::CourseRun& run, const QString& sourceDirectory, const QString& namePattern,
                       const QString& destinationPath, bool zipFirst, const QString& zipFileName) {
-    SessionUse use;
-    return repository::ImportFiles(sourceDirectory, namePattern, destinationPath, zipFirst, zipFileName);
+    return repository::ImportFiles(run.session(), &run.workingFiles(), sourceDirectory, namePattern,
+                                   destinationPath, zipFirst, zipFileName);
 }
 
 } // namespace lf::printready

@@ -1,7 +1,9 @@
 #pragma once
-// The repository steps of the grayscale and zip operations, each one taking the program-wide session
-// before it and handing it back after it, as every operation does around a repository use.
+// The repository steps of the grayscale, zip and print-ready operations, each on the run's session.
+#include "courserun/course_run.h"
+
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -15,20 +17,18 @@ namespace lf::printready {
 // What a check-out returned; nullptr stands for nothing (no check-out took place or it failed).
 using CheckedOutList = std::shared_ptr<lf::tessarel::TsList<lf::tessarel::TsObject>>;
 
-// Checks out every object the query selects into destination (CheckOutObjects); the query of the
-// grayscale operation is repository::deckQueryForFolder, which doubles the quotes of the path.
-CheckedOutList CheckOutByQuery(const QString& destination, const QString& query);
-// Checks the list back in (CheckInObjects), nothing included.
-void CheckInList(const CheckedOutList& checkedOut);
+// Checks out every object the query selects into the working directory (CheckOutObjects); the query
+// of the grayscale operation is repository::deckQueryForFolder, which doubles the quotes of the path.
+// Each deck goes into the working files record as checked out before it is written; checkedOutFiles
+// receives their paths.
+CheckedOutList CheckOutByQuery(courserun::CourseRun& run, const QString& query, QStringList* checkedOutFiles);
+// Checks the list back in (CheckInObjects), nothing included; true when the check-in succeeded.
+bool CheckInList(courserun::CourseRun& run, const CheckedOutList& checkedOut);
 
-// Exports the decks and Word documents of the folder at folderPath and below into destination
-// (ExportFolder with selector 4), looking the folder up by its path first. False when the export
-// reports failure; throws, with the failure's description, when the folder cannot be looked up.
-bool ExportCourseFolder(const QString& folderPath, const QString& destination);
 // Imports the files of sourceDirectory matching namePattern into the repository folder
 // destinationPath (ImportFiles; with zipFirst, packed into sourceDirectory\zipFileName first); true on
 // success.
-bool ImportIntoFolder(const QString& sourceDirectory, const QString& namePattern,
+bool ImportIntoFolder(courserun::CourseRun& run, const QString& sourceDirectory, const QString& namePattern,
                       const QString& destinationPath, bool zipFirst = false,
                       const QString& zipFileName = QString());
 

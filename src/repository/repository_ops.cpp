@@ -82,6 +82,10 @@ QString exportedFileName(const tessarel::TsObject& object) {
 
 } // namespace
 
+QString localFileNameOf(const tessarel::TsObject& object) {
+    return exportedFileName(object);
+}
+
 QString exportQuery(const QString& folderId, std::int16_t selector) {
     const QString start = "select r_object_id from ts_document where folder(ID('" + escapeTqlQuotes(folderId);
     switch (selector) {
@@ -97,11 +101,11 @@ QString exportQuery(const QString& folderId, std::int16_t selector) {
     }
 }
 
-bool ExportFolder(const QString& folderId, const QString& destination, std::int16_t selector,
+bool ExportFolder(const tessarel::TsSessionPtr& session, workfiles::WorkingFiles* workingFiles,
+                  const QString& folderId, const QString& destination, std::int16_t selector,
                   QStringList* exportedNames) {
     const char* const tag = "Export";
     const QString tql = exportQuery(folderId, selector);
-    const auto session = connection().session;
     if (!session) {
         log(tag, "You are not connected to the repository.  Click the Connect button.");
         return false;
@@ -127,7 +131,12 @@ bool ExportFolder(const QString& folderId, const QString& destination, std::int1
                 failLocal("Overflow");
             ++exportedRows;
             const auto id = clientObject().objectIdFromText(rows.rows->getString("r_object_id"));
-            operation->add(session->objectById(id));
+            const auto object = session->objectById(id);
+            // The record learns of the file before the export writes it: a kill in the middle of
+            // the export leaves nothing the next run does not know to remove.
+            if (workingFiles && object)
+                workingFiles->willMake(destination + "\\" + exportedFileName(*object));
+            operation->add(object);
         }
         rows.rows->close();
         rows.rows.reset();
@@ -137,23 +146,12 @@ bool ExportFolder(const QString& folderId, const QString& destination, std::int1
         yieldToEventLoop();
         auto monitor = std::make_shared<clsOperationMonitor>();
         operation->setMonitor(monitor);
-        // What the folder holds before the export: a file that was already there is replaced, but it
-        // stays the user's, never a working file.
-        const QStringList before = QDir(fromLib(destinationFolder))
-                                       .entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
-        const QSet<QString> existing(before.begin(), before.end());
         const bool ok = operation->execute();
-        // Each file is recorded under the name the export gave it: the object name, with the format's
-        // extension added unless the name already ends in it. A failed export may still have written
-        // some files: those are working files too.
+        // Each file goes by the name the export gave it: the object name, with the format's extension
+        // added unless the name already ends in it.
         const auto exported = operation->exportedObjects();
-        for (int i = 0; i < exported->count(); ++i) {
-            const QString name = exportedFileName(*exported->item(i));
-            if (!existing.contains(name))
-                workfiles::AddWorkingFile(destination + "\\" + name);
-            if (exportedNames)
-                exportedNames->append(name);
-        }
+        for (int i = 0; exportedNames && i < exported->count(); ++i)
+            exportedNames->append(exportedFileName(*exported->item(i)));
         if (ok) {
             monitor->terminateProgress();
             yieldToEventLoop();
@@ -187,10 +185,10 @@ std::vector<ExportItem> ExportItems(const QString& folderId, std::int16_t select
     return items;
 }
 
-bool ImportFiles(const QString& sourceDirectory, const QString& namePattern, const QString& destinationPath,
+bool ImportFiles(const tessarel::TsSessionPtr& session, workfiles::WorkingFiles* workingFiles,
+                 const QString& sourceDirectory, const QString& namePattern, const QString& destinationPath,
                  bool zipFirst, const QString& zipFileName) {
     const char* const tag = "Import";
-    const auto session = connection().session;
     if (!session) {
         log(tag, "Please connect first.  Use the Connect button.");
         return false;
@@ -200,6 +198,8 @@ bool ImportFiles(const QString& sourceDirectory, const QString& namePattern, con
         auto operation = clientObject().newImportOperation();
         operation->setSession(session);
         if (zipFirst) {
+            if (workingFiles)
+                workingFiles->willMake(sourceDirectory + "\\" + zipFileName);
             workfiles::RunWinZip(sourceDirectory + namePattern, sourceDirectory + "\\" + zipFileName);
             platform::messageBox("WinZip Done?", "Please click OK when WinZip is finished",
                                  platform::MessageIcon::Information);
@@ -263,9 +263,22 @@ bool ImportFiles(const QString& sourceDirectory, const QString& namePattern, con
 }
 
 tessarel::TsObjectListPtr CheckOutObjects(const QString& destination, const QString& query,
-                                          const tessarel::TsObjectPtr& object) {
+                                          const tessarel::TsObjectPtr& object,
+                                          workfiles::WorkingFiles* workingFiles,
+                                          QStringList* checkedOutFiles) {
     const char* const tag = "Checkout";
     tessarel::TsObjectListPtr result;
+    // The record learns of each deck before the check-out writes it; a checked-out deck is never
+    // deleted while it holds an author's work.
+    auto recordCheckOut = [&](const tessarel::TsObjectPtr& found) {
+        if (!found)
+            return;
+        const QString path = destination + "\\" + exportedFileName(*found);
+        if (workingFiles)
+            workingFiles->willCheckOut(path);
+        if (checkedOutFiles)
+            checkedOutFiles->append(path);
+    };
     try {
         auto operation = clientObject().newCheckoutOperation();
         operation->setDestinationDirectory(hostPathOf(destination));
@@ -279,8 +292,9 @@ tessarel::TsObjectListPtr CheckOutObjects(const QString& destination, const QStr
             while (rows.rows && rows.rows->next()) {
                 yieldToEventLoop();
                 const auto id = clientObject().objectIdFromText(rows.rows->getString("r_object_id"));
-                const auto node = std::dynamic_pointer_cast<tessarel::TsCheckoutNode>(
-                    operation->add(session->objectById(id)));
+                const auto found = session->objectById(id);
+                recordCheckOut(found);
+                const auto node = std::dynamic_pointer_cast<tessarel::TsCheckoutNode>(operation->add(found));
                 if (node)
                     log(tag, "Added " + fromLib(node->objectId()->text()));
             }
@@ -289,6 +303,7 @@ tessarel::TsObjectListPtr CheckOutObjects(const QString& destination, const QStr
                 rows.rows.reset();
             }
         } else {
+            recordCheckOut(object);
             operation->add(object);
         }
         log(tag, "Starting checkout");
@@ -318,7 +333,7 @@ tessarel::TsObjectListPtr CheckOutObjects(const QString& destination, const QStr
     }
 }
 
-void CheckInObjects(const tessarel::TsObjectListPtr& objects) {
+bool CheckInObjects(const tessarel::TsObjectListPtr& objects) {
     const char* const tag = "Checkin";
     try {
         auto operation = clientObject().newCheckinOperation();
@@ -326,7 +341,7 @@ void CheckInObjects(const tessarel::TsObjectListPtr& objects) {
             platform::messageBox("No checkout", "No objects were checked out!\nCannot continue.",
                                  platform::MessageIcon::Critical);
             log(tag, "No checked out objects could be found", true);
-            return;
+            return false;
         }
         const auto session = requireSession();
         for (int i = 0; i < objects->count(); ++i) {
@@ -341,7 +356,8 @@ void CheckInObjects(const tessarel::TsObjectListPtr& objects) {
         yieldToEventLoop();
         auto monitor = std::make_shared<clsOperationMonitor>();
         operation->setMonitor(monitor);
-        if (operation->execute()) {
+        const bool ok = operation->execute();
+        if (ok) {
             log(tag, "Items checked in");
         } else {
             logOperationErrors(*operation, tag, true);
@@ -350,13 +366,15 @@ void CheckInObjects(const tessarel::TsObjectListPtr& objects) {
                 log(tag, "User chose to continue after errors");
             } else {
                 log(tag, "User chose not to continue after errors");
-                return;
+                return false;
             }
         }
         monitor->terminateProgress();
         yieldToEventLoop();
+        return ok;
     } catch (const std::exception& e) {
         ReportOperationError("checkin", QString::fromStdString(e.what()));
+        return false;
     }
 }
 

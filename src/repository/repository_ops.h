@@ -8,6 +8,7 @@
 //
 // Library lf_repository.
 #include "tessarel/tessarel.h"
+#include "workfiles/working_files.h"
 
 #include <QString>
 #include <QStringList>
@@ -26,27 +27,34 @@ inline constexpr std::int16_t kExportDecksAndDocuments = 4;
 QString exportQuery(const QString& folderId, std::int16_t selector);
 
 // Exports every document of the folder tree below folderId whose content type the selector picks
-// into destination, and puts each exported file that is a new file there on the working files list
-// (a file that was there before and was replaced is not the program's to delete). True when the
+// into destination, on the run's session. Each file the export is about to write goes into the
+// working files record first (workingFiles, when given): a new file, or one an earlier run made, is
+// the program's; a file of the user's that the export replaces stays the user's. True when the
 // library reported success (or the query gave no result collection); false otherwise. exportedNames,
-// when given, receives the file name of every exported document.
-bool ExportFolder(const QString& folderId, const QString& destination, std::int16_t selector,
+// when given, receives the file name of every document the export wrote.
+bool ExportFolder(const tessarel::TsSessionPtr& session, workfiles::WorkingFiles* workingFiles,
+                  const QString& folderId, const QString& destination, std::int16_t selector,
                   QStringList* exportedNames = nullptr);
 
 // Imports the files of sourceDirectory matching namePattern into the repository folder
-// destinationPath; with zipFirst, one zip file sourceDirectory\zipFileName packed from
-// sourceDirectory + namePattern instead.
-bool ImportFiles(const QString& sourceDirectory, const QString& namePattern, const QString& destinationPath,
+// destinationPath, on the run's session; with zipFirst, one zip file sourceDirectory\zipFileName
+// packed from sourceDirectory + namePattern instead (a zip file the program makes there goes into
+// the working files record first, when workingFiles is given).
+bool ImportFiles(const tessarel::TsSessionPtr& session, workfiles::WorkingFiles* workingFiles,
+                 const QString& sourceDirectory, const QString& namePattern, const QString& destinationPath,
                  bool zipFirst, const QString& zipFileName);
 
 // Checks out the objects whose r_object_id the TQL query returns (when query is not empty, or object
 // is nothing), else the one object, into destination. Returns the checked-out list, or nothing after
-// a failure.
+// a failure. With workingFiles, each file the check-out is about to write goes into the working files
+// record first as a checked-out deck (checkedOutFiles, when given, receives their local paths).
 tessarel::TsObjectListPtr CheckOutObjects(const QString& destination, const QString& query,
-                                          const tessarel::TsObjectPtr& object);
+                                          const tessarel::TsObjectPtr& object,
+                                          workfiles::WorkingFiles* workingFiles = nullptr,
+                                          QStringList* checkedOutFiles = nullptr);
 
-// Checks the objects of a checked-out list back in.
-void CheckInObjects(const tessarel::TsObjectListPtr& objects);
+// Checks the objects of a checked-out list back in. True when the check-in succeeded.
+bool CheckInObjects(const tessarel::TsObjectListPtr& objects);
 
 // What an export of the folder would write, without writing anything: every document the selector
 // takes, in the query's order, with the file name the export gives it (the object name, with the
@@ -57,6 +65,10 @@ struct ExportItem {
     QString localName;
 };
 std::vector<ExportItem> ExportItems(const QString& folderId, std::int16_t selector);
+
+// The file name an export or a check-out gives the object: the object name, with the format's
+// extension added unless the name already ends in it.
+QString localFileNameOf(const tessarel::TsObject& object);
 
 // The text form of the object id of the object at a repository path on the current session; empty
 // when no object is there. Throws TsException when there is no session.

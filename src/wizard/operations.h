@@ -6,6 +6,7 @@
 //
 // Source and destination paths arrive normalized (one trailing "\" or "/" removed); a text box named
 // below stands for its current text.
+#include "courserun/course_run.h"
 #include "printready/modPrintReady.h"
 
 #include <QString>
@@ -24,37 +25,39 @@ enum OperationBit : std::uint16_t {
     ZipBit = 16,       // chkZip
 };
 
+// Every operation takes the run first: the one object that owns what lives for the run (the working
+// directory, its working files, the session, what the Index staged for the TOC).
 struct Operations {
-    // sourcePath, workingDirectory, checkIn (the dispatch passes true: check the decks back in).
-    std::function<void(const QString& sourcePath, const QString& workingDirectory, bool checkIn)>
+    // sourcePath, checkIn (the dispatch passes true: check the decks back in).
+    std::function<void(courserun::CourseRun& run, const QString& sourcePath, bool checkIn)>
         RunGrayscaleResize;
 
-    // txtIndexTemplate, txtIndexName, source, destination, txtCourseName, txtWorkingDirectory,
-    // cleanWorkingFiles (false when the TOC follows in the same run and reads the staged decks).
-    std::function<void(const QString& indexTemplate, const QString& indexFileName, const QString& sourcePath,
-                       const QString& destinationPath, const QString& courseName,
-                       const QString& workingDirectory, bool cleanWorkingFiles)>
+    // txtIndexTemplate, txtIndexName, source, destination, txtCourseName, cleanWorkingFiles (false
+    // when the TOC follows in the same run and reads the staged decks).
+    std::function<void(courserun::CourseRun& run, const QString& indexTemplate, const QString& indexFileName,
+                       const QString& sourcePath, const QString& destinationPath, const QString& courseName,
+                       bool cleanWorkingFiles)>
         CollectIndex;
 
     // txtTOCTemplate, txtTOCName, source (txtWorkingDirectory as typed when the Index ran before it),
-    // destination, txtCourseName, txtWorkingDirectory, cleanWorkingFiles (true).
-    std::function<void(const QString& tocTemplate, const QString& tocFileName, const QString& sourcePath,
-                       const QString& destinationPath, const QString& courseName,
-                       const QString& workingDirectory, bool cleanWorkingFiles)>
+    // destination, txtCourseName, cleanWorkingFiles (true).
+    std::function<void(courserun::CourseRun& run, const QString& tocTemplate, const QString& tocFileName,
+                       const QString& sourcePath, const QString& destinationPath, const QString& courseName,
+                       bool cleanWorkingFiles)>
         CollectTOC;
 
-    // source, destination, chkPDF checked, txtWorkingDirectory, cleanWorkingFiles (true),
-    // chkZipPDFs checked, txtPrintReadyZipFilename, the PowerPoint, Word and PDF printer chosen, then
-    // the settings UseBackgroundPrinting and PublishPDFs as loaded.
-    std::function<void(const QString& sourcePath, const QString& destinationPath, bool makePDFs,
-                       const QString& workingDirectory, bool cleanWorkingFiles, bool zipResult,
-                       const QString& zipFileName, const QString& pptPrinter, const QString& wordPrinter,
-                       const QString& pdfPrinter, const printready::PrintSwitches& switches)>
+    // source, destination, chkPDF checked, cleanWorkingFiles (true), chkZipPDFs checked,
+    // txtPrintReadyZipFilename, the PowerPoint, Word and PDF printer chosen, then the settings
+    // UseBackgroundPrinting and PublishPDFs as loaded.
+    std::function<void(courserun::CourseRun& run, const QString& sourcePath, const QString& destinationPath,
+                       bool makePDFs, bool cleanWorkingFiles, bool zipResult, const QString& zipFileName,
+                       const QString& pptPrinter, const QString& wordPrinter, const QString& pdfPrinter,
+                       const printready::PrintSwitches& switches)>
         RunPrintReady;
 
-    // source, destination, txtWorkingDirectory, cleanWorkingFiles (true), zip file name ("Course.zip").
-    std::function<void(const QString& sourcePath, const QString& destinationPath,
-                       const QString& workingDirectory, bool cleanWorkingFiles, const QString& zipFileName)>
+    // source, destination, cleanWorkingFiles (true), zip file name ("Course.zip").
+    std::function<void(courserun::CourseRun& run, const QString& sourcePath, const QString& destinationPath,
+                       bool cleanWorkingFiles, const QString& zipFileName)>
         RunZipPackaging;
 
     // Whether the operation of one mask bit is there to be called.

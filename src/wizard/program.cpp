@@ -16,11 +16,21 @@ WizardParts programParts() {
     //     parts.operations.CollectTOC = &lf::indexing::CollectTOC;
     // The repository subsystem replaces parts.repository with its own seam, and the document writers
     // set parts.quitDocumentWriter.
-    parts.operations.RunGrayscaleResize = &lf::printready::RunGrayscaleResize;
-    parts.operations.CollectIndex = &lf::indexing::CollectIndex;
-    parts.operations.CollectTOC = &lf::indexing::CollectTOC;
-    parts.operations.RunPrintReady = &lf::printready::RunPrintReady;
-    parts.operations.RunZipPackaging = &lf::printready::RunZipPackaging;
+    using courserun::CourseRun;
+    parts.operations.RunGrayscaleResize =
+        static_cast<void (*)(CourseRun&, const QString&, bool)>(&lf::printready::RunGrayscaleResize);
+    parts.operations.CollectIndex =
+        static_cast<void (*)(CourseRun&, const QString&, const QString&, const QString&, const QString&,
+                             const QString&, bool)>(&lf::indexing::CollectIndex);
+    parts.operations.CollectTOC =
+        static_cast<void (*)(CourseRun&, const QString&, const QString&, const QString&, const QString&,
+                             const QString&, bool)>(&lf::indexing::CollectTOC);
+    parts.operations.RunPrintReady = static_cast<void (*)(
+        CourseRun&, const QString&, const QString&, bool, bool, bool, const QString&, const QString&,
+        const QString&, const QString&, const printready::PrintSwitches&)>(&lf::printready::RunPrintReady);
+    parts.operations.RunZipPackaging =
+        static_cast<void (*)(CourseRun&, const QString&, const QString&, bool, const QString&)>(
+            &lf::printready::RunZipPackaging);
     parts.quitDocumentWriter = &lf::indexing::quitDocumentWriter;
     parts.repository = std::make_shared<RepositoryConnectionSeam>();
     return parts;

@@ -40,8 +40,10 @@ void RunOperations(const Operations& ops, const RunRequest& r) {
     const QString source = StripTrailingSeparator(r.sourcePath);
     const QString destination = StripTrailingSeparator(r.destinationPath);
     const QString& workingDirectory = r.workingDirectory;
+    // The run: built once here and handed to every operation.
+    courserun::CourseRun run(workingDirectory);
 
-    auto call = [&](std::uint16_t bit, const char* name, const auto& run) {
+    auto call = [&](std::uint16_t bit, const char* name, const auto& operation) {
         if (!(r.mask & bit))
             return;
         if (!ops.isAvailable(bit)) {
@@ -49,7 +51,7 @@ void RunOperations(const Operations& ops, const RunRequest& r) {
             return;
         }
         try {
-            run();
+            operation();
         } catch (const std::exception& e) {
             oplog::LogOperation("Wizard", QString("Serious error:") + e.what(), true);
         } catch (...) {
@@ -57,24 +59,21 @@ void RunOperations(const Operations& ops, const RunRequest& r) {
         }
     };
 
-    call(GrayscaleBit, "Set grayscale and resize",
-         [&] { ops.RunGrayscaleResize(source, workingDirectory, true); });
+    call(GrayscaleBit, "Set grayscale and resize", [&] { ops.RunGrayscaleResize(run, source, true); });
     call(IndexBit, "Create Index", [&] {
-        ops.CollectIndex(r.indexTemplate, r.indexName, source, destination, r.courseName, workingDirectory,
+        ops.CollectIndex(run, r.indexTemplate, r.indexName, source, destination, r.courseName,
                          !(r.mask & TOCBit));
     });
     call(TOCBit, "Create Table of Contents", [&] {
         const QString tocSource = (r.mask & IndexBit) ? workingDirectory : source;
-        ops.CollectTOC(r.tocTemplate, r.tocName, tocSource, destination, r.courseName, workingDirectory,
-                       true);
+        ops.CollectTOC(run, r.tocTemplate, r.tocName, tocSource, destination, r.courseName, true);
     });
     call(PrintReadyBit, "Create print ready files", [&] {
-        ops.RunPrintReady(source, destination, r.makePDFs, workingDirectory, true, r.zipResult,
-                          r.printReadyZipFilename, r.pptPrinter, r.wordPrinter, r.pdfPrinter,
-                          r.printSwitches);
+        ops.RunPrintReady(run, source, destination, r.makePDFs, true, r.zipResult, r.printReadyZipFilename,
+                          r.pptPrinter, r.wordPrinter, r.pdfPrinter, r.printSwitches);
     });
     call(ZipBit, "Create zip file",
-         [&] { ops.RunZipPackaging(source, destination, workingDirectory, true, "Course.zip"); });
+         [&] { ops.RunZipPackaging(run, source, destination, true, "Course.zip"); });
 }
 
 } // namespace lf::wizard

@@ -4,23 +4,33 @@
 #include "platform/files.h"
 #include "platform/oplog.h"
 #include "platform/paths.h"
+#include "platform/replace_file.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
 #include <exception>
+#include <fcntl.h>
 #include <limits>
+#include <stdexcept>
+#include <unistd.h>
 
 namespace lf::workfiles {
 
 namespace {
 
-QStringList& list() {
-    static QStringList files;
-    return files;
-}
+// The record's name: hidden, so no listing, staging or zip of the working directory ever takes it.
+const QString kRecordName = QStringLiteral(".lessonforge-files");
 
-std::int16_t& count() {
-    static std::int16_t n = 0;
-    return n;
-}
+// Events of the record, one line each: "+ key" made, "c key" checked out, "i key" checked in (made
+// from then on), "- key" gone.
+constexpr char kMade = '+';
+constexpr char kCheckedOut = 'c';
+constexpr char kCheckedIn = 'i';
+constexpr char kGone = '-';
 
 // The user's check-out directory may hold files with unsaved work: ask before deleting there.
 bool checkoutDirectoryGuardAllows(const QString& workingDirectory) {
@@ -40,22 +50,221 @@ bool checkoutDirectoryGuardAllows(const QString& workingDirectory) {
     return false;
 }
 
-} // namespace
-
-void AddWorkingFile(const QString& path) {
-    list().append(path);
-    // More registrations than the count can hold are outside the design; the count stops at its
-    // largest value instead of wrapping round to a negative one.
-    if (count() < std::numeric_limits<std::int16_t>::max())
-        ++count();
+[[noreturn]] void failRecord(const QString& recordFile, int error) {
+    throw std::runtime_error("the record of the working files " + recordFile.toStdString() +
+                             " cannot be written: " + std::strerror(error));
 }
 
-void CleanWorkingFiles(const QString& workingDirectory) {
-    if (!checkoutDirectoryGuardAllows(workingDirectory))
+} // namespace
+
+WorkingFiles::WorkingFiles(const QString& workingDirectory) : workingDirectory_(workingDirectory) {
+    const platform::HostPath host = platform::toHostPath(workingDirectory);
+    if (!host.ok())
         return;
-    const QString& folder = workingDirectory;
-    const QStringList files = list();
-    for (const QString& path : files) {
+    hostFolder_ = QDir::cleanPath(host.path);
+    recordFile_ = hostFolder_ + QLatin1Char('/') + kRecordName;
+    load();
+}
+
+QString WorkingFiles::keyOf(const QString& path) const {
+    if (hostFolder_.isEmpty() || !platform::isInsideFolder(path, workingDirectory_))
+        return QString();
+    const platform::HostPath host = platform::toHostPath(path);
+    if (!host.ok())
+        return QString();
+    QString key = QDir(hostFolder_).relativeFilePath(QDir::cleanPath(host.path));
+    // A key is one line of the record; a name that would break the line is never the program's.
+    if (key.isEmpty() || key.startsWith(QLatin1String("..")) || key.contains(QLatin1Char('\n')) ||
+        key.contains(QLatin1Char('\r')))
+        return QString();
+    return key;
+}
+
+void WorkingFiles::load() {
+    QFile file(recordFile_);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    for (const QByteArray& raw : file.readAll().split('\n')) {
+        if (raw.size() < 3 || raw.at(1) != ' ')
+            continue; // a line a kill cut short
+        const QString key = QString::fromUtf8(raw.mid(2));
+        switch (raw.at(0)) {
+        case kMade:
+        case kCheckedIn:
+            record_[key] = State::Made;
+            break;
+        case kCheckedOut:
+            record_[key] = State::CheckedOut;
+            break;
+        case kGone:
+            record_.erase(key);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+// One event, on the disk before the call returns.
+void WorkingFiles::append(char event, const QString& key) {
+    const QByteArray line = QByteArray(1, event) + ' ' + key.toUtf8() + '\n';
+    const QByteArray name = recordFile_.toLocal8Bit();
+    int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    // A working directory that is not there yet is made, as it would be for the file itself.
+    if (fd < 0 && errno == ENOENT && QDir().mkpath(hostFolder_))
+        fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+        failRecord(recordFile_, errno);
+    const ssize_t written = ::write(fd, line.constData(), static_cast<size_t>(line.size()));
+    const int writeError = errno;
+    const bool synced = written == line.size() && ::fsync(fd) == 0;
+    const int syncError = errno;
+    ::close(fd);
+    if (written != line.size())
+        failRecord(recordFile_, written < 0 ? writeError : ENOSPC);
+    if (!synced)
+        failRecord(recordFile_, syncError);
+}
+
+// The record written anew with what it holds now; no record at all when it holds nothing.
+void WorkingFiles::rewrite() {
+    if (recordFile_.isEmpty())
+        return;
+    if (record_.empty()) {
+        QFile::remove(recordFile_);
+        return;
+    }
+    QByteArray bytes;
+    for (const auto& [key, state] : record_)
+        bytes += QByteArray(1, state == State::CheckedOut ? kCheckedOut : kMade) + ' ' + key.toUtf8() + '\n';
+    platform::ReplaceOptions options;
+    options.durability = platform::Durability::FileAndFolder;
+    platform::FileReplacement replacement(std::filesystem::path(recordFile_.toStdString()), options);
+    if (!replacement.ok() || !replacement.write(bytes.toStdString()) || !replacement.commit())
+        failRecord(recordFile_, replacement.error());
+}
+
+bool WorkingFiles::registerFile(const QString& path, State state) {
+    const QString key = keyOf(path);
+    if (key.isEmpty())
+        return false;
+    const auto known = record_.find(key);
+    if (known == record_.end()) {
+        // A file already there that the record does not hold is the user's.
+        if (platform::pathExists(path))
+            return false;
+        append(state == State::CheckedOut ? kCheckedOut : kMade, key);
+        record_[key] = state;
+    } else if (state == State::CheckedOut && known->second != State::CheckedOut) {
+        append(kCheckedOut, key);
+        known->second = State::CheckedOut;
+    }
+    if (!keys_.contains(key)) {
+        keys_.append(key);
+        files_.append(path);
+    }
+    return true;
+}
+
+bool WorkingFiles::willMake(const QString& path) {
+    return registerFile(path, State::Made);
+}
+
+bool WorkingFiles::willCheckOut(const QString& path) {
+    return registerFile(path, State::CheckedOut);
+}
+
+void WorkingFiles::checkedIn(const QString& path) {
+    const QString key = keyOf(path);
+    const auto known = record_.find(key);
+    if (key.isEmpty() || known == record_.end() || known->second != State::CheckedOut)
+        return;
+    append(kCheckedIn, key);
+    known->second = State::Made;
+}
+
+void WorkingFiles::release(const QString& path) {
+    const QString key = keyOf(path);
+    if (key.isEmpty() || record_.count(key) == 0)
+        return;
+    append(kGone, key);
+    record_.erase(key);
+    const qsizetype at = keys_.indexOf(key);
+    if (at >= 0) {
+        keys_.removeAt(at);
+        files_.removeAt(at);
+    }
+}
+
+void WorkingFiles::forget(const QString& key) {
+    record_.erase(key);
+}
+
+bool WorkingFiles::isProgramFile(const QString& path) const {
+    const QString key = keyOf(path);
+    return !key.isEmpty() && record_.count(key) > 0;
+}
+
+std::int16_t WorkingFiles::count() const {
+    // More registrations than the count can hold are outside the design; the count stops at its
+    // largest value instead of wrapping round to a negative one.
+    constexpr qsizetype largest = std::numeric_limits<std::int16_t>::max();
+    return static_cast<std::int16_t>(std::min(files_.size(), largest));
+}
+
+bool WorkingFiles::RemoveLeftovers(const QString& tag) {
+    QStringList leftovers;
+    bool changed = false;
+    for (auto it = record_.begin(); it != record_.end();) {
+        if (keys_.contains(it->first) || it->second == State::CheckedOut) {
+            ++it;
+            continue;
+        }
+        const QString hostFile = hostFolder_ + QLatin1Char('/') + it->first;
+        if (!QFileInfo::exists(hostFile) && !QFileInfo(hostFile).isSymLink()) {
+            it = record_.erase(it); // made and gone, or never made: nothing to delete
+            changed = true;
+            continue;
+        }
+        leftovers.append(it->first);
+        ++it;
+    }
+    if (!leftovers.isEmpty() && !checkoutDirectoryGuardAllows(workingDirectory_)) {
+        if (changed)
+            rewrite();
+        return false;
+    }
+    for (const QString& key : leftovers) {
+        const QString path = platform::joinPath(workingDirectory_, QString(key).replace('/', '\\'));
+        QString error;
+        const QString hostFile = hostFolder_ + QLatin1Char('/') + key;
+        if (QFile::remove(hostFile)) {
+            oplog::LogOperation(tag, "Deleted " + path + ", left in the working directory by an earlier run",
+                                false);
+            forget(key);
+            changed = true;
+        } else {
+            oplog::LogOperation(tag, path + " was left by an earlier run and cannot be deleted", true);
+        }
+    }
+    if (changed)
+        rewrite();
+    return true;
+}
+
+void WorkingFiles::CleanWorkingFiles() {
+    if (!checkoutDirectoryGuardAllows(workingDirectory_))
+        return;
+    const QString& folder = workingDirectory_;
+    bool changed = false;
+    for (qsizetype i = 0; i < files_.size(); ++i) {
+        const QString& path = files_[i];
+        const QString& key = keys_[i];
+        const auto known = record_.find(key);
+        if (known == record_.end())
+            continue; // deleted by an earlier cleanup of this run
+        if (known->second == State::CheckedOut)
+            continue; // a deck still checked out holds the author's work
         oplog::LogOperation("Cleaning", "Deleteing working files", false);
         // Only the program's own temporaries are on the list, and they all lie in the working
         // directory; anything else is refused, whatever put it there.
@@ -66,24 +275,42 @@ void CleanWorkingFiles(const QString& workingDirectory) {
             continue;
         }
         QString error;
-        if (platform::deleteFile(path, &error))
+        if (platform::deleteFile(path, &error)) {
             oplog::LogOperation("Cleaning", "Deleted " + path, false);
-        else
+            forget(key);
+            changed = true;
+        } else {
             oplog::LogOperation("CleanWorkingFiles", path + " " + error, false);
+            if (!platform::pathExists(path)) {
+                forget(key);
+                changed = true;
+            }
+        }
     }
     oplog::LogOperation("Cleaning", "All temporary working files deleted", false);
-    list().clear();
-    count() = 0;
+    // What stays listed for this run: the decks still checked out.
+    QStringList keptFiles, keptKeys;
+    for (qsizetype i = 0; i < files_.size(); ++i) {
+        const auto known = record_.find(keys_[i]);
+        if (known != record_.end() && known->second == State::CheckedOut) {
+            keptFiles.append(files_[i]);
+            keptKeys.append(keys_[i]);
+        }
+    }
+    files_ = keptFiles;
+    keys_ = keptKeys;
+    if (changed)
+        rewrite();
 }
 
-CleanupOnEveryWayOut::CleanupOnEveryWayOut(const QString& workingDirectory, bool enabled)
-    : workingDirectory_(workingDirectory), pending_(enabled) {}
+CleanupOnEveryWayOut::CleanupOnEveryWayOut(WorkingFiles& files, bool enabled)
+    : files_(files), pending_(enabled) {}
 
 CleanupOnEveryWayOut::~CleanupOnEveryWayOut() {
-    if (!pending_ || list().isEmpty())
+    if (!pending_ || files_.files().isEmpty())
         return;
     try {
-        CleanWorkingFiles(workingDirectory_);
+        files_.CleanWorkingFiles();
     } catch (const std::exception& failure) {
         oplog::LogFailure("CleanWorkingFiles", QString::fromStdString(failure.what()));
     }
@@ -93,15 +320,7 @@ void CleanupOnEveryWayOut::now() {
     if (!pending_)
         return;
     pending_ = false;
-    CleanWorkingFiles(workingDirectory_);
-}
-
-const QStringList& workingFiles() {
-    return list();
-}
-
-std::int16_t workingFileCount() {
-    return count();
+    files_.CleanWorkingFiles();
 }
 
 } // namespace lf::workfiles

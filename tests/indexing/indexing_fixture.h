@@ -18,8 +18,6 @@ namespace lf::test {
 class IndexingOperation : public ::testing::Test {
 protected:
     void SetUp() override {
-        // Whatever an earlier test left registered goes first, out of this test's log.
-        workfiles::CleanWorkingFiles(QStringLiteral("C:\\syllabo"));
         log.lines.clear();
         const std::filesystem::path c = platform::driveFolder(QChar('C')).toStdString();
         for (const auto& entry : std::filesystem::directory_iterator(c))

@@ -103,13 +103,15 @@ TEST_F(PrintReadyRepository, ExportedPrintedInTheBackgroundAndImportedAsOneZip) 
     ASSERT_TRUE(cups->waitUntilIdle(PrivateCups::pdfPrinter));
     EXPECT_EQ(cups->pdfOutputs().size(), 3u) << "one PDF printer job per deck and document";
 
-    // The repository's documents are as they were; the exported copies are gone, the print files stay.
+    // The repository's documents are as they were; the exported copies, the print files and their zip
+    // are gone from the working directory once they are in the repository.
     EXPECT_EQ(readFile(content(std::string(kCourse) + "/02_Storage.pptx")),
               readFile(src / "02_Storage.pptx"));
     EXPECT_EQ(readFile(content(std::string(kCourse) + "/Handout.docx")), readFile(src / "Handout.docx"));
     EXPECT_FALSE(fs::exists(driveT / "work" / "02_Storage.pptx"));
-    EXPECT_TRUE(fs::exists(driveT / "work" / "print ready" / "02_Storage.prn"));
-    EXPECT_TRUE(workfiles::workingFiles().isEmpty());
+    EXPECT_FALSE(fs::exists(driveT / "work" / "print ready" / "02_Storage.prn"));
+    EXPECT_FALSE(fs::exists(driveT / "work" / "print ready" / "PrintReady.zip"));
+    EXPECT_FALSE(fs::exists(driveT / "work" / ".lessonforge-files"));
 }
 
 } // namespace

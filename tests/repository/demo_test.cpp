@@ -35,9 +35,11 @@ TEST_F(DemoRepositoryTest, TheDemoUserLogsInAndExportsTheSampleCourse) {
     ASSERT_TRUE(loginThroughDialog("demo", "demo"));
     const QString id = repository::folderIdText("/Edvara/Courses/Sample");
     ASSERT_FALSE(id.isEmpty());
-    ASSERT_TRUE(repository::ExportFolder(id, "T:\\syllabo", repository::kExportDecks));
-    EXPECT_GE(workfiles::workingFiles().size(), 3);
-    for (const QString& f : workfiles::workingFiles())
+    workfiles::WorkingFiles files(QStringLiteral("T:\\syllabo"));
+    ASSERT_TRUE(repository::ExportFolder(repository::connection().session, &files, id, "T:\\syllabo",
+                                         repository::kExportDecks));
+    EXPECT_GE(files.files().size(), 3);
+    for (const QString& f : files.files())
         EXPECT_TRUE(fs::is_regular_file(hostOf(f))) << f.toStdString();
 }
 

@@ -10,6 +10,7 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <optional>
 
 namespace lf::test {
 namespace {
@@ -54,7 +55,18 @@ protected:
         courseId = repository::folderIdText(kCourse);
         ASSERT_FALSE(courseId.isEmpty());
     }
+    // The working files of the run the exports are made for.
+    workfiles::WorkingFiles& files() {
+        if (!files_)
+            files_.emplace(QStringLiteral("T:\\work"));
+        return *files_;
+    }
+    bool exportInto(const QString& id, const QString& destination, std::int16_t selector,
+                    QStringList* names = nullptr) {
+        return ExportFolder(repository::connection().session, &files(), id, destination, selector, names);
+    }
     QString courseId;
+    std::optional<workfiles::WorkingFiles> files_;
 };
 
 TEST_F(ExportTest, DecksOnlyRecordsEveryExportedFileThatIsNew) {
@@ -62,11 +74,10 @@ TEST_F(ExportTest, DecksOnlyRecordsEveryExportedFileThatIsNew) {
     fs::create_directories(driveT / "work");
     writeFile(driveT / "work" / "Module 2.pptx", "the user's own");
     QStringList exported;
-    ASSERT_TRUE(ExportFolder(courseId, "T:\\work", repository::kExportDecks, &exported));
+    ASSERT_TRUE(exportInto(courseId, "T:\\work", repository::kExportDecks, &exported));
     EXPECT_EQ(sorted(exported), (QStringList{"Lab 1.pptx", "Module 1.pptx", "Module 2.pptx"}));
-    EXPECT_EQ(sorted(workfiles::workingFiles()),
-              (QStringList{"T:\\work\\Lab 1.pptx", "T:\\work\\Module 1.pptx"}));
-    for (const QString& f : workfiles::workingFiles())
+    EXPECT_EQ(sorted(files().files()), (QStringList{"T:\\work\\Lab 1.pptx", "T:\\work\\Module 1.pptx"}));
+    for (const QString& f : files().files())
         EXPECT_TRUE(fs::is_regular_file(hostOf(f))) << f.toStdString();
     EXPECT_EQ(readFile(driveT / "work" / "Module 1.pptx"), readFile(corpusFiles("pptx")[0]));
     EXPECT_EQ(linesOf("Export"), (QStringList{"Starting export to T:\\work",
@@ -77,25 +88,25 @@ TEST_F(ExportTest, DecksOnlyRecordsEveryExportedFileThatIsNew) {
     EXPECT_FALSE(repository::frmProgress::isLoaded());
 
     // The cleanup deletes exactly what the export recorded.
-    workfiles::CleanWorkingFiles("T:\\work");
+    files().CleanWorkingFiles();
     EXPECT_TRUE(linesOf("CleanWorkingFiles").isEmpty());
     EXPECT_FALSE(fs::exists(driveT / "work" / "Module 1.pptx"));
     EXPECT_TRUE(fs::exists(driveT / "work" / "Module 2.pptx"));
-    EXPECT_EQ(workfiles::workingFileCount(), 0);
+    EXPECT_EQ(files().count(), 0);
 }
 
 TEST_F(ExportTest, WordDocumentsOnlyAddTheMissingExtension) {
-    ASSERT_TRUE(ExportFolder(courseId, "T:\\work", repository::kExportWordDocuments));
-    EXPECT_EQ(sorted(workfiles::workingFiles()),
+    ASSERT_TRUE(exportInto(courseId, "T:\\work", repository::kExportWordDocuments));
+    EXPECT_EQ(sorted(files().files()),
               (QStringList{"T:\\work\\Handout.docx", "T:\\work\\Notes.docx", "T:\\work\\Old.doc"}));
     EXPECT_TRUE(fs::is_regular_file(driveT / "work" / "Handout.docx"));
     EXPECT_EQ(linesOf("Export").last(), "Exported 3 objects");
 }
 
 TEST_F(ExportTest, DecksAndDocumentsLeaveOtherFormatsBehind) {
-    ASSERT_TRUE(ExportFolder(courseId, "T:\\work\\all", repository::kExportDecksAndDocuments));
-    EXPECT_EQ(workfiles::workingFiles().size(), 6);
-    EXPECT_FALSE(workfiles::workingFiles().contains("T:\\work\\all\\Readme.pdf"));
+    ASSERT_TRUE(exportInto(courseId, "T:\\work\\all", repository::kExportDecksAndDocuments));
+    EXPECT_EQ(files().files().size(), 6);
+    EXPECT_FALSE(files().files().contains("T:\\work\\all\\Readme.pdf"));
     EXPECT_FALSE(fs::exists(driveT / "work" / "all" / "Readme.pdf"));
     EXPECT_EQ(linesOf("Export").last(), "Exported 6 objects");
 }
@@ -103,8 +114,8 @@ TEST_F(ExportTest, DecksAndDocumentsLeaveOtherFormatsBehind) {
 TEST_F(ExportTest, AnyOtherSelectorSendsTheEmptyQuery) {
     EXPECT_TRUE(repository::exportQuery(courseId, 3).isEmpty());
     EXPECT_TRUE(repository::exportQuery(courseId, 0).isEmpty());
-    EXPECT_FALSE(ExportFolder(courseId, "T:\\work", 3));
-    EXPECT_TRUE(workfiles::workingFiles().isEmpty());
+    EXPECT_FALSE(exportInto(courseId, "T:\\work", 3));
+    EXPECT_TRUE(files().files().isEmpty());
     ASSERT_EQ(linesOf("Export").size(), 1);
     EXPECT_FALSE(linesOf("Export")[0].startsWith("Starting export"));
     EXPECT_FALSE(pointer.hourglass);
@@ -126,21 +137,21 @@ TEST_F(ExportTest, QueryTextsFollowTheSelector) {
 TEST_F(ExportTest, AQuoteInTheIdNeverWidensTheQuery) {
     const QString hostile = courseId + "'),descend) or (a_content_type = 'pdf') or folder(ID('" + courseId;
     EXPECT_TRUE(repository::exportQuery(hostile, 2).contains("''),descend) or (a_content_type = ''pdf'')"));
-    EXPECT_FALSE(ExportFolder(hostile, "T:\\work", repository::kExportDecks));
-    EXPECT_TRUE(workfiles::workingFiles().isEmpty());
+    EXPECT_FALSE(exportInto(hostile, "T:\\work", repository::kExportDecks));
+    EXPECT_TRUE(files().files().isEmpty());
     EXPECT_FALSE(fs::exists(driveT / "work" / "Readme.pdf"));
     EXPECT_EQ(linesOf("Export").size(), 1);
 }
 
 TEST_F(ExportTest, AnEmptyFolderExportsNothingSuccessfully) {
     tessarel::makeFolders(repo->admin, "/Edvara/Empty");
-    ASSERT_TRUE(ExportFolder(repository::folderIdText("/Edvara/Empty"), "T:\\work", 2));
+    ASSERT_TRUE(exportInto(repository::folderIdText("/Edvara/Empty"), "T:\\work", 2));
     EXPECT_EQ(linesOf("Export").last(), "Exported 0 objects");
-    EXPECT_TRUE(workfiles::workingFiles().isEmpty());
+    EXPECT_TRUE(files().files().isEmpty());
 }
 
 TEST_F(ExportTest, ABadIdIsReportedUnderExport) {
-    EXPECT_FALSE(ExportFolder("not-an-id", "T:\\work", 2));
+    EXPECT_FALSE(exportInto("not-an-id", "T:\\work", 2));
     EXPECT_EQ(linesOf("Export").size(), 1);
     EXPECT_FALSE(linesOf("Export")[0].startsWith("Serious error:")); // the library's own message
     EXPECT_FALSE(pointer.hourglass);
@@ -149,7 +160,7 @@ TEST_F(ExportTest, ABadIdIsReportedUnderExport) {
 TEST_F(ExportTest, WithoutASessionNothingHappens) {
     repository::connection().session.reset();
     pointer.changes.clear();
-    EXPECT_FALSE(ExportFolder(courseId, "T:\\work", 2));
+    EXPECT_FALSE(exportInto(courseId, "T:\\work", 2));
     EXPECT_EQ(log.lines,
               QStringList{"Export - You are not connected to the repository.  Click the Connect button."});
     EXPECT_TRUE(pointer.changes.empty());
@@ -180,7 +191,7 @@ protected:
 };
 
 TEST_F(ImportTest, APatternImportsEachMatchingFile) {
-    ASSERT_TRUE(ImportFiles("T:\\out", "*.prn", dest, false, ""));
+    ASSERT_TRUE(ImportFiles(repository::connection().session, nullptr, "T:\\out", "*.prn", dest, false, ""));
     EXPECT_EQ(linesOf("Import"), (QStringList{"Added node A.prn", "Added node b.prn",
                                               "Starting import into /Edvara/O'Brien's course/Print",
                                               "Please wait, this could take a while", "Import successful"}));
@@ -193,7 +204,8 @@ TEST_F(ImportTest, APatternImportsEachMatchingFile) {
 }
 
 TEST_F(ImportTest, APatternMatchingNothingStillRunsTheOperation) {
-    const bool ok = ImportFiles("T:\\out", "*.pdf", dest, false, "");
+    const bool ok =
+        ImportFiles(repository::connection().session, nullptr, "T:\\out", "*.pdf", dest, false, "");
     const QStringList lines = linesOf("Import");
     ASSERT_GE(lines.size(), 2);
     EXPECT_EQ(lines[0], "Starting import into " + dest);
@@ -201,7 +213,8 @@ TEST_F(ImportTest, APatternMatchingNothingStillRunsTheOperation) {
 }
 
 TEST_F(ImportTest, AZippedImportMakesOneNodeAfterTheWinZipBox) {
-    ASSERT_TRUE(ImportFiles("T:\\out", "\\*.prn", dest, true, "Print.zip"));
+    ASSERT_TRUE(ImportFiles(repository::connection().session, nullptr, "T:\\out", "\\*.prn", dest, true,
+                            "Print.zip"));
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].title, "WinZip Done?");
     EXPECT_EQ(boxes.shown[0].text, "Please click OK when WinZip is finished");
@@ -221,7 +234,8 @@ TEST_F(ImportTest, AZippedImportMakesOneNodeAfterTheWinZipBox) {
 }
 
 TEST_F(ImportTest, AZipThatWasNotMadeStopsTheImport) {
-    ASSERT_FALSE(ImportFiles("T:\\missing", "\\*.prn", dest, true, "Print.zip"));
+    ASSERT_FALSE(ImportFiles(repository::connection().session, nullptr, "T:\\missing", "\\*.prn", dest, true,
+                             "Print.zip"));
     EXPECT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(linesOf("Import"), QStringList{"There is a problem with your path or file name."});
     EXPECT_EQ(linesOf("Zip").size(), 1); // the packer said why
@@ -229,14 +243,16 @@ TEST_F(ImportTest, AZipThatWasNotMadeStopsTheImport) {
 }
 
 TEST_F(ImportTest, AMissingDestinationFolderIsNamed) {
-    EXPECT_FALSE(ImportFiles("T:\\out", "*.prn", "/Edvara/Nowhere", false, ""));
+    EXPECT_FALSE(ImportFiles(repository::connection().session, nullptr, "T:\\out", "*.prn", "/Edvara/Nowhere",
+                             false, ""));
     EXPECT_EQ(linesOf("Import").last(), "Destination path is non-existant or ID cannot be retrieved.");
     EXPECT_FALSE(pointer.hourglass);
 }
 
 TEST_F(ImportTest, WithoutASessionNothingHappens) {
     repository::connection().session.reset();
-    EXPECT_FALSE(ImportFiles("T:\\out", "*.prn", dest, true, "Print.zip"));
+    EXPECT_FALSE(
+        ImportFiles(repository::connection().session, nullptr, "T:\\out", "*.prn", dest, true, "Print.zip"));
     EXPECT_EQ(log.lines, QStringList{"Import - Please connect first.  Use the Connect button."});
     EXPECT_TRUE(boxes.shown.empty());
     EXPECT_FALSE(fs::exists(out / "Print.zip"));

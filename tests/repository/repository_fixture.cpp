@@ -71,11 +71,6 @@ void RepositoryTest::SetUp() {
 }
 
 void RepositoryTest::TearDown() {
-    // Leave the program-wide lists empty for the next test of this process.
-    {
-        oplog::RecordingLogSink quiet;
-        workfiles::CleanWorkingFiles("T:\\work");
-    }
     repository::frmLogin::unloadInstance();
     repository::frmProgress::unloadInstance();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -53,31 +53,32 @@ public:
     Operations operations(std::uint16_t available = 31) {
         Operations ops;
         if (available & GrayscaleBit)
-            ops.RunGrayscaleResize = [this](const QString& s, const QString& w, bool c) {
-                record("RunGrayscaleResize", {s, w, flag(c)});
+            ops.RunGrayscaleResize = [this](lf::courserun::CourseRun& run, const QString& s, bool c) {
+                record("RunGrayscaleResize", {s, run.workingDirectory(), flag(c)});
             };
         if (available & IndexBit)
-            ops.CollectIndex = [this](const QString& t, const QString& n, const QString& s, const QString& d,
-                                      const QString& c, const QString& w, bool clean) {
-                record("CollectIndex", {t, n, s, d, c, w, flag(clean)});
+            ops.CollectIndex = [this](lf::courserun::CourseRun& run, const QString& t, const QString& n,
+                                      const QString& s, const QString& d, const QString& c, bool clean) {
+                record("CollectIndex", {t, n, s, d, c, run.workingDirectory(), flag(clean)});
             };
         if (available & TOCBit)
-            ops.CollectTOC = [this](const QString& t, const QString& n, const QString& s, const QString& d,
-                                    const QString& c, const QString& w, bool clean) {
-                record("CollectTOC", {t, n, s, d, c, w, flag(clean)});
+            ops.CollectTOC = [this](lf::courserun::CourseRun& run, const QString& t, const QString& n,
+                                    const QString& s, const QString& d, const QString& c, bool clean) {
+                record("CollectTOC", {t, n, s, d, c, run.workingDirectory(), flag(clean)});
             };
         if (available & PrintReadyBit)
-            ops.RunPrintReady = [this](const QString& s, const QString& d, bool pdf, const QString& w,
-                                       bool clean, bool zip, const QString& z, const QString& p1,
+            ops.RunPrintReady = [this](lf::courserun::CourseRun& run, const QString& s, const QString& d,
+                                       bool pdf, bool clean, bool zip, const QString& z, const QString& p1,
                                        const QString& p2, const QString& p3,
                                        const lf::printready::PrintSwitches& switches) {
-                record("RunPrintReady", {s, d, flag(pdf), w, flag(clean), flag(zip), z, p1, p2, p3,
-                                         flag(switches.useBackgroundPrinting), flag(switches.publishPDFs)});
+                record("RunPrintReady",
+                       {s, d, flag(pdf), run.workingDirectory(), flag(clean), flag(zip), z, p1, p2, p3,
+                        flag(switches.useBackgroundPrinting), flag(switches.publishPDFs)});
             };
         if (available & ZipBit)
-            ops.RunZipPackaging = [this](const QString& s, const QString& d, const QString& w, bool clean,
-                                         const QString& z) {
-                record("RunZipPackaging", {s, d, w, flag(clean), z});
+            ops.RunZipPackaging = [this](lf::courserun::CourseRun& run, const QString& s, const QString& d,
+                                         bool clean, const QString& z) {
+                record("RunZipPackaging", {s, d, run.workingDirectory(), flag(clean), z});
             };
         return ops;
     }

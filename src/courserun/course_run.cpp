@@ -1,0 +1,145 @@
+#include "courserun/course_run.h"
+
+#include "platform/files.h"
+#include "platform/oplog.h"
+#include "platform/paths.h"
+#include "repository/connection.h"
+#include "repository/repository_ops.h"
+
+#include <QFileInfo>
+
+#include <stdexcept>
+
+namespace lf::courserun {
+
+namespace {
+
+// Two names that the program's paths cannot tell apart would be staged as one file, and one module
+// would silently replace the other.
+void refuseNamesDifferingInCase(const QString& folder, const QStringList& names) {
+    const QString problem = platform::namesDifferingOnlyInCase(folder, names);
+    if (!problem.isEmpty())
+        throw std::runtime_error(problem.toStdString());
+}
+
+QStringList filesIn(const QString& folder, const QString& pattern) {
+    return platform::Dir(platform::joinPath(folder, pattern), platform::EntryKind::Files);
+}
+
+QString hostKey(const QString& path) {
+    const platform::HostPath host = platform::toHostPath(path);
+    if (!host.ok())
+        return QString();
+    const QFileInfo info(host.path);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+}
+
+StagedCourse exportCourse(CourseRun& run, const QString& sourcePath, CourseFiles files) {
+    const tessarel::TsSessionPtr& session = run.session();
+    const tessarel::TsObjectPtr folder = session->objectByPath(repository::toLib(sourcePath));
+    const auto id = folder ? folder->objectId() : nullptr;
+    if (!id || id->text().empty())
+        throw std::runtime_error("there is no folder at " + sourcePath.toStdString() + " in the repository");
+    const std::int16_t selector =
+        files == CourseFiles::Decks ? repository::kExportDecks : repository::kExportDecksAndDocuments;
+    QStringList exported;
+    StagedCourse staged;
+    staged.folder = run.workingDirectory();
+    staged.complete = repository::ExportFolder(session, &run.workingFiles(), repository::fromLib(id->text()),
+                                               run.workingDirectory(), selector, &exported);
+    for (const QString& name : exported) {
+        if (name.startsWith(QLatin1Char('.')))
+            continue;
+        if (platform::wildcardMatch(name, QStringLiteral("*.pptx")) && !staged.decks.contains(name))
+            staged.decks.append(name);
+        else if (files == CourseFiles::DecksAndDocuments &&
+                 platform::wildcardMatch(name, QStringLiteral("*.docx")) && !staged.documents.contains(name))
+            staged.documents.append(name);
+    }
+    platform::sortInListingOrder(staged.decks);
+    platform::sortInListingOrder(staged.documents);
+    refuseNamesDifferingInCase(sourcePath, staged.decks + staged.documents);
+    return staged;
+}
+
+StagedCourse readInPlace(const QString& folder, CourseFiles files) {
+    StagedCourse staged{folder, {}, {}, true};
+    if (!platform::folderExists(folder))
+        return staged;
+    staged.decks = filesIn(folder, QStringLiteral("*.pptx"));
+    if (files == CourseFiles::DecksAndDocuments)
+        staged.documents = filesIn(folder, QStringLiteral("*.docx"));
+    refuseNamesDifferingInCase(folder, staged.decks + staged.documents);
+    return staged;
+}
+
+StagedCourse copyDecks(CourseRun& run, const QString& sourcePath, const QString& tag) {
+    if (!platform::folderExists(sourcePath))
+        return {sourcePath, {}, {}, true};
+    const QString& workingDirectory = run.workingDirectory();
+    const QStringList decks = filesIn(sourcePath, QStringLiteral("*.pptx"));
+    refuseNamesDifferingInCase(sourcePath, decks);
+    oplog::LogOperation(tag, QStringLiteral("Copying files to working directory"), false);
+    for (const QString& name : decks) {
+        const QString from = platform::joinPath(sourcePath, name);
+        const QString to = platform::joinPath(workingDirectory, name);
+        run.workingFiles().willMake(to);
+        QString error;
+        if (platform::copyFile(from, to, &error) == platform::CopyOutcome::Failed)
+            throw std::runtime_error("cannot copy " + from.toStdString() + " to " + to.toStdString() + ": " +
+                                     error.toStdString());
+        oplog::LogOperation(
+            tag, QStringLiteral("Copied ") + from + QStringLiteral(" to ") + workingDirectory + "\\", false);
+    }
+    return {workingDirectory, decks, {}, true};
+}
+
+} // namespace
+
+CourseRun::CourseRun(const QString& workingDirectory) : workingFiles_(workingDirectory) {}
+
+CourseRun::~CourseRun() {
+    if (!session_)
+        return;
+    try {
+        repository::HandBackSession();
+    } catch (const std::exception&) {
+        // Handing back a session that is already gone leaves nothing to release.
+    }
+}
+
+const tessarel::TsSessionPtr& CourseRun::session() {
+    if (!session_)
+        session_ = repository::TakeSession();
+    return session_;
+}
+
+std::optional<LeftStaging> CourseRun::takeLeftStaging() {
+    std::optional<LeftStaging> left = std::move(left_);
+    left_.reset();
+    return left;
+}
+
+void CourseRun::noteWritten(const QString& path) {
+    const QString key = hostKey(path);
+    if (!key.isEmpty())
+        written_.insert(key);
+}
+
+bool CourseRun::wrote(const QString& path) const {
+    const QString key = hostKey(path);
+    return !key.isEmpty() && written_.contains(key);
+}
+
+StagedCourse StageCourse(CourseRun& run, const QString& sourcePath, CourseFiles files, bool inPlace,
+                         const QString& tag) {
+    run.workingFiles().RemoveLeftovers(tag);
+    if (platform::isRepositoryPath(sourcePath))
+        return exportCourse(run, sourcePath, files);
+    if (inPlace || platform::sameLocation(sourcePath, run.workingDirectory()))
+        return readInPlace(sourcePath, files);
+    return copyDecks(run, sourcePath, tag);
+}
+
+} // namespace lf::courserun

@@ -1,0 +1,82 @@
+#pragma once
+// One run of the checked operations, from the first operation to the last: the object that owns what
+// lives for the run, built once by the dispatch from the request and handed to every operation.
+//
+// It holds the working directory (resolved once) with the record of the files the program made there,
+// the repository session (taken on first use, handed back when the run ends), what the Index staged
+// for the TOC that follows it, and the files the run wrote into its destinations. An operation called
+// on its own makes a run of one operation.
+#include "tessarel/tessarel.h"
+#include "workfiles/working_files.h"
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace lf::courserun {
+
+// What one operation staged: the folder it reads and the names it reads there, in listing order. An
+// operation reads these and nothing else, so a file left in the working directory by anything but
+// this staging (an earlier run that was killed, the user's own files) never enters its results.
+struct StagedCourse {
+    QString folder;        // the working directory, or a local source read where it stands
+    QStringList decks;     // *.pptx
+    QStringList documents; // *.docx, when the operation asked for them
+    bool complete = true;  // false when the export reported a failure: what arrived is listed
+};
+
+// What the Index leaves for the TOC that follows it in the same run: the staged decks when its
+// staging was complete, otherwise only the source path, from which the TOC then stages the course.
+struct LeftStaging {
+    QString sourcePath;
+    std::optional<StagedCourse> staged;
+};
+
+class CourseRun {
+public:
+    explicit CourseRun(const QString& workingDirectory);
+    ~CourseRun();
+    CourseRun(const CourseRun&) = delete;
+    CourseRun& operator=(const CourseRun&) = delete;
+
+    // The setting WorkingDirectory as typed: log lines and staged paths keep it.
+    const QString& workingDirectory() const { return workingFiles_.workingDirectory(); }
+    workfiles::WorkingFiles& workingFiles() { return workingFiles_; }
+
+    // The repository session of the run, taken from the session manager on first use and handed back
+    // when the run ends. Throws TsException when there is none to be had.
+    const tessarel::TsSessionPtr& session();
+
+    // The Index's staging, left for the TOC; taking it leaves nothing behind.
+    void leaveStaging(std::optional<LeftStaging> staging) { left_ = std::move(staging); }
+    std::optional<LeftStaging> takeLeftStaging();
+
+    // A file the run wrote outside the working directory (a document, a print file, a zip file in a
+    // destination folder): it is the run's own result, never an "existing file" of that folder.
+    void noteWritten(const QString& path);
+    bool wrote(const QString& path) const;
+
+private:
+    workfiles::WorkingFiles workingFiles_;
+    tessarel::TsSessionPtr session_;
+    std::optional<LeftStaging> left_;
+    QSet<QString> written_; // host paths
+};
+
+// Which files of the course an operation stages.
+enum class CourseFiles { Decks, DecksAndDocuments };
+
+// Puts the course where the operation reads it. A repository course is exported into the working
+// directory (only what the export wrote is staged: the returned names); a local course other than the
+// working directory is read where it stands (inPlace) or has its decks copied into the working
+// directory (each copy the program makes goes into the record before it is made); a source that is the
+// working directory is read where it stands. Before anything is staged, the leftovers of earlier runs
+// are removed from the working directory, one line each under tag. Fails (throws, with the reason)
+// when two names differ only in letter case or a copy fails. A missing local source gives its own path
+// as the folder, with no names, which the caller finds missing.
+StagedCourse StageCourse(CourseRun& run, const QString& sourcePath, CourseFiles files, bool inPlace,
+                         const QString& tag);
+
+} // namespace lf::courserun
