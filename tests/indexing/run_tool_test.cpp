@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 
@@ -326,3 +327,105 @@ TEST_F(RunTool, ChecksACourseAndListsEveryProblemAtOnce) {
 }
 
 } // namespace
+
+// One course per run: what a run of one course leaves (or what lies in the working directory) never
+// reaches the outputs of another, and a failed step is never reported as done.
+class OneCoursePerRun : public RunTool {
+protected:
+    static constexpr const char* kOut = "/Edvara/Courses/Out";
+    // The names in the folder, hidden ones (the working files record) included, folders left out.
+    static std::vector<std::string> filesIn(const fs::path& folder) {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder))
+            if (entry.is_regular_file())
+                names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    static std::vector<std::string> zipEntries(const fs::path& zip) {
+        QProcess unzip;
+        unzip.start("unzip", {"-Z1", QString::fromStdString(zip.string())});
+        unzip.waitForFinished(60000);
+        std::vector<std::string> names;
+        for (const QString& line : QString::fromLocal8Bit(unzip.readAllStandardOutput()).split('\n'))
+            if (!line.isEmpty())
+                names.push_back(line.toStdString());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    QStringList login() {
+        writeFile(temp / "password", std::string(kPassword) + "\n");
+        return {"--repository", "ts_notes",        "--user",
+                kUser,          "--password-file", QString::fromStdString((temp / "password").string())};
+    }
+    void importRepositoryCourse() {
+        const fs::path local = temp / "decks";
+        fs::create_directories(local);
+        repo->importFiles({writeDeck(local, "05_Repo.pptx", {titledSlide("From the repository", {"remote"})}),
+                           writeDeck(local, "06_Other.pptx", {titledSlide("Other", {"more"})})},
+                          kCourse);
+    }
+};
+
+TEST_F(OneCoursePerRun, AGrayscaleOfARepositoryCourseLeavesNothingForTheNextZip) {
+    importRepositoryCourse();
+    const RunResult gray = runTool(QStringList{"--grayscale", "--source", kCourse} + login());
+    ASSERT_EQ(gray.exitCode, 0) << gray.out.toStdString();
+    EXPECT_TRUE(gray.out.contains("Checkin - Items checked in")) << gray.out.toStdString();
+    // The checked-in decks went with the check-in.
+    EXPECT_EQ(filesIn(host("C:\\syllabo\\x").parent_path()), std::vector<std::string>{});
+
+    const RunResult zip = runTool({"--zip", "--source", "C:\\Course", "--destination", "C:\\Out"});
+    ASSERT_EQ(zip.exitCode, 0) << zip.out.toStdString();
+    EXPECT_EQ(zipEntries(host("C:\\Out\\Course.zip")),
+              (std::vector<std::string>{"01_Intro.pptx", "02_More.pptx"}));
+}
+
+// A deck another course left in the working directory is nobody's TOC: with its Index failing for a
+// missing source, the TOC fails the same way instead of reading what lies there.
+TEST_F(OneCoursePerRun, ATOCAfterAnIndexWithAMissingSourceReadsNoOtherCourse) {
+    writeDeck(host("C:\\syllabo\\x").parent_path(), "07_Stranger.pptx", {titledSlide("Not this course", {})});
+    QStringList args = QStringList{"--index", "--toc"} + fields;
+    args[args.indexOf("--source") + 1] = "C:\\NoSuchCourse";
+    const RunResult r = runTool(args);
+    EXPECT_EQ(r.exitCode, 3) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("Index - The source path does not exist")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("TOC - The source path does not exist")) << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains("07_Stranger")) << r.out.toStdString();
+    EXPECT_EQ(filesIn(host("C:\\Out\\x").parent_path()), std::vector<std::string>{});
+    EXPECT_TRUE(fs::exists(host("C:\\syllabo\\07_Stranger.pptx")));
+}
+
+// A TOC whose store failed stays nowhere: the next zip packs its own course and nothing else.
+TEST_F(OneCoursePerRun, ATOCWhoseSaveFailedNeverReachesALaterZip) {
+    QStringList args = QStringList{"--toc"} + fields;
+    args[args.indexOf("--destination") + 1] = "C:\\Missing\\Out";
+    const RunResult toc = runTool(args);
+    EXPECT_EQ(toc.exitCode, 3) << toc.out.toStdString();
+    EXPECT_EQ(filesIn(host("C:\\syllabo\\x").parent_path()), std::vector<std::string>{});
+
+    const RunResult zip = runTool({"--zip", "--source", "C:\\Course", "--destination", "C:\\Out"});
+    ASSERT_EQ(zip.exitCode, 0) << zip.out.toStdString();
+    EXPECT_EQ(zipEntries(host("C:\\Out\\Course.zip")),
+              (std::vector<std::string>{"01_Intro.pptx", "02_More.pptx"}));
+}
+
+// Grayscale, Index, TOC and zip from a repository course into a repository folder: every result is
+// in the repository, and the working directory keeps nothing of the course, while a file the user keeps
+// there stays untouched and is packed as before.
+TEST_F(OneCoursePerRun, TheRepositoryRoundTripLeavesNothingInTheWorkingDirectory) {
+    importRepositoryCourse();
+    lf::tessarel::makeFolders(repo->admin, kOut);
+    writeFile(host("C:\\syllabo\\Notes.txt"), "the user's own");
+    const RunResult r =
+        runTool(QStringList{"--grayscale", "--index", "--toc", "--zip", "--source", kCourse, "--destination",
+                            kOut, "--toc-template", "C:\\Templates\\Template.docx", "--index-template",
+                            "C:\\Templates\\Template.docx", "--toc-name", "TOC.docx", "--index-name",
+                            "Index.docx", "--course-name", "Remote"} +
+                login());
+    ASSERT_EQ(r.exitCode, 0) << r.out.toStdString();
+    for (const char* name : {"/Index.docx", "/TOC.docx", "/Course.zip"})
+        EXPECT_TRUE(repo->admin->objectByPath(std::string(kOut) + name)) << name;
+    EXPECT_EQ(filesIn(host("C:\\syllabo\\x").parent_path()), std::vector<std::string>{"Notes.txt"});
+    EXPECT_EQ(readFile(host("C:\\syllabo\\Notes.txt")), "the user's own");
+}
