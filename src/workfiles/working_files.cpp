@@ -50,6 +50,28 @@ bool checkoutDirectoryGuardAllows(const QString& workingDirectory) {
     return false;
 }
 
+// A host path with every link of its existing part resolved, so that one file has one key however the
+// path to it is spelled (another drive letter, a link to the working directory).
+QString resolvedHostPath(const QString& hostPath) {
+    QString existing = QDir::cleanPath(hostPath);
+    QString rest;
+    while (!existing.isEmpty() && !QFileInfo::exists(existing)) {
+        const qsizetype cut = existing.lastIndexOf(QLatin1Char('/'));
+        if (cut <= 0)
+            return QDir::cleanPath(hostPath);
+        rest = existing.mid(cut) + rest;
+        existing = existing.left(cut);
+    }
+    // The last component itself is not followed when it is a link: the link is what lies there.
+    if (rest.isEmpty() && QFileInfo(existing).isSymLink()) {
+        const qsizetype cut = existing.lastIndexOf(QLatin1Char('/'));
+        rest = existing.mid(cut);
+        existing = existing.left(cut);
+    }
+    const QString canonical = QFileInfo(existing).canonicalFilePath();
+    return (canonical.isEmpty() ? existing : canonical) + rest;
+}
+
 [[noreturn]] void failRecord(const QString& recordFile, int error) {
     throw std::runtime_error("the record of the working files " + recordFile.toStdString() +
                              " cannot be written: " + std::strerror(error));
@@ -61,18 +83,20 @@ WorkingFiles::WorkingFiles(const QString& workingDirectory) : workingDirectory_(
     const platform::HostPath host = platform::toHostPath(workingDirectory);
     if (!host.ok())
         return;
-    hostFolder_ = QDir::cleanPath(host.path);
+    hostFolder_ = resolvedHostPath(host.path);
     recordFile_ = hostFolder_ + QLatin1Char('/') + kRecordName;
     load();
 }
 
 QString WorkingFiles::keyOf(const QString& path) const {
-    if (hostFolder_.isEmpty() || !platform::isInsideFolder(path, workingDirectory_))
+    // Nothing is made in a working directory that is not there (the settings make it when missing).
+    if (hostFolder_.isEmpty() || !QFileInfo(hostFolder_).isDir() ||
+        !platform::isInsideFolder(path, workingDirectory_))
         return QString();
     const platform::HostPath host = platform::toHostPath(path);
     if (!host.ok())
         return QString();
-    QString key = QDir(hostFolder_).relativeFilePath(QDir::cleanPath(host.path));
+    QString key = QDir(hostFolder_).relativeFilePath(resolvedHostPath(host.path));
     // A key is one line of the record; a name that would break the line is never the program's.
     if (key.isEmpty() || key.startsWith(QLatin1String("..")) || key.contains(QLatin1Char('\n')) ||
         key.contains(QLatin1Char('\r')))
@@ -109,10 +133,7 @@ void WorkingFiles::load() {
 void WorkingFiles::append(char event, const QString& key) {
     const QByteArray line = QByteArray(1, event) + ' ' + key.toUtf8() + '\n';
     const QByteArray name = recordFile_.toLocal8Bit();
-    int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    // A working directory that is not there yet is made, as it would be for the file itself.
-    if (fd < 0 && errno == ENOENT && QDir().mkpath(hostFolder_))
-        fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0)
         failRecord(recordFile_, errno);
     const ssize_t written = ::write(fd, line.constData(), static_cast<size_t>(line.size()));

@@ -1,5 +1,6 @@
 // The Index end to end on local folders: tagged words read from real decks' custom XML parts, merged
 // and sorted, the document written from a real template and read back.
+#include "courserun/course_run.h"
 #include "indexing/CollectIndex.h"
 #include "indexing/CollectTOC.h"
 #include "indexing/WordStuff.h"
@@ -209,10 +210,10 @@ TEST_F(Index, AFailingWriterLogsItsSeriousError) {
 TEST_F(Index, ThenTOCReadTheDecksTheIndexStaged) {
     deck(kCourse, "01_A.pptx", slidesWith(2, {{2, {"word"}}}));
     writeWordTemplate(host("C:\\Templates\\TOC.docx"));
-    CollectIndex(kTemplate, "Index.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", false);
+    lf::courserun::CourseRun run(QStringLiteral("C:\\syllabo"));
+    CollectIndex(run, kTemplate, "Index.docx", kCourse, "C:\\Out", "Course", false);
     EXPECT_TRUE(exists("C:\\syllabo\\01_A.pptx")); // left for the TOC
-    CollectTOC("C:\\Templates\\TOC.docx", "TOC.docx", "C:\\syllabo", "C:\\Out", "Course", "C:\\syllabo",
-               true);
+    CollectTOC(run, "C:\\Templates\\TOC.docx", "TOC.docx", "C:\\syllabo", "C:\\Out", "Course", true);
     EXPECT_EQ(linesOf("TOC").count("Copying files to working directory"), 0) << allLines();
     EXPECT_TRUE(logged("TOC - TOC Creation Complete"));
     // The TOC's clean-up removes what both operations registered.

@@ -120,8 +120,9 @@ TEST_F(ZipPackaging, NoWritesNewCourseZipAndKeepsBothZipFiles) {
     EXPECT_TRUE(log.lines.contains("Zip - Created new NewCourse.zip at D:\\out"));
     EXPECT_EQ(readFile(host("out/Course.zip")), "an older zip file");
     EXPECT_TRUE(unzipTestPasses(host("out/NewCourse.zip")));
-    // Not on the working files list: the cleanup leaves the working directory's zip file.
-    EXPECT_TRUE(std::filesystem::exists(host("work/Course.zip")));
+    // The zip file the run made in the working directory goes with the cleanup, whatever the answer:
+    // left there, a later run would pack the older course into its own.
+    EXPECT_FALSE(std::filesystem::exists(host("work/Course.zip")));
     EXPECT_FALSE(std::filesystem::exists(host("work/01_Intro.pptx")));
     EXPECT_EQ(log.lines.last(), "Zip - Zipping operations complete");
 }
@@ -161,12 +162,11 @@ TEST_F(ZipPackaging, TheWorkingDirectoryAsDestinationKeepsTheZipFile) {
     EXPECT_FALSE(std::filesystem::exists(host("work/01_Intro.pptx")));
 }
 
-// A zip file of the same name left in the working directory by an earlier run is the one the packer
-// adds to; it is never packed into itself.
+// A zip file of the same name that the user keeps in the working directory (one delivered there) is
+// the one the packer adds to, and it stays the user's; it is never packed into itself.
 TEST_F(ZipPackaging, AnEarlierZipInTheWorkingDirectoryIsAddedTo) {
     writeFile(host("out/Course.zip"), "an older zip file");
-    boxes.answers = {MessageAnswer::No};
-    run(local("Course"), local("out")); // leaves work\Course.zip behind (No)
+    run(local("Course"), local("work")); // delivered into the working directory: the user's
     ASSERT_TRUE(std::filesystem::exists(host("work/Course.zip")));
     writeFile(host("Course/03_Extra.pptx"), readFile(host("Course/01_Intro.pptx")));
     std::filesystem::remove(host("work/leftover.txt"));
@@ -175,6 +175,7 @@ TEST_F(ZipPackaging, AnEarlierZipInTheWorkingDirectoryIsAddedTo) {
     EXPECT_EQ(
         entryNames(host("out/Course.zip")),
         (std::vector<std::string>{"01_Intro.pptx", "02_Storage.pptx", "03_Extra.pptx", "leftover.txt"}));
+    EXPECT_TRUE(std::filesystem::exists(host("work/Course.zip")));
 }
 
 // The packer cannot make the zip file (its folder is missing): the copy fails, the operation ends with

@@ -35,6 +35,7 @@ TEST_F(DemoRepositoryTest, TheDemoUserLogsInAndExportsTheSampleCourse) {
     ASSERT_TRUE(loginThroughDialog("demo", "demo"));
     const QString id = repository::folderIdText("/Edvara/Courses/Sample");
     ASSERT_FALSE(id.isEmpty());
+    fs::create_directories(driveT / "syllabo");
     workfiles::WorkingFiles files(QStringLiteral("T:\\syllabo"));
     ASSERT_TRUE(repository::ExportFolder(repository::connection().session, &files, id, "T:\\syllabo",
                                          repository::kExportDecks));

@@ -57,8 +57,10 @@ protected:
     }
     // The working files of the run the exports are made for.
     workfiles::WorkingFiles& files() {
-        if (!files_)
+        if (!files_) {
+            fs::create_directories(driveT / "work"); // made by the settings when missing
             files_.emplace(QStringLiteral("T:\\work"));
+        }
         return *files_;
     }
     bool exportInto(const QString& id, const QString& destination, std::int16_t selector,
