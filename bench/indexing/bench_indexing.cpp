@@ -12,6 +12,7 @@
 // than the Index and the TOC together. Each measurement is repeated and the best kept.
 // Usage: bench_indexing [decks] [slides]
 #include "bench_course.h"
+#include "courserun/course_run.h"
 #include "deck_builder.h"
 #include "indexing/CollectIndex.h"
 #include "indexing/CollectTOC.h"
@@ -167,11 +168,12 @@ int main(int argc, char** argv) {
         fs::remove(host("C:\\Out\\TOC.docx"));
         TimedLog log;
         const auto t0 = Clock::now();
-        lf::indexing::CollectIndex("C:\\Templates\\T.docx", "Index.docx", "C:\\Course", "C:\\Out", "Bench",
-                                   "C:\\syllabo", false);
+        lf::courserun::CourseRun run(QStringLiteral("C:\\syllabo"));
+        lf::indexing::CollectIndex(run, "C:\\Templates\\T.docx", "Index.docx", "C:\\Course", "C:\\Out",
+                                   "Bench", false);
         const auto t1 = Clock::now();
-        lf::indexing::CollectTOC("C:\\Templates\\T.docx", "TOC.docx", "C:\\syllabo", "C:\\Out", "Bench",
-                                 "C:\\syllabo", true);
+        lf::indexing::CollectTOC(run, "C:\\Templates\\T.docx", "TOC.docx", "C:\\syllabo", "C:\\Out", "Bench",
+                                 true);
         const auto t2 = Clock::now();
         if (!fs::exists(host("C:\\Out\\Index.docx")) || !fs::exists(host("C:\\Out\\TOC.docx"))) {
             for (const auto& [line, when] : log.lines)

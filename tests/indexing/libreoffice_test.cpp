@@ -1,5 +1,6 @@
 // One written TOC and one written Index opened by LibreOffice, turned into PDF and read back as text:
 // another program accepts the documents and shows their content and header.
+#include "courserun/course_run.h"
 #include "indexing/CollectIndex.h"
 #include "indexing/CollectTOC.h"
 #include "indexing_fixture.h"
@@ -34,10 +35,11 @@ TEST_F(LibreOffice, ShowsTheWrittenTOCAndIndex) {
     deck(course, "02_Storage.pptx", {first, titledSlide("Disk Layout", {"cache"})});
     deck(course, "03a_Labs.pptx", {titledSlide("Labs"), titledSlide("Lab two", {"apple"})});
 
-    lf::indexing::CollectIndex("C:\\Templates\\Template.docx", "Index.docx", course, "C:\\Out",
-                               "Storage Admin", "C:\\syllabo", false);
-    lf::indexing::CollectTOC("C:\\Templates\\Template.docx", "TOC.docx", "C:\\syllabo", "C:\\Out",
-                             "Storage Admin", "C:\\syllabo", true);
+    lf::courserun::CourseRun run(QStringLiteral("C:\\syllabo"));
+    lf::indexing::CollectIndex(run, "C:\\Templates\\Template.docx", "Index.docx", course, "C:\\Out",
+                               "Storage Admin", false);
+    lf::indexing::CollectTOC(run, "C:\\Templates\\Template.docx", "TOC.docx", "C:\\syllabo", "C:\\Out",
+                             "Storage Admin", true);
     ASSERT_TRUE(logged("TOC - TOC Creation Complete")) << allLines();
 
     const std::string toc = pdfText(host("C:\\Out\\TOC.docx"));
