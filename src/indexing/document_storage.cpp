@@ -44,22 +44,22 @@ word::Document OpenTemplateDocument(courserun::CourseRun& course, const QString&
 
 bool StoreDocument(courserun::CourseRun& course, word::Document& document, const QString& fileName,
                    const QString& destinationPath, const QString& workingPath, const StorageTexts& texts) {
-    const SavedDocument saved{platform::joinPath(workingPath, fileName)};
+    const QString savedFile = platform::joinPath(workingPath, fileName);
     const bool toRepository = platform::isRepositoryPath(destinationPath);
     const QString destinationFile = platform::joinPath(destinationPath, fileName);
     // A destination that is the working path itself holds the document as saved: it is the result,
     // not a working file, and the clean-up must not delete it.
-    if (!toRepository && platform::sameLocation(saved.path, destinationFile)) {
-        course.workingFiles().release(saved.path);
-        document.saveAs(hostFile(saved.path));
-        course.noteWritten(saved.path);
+    if (!toRepository && platform::sameLocation(savedFile, destinationFile)) {
+        course.workingFiles().release(savedFile);
+        document.saveAs(hostFile(savedFile));
+        course.noteWritten(savedFile);
         oplog::LogOperation(texts.tag, texts.createdLine + destinationPath, false);
         return true;
     }
-    course.workingFiles().willMake(saved.path);
-    document.saveAs(hostFile(saved.path));
+    course.workingFiles().willMake(savedFile);
+    document.saveAs(hostFile(savedFile));
     if (toRepository) {
-        StoreInRepository(course, saved, fileName, destinationPath, workingPath, texts);
+        StoreInRepository(course, savedFile, fileName, destinationPath, workingPath, texts);
         return true;
     }
     if (platform::fileExists(destinationFile) &&

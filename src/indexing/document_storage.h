@@ -40,11 +40,6 @@ struct StorageTexts {
     bool newObjectByImport = false; // the Index imports a new document; the TOC makes the object itself
 };
 
-// The document as saved in the working path.
-struct SavedDocument {
-    QString path;
-};
-
 // Saves the document as workingPath + "\" + fileName, then stores it at the destination: a local
 // folder (with the overwrite question) or a repository folder (new object, import or new version).
 // The copy in the working path is a working file from before it is saved (unless it is the result
@@ -53,8 +48,8 @@ struct SavedDocument {
 bool StoreDocument(courserun::CourseRun& course, word::Document& document, const QString& fileName,
                    const QString& destinationPath, const QString& workingPath, const StorageTexts& texts);
 
-// The repository side of StoreDocument.
-void StoreInRepository(courserun::CourseRun& course, const SavedDocument& saved, const QString& fileName,
+// The repository side of StoreDocument, for the document saved as savedFile in the working path.
+void StoreInRepository(courserun::CourseRun& course, const QString& savedFile, const QString& fileName,
                        const QString& destinationPath, const QString& workingPath, const StorageTexts& texts);
 // The repository side of OpenTemplateDocument: fetches the template object into the working path and
 // returns the local file (registered as a working file).

@@ -70,10 +70,9 @@ void ReportFailure(const QString& tag, const QString& description) {
     repository::ReportOperationError(tag, description);
 }
 
-void StoreInRepository(courserun::CourseRun& course, const SavedDocument& saved, const QString& fileName,
+void StoreInRepository(courserun::CourseRun& course, const QString& savedFile, const QString& fileName,
                        const QString& destinationPath, const QString& workingPath,
                        const StorageTexts& texts) {
-    const QString& savedFile = saved.path;
     tessarel::TsSession& session = *course.session();
     const tessarel::TsObjectPtr existing =
         session.objectByPath(repository::toLib(destinationPath + "/" + fileName));

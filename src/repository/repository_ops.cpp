@@ -73,17 +73,12 @@ struct CollectionCloser {
     }
 };
 
-// The file name an export gives the object.
-QString exportedFileName(const tessarel::TsObject& object) {
-    const auto format = object.format();
-    const std::string extension = format ? format->fileExtension() : std::string();
-    return fromLib(tessarel::localFileName(object.objectName(), extension));
-}
-
 } // namespace
 
 QString localFileNameOf(const tessarel::TsObject& object) {
-    return exportedFileName(object);
+    const auto format = object.format();
+    const std::string extension = format ? format->fileExtension() : std::string();
+    return fromLib(tessarel::localFileName(object.objectName(), extension));
 }
 
 QString exportQuery(const QString& folderId, std::int16_t selector) {
@@ -135,7 +130,7 @@ bool ExportFolder(const tessarel::TsSessionPtr& session, workfiles::WorkingFiles
             // The record learns of the file before the export writes it: a kill in the middle of
             // the export leaves nothing the next run does not know to remove.
             if (workingFiles && object)
-                workingFiles->willMake(destination + "\\" + exportedFileName(*object));
+                workingFiles->willMake(destination + "\\" + localFileNameOf(*object));
             operation->add(object);
         }
         rows.rows->close();
@@ -151,7 +146,7 @@ bool ExportFolder(const tessarel::TsSessionPtr& session, workfiles::WorkingFiles
         // added unless the name already ends in it.
         const auto exported = operation->exportedObjects();
         for (int i = 0; exportedNames && i < exported->count(); ++i)
-            exportedNames->append(exportedFileName(*exported->item(i)));
+            exportedNames->append(localFileNameOf(*exported->item(i)));
         if (ok) {
             monitor->terminateProgress();
             yieldToEventLoop();
@@ -179,7 +174,7 @@ std::vector<ExportItem> ExportItems(const QString& folderId, std::int16_t select
     while (rows.rows && rows.rows->next()) {
         auto object =
             session->objectById(clientObject().objectIdFromText(rows.rows->getString("r_object_id")));
-        QString name = exportedFileName(*object);
+        QString name = localFileNameOf(*object);
         items.push_back({std::move(object), std::move(name)});
     }
     return items;
@@ -273,7 +268,7 @@ tessarel::TsObjectListPtr CheckOutObjects(const QString& destination, const QStr
     auto recordCheckOut = [&](const tessarel::TsObjectPtr& found) {
         if (!found)
             return;
-        const QString path = destination + "\\" + exportedFileName(*found);
+        const QString path = destination + "\\" + localFileNameOf(*found);
         if (workingFiles)
             workingFiles->willCheckOut(path);
         if (checkedOutFiles)

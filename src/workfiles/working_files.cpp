@@ -98,8 +98,8 @@ QString WorkingFiles::keyOf(const QString& path) const {
         return QString();
     QString key = QDir(hostFolder_).relativeFilePath(resolvedHostPath(host.path));
     // A key is one line of the record; a name that would break the line is never the program's.
-    if (key.isEmpty() || key.startsWith(QLatin1String("..")) || key.contains(QLatin1Char('\n')) ||
-        key.contains(QLatin1Char('\r')))
+    if (key.isEmpty() || key == QLatin1String("..") || key.startsWith(QLatin1String("../")) ||
+        key.contains(QLatin1Char('\n')) || key.contains(QLatin1Char('\r')))
         return QString();
     return key;
 }
@@ -108,9 +108,11 @@ void WorkingFiles::load() {
     QFile file(recordFile_);
     if (!file.open(QIODevice::ReadOnly))
         return;
-    for (const QByteArray& raw : file.readAll().split('\n')) {
+    QList<QByteArray> lines = file.readAll().split('\n');
+    lines.removeLast(); // what follows the last line end: nothing, or a line a kill cut short
+    for (const QByteArray& raw : lines) {
         if (raw.size() < 3 || raw.at(1) != ' ')
-            continue; // a line a kill cut short
+            continue;
         const QString key = QString::fromUtf8(raw.mid(2));
         switch (raw.at(0)) {
         case kMade:
@@ -257,7 +259,6 @@ bool WorkingFiles::RemoveLeftovers(const QString& tag) {
     }
     for (const QString& key : leftovers) {
         const QString path = platform::joinPath(workingDirectory_, QString(key).replace('/', '\\'));
-        QString error;
         const QString hostFile = hostFolder_ + QLatin1Char('/') + key;
         if (QFile::remove(hostFile)) {
             oplog::LogOperation(tag, "Deleted " + path + ", left in the working directory by an earlier run",
