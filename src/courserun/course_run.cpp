@@ -6,8 +6,11 @@
 #include "repository/connection.h"
 #include "repository/repository_ops.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QFileInfo>
 
+#include <filesystem>
 #include <stdexcept>
 
 namespace lf::courserun {
@@ -22,8 +25,14 @@ void refuseNamesDifferingInCase(const QString& folder, const QStringList& names)
         throw std::runtime_error(problem.toStdString());
 }
 
+// A file the listing cannot name would silently be left out of the course.
 QStringList filesIn(const QString& folder, const QString& pattern) {
-    return platform::Dir(platform::joinPath(folder, pattern), platform::EntryKind::Files);
+    QString unlisted;
+    QStringList names =
+        platform::Dir(platform::joinPath(folder, pattern), platform::EntryKind::Files, &unlisted);
+    if (!unlisted.isEmpty())
+        throw std::runtime_error(unlisted.toStdString());
+    return names;
 }
 
 QString hostKey(const QString& path) {
@@ -97,7 +106,50 @@ StagedCourse copyDecks(CourseRun& run, const QString& sourcePath, const QString&
 
 } // namespace
 
-CourseRun::CourseRun(const QString& workingDirectory) : workingFiles_(workingDirectory) {}
+namespace {
+
+// The working directory lock: a hidden file, so no listing, staging or zip of the folder takes it.
+const char* const kLockName = ".lessonforge-run";
+
+// Who holds the lock, as another run shows it: "lessonforge-run (process 4711), started 2026-12-09 21:30:05".
+std::string holderText() {
+    const QString program =
+        QCoreApplication::instance() ? QCoreApplication::applicationName() : QStringLiteral("Lessonforge");
+    return QString("%1 (process %2), started %3")
+        .arg(program.isEmpty() ? QStringLiteral("Lessonforge") : program)
+        .arg(QCoreApplication::applicationPid())
+        .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+        .toStdString();
+}
+
+std::optional<platform::FileLock> takeWorkingDirectory(const QString& workingDirectory) {
+    const platform::HostPath host = platform::toHostPath(workingDirectory);
+    // Nothing is made in a working directory that is not there, so there is nothing to share.
+    if (!host.ok() || !QFileInfo(host.path).isDir())
+        return std::nullopt;
+    const std::filesystem::path lockFile = std::filesystem::path(host.path.toStdString()) / kLockName;
+    std::string heldBy;
+    std::string error;
+    std::optional<platform::FileLock> lock =
+        platform::FileLock::tryTake(lockFile, holderText(), &heldBy, &error);
+    if (lock)
+        return lock;
+    if (!error.empty())
+        throw std::runtime_error("the working directory " + workingDirectory.toStdString() +
+                                 " cannot be taken for this run: " + error);
+    throw WorkingDirectoryInUse("The working directory " + workingDirectory.toStdString() +
+                                " is in use by another run (" + (heldBy.empty() ? "starting" : heldBy) +
+                                "); try again when it has ended, or give this run another working directory");
+}
+
+} // namespace
+
+CourseRun::CourseRun(const QString& workingDirectory)
+    : lock_(takeWorkingDirectory(workingDirectory)), workingFiles_(workingDirectory) {}
+
+void LogWorkingDirectoryInUse(const QString& tag, const WorkingDirectoryInUse& inUse) {
+    oplog::LogFailure(tag, QString::fromStdString(inUse.what()));
+}
 
 CourseRun::~CourseRun() {
     if (!session_)

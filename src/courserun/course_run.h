@@ -6,6 +6,7 @@
 // the repository session (taken on first use, handed back when the run ends), what the Index staged
 // for the TOC that follows it, and the files the run wrote into its destinations. An operation called
 // on its own makes a run of one operation.
+#include "platform/file_lock.h"
 #include "tessarel/tessarel.h"
 #include "workfiles/working_files.h"
 
@@ -14,8 +15,15 @@
 #include <QStringList>
 
 #include <optional>
+#include <stdexcept>
 
 namespace lf::courserun {
+
+// Another run holds the working directory; the message says which.
+class WorkingDirectoryInUse : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 // What one operation staged: the folder it reads and the names it reads there, in listing order. An
 // operation reads these and nothing else, so a file left in the working directory by anything but
@@ -36,6 +44,9 @@ struct LeftStaging {
 
 class CourseRun {
 public:
+    // Takes the working directory for the run: two runs sharing one would delete each other's files
+    // and pack each other's course. Throws WorkingDirectoryInUse, naming the run that holds it (its
+    // program, process and start), when another run has it.
     explicit CourseRun(const QString& workingDirectory);
     ~CourseRun();
     CourseRun(const CourseRun&) = delete;
@@ -59,11 +70,16 @@ public:
     bool wrote(const QString& path) const;
 
 private:
+    std::optional<platform::FileLock> lock_; // none when the working directory is not there
     workfiles::WorkingFiles workingFiles_;
     tessarel::TsSessionPtr session_;
     std::optional<LeftStaging> left_;
     QSet<QString> written_; // host paths
 };
+
+// A run of one operation: body(run), with a run of its own; when another run holds the working
+// directory, that is the operation's failure line under tag and body is not called.
+template <class Body> void RunAlone(const QString& workingDirectory, const QString& tag, Body&& body);
 
 // Which files of the course an operation stages.
 enum class CourseFiles { Decks, DecksAndDocuments };
@@ -78,5 +94,18 @@ enum class CourseFiles { Decks, DecksAndDocuments };
 // as the folder, with no names, which the caller finds missing.
 StagedCourse StageCourse(CourseRun& run, const QString& sourcePath, CourseFiles files, bool inPlace,
                          const QString& tag);
+
+void LogWorkingDirectoryInUse(const QString& tag, const WorkingDirectoryInUse& inUse);
+
+template <class Body> void RunAlone(const QString& workingDirectory, const QString& tag, Body&& body) {
+    std::optional<CourseRun> run;
+    try {
+        run.emplace(workingDirectory);
+    } catch (const WorkingDirectoryInUse& inUse) {
+        LogWorkingDirectoryInUse(tag, inUse);
+        return;
+    }
+    body(*run);
+}
 
 } // namespace lf::courserun

@@ -131,9 +131,10 @@ void CollectIndex(courserun::CourseRun& run, const QString& indexTemplate, const
 void CollectIndex(const QString& indexTemplate, const QString& indexFileName, const QString& sourcePath,
                   const QString& destinationPath, const QString& courseName, const QString& workingDirectory,
                   bool cleanWorkingFiles) {
-    courserun::CourseRun run(workingDirectory);
-    CollectIndex(run, indexTemplate, indexFileName, sourcePath, destinationPath, courseName,
-                 cleanWorkingFiles);
+    courserun::RunAlone(workingDirectory, kTag, [&](courserun::CourseRun& run) {
+        CollectIndex(run, indexTemplate, indexFileName, sourcePath, destinationPath, courseName,
+                     cleanWorkingFiles);
+    });
 }
 
 } // namespace lf::indexing

@@ -96,8 +96,9 @@ void CollectTOC(courserun::CourseRun& run, const QString& tocTemplate, const QSt
 void CollectTOC(const QString& tocTemplate, const QString& tocFileName, const QString& sourcePath,
                 const QString& destinationPath, const QString& courseName, const QString& workingDirectory,
                 bool cleanWorkingFiles) {
-    courserun::CourseRun run(workingDirectory);
-    CollectTOC(run, tocTemplate, tocFileName, sourcePath, destinationPath, courseName, cleanWorkingFiles);
+    courserun::RunAlone(workingDirectory, kTag, [&](courserun::CourseRun& run) {
+        CollectTOC(run, tocTemplate, tocFileName, sourcePath, destinationPath, courseName, cleanWorkingFiles);
+    });
 }
 
 } // namespace lf::indexing

@@ -70,11 +70,18 @@ std::optional<CourseDecks> localDecks(const QString& source, bool withDocuments,
         return std::nullopt;
     }
     CourseDecks decks;
-    decks.names =
-        platform::Dir(platform::joinPath(source, QStringLiteral("*.pptx")), platform::EntryKind::Files);
-    if (withDocuments)
-        decks.documents =
-            platform::Dir(platform::joinPath(source, QStringLiteral("*.docx")), platform::EntryKind::Files);
+    QString unlisted;
+    decks.names = platform::Dir(platform::joinPath(source, QStringLiteral("*.pptx")),
+                                platform::EntryKind::Files, &unlisted);
+    if (!unlisted.isEmpty())
+        problems.add(QString(), unlisted);
+    if (withDocuments) {
+        unlisted.clear();
+        decks.documents = platform::Dir(platform::joinPath(source, QStringLiteral("*.docx")),
+                                        platform::EntryKind::Files, &unlisted);
+        if (!unlisted.isEmpty())
+            problems.add(QString(), unlisted);
+    }
     decks.hostFolder = QString::fromStdString(hostFile(source).string());
     decks.shownFolder = source;
     decks.separator = QStringLiteral("\\");

@@ -4,10 +4,12 @@
 #include "platform/replace_file.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <string_view>
@@ -61,6 +63,31 @@ bool globMatch(const QString& name, const QString& pattern) {
     while (p < pattern.size() && pattern[p] == '*')
         ++p;
     return p == pattern.size();
+}
+
+// The entries of a host folder whose names are not UTF-8, which the listing above cannot see (they do
+// not decode, so they cannot be named again), each shown with the replacement character.
+QStringList namesNotInUtf8(const QString& host, const QString& namePattern, EntryKind kind) {
+    QStringList shown;
+    DIR* dir = ::opendir(QFile::encodeName(host).constData());
+    if (!dir)
+        return shown;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray raw(entry->d_name);
+        const QString name = QString::fromUtf8(raw);
+        if (raw.startsWith('.') || name.toUtf8() == raw || !wildcardMatch(name, namePattern))
+            continue;
+        struct stat info {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &info, 0) != 0)
+            continue;
+        const bool isFolder = S_ISDIR(info.st_mode);
+        if ((kind == EntryKind::Files && isFolder) || (kind == EntryKind::Folders && !isFolder))
+            continue;
+        shown.append("\"" + name + "\"");
+    }
+    ::closedir(dir);
+    shown.sort();
+    return shown;
 }
 
 } // namespace
@@ -127,6 +154,13 @@ QStringList Dir(const QString& pattern, EntryKind kind, QString* error) {
         if (!name.startsWith('.') && wildcardMatch(name, namePattern))
             names.append(name);
     sortInListingOrder(names);
+    const QStringList undecodable = namesNotInUtf8(host, namePattern, kind);
+    if (!undecodable.isEmpty())
+        setError(error,
+                 "\"" + folder + "\" holds " + undecodable.join(", ") +
+                     (undecodable.size() == 1 ? ", a name" : ", names") +
+                     " that the program cannot read as text (not UTF-8, as names copied from an old "
+                     "Windows share can be); rename the file with its proper characters to process it");
     return names;
 }
 

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <algorithm>
@@ -225,6 +226,16 @@ QString fileNameProblem(const QString& name) {
         if (c.unicode() < 0x20 || QStringLiteral("*?\"<>|").contains(c))
             return "\"" + name + "\" holds a character that file names cannot hold";
     }
+    // Windows drops a trailing dot or blank from a name ("a.docx." is "a.docx"), so the file written
+    // would not be the file named.
+    if (name.endsWith(QLatin1Char('.')) || name.endsWith(QLatin1Char(' ')))
+        return "\"" + name + "\" ends in a dot or a blank, which Windows drops from file names";
+    // The device names, with any extension ("CON.docx" is the console, not a file).
+    static const QRegularExpression device(QStringLiteral("^(CON|PRN|AUX|NUL|COM[0-9\u00B9\u00B2\u00B3]|"
+                                                          "LPT[0-9\u00B9\u00B2\u00B3])\\s*(\\..*)?$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    if (device.match(name).hasMatch())
+        return "\"" + name + "\" is the name of a Windows device, not a file name";
     return QString();
 }
 

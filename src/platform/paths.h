@@ -55,7 +55,8 @@ QString joinPath(const QString& folder, const QString& name);
 
 // Why name cannot be the name of a file the program writes into a folder of its choosing: it is
 // empty, "." or "..", holds a separator or a drive ("..\x.docx" would land outside the folder), or a
-// character that Windows refuses in names. Empty when name is a plain file name.
+// character that Windows refuses in names, ends in a dot or a blank (Windows drops them), or is a
+// device name ("CON", "nul.docx", "COM1.txt"). Empty when name is a plain file name.
 QString fileNameProblem(const QString& name);
 
 // The last component of a Windows-style path ("C:\a\b.pptx" gives "b.pptx").

@@ -91,7 +91,38 @@ qsizetype sectionEnd(const QStringList& lines, qsizetype header) {
     return i;
 }
 
+// The control characters a value may hold: a tab is a blank like any other.
+bool isControl(QChar c) {
+    return (c.unicode() < 0x20 && c != QLatin1Char('\t')) || c.unicode() == 0x7F ||
+           c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+}
+
+QString nameProblem(const QString& section, const QString& key) {
+    if (section.contains(QLatin1Char(']')) || key.contains(QLatin1Char('=')) || key.trimmed().isEmpty())
+        return QStringLiteral("the section or key name cannot be written: [%1] %2").arg(section, key);
+    const QString problem = profileValueProblem(section + key);
+    return problem.isEmpty() ? QString() : "the section or key name " + problem;
+}
+
 } // namespace
+
+QString profileValueProblem(const QString& value) {
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const QChar c = value.at(i);
+        if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QChar::LineSeparator ||
+            c == QChar::ParagraphSeparator)
+            return QStringLiteral("holds a line break; a setting is one line");
+        if (isControl(c))
+            return "holds a control character (U+" +
+                   QString::number(c.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0')) + ")";
+        if (c != QLatin1Char('?') && ansiCode(c) == '?') {
+            const bool pair = c.isHighSurrogate() && i + 1 < value.size();
+            const QString shown = pair ? value.mid(i, 2) : QString(c);
+            return "holds \"" + shown + "\", a character the settings file (Windows-1252) cannot hold";
+        }
+    }
+    return QString();
+}
 
 QString profileFilePath(const QString& fileName) {
     if (fileName.contains('/'))
@@ -127,6 +158,19 @@ QList<QPair<QString, QString>> GetPrivateProfileSection(const QString& section, 
 
 bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
                                const QString& fileName, QString* error) {
+    // A value that would not read back as written never reaches the file: a line break in it would
+    // add lines of its own (a section, a working directory) that every later run would read.
+    QString problem = nameProblem(section, key);
+    if (problem.isEmpty()) {
+        const QString valueProblem = profileValueProblem(value);
+        if (!valueProblem.isEmpty())
+            problem = "the value of " + key + " " + valueProblem;
+    }
+    if (!problem.isEmpty()) {
+        if (error)
+            *error = problem;
+        return false;
+    }
     const QString path = profileFilePath(fileName);
     ProfileText text = readProfile(path);
     const qsizetype header = findSection(text.lines, section);

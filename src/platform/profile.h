@@ -23,9 +23,17 @@ QString GetPrivateProfileString(const QString& section, const QString& key, cons
 // Every key=value of the first section of that name, in file order; empty when none.
 QList<QPair<QString, QString>> GetPrivateProfileSection(const QString& section, const QString& fileName);
 
+// Why value cannot be a value of the settings file: it holds a line break or another control
+// character (it would end the line and start a line of its own, a section or a key the user never
+// wrote), or a character the file's code page cannot hold (it would be read back as something else).
+// Empty when the value can be written and read back as it is.
+QString profileValueProblem(const QString& value);
+
 // Writes key=value into section, creating the file and the section when they do not exist.
 // The file is never left half-written: the new text goes to a temporary file in the same folder,
-// which then replaces the old one. Returns false (with the reason in *error) when it cannot write.
+// which then replaces the old one. Returns false (with the reason in *error) when it cannot write,
+// or when the section, key or value could not be read back as written (profileValueProblem; a
+// section holding "]", a key holding "="): then the file is not touched.
 bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
                                const QString& fileName, QString* error = nullptr);
 

@@ -91,6 +91,24 @@ QString stemOf(const std::string& name) {
     return text.left(text.size() - 5);
 }
 
+// Whether two folders are one: local ones however they are spelled, repository ones by their path.
+bool sameFolder(const QString& a, const QString& b) {
+    const bool repositoryA = platform::isRepositoryPath(a);
+    if (repositoryA != platform::isRepositoryPath(b))
+        return false;
+    if (!repositoryA)
+        return platform::sameLocation(a, b);
+    auto normal = [](QString path) {
+        path.replace('\\', '/');
+        while (path.contains("//"))
+            path.replace("//", "/");
+        while (path.size() > 1 && path.endsWith('/'))
+            path.chop(1);
+        return path;
+    };
+    return normal(a) == normal(b);
+}
+
 struct Run {
     courserun::CourseRun& course;
     const QString& sourcePath;
@@ -261,7 +279,23 @@ struct Run {
         return missing.isEmpty();
     }
 
+    // What the run refuses before anything is staged or printed.
+    void refuseBadRequest() const {
+        // Print files go beside the course's own files under the decks' names: into the course folder
+        // itself they would replace the course's PDFs and print files with new ones.
+        if (sameFolder(sourcePath, destinationPath))
+            fail("the destination " + destinationPath + " is the course folder " + sourcePath +
+                 " itself; the print files would replace the course's own files. Choose another "
+                 "destination folder");
+        if (zipPrintFiles && platform::isRepositoryPath(destinationPath)) {
+            const QString problem = platform::fileNameProblem(zipFileName);
+            if (!problem.isEmpty())
+                fail("the zip file name PrintReadyZipFilename is not a file name: " + problem);
+        }
+    }
+
     void operator()() {
+        refuseBadRequest();
         ppt::Application powerPoint;
         powerPoint.setPrintEngine(&engine);
         powerPoint.setVisible(true);
@@ -411,9 +445,10 @@ void RunPrintReady(const QString& sourcePath, const QString& destinationPath, bo
                    const QString& workingDirectory, bool cleanWorkingFiles, bool zipPrintFiles,
                    const QString& zipFileName, const QString& pptPrinter, const QString& wordPrinter,
                    const QString& pdfPrinter, const PrintSwitches& switches) {
-    courserun::CourseRun run(workingDirectory);
-    RunPrintReady(run, sourcePath, destinationPath, makePDFs, cleanWorkingFiles, zipPrintFiles, zipFileName,
-                  pptPrinter, wordPrinter, pdfPrinter, switches);
+    courserun::RunAlone(workingDirectory, kTag, [&](courserun::CourseRun& run) {
+        RunPrintReady(run, sourcePath, destinationPath, makePDFs, cleanWorkingFiles, zipPrintFiles,
+                      zipFileName, pptPrinter, wordPrinter, pdfPrinter, switches);
+    });
 }
 
 } // namespace lf::printready

@@ -106,8 +106,14 @@ void RunGrayscaleResize(courserun::CourseRun& run, const QString& sourcePath, bo
         platform::yieldToEventLoop();
         log("Resizing local files");
 
-        if (!fromRepository)
-            decks = platform::Dir(platform::joinPath(folder, "*.pptx"), platform::EntryKind::Files);
+        if (!fromRepository) {
+            QString unlisted;
+            decks =
+                platform::Dir(platform::joinPath(folder, "*.pptx"), platform::EntryKind::Files, &unlisted);
+            // A deck the listing cannot name would silently stay in colour.
+            if (!unlisted.isEmpty())
+                throw ppt::PresentationError(unlisted.toStdString());
+        }
         for (qsizetype i = 0; i < decks.size(); ++i) {
             const QString& name = decks[i];
             oplog::countProcessedFile();
@@ -145,8 +151,8 @@ void RunGrayscaleResize(courserun::CourseRun& run, const QString& sourcePath, bo
 }
 
 void RunGrayscaleResize(const QString& sourcePath, const QString& workingDirectory, bool checkIn) {
-    courserun::CourseRun run(workingDirectory);
-    RunGrayscaleResize(run, sourcePath, checkIn);
+    courserun::RunAlone(workingDirectory, kTag,
+                        [&](courserun::CourseRun& run) { RunGrayscaleResize(run, sourcePath, checkIn); });
 }
 
 } // namespace lf::printready

@@ -122,7 +122,9 @@ void RunZipPackaging(courserun::CourseRun& run, const QString& sourcePath, const
         // does, but it stays the user's: only a zip file this run made is a working file.
         run.workingFiles().willMake(zipFile);
         log("Zipping files");
-        workfiles::RunWinZip(workingDirectory + "\\*.*", zipFile);
+        // A packer failure has its line already; nothing is delivered.
+        if (!workfiles::RunWinZip(workingDirectory + "\\*.*", zipFile))
+            return;
         log("Finished zipping files");
 
         platform::yieldToEventLoop();
@@ -148,8 +150,9 @@ void RunZipPackaging(courserun::CourseRun& run, const QString& sourcePath, const
 
 void RunZipPackaging(const QString& sourcePath, const QString& destinationPath,
                      const QString& workingDirectory, bool cleanWorkingFiles, const QString& zipFileName) {
-    courserun::CourseRun run(workingDirectory);
-    RunZipPackaging(run, sourcePath, destinationPath, cleanWorkingFiles, zipFileName);
+    courserun::RunAlone(workingDirectory, kTag, [&](courserun::CourseRun& run) {
+        RunZipPackaging(run, sourcePath, destinationPath, cleanWorkingFiles, zipFileName);
+    });
 }
 
 } // namespace lf::printready

@@ -193,9 +193,22 @@ bool ImportFiles(const tessarel::TsSessionPtr& session, workfiles::WorkingFiles*
         auto operation = clientObject().newImportOperation();
         operation->setSession(session);
         if (zipFirst) {
+            // The zip is made in the folder it packs and imported from there: a name that leads out of
+            // it (or to a user's file) would put that file into the repository.
+            const QString nameProblem = platform::fileNameProblem(zipFileName);
+            if (!nameProblem.isEmpty()) {
+                oplog::LogFailure(tag, "The zip file name is not a file name: " + nameProblem +
+                                           "; nothing was imported");
+                platform::showDefaultPointer();
+                return false;
+            }
             if (workingFiles)
                 workingFiles->willMake(sourceDirectory + "\\" + zipFileName);
-            workfiles::RunWinZip(sourceDirectory + namePattern, sourceDirectory + "\\" + zipFileName);
+            if (!workfiles::RunWinZip(sourceDirectory + namePattern, sourceDirectory + "\\" + zipFileName)) {
+                oplog::LogFailure(tag, "The zip file " + zipFileName + " was not made; nothing was imported");
+                platform::showDefaultPointer();
+                return false;
+            }
             platform::messageBox("WinZip Done?", "Please click OK when WinZip is finished",
                                  platform::MessageIcon::Information);
             yieldToEventLoop();

@@ -518,16 +518,24 @@ void frmWizard::controlState(std::int16_t page) {
         applyFieldRules(whichControlsChecked());
         break;
     }
-    case 4:
+    case 4: {
         cmdNext->setText("&Next");
+        displayControls(4);
+        // Nothing is saved while one field cannot be: the file keeps what it held.
+        const QString unsavable = UnsavableField(*this);
+        if (!unsavable.isEmpty()) {
+            lblWelcome->setText(unsavable + "\nClick Back and correct it.");
+            disableNext();
+            break;
+        }
         SaveSettings(*this);
         lblWelcome->setText("Click Next to perform all operations");
-        displayControls(4);
         if (!verified()) {
             lblWelcome->setText("Please complete all path information.  Click Back.");
             disableNext();
         }
         break;
+    }
     case 5:
         displayControls(5);
         disableNext();

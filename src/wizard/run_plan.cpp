@@ -3,6 +3,7 @@
 #include "platform/oplog.h"
 
 #include <exception>
+#include <optional>
 
 namespace lf::wizard {
 
@@ -41,7 +42,14 @@ void RunOperations(const Operations& ops, const RunRequest& r) {
     const QString destination = StripTrailingSeparator(r.destinationPath);
     const QString& workingDirectory = r.workingDirectory;
     // The run: built once here and handed to every operation.
-    courserun::CourseRun run(workingDirectory);
+    std::optional<courserun::CourseRun> taken;
+    try {
+        taken.emplace(workingDirectory);
+    } catch (const courserun::WorkingDirectoryInUse& inUse) {
+        courserun::LogWorkingDirectoryInUse("Wizard", inUse);
+        return;
+    }
+    courserun::CourseRun& run = *taken;
 
     auto call = [&](std::uint16_t bit, const char* name, const auto& operation) {
         if (!(r.mask & bit))

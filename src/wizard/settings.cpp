@@ -17,11 +17,23 @@ QString read(const char* section, const char* key, const char* defaultValue) {
     return platform::GetPrivateProfileString(section, key, defaultValue, kSettingsFile);
 }
 
-void write(const char* section, const char* key, const QLineEdit* field) {
-    QString error;
-    if (!platform::WritePrivateProfileString(section, key, field->text(), kSettingsFile, &error))
-        oplog::LogOperation(kTag, QString("Cannot save %1 in %2: %3").arg(key, kSettingsFile, error), true);
-}
+// The seven fields page 4 writes back, in the file's order, with the name the page shows for each.
+struct SavedField {
+    const char* section;
+    const char* key;
+    QLineEdit* frmWizard::*field;
+    const char* shownAs;
+};
+
+const SavedField kSavedFields[] = {
+    {"Source Values", "SourcePath", &frmWizard::txtSourcePath, "Source Path"},
+    {"Source Values", "DestinationPath", &frmWizard::txtDestinationPath, "Destination Path"},
+    {"Index Values", "IndexTemplate", &frmWizard::txtIndexTemplate, "Index Template"},
+    {"Index Values", "IndexFileName", &frmWizard::txtIndexName, "Index Output File Name"},
+    {"TOC Values", "TOCFileOutput", &frmWizard::txtTOCName, "TOC Output File Name"},
+    {"TOC Values", "TOCTemplate", &frmWizard::txtTOCTemplate, "TOC Template"},
+    {"TOC Values", "TOCCourseName", &frmWizard::txtCourseName, "Course Name"},
+};
 
 // The working folder is made when nothing of its name exists (one level: its parent must exist).
 void ensureWorkingFolder(const QString& folder) {
@@ -69,14 +81,23 @@ void LoadSettings(frmWizard& wizard) {
     wizard.keepSettings(settings);
 }
 
+QString UnsavableField(const frmWizard& wizard) {
+    for (const SavedField& saved : kSavedFields) {
+        const QString problem = platform::profileValueProblem((wizard.*saved.field)->text());
+        if (!problem.isEmpty())
+            return QString("The %1 %2.").arg(saved.shownAs, problem);
+    }
+    return QString();
+}
+
 void SaveSettings(frmWizard& wizard) {
-    write("Source Values", "SourcePath", wizard.txtSourcePath);
-    write("Source Values", "DestinationPath", wizard.txtDestinationPath);
-    write("Index Values", "IndexTemplate", wizard.txtIndexTemplate);
-    write("Index Values", "IndexFileName", wizard.txtIndexName);
-    write("TOC Values", "TOCFileOutput", wizard.txtTOCName);
-    write("TOC Values", "TOCTemplate", wizard.txtTOCTemplate);
-    write("TOC Values", "TOCCourseName", wizard.txtCourseName);
+    for (const SavedField& saved : kSavedFields) {
+        QString error;
+        if (!platform::WritePrivateProfileString(saved.section, saved.key, (wizard.*saved.field)->text(),
+                                                 kSettingsFile, &error))
+            oplog::LogOperation(
+                kTag, QString("Cannot save %1 in %2: %3").arg(saved.key, kSettingsFile, error), true);
+    }
 }
 
 } // namespace lf::wizard

@@ -43,6 +43,9 @@ bool ReadPublishPDFsSetting();
 // Fills the path and name fields (and the hidden working-directory and zip-name boxes) from the file,
 // and keeps what the file says in the wizard's settings.
 void LoadSettings(frmWizard& wizard);
+// Why the seven path and name fields cannot be saved as typed (one holds a line break or a character
+// the file cannot hold), naming the field; empty when they can.
+QString UnsavableField(const frmWizard& wizard);
 // Writes the seven path and name fields back as typed.
 void SaveSettings(frmWizard& wizard);
 

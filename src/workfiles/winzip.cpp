@@ -27,22 +27,22 @@ QString patternFolder(const QString& pattern) {
 
 } // namespace
 
-void RunWinZip(const QString& pattern, const QString& zipFile) {
+bool RunWinZip(const QString& pattern, const QString& zipFile) {
     const auto archive = platform::toHostPath(zipFile);
     if (!archive.ok()) {
         logFailure(zipFile, archive.error);
-        return;
+        return false;
     }
     const QString folder = patternFolder(pattern);
     if (!folder.isEmpty() && !platform::folderExists(folder)) {
         logFailure(pattern, "The folder " + folder + " does not exist");
-        return;
+        return false;
     }
     QString error;
     const QStringList names = platform::Dir(pattern, platform::EntryKind::Files, &error);
     if (!error.isEmpty()) {
         logFailure(pattern, error);
-        return;
+        return false;
     }
 
     // The folder is resolved once; the names come from its listing as they stand on the host.
@@ -50,7 +50,7 @@ void RunWinZip(const QString& pattern, const QString& zipFile) {
     const auto folderHost = platform::toHostPath(packedFolder);
     if (!folderHost.ok()) {
         logFailure(pattern, folderHost.error);
-        return;
+        return false;
     }
     // The archive lies in the folder it packs: it is never added to itself.
     const QString archiveName = platform::fileNameOf(zipFile);
@@ -64,12 +64,12 @@ void RunWinZip(const QString& pattern, const QString& zipFile) {
     }
     if (inputs.empty()) {
         oplog::LogFailure(kTag, "WinZip found no files matching " + pattern);
-        return;
+        return false;
     }
 
     const PackResult result = packFiles(archive.path, inputs);
     if (result.ok)
-        return;
+        return true;
     // Name the failing file as the program knows it.
     QString file = zipFile;
     for (const auto& in : inputs) {
@@ -77,6 +77,7 @@ void RunWinZip(const QString& pattern, const QString& zipFile) {
             file = platform::joinPath(folder, in.entryName);
     }
     logFailure(file, result.reason);
+    return false;
 }
 
 } // namespace lf::workfiles

@@ -11,7 +11,8 @@ namespace lf::workfiles {
 // pattern: a Windows-style Dir pattern such as "C:\work\*.*"; zipFile: a Windows-style path such as
 // "C:\work\Course.zip". The archive is never added to itself when it lies in the folder it packs.
 // A failure (the pattern's folder missing, a file that cannot be read, a full disk) is logged under
-// "Zip" with the file and the reason, and leaves an existing archive as it was.
-void RunWinZip(const QString& pattern, const QString& zipFile);
+// "Zip" with the file and the reason, and leaves an existing archive as it was. True when the archive
+// was written.
+bool RunWinZip(const QString& pattern, const QString& zipFile);
 
 } // namespace lf::workfiles

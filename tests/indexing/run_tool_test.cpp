@@ -1,6 +1,7 @@
 // lessonforge-run: the real wizard driven offscreen from the command line, run as its own process
 // over course folders and a repository made here (the child shares this test's private folders).
 #include "course_builder.h"
+#include "courserun/course_run.h"
 #include "platform/folders.h"
 #include "platform/paths.h"
 #include "private_postgres.h"
@@ -14,6 +15,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+
+#include <unistd.h>
 
 using namespace lf::test;
 namespace fs = std::filesystem;
@@ -173,6 +176,49 @@ TEST_F(RunTool, ARunThatFailsExitsThree) {
     EXPECT_FALSE(fs::exists(host("C:\\escaped_toc.docx")));
     EXPECT_EQ(readFile(host("C:\\Out\\a file")), "not a folder");
     EXPECT_EQ(runTool(QStringList{"--index", "--toc"} + fields).exitCode, 0);
+}
+
+// A line break in a field would plant lines of its own in the settings file (a working directory for
+// every later run): page 4 refuses the field and nothing is saved, so the next run is not steered.
+TEST_F(RunTool, AFieldHoldingALineBreakIsRefusedAndTheSettingsFileKeepsWhatItHeld) {
+    ASSERT_EQ(runTool(QStringList{"--toc"} + fields).exitCode, 0);
+    const fs::path ini = fs::path(lf::platform::configFolder().toStdString()) / "Syllabo.ini";
+    const std::string saved = readFile(ini);
+    fs::create_directories(host("C:\\secret\\x").parent_path());
+    writeFile(host("C:\\secret\\passwords.txt"), "hunter2");
+
+    QStringList injected = QStringList{"--toc"} + fields;
+    injected[injected.indexOf("--course-name") + 1] = "Course\n[Other Values]\nWorkingDirectory=C:\\secret";
+    const RunResult r = runTool(injected);
+    EXPECT_EQ(r.exitCode, 1) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("[page 4] The Course Name holds a line break")) << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains("TOC - Begin")) << r.out.toStdString();
+    EXPECT_EQ(readFile(ini), saved);
+
+    const RunResult zip = runTool(QStringList{"--zip"} + fields);
+    EXPECT_EQ(zip.exitCode, 0) << zip.out.toStdString() << zip.err.toStdString();
+    EXPECT_TRUE(fs::exists(host("C:\\Out\\Course.zip")));
+    EXPECT_FALSE(zip.out.contains("secret")) << zip.out.toStdString();
+}
+
+// Two runs in one working directory would delete each other's files and pack each other's course:
+// the second is refused, told which run holds it, and the first run's files stay.
+TEST_F(RunTool, ASecondRunInTheSameWorkingDirectoryIsToldWhichRunHoldsIt) {
+    {
+        lf::courserun::CourseRun holder("C:\\syllabo");
+        writeFile(host("C:\\syllabo\\01_Intro.pptx"), "the first run's staged deck");
+        const RunResult r = runTool(QStringList{"--zip"} + fields);
+        EXPECT_EQ(r.exitCode, 3) << r.out.toStdString();
+        EXPECT_TRUE(r.err.contains("The working directory C:\\syllabo is in use by another run"))
+            << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("(process " + QString::number(::getpid()) + ")")) << r.err.toStdString();
+        EXPECT_FALSE(fs::exists(host("C:\\Out\\Course.zip")));
+        EXPECT_EQ(readFile(host("C:\\syllabo\\01_Intro.pptx")), "the first run's staged deck");
+    }
+    fs::remove(host("C:\\syllabo\\01_Intro.pptx"));
+    const RunResult after = runTool(QStringList{"--zip"} + fields);
+    EXPECT_EQ(after.exitCode, 0) << after.out.toStdString() << after.err.toStdString();
+    EXPECT_TRUE(fs::exists(host("C:\\Out\\Course.zip")));
 }
 
 TEST_F(RunTool, LogsInWhenARepositoryPathNeedsIt) {

@@ -43,6 +43,17 @@ TEST(Paths, JoinAndFileName) {
     EXPECT_EQ(fileNameOf("/Cab/Folder/Doc"), "Doc");
 }
 
+// A name the program writes into a folder must be that file in that folder on Windows too.
+TEST(Paths, AFileNameTheProgramWritesIsAPlainWindowsFileName) {
+    for (const char* name :
+         {"00b_Toc.docx", "Course.zip", "console.docx", "COM10.zip", "a. b.zip", "NULL.docx"})
+        EXPECT_EQ(fileNameProblem(name), QString()) << name;
+    for (const char* name :
+         {"..\\..\\evil.zip", "..", "C:evil.zip", "a/b.zip", "CON", "con.docx", "Nul .zip", "LPT1.txt",
+          "com9.docx", "nul.tar.gz", "Course.zip.", "Course.zip ", "a?.zip", ""})
+        EXPECT_NE(fileNameProblem(name), QString()) << name;
+}
+
 TEST_F(DriveMap, DefaultDrivesWhenNothingIsConfigured) {
     const QString c = driveFolder('C');
     EXPECT_EQ(c, dataFolder() + "/drive_c");

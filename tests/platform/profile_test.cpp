@@ -107,6 +107,34 @@ TEST(Profile, BareNameLivesInConfigurationFolder) {
     EXPECT_EQ(section[0].first, "K");
 }
 
+// A value that would not read back as written never reaches the file: a line break would plant a
+// section and a working directory of its own for every later run.
+TEST(Profile, AValueThatWouldNotReadBackIsRefusedAndTheFileStaysAsItWas) {
+    TempDir dir;
+    const auto ini = dir / "Syllabo.ini";
+    writeFile(ini, "[TOC Values]\r\nTOCCourseName=Before\r\n");
+    const std::string before = readFile(ini);
+    for (const QString& value :
+         {QString("Course\n[Other Values]\nWorkingDirectory=D:\\secret"), QString("a\rb.docx"),
+          QString("tab\x01"), QString("line\u2028break"), QString::fromUtf8("日本語コース")}) {
+        QString error;
+        EXPECT_FALSE(WritePrivateProfileString("TOC Values", "TOCCourseName", value, q(ini), &error))
+            << value.toStdString();
+        EXPECT_FALSE(error.isEmpty());
+        EXPECT_EQ(readFile(ini), before) << value.toStdString();
+    }
+    EXPECT_FALSE(WritePrivateProfileString("TOC Values]\r\n[Other Values", "K", "v", q(ini)));
+    EXPECT_FALSE(WritePrivateProfileString("TOC Values", "WorkingDirectory=D:\\x\r\nK", "v", q(ini)));
+    EXPECT_EQ(readFile(ini), before);
+    EXPECT_EQ(GetPrivateProfileString("Other Values", "WorkingDirectory", "C:\\syllabo", q(ini)),
+              "C:\\syllabo");
+    // What the code page holds, a tab and a literal "?" included, is written as it is.
+    ASSERT_TRUE(WritePrivateProfileString("TOC Values", "TOCCourseName",
+                                          QString::fromUtf8("Caf\u00e9?\tK\u00fcche \u20ac"), q(ini)));
+    EXPECT_EQ(GetPrivateProfileString("TOC Values", "TOCCourseName", "", q(ini)),
+              QString::fromUtf8("Caf\u00e9?\tK\u00fcche \u20ac"));
+}
+
 TEST(Codepage, AnsiCodes) {
     EXPECT_EQ(ansiCode(QChar('0')), 48);
     EXPECT_EQ(ansiCode(QChar(0x20AC)), 0x80);

@@ -213,5 +213,50 @@ TEST_F(OneCoursePerRun, ADriveRootTakesThePrintFiles) {
     EXPECT_EQ(filesIn(driveD.path()), (Names{"00_Welcome.prn", "02_Storage.prn", "Handout.prn"})) << r.said();
 }
 
+// The course folder as the destination, spelled otherwise: the print files would replace the course's
+// own PDFs and print files. Refused before anything is printed; every file of the course stays.
+TEST_F(OneCoursePerRun, ADestinationThatIsTheCourseItselfIsRefusedBeforeAnythingIsPrinted) {
+    const fs::path course = driveC / "Course";
+    fs::create_directories(course);
+    courseDeck(2, "Storage").write(course / "02_Storage.pptx");
+    writeFile(course / "02_Storage.pdf", "the author's own PDF");
+    writeFile(course / "02_Storage.prn", "the author's own print file");
+    const Names before = filesIn(course);
+
+    const RunResult r = runTool(
+        QStringList{"--print-ready", "--pdf", "--source", "C:\\Course", "--destination", "c:\\course\\.\\"} +
+        printers());
+    EXPECT_EQ(r.exitCode, 3) << r.said();
+    EXPECT_TRUE(r.err.contains("is the course folder")) << r.said();
+    EXPECT_FALSE(r.out.contains("Printing 02_Storage.pptx")) << r.said();
+    EXPECT_FALSE(r.out.contains("[box] Existing files")) << r.said();
+    EXPECT_EQ(filesIn(course), before);
+    EXPECT_EQ(readFile(course / "02_Storage.pdf"), "the author's own PDF");
+    EXPECT_EQ(readFile(course / "02_Storage.prn"), "the author's own print file");
+}
+
+// PrintReadyZipFilename is a file name in the print-ready folder: one that leads out of it (to a user's
+// file, or anywhere on C:) is refused before printing, and nothing reaches the shared repository.
+TEST_F(OneCoursePerRun, AZipNameLeadingOutOfThePrintFolderIsRefusedAndNothingIsImported) {
+    repositoryCourse(kCourse, {"00_Welcome.pptx"}, {});
+    tessarel::makeFolders(repo->admin, kOut);
+    writeFile(driveC / "Important.docx", "the user's own document");
+    for (const char* name : {"..\\..\\Important.docx", "..\\..\\..\\evil.zip", "CON.zip"}) {
+        writeFile(fs::path(platform::configFolder().toStdString()) / "Syllabo.ini",
+                  std::string("[Other Values]\r\nPrintReadyZipFilename=") + name + "\r\n");
+        const RunResult r =
+            runTool(QStringList{"--print-ready", "--zip-result", "--source", kCourse, "--destination", kOut} +
+                    printers() + login());
+        EXPECT_EQ(r.exitCode, 3) << name << "\n" << r.said();
+        EXPECT_TRUE(r.err.contains("PrintReadyZipFilename is not a file name")) << r.said();
+        EXPECT_FALSE(r.out.contains("Printing 00_Welcome.pptx")) << r.said();
+        EXPECT_EQ(repositoryFolder(kOut), Names{}) << r.said();
+    }
+    EXPECT_EQ(readFile(driveC / "Important.docx"), "the user's own document");
+    EXPECT_FALSE(fs::exists(driveC / "evil.zip"));
+    EXPECT_FALSE(fs::exists(driveC.parent_path() / "evil.zip"));
+    EXPECT_EQ(filesBelow(workingDirectory), Names{});
+}
+
 } // namespace
 } // namespace lf::test
