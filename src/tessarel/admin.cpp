@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -216,10 +217,80 @@ TreeImport importTree(const TsSessionPtr& session, const std::string& localDir,
     return result;
 }
 
+namespace {
+
+// The rows whose own folder link is broken, each named once: folders in a cycle of parent folders
+// as such, every other row by what is wrong with its link.
+std::vector<std::string> brokenFolderLinks(Storage& storage, const std::set<std::string>& presentContent,
+                                           std::vector<std::string>& objectsWithoutContent) {
+    const Viewer administrator{"", true};
+    std::map<std::string, ObjectRecord> folders;
+    storage.forEachObject(true, [&](const ObjectRecord& r) { folders.emplace(r.id, r); });
+
+    // Following parent links from each folder: a walk that comes back to a folder it passed is a
+    // cycle, whose folders never reach a cabinet.
+    std::set<std::string> inCycle;
+    std::map<std::string, int> state; // 1: on the current walk, 2: done
+    for (const auto& [id, folder] : folders) {
+        std::vector<std::string> walk;
+        std::string at = id;
+        for (;;) {
+            int& st = state[at];
+            if (st == 2)
+                break;
+            if (st == 1) {
+                inCycle.insert(std::find(walk.begin(), walk.end(), at), walk.end());
+                break;
+            }
+            st = 1;
+            walk.push_back(at);
+            const ObjectRecord& r = folders.at(at);
+            const auto parent = folders.find(r.folderId);
+            if (r.type == "ts_cabinet" || parent == folders.end())
+                break;
+            at = parent->first;
+        }
+        for (const auto& w : walk)
+            state[w] = 2;
+    }
+
+    std::vector<std::string> broken;
+    // A parent that is no folder is looked up once the scan is over, to say what it is.
+    std::vector<ObjectRecord> parentNotFolder;
+    auto check = [&](const ObjectRecord& r) {
+        if (inCycle.count(r.id)) {
+            broken.push_back(describeObject(r) + " lies in a cycle of parent folders");
+            return;
+        }
+        const auto parent = folders.find(r.folderId);
+        const ObjectRecord* p = parent == folders.end() ? nullptr : &parent->second;
+        if (!p && r.type != "ts_cabinet" && !r.folderId.empty()) {
+            parentNotFolder.push_back(r);
+            return;
+        }
+        if (const std::string why = folderLinkFault(r, p); !why.empty())
+            broken.push_back(describeObject(r) + " " + why);
+    };
+    for (const auto& [id, folder] : folders)
+        check(folder);
+    storage.forEachObject(false, [&](const ObjectRecord& r) {
+        check(r);
+        if (!r.contentHash.empty() && !presentContent.count(r.contentHash))
+            objectsWithoutContent.push_back(describeObject(r) + " has lost its content " + r.contentHash);
+    });
+    for (const auto& r : parentNotFolder) {
+        const auto parent = storage.objectById(r.folderId, administrator);
+        broken.push_back(describeObject(r) + " " + folderLinkFault(r, parent ? &*parent : nullptr));
+    }
+    return broken;
+}
+
+} // namespace
+
 FsckReport fsck(RepositoryStore& store, bool verify, bool repair) {
     FsckReport report;
     // New content gets its name only while its writer holds the write lock, so under the lock
-    // every named but unreferenced content is a true orphan, safe to remove.
+    // every named but unreferenced content is a true orphan.
     Transaction lock(store.storage());
     const std::set<std::string> referenced = store.storage().referencedContent();
     const auto present = store.content().allContent();
@@ -234,10 +305,16 @@ FsckReport fsck(RepositoryStore& store, bool verify, bool repair) {
         if (!presentSet.count(h))
             report.missingContent.push_back(h);
     }
+    report.brokenLinks = brokenFolderLinks(store.storage(), presentSet, report.objectsWithoutContent);
     report.stagingLeftovers = store.content().stagingLeftovers();
     if (repair) {
-        for (const auto& h : report.orphanContent)
-            store.content().remove(h);
+        // An orphan is removed only while every row is whole: a row damaged in its content hash
+        // leaves its bytes looking like an orphan, and they may be their only copy.
+        report.orphansKept = report.damaged() && !report.orphanContent.empty();
+        if (!report.orphansKept) {
+            for (const auto& h : report.orphanContent)
+                store.content().remove(h);
+        }
         std::error_code ec;
         for (const auto& f : report.stagingLeftovers)
             fs::remove(f, ec);

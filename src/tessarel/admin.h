@@ -45,16 +45,27 @@ TreeImport importTree(const TsSessionPtr& session, const std::string& localDir,
                       const std::string& repositoryPath, const std::shared_ptr<ITsOperationMonitor>& monitor);
 
 struct FsckReport {
-    std::vector<std::string> missingContent; // "id name hash": metadata without content
-    std::vector<std::string> orphanContent;  // hashes: content without metadata
-    std::vector<std::string> corruptContent; // hashes whose bytes do not match (with verify)
+    std::vector<std::string> brokenLinks;           // "PATH (id ID) why": a row's folder link broken
+    std::vector<std::string> objectsWithoutContent; // "PATH (id ID) ...": content missing
+    std::vector<std::string> missingContent;        // hashes metadata points to that are not stored
+    std::vector<std::string> orphanContent;         // hashes: content without metadata
+    std::vector<std::string> corruptContent;        // hashes whose bytes do not match (with verify)
     std::vector<std::string> stagingLeftovers;
-    bool clean() const {
-        return missingContent.empty() && orphanContent.empty() && corruptContent.empty() &&
-               stagingLeftovers.empty();
+    // Repair left the orphan content alone: with damaged metadata, an orphan may be the content
+    // a damaged row lost its hash to, the only copy of those bytes.
+    bool orphansKept = false;
+    // Metadata or content is damaged: nothing repair does mends it.
+    bool damaged() const {
+        return !brokenLinks.empty() || !objectsWithoutContent.empty() || !missingContent.empty() ||
+               !corruptContent.empty();
     }
+    bool clean() const { return !damaged() && orphanContent.empty() && stagingLeftovers.empty(); }
 };
-// With repair, removes orphan content and staging leftovers (never metadata).
+// Finds rows whose folder links are broken (a parent folder missing or not a folder, a path or a
+// cabinet that is not the parent's, a cycle of parent folders, an unknown type), objects and
+// versions whose content is missing, content nothing refers to, staging leftovers, and with
+// verify content whose bytes do not match its name. With repair, removes staging leftovers and
+// orphan content (never metadata), the orphans only while no metadata is damaged.
 FsckReport fsck(RepositoryStore& store, bool verify, bool repair);
 
 struct VersionInfo {

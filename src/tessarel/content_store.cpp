@@ -359,11 +359,13 @@ void FileContentStore::copyOut(const std::string& hash, const std::string& targe
     // A file system that shares blocks between files makes the copy a clone of the content
     // (written again only when either side changes); elsewhere the bytes go through one
     // buffer, in as few reads and writes as the size allows, which costs the file system
-    // less than splicing them page by page.
+    // less than splicing them page by page. Either way every byte is hashed on its way: what
+    // is put in place is what the content's name says, or nothing is.
     const bool cloned = ::ioctl(out.fd(), FICLONE, in.get()) == 0;
     const size_t expected = static_cast<size_t>(std::max<off_t>(st.st_size, 0)) + 1;
     Buffer& b = buffer(std::clamp(expected, kBuffer, kWholeFile));
-    while (!cloned) {
+    Sha256 digest;
+    for (;;) {
         const ssize_t r = ::read(in.get(), b.data.get(), b.size);
         if (r < 0) {
             if (errno == EINTR)
@@ -372,9 +374,12 @@ void FileContentStore::copyOut(const std::string& hash, const std::string& targe
         }
         if (r == 0)
             break;
-        if (!out.write(std::string_view(b.data.get(), static_cast<size_t>(r))))
+        digest.update(b.data.get(), static_cast<size_t>(r));
+        if (!cloned && !out.write(std::string_view(b.data.get(), static_cast<size_t>(r))))
             replacementFailed(out, target);
     }
+    if (digest.hex() != hash)
+        fail(code::NoContent, "The content " + hash + " in the repository does not match its hash");
     if (!out.commit())
         replacementFailed(out, target);
 }

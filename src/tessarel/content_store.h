@@ -66,7 +66,9 @@ public:
     // Writes the content to target through a temporary file beside it, which then replaces target
     // (a symbolic link at target is replaced, never followed). The temporary's name is cut short
     // where it would be too long (platform/replace_file.h), so any target name the file system takes
-    // can be written. Nothing is flushed: an export writes many files.
+    // can be written. Nothing is flushed: an export writes many files. The bytes are hashed as they
+    // are copied: content whose bytes do not match its hash fails with TS_NO_CONTENT, and target is
+    // left as it was.
     virtual void copyOut(const std::string& hash, const std::string& target) const = 0;
 
     // Every content present, by hash; and what staging left behind (names of files).

@@ -30,6 +30,8 @@ inline constexpr const char* UnsupportedBackend = "TS_UNSUPPORTED_BACKEND";
 inline constexpr const char* Cancelled = "TS_CANCELLED";
 inline constexpr const char* NotConnected = "TS_NOT_CONNECTED";
 inline constexpr const char* UserExists = "TS_USER_EXISTS";
+// A row the repository needs is missing or contradicts another (a folder link, a type).
+inline constexpr const char* Damaged = "TS_REPOSITORY_DAMAGED";
 } // namespace code
 
 class TsException : public std::runtime_error {

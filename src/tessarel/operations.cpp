@@ -150,8 +150,9 @@ private:
 
 template <class Node>
 TsOperationNodePtr addOnce(std::vector<TsOperationNodePtr>& nodes, const TsObjectPtr& object) {
+    // A lookup of the caller's that gave nothing fails here rather than leave the object out.
     if (!object)
-        return nullptr;
+        fail(code::BadArgument, "No object was given to the operation");
     for (const auto& n : nodes) {
         if (n->object() == object || (n->object() && n->object()->record().id == object->record().id))
             return n;
@@ -233,12 +234,12 @@ void TsOperation::failRemaining(size_t from, const std::string& message) {
     }
 }
 
-void TsLocalCopyOperation::writeLocalCopy(TsSession& session, const std::string& contentHash,
+void TsLocalCopyOperation::writeLocalCopy(TsSession& session, const ObjectRecord& current,
                                           const std::string& target) {
     std::error_code ec;
     if (fs::exists(fs::symlink_status(target, ec)) && !ask("The file " + target + " exists. Overwrite it?"))
         fail(code::Cancelled, "The file " + target + " was kept");
-    session.store().content().copyOut(contentHash, target);
+    copyObjectContent(session.store().content(), current, target);
 }
 
 void TsLocalCopyOperation::writeLocalCopies(const LocalCopyTexts& texts, TsObjectList& written,
@@ -249,12 +250,17 @@ void TsLocalCopyOperation::writeLocalCopies(const LocalCopyTexts& texts, TsObjec
         return;
     const std::string dir = prepareDestination(destination_);
     std::set<std::string> claimed;
+    // The folders found sound so far, by repository: most nodes share their folder.
+    std::map<const RepositoryStore*, std::map<std::string, ObjectRecord>> soundFolders;
     for (size_t i = 0; i < nodes_.size(); ++i) {
         const auto& node = nodes_[i];
         bool goOn = true;
         try {
             TsObject& obj = *node->object();
             ObjectRecord cur = currentRecord(obj);
+            TsSession& session = obj.session();
+            checkFolderLinks(session.store().storage(), cur, session.viewer(),
+                             soundFolders[&session.store()]);
             const std::string file = claimLocalFile(cur, obj.session().store(), dir, claimed, texts.verb);
             node->setLocalPath(writeOne(obj, cur, file));
             node->setSucceeded(true);
@@ -279,7 +285,7 @@ void TsExportOperation::run() {
     auto exportOne = [&](TsObject& obj, ObjectRecord& cur, const std::string& file) {
         if (!obj.isDirty())
             obj.adopt(cur);
-        writeLocalCopy(obj.session(), cur.contentHash, file);
+        writeLocalCopy(obj.session(), cur, file);
         return file;
     };
     writeLocalCopies({"exported", "Export content", "The export was stopped"}, *exported_, exportOne);
@@ -309,7 +315,7 @@ void TsCheckoutOperation::run() {
         if (auto locked = storage.objectById(cur.id, session.viewer()))
             cur = *locked;
         try {
-            writeLocalCopy(session, cur.contentHash, target);
+            writeLocalCopy(session, cur, target);
         } catch (...) {
             storage.unlockObject(cur.id, session.userName());
             throw;

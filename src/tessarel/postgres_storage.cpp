@@ -339,13 +339,28 @@ public:
         return *this;
     }
     int rows() const { return PQntuples(r_); }
+    // A cell the result does not have fails: a statement that should have given a row and did not
+    // is a repository that lacks one, never a read past the result.
     std::string text(int row, int col) const {
-        return std::string(PQgetvalue(r_, row, col), static_cast<size_t>(PQgetlength(r_, row, col)));
+        return std::string(data(row, col), static_cast<size_t>(PQgetlength(r_, row, col)));
     }
-    const char* data(int row, int col) const { return PQgetvalue(r_, row, col); }
+    const char* data(int row, int col) const {
+        const char* p = PQgetvalue(r_, row, col);
+        if (!p)
+            fail(code::StorageError, "The repository server's answer has no row " + std::to_string(row) +
+                                         ", column " + std::to_string(col));
+        return p;
+    }
     size_t length(int row, int col) const { return static_cast<size_t>(PQgetlength(r_, row, col)); }
-    std::int64_t integer(int row, int col) const { return std::stoll(text(row, col)); }
-    bool flag(int row, int col) const { return PQgetvalue(r_, row, col)[0] == 't'; }
+    std::int64_t integer(int row, int col) const {
+        const std::string t = text(row, col);
+        try {
+            return std::stoll(t);
+        } catch (const std::exception&) {
+            fail(code::StorageError, "The repository server gave '" + t + "' where a number belongs");
+        }
+    }
+    bool flag(int row, int col) const { return data(row, col)[0] == 't'; }
     // Rows a command changed.
     int changed() const {
         const char* n = PQcmdTuples(r_);
@@ -680,26 +695,31 @@ private:
     std::vector<bool> booleans_;
 };
 
-ObjectRecord readObject(const Result& r, int row) {
+// An object row from its columns (kObjectColumns) as text, however they came.
+template <class Column> ObjectRecord objectFromColumns(const Column& column) {
     ObjectRecord o;
-    o.id = r.text(row, 0);
-    o.type = r.text(row, 1);
-    o.name = r.text(row, 2);
-    o.contentType = r.text(row, 3);
-    o.isPrivate = r.flag(row, 4);
-    o.owner = r.text(row, 5);
-    o.lockOwner = r.text(row, 6);
-    o.lockPath = r.text(row, 7);
-    o.versionLabel = r.text(row, 8);
-    o.created = r.text(row, 9);
-    o.modified = r.text(row, 10);
-    o.folderId = r.text(row, 11);
-    o.parentPath = r.text(row, 12);
-    o.cabinetId = r.text(row, 13);
-    o.contentHash = r.text(row, 14);
-    o.contentSize = r.integer(row, 15);
-    o.modifier = r.text(row, 16);
+    o.id = column(0);
+    o.type = column(1);
+    o.name = column(2);
+    o.contentType = column(3);
+    o.isPrivate = column(4) == "t";
+    o.owner = column(5);
+    o.lockOwner = column(6);
+    o.lockPath = column(7);
+    o.versionLabel = column(8);
+    o.created = column(9);
+    o.modified = column(10);
+    o.folderId = column(11);
+    o.parentPath = column(12);
+    o.cabinetId = column(13);
+    o.contentHash = column(14);
+    o.contentSize = std::stoll(column(15));
+    o.modifier = column(16);
     return o;
+}
+
+ObjectRecord readObject(const Result& r, int row) {
+    return objectFromColumns([&](int c) { return r.text(row, c); });
 }
 
 // Quoted for statement text; only role names are, which statements cannot take as parameters.
@@ -857,6 +877,16 @@ public:
         for (int i = 0; i < r.rows(); ++i)
             out.insert(r.text(i, 0));
         return out;
+    }
+
+    void forEachObject(bool foldersOnly, const std::function<void(const ObjectRecord&)>& each) override {
+        // Row by row: a large repository is never held in memory whole.
+        Stream rows(*c_, std::vector<std::string>(17));
+        c_->send(std::string("SELECT ") + kObjectColumns + " FROM objects WHERE type " +
+                     (foldersOnly ? "IN" : "NOT IN") + " ('ts_folder', 'ts_cabinet')",
+                 {}, &rows);
+        while (rows.next())
+            each(objectFromColumns([&](int c) { return rows.row().at(static_cast<size_t>(c)); }));
     }
 
     std::unique_ptr<QueryCursor> runQuery(const tql::Query& q, const Viewer& v) override {

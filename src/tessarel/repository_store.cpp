@@ -10,7 +10,10 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <sys/random.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -168,8 +171,7 @@ namespace {
 
 // A name as an error message shows it: quoted, control characters as \xNN, a long one cut short
 // (at the start of a character).
-std::string shownName(const std::string& name) {
-    constexpr size_t kShown = 60;
+std::string shownName(const std::string& name, size_t kShown = 60) {
     size_t end = std::min(name.size(), kShown);
     while (end > 0 && end < name.size() && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80)
         --end;
@@ -214,6 +216,88 @@ void checkObjectName(const std::string& name) {
         fail(code::BadName, "The name " + (name.empty() ? std::string() : shownName(name) + " ") + fault +
                                 ": a name in the repository is 1 to " + std::to_string(kMaxObjectNameBytes) +
                                 " bytes, not '.' or '..', without '/', '\\' or control characters");
+}
+
+std::string describeObject(const ObjectRecord& r) {
+    const std::string path = r.parentPath + "/" + r.name;
+    return shownName(path, 300) + " (id " + r.id + ")";
+}
+
+void copyObjectContent(const ContentStore& content, const ObjectRecord& r, const std::string& target) {
+    try {
+        content.copyOut(r.contentHash, target);
+    } catch (const TsException& e) {
+        // Content missing or damaged: the message says whose.
+        if (e.code() != code::NoContent)
+            throw;
+        fail(code::NoContent, describeObject(r) + ": " + e.message());
+    }
+}
+
+std::string folderLinkFault(const ObjectRecord& r, const ObjectRecord* parent) {
+    if (r.type != "ts_document" && !r.isFolder())
+        return "has the unknown type " + shownName(r.type);
+    if (r.type == "ts_cabinet") {
+        if (!r.folderId.empty() || !r.parentPath.empty())
+            return "is a cabinet, yet has a parent folder";
+        if (r.cabinetId != r.id)
+            return "is a cabinet, yet belongs to another cabinet (id " + r.cabinetId + ")";
+        return "";
+    }
+    if (r.folderId.empty())
+        return "has no parent folder";
+    if (!parent)
+        return "has a parent folder (id " + r.folderId + ") that is missing";
+    if (!parent->isFolder())
+        return "has a parent (id " + r.folderId + ") that is not a folder but a " + shownName(parent->type);
+    if (parent->ownPath() != r.parentPath)
+        return "is recorded in " + shownName(r.parentPath, 300) + ", but its parent folder (id " +
+               r.folderId + ") is " + shownName(parent->ownPath(), 300);
+    if (parent->cabinetId != r.cabinetId)
+        return "belongs to the cabinet (id " + r.cabinetId + "), but its parent folder (id " + r.folderId +
+               ") to the cabinet (id " + parent->cabinetId + ")";
+    return "";
+}
+
+void checkFolderLinks(Storage& storage, const ObjectRecord& object, const Viewer& viewer,
+                      std::map<std::string, ObjectRecord>& soundFolders) {
+    // From the object up to its cabinet, each row's link to its parent folder; a folder found
+    // sound once is not looked up again.
+    auto damaged = [&](const ObjectRecord& at, const std::string& why) {
+        const std::string where =
+            at.id == object.id ? describeObject(at)
+                               : "the folder " + describeObject(at) + " above " + describeObject(object);
+        fail(code::Damaged, "The repository is damaged: " + where + " " + why);
+    };
+    std::vector<ObjectRecord> walked;
+    std::set<std::string> seen;
+    ObjectRecord at = object;
+    for (;;) {
+        if (!seen.insert(at.id).second)
+            damaged(at, "lies in a cycle of parent folders");
+        const ObjectRecord* parent = nullptr;
+        std::optional<ObjectRecord> looked;
+        bool parentSound = false;
+        if (at.type != "ts_cabinet" && !at.folderId.empty()) {
+            if (const auto known = soundFolders.find(at.folderId); known != soundFolders.end()) {
+                parent = &known->second;
+                parentSound = true;
+            } else if ((looked = storage.objectById(at.folderId, viewer))) {
+                parent = &*looked;
+            }
+        }
+        if (const std::string why = folderLinkFault(at, parent); !why.empty())
+            damaged(at, why);
+        walked.push_back(at);
+        if (!parent || parentSound)
+            break;
+        at = *parent;
+    }
+    // Every folder on the way is sound now (the object itself too, when it is a folder).
+    for (auto& r : walked) {
+        if (r.isFolder())
+            soundFolders.emplace(r.id, std::move(r));
+    }
 }
 
 } // namespace lf::tessarel

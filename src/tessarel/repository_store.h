@@ -5,6 +5,7 @@
 #include "tessarel/content_store.h"
 #include "tessarel/storage.h"
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -61,5 +62,22 @@ inline constexpr size_t kMaxFormatExtensionBytes = 15;
 inline constexpr size_t kMaxObjectNameBytes = 255 - 1 - kMaxFormatExtensionBytes;
 // Fails with TS_BAD_NAME, saying which part of the rule the name breaks.
 void checkObjectName(const std::string& name);
+
+// An object as a message about it names it: its path, quoted as a name is, and its id.
+std::string describeObject(const ObjectRecord& r);
+// Writes an object's content to target (ContentStore::copyOut); content missing, or whose bytes do
+// not match its hash, fails with TS_NO_CONTENT naming the object, and nothing is written.
+void copyObjectContent(const ContentStore& content, const ObjectRecord& r, const std::string& target);
+// What is wrong with a row's own link to its parent folder, given the parent's row (nullptr when
+// there is none): an unknown type, a parent that is missing or no folder, a path or a cabinet that
+// is not the parent's. "" when nothing is.
+std::string folderLinkFault(const ObjectRecord& r, const ObjectRecord* parent);
+// Checks the folder links of an object up to its cabinet: each folder on the way is there, is a
+// folder, stands at the path and in the cabinet the row below it records, and no folder lies above
+// itself. Fails with TS_REPOSITORY_DAMAGED naming the row that breaks the chain. soundFolders (the
+// folders found sound, by id) spares the look-ups an operation made already, and gains the folders
+// checked.
+void checkFolderLinks(Storage& storage, const ObjectRecord& object, const Viewer& viewer,
+                      std::map<std::string, ObjectRecord>& soundFolders);
 
 } // namespace lf::tessarel

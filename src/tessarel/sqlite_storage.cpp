@@ -425,6 +425,13 @@ public:
         return out;
     }
 
+    void forEachObject(bool foldersOnly, const std::function<void(const ObjectRecord&)>& each) override {
+        Statement s(cache_, std::string("SELECT ") + kObjectColumns + " FROM objects o WHERE o.type " +
+                                (foldersOnly ? "IN" : "NOT IN") + " ('ts_folder', 'ts_cabinet')");
+        while (s.step())
+            each(readObject(s));
+    }
+
     std::unique_ptr<QueryCursor> runQuery(const tql::Query& q, const Viewer& v) override {
         const auto statement =
             tql::compileQuery(q, tql::Dialect::Sqlite, v.administrator ? std::nullopt : std::optional(v.user),

@@ -7,6 +7,7 @@
 #include "tessarel/tql.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -94,6 +95,10 @@ public:
     virtual void addVersion(const VersionRecord& v) = 0;
     virtual std::vector<VersionRecord> versions(const std::string& objectId) = 0;
     virtual std::set<std::string> referencedContent() = 0;
+    // Every object as the administrator sees it, one at a time: the folders and cabinets
+    // (foldersOnly), or every other row (documents, and rows of any type a damage left). For fsck,
+    // which must not hold a large repository in memory; each must not use the storage.
+    virtual void forEachObject(bool foldersOnly, const std::function<void(const ObjectRecord&)>& each) = 0;
 
     virtual std::unique_ptr<QueryCursor> runQuery(const tql::Query& q, const Viewer& v) = 0;
 

@@ -466,7 +466,7 @@ std::string TsObject::getString(const std::string& attribute) const {
 std::string TsObject::getFile(const std::string& localPath) const {
     if (rec_->contentHash.empty())
         fail(code::NoContent, "'" + rec_->name + "' has no content");
-    session_->store().content().copyOut(rec_->contentHash, localPath);
+    copyObjectContent(session_->store().content(), *rec_, localPath);
     return localPath;
 }
 

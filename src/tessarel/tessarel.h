@@ -343,7 +343,8 @@ public:
     explicit TsOperation(std::string name) : name_(std::move(name)) {}
     virtual ~TsOperation() = default;
     const std::string& name() const { return name_; }
-    // Nothing when this operation does not take that kind of item.
+    // Nothing when this operation does not take that kind of item; an operation that takes objects
+    // fails with TS_BAD_ARGUMENT when given none.
     virtual TsOperationNodePtr add(const TsObjectPtr& object);
     virtual TsOperationNodePtr add(const TsFileObjectPtr& file);
     void setMonitor(std::shared_ptr<ITsOperationMonitor> monitor) { monitor_ = std::move(monitor); }
@@ -378,8 +379,10 @@ public:
     const std::string& destinationDirectory() const { return destination_; }
 
 protected:
-    // Writes content to a local file; a file already there is replaced only when the monitor agrees.
-    void writeLocalCopy(TsSession& session, const std::string& contentHash, const std::string& target);
+    // Writes an object's content to a local file; a file already there is replaced only when the
+    // monitor agrees. Content that is missing, or whose bytes do not match its hash, fails naming
+    // the object, and leaves nothing at target.
+    void writeLocalCopy(TsSession& session, const ObjectRecord& current, const std::string& target);
 
     // The node loop. Each node's object, as the repository holds it now (`current`), gets a local
     // file of its own in the destination folder (made when missing), which `writeOne` writes,

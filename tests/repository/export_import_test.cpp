@@ -3,6 +3,7 @@
 #include "repository/monitor.h"
 #include "repository/repository_ops.h"
 #include "repository_fixture.h"
+#include "tessarel/repository_store.h"
 #include "workfiles/working_files.h"
 
 #include <QProcess>
@@ -150,6 +151,25 @@ TEST_F(ExportTest, AnEmptyFolderExportsNothingSuccessfully) {
     ASSERT_TRUE(exportInto(repository::folderIdText("/Edvara/Empty"), "T:\\work", 2));
     EXPECT_EQ(linesOf("Export").last(), "Exported 0 objects");
     EXPECT_TRUE(files().files().isEmpty());
+}
+
+TEST_F(ExportTest, ADamagedFolderOfTheCourseFailsTheExportRatherThanPassingOverIt) {
+    // The Labs folder's row no longer agrees with its parent (as damage by hand would leave it);
+    // the deck below it is still found by the course's query.
+    auto& storage = repo->store->storage();
+    auto labs = storage.objectByPath(kCourse, "Labs", tessarel::Viewer{"", true});
+    ASSERT_TRUE(labs);
+    labs->parentPath = "/Edvara/Elsewhere";
+    storage.updateObject(*labs);
+    QStringList exported;
+    EXPECT_FALSE(exportInto(courseId, "T:\\work", repository::kExportDecks, &exported));
+    EXPECT_FALSE(exported.contains("Lab 1.pptx"));
+    EXPECT_FALSE(fs::exists(driveT / "work" / "Lab 1.pptx"));
+    const QStringList lines = linesOf("Export");
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const QString& line) {
+        return line.startsWith("The repository is damaged: '/Edvara/Courses/Storage/Labs/Lab 1.pptx'") &&
+               line.contains("its parent folder (id " + QString::fromStdString(labs->id) + ")");
+    })) << lines.join('\n').toStdString();
 }
 
 TEST_F(ExportTest, ABadIdIsReportedUnderExport) {

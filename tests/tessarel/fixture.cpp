@@ -4,6 +4,8 @@
 
 #include <QFile>
 
+#include <sqlite3.h>
+
 namespace lf::tessarel::test {
 
 void TessarelRepositoryTest::SetUp() {
@@ -28,6 +30,34 @@ void TessarelRepositoryTest::SetUp() {
     QFile::remove(ini);
     ASSERT_TRUE(lf::platform::WritePrivateProfileString("Repositories", "ts_notes",
                                                         QString::fromStdString(location()), ini));
+}
+
+std::string sqliteValue(const std::filesystem::path& database, const std::string& sql) {
+    sqlite3* db = nullptr;
+    std::string out;
+    if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+        char* error = nullptr;
+        auto first = [](void* into, int columns, char** values, char**) {
+            auto& s = *static_cast<std::string*>(into);
+            if (columns > 0 && values[0] && s.empty())
+                s = values[0];
+            return 0;
+        };
+        if (sqlite3_exec(db, sql.c_str(), first, &out, &error) != SQLITE_OK)
+            out = std::string("error: ") + (error ? error : "");
+        sqlite3_free(error);
+    } else {
+        out = "error: cannot open " + database.string();
+    }
+    sqlite3_close(db);
+    return out;
+}
+
+std::string TessarelRepositoryTest::damageSql(const std::string& sql) {
+    if (!onServer())
+        return sqliteValue(repoDir() / "repository.db", sql);
+    return lf::test::sharedPostgres().exec(
+        "SET session_replication_role = replica; SET search_path = tessarel; " + sql, database().name);
 }
 
 TsSessionPtr TessarelRepositoryTest::login(const std::string& user, const std::string& password) {

@@ -61,6 +61,10 @@ public:
     }
 };
 
+// The first value of the SQL's rows on an embedded repository's database ("" without rows,
+// "error: ..." when it failed), on a connection of its own: without the repository's foreign keys.
+std::string sqliteValue(const std::filesystem::path& database, const std::string& sql);
+
 class TessarelRepositoryTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -83,6 +87,10 @@ protected:
     TsObjectPtr makeDocument(const TsSessionPtr& s, const std::string& folder, const std::string& name,
                              const std::string& bytes, const std::string& fileName = "");
     int countRows(const TsSessionPtr& s, const std::string& tql);
+    // Runs SQL on the repository's tables past all of its rules, as damage by hand would: the
+    // embedded database's file opened directly, the server's database as its superuser with
+    // triggers and foreign keys off. The first value of its rows, as sqliteValue gives it.
+    std::string damageSql(const std::string& sql);
     std::vector<std::string> column(const TsSessionPtr& s, const std::string& tql, const std::string& attr);
 
     lf::test::TempDir tmp_;

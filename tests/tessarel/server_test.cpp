@@ -6,7 +6,6 @@
 #include "fixture.h"
 
 #include <libpq-fe.h>
-#include <sqlite3.h>
 
 #include <QDeadlineTimer>
 
@@ -444,28 +443,6 @@ TEST_F(TessarelServerTest, EightClientsRacingForThreeDocumentsLeaveWholeHistorie
 namespace {
 
 class TessarelRepositoryRulesTest : public OnEveryBackend<TessarelRepositoryTest> {};
-
-// The first value of the SQL's rows on an embedded repository's database ("" without rows).
-std::string sqliteValue(const fs::path& database, const std::string& sql) {
-    sqlite3* db = nullptr;
-    std::string out;
-    if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-        char* error = nullptr;
-        auto first = [](void* into, int columns, char** values, char**) {
-            auto& s = *static_cast<std::string*>(into);
-            if (columns > 0 && values[0] && s.empty())
-                s = values[0];
-            return 0;
-        };
-        if (sqlite3_exec(db, sql.c_str(), first, &out, &error) != SQLITE_OK)
-            out = std::string("error: ") + (error ? error : "");
-        sqlite3_free(error);
-    } else {
-        out = "error: cannot open " + database.string();
-    }
-    sqlite3_close(db);
-    return out;
-}
 
 } // namespace
 

@@ -270,11 +270,17 @@ TsObjectPtr objectAt(const TsSessionPtr& s, const std::string& path) {
 }
 
 // Exports a repository folder tree, folder by folder from a list of its own (a deep tree costs
-// no stack); returns the number of failures.
+// no stack); returns the number of failures. A folder that cannot be read, or a row of it that is
+// damaged, is a failure named on the error output; the other folders are still exported.
 int exportTree(const TsSessionPtr& s, const TsFolderPtr& top, const fs::path& topLocal, bool verbose) {
     auto monitor = std::make_shared<PrintingMonitor>(verbose);
     TsClient client;
     int failures = 0;
+    auto failed = [&](const TsException& e) {
+        std::fprintf(stderr, "error: [%s] %s\n", e.code().c_str(), e.message().c_str());
+        ++failures;
+    };
+    std::map<std::string, ObjectRecord> soundFolders;
     std::vector<std::pair<TsFolderPtr, fs::path>> pending{{top, topLocal}};
     while (!pending.empty()) {
         auto [folder, local] = std::move(pending.back());
@@ -282,16 +288,30 @@ int exportTree(const TsSessionPtr& s, const TsFolderPtr& top, const fs::path& to
         auto op = client.newExportOperation();
         op->setDestinationDirectory(local.string());
         std::vector<std::pair<std::string, TsFolderPtr>> subfolders;
-        auto rows = folder->contents("r_object_id,object_name,r_object_type");
-        while (rows->next()) {
-            if (rows->getString("r_object_type") == "ts_document")
-                op->add(s->objectById(rows->getString("r_object_id")));
-            else
-                subfolders.push_back(
-                    {rows->getString("object_name"),
-                     std::dynamic_pointer_cast<TsFolder>(s->objectById(rows->getString("r_object_id")))});
+        try {
+            checkFolderLinks(s->store().storage(), folder->record(), s->viewer(), soundFolders);
+            auto rows = folder->contents("r_object_id,object_name,r_object_type");
+            while (rows->next()) {
+                // Each row on its own: a damaged one fails, the rest of the folder goes on.
+                try {
+                    auto object = s->objectById(rows->getString("r_object_id"));
+                    if (object->type() == "ts_document") {
+                        op->add(object);
+                    } else if (auto sub = std::dynamic_pointer_cast<TsFolder>(object)) {
+                        subfolders.push_back({rows->getString("object_name"), sub});
+                    } else {
+                        fail(code::Damaged, "The repository is damaged: " + describeObject(object->record()) +
+                                                " has the unknown type " + tql::quoteString(object->type()));
+                    }
+                } catch (const TsException& e) {
+                    failed(e);
+                }
+            }
+            rows->close();
+        } catch (const TsException& e) {
+            failed(e);
+            continue;
         }
-        rows->close();
         op->setMonitor(monitor);
         failures += op->execute() ? 0 : op->errors()->count();
         for (const auto& n : op->nodes()) {
@@ -431,17 +451,23 @@ int run(const Args& a) {
     if (cmd == "fsck") {
         auto store = openRepository(repositoryLocation(repo));
         const auto r = fsck(*store, a.flag("--verify"), a.flag("--repair"));
-        const char* fixed = a.flag("--repair") ? " (removed)" : "";
+        const bool repair = a.flag("--repair");
+        const char* fixed = repair ? " (removed)" : "";
+        for (const auto& e : r.brokenLinks)
+            std::printf("broken folder link: %s\n", e.c_str());
+        for (const auto& e : r.objectsWithoutContent)
+            std::printf("object without content: %s\n", e.c_str());
         for (const auto& h : r.missingContent)
             std::printf("metadata without content: %s\n", h.c_str());
         for (const auto& h : r.corruptContent)
             std::printf("content that does not match its hash: %s\n", h.c_str());
         for (const auto& h : r.orphanContent)
-            std::printf("content without metadata: %s%s\n", h.c_str(), fixed);
+            std::printf("content without metadata: %s%s\n", h.c_str(),
+                        r.orphansKept ? " (kept: damaged metadata may have lost it)" : fixed);
         for (const auto& f : r.stagingLeftovers)
             std::printf("left-over staging file: %s%s\n", f.c_str(), fixed);
-        const bool ok = r.missingContent.empty() && r.corruptContent.empty() &&
-                        (a.flag("--repair") || (r.orphanContent.empty() && r.stagingLeftovers.empty()));
+        const bool ok =
+            !r.damaged() && (repair ? !r.orphansKept : r.orphanContent.empty() && r.stagingLeftovers.empty());
         std::printf("%s\n", r.clean() ? "clean" : ok ? "repaired" : "problems found");
         return ok ? 0 : 1;
     }
