@@ -201,6 +201,26 @@ TEST_F(RunTool, AFieldHoldingALineBreakIsRefusedAndTheSettingsFileKeepsWhatItHel
     EXPECT_FALSE(zip.out.contains("secret")) << zip.out.toStdString();
 }
 
+// A course copied from an old Windows share can hold a name in Latin-1 bytes. The listing cannot
+// name it, so no operation may act as if the course were whole: the run fails naming the file (with
+// the replacement character), and --check reports it.
+TEST_F(RunTool, ADeckWhoseNameIsNotUtf8IsNamedAndNeverSilentlyLeftOut) {
+    const fs::path course = host("C:\\Course\\x").parent_path();
+    fs::copy_file(course / "02_More.pptx", course / std::string("03_Sp\xe9"
+                                                                "cial.pptx"));
+    for (const char* operation : {"--zip", "--toc"}) {
+        const RunResult r = runTool(QStringList{operation} + fields);
+        EXPECT_EQ(r.exitCode, 3) << operation << "\n" << r.out.toStdString();
+        EXPECT_TRUE(r.err.contains(
+            QString::fromUtf8("\"03_Sp\uFFFDcial.pptx\", a name that the program cannot read")))
+            << r.err.toStdString();
+    }
+    EXPECT_FALSE(fs::exists(host("C:\\Out\\Course.zip")));
+    const RunResult check = runTool(QStringList{"--toc", "--check"} + fields);
+    EXPECT_EQ(check.exitCode, 3) << check.out.toStdString();
+    EXPECT_TRUE(check.out.contains(QString::fromUtf8("03_Sp\uFFFDcial.pptx"))) << check.out.toStdString();
+}
+
 // Two runs in one working directory would delete each other's files and pack each other's course:
 // the second is refused, told which run holds it, and the first run's files stay.
 TEST_F(RunTool, ASecondRunInTheSameWorkingDirectoryIsToldWhichRunHoldsIt) {
