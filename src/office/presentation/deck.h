@@ -109,6 +109,7 @@ private:
         pugi::xml_node root;
         bool rootLoaded = false;
         std::vector<Link> links;
+        std::unordered_map<std::string, std::size_t> linkById; // the first link of each id
         bool linksLoaded = false;
         PartKind kind = PartKind::Other;
         bool kindLoaded = false;
