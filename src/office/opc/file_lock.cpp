@@ -66,6 +66,10 @@ FileLock::~FileLock() {
         ::close(fd_);
 }
 
+bool FileLock::holds(const std::filesystem::path& file) const {
+    return fd_ >= 0 && isFileAt(fd_, file);
+}
+
 void FileLock::moveTo(int lockedFd) {
     if (fd_ >= 0)
         ::close(fd_);

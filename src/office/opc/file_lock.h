@@ -21,7 +21,8 @@ struct LockWait {
 class FileLock {
 public:
     // Locks the file at the path, waiting as `wait` says. Throws FileBusyError when another holder
-    // keeps it past the wait, PackageError when the file cannot be opened.
+    // keeps it past the wait, PackageError when the file cannot be opened. Locks of one file exclude
+    // each other also within a process; a program that opens a file twice shares the one lock.
     static FileLock acquire(const std::filesystem::path& file, const LockWait& wait);
     FileLock(FileLock&& other) noexcept;
     FileLock& operator=(FileLock&& other) noexcept;
@@ -29,6 +30,8 @@ public:
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
 
+    // Whether the locked file is the one at the path now.
+    bool holds(const std::filesystem::path& file) const;
     // Takes over the descriptor of the file that replaced the locked one, already locked, and lets
     // the old one go.
     void moveTo(int lockedFd);

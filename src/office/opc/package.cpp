@@ -142,8 +142,8 @@ struct Package::Impl {
     mutable std::uint64_t totalRead = 0;
     std::uint64_t xmlBytes = 0; // XML parsed and kept, against the package's XML limits
     std::uint64_t xmlNodes = 0;
-    bool structureChanged = false; // a part was removed
-    std::optional<FileLock> lock;  // the writer's lock on the file at path
+    bool structureChanged = false;  // a part was removed
+    std::shared_ptr<FileLock> lock; // the writer's lock on the file at path
     // nextPartName: for a pattern, a number below which every name is taken (parts are added one
     // after another, and each search starts where the last one ended); forgotten when a part goes.
     mutable std::unordered_map<std::string, long> takenBelow;
@@ -486,7 +486,7 @@ Package::Package() : impl_(std::make_unique<Impl>()) {}
 Package::~Package() = default;
 
 std::unique_ptr<Package> Package::open(const std::filesystem::path& file, const Limits& limits, Access access,
-                                       const LockWait* lock) {
+                                       std::shared_ptr<FileLock> lock) {
     std::unique_ptr<Package> package(new Package());
     Impl& d = *package->impl_;
     d.path = file;
@@ -497,8 +497,7 @@ std::unique_ptr<Package> Package::open(const std::filesystem::path& file, const 
         throw PackageError(d.fail("the file does not exist"));
     if (std::filesystem::is_directory(file, ec))
         throw PackageError(d.fail("is a folder, not a package"));
-    if (lock)
-        d.lock = FileLock::acquire(file, *lock);
+    d.lock = std::move(lock);
     const auto size = std::filesystem::file_size(file, ec);
     if (ec)
         throw PackageError(d.fail("cannot read: " + ec.message()));
@@ -536,6 +535,10 @@ std::unique_ptr<Package> Package::openTemplate(const std::filesystem::path& file
     auto package = open(file, limits, Access::Write);
     package->impl_->path.clear();
     return package;
+}
+
+const std::shared_ptr<FileLock>& Package::writerLock() const {
+    return impl_->lock;
 }
 
 const std::filesystem::path& Package::path() const {
@@ -759,7 +762,7 @@ void Package::saveAs(const std::filesystem::path& file) {
     }
 
     // A save in place keeps the writer's lock; a copy elsewhere leaves it on this package's file.
-    replaceFileAtomically(file, output, d.lock && file == d.path ? &*d.lock : nullptr);
+    replaceFileAtomically(file, output, d.lock && file == d.path ? d.lock.get() : nullptr);
 
     // The file now holds this package: read on from the new bytes; cached XML stays valid.
     std::vector<std::unique_ptr<pugi::xml_document>> docs;

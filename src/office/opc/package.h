@@ -64,11 +64,14 @@ class Package {
 public:
     // Opens and validates the package: a real zip (an OLE compound file, an empty or truncated
     // file is refused), no entry name leaving the package, [Content_Types].xml present and parsable.
-    // Opening never writes the file. With `lock`, the package is opened by a writer: the writer's lock
-    // on the file is taken before it is read (waiting as `lock` says; FileBusyError past the wait) and
-    // held until the package goes, carried over to the new file by every save in place.
+    // Opening never writes the file. With `lock`, the package is a writer's: the writer's lock on the
+    // file (taken before the file is read, FileLock::acquire) is held until the package goes, with
+    // any other package that shares it, and every save in place carries it over to the new file.
     static std::unique_ptr<Package> open(const std::filesystem::path& file, const Limits& limits = {},
-                                         Access access = Access::Read, const LockWait* lock = nullptr);
+                                         Access access = Access::Read,
+                                         std::shared_ptr<FileLock> lock = nullptr);
+    // The writer's lock the package holds; nullptr for a reader's.
+    const std::shared_ptr<FileLock>& writerLock() const;
     // A new package from the bytes of an existing one (templates), checked as for writing: it has no
     // file (path() is empty, save() refuses) until saveAs; nothing is written to the template unless
     // saveAs names it.

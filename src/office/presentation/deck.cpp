@@ -118,22 +118,24 @@ pugi::xml_node findPlaceholder(pugi::xml_node partRoot, const oxml::Placeholder&
 
 } // namespace
 
-std::shared_ptr<Deck> Deck::open(const std::filesystem::path& file, bool readOnly) {
+std::shared_ptr<Deck> Deck::open(const std::filesystem::path& file, bool readOnly,
+                                 std::shared_ptr<opc::FileLock> lock) {
     std::shared_ptr<Deck> deck(new Deck());
     deck->path_ = file;
     deck->readOnly_ = readOnly;
-    if (readOnly) {
-        deck->package_ = opc::Package::open(file);
-    } else {
-        // The deck lock: a deck opened for changing is held from here until it is closed, so that two
-        // programs changing one deck take turns and neither saves over the other's change.
+    std::error_code ec;
+    // The deck lock: a deck opened for changing is held from here until it is closed, so that two
+    // programs changing one deck take turns and neither saves over the other's change. (What is no
+    // file is refused by the package, with its own reason.)
+    if (!readOnly && !lock && std::filesystem::is_regular_file(file, ec)) {
         const opc::LockWait wait{kDeckLockWaitMs, kDeckLockStepMs, [](int ms) { platform::sleepFor(ms); }};
         try {
-            deck->package_ = opc::Package::open(file, {}, opc::Access::Read, &wait);
+            lock = std::make_shared<opc::FileLock>(opc::FileLock::acquire(file, wait));
         } catch (const opc::FileBusyError&) {
             deck->fail(kDeckBusy);
         }
     }
+    deck->package_ = opc::Package::open(file, {}, opc::Access::Read, readOnly ? nullptr : std::move(lock));
 
     std::optional<std::string> main = deck->related("/", "officeDocument");
     if (!main) {

@@ -25,8 +25,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// A deck opened for changing is locked against every other program that opens it for changing, from
-// the opening until it is closed (or its application quits); one that another holds is waited for up
+// A deck opened for changing is locked against every other program (every other Application) that
+// opens it for changing, from the opening until it is closed (or its application quits); decks of
+// one file opened by one application share its lock. One that another holds is waited for up
 // to kDeckLockWaitMs, in steps slept through the program's sleeps, and then refused with a
 // PresentationError "<file>: " + kDeckBusy. A deck opened read-only takes no lock and waits for none.
 inline constexpr int kDeckLockWaitMs = 20000;
