@@ -99,7 +99,7 @@ void CollectIndex(courserun::CourseRun& run, const QString& indexTemplate, const
             oplog::LogProgress(QStringLiteral("Index"), QStringLiteral("deck"), i + 1, staged.decks.size());
             log(QStringLiteral("Indexing ") + name);
             ppt::Presentation deck = powerPoint.presentations().open(
-                hostFile(platform::joinPath(workingPath, name)), false, false, true);
+                hostFile(platform::joinPath(workingPath, name)), true, false, true);
             const QString moduleNumber = ModuleNumberFromFileName(name);
             if (moduleNumber.isEmpty()) {
                 oplog::LogFailure(kTag,

@@ -58,7 +58,7 @@ void CollectTOC(courserun::CourseRun& run, const QString& tocTemplate, const QSt
             oplog::LogProgress(QStringLiteral("Table of Contents"), QStringLiteral("deck"), i + 1,
                                staged.decks.size());
             const QString deckPath = platform::joinPath(workingPath, name);
-            ppt::Presentation deck = powerPoint.presentations().open(hostFile(deckPath), false, false, true);
+            ppt::Presentation deck = powerPoint.presentations().open(hostFile(deckPath), true, false, true);
             log(QStringLiteral("Opening ") + deckPath);
             const QString moduleNumber = ModuleNumberFromFileName(name);
             if (moduleNumber.isEmpty()) {

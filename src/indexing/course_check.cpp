@@ -251,7 +251,7 @@ void checkDecks(const CourseCheck& check, const CourseDecks& decks, Problems& pr
         }
         const QString host = decks.hostFolder + QLatin1Char('/') + name;
         try {
-            ppt::Presentation deck = application.presentations().open(host.toStdString(), false);
+            ppt::Presentation deck = application.presentations().open(host.toStdString(), true);
             try {
                 checkDeck(check, deck, file, problems);
             } catch (const std::exception& e) {

@@ -167,19 +167,76 @@ std::vector<TaggedWord> TaggedWordsOf(const ppt::Slide& slide) {
     return words;
 }
 
+namespace {
+
+// "U+200B".
+QString codePointName(char32_t c) {
+    return QStringLiteral("U+%1").arg(static_cast<uint>(c), 4, 16, QLatin1Char('0')).toUpper();
+}
+
+// Code points that are no character of text: U+FDD0 to U+FDEF and the last two of every plane.
+bool isNoncharacter(char32_t c) {
+    return (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE;
+}
+
+// Characters that show nothing by themselves, though they are not blanks or format characters: the
+// Hangul fillers, the combining grapheme joiner, the variation selectors, the Mongolian free variation
+// selectors, the Khmer inherent vowels, the Braille blank.
+bool isIgnorable(char32_t c) {
+    return c == 0x034F || c == 0x115F || c == 0x1160 || c == 0x17B4 || c == 0x17B5 ||
+           (c >= 0x180B && c <= 0x180F) || c == 0x2800 || c == 0x3164 || (c >= 0xFE00 && c <= 0xFE0F) ||
+           c == 0xFFA0 || (c >= 0xE0100 && c <= 0xE01EF);
+}
+
+bool isVisible(char32_t c) {
+    switch (QChar::category(c)) {
+    case QChar::Other_Control:
+    case QChar::Other_Format:
+    case QChar::Other_Surrogate:
+    case QChar::Separator_Space:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return false;
+    default:
+        return !isIgnorable(c);
+    }
+}
+
+} // namespace
+
 QString TaggedWordProblem(const QString& word) {
     constexpr qsizetype kIndexColumn = 31; // the line length WrapReferenceList keeps to
     const QString cleaned = CleanSlideText(word);
     if (cleaned.trimmed().isEmpty())
         return QStringLiteral("the tagged word is empty");
     const QString quoted = QLatin1Char('"') + cleaned + QLatin1Char('"');
-    for (QChar c : word) {
-        if (c.unicode() == 10 || c.unicode() == 11 || c.unicode() == 13)
+    bool visible = false;
+    QStringList invisible;
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        char32_t c = word[i].unicode();
+        if (word[i].isHighSurrogate() && i + 1 < word.size() && word[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(word[i], word[i + 1]);
+            ++i;
+        } else if (word[i].isSurrogate())
+            return QStringLiteral("the tagged word holds ") + codePointName(c) +
+                   QStringLiteral(", half of a character, which XML cannot hold");
+        if (isNoncharacter(c))
+            return QStringLiteral("the tagged word holds ") + codePointName(c) +
+                   QStringLiteral(", which is not a character of text (a noncharacter)");
+        if (c == 10 || c == 11 || c == 13 || c == 0x2028 || c == 0x2029)
             return QStringLiteral("the tagged word ") + quoted + QStringLiteral(" holds a line break");
-        if (c.category() == QChar::Other_Control || c.unicode() == 182)
+        if (QChar::category(c) == QChar::Other_Control || c == 182)
             return QStringLiteral("the tagged word ") + quoted +
                    QStringLiteral(" holds a control character or a pilcrow");
+        if (isVisible(c))
+            visible = true;
+        else if (invisible.size() < 4)
+            invisible << codePointName(c);
     }
+    // A word of format characters, blanks and fillers only shows as nothing in the Index.
+    if (!visible)
+        return QStringLiteral("the tagged word has no visible character (it holds ") +
+               invisible.join(QStringLiteral(", ")) + QStringLiteral(")");
     if (cleaned != cleaned.trimmed())
         return QStringLiteral("the tagged word ") + quoted + QStringLiteral(" begins or ends with a blank");
     if (cleaned.contains(QLatin1Char(',')))

@@ -99,8 +99,11 @@ std::vector<TaggedWord> TaggedWordsOf(const ppt::Slide& slide);
 
 // Why a tagged word would read badly in the Index, or "" when it reads well: empty once cleaned,
 // blanks at either end, line breaks or other control characters (cleaning drops or changes them), a
-// comma (the reference list is broken into lines at commas), or 31 characters or more (its line is
-// wider than the Index column and cannot be wrapped).
+// noncharacter (U+FFFE, U+FFFF, U+FDD0 to U+FDEF, the last two of every plane) or a half surrogate
+// pair (its custom XML part would not be XML that other programs read), no visible character at all
+// (only blanks, format characters such as U+200B or U+202E, and fillers), a comma (the reference list
+// is broken into lines at commas), or 31 characters or more (its line is wider than the Index column
+// and cannot be wrapped).
 QString TaggedWordProblem(const QString& word);
 
 // A shape text that is a module banner ("Module 2: Storage"): it begins with "Module" (case-sensitive).

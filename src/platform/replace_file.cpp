@@ -10,6 +10,7 @@
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace lf::platform {
@@ -148,6 +149,12 @@ FileReplacement::FileReplacement(const std::filesystem::path& target, const Repl
 
 FileReplacement::~FileReplacement() {
     removeTemporary();
+    if (kept_ >= 0)
+        ::close(kept_);
+}
+
+int FileReplacement::takeFd() {
+    return std::exchange(kept_, -1);
 }
 
 bool FileReplacement::fail(ReplaceStep step, int error) {
@@ -198,7 +205,10 @@ bool FileReplacement::commit() {
     if (::rename(temporary_.c_str(), target_.c_str()) != 0)
         return fail(ReplaceStep::Rename, errno);
     // Flushed before the rename when that was asked for: closing can report nothing that matters now.
-    ::close(fd_);
+    if (options_.keepOpen)
+        kept_ = fd_;
+    else
+        ::close(fd_);
     fd_ = -1;
     if (options_.durability == Durability::FileAndFolder) {
         // The new entry of the folder. The file is in place already; a failure here changes nothing.

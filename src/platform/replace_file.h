@@ -41,6 +41,10 @@ struct ReplaceOptions {
     // Temporaries of this target that killed replacements left (not locked by a live one) are removed
     // first. It reads the whole folder: a caller writing many files into one folder turns it off.
     bool removeLeftovers = true;
+    // The new file stays open after the commit, with the lock the replacement held on it, for the
+    // caller to take (takeFd): a writer that holds a lock on the file it replaces goes on holding one
+    // on the file that took its place, with no moment when the file at the path is unlocked.
+    bool keepOpen = false;
 };
 
 // The step a replacement failed at.
@@ -83,6 +87,9 @@ public:
     // Flushes as the options ask, renames the temporary over the target and closes it; false (with
     // the step and errno) when that fails, the temporary then removed and the target untouched.
     bool commit();
+    // With keepOpen, after a commit: the descriptor of the new file, locked (flock, exclusive), now the
+    // caller's to close; -1 otherwise.
+    int takeFd();
 
 private:
     bool fail(ReplaceStep step, int error);
@@ -93,6 +100,7 @@ private:
     std::filesystem::path folder_;
     std::filesystem::path temporary_;
     int fd_ = -1;
+    int kept_ = -1; // the new file after a commit with keepOpen, until taken
     ReplaceStep failed_ = ReplaceStep::None;
     int error_ = 0;
 };

@@ -33,7 +33,7 @@ void eachFile(const QString& tag, const QString& folder, const QStringList& file
 }
 
 ppt::Presentation openDeck(ppt::Application& powerPoint, const std::string& file) {
-    return powerPoint.presentations().open(file, false, false, true);
+    return powerPoint.presentations().open(file, true, false, true);
 }
 
 // Both deck routines print a deck in colour and wait for it.

@@ -193,7 +193,7 @@ struct Run {
             platform::yieldToEventLoop();
             log("Printing " + name);
             ppt::Presentation deck =
-                powerPoint.presentations().open(hostFile(sourceFolder + "\\" + name), false, false, true);
+                powerPoint.presentations().open(hostFile(sourceFolder + "\\" + name), true, false, true);
             platform::yieldToEventLoop();
             ppt::PrintOptions options = deck.printOptions();
             options.setPrintInBackground(switches.useBackgroundPrinting);

@@ -81,15 +81,20 @@ std::string serialise(const pugi::xml_document& doc) {
 // Replaces `target` with `bytes` so that a crash or a full disk never leaves a half-written file:
 // the package is durable once saved (the file and its folder flushed), a read-only file is refused,
 // and a symbolic link is written through.
-void replaceFileAtomically(const std::filesystem::path& requested, const std::string& bytes) {
+// With a writer's lock on the file, the lock goes over to the new file.
+void replaceFileAtomically(const std::filesystem::path& requested, const std::string& bytes, FileLock* lock) {
     platform::ReplaceOptions options;
     options.durability = platform::Durability::FileAndFolder;
     options.newMode = platform::NewMode::Kept;
     options.refuseReadOnly = true;
     options.followLink = true;
+    options.keepOpen = lock != nullptr;
     platform::FileReplacement replacement(requested, options);
-    if (replacement.write(bytes) && replacement.commit())
+    if (replacement.write(bytes) && replacement.commit()) {
+        if (lock)
+            lock->moveTo(replacement.takeFd());
         return;
+    }
     const std::string what = replacement.target().string();
     const std::string reason = std::strerror(replacement.error());
     switch (replacement.failedStep()) {
@@ -137,7 +142,14 @@ struct Package::Impl {
     mutable std::uint64_t totalRead = 0;
     std::uint64_t xmlBytes = 0; // XML parsed and kept, against the package's XML limits
     std::uint64_t xmlNodes = 0;
-    bool structureChanged = false; // a part was removed
+    bool structureChanged = false;  // a part was removed
+    std::shared_ptr<FileLock> lock; // the writer's lock on the file at path
+    // nextPartName: for a pattern, a number below which every name is taken (parts are added one
+    // after another, and each search starts where the last one ended); forgotten when a part goes.
+    mutable std::unordered_map<std::string, long> takenBelow;
+    // addRelationship: for a .rels part (lower-case name), at least its highest "rId" number, while
+    // only this class has changed the part since it was counted.
+    std::unordered_map<std::string, long long> highestRelId;
 
     void load() {
         checkSignature();
@@ -438,11 +450,13 @@ struct Package::Impl {
             return;
         pugi::xml_node types = typesNode();
         pugi::xml_node node;
-        for (pugi::xml_node o : types.children("Override"))
-            if (asciiLower(o.attribute("PartName").value()) == key) {
-                node = o;
-                break;
-            }
+        // Every Override is in `overrides`: a part without one (most of those added) needs no search.
+        if (over != overrides.end())
+            for (pugi::xml_node o : types.children("Override"))
+                if (asciiLower(o.attribute("PartName").value()) == key) {
+                    node = o;
+                    break;
+                }
         if (!node) {
             node = types.append_child("Override");
             node.append_attribute("PartName") = partName.c_str();
@@ -471,8 +485,8 @@ struct Package::Impl {
 Package::Package() : impl_(std::make_unique<Impl>()) {}
 Package::~Package() = default;
 
-std::unique_ptr<Package> Package::open(const std::filesystem::path& file, const Limits& limits,
-                                       Access access) {
+std::unique_ptr<Package> Package::open(const std::filesystem::path& file, const Limits& limits, Access access,
+                                       std::shared_ptr<FileLock> lock) {
     std::unique_ptr<Package> package(new Package());
     Impl& d = *package->impl_;
     d.path = file;
@@ -483,6 +497,7 @@ std::unique_ptr<Package> Package::open(const std::filesystem::path& file, const 
         throw PackageError(d.fail("the file does not exist"));
     if (std::filesystem::is_directory(file, ec))
         throw PackageError(d.fail("is a folder, not a package"));
+    d.lock = std::move(lock);
     const auto size = std::filesystem::file_size(file, ec);
     if (ec)
         throw PackageError(d.fail("cannot read: " + ec.message()));
@@ -522,6 +537,10 @@ std::unique_ptr<Package> Package::openTemplate(const std::filesystem::path& file
     return package;
 }
 
+const std::shared_ptr<FileLock>& Package::writerLock() const {
+    return impl_->lock;
+}
+
 const std::filesystem::path& Package::path() const {
     return impl_->path;
 }
@@ -554,6 +573,7 @@ pugi::xml_document& Package::xmlPart(const std::string& partName) {
     Impl::Entry* e = impl_->find(partName);
     if (!e)
         throw PackageError(impl_->fail("part " + partName + " is missing"));
+    impl_->highestRelId.erase(asciiLower(partName)); // a .rels part handed out may be changed anywhere
     return impl_->parse(*e);
 }
 
@@ -578,6 +598,7 @@ void Package::markChanged(const std::string& partName) {
 
 void Package::writePart(const std::string& partName, std::string bytes, const std::string& contentType) {
     Impl::Entry& e = impl_->addEntry(partName);
+    impl_->highestRelId.erase(asciiLower(e.name));
     e.xml.reset();
     e.bytes = std::move(bytes);
     e.dirty = true;
@@ -587,6 +608,7 @@ void Package::writePart(const std::string& partName, std::string bytes, const st
 
 pugi::xml_document& Package::createXmlPart(const std::string& partName, const std::string& contentType) {
     Impl::Entry& e = impl_->addEntry(partName);
+    impl_->highestRelId.erase(asciiLower(e.name));
     e.bytes.reset();
     e.xml = std::make_unique<pugi::xml_document>();
     pugi::xml_node decl = e.xml->append_child(pugi::node_declaration);
@@ -610,6 +632,8 @@ void Package::removePart(const std::string& partName) {
     e->xml.reset();
     e->bytes.reset();
     impl_->structureChanged = true;
+    impl_->takenBelow.clear();
+    impl_->highestRelId.erase(asciiLower(e->name));
     impl_->dropOverride(e->name);
 }
 
@@ -645,7 +669,10 @@ std::string Package::addRelationship(const std::string& sourcePartName, const st
     const std::string relsName = rels::partFor(sourcePartName);
     Impl::Entry* e = impl_->find(relsName);
     pugi::xml_document& doc = e ? impl_->parse(*e) : createXmlPart(relsName, rels::kContentType);
-    const std::string id = rels::add(doc, type, target);
+    const auto [known, fresh] = impl_->highestRelId.try_emplace(asciiLower(relsName), 0);
+    if (fresh)
+        known->second = rels::highestId(doc);
+    const std::string id = rels::add(doc, type, target, known->second);
     impl_->find(relsName)->dirty = true;
     return id;
 }
@@ -670,7 +697,8 @@ std::string Package::nextPartName(const std::string& pattern) const {
     const auto at = pattern.find("%d");
     if (at == std::string::npos)
         return pattern;
-    for (long n = 1;; ++n) {
+    long& n = impl_->takenBelow.try_emplace(pattern, 1).first->second;
+    for (;; ++n) {
         std::string name = pattern.substr(0, at) + std::to_string(n) + pattern.substr(at + 2);
         if (!hasPart(name))
             return name;
@@ -733,7 +761,8 @@ void Package::saveAs(const std::filesystem::path& file) {
         }
     }
 
-    replaceFileAtomically(file, output);
+    // A save in place keeps the writer's lock; a copy elsewhere leaves it on this package's file.
+    replaceFileAtomically(file, output, d.lock && file == d.path ? d.lock.get() : nullptr);
 
     // The file now holds this package: read on from the new bytes; cached XML stays valid.
     std::vector<std::unique_ptr<pugi::xml_document>> docs;

@@ -2,6 +2,7 @@
 // The package layer: one OOXML file (a zip of parts) read into memory, its content types and
 // relationships, and an atomic save that copies every part it did not change exactly as stored.
 // It knows nothing of slides or paragraphs.
+#include "office/opc/file_lock.h"
 #include "office/opc/relationships.h"
 
 #include <pugixml.hpp>
@@ -22,6 +23,12 @@ namespace lf::opc {
 class PackageError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+};
+
+// Another program holds the writer's lock on the file (file_lock.h) past the wait.
+class FileBusyError : public PackageError {
+public:
+    using PackageError::PackageError;
 };
 
 // Sane bounds against hostile packages; a part or a package past them is refused.
@@ -57,9 +64,14 @@ class Package {
 public:
     // Opens and validates the package: a real zip (an OLE compound file, an empty or truncated
     // file is refused), no entry name leaving the package, [Content_Types].xml present and parsable.
-    // Opening never writes the file.
+    // Opening never writes the file. With `lock`, the package is a writer's: the writer's lock on the
+    // file (taken before the file is read, FileLock::acquire) is held until the package goes, with
+    // any other package that shares it, and every save in place carries it over to the new file.
     static std::unique_ptr<Package> open(const std::filesystem::path& file, const Limits& limits = {},
-                                         Access access = Access::Read);
+                                         Access access = Access::Read,
+                                         std::shared_ptr<FileLock> lock = nullptr);
+    // The writer's lock the package holds; nullptr for a reader's.
+    const std::shared_ptr<FileLock>& writerLock() const;
     // A new package from the bytes of an existing one (templates), checked as for writing: it has no
     // file (path() is empty, save() refuses) until saveAs; nothing is written to the template unless
     // saveAs names it.

@@ -47,26 +47,25 @@ std::vector<Relationship> read(const pugi::xml_document& relsPart) {
     return out;
 }
 
-std::string add(pugi::xml_document& relsPart, const std::string& type, const std::string& target) {
+long long highestId(const pugi::xml_document& relsPart) {
+    long long highest = 0;
+    for (pugi::xml_node r : relsPart.child("Relationships").children("Relationship")) {
+        const std::string_view id = r.attribute("Id").value();
+        if (id.size() > 3 && id.size() <= 3 + 18 && id.starts_with("rId") &&
+            std::all_of(id.begin() + 3, id.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            highest = std::max(highest, std::stoll(std::string(id.substr(3))));
+    }
+    return highest;
+}
+
+std::string add(pugi::xml_document& relsPart, const std::string& type, const std::string& target,
+                long long& highest) {
     pugi::xml_node root = relsPart.child("Relationships");
     if (!root) {
         root = relsPart.append_child("Relationships");
         root.append_attribute("xmlns") = kNamespace;
     }
-    long highest = 0;
-    std::vector<std::string> ids;
-    for (pugi::xml_node r : root.children("Relationship")) {
-        const std::string id = r.attribute("Id").value();
-        ids.push_back(id);
-        if (id.size() > 3 && id.compare(0, 3, "rId") == 0 &&
-            std::all_of(id.begin() + 3, id.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
-            id.size() < 12)
-            highest = std::max(highest, std::stol(id.substr(3)));
-    }
-    std::string id;
-    do {
-        id = "rId" + std::to_string(++highest);
-    } while (std::find(ids.begin(), ids.end(), id) != ids.end());
+    const std::string id = "rId" + std::to_string(++highest);
     pugi::xml_node r = root.append_child("Relationship");
     r.append_attribute("Id") = id.c_str();
     r.append_attribute("Type") = type.c_str();

@@ -27,9 +27,14 @@ std::string partFor(const std::string& sourcePartName);
 
 // The relationships of a parsed .rels part, in their order.
 std::vector<Relationship> read(const pugi::xml_document& relsPart);
-// Adds a relationship under a new id ("rId" and one more than the highest such number), making the
-// Relationships element when the part has none; returns the id.
-std::string add(pugi::xml_document& relsPart, const std::string& type, const std::string& target);
+// The highest number of the part's ids of the form "rId" + digits (up to 18 of them); 0 when none.
+long long highestId(const pugi::xml_document& relsPart);
+// Adds a relationship under the new id "rId" + (highest + 1), making the Relationships element when
+// the part has none, and counts `highest` up; returns the id. `highest` is at least highestId(relsPart)
+// (kept by the caller across additions, so that adding many is not a count of all each time), so no
+// relationship of the part has that id.
+std::string add(pugi::xml_document& relsPart, const std::string& type, const std::string& target,
+                long long& highest);
 // Removes the relationship of that id; false when there is none.
 bool remove(pugi::xml_document& relsPart, const std::string& id);
 

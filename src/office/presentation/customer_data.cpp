@@ -101,10 +101,14 @@ Deck::CustomerDataEntry Deck::addCustomerData(const std::string& slidePart, cons
         p.setContentType(item, "application/xml");
     }
     p.writePart(properties, itemPropertiesXml(), kItemPropertiesType);
-    // Relationships left by an item of that name that is gone are not the new item's.
-    p.removePart(opc::rels::partFor(item));
-    p.addRelationship(item, relationshipType("customXmlProps"),
-                      opc::Package::relativeTarget(item, properties));
+    // The item's one relationship, to its properties, in a part of its own that replaces any an item of
+    // that name left. Written as text: held as a parsed document it would cost some 32 KB a tag.
+    p.writePart(opc::rels::partFor(item),
+                std::string(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)") +
+                    "\n<Relationships xmlns=\"" + opc::rels::kNamespace +
+                    "\"><Relationship Id=\"rId1\" Type=\"" + relationshipType("customXmlProps") +
+                    "\" Target=\"" + opc::Package::relativeTarget(item, properties) + "\"/></Relationships>",
+                opc::rels::kContentType);
     parts_.erase(item);
     parts_.erase(properties);
     const std::string id = addRelationship(slidePart, "customXml", item);
@@ -124,7 +128,15 @@ Deck::CustomerDataEntry Deck::addCustomerData(const std::string& slidePart, cons
         list = before ? common.insert_child_before(name.c_str(), before) : common.append_child(name.c_str());
     }
     const std::string name = ns + "custData";
-    pugi::xml_node tags = child(list, "tags");
+    // The tags, when the list has them, are its last element: looked for from the end, past the
+    // entries, of which a slide may have thousands.
+    pugi::xml_node tags;
+    for (pugi::xml_node c = list.last_child(); c; c = c.previous_sibling()) {
+        if (c.type() == pugi::node_element) {
+            tags = localName(c) == "tags" ? c : pugi::xml_node();
+            break;
+        }
+    }
     pugi::xml_node entry =
         tags ? list.insert_child_before(name.c_str(), tags) : list.append_child(name.c_str());
     const std::string r = oxml::prefixFor(slide, oxml::kRelationshipsNs, "r");

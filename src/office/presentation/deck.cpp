@@ -1,6 +1,7 @@
 #include "office/presentation/deck.h"
 
 #include "office/presentation/presentation.h"
+#include "platform/services.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -117,11 +118,24 @@ pugi::xml_node findPlaceholder(pugi::xml_node partRoot, const oxml::Placeholder&
 
 } // namespace
 
-std::shared_ptr<Deck> Deck::open(const std::filesystem::path& file, bool readOnly) {
+std::shared_ptr<Deck> Deck::open(const std::filesystem::path& file, bool readOnly,
+                                 std::shared_ptr<opc::FileLock> lock) {
     std::shared_ptr<Deck> deck(new Deck());
     deck->path_ = file;
     deck->readOnly_ = readOnly;
-    deck->package_ = opc::Package::open(file);
+    std::error_code ec;
+    // The deck lock: a deck opened for changing is held from here until it is closed, so that two
+    // programs changing one deck take turns and neither saves over the other's change. (What is no
+    // file is refused by the package, with its own reason.)
+    if (!readOnly && !lock && std::filesystem::is_regular_file(file, ec)) {
+        const opc::LockWait wait{kDeckLockWaitMs, kDeckLockStepMs, [](int ms) { platform::sleepFor(ms); }};
+        try {
+            lock = std::make_shared<opc::FileLock>(opc::FileLock::acquire(file, wait));
+        } catch (const opc::FileBusyError&) {
+            deck->fail(kDeckBusy);
+        }
+    }
+    deck->package_ = opc::Package::open(file, {}, opc::Access::Read, readOnly ? nullptr : std::move(lock));
 
     std::optional<std::string> main = deck->related("/", "officeDocument");
     if (!main) {
@@ -266,11 +280,13 @@ const std::vector<Deck::Link>& Deck::relationships(const std::string& part) {
     PartInfo& i = info(part);
     if (!i.linksLoaded) {
         i.links.clear();
+        i.linkById.clear();
         for (const opc::Relationship& r : package_->relationships(part)) {
             Link link{r.id, std::string(typeName(r.type)), {}, r.external};
             if (!r.external) {
                 link.part = opc::Package::resolveTarget(part, r.target);
             }
+            i.linkById.try_emplace(link.id, i.links.size());
             i.links.push_back(std::move(link));
         }
         i.linksLoaded = true;
@@ -288,21 +304,24 @@ std::optional<std::string> Deck::related(const std::string& part, const std::str
 }
 
 std::optional<std::string> Deck::target(const std::string& part, const std::string& relationshipId) {
-    for (const Link& r : relationships(part)) {
-        if (r.id == relationshipId) {
-            if (r.external) {
-                return std::nullopt;
-            }
-            return r.part;
-        }
+    const std::vector<Link>& links = relationships(part);
+    const auto& byId = info(part).linkById;
+    const auto found = byId.find(relationshipId);
+    if (found == byId.end() || links[found->second].external) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return links[found->second].part;
 }
 
 std::string Deck::addRelationship(const std::string& part, const std::string& name, const std::string& to) {
     std::string id =
         package().addRelationship(part, relationshipType(name), opc::Package::relativeTarget(part, to));
-    info(part).linksLoaded = false;
+    // Links already read take the new one too, rather than all being read again for each addition.
+    PartInfo& i = info(part);
+    if (i.linksLoaded) {
+        i.linkById.try_emplace(id, i.links.size());
+        i.links.push_back({id, name, to, false});
+    }
     return id;
 }
 

@@ -25,7 +25,12 @@ public:
 
     // Opens and checks the deck: a presentation whose slide list, layouts, masters, notes pages and
     // customer data all point at parts that exist and parse. Throws PresentationError/PackageError.
-    static std::shared_ptr<Deck> open(const std::filesystem::path& file, bool readOnly);
+    // Opened for changing, it holds the deck lock: `lock`, when the application holds it already
+    // for another open deck of that file, else one taken here (presentation.h, kDeckLockWaitMs).
+    static std::shared_ptr<Deck> open(const std::filesystem::path& file, bool readOnly,
+                                      std::shared_ptr<opc::FileLock> lock = nullptr);
+    // The deck lock it holds; nullptr when it was opened read-only or is closed.
+    std::shared_ptr<opc::FileLock> lock() const { return package_ ? package_->writerLock() : nullptr; }
 
     const std::filesystem::path& path() const { return path_; }
     std::string name() const { return path_.filename().string(); }
@@ -109,6 +114,7 @@ private:
         pugi::xml_node root;
         bool rootLoaded = false;
         std::vector<Link> links;
+        std::unordered_map<std::string, std::size_t> linkById; // the first link of each id
         bool linksLoaded = false;
         PartKind kind = PartKind::Other;
         bool kindLoaded = false;

@@ -607,7 +607,16 @@ Presentation Presentations::open(const std::filesystem::path& file, bool readOnl
                                  bool withWindow) {
     (void)untitled;   // a deck is always opened under its own name
     (void)withWindow; // there are no windows
-    std::shared_ptr<Deck> deck = Deck::open(file, readOnly);
+    // The application is one program: a deck it has open for changing already lends its lock.
+    std::shared_ptr<opc::FileLock> held;
+    for (const std::shared_ptr<Deck>& d : open_) {
+        std::shared_ptr<opc::FileLock> lock = d->lock();
+        if (!readOnly && lock && lock->holds(file)) {
+            held = std::move(lock);
+            break;
+        }
+    }
+    std::shared_ptr<Deck> deck = Deck::open(file, readOnly, std::move(held));
     deck->printEngine = printEngine_;
     std::erase_if(open_, [](const std::shared_ptr<Deck>& d) { return d->closed(); });
     open_.push_back(deck);

@@ -25,6 +25,15 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A deck opened for changing is locked against every other program (every other Application) that
+// opens it for changing, from the opening until it is closed (or its application quits); decks of
+// one file opened by one application share its lock. One that another holds is waited for up
+// to kDeckLockWaitMs, in steps slept through the program's sleeps, and then refused with a
+// PresentationError "<file>: " + kDeckBusy. A deck opened read-only takes no lock and waits for none.
+inline constexpr int kDeckLockWaitMs = 20000;
+inline constexpr int kDeckLockStepMs = 50;
+inline constexpr const char* kDeckBusy = "the deck is being changed by another program";
+
 class Deck;
 
 // Office values.
@@ -314,7 +323,8 @@ private:
 
 class Presentations {
 public:
-    // Opens a deck; its description names the file when it cannot be read.
+    // Opens a deck; its description names the file when it cannot be read. Opened for changing (not
+    // read-only), it holds the deck lock until it is closed.
     Presentation open(const std::filesystem::path& file, bool readOnly = false, bool untitled = false,
                       bool withWindow = true);
     int count() const;

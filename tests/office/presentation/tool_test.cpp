@@ -415,3 +415,44 @@ TEST(DeckTool, ABadTagRequestChangesNothingAndSaysWhy) {
     ASSERT_EQ(runTool({"tag", path(dir / "04_Later.pptx"), "6", "Word"}).exitCode, 0);
     EXPECT_EQ(runTool({"tags", path(dir / "04_Later.pptx")}).out.toStdString(), "6\tWord\n");
 }
+
+TEST(DeckTool, WordsXmlCannotHoldOrNobodyCanSeeAreRefusedAndTheDeckKeepsItsBytes) {
+    TempDir dir;
+    const std::filesystem::path file = backupDeck(dir);
+    const std::string bytes = readFile(file);
+    struct Case {
+        const char* word;
+        const char* said;
+    };
+    const Case cases[] = {
+        {"Cache\xEF\xBF\xBF", "U+FFFF, which is not a character of text"},
+        {"\xEF\xBF\xBE", "U+FFFE, which is not a character of text"},
+        {"A\xEF\xB7\x90", "U+FDD0, which is not a character of text"},
+        {"B\xF4\x8F\xBF\xBF", "U+10FFFF, which is not a character of text"},
+        {"\xE2\x80\x8B", "no visible character (it holds U+200B)"},
+        {"\xE2\x80\xAE\xE2\x80\x8D", "no visible character (it holds U+202E, U+200D)"},
+        {"\xE3\x85\xA4", "no visible character (it holds U+3164)"},
+        {"Line\xE2\x80\xA8two", "holds a line break"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.said);
+        const Result r = runTool({"tag", path(file), "2", "Good", QString::fromUtf8(c.word)});
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_TRUE(r.err.contains(c.said)) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("03_Backup.pptx: nothing was changed")) << r.err.toStdString();
+        EXPECT_EQ(readFile(file), bytes);
+    }
+    // The list takes the same check.
+    const std::filesystem::path list = dir / "hidden.tsv";
+    writeFile(list, "1\tBackup\n3\t\xE2\x80\x8B\n");
+    const Result r = runTool({"tag-from", path(file), path(list)});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(
+        r.err.contains("hidden.tsv line 2: slide 3: not tagged: the tagged word has no visible character"))
+        << r.err.toStdString();
+    EXPECT_EQ(readFile(file), bytes);
+    // Letters with a joiner or a mark among them still show, and are tagged.
+    ASSERT_EQ(
+        runTool({"tag", path(file), "2", "Caf\x65\xCC\x81", "\xE0\xA4\x95\xE0\xA5\x8D\xE2\x80\x8D"}).exitCode,
+        0);
+}
