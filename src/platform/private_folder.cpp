@@ -21,9 +21,10 @@ constexpr const char* kOwnerFile = ".owner";
 constexpr const char* kUnlockedOwnerFile = ".owner-new";
 // mkdtemp's random part.
 constexpr std::size_t kRandomLetters = 6;
-// A folder without its lock file is one being made (a matter of microseconds), or one whose owner
-// died in between. Past this age it is taken for the second.
-constexpr std::chrono::minutes kMakingLimit{10};
+// A folder without its lock file is one being made (a matter of microseconds), one whose owner died
+// in between, or one of a program from before the locks, which may still be running while its
+// successor is installed. Past a day it is taken for abandoned.
+constexpr std::chrono::hours kWithoutLockLimit{24};
 
 bool isLetterOrDigit(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
@@ -86,7 +87,7 @@ void PrivateFolder::removeAbandoned(const std::string& kind, const fs::path& par
         if (lock < 0) {
             const auto age =
                 std::chrono::system_clock::now() - std::chrono::system_clock::from_time_t(folder.st_mtime);
-            if (errno == ENOENT && age > kMakingLimit)
+            if (errno == ENOENT && age > kWithoutLockLimit)
                 fs::remove_all(entry.path(), ignored);
             continue;
         }

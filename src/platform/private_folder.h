@@ -26,7 +26,7 @@ public:
     const std::filesystem::path& path() const { return path_; }
 
     // Removes the folders "<kind>-??????" in `parent` that belong to this user and whose owner is
-    // gone: their lock is free, or they never got one and are older than a folder being made can be.
+    // gone: their lock is free, or they never got one and are a day old.
     static void removeAbandoned(const std::string& kind, const std::filesystem::path& parent);
 
 private:
