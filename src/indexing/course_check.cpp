@@ -7,15 +7,16 @@
 #include "office/presentation/presentation.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/private_folder.h"
 #include "repository/connection.h"
 #include "repository/repository_ops.h"
 
 #include <QHash>
-#include <QTemporaryDir>
 
 #include <exception>
 #include <map>
 #include <optional>
+#include <system_error>
 
 namespace lf::indexing {
 
@@ -354,15 +355,19 @@ std::vector<CourseProblem> CheckCourse(const CourseCheck& check) {
     checkDocumentName(check.toc, check.tocName, "TOC", problems);
     checkDocumentName(check.index, check.indexName, "Index", problems);
 
-    QTemporaryDir copies;
-    if (!copies.isValid())
-        throw std::runtime_error("no private folder for the check: " + copies.errorString().toStdString());
+    std::optional<platform::PrivateFolder> folder;
+    try {
+        folder.emplace("lessonforge-check");
+    } catch (const std::system_error& e) {
+        throw std::runtime_error(std::string("no private folder for the check: ") + e.what());
+    }
+    const QString copies = QString::fromStdString(folder->path().string());
     try {
         std::optional<CourseDecks> decks;
         if (check.sourcePath.isEmpty())
             problems.add(QString(), QStringLiteral("the source path is not given"));
         else if (platform::isRepositoryPath(check.sourcePath))
-            decks = repositoryDecks(check.sourcePath, check.printReady, copies.path(), problems);
+            decks = repositoryDecks(check.sourcePath, check.printReady, copies, problems);
         else
             decks = localDecks(check.sourcePath, check.printReady, problems);
         // The zip packs the files as they are; every other operation opens the decks.
@@ -393,7 +398,7 @@ std::vector<CourseProblem> CheckCourse(const CourseCheck& check) {
     use(check.toc, check.tocTemplate, "TOC", {QStringLiteral("TOC 2"), QStringLiteral("TOC 3")});
     use(check.index, check.indexTemplate, "Index", {QStringLiteral("Plain Text")});
     for (const QString& path : order)
-        checkTemplate(path, templates[path], copies.path(), problems);
+        checkTemplate(path, templates[path], copies, problems);
     return problems.take();
 }
 

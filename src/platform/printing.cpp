@@ -1,7 +1,8 @@
 #include "platform/printing.h"
 
-#include "platform/replace_file.h"
+#include "platform/whole_file.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -10,6 +11,7 @@
 #include <cups/cups.h>
 #include <cups/ppd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <memory>
@@ -158,44 +160,64 @@ QString filterMessage(const QByteArray& stderrBytes) {
     return (errors.isEmpty() ? others : errors).join("; ");
 }
 
-[[noreturn]] void failWriting(const FileReplacement& replacement, const QString& printFile) {
+[[noreturn]] void failWriting(const QString& printFile, const std::string& why) {
     throw PrintingError(QString("cannot write the print file %1: %2")
-                            .arg(printFile, QString::fromLocal8Bit(std::strerror(replacement.error())))
+                            .arg(printFile, QString::fromLocal8Bit(why.c_str()))
                             .toStdString());
 }
 
 // Runs the destination's filter chain, as the server would for a job, with the PDF as input and the
 // printer's own format as output: -e takes every filter the PPD names, so a PPD whose printer wants
-// PCL or raster gets that, a PostScript one PostScript. The output goes straight into the
-// replacement's temporary.
+// PCL or raster gets that, a PostScript one PostScript. The output comes through a pipe and we write
+// it into the print file ourselves, every write checked: cupsfilter exits 0 even after its output met
+// a full disk, so a print file it wrote itself could be cut short without a word. The file is put in
+// place only when the chain succeeded and the file is whole (platform/whole_file.h).
 void runFilters(const QString& destination, const Destination& dest, const QString& ppd, const QString& pdf,
-                FileReplacement& replacement) {
+                const QString& printFile) {
     QStringList arguments{"-p", ppd, "-e", "-i", "application/pdf", "-m", "printer/foo"};
     for (int i = 0; i < dest.optionCount(); ++i)
         if (isJobOption(dest.options()[i].name))
             arguments << "-o" << quotedOption(dest.options()[i]);
     arguments << pdf; // absolute, so never taken for an option
+    WholeFileWriter out(QFileInfo(printFile).absoluteFilePath().toStdString());
+    if (!out.why().empty())
+        failWriting(printFile, out.why());
     QProcess filter;
     filter.setProgram(cupsfilterProgram());
     filter.setArguments(arguments);
     filter.setStandardInputFile(QProcess::nullDevice());
     // In a process group of its own, so that a chain past its time goes with all its filters.
     filter.setChildProcessModifier([] { ::setpgid(0, 0); });
-    filter.setStandardOutputFile(QString::fromStdString(replacement.temporary().string()),
-                                 QIODevice::Truncate);
     filter.start();
     if (!filter.waitForStarted())
         throw PrintingError(QString("cannot start cupsfilter for \"%1\": %2")
                                 .arg(destination, filter.errorString())
                                 .toStdString());
-    if (!filter.waitForFinished(filterTimeLimitMs)) {
+    std::string writeFailure;
+    auto takeOutput = [&] {
+        const QByteArray chunk = filter.readAllStandardOutput();
+        if (!chunk.isEmpty() && writeFailure.empty() &&
+            !out.write(std::string_view(chunk.constData(), static_cast<std::size_t>(chunk.size()))))
+            writeFailure = out.why();
+    };
+    const QDeadlineTimer deadline(filterTimeLimitMs);
+    while (filter.state() != QProcess::NotRunning && writeFailure.empty() && !deadline.hasExpired()) {
+        filter.waitForReadyRead(static_cast<int>(std::min<qint64>(deadline.remainingTime(), 1000)));
+        takeOutput();
+    }
+    if (filter.state() != QProcess::NotRunning) {
+        // Past its time, or its output has nowhere to go: the chain ends with all its filters.
         ::kill(-static_cast<pid_t>(filter.processId()), SIGKILL);
         filter.waitForFinished();
-        throw PrintingError(QString("the filters of \"%1\" did not finish within %2 minutes")
-                                .arg(destination)
-                                .arg(filterTimeLimitMs / 60000)
-                                .toStdString());
+        if (writeFailure.empty())
+            throw PrintingError(QString("the filters of \"%1\" did not finish within %2 minutes")
+                                    .arg(destination)
+                                    .arg(filterTimeLimitMs / 60000)
+                                    .toStdString());
     }
+    takeOutput();
+    if (!writeFailure.empty())
+        failWriting(printFile, writeFailure);
     if (filter.exitStatus() != QProcess::NormalExit || filter.exitCode() != 0) {
         QString message = filterMessage(filter.readAllStandardError());
         if (message.isEmpty())
@@ -205,26 +227,9 @@ void runFilters(const QString& destination, const Destination& dest, const QStri
         throw PrintingError(
             QString("the filters of \"%1\" failed on %2: %3").arg(destination, pdf, message).toStdString());
     }
-}
-
-// The PDF itself as the print file, through a replacement like the filters' output.
-void copyPdf(const QString& pdf, const std::filesystem::path& target, const QString& printFile) {
-    QFile in(pdf);
-    if (!in.open(QIODevice::ReadOnly))
-        throw PrintingError(QString("cannot read the PDF %1: %2").arg(pdf, in.errorString()).toStdString());
-    FileReplacement replacement(target);
-    if (!replacement.ok())
-        failWriting(replacement, printFile);
-    while (!in.atEnd()) {
-        const QByteArray chunk = in.read(1 << 16);
-        if (chunk.isEmpty() && in.error() != QFileDevice::NoError)
-            throw PrintingError(
-                QString("cannot read the PDF %1: %2").arg(pdf, in.errorString()).toStdString());
-        if (!replacement.write(std::string_view(chunk.constData(), static_cast<std::size_t>(chunk.size()))))
-            failWriting(replacement, printFile);
-    }
-    if (!replacement.commit())
-        failWriting(replacement, printFile);
+    const std::string why = out.commit();
+    if (!why.empty())
+        failWriting(printFile, why);
 }
 
 } // namespace
@@ -271,16 +276,12 @@ void writePrintFile(const QString& destination, const QString& pdfFile, const QS
                                         .arg(destination)
                                         .toStdString());
         }
-        copyPdf(pdf.absoluteFilePath(), target, printFile);
+        const std::string why = copyWholeFile(pdf.absoluteFilePath().toStdString(), target);
+        if (!why.empty())
+            failWriting(printFile, why);
         return;
     }
-
-    FileReplacement replacement(target);
-    if (!replacement.ok())
-        failWriting(replacement, printFile);
-    runFilters(destination, dest, QString::fromLocal8Bit(ppd.path), pdf.absoluteFilePath(), replacement);
-    if (!replacement.commit())
-        failWriting(replacement, printFile);
+    runFilters(destination, dest, QString::fromLocal8Bit(ppd.path), pdf.absoluteFilePath(), printFile);
 }
 
 int submitPrintJob(const QString& destination, const QString& file, const QString& title) {

@@ -18,8 +18,10 @@ public:
 bool printerExists(const QString& destination);
 
 // Passes the PDF through the destination's filter chain (its PPD or driver) and writes the result to
-// printFile (replaced atomically; nothing is left on failure). Throws PrintingError naming the
-// destination when it is unknown, or with the filter's own message when the chain fails.
+// printFile (replaced atomically, and only whole: every byte written and the file ending as its format
+// ends; nothing is left on failure). Throws PrintingError naming the destination when it is unknown,
+// with the filter's own message when the chain fails, and naming the print file when it cannot be
+// written whole (a full disk).
 void writePrintFile(const QString& destination, const QString& pdfFile, const QString& printFile);
 
 // Submits the file as a job on the destination, titled `title`; returns the job id. Does not wait for

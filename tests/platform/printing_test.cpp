@@ -2,9 +2,12 @@
 // a PostScript printer is that printer's PostScript, every page of it, and prints unchanged when sent
 // back raw; a raw queue's is the PDF itself; a failing filter leaves the old print file alone; a job
 // on the PDF printer makes a PDF; unknown and refusing printers, and a server that does not answer,
-// are errors that say so.
+// are errors that say so; a print file that meets a full disk, or would be cut short, is never put in
+// place.
 #include "platform/printing.h"
+#include "platform/whole_file.h"
 #include "private_cups.h"
+#include "small_disk.h"
 #include "test_pdf.h"
 #include "test_support.h"
 
@@ -18,6 +21,7 @@ using lf::platform::PrintingError;
 using lf::test::folderNames;
 using lf::test::postScriptPageCount;
 using lf::test::PrivateCups;
+using lf::test::SmallDisk;
 using lf::test::TempDir;
 namespace fs = std::filesystem;
 
@@ -104,6 +108,82 @@ TEST_F(Printing, FailingFilterLeavesTheOldPrintFileAndNothingBesideIt) {
     }
     EXPECT_EQ(lf::test::readFile(prn), "the print file of the last run");
     EXPECT_EQ(folderNames(out), std::vector<std::string>{"Module 1.prn"});
+}
+
+// The disk of the print-ready folder fills up while the filters write: the run hears of it, and the
+// print file of the last run stays as it was, with nothing cut short beside it.
+TEST_F(Printing, AFullDiskFailsThePrintFileAndLeavesNothingCutShort) {
+    const fs::path out = dir / "print ready";
+    SmallDisk disk(out, 128);
+    if (!disk.mounted())
+        GTEST_SKIP() << disk.unavailableReason().toStdString();
+    const fs::path prn = out / "01_Introduction.prn";
+    lf::test::writeFile(prn, "the print file of the last run");
+    const std::uintmax_t free = disk.freeBytes();
+
+    for (const char* printer : {PrivateCups::psPrinter, "Raw"}) {
+        if (std::string(printer) == "Raw") {
+            QString output;
+            ASSERT_EQ(cups->run("lpadmin", {"-p", "Raw", "-E", "-v", "file:///dev/null"}, &output), 0)
+                << output.toStdString();
+            // A PDF bigger than the disk: the raw queue's print file is the PDF itself.
+            lf::test::writeTestPdf(pdf, 400);
+            ASSERT_GT(fs::file_size(pdf), free);
+        }
+        try {
+            lf::platform::writePrintFile(printer, q(pdf), q(prn));
+            ADD_FAILURE() << printer << ": a print file on a full disk";
+        } catch (const PrintingError& e) {
+            const std::string message = e.what();
+            EXPECT_NE(message.find("cannot write the print file " + prn.string()), std::string::npos)
+                << message;
+            EXPECT_NE(message.find("No space left on device"), std::string::npos) << message;
+        }
+        EXPECT_EQ(lf::test::readFile(prn), "the print file of the last run") << printer;
+        EXPECT_EQ(folderNames(out), std::vector<std::string>{"01_Introduction.prn"}) << printer;
+        EXPECT_EQ(disk.freeBytes(), free) << printer << ": the temporary went";
+    }
+}
+
+// What the test printers write ends as its format ends; the same bytes cut anywhere before that end
+// are refused, so a chain that stops early without a word never leaves a print file or PDF behind.
+TEST_F(Printing, PrintFilesAndPdfsCutShortAreNeverCommitted) {
+    QString output;
+    ASSERT_EQ(
+        cups->run("lpadmin",
+                  {"-p", "PCL-Laser", "-E", "-v", "file:///dev/null", "-m", "drv:///sample.drv/laserjet.ppd"},
+                  &output),
+        0)
+        << output.toStdString();
+    std::vector<std::string> printers{PrivateCups::psPrinter, "PCL-Laser"};
+    const char* pclXl = "/usr/share/ppd/cupsfilters/pxlmono.ppd";
+    if (fs::exists(pclXl)) {
+        ASSERT_EQ(
+            cups->run("lpadmin", {"-p", "PCL-XL", "-E", "-v", "file:///dev/null", "-P", pclXl}, &output), 0)
+            << output.toStdString();
+        printers.push_back("PCL-XL");
+    }
+    std::vector<fs::path> files{pdf};
+    for (const std::string& printer : printers) {
+        files.push_back(dir / (printer + ".prn"));
+        lf::platform::writePrintFile(QString::fromStdString(printer), q(pdf), q(files.back()));
+    }
+
+    const fs::path out = dir / "out";
+    fs::create_directory(out);
+    for (const fs::path& file : files) {
+        const std::string whole = lf::test::readFile(file);
+        EXPECT_EQ(lf::platform::copyWholeFile(file, out / "whole"), "") << file;
+        EXPECT_TRUE(lf::test::readFile(out / "whole") == whole) << file;
+        for (const std::size_t cut : {whole.size() / 2, whole.size() - 7}) {
+            const fs::path shorter = dir / "shorter";
+            lf::test::writeFile(shorter, whole.substr(0, cut));
+            const std::string why = lf::platform::copyWholeFile(shorter, out / "cut");
+            EXPECT_NE(why.find("cut short after " + std::to_string(cut) + " bytes"), std::string::npos)
+                << file << " cut to " << cut << " of " << whole.size() << ": " << why;
+        }
+        EXPECT_EQ(folderNames(out), std::vector<std::string>{"whole"}) << file;
+    }
 }
 
 TEST_F(Printing, RawQueueGetsThePdfItselfAndARefusingQueueSaysWhy) {

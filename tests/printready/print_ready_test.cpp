@@ -2,12 +2,14 @@
 // private CUPS server taking them: one print file per deck and document in the printer's language,
 // slides for the "00" decks and notes pages for the others, PDFs beside them, the runs that cannot
 // print saying why, an office instance that dies in the middle of a course, and a repository course
-// exported, printed in the background and imported as one zip. No source file changes, ever.
+// exported, printed in the background and imported as one zip, a print-ready folder whose disk is
+// full. No source file changes, ever.
 #include "course_fixture.h"
 #include "office/builder/document.h"
 #include "platform/doubles.h"
 #include "printready/modPrintReady.h"
 #include "private_cups.h"
+#include "small_disk.h"
 #include "test_pdf.h"
 
 #include <QProcess>
@@ -265,6 +267,41 @@ TEST_F(PrintReady, TheCommandLineRunPrintsOnTheNamedPrinters) {
     EXPECT_TRUE(
         said.contains("PRU - Serious error PrintOptions.ActivePrinter: there is no printer named \"Nope\""))
         << said.toStdString();
+}
+
+// The disk of the print-ready folder has less room than a print file takes: the run fails with its
+// "Serious error" line (lessonforge-run with exit status 3), the deck printed in the foreground and in
+// the background alike, and no print file is left there cut short.
+TEST_F(PrintReady, AFullDiskFailsTheRunAndLeavesNoPrintFileCutShort) {
+    courseDeck(3, "Introduction").write(host("Course/01_Introduction.pptx"));
+    courseDeck(3, "Networks").write(host("Course/02_Networks.pptx"));
+    SmallDisk disk(host("Out"), 100);
+    if (!disk.mounted())
+        GTEST_SKIP() << disk.unavailableReason().toStdString();
+
+    QProcess tool;
+    tool.start(LF_RUN_TOOL,
+               {"--print-ready", "--source", "D:\\Course", "--destination", "D:\\Out", "--ppt-printer",
+                PrivateCups::psPrinter, "--word-printer", PrivateCups::psPrinter});
+    tool.waitForFinished(300000);
+    const QString said = QString::fromLocal8Bit(tool.readAllStandardOutput());
+    EXPECT_EQ(tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1, 3) << said.toStdString();
+    const QString failure = QRegularExpression("PRU - Serious error [^\\n]*").match(said).captured();
+    EXPECT_TRUE(failure.contains("cannot write the print file") && failure.contains("01_Introduction.prn") &&
+                failure.contains("No space left on device"))
+        << said.toStdString();
+    EXPECT_FALSE(said.contains("Printed: 01_Introduction.pptx")) << said.toStdString();
+    EXPECT_TRUE(folderNames(host("Out")).empty());
+
+    PrintSwitches background;
+    background.useBackgroundPrinting = true;
+    run(local("Out"), false, PrivateCups::psPrinter, PrivateCups::psPrinter, background);
+    ASSERT_EQ(log.failures.size(), 2) << log.failures.join("\n").toStdString();
+    for (const QString& line : log.failures)
+        EXPECT_TRUE(line.contains("Serious error cannot write the print file") &&
+                    line.contains("No space left on device"))
+            << line.toStdString();
+    EXPECT_TRUE(folderNames(host("Out")).empty());
 }
 
 } // namespace

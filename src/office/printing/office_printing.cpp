@@ -2,7 +2,8 @@
 
 #include "office/render/libreoffice.h"
 #include "platform/printing.h"
-#include "platform/replace_file.h"
+#include "platform/private_folder.h"
+#include "platform/whole_file.h"
 
 #include <QString>
 
@@ -15,8 +16,6 @@
 #include <system_error>
 #include <thread>
 #include <tuple>
-
-#include <stdlib.h>
 
 namespace lf::printing {
 
@@ -42,12 +41,21 @@ int instanceCount(int asked) {
     return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 2u));
 }
 
-fs::path makePrivateFolder() {
-    std::string pattern = (fs::temp_directory_path() / "lessonforge-print-XXXXXX").string();
-    if (!::mkdtemp(pattern.data()))
-        throw PrintError("cannot make a private folder for printing: " +
-                         std::generic_category().message(errno));
-    return pattern;
+render::RenderOptions renderOptions(const OfficePrintingOptions& options) {
+    render::RenderOptions render;
+    render.instances = instanceCount(options.instances);
+    render.perFileLimit = options.perFileLimit;
+    return render;
+}
+
+// The rendered PDFs of one engine, in a private folder that a later run removes should this one be
+// killed before it can.
+std::unique_ptr<platform::PrivateFolder> makePrivateFolder() {
+    try {
+        return std::make_unique<platform::PrivateFolder>("lessonforge-print");
+    } catch (const std::system_error& failure) {
+        throw PrintError(std::string("cannot make a private folder for printing: ") + failure.what());
+    }
 }
 
 QString q(const fs::path& path) {
@@ -79,9 +87,7 @@ RenderKey keyOf(const fs::path& source, Pages pages) {
 
 struct OfficePrinting::Impl {
     explicit Impl(OfficePrintingOptions o)
-        : options(std::move(o)),
-          office(render::RenderOptions{instanceCount(options.instances), options.perFileLimit, {}}),
-          privateFolder(makePrivateFolder()) {
+        : options(std::move(o)), office(renderOptions(options)), privateFolder(makePrivateFolder()) {
         for (int i = 0; i < instanceCount(options.instances); ++i)
             workers.emplace_back([this] { work(); });
     }
@@ -94,8 +100,6 @@ struct OfficePrinting::Impl {
         wake.notify_all();
         for (std::thread& t : workers)
             t.join();
-        std::error_code ignored;
-        fs::remove_all(privateFolder, ignored);
     }
 
     // The PDF of the file in that layout, laid out by LibreOffice the first time it is asked for;
@@ -116,7 +120,7 @@ struct OfficePrinting::Impl {
                 result = promise.get_future().share();
                 rendered.emplace(key, result);
                 mine = true;
-                pdf = privateFolder / (std::to_string(++renderCount) + ".pdf");
+                pdf = privateFolder->path() / (std::to_string(++renderCount) + ".pdf");
             }
         }
         if (mine) {
@@ -215,7 +219,7 @@ struct OfficePrinting::Impl {
 
     OfficePrintingOptions options;
     render::LibreOffice office;
-    fs::path privateFolder;
+    std::unique_ptr<platform::PrivateFolder> privateFolder;
 
     std::mutex cacheMutex;
     std::map<RenderKey, std::shared_future<fs::path>> rendered;
@@ -262,8 +266,9 @@ void OfficePrinting::prepare(const fs::path& source, Pages pages) {
 
 void OfficePrinting::exportPdf(const fs::path& source, Pages pages, const fs::path& pdf) {
     const fs::path rendered = impl_->renderedPdf(source, pages);
-    if (const int error = platform::copyIntoPlace(rendered, pdf))
-        throw PrintError("cannot write " + pdf.string() + ": " + std::generic_category().message(error));
+    const std::string why = platform::copyWholeFile(rendered, pdf);
+    if (!why.empty())
+        throw PrintError("cannot write " + pdf.string() + ": " + why);
 }
 
 bool OfficePrinting::waitForQueue(std::chrono::milliseconds limit) {

@@ -1,11 +1,13 @@
 #include "office/render/child_process.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <fcntl.h>
 #include <future>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -108,7 +110,7 @@ void Launcher::run() {
 }
 
 pid_t Launcher::spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-                      const std::filesystem::path& log, int& error) {
+                      const std::filesystem::path& log, std::uint64_t addressSpaceLimit, int& error) {
     // Everything the child needs is made before the fork: between fork and exec it may only make
     // async-signal-safe calls.
     std::vector<char*> args;
@@ -155,6 +157,14 @@ pid_t Launcher::spawn(const std::vector<std::string>& argv, const std::vector<st
                 if (::getppid() != parent) { // the parent died before the line above
                     ::_exit(127);
                 }
+                if (addressSpaceLimit > 0) {
+                    const rlimit limit{addressSpaceLimit, addressSpaceLimit};
+                    if (::setrlimit(RLIMIT_AS, &limit) != 0) {
+                        const int e = errno;
+                        [[maybe_unused]] ssize_t w = ::write(report[1], &e, sizeof e);
+                        ::_exit(127);
+                    }
+                }
                 ::dup2(nullFd, STDIN_FILENO);
                 ::dup2(logFd, STDOUT_FILENO);
                 ::dup2(logFd, STDERR_FILENO);
@@ -196,13 +206,29 @@ pid_t Launcher::spawn(const std::vector<std::string>& argv, const std::vector<st
     return result;
 }
 
-Watchdog::Watchdog(std::chrono::milliseconds limit, std::function<void()> expired)
-    : thread_([this, limit, expired = std::move(expired)] {
+Watchdog::Watchdog(std::chrono::milliseconds limit, std::function<void()> expired, std::function<void()> tick,
+                   std::chrono::milliseconds every)
+    : thread_([this, limit, expired = std::move(expired), tick = std::move(tick), every] {
+          const auto until = std::chrono::steady_clock::now() + limit;
           std::unique_lock lock(mutex_);
-          if (!done_.wait_for(lock, limit, [this] { return finished_; })) {
-              fired_ = true;
-              lock.unlock();
-              expired();
+          for (;;) {
+              const auto now = std::chrono::steady_clock::now();
+              if (now >= until) {
+                  fired_ = true;
+                  lock.unlock();
+                  expired();
+                  return;
+              }
+              const auto wait =
+                  tick ? std::min<std::chrono::steady_clock::duration>(until - now, every) : until - now;
+              if (done_.wait_for(lock, wait, [this] { return finished_; })) {
+                  return;
+              }
+              if (tick) {
+                  lock.unlock();
+                  tick();
+                  lock.lock();
+              }
           }
       }) {}
 

@@ -5,6 +5,7 @@
 // by the Launcher's own thread, which lives as long as the instances it started.
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -55,10 +56,11 @@ public:
     Launcher& operator=(const Launcher&) = delete;
 
     // Starts argv[0] (a path) with the arguments and the environment (NAME=value each), in a new
-    // process group, with no standard input and its output and errors appended to `log`. The pid, or
-    // -1 with errno in `error` when the program could not be started.
+    // process group, with no standard input and its output and errors appended to `log`, its address
+    // space limited to `addressSpaceLimit` bytes (RLIMIT_AS; 0: no limit of ours). The pid, or -1
+    // with errno in `error` when the program could not be started.
     pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-                const std::filesystem::path& log, int& error);
+                const std::filesystem::path& log, std::uint64_t addressSpaceLimit, int& error);
 
 private:
     void run();
@@ -70,10 +72,12 @@ private:
     std::thread thread_;
 };
 
-// Calls `expired` from a thread of its own when `limit` passes before the watchdog goes.
+// Calls `expired` from a thread of its own when `limit` passes before the watchdog goes, and `tick`
+// (when given) every `every` until then.
 class Watchdog {
 public:
-    Watchdog(std::chrono::milliseconds limit, std::function<void()> expired);
+    Watchdog(std::chrono::milliseconds limit, std::function<void()> expired, std::function<void()> tick = {},
+             std::chrono::milliseconds every = std::chrono::milliseconds(100));
     ~Watchdog();
     Watchdog(const Watchdog&) = delete;
     Watchdog& operator=(const Watchdog&) = delete;

@@ -7,7 +7,8 @@
 #include "office/render/libreoffice.h"
 
 #include "office/render/child_process.h"
-#include "platform/replace_file.h"
+#include "platform/private_folder.h"
+#include "platform/whole_file.h"
 
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/bridge/BridgeFactory.hpp>
@@ -63,6 +64,10 @@ namespace {
 constexpr std::chrono::seconds startLimit{60};
 // How long an instance may take to end after being asked to, before its group is killed.
 constexpr std::chrono::seconds endGrace{5};
+// How close to its memory limit an instance that failed must have come to be taken for one that went
+// past it (at least; an eighth of the limit when that is more): an allocation that fails is one that
+// would have taken it past, and the office allocates in blocks up to this size.
+constexpr std::uint64_t memoryLimitMargin = std::uint64_t(64) << 20;
 // soffice.bin asks to be started again with this exit code (its launcher does that when run by the
 // script); it may do so the first time it sets up a new profile.
 constexpr int restartExitCode = 81;
@@ -165,54 +170,44 @@ std::string tail(const fs::path& log) {
     return text.empty() ? "" : " (it said: " + text + ")";
 }
 
-// Copies a finished PDF over the target through one replacement: the target is never half written.
-void replaceWith(const fs::path& from, const fs::path& target) {
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) {
-        throw RenderError("LibreOffice wrote no PDF for " + target.filename().string());
-    }
-    platform::FileReplacement out(target);
-    bool ok = out.ok();
-    std::string buffer(1 << 20, '\0');
-    while (ok) {
-        const ssize_t n = ::read(in, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR) {
+// The pipe sockets "OSL_PIPE_<uid>_lf-office-<pid>-..." that the instances of a program killed
+// before it could remove them left in /tmp, that program gone now. (The private folders go by their
+// locks, platform/private_folder.h; a socket kept because the system gave its pid to another process
+// is an empty name and nothing more.)
+void removeLeftoverPipes() {
+    const std::string pipes = "OSL_PIPE_" + std::to_string(::getuid()) + "_lf-office-";
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator("/tmp", ec)) {
+        const std::string name = e.path().filename().string();
+        if (!name.starts_with(pipes)) {
             continue;
         }
-        if (n <= 0) {
-            ok = n == 0;
-            break;
+        const long pid = std::strtol(name.c_str() + pipes.size(), nullptr, 10);
+        struct stat st;
+        if (pid <= 0 || pid == ::getpid() || ::lstat(e.path().c_str(), &st) != 0 || !S_ISSOCK(st.st_mode) ||
+            st.st_uid != ::getuid() || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) {
+            continue;
         }
-        ok = out.write(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
-    }
-    const int readError = errno;
-    ::close(in);
-    if (!ok || !out.commit()) {
-        const int e = out.error() != 0 ? out.error() : readError;
-        throw RenderError("cannot write " + target.string() + ": " + std::strerror(e));
+        ::unlink(e.path().c_str());
     }
 }
 
-// The folders (and pipe sockets) named "lf-office-<pid>-..." that a program killed before it could
-// remove them left behind, its pid gone now.
-void removeLeftovers(const fs::path& temp) {
-    const std::string pipes = "OSL_PIPE_" + std::to_string(::getuid()) + "_";
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(temp, ec)) {
-        const std::string name = e.path().filename().string();
-        const std::size_t at = name.starts_with(pipes) ? pipes.size() : 0;
-        if (name.compare(at, 10, "lf-office-") != 0) {
-            continue;
+// The highest the process's address space has been (VmPeak), in bytes; 0 once it is gone.
+std::uint64_t addressSpacePeak(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with("VmPeak:")) {
+            return std::strtoull(line.c_str() + 7, nullptr, 10) * 1024;
         }
-        const long pid = std::strtol(name.c_str() + at + 10, nullptr, 10);
-        struct stat st;
-        if (pid <= 0 || pid == ::getpid() || ::lstat(e.path().c_str(), &st) != 0 || st.st_uid != ::getuid() ||
-            ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) {
-            continue;
-        }
-        std::error_code ignored;
-        fs::remove_all(e.path(), ignored);
     }
+    return 0;
+}
+
+std::string gigabytes(std::uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(bytes) / double(1ull << 30));
+    return text;
 }
 
 // One running office process with its private folder (profile, temporary files, the copies it
@@ -261,9 +256,9 @@ struct Slot {
 struct LibreOffice::Impl {
     RenderOptions options;
     fs::path binary;
-    fs::path root;     // our private temporary folder; every instance's folder is inside
-    Launcher launcher; // outlives every instance (it is their parent thread)
-    std::mutex mutex;  // the slots
+    std::unique_ptr<platform::PrivateFolder> root; // every instance's folder is inside
+    Launcher launcher;                             // outlives every instance (it is their parent thread)
+    std::mutex mutex;                              // the slots
     std::condition_variable freed;
     std::vector<Slot> slots;
     unsigned started = 0; // instances started so far (names their folders and pipes)
@@ -286,10 +281,7 @@ struct LibreOffice::Impl {
         for (Slot& s : slots) {
             s.instance.reset();
         }
-        if (!root.empty()) {
-            std::error_code ec;
-            fs::remove_all(root, ec);
-        }
+        root.reset();
     }
 
     // Takes a free slot, a warm one first; waits while every slot is rendering.
@@ -323,23 +315,18 @@ struct LibreOffice::Impl {
         slots[slot].pid = pid;
     }
 
+    // Made with the first instance; the pipes' names carry our pid and the folder's random part.
     fs::path privateRoot() {
         std::lock_guard lock(mutex);
-        if (root.empty()) {
-            std::error_code ec;
-            const fs::path temp = fs::temp_directory_path(ec);
-            removeLeftovers(temp);
-            if (temp != "/tmp") {
-                removeLeftovers("/tmp"); // the pipes' sockets are always there
+        if (!root) {
+            removeLeftoverPipes();
+            try {
+                root = std::make_unique<platform::PrivateFolder>("lf-office");
+            } catch (const std::system_error& e) {
+                throw RenderError(std::string("cannot make a private folder for LibreOffice: ") + e.what());
             }
-            std::string pattern = (temp / ("lf-office-" + std::to_string(::getpid()) + "-XXXXXX")).string();
-            if (::mkdtemp(pattern.data()) == nullptr) {
-                throw RenderError(std::string("cannot make a private folder for LibreOffice: ") +
-                                  std::strerror(errno));
-            }
-            root = pattern;
         }
-        return root;
+        return root->path();
     }
 
     std::unique_ptr<Instance> start();
@@ -360,13 +347,17 @@ void LibreOffice::Impl::spawn(Instance& in) {
     // The instance's own temporary files stay in its private folder too.
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
-        if (std::strncmp(*e, "TMPDIR=", 7) != 0) {
+        if (std::strncmp(*e, "TMPDIR=", 7) != 0 && std::strncmp(*e, "MALLOC_ARENA_MAX=", 17) != 0) {
             env.emplace_back(*e);
         }
     }
     env.push_back("TMPDIR=" + (in.folder / "tmp").string());
+    // glibc gives each thread that allocates at once an arena of its own, up to eight per core, each
+    // reserving 64 MB of address space: on a machine of many cores that alone would take an instance
+    // to its memory limit. Two arenas keep its address space near what it uses on any machine.
+    env.push_back("MALLOC_ARENA_MAX=2");
     int error = 0;
-    const pid_t pid = launcher.spawn(argv, env, in.folder / "office.log", error);
+    const pid_t pid = launcher.spawn(argv, env, in.folder / "office.log", options.memoryLimit, error);
     if (pid < 0) {
         throw RenderError("cannot start LibreOffice (" + binary.string() + "): " + std::strerror(error));
     }
@@ -383,7 +374,8 @@ std::unique_ptr<Instance> LibreOffice::Impl::start() {
     }
     const fs::path base = privateRoot();
     in->folder = base / ("instance" + std::to_string(number));
-    in->pipe = base.filename().string() + "-" + std::to_string(number);
+    in->pipe = "lf-office-" + std::to_string(::getpid()) + "-" + base.filename().string().substr(10) + "-" +
+               std::to_string(number);
     std::error_code ec;
     fs::create_directories(in->folder / "tmp", ec);
     fs::create_directories(in->folder / "work", ec);
@@ -482,9 +474,15 @@ void LibreOffice::Impl::render(std::size_t slot, const fs::path& source, const f
     std::optional<std::string> failure; // what went wrong in the office, when it did not die
     bool broken = false;                // the connection broke: the instance is of no more use
     bool stalled = false;               // the time limit passed and the instance was killed
+    // The instance's address space at its highest, watched while it renders: with a limit set, a file
+    // that fails (in whatever way) with it near the limit went past the limit.
+    std::atomic<std::uint64_t> peak{0};
+    const pid_t pid = in->process.pid();
     {
         Instance& instance = *in;
-        Watchdog watchdog(options.perFileLimit, [&instance] { instance.process.kill(SIGKILL); });
+        Watchdog watchdog(
+            options.perFileLimit, [&instance] { instance.process.kill(SIGKILL); },
+            [&peak, pid] { peak = std::max(peak.load(), addressSpacePeak(pid)); });
         Reference<lang::XComponent> doc;
         try {
             const auto load = properties({
@@ -557,6 +555,20 @@ void LibreOffice::Impl::render(std::size_t slot, const fs::path& source, const f
         throw RenderError("LibreOffice stopped answering on " + name + " after " +
                           seconds(options.perFileLimit) + "; the instance was ended");
     }
+    peak = std::max(peak.load(), addressSpacePeak(pid));
+    const std::uint64_t limit = options.memoryLimit;
+    const bool nearLimit = limit > 0 && peak + std::max(limit / 8, memoryLimitMargin) >= limit;
+    // An allocation past the limit fails inside the office, which then crashes, breaks the connection,
+    // reports a failed store or writes a PDF cut short: whatever it did, the instance is of no more use.
+    auto overMemory = [&] {
+        in.reset();
+        setPid(slot, -1);
+        return RenderError("LibreOffice went past its memory limit of " + gigabytes(limit) + " on " + name +
+                           "; the instance was ended");
+    };
+    if (nearLimit && (failure || broken || in->process.exited())) {
+        throw overMemory();
+    }
     if (broken || in->process.exited()) {
         // The connection went with the process, or the process will go after the connection.
         const bool died = in->process.end(endGrace);
@@ -572,7 +584,16 @@ void LibreOffice::Impl::render(std::size_t slot, const fs::path& source, const f
     if (failure) {
         throw RenderError(*failure);
     }
-    replaceWith(output, pdf);
+    if (!fs::exists(output, ec)) {
+        throw RenderError("LibreOffice wrote no PDF for " + name);
+    }
+    const std::string why = platform::copyWholeFile(output, pdf);
+    if (!why.empty()) {
+        if (nearLimit) {
+            throw overMemory();
+        }
+        throw RenderError("cannot write the PDF of " + name + " to " + pdf.string() + ": " + why);
+    }
 }
 
 LibreOffice::LibreOffice(RenderOptions options) : impl_(new Impl(std::move(options))) {}

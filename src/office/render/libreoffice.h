@@ -7,6 +7,7 @@
 // file fails with a description of what happened, and the next render starts a fresh instance.
 // Every instance ends with the LibreOffice object at the latest, and with the program if it dies.
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -26,6 +27,12 @@ enum class PageLayout {
     DocumentPages, // every page of a word-processing document
 };
 
+// An instance takes about 0.4 GB of address space for a small deck, 0.7 GB after the decks of a
+// course, 0.8 GB for the notes pages of a 400-slide deck (most of it reserved, not used): five times
+// that is more than a real file takes, and little enough that a file that would take the machine's
+// memory is stopped first.
+constexpr std::uint64_t defaultMemoryLimit = std::uint64_t(4) << 30;
+
 struct RenderOptions {
     // How many instances may render at once (each with its own profile); 1 or more.
     int instances = 1;
@@ -33,6 +40,10 @@ struct RenderOptions {
     std::chrono::milliseconds perFileLimit{std::chrono::seconds(120)};
     // The office program; empty: the one the system's package installs.
     std::filesystem::path program;
+    // The most address space an instance may take (RLIMIT_AS), in bytes; 0: no limit. A file that
+    // takes its instance past it fails ("... went past its memory limit ...") and the instance is
+    // ended, as for the time limit; the next file starts a new one.
+    std::uint64_t memoryLimit = defaultMemoryLimit;
 };
 
 class LibreOffice {

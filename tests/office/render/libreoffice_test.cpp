@@ -1,6 +1,7 @@
 // The renderer against a real LibreOffice: hidden slides are left out of both layouts, one warm
-// instance serves many files and leaves the course folder exactly as it was, an instance that dies or
-// stalls fails only its own file, and no office process outlives the renderer or the program.
+// instance serves many files and leaves the course folder exactly as it was, an instance that dies,
+// stalls or goes past its memory limit fails only its own file, and no office process outlives the renderer
+// or the program.
 #include "office/builder/deck.h"
 #include "office/builder/document.h"
 #include "office/render/libreoffice.h"
@@ -168,6 +169,37 @@ TEST(RenderLibreOffice, AFileOverTheTimeLimitEndsItsInstance) {
     EXPECT_NE(error.find("stopped answering on Module07.pptx after 0.3 s"), std::string::npos) << error;
     EXPECT_TRUE(office.instanceProcessIds().empty());
     EXPECT_EQ(readFile(out / "Module07.pdf"), "an older render");
+}
+
+// A file that takes its instance past the memory limit fails with its own line, as one over the time
+// limit does, and leaves no PDF; the instance is ended and the next file renders in a new one. (An
+// instance takes about 0.4 GB for a small deck, 0.8 GB for these 400 notes pages.)
+TEST(RenderLibreOffice, AFileOverTheMemoryLimitEndsItsInstanceAndTheNextFileRenders) {
+    TempDir course;
+    TempDir out;
+    writeDeck(course / "small.pptx", 2);
+    writeDeck(course / "Module09.pptx", 400);
+    writeFile(out / "Module09.pdf", "an older render");
+    RenderOptions options;
+    options.memoryLimit = std::uint64_t(600) << 20;
+    LibreOffice office(options);
+    office.renderPdf(course / "small.pptx", out / "small.pdf", PageLayout::Slides);
+    ASSERT_EQ(office.instanceProcessIds().size(), 1u);
+    const int first = office.instanceProcessIds().front();
+
+    const std::string error =
+        renderError(office, course / "Module09.pptx", out / "Module09.pdf", PageLayout::NotesPages);
+    EXPECT_NE(
+        error.find("LibreOffice went past its memory limit of 0.6 GB on Module09.pptx; the instance was "
+                   "ended"),
+        std::string::npos)
+        << error;
+    EXPECT_TRUE(office.instanceProcessIds().empty());
+    EXPECT_TRUE(goneWithin(first, std::chrono::seconds(10)));
+    EXPECT_EQ(readFile(out / "Module09.pdf"), "an older render");
+
+    office.renderPdf(course / "small.pptx", out / "again.pdf", PageLayout::Slides);
+    EXPECT_EQ(pdfPageCount(out / "again.pdf"), 2);
 }
 
 TEST(RenderLibreOffice, TwoInstancesRenderAtOnceAndNoneOutlivesTheRenderer) {
