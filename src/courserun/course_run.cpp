@@ -122,7 +122,7 @@ std::string holderText() {
         .toStdString();
 }
 
-std::optional<platform::FileLock> takeWorkingDirectory(const QString& workingDirectory) {
+std::optional<platform::LockFile> takeWorkingDirectory(const QString& workingDirectory) {
     const platform::HostPath host = platform::toHostPath(workingDirectory);
     // Nothing is made in a working directory that is not there, so there is nothing to share.
     if (!host.ok() || !QFileInfo(host.path).isDir())
@@ -130,8 +130,8 @@ std::optional<platform::FileLock> takeWorkingDirectory(const QString& workingDir
     const std::filesystem::path lockFile = std::filesystem::path(host.path.toStdString()) / kLockName;
     std::string heldBy;
     std::string error;
-    std::optional<platform::FileLock> lock =
-        platform::FileLock::tryTake(lockFile, holderText(), &heldBy, &error);
+    std::optional<platform::LockFile> lock =
+        platform::LockFile::tryTake(lockFile, holderText(), &heldBy, &error);
     if (lock)
         return lock;
     if (!error.empty())

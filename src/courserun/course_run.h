@@ -6,7 +6,7 @@
 // the repository session (taken on first use, handed back when the run ends), what the Index staged
 // for the TOC that follows it, and the files the run wrote into its destinations. An operation called
 // on its own makes a run of one operation.
-#include "platform/file_lock.h"
+#include "platform/lock_file.h"
 #include "tessarel/tessarel.h"
 #include "workfiles/working_files.h"
 
@@ -70,7 +70,7 @@ public:
     bool wrote(const QString& path) const;
 
 private:
-    std::optional<platform::FileLock> lock_; // none when the working directory is not there
+    std::optional<platform::LockFile> lock_; // none when the working directory is not there
     workfiles::WorkingFiles workingFiles_;
     tessarel::TsSessionPtr session_;
     std::optional<LeftStaging> left_;

@@ -1,4 +1,4 @@
-#include "platform/file_lock.h"
+#include "platform/lock_file.h"
 
 #include <cerrno>
 #include <cstring>
@@ -25,7 +25,7 @@ std::string readAll(int fd) {
 
 } // namespace
 
-std::optional<FileLock> FileLock::tryTake(const std::filesystem::path& path, std::string_view holder,
+std::optional<LockFile> LockFile::tryTake(const std::filesystem::path& path, std::string_view holder,
                                           std::string* heldBy, std::string* error) {
     // The holder removes the file as it lets go: a lock taken on a file that was removed (or replaced)
     // meanwhile locks nothing anyone else sees, so the file at the path is opened again.
@@ -57,15 +57,15 @@ std::optional<FileLock> FileLock::tryTake(const std::filesystem::path& path, std
         if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, holder.data(), holder.size(), 0) < 0) {
             // The lock holds without the holder's name; another run then only learns that one holds it.
         }
-        return FileLock(path, fd);
+        return LockFile(path, fd);
     }
 }
 
-FileLock::FileLock(FileLock&& other) noexcept : path_(std::move(other.path_)), fd_(other.fd_) {
+LockFile::LockFile(LockFile&& other) noexcept : path_(std::move(other.path_)), fd_(other.fd_) {
     other.fd_ = -1;
 }
 
-FileLock& FileLock::operator=(FileLock&& other) noexcept {
+LockFile& LockFile::operator=(LockFile&& other) noexcept {
     if (this != &other) {
         release();
         path_ = std::move(other.path_);
@@ -75,11 +75,11 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept {
     return *this;
 }
 
-FileLock::~FileLock() {
+LockFile::~LockFile() {
     release();
 }
 
-void FileLock::release() noexcept {
+void LockFile::release() noexcept {
     if (fd_ < 0)
         return;
     // Removed while still held, so that no one takes a lock on a file about to go.

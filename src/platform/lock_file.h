@@ -9,22 +9,22 @@
 
 namespace lf::platform {
 
-class FileLock {
+class LockFile {
 public:
     // Takes the lock at path without waiting and writes holder into its file. When another holds it,
     // returns nothing and puts what that holder wrote into *heldBy (empty when it had not written yet);
     // when the file cannot be made, returns nothing with the reason in *error.
-    static std::optional<FileLock> tryTake(const std::filesystem::path& path, std::string_view holder,
+    static std::optional<LockFile> tryTake(const std::filesystem::path& path, std::string_view holder,
                                            std::string* heldBy, std::string* error);
 
-    FileLock(FileLock&& other) noexcept;
-    FileLock& operator=(FileLock&& other) noexcept;
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
-    ~FileLock();
+    LockFile(LockFile&& other) noexcept;
+    LockFile& operator=(LockFile&& other) noexcept;
+    LockFile(const LockFile&) = delete;
+    LockFile& operator=(const LockFile&) = delete;
+    ~LockFile();
 
 private:
-    FileLock(std::filesystem::path path, int fd) : path_(std::move(path)), fd_(fd) {}
+    LockFile(std::filesystem::path path, int fd) : path_(std::move(path)), fd_(fd) {}
     void release() noexcept;
 
     std::filesystem::path path_;
