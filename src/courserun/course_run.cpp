@@ -8,10 +8,10 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QFileInfo>
 
 #include <filesystem>
 #include <stdexcept>
+#include <system_error>
 
 namespace lf::courserun {
 
@@ -39,9 +39,9 @@ QString hostKey(const QString& path) {
     const platform::HostPath host = platform::toHostPath(path);
     if (!host.ok())
         return QString();
-    const QFileInfo info(host.path);
-    const QString canonical = info.canonicalFilePath();
-    return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+    std::error_code ec;
+    const std::filesystem::path canonical = std::filesystem::canonical(platform::hostFsPath(host.path), ec);
+    return ec ? host.path : platform::fromHostFsPath(canonical);
 }
 
 StagedCourse exportCourse(CourseRun& run, const QString& sourcePath, CourseFiles files) {
@@ -125,9 +125,9 @@ std::string holderText() {
 std::optional<platform::LockFile> takeWorkingDirectory(const QString& workingDirectory) {
     const platform::HostPath host = platform::toHostPath(workingDirectory);
     // Nothing is made in a working directory that is not there, so there is nothing to share.
-    if (!host.ok() || !QFileInfo(host.path).isDir())
+    if (!host.ok() || platform::hostKind(host.path) != platform::HostKind::Folder)
         return std::nullopt;
-    const std::filesystem::path lockFile = std::filesystem::path(host.path.toStdString()) / kLockName;
+    const std::filesystem::path lockFile = platform::hostFsPath(host.path) / kLockName;
     std::string heldBy;
     std::string error;
     std::optional<platform::LockFile> lock =

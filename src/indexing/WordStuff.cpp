@@ -47,7 +47,7 @@ std::optional<word::Document> OpenWordTemplate(const QString& templatePath) {
     std::optional<word::Document> document;
     const platform::HostPath host = platform::toHostPath(templatePath);
     if (host.ok() && !templatePath.isEmpty())
-        document = word.documents().add(std::filesystem::path(host.path.toStdString()));
+        document = word.documents().add(platform::hostFsPath(host.path));
     if (!document)
         oplog::LogOperation(QStringLiteral("OpenTOC"),
                             QStringLiteral("There was a problem opening template") + templatePath, false);

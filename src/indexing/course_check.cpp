@@ -21,10 +21,11 @@
 namespace lf::indexing {
 
 QString ProblemLine(const CourseProblem& problem) {
-    QString line = problem.file;
+    QString line = platform::shownName(problem.file);
     if (problem.slide > 0)
         line += QStringLiteral(": slide ") + QString::number(problem.slide);
-    return line.isEmpty() ? problem.what : line + QStringLiteral(": ") + problem.what;
+    const QString what = platform::shownName(problem.what);
+    return line.isEmpty() ? what : line + QStringLiteral(": ") + what;
 }
 
 namespace {
@@ -46,7 +47,7 @@ private:
 // The engines' descriptions begin with the file they read ("<file>: <what>"); for a deck read from a
 // private copy that name means nothing to the user, who is told the course's own name instead.
 QString reason(const std::exception& e, const QString& hostFile) {
-    QString why = text(e);
+    QString why = platform::decodeHostName(QByteArray(e.what()));
     const QString prefix = hostFile + QStringLiteral(": ");
     if (why.startsWith(prefix))
         why.remove(0, prefix.size());
@@ -83,7 +84,7 @@ std::optional<CourseDecks> localDecks(const QString& source, bool withDocuments,
         if (!unlisted.isEmpty())
             problems.add(QString(), unlisted);
     }
-    decks.hostFolder = QString::fromStdString(hostFile(source).string());
+    decks.hostFolder = platform::fromHostFsPath(hostFile(source));
     decks.shownFolder = source;
     decks.separator = QStringLiteral("\\");
     return decks;
@@ -252,7 +253,7 @@ void checkDecks(const CourseCheck& check, const CourseDecks& decks, Problems& pr
         }
         const QString host = decks.hostFolder + QLatin1Char('/') + name;
         try {
-            ppt::Presentation deck = application.presentations().open(host.toStdString(), true);
+            ppt::Presentation deck = application.presentations().open(platform::hostFsPath(host), true);
             try {
                 checkDeck(check, deck, file, problems);
             } catch (const std::exception& e) {
@@ -271,7 +272,7 @@ void checkDocuments(const CourseDecks& decks, Problems& problems) {
     for (const QString& name : decks.documents) {
         const QString host = decks.hostFolder + QLatin1Char('/') + name;
         try {
-            word.documents().open(host.toStdString()).close();
+            word.documents().open(platform::hostFsPath(host)).close();
         } catch (const std::exception& e) {
             problems.add(decks.shown(name), QStringLiteral("cannot be opened: ") + reason(e, host));
         }
@@ -298,7 +299,7 @@ void checkTemplate(const QString& path, const QStringList& styles, const QString
         host = mapped.path;
     }
     word::Application word;
-    std::optional<word::Document> document = word.documents().add(host.toStdString());
+    std::optional<word::Document> document = word.documents().add(platform::hostFsPath(host));
     if (!document) {
         QString why = QString::fromStdString(word.documents().lastError());
         if (why.startsWith(host + QStringLiteral(": ")))

@@ -16,7 +16,7 @@ std::filesystem::path hostFile(const QString& localPath) {
     const platform::HostPath host = platform::toHostPath(localPath);
     if (!host.ok())
         throw std::runtime_error(localPath.toStdString() + ": " + host.error.toStdString());
-    return std::filesystem::path(host.path.toStdString());
+    return platform::hostFsPath(host.path);
 }
 
 void RequireDocumentName(const QString& name, const char* document) {

@@ -3,21 +3,9 @@
 #include "platform/paths.h"
 #include "platform/replace_file.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
 #include <algorithm>
-#include <cerrno>
-#include <dirent.h>
-#include <fcntl.h>
 #include <filesystem>
-#include <string_view>
-#include <sys/sendfile.h>
-#include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
-#include <vector>
 
 namespace lf::platform {
 namespace {
@@ -38,7 +26,7 @@ bool resolve(const QString& path, QString* host, QString* error) {
 }
 
 std::filesystem::path fsPath(const QString& host) {
-    return std::filesystem::path(host.toStdString());
+    return hostFsPath(host);
 }
 
 // Matches pattern[p..] against name[n..]; "*" backtracks to its last position only (the usual
@@ -63,31 +51,6 @@ bool globMatch(const QString& name, const QString& pattern) {
     while (p < pattern.size() && pattern[p] == '*')
         ++p;
     return p == pattern.size();
-}
-
-// The entries of a host folder whose names are not UTF-8, which the listing above cannot see (they do
-// not decode, so they cannot be named again), each shown with the replacement character.
-QStringList namesNotInUtf8(const QString& host, const QString& namePattern, EntryKind kind) {
-    QStringList shown;
-    DIR* dir = ::opendir(QFile::encodeName(host).constData());
-    if (!dir)
-        return shown;
-    while (const dirent* entry = ::readdir(dir)) {
-        const QByteArray raw(entry->d_name);
-        const QString name = QString::fromUtf8(raw);
-        if (raw.startsWith('.') || name.toUtf8() == raw || !wildcardMatch(name, namePattern))
-            continue;
-        struct stat info {};
-        if (::fstatat(::dirfd(dir), entry->d_name, &info, 0) != 0)
-            continue;
-        const bool isFolder = S_ISDIR(info.st_mode);
-        if ((kind == EntryKind::Files && isFolder) || (kind == EntryKind::Folders && !isFolder))
-            continue;
-        shown.append("\"" + name + "\"");
-    }
-    ::closedir(dir);
-    shown.sort();
-    return shown;
 }
 
 } // namespace
@@ -141,59 +104,48 @@ QStringList Dir(const QString& pattern, EntryKind kind, QString* error) {
     QString host;
     if (!resolve(folder.isEmpty() ? QString("C:\\") : folder, &host, error))
         return {};
-    QDir dir(host);
-    if (!dir.exists())
-        return {};
-    QDir::Filters filters = QDir::NoDotAndDotDot | QDir::System;
-    if (kind != EntryKind::Folders)
-        filters |= QDir::Files;
-    if (kind != EntryKind::Files)
-        filters |= QDir::Dirs;
+    // Every name the host holds is listed, in whatever bytes it is spelled (see decodeHostName).
     QStringList names;
-    for (const QString& name : dir.entryList(filters, QDir::Unsorted))
-        if (!name.startsWith('.') && wildcardMatch(name, namePattern))
-            names.append(name);
+    for (const HostEntry& entry : listHostFolder(host)) {
+        if ((kind == EntryKind::Files && entry.isFolder) || (kind == EntryKind::Folders && !entry.isFolder))
+            continue;
+        if (!entry.name.startsWith('.') && wildcardMatch(entry.name, namePattern))
+            names.append(entry.name);
+    }
     sortInListingOrder(names);
-    const QStringList undecodable = namesNotInUtf8(host, namePattern, kind);
-    if (!undecodable.isEmpty())
-        setError(error,
-                 "\"" + folder + "\" holds " + undecodable.join(", ") +
-                     (undecodable.size() == 1 ? ", a name" : ", names") +
-                     " that the program cannot read as text (not UTF-8, as names copied from an old "
-                     "Windows share can be); rename the file with its proper characters to process it");
     return names;
 }
 
 bool fileExists(const QString& path) {
     QString host;
-    return resolve(path, &host, nullptr) && QFileInfo(host).isFile();
+    return resolve(path, &host, nullptr) && hostKind(host) == HostKind::File;
 }
 
 bool folderExists(const QString& path) {
     QString host;
-    return resolve(path, &host, nullptr) && QFileInfo(host).isDir();
+    return resolve(path, &host, nullptr) && hostKind(host) == HostKind::Folder;
 }
 
 bool pathExists(const QString& path) {
     QString host;
-    return resolve(path, &host, nullptr) && QFileInfo::exists(host);
+    return resolve(path, &host, nullptr) && hostKind(host) != HostKind::Missing;
 }
 
 CopyOutcome copyFile(const QString& source, const QString& destination, QString* error) {
     QString from, to;
     if (!resolve(source, &from, error) || !resolve(destination, &to, error))
         return CopyOutcome::Failed;
-    if (!QFileInfo(from).isFile()) {
+    if (hostKind(from) != HostKind::File) {
         setError(error, "File not found: " + source);
         return CopyOutcome::Failed;
     }
-    if (QFileInfo(to).isDir()) {
+    if (hostKind(to) == HostKind::Folder) {
         setError(error, "\"" + destination + "\" is a folder");
         return CopyOutcome::Failed;
     }
     if (sameLocation(source, destination))
         return CopyOutcome::SameFile;
-    const bool existed = QFileInfo::exists(to);
+    const bool existed = hostKind(to) != HostKind::Missing;
     const int reason = copyIntoPlace(fsPath(from), fsPath(to));
     if (reason != 0) {
         setError(error, "Cannot copy \"" + source + "\" to \"" + destination +
@@ -217,7 +169,7 @@ bool deleteFile(const QString& path, QString* error) {
     QString host;
     if (!resolve(path, &host, error))
         return false;
-    if (!QFileInfo(host).isFile()) {
+    if (hostKind(host) != HostKind::File) {
         setError(error, "File not found: " + path);
         return false;
     }
@@ -233,11 +185,11 @@ bool makeFolder(const QString& path, QString* error) {
     QString host;
     if (!resolve(path, &host, error))
         return false;
-    if (QFileInfo::exists(host)) {
+    if (hostKind(host) != HostKind::Missing) {
         setError(error, "\"" + path + "\" already exists");
         return false;
     }
-    if (!QFileInfo(QFileInfo(host).absolutePath()).isDir()) {
+    if (hostKind(host.left(std::max<qsizetype>(host.lastIndexOf('/'), 1))) != HostKind::Folder) {
         setError(error, "The parent folder of \"" + path + "\" does not exist");
         return false;
     }

@@ -28,8 +28,8 @@ void sortInListingOrder(QStringList& names);
 // NTFS order. A pattern ending in "\" (or naming a drive, "C:") lists every entry of that folder.
 // "." and "..", and hidden host entries (names starting with "."), are never listed. A missing folder
 // gives an empty list; a drive that is not ready or a repository path gives an empty list and *error.
-// A matching entry whose name is not UTF-8 cannot be listed (nor opened by its name): the others are
-// listed and *error names it, so that no caller takes the listing for the whole folder.
+// A name that is not UTF-8 is listed like any other, its undecoded bytes kept (decodeHostName), so it
+// can be opened, copied and packed by the name given here.
 QStringList Dir(const QString& pattern, EntryKind kind, QString* error = nullptr);
 
 bool fileExists(const QString& path);   // a plain file

@@ -1,5 +1,7 @@
 #include "platform/oplog.h"
 
+#include "platform/paths.h"
+
 #include <cstdio>
 #include <limits>
 
@@ -28,15 +30,16 @@ OperationLogSink& operationLogSink() {
     return currentSink ? *currentSink : standardErrorSink;
 }
 
+// A name the host holds in bytes that are not UTF-8 is shown with the replacement character.
 QString logLine(const QString& tag, const QString& message) {
-    return tag + " - " + message;
+    return platform::shownName(tag + " - " + message);
 }
 
 void LogOperation(const QString& tag, const QString& message, bool isError) {
     OperationLogSink& sink = operationLogSink();
     const QString line = logLine(tag, message);
     if (isError)
-        sink.appendError(message);
+        sink.appendError(platform::shownName(message));
     sink.appendLine(line);
     if (isError)
         sink.noteFailure(line);
@@ -50,7 +53,7 @@ void LogFailure(const QString& tag, const QString& message) {
 }
 
 void NoteFailure(const QString& what) {
-    operationLogSink().noteFailure(what);
+    operationLogSink().noteFailure(platform::shownName(what));
 }
 
 void LogProgress(const QString& operation, const QString& item, qsizetype done, qsizetype total) {

@@ -5,14 +5,18 @@
 #include "platform/profile.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringList>
 
 #include <algorithm>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 #include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace lf::platform {
 namespace {
@@ -40,15 +44,52 @@ bool isDriveLetter(QChar c) {
 // The name in folder that stands for component: the exact name when it exists, otherwise the first
 // name in NTFS order that equals it without regard to case, otherwise the component as typed.
 QString matchComponent(const QString& folder, const QString& component) {
-    if (QFileInfo::exists(folder + "/" + component))
+    if (hostKind(folder + "/" + component) != HostKind::Missing)
         return component;
-    const QStringList names =
-        QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     QString best;
-    for (const QString& name : names)
-        if (compareNtfsNames(name, component) == 0 && (best.isEmpty() || name < best))
-            best = name;
+    for (const HostEntry& entry : listHostFolder(folder))
+        if (compareNtfsNames(entry.name, component) == 0 && (best.isEmpty() || entry.name < best))
+            best = entry.name;
     return best.isEmpty() ? component : best;
+}
+
+// The length of the UTF-8 sequence starting at bytes[i] and the code point it stands for; 0 when the
+// bytes there are not UTF-8 (a stray continuation byte, a sequence cut short, an overlong form, a
+// surrogate or a value beyond U+10FFFF).
+int utf8Sequence(const QByteArray& bytes, qsizetype i, char32_t* codePoint) {
+    const auto byteAt = [&](qsizetype k) { return static_cast<unsigned char>(bytes[k]); };
+    const unsigned char lead = byteAt(i);
+    int length = 0;
+    char32_t value = 0;
+    char32_t least = 0;
+    if (lead < 0x80) {
+        *codePoint = lead;
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, value = lead & 0x1F, least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, value = lead & 0x0F, least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, value = lead & 0x07, least = 0x10000;
+    } else {
+        return 0;
+    }
+    if (i + length > bytes.size())
+        return 0;
+    for (int k = 1; k < length; ++k) {
+        const unsigned char next = byteAt(i + k);
+        if ((next & 0xC0) != 0x80)
+            return 0;
+        value = (value << 6) | (next & 0x3F);
+    }
+    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return 0;
+    *codePoint = value;
+    return length;
+}
+
+bool isByteEscape(char16_t unit) {
+    return unit >= 0xDC80 && unit <= 0xDCFF;
 }
 
 namespace fs = std::filesystem;
@@ -66,17 +107,17 @@ bool resolveLocation(const QString& localPath, bool followLast, ResolvedLocation
     const HostPath host = toHostPath(localPath);
     if (!host.ok())
         return false;
-    fs::path path = fs::path(host.path.toStdString());
+    fs::path path = hostFsPath(host.path);
     std::vector<QString> missing;
     std::error_code ec;
     if (!followLast && fs::is_symlink(fs::symlink_status(path, ec))) {
-        missing.push_back(QString::fromStdString(path.filename().string()));
+        missing.push_back(fromHostFsPath(path.filename()));
         path = path.parent_path();
     }
     while (!fs::exists(path, ec)) {
         if (!path.has_relative_path())
             return false;
-        missing.insert(missing.begin(), QString::fromStdString(path.filename().string()));
+        missing.insert(missing.begin(), fromHostFsPath(path.filename()));
         path = path.parent_path();
     }
     out->existing = fs::canonical(path, ec);
@@ -128,13 +169,116 @@ bool isRepositoryPath(const QString& path) {
     return path.contains('/');
 }
 
+QString decodeHostName(const QByteArray& bytes) {
+    QString name;
+    name.reserve(bytes.size());
+    for (qsizetype i = 0; i < bytes.size();) {
+        char32_t codePoint = 0;
+        const int length = utf8Sequence(bytes, i, &codePoint);
+        if (length == 0) {
+            name.append(QChar(static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(bytes[i]))));
+            ++i;
+            continue;
+        }
+        name.append(QString::fromUcs4(&codePoint, 1));
+        i += length;
+    }
+    return name;
+}
+
+QByteArray encodeHostName(const QString& name) {
+    QByteArray bytes;
+    bytes.reserve(name.size());
+    const auto appendUtf8 = [&](char32_t c) {
+        if (c < 0x80) {
+            bytes.append(static_cast<char>(c));
+        } else if (c < 0x800) {
+            bytes.append(static_cast<char>(0xC0 | (c >> 6)));
+            bytes.append(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            bytes.append(static_cast<char>(0xE0 | (c >> 12)));
+            bytes.append(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            bytes.append(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            bytes.append(static_cast<char>(0xF0 | (c >> 18)));
+            bytes.append(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            bytes.append(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            bytes.append(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    };
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t unit = name[i].unicode();
+        if (QChar::isHighSurrogate(unit) && i + 1 < name.size() && name[i + 1].isLowSurrogate()) {
+            appendUtf8(QChar::surrogateToUcs4(unit, name[i + 1].unicode()));
+            ++i;
+        } else if (isByteEscape(unit)) {
+            bytes.append(static_cast<char>(unit - 0xDC00));
+        } else if (QChar::isSurrogate(unit)) {
+            appendUtf8(0xFFFD); // a lone surrogate that no host name decodes to
+        } else {
+            appendUtf8(unit);
+        }
+    }
+    return bytes;
+}
+
+fs::path hostFsPath(const QString& hostPath) {
+    return fs::path(encodeHostName(hostPath).toStdString());
+}
+
+QString fromHostFsPath(const fs::path& path) {
+    return decodeHostName(QByteArray::fromStdString(path.native()));
+}
+
+bool holdsUndecodedBytes(const QString& name) {
+    return std::any_of(name.begin(), name.end(), [](QChar c) { return isByteEscape(c.unicode()); });
+}
+
+QString shownName(const QString& text) {
+    QString shown = text;
+    for (qsizetype i = 0; i < shown.size(); ++i) {
+        if (shown[i].isHighSurrogate() && i + 1 < shown.size() && shown[i + 1].isLowSurrogate())
+            ++i;
+        else if (shown[i].isSurrogate())
+            shown[i] = QChar(QChar::ReplacementCharacter);
+    }
+    return shown;
+}
+
+HostKind hostKind(const QString& hostPath) {
+    struct stat info {};
+    if (::stat(encodeHostName(hostPath).constData(), &info) != 0)
+        return HostKind::Missing;
+    if (S_ISDIR(info.st_mode))
+        return HostKind::Folder;
+    return S_ISREG(info.st_mode) ? HostKind::File : HostKind::Other;
+}
+
+std::vector<HostEntry> listHostFolder(const QString& hostFolder) {
+    std::vector<HostEntry> entries;
+    DIR* dir = ::opendir(encodeHostName(hostFolder).constData());
+    if (!dir)
+        return entries;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view raw(entry->d_name);
+        if (raw == "." || raw == "..")
+            continue;
+        struct stat info {};
+        const bool isFolder = ::fstatat(::dirfd(dir), entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+        entries.push_back(
+            {decodeHostName(QByteArray(raw.data(), static_cast<qsizetype>(raw.size()))), isFolder});
+    }
+    ::closedir(dir);
+    return entries;
+}
+
 QString driveFolder(QChar driveLetter) {
     const QChar letter = driveLetter.toUpper();
     if (!isDriveLetter(letter))
         return QString();
     QString folder = mappedFolder(letter);
     if (!folder.isEmpty())
-        return QFileInfo(folder).isDir() ? folder : QString();
+        return hostKind(folder) == HostKind::Folder ? folder : QString();
     if (letter == 'C') {
         folder = dataFolder() + "/drive_c";
         QDir().mkpath(folder);
@@ -201,7 +345,7 @@ HostPath toHostPath(const QString& localPath) {
     for (const QString& component : components) {
         const QString name = matching ? matchComponent(host.isEmpty() ? "/" : host, component) : component;
         host += "/" + name;
-        if (matching && !QFileInfo::exists(host))
+        if (matching && hostKind(host) == HostKind::Missing)
             matching = false;
     }
     return {host.isEmpty() ? "/" : host, QString()};

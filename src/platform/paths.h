@@ -14,12 +14,47 @@
 // component that does not exist exactly is matched without regard to case against the names in its
 // folder (the first in NTFS order wins when several match); a component that matches nothing is kept
 // as typed, so a path to a file about to be created resolves too.
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+#include <filesystem>
+#include <vector>
 
 namespace lf::platform {
 
 bool isRepositoryPath(const QString& path);
+
+// Host names are bytes, and a name copied from an old Windows share may not be UTF-8 ("Sp\xe9cial").
+// Such a name is still a name of the program: decodeHostName reads UTF-8, and each byte of a sequence
+// that is not UTF-8 becomes the lone low surrogate U+DC00 + byte, which valid UTF-8 never gives, so
+// encodeHostName, its exact inverse, gives back the bytes the host holds. Every host path the program
+// keeps is text in this form; it reaches the host only through these functions (never through
+// QFile/QFileInfo or QString::toStdString, which would spell such a name otherwise).
+QString decodeHostName(const QByteArray& bytes);
+QByteArray encodeHostName(const QString& name);
+// The host path as the host spells it, byte for byte, for std::filesystem and the C library.
+std::filesystem::path hostFsPath(const QString& hostPath);
+// A std::filesystem path (a host path or one of its names) as the program's text.
+QString fromHostFsPath(const std::filesystem::path& path);
+// Whether a name holds bytes that are not UTF-8 (escapes of decodeHostName).
+bool holdsUndecodedBytes(const QString& name);
+// Text for people: each undecoded byte shown as the replacement character U+FFFD.
+QString shownName(const QString& text);
+
+// What the host holds at a host path, links followed: nothing, a folder, a plain file or another
+// entry (a device, a socket).
+enum class HostKind { Missing, Folder, File, Other };
+HostKind hostKind(const QString& hostPath);
+
+// One entry of a host folder as its listing gives it.
+struct HostEntry {
+    QString name; // decoded with decodeHostName
+    bool isFolder = false;
+};
+// Every entry of a host folder but "." and "..", in the order the host lists them; empty when the
+// folder cannot be read.
+std::vector<HostEntry> listHostFolder(const QString& hostFolder);
 
 // The host folder a drive letter stands for, or empty when the drive is not mapped (not ready).
 // The default folder of C: is created here on first use.

@@ -55,7 +55,7 @@ std::string hostFile(const QString& localPath) {
     const platform::HostPath host = platform::toHostPath(localPath);
     if (!host.ok())
         throw std::runtime_error(host.error.toStdString());
-    return host.path.toStdString();
+    return platform::hostFsPath(host.path).string();
 }
 
 int deckOutputType(const QString& fileName) {

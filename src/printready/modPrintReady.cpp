@@ -173,7 +173,7 @@ struct Run {
         const platform::HostPath file = platform::toHostPath(folder + "\\" + deck);
         const bool slides = deckOutputType(deck) == ppt::office::ppPrintOutputSlides;
         if (file.ok())
-            engine.prepare(file.path.toStdString(),
+            engine.prepare(platform::hostFsPath(file.path),
                            slides ? printing::Pages::Slides : printing::Pages::NotesPages);
     }
 

@@ -110,7 +110,7 @@ void RunGrayscaleResize(courserun::CourseRun& run, const QString& sourcePath, bo
             QString unlisted;
             decks =
                 platform::Dir(platform::joinPath(folder, "*.pptx"), platform::EntryKind::Files, &unlisted);
-            // A deck the listing cannot name would silently stay in colour.
+            // A deck left out of the listing would silently stay in colour.
             if (!unlisted.isEmpty())
                 throw ppt::PresentationError(unlisted.toStdString());
         }
@@ -123,7 +123,7 @@ void RunGrayscaleResize(courserun::CourseRun& run, const QString& sourcePath, bo
             if (!file.ok())
                 throw ppt::PresentationError(file.error.toStdString());
             ppt::Presentation deck =
-                powerPoint.presentations().open(file.path.toStdString(), false, false, true);
+                powerPoint.presentations().open(platform::hostFsPath(file.path), false, false, true);
             // A deck that fails here stays open and unsaved until PowerPoint goes, so its file keeps
             // every byte; the decks saved before it keep their changes.
             GrayscaleAndResize(deck);

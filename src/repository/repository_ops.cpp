@@ -38,7 +38,7 @@ std::string hostPathOf(const QString& localPath) {
     const auto host = platform::toHostPath(localPath);
     if (!host.ok())
         failLocal(host.error);
-    return toLib(host.path);
+    return platform::hostFsPath(host.path).string();
 }
 
 // The file object for a local path; nothing when the path cannot be used.
@@ -46,7 +46,7 @@ tessarel::TsFileObjectPtr fileObjectFor(const QString& localPath) {
     const auto host = platform::toHostPath(localPath);
     if (!host.ok())
         return nullptr;
-    return clientObject().fileObject(toLib(host.path));
+    return clientObject().fileObject(platform::hostFsPath(host.path).string());
 }
 
 tessarel::TsSessionPtr requireSession() {
@@ -226,6 +226,18 @@ bool ImportFiles(const tessarel::TsSessionPtr& session, workfiles::WorkingFiles*
                 platform::Dir(sourceDirectory + "\\" + namePattern, platform::EntryKind::Files, &error);
             if (!error.isEmpty())
                 failLocal(error);
+            // The repository keeps names as text: a name in bytes that are not UTF-8 would be kept
+            // spelled otherwise, and exported under a name the course never had.
+            for (const QString& name : names) {
+                if (platform::holdsUndecodedBytes(name)) {
+                    oplog::LogFailure(tag, "The repository cannot keep the name \"" + name +
+                                               "\" as it is (it is not UTF-8, as names copied from an old "
+                                               "Windows share can be); rename the file with its proper "
+                                               "characters to import it; nothing was imported");
+                    platform::showDefaultPointer();
+                    return false;
+                }
+            }
             for (const QString& name : names) {
                 const auto file = fileObjectFor(sourceDirectory + "\\" + name);
                 if (!file) {

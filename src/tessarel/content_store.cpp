@@ -114,7 +114,11 @@ Fd::~Fd() {
 }
 
 void fileError(const std::string& what, const std::string& path) {
-    fail(code::FileError, what + " " + path + ": " + std::strerror(errno));
+    // A step that failed without a system error (a file cut short, a folder where a file belongs) must
+    // not read "Success".
+    const int error = errno;
+    fail(code::FileError,
+         what + " " + path + ": " + (error != 0 ? std::strerror(error) : "the file system gave no reason"));
 }
 
 void replacementFailed(const platform::FileReplacement& out, const std::string& target) {

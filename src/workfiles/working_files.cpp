@@ -7,15 +7,17 @@
 #include "platform/replace_file.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
 #include <exception>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <stdexcept>
+#include <system_error>
 #include <unistd.h>
 
 namespace lf::workfiles {
@@ -55,7 +57,7 @@ bool checkoutDirectoryGuardAllows(const QString& workingDirectory) {
 QString resolvedHostPath(const QString& hostPath) {
     QString existing = QDir::cleanPath(hostPath);
     QString rest;
-    while (!existing.isEmpty() && !QFileInfo::exists(existing)) {
+    while (!existing.isEmpty() && platform::hostKind(existing) == platform::HostKind::Missing) {
         const qsizetype cut = existing.lastIndexOf(QLatin1Char('/'));
         if (cut <= 0)
             return QDir::cleanPath(hostPath);
@@ -63,13 +65,15 @@ QString resolvedHostPath(const QString& hostPath) {
         existing = existing.left(cut);
     }
     // The last component itself is not followed when it is a link: the link is what lies there.
-    if (rest.isEmpty() && QFileInfo(existing).isSymLink()) {
+    std::error_code ec;
+    if (rest.isEmpty() &&
+        std::filesystem::is_symlink(std::filesystem::symlink_status(platform::hostFsPath(existing), ec))) {
         const qsizetype cut = existing.lastIndexOf(QLatin1Char('/'));
         rest = existing.mid(cut);
         existing = existing.left(cut);
     }
-    const QString canonical = QFileInfo(existing).canonicalFilePath();
-    return (canonical.isEmpty() ? existing : canonical) + rest;
+    const std::filesystem::path canonical = std::filesystem::canonical(platform::hostFsPath(existing), ec);
+    return (ec ? existing : platform::fromHostFsPath(canonical)) + rest;
 }
 
 [[noreturn]] void failRecord(const QString& recordFile, int error) {
@@ -90,7 +94,7 @@ WorkingFiles::WorkingFiles(const QString& workingDirectory) : workingDirectory_(
 
 QString WorkingFiles::keyOf(const QString& path) const {
     // Nothing is made in a working directory that is not there (the settings make it when missing).
-    if (hostFolder_.isEmpty() || !QFileInfo(hostFolder_).isDir() ||
+    if (hostFolder_.isEmpty() || platform::hostKind(hostFolder_) != platform::HostKind::Folder ||
         !platform::isInsideFolder(path, workingDirectory_))
         return QString();
     const platform::HostPath host = platform::toHostPath(path);
@@ -105,15 +109,17 @@ QString WorkingFiles::keyOf(const QString& path) const {
 }
 
 void WorkingFiles::load() {
-    QFile file(recordFile_);
-    if (!file.open(QIODevice::ReadOnly))
+    std::ifstream file(platform::hostFsPath(recordFile_), std::ios::binary);
+    if (!file)
         return;
-    QList<QByteArray> lines = file.readAll().split('\n');
+    const std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    QList<QByteArray> lines = QByteArray::fromStdString(bytes).split('\n');
     lines.removeLast(); // what follows the last line end: nothing, or a line a kill cut short
     for (const QByteArray& raw : lines) {
         if (raw.size() < 3 || raw.at(1) != ' ')
             continue;
-        const QString key = QString::fromUtf8(raw.mid(2));
+        // Keys are host names, kept in the bytes the host spells them in (decodeHostName).
+        const QString key = platform::decodeHostName(raw.mid(2));
         switch (raw.at(0)) {
         case kMade:
         case kCheckedIn:
@@ -133,8 +139,8 @@ void WorkingFiles::load() {
 
 // One event, on the disk before the call returns.
 void WorkingFiles::append(char event, const QString& key) {
-    const QByteArray line = QByteArray(1, event) + ' ' + key.toUtf8() + '\n';
-    const QByteArray name = recordFile_.toLocal8Bit();
+    const QByteArray line = QByteArray(1, event) + ' ' + platform::encodeHostName(key) + '\n';
+    const QByteArray name = platform::encodeHostName(recordFile_);
     const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0)
         failRecord(recordFile_, errno);
@@ -154,15 +160,17 @@ void WorkingFiles::rewrite() {
     if (recordFile_.isEmpty())
         return;
     if (record_.empty()) {
-        QFile::remove(recordFile_);
+        std::error_code ec;
+        std::filesystem::remove(platform::hostFsPath(recordFile_), ec);
         return;
     }
     QByteArray bytes;
     for (const auto& [key, state] : record_)
-        bytes += QByteArray(1, state == State::CheckedOut ? kCheckedOut : kMade) + ' ' + key.toUtf8() + '\n';
+        bytes += QByteArray(1, state == State::CheckedOut ? kCheckedOut : kMade) + ' ' +
+                 platform::encodeHostName(key) + '\n';
     platform::ReplaceOptions options;
     options.durability = platform::Durability::FileAndFolder;
-    platform::FileReplacement replacement(std::filesystem::path(recordFile_.toStdString()), options);
+    platform::FileReplacement replacement(platform::hostFsPath(recordFile_), options);
     if (!replacement.ok() || !replacement.write(bytes.toStdString()) || !replacement.commit())
         failRecord(recordFile_, replacement.error());
 }
@@ -244,7 +252,8 @@ bool WorkingFiles::RemoveLeftovers(const QString& tag) {
             continue;
         }
         const QString hostFile = hostFolder_ + QLatin1Char('/') + it->first;
-        if (!QFileInfo::exists(hostFile) && !QFileInfo(hostFile).isSymLink()) {
+        std::error_code ec;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(platform::hostFsPath(hostFile), ec))) {
             it = record_.erase(it); // made and gone, or never made: nothing to delete
             changed = true;
             continue;
@@ -260,7 +269,8 @@ bool WorkingFiles::RemoveLeftovers(const QString& tag) {
     for (const QString& key : leftovers) {
         const QString path = platform::joinPath(workingDirectory_, QString(key).replace('/', '\\'));
         const QString hostFile = hostFolder_ + QLatin1Char('/') + key;
-        if (QFile::remove(hostFile)) {
+        std::error_code ec;
+        if (std::filesystem::remove(platform::hostFsPath(hostFile), ec)) {
             oplog::LogOperation(tag, "Deleted " + path + ", left in the working directory by an earlier run",
                                 false);
             forget(key);

@@ -1,9 +1,7 @@
 #include "workfiles/zip_packer.h"
 
+#include "platform/paths.h"
 #include "platform/replace_file.h"
-
-#include <QFile>
-#include <QFileInfo>
 
 #include <zip.h>
 
@@ -55,13 +53,13 @@ PackResult failure(const QString& file, const QString& reason) {
 
 // Whether the file can be opened for reading now; the reason when it cannot.
 bool readable(const QString& hostPath, QString* reason) {
-    std::FILE* f = std::fopen(QFile::encodeName(hostPath).constData(), "rb");
+    std::FILE* f = std::fopen(platform::encodeHostName(hostPath).constData(), "rb");
     if (!f) {
         *reason = QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
     std::fclose(f);
-    if (!QFileInfo(hostPath).isFile()) {
+    if (platform::hostKind(hostPath) != platform::HostKind::File) {
         *reason = "Not a plain file";
         return false;
     }
@@ -222,15 +220,15 @@ PackResult packFiles(const QString& archivePath, const std::vector<PackInput>& i
     }
 
     Archive old;
-    const bool oldExists = QFileInfo::exists(archivePath);
+    const bool oldExists = platform::hostKind(archivePath) != platform::HostKind::Missing;
     if (oldExists) {
         int code = 0;
-        old.reset(zip_open(QFile::encodeName(archivePath).constData(), ZIP_RDONLY, &code));
+        old.reset(zip_open(platform::encodeHostName(archivePath).constData(), ZIP_RDONLY, &code));
         if (!old)
             return failure(archivePath, zipErrorText(code));
     }
 
-    ArchiveOutput output(fs::path(QFile::encodeName(archivePath).toStdString()));
+    ArchiveOutput output(platform::hostFsPath(archivePath));
     zip_error_t openError;
     zip_error_init(&openError);
     zip_source_t* target = output.source(&openError);
@@ -249,10 +247,11 @@ PackResult packFiles(const QString& archivePath, const std::vector<PackInput>& i
     if (old) {
         const zip_int64_t n = zip_get_num_entries(old.get(), 0);
         for (zip_int64_t i = 0; i < n; ++i) {
-            const char* rawName = zip_get_name(old.get(), static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS);
+            // The name as the archive holds it: one that is not UTF-8 is kept byte for byte.
+            const char* rawName = zip_get_name(old.get(), static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
             if (!rawName)
                 return failure(archivePath, archiveErrorText(old.get()));
-            const QString name = QString::fromUtf8(rawName);
+            const QString name = platform::decodeHostName(QByteArray(rawName));
             if (slotOfName.count(name.toUpper()))
                 continue;
             zip_source_t* src =
@@ -274,11 +273,17 @@ PackResult packFiles(const QString& archivePath, const std::vector<PackInput>& i
     }
 
     for (const auto& in : wanted) {
-        zip_source_t* src = zip_source_file(out.get(), QFile::encodeName(in.hostPath).constData(), 0, -1);
+        zip_source_t* src =
+            zip_source_file(out.get(), platform::encodeHostName(in.hostPath).constData(), 0, -1);
         if (!src)
             return failure(in.hostPath, archiveErrorText(out.get()));
-        const QByteArray name = in.entryName.toUtf8();
-        const zip_int64_t index = zip_file_add(out.get(), name.constData(), src, ZIP_FL_ENC_UTF_8);
+        // A name that is not UTF-8 is written as the bytes it has on the host, without the UTF-8 flag
+        // (the way zips from before that flag hold names in a Windows code page); any other name is
+        // UTF-8 and flagged so.
+        const QByteArray name = platform::encodeHostName(in.entryName);
+        const zip_int64_t index =
+            zip_file_add(out.get(), name.constData(), src,
+                         platform::holdsUndecodedBytes(in.entryName) ? ZIP_FL_ENC_CP437 : ZIP_FL_ENC_UTF_8);
         if (index < 0) {
             zip_source_free(src);
             return failure(in.hostPath, archiveErrorText(out.get()));

@@ -1,5 +1,6 @@
 // lessonforge-run: the real wizard driven offscreen from the command line, run as its own process
 // over course folders and a repository made here (the child shares this test's private folders).
+#include "../workfiles/zip_reader.h"
 #include "course_builder.h"
 #include "courserun/course_run.h"
 #include "platform/folders.h"
@@ -201,24 +202,39 @@ TEST_F(RunTool, AFieldHoldingALineBreakIsRefusedAndTheSettingsFileKeepsWhatItHel
     EXPECT_FALSE(zip.out.contains("secret")) << zip.out.toStdString();
 }
 
-// A course copied from an old Windows share can hold a name in Latin-1 bytes. The listing cannot
-// name it, so no operation may act as if the course were whole: the run fails naming the file (with
-// the replacement character), and --check reports it.
-TEST_F(RunTool, ADeckWhoseNameIsNotUtf8IsNamedAndNeverSilentlyLeftOut) {
+// A course copied from an old Windows share can hold a name in Latin-1 bytes. The deck is a deck like
+// any other: grayed in place, packed under the bytes of its name, read into the TOC, named in the log
+// with the replacement character, its staged copy cleaned up, and a problem in it reported by --check.
+TEST_F(RunTool, ADeckWhoseNameIsNotUtf8IsProcessedAndNamedLikeAnyOther) {
     const fs::path course = host("C:\\Course\\x").parent_path();
-    fs::copy_file(course / "02_More.pptx", course / std::string("03_Sp\xe9"
-                                                                "cial.pptx"));
-    for (const char* operation : {"--zip", "--toc"}) {
-        const RunResult r = runTool(QStringList{operation} + fields);
-        EXPECT_EQ(r.exitCode, 3) << operation << "\n" << r.out.toStdString();
-        EXPECT_TRUE(r.err.contains(
-            QString::fromUtf8("\"03_Sp\uFFFDcial.pptx\", a name that the program cannot read")))
-            << r.err.toStdString();
-    }
-    EXPECT_FALSE(fs::exists(host("C:\\Out\\Course.zip")));
+    const std::string name = "03_Sp\xe9"
+                             "cial.pptx";
+    const QString shown = QString::fromUtf8("03_Sp\uFFFDcial.pptx");
+    writeDeck(course, name, {titledSlide("Special topics", {"cherry"})});
+    const std::string before = readFile(course / name);
+
+    const RunResult gray = runTool(QStringList{"--grayscale"} + fields);
+    ASSERT_EQ(gray.exitCode, 0) << gray.out.toStdString() << gray.err.toStdString();
+    EXPECT_NE(readFile(course / name), before);
+
+    const RunResult zip = runTool(QStringList{"--zip"} + fields);
+    ASSERT_EQ(zip.exitCode, 0) << zip.out.toStdString() << zip.err.toStdString();
+    const std::vector<std::string> entries = rawEntryNames(host("C:\\Out\\Course.zip"));
+    EXPECT_NE(std::find(entries.begin(), entries.end(), name), entries.end());
+
+    const RunResult toc = runTool(QStringList{"--toc"} + fields);
+    ASSERT_EQ(toc.exitCode, 0) << toc.out.toStdString() << toc.err.toStdString();
+    const std::vector<std::string> paragraphs = nonEmptyTexts(readParagraphs(host("C:\\Out\\TOC.docx")));
+    EXPECT_NE(std::find(paragraphs.begin(), paragraphs.end(), "Module 3: Special topics"), paragraphs.end());
+    EXPECT_NE(std::find(paragraphs.begin(), paragraphs.end(), "Special topics\t3-1"), paragraphs.end());
+    EXPECT_TRUE(toc.out.contains(shown)) << toc.out.toStdString();
+    for (const auto& entry : fs::directory_iterator(host("C:\\syllabo\\x").parent_path()))
+        EXPECT_EQ(entry.path().filename().string().rfind("03_Sp", 0), std::string::npos) << entry.path();
+
+    writeFile(course / name, "not a deck");
     const RunResult check = runTool(QStringList{"--toc", "--check"} + fields);
     EXPECT_EQ(check.exitCode, 3) << check.out.toStdString();
-    EXPECT_TRUE(check.out.contains(QString::fromUtf8("03_Sp\uFFFDcial.pptx"))) << check.out.toStdString();
+    EXPECT_TRUE(check.out.contains(shown + ": cannot be opened")) << check.out.toStdString();
 }
 
 // Two runs in one working directory would delete each other's files and pack each other's course:

@@ -8,6 +8,8 @@
 #include <QFile>
 #include <gtest/gtest.h>
 
+#include <random>
+
 using namespace lf::platform;
 using lf::test::TempDir;
 using lf::test::writeFile;
@@ -32,6 +34,37 @@ TEST(Paths, RepositoryPathHoldsASlashAnywhere) {
     EXPECT_TRUE(isRepositoryPath("abc/"));
     EXPECT_FALSE(isRepositoryPath("C:\\Courses\\Storage"));
     EXPECT_FALSE(isRepositoryPath(""));
+}
+
+// A name copied from an old Windows share is bytes that need not be UTF-8: whatever the bytes, the
+// program's text for them gives the same bytes back, UTF-8 reads as itself, and only the bytes that
+// do not decode are shown as the replacement character.
+TEST(Paths, HostNamesInAnyBytesComeBackByteForByte) {
+    std::mt19937 random(25);
+    for (int round = 0; round < 2000; ++round) {
+        QByteArray bytes(static_cast<qsizetype>(random() % 24), '\0');
+        for (char& c : bytes) // mostly high bytes, so that sequences valid and broken both occur
+            c = static_cast<char>(random() % 3 == 0 ? 'a' + random() % 26 : 0x80 + random() % 0x80);
+        if (round % 4 == 0) // some well-formed text among the noise
+            bytes += QString::fromUcs4(U"\u00e9\u4e2d\U0001F600").toUtf8();
+        ASSERT_EQ(encodeHostName(decodeHostName(bytes)), bytes) << bytes.toHex().toStdString();
+        ASSERT_EQ(hostFsPath(decodeHostName(bytes)).native(), bytes.toStdString());
+    }
+    const QString utf8 = QString::fromUtf8("Caf\u00e9 \U0001F600.pptx");
+    EXPECT_EQ(decodeHostName(utf8.toUtf8()), utf8);
+    EXPECT_FALSE(holdsUndecodedBytes(utf8));
+    // Latin-1, an overlong "/", an encoded surrogate and a sequence cut short do not decode.
+    for (const char* raw : {"Sp\xe9"
+                            "cial",
+                            "\xc0\xaf", "\xed\xa0\x80", "\xe4\xb8"}) {
+        const QString name = decodeHostName(QByteArray(raw));
+        EXPECT_TRUE(holdsUndecodedBytes(name)) << raw;
+        EXPECT_FALSE(holdsUndecodedBytes(shownName(name))) << raw;
+        EXPECT_EQ(encodeHostName(name), QByteArray(raw));
+    }
+    EXPECT_EQ(shownName(decodeHostName("02_Sp\xe9"
+                                       "cial.pptx")),
+              QString::fromUtf8("02_Sp\uFFFDcial.pptx"));
 }
 
 TEST(Paths, JoinAndFileName) {

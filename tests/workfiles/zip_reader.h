@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace lf::test {
 
@@ -44,6 +45,22 @@ inline std::map<std::string, ZipEntry> readZip(const std::filesystem::path& arch
     }
     zip_discard(za);
     return entries;
+}
+
+// The entry names as the archive holds them, byte for byte (readZip's names are converted to UTF-8
+// when they are not flagged so).
+inline std::vector<std::string> rawEntryNames(const std::filesystem::path& archive) {
+    std::vector<std::string> names;
+    int err = 0;
+    zip_t* za = zip_open(archive.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &err);
+    if (!za)
+        return names;
+    const zip_int64_t n = zip_get_num_entries(za, 0);
+    for (zip_int64_t i = 0; i < n; ++i)
+        if (const char* name = zip_get_name(za, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW))
+            names.emplace_back(name);
+    zip_discard(za);
+    return names;
 }
 
 // unzip -t's exit code (0: every entry tests good).
