@@ -225,6 +225,19 @@ TEST_F(ImportTest, APatternImportsEachMatchingFile) {
     EXPECT_TRUE(log.errors.isEmpty());
 }
 
+// The repository keeps names as text: a print file named in bytes that are not UTF-8 would come back
+// under another name. The import is refused naming it, and nothing reaches the folder.
+TEST_F(ImportTest, ANameThatIsNotUtf8IsRefusedAndNothingIsImported) {
+    writeFile(out / std::string("c\xe9.prn"), "print file c");
+    EXPECT_FALSE(ImportFiles(repository::connection().session, nullptr, "T:\\out", "*.prn", dest, false, ""));
+    EXPECT_FALSE(log.failures.isEmpty());
+    EXPECT_TRUE(log.lines.join('\n').contains(
+        QString::fromUtf8("The repository cannot keep the name \"c\uFFFD.prn\"")))
+        << log.lines.join('\n').toStdString();
+    EXPECT_FALSE(repo->admin->objectByPath("/Edvara/O'Brien's course/Print/A.prn"));
+    EXPECT_FALSE(repo->admin->objectByPath("/Edvara/O'Brien's course/Print/b.prn"));
+}
+
 TEST_F(ImportTest, APatternMatchingNothingStillRunsTheOperation) {
     const bool ok =
         ImportFiles(repository::connection().session, nullptr, "T:\\out", "*.pdf", dest, false, "");
