@@ -178,16 +178,19 @@ TEST_F(ZipPackaging, AnEarlierZipInTheWorkingDirectoryIsAddedTo) {
     EXPECT_TRUE(std::filesystem::exists(host("work/Course.zip")));
 }
 
-// The packer cannot make the zip file (its folder is missing): the copy fails, the operation ends with
-// its "Serious error" line, without cleanup or closing line, and the existing zip file stays whole.
+// The packer cannot make the zip file (its folder is missing): the operation ends at the packer's
+// failure line, with nothing delivered, without cleanup or closing line, and the existing zip file stays
+// whole.
 TEST_F(ZipPackaging, AMissingZipFileEndsTheRunAndLeavesTheDestinationZipWhole) {
     writeFile(host("out/Course.zip"), "an older zip file");
     boxes.answers = {MessageAnswer::Yes};
     RunZipPackaging(local("nowhere"), local("out"), local("nowhere"), true, "Course.zip");
 
     ASSERT_FALSE(log.lines.isEmpty());
-    EXPECT_TRUE(log.lines.last().startsWith("Zip - Serious error ")) << log.lines.last().toStdString();
-    EXPECT_TRUE(log.lines.last().contains("Course.zip"));
+    EXPECT_EQ(log.lines.last(),
+              "Zip - WinZip could not add D:\\nowhere\\*.*: The folder D:\\nowhere does not exist");
+    EXPECT_EQ(log.failures.size(), 1);
+    EXPECT_FALSE(log.lines.contains("Zip - Finished zipping files"));
     EXPECT_FALSE(log.lines.contains("Zip - Zipping operations complete"));
     EXPECT_EQ(linesOf("Cleaning").size(), 0);
     EXPECT_TRUE(log.errors.isEmpty());
