@@ -72,18 +72,11 @@ std::optional<CourseDecks> localDecks(const QString& source, bool withDocuments,
         return std::nullopt;
     }
     CourseDecks decks;
-    QString unlisted;
-    decks.names = platform::Dir(platform::joinPath(source, QStringLiteral("*.pptx")),
-                                platform::EntryKind::Files, &unlisted);
-    if (!unlisted.isEmpty())
-        problems.add(QString(), unlisted);
-    if (withDocuments) {
-        unlisted.clear();
-        decks.documents = platform::Dir(platform::joinPath(source, QStringLiteral("*.docx")),
-                                        platform::EntryKind::Files, &unlisted);
-        if (!unlisted.isEmpty())
-            problems.add(QString(), unlisted);
-    }
+    decks.names =
+        platform::Dir(platform::joinPath(source, QStringLiteral("*.pptx")), platform::EntryKind::Files);
+    if (withDocuments)
+        decks.documents =
+            platform::Dir(platform::joinPath(source, QStringLiteral("*.docx")), platform::EntryKind::Files);
     decks.hostFolder = platform::fromHostFsPath(hostFile(source));
     decks.shownFolder = source;
     decks.separator = QStringLiteral("\\");

@@ -91,10 +91,9 @@ qsizetype sectionEnd(const QStringList& lines, qsizetype header) {
     return i;
 }
 
-// The control characters a value may hold: a tab is a blank like any other.
+// A control character other than a tab, which is a blank like any other.
 bool isControl(QChar c) {
-    return (c.unicode() < 0x20 && c != QLatin1Char('\t')) || c.unicode() == 0x7F ||
-           c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+    return (c.unicode() < 0x20 && c != QLatin1Char('\t')) || c.unicode() == 0x7F;
 }
 
 QString nameProblem(const QString& section, const QString& key) {

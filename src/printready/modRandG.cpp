@@ -106,14 +106,8 @@ void RunGrayscaleResize(courserun::CourseRun& run, const QString& sourcePath, bo
         platform::yieldToEventLoop();
         log("Resizing local files");
 
-        if (!fromRepository) {
-            QString unlisted;
-            decks =
-                platform::Dir(platform::joinPath(folder, "*.pptx"), platform::EntryKind::Files, &unlisted);
-            // A deck left out of the listing would silently stay in colour.
-            if (!unlisted.isEmpty())
-                throw ppt::PresentationError(unlisted.toStdString());
-        }
+        if (!fromRepository)
+            decks = platform::Dir(platform::joinPath(folder, "*.pptx"), platform::EntryKind::Files);
         for (qsizetype i = 0; i < decks.size(); ++i) {
             const QString& name = decks[i];
             oplog::countProcessedFile();

@@ -188,6 +188,12 @@ bool ImportFiles(const tessarel::TsSessionPtr& session, workfiles::WorkingFiles*
         log(tag, "Please connect first.  Use the Connect button.");
         return false;
     }
+    // A refusal before anything is imported: its failure line, and the pointer back.
+    const auto refuse = [&](const QString& line) {
+        oplog::LogFailure(tag, line);
+        platform::showDefaultPointer();
+        return false;
+    };
     platform::showHourglass();
     try {
         auto operation = clientObject().newImportOperation();
@@ -196,19 +202,13 @@ bool ImportFiles(const tessarel::TsSessionPtr& session, workfiles::WorkingFiles*
             // The zip is made in the folder it packs and imported from there: a name that leads out of
             // it (or to a user's file) would put that file into the repository.
             const QString nameProblem = platform::fileNameProblem(zipFileName);
-            if (!nameProblem.isEmpty()) {
-                oplog::LogFailure(tag, "The zip file name is not a file name: " + nameProblem +
-                                           "; nothing was imported");
-                platform::showDefaultPointer();
-                return false;
-            }
+            if (!nameProblem.isEmpty())
+                return refuse("The zip file name is not a file name: " + nameProblem +
+                              "; nothing was imported");
             if (workingFiles)
                 workingFiles->willMake(sourceDirectory + "\\" + zipFileName);
-            if (!workfiles::RunWinZip(sourceDirectory + namePattern, sourceDirectory + "\\" + zipFileName)) {
-                oplog::LogFailure(tag, "The zip file " + zipFileName + " was not made; nothing was imported");
-                platform::showDefaultPointer();
-                return false;
-            }
+            if (!workfiles::RunWinZip(sourceDirectory + namePattern, sourceDirectory + "\\" + zipFileName))
+                return refuse("The zip file " + zipFileName + " was not made; nothing was imported");
             platform::messageBox("WinZip Done?", "Please click OK when WinZip is finished",
                                  platform::MessageIcon::Information);
             yieldToEventLoop();
@@ -228,16 +228,12 @@ bool ImportFiles(const tessarel::TsSessionPtr& session, workfiles::WorkingFiles*
                 failLocal(error);
             // The repository keeps names as text: a name in bytes that are not UTF-8 would be kept
             // spelled otherwise, and exported under a name the course never had.
-            for (const QString& name : names) {
-                if (platform::holdsUndecodedBytes(name)) {
-                    oplog::LogFailure(tag, "The repository cannot keep the name \"" + name +
-                                               "\" as it is (it is not UTF-8, as names copied from an old "
-                                               "Windows share can be); rename the file with its proper "
-                                               "characters to import it; nothing was imported");
-                    platform::showDefaultPointer();
-                    return false;
-                }
-            }
+            for (const QString& name : names)
+                if (platform::holdsUndecodedBytes(name))
+                    return refuse("The repository cannot keep the name \"" + name +
+                                  "\" as it is (it is not UTF-8, as names copied from an old Windows share "
+                                  "can be); rename the file with its proper characters to import it; nothing "
+                                  "was imported");
             for (const QString& name : names) {
                 const auto file = fileObjectFor(sourceDirectory + "\\" + name);
                 if (!file) {
