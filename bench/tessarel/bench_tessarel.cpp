@@ -2,9 +2,9 @@
 // descending folder query over a large repository; with --server, the same on a repository in a
 // PostgreSQL database, and concurrent clients checking documents out and in.
 //   bench_tessarel [--files N] [--kib K] [--objects M] [--rounds R] [--keep-cache] [--keep]
-//   bench_tessarel --server [--files N] [--kib K] [--objects M] [--rounds R] [--clients C] [--cycles Y]
-//                  [--keep-cache] [--keep]
-//   (defaults 2000, 200, 100000, 1 round; with --server 1000000 objects, 3 rounds, 8 clients,
+//   bench_tessarel --server [--files N] [--kib K] [--objects M] [--rounds R] [--clients C[,C...]]
+//                  [--cycles Y] [--keep-cache] [--keep]
+//   (defaults 2000, 200, 100000, 1 round; with --server 1000000 objects, 3 rounds, 8 and 32 clients,
 //   100 cycles each)
 // Every phase writes its own new files; what a phase wrote is synced and its page cache let go
 // before the next phase starts (--keep-cache leaves it), so that each phase meets the same memory.
@@ -143,9 +143,11 @@ double processCpuMs(const std::string& pid) {
     return double(std::stoll(after[11]) + std::stoll(after[12])) * 1000.0 / double(::sysconf(_SC_CLK_TCK));
 }
 
+// The middle value; of an even number of values, the mean of the two in the middle.
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    const size_t mid = v.size() / 2;
+    return v.size() % 2 ? v[mid] : (v[mid - 1] + v[mid]) / 2;
 }
 
 // The value below which the fraction q of the values lie (nearest rank); 0 for none.
@@ -198,7 +200,9 @@ public:
 
 struct Options {
     int files = 2000, kib = 200, objects = 100000;
-    int clients = 8, cycles = 100, rounds = 0;
+    // The numbers of concurrent clients the check-out and check-in cycles run with, each in turn.
+    std::vector<int> clients = {8, 32};
+    int cycles = 100, rounds = 0;
     bool server = false;
     bool dropCaches = true;
 };
@@ -715,16 +719,83 @@ CycleFigures runCycles(const fs::path& root, const std::vector<std::vector<std::
     return out;
 }
 
+// Operations (check-outs, check-ins and refused check-outs) per second of one run of cycles.
+double opsPerSecond(const CycleFigures& f) {
+    return static_cast<double>(f.checkouts.size() + f.checkins.size() + f.refusals.size()) /
+           (f.wallMs / 1000.0);
+}
+
 void printCycles(const char* what, const CycleFigures& f) {
-    const auto ops = static_cast<double>(f.checkouts.size() + f.checkins.size() + f.refusals.size());
-    std::printf("%-30s %7lld %7lld %8.0f %8.1f", what, f.cycles, f.refused, f.wallMs,
-                ops / (f.wallMs / 1000.0));
+    std::printf("%-30s %7lld %7lld %8.0f %8.1f", what, f.cycles, f.refused, f.wallMs, opsPerSecond(f));
     for (const auto* v : {&f.checkouts, &f.checkins})
         std::printf(" %6.1f %6.1f %7.1f", percentile(*v, 0.5), percentile(*v, 0.99),
                     v->empty() ? 0.0 : *std::max_element(v->begin(), v->end()));
     std::printf("\n");
     if (f.failed)
         std::printf("  %lld operations FAILED; the first: %s\n", f.failed, f.firstFailure.c_str());
+}
+
+// The counts of clients, "8, 32".
+std::string clientCounts(const Options& o) {
+    std::string out;
+    for (const int n : o.clients)
+        out += (out.empty() ? "" : ", ") + std::to_string(n);
+    return out;
+}
+
+// One round's cycles at one count of clients: each its own documents, then all the same two.
+struct CycleRound {
+    CycleFigures separate, contended;
+};
+
+// Each round's runs, then the operations per second of every count side by side: the medians of
+// the rounds, and each larger count's against the first count's as the median of each round's own
+// ratio.
+void printCycleRounds(const Options& o, const std::vector<std::vector<CycleRound>>& byCount) {
+    std::printf("\ncheck-out + check-in cycles of 16 KiB documents, %s clients (threads, a login each), "
+                "%d cycles each\n",
+                clientCounts(o).c_str(), o.cycles);
+    std::printf("%-30s %7s %7s %8s %8s %6s %6s %7s %6s %6s %7s\n", "", "cycles", "refused", "wall ms",
+                "ops/s", "out50", "out99", "outmax", "in50", "in99", "inmax");
+    for (size_t r = 0; r < static_cast<size_t>(o.rounds); ++r) {
+        for (size_t k = 0; k < byCount.size(); ++k) {
+            const std::string n = std::to_string(o.clients[k]);
+            if (o.rounds > 1)
+                std::printf("round %zu, %s clients\n", r + 1, n.c_str());
+            printCycles(("each of " + n + " its own 4 docs").c_str(), byCount[k][r].separate);
+            printCycles(("all " + n + " the same 2 docs").c_str(), byCount[k][r].contended);
+        }
+    }
+    std::printf("(ms; ops are check-outs, check-ins and refused check-outs; a refused check-out found the "
+                "document checked out by another client)\n\n");
+    auto medianOf = [&](size_t k, auto figure) {
+        std::vector<double> v;
+        for (const auto& round : byCount[k])
+            v.push_back(figure(round));
+        return median(v);
+    };
+    std::printf("%-57s",
+                o.rounds > 1 ? "operations per second (median of the rounds)" : "operations per second");
+    for (const int n : o.clients)
+        std::printf(" %9s", (std::to_string(n) + " clients").c_str());
+    for (size_t k = 1; k < o.clients.size(); ++k)
+        std::printf(" %9s", (std::to_string(o.clients[k]) + "/" + std::to_string(o.clients[0])).c_str());
+    std::printf("\n");
+    const std::vector<std::pair<const char*, CycleFigures CycleRound::*>> kinds = {
+        {"each client its own 4 docs", &CycleRound::separate},
+        {"all clients the same 2 docs", &CycleRound::contended}};
+    for (const auto& [what, kind] : kinds) {
+        std::printf("%-57s", what);
+        for (size_t k = 0; k < byCount.size(); ++k)
+            std::printf(" %9.1f", medianOf(k, [&](const CycleRound& c) { return opsPerSecond(c.*kind); }));
+        for (size_t k = 1; k < byCount.size(); ++k) {
+            std::vector<double> ratios;
+            for (size_t r = 0; r < byCount[k].size(); ++r)
+                ratios.push_back(opsPerSecond(byCount[k][r].*kind) / opsPerSecond(byCount[0][r].*kind));
+            std::printf(" %8.2fx", median(ratios));
+        }
+        std::printf("\n");
+    }
 }
 
 int runServer(const Options& o, const fs::path& root) {
@@ -743,7 +814,8 @@ int runServer(const Options& o, const fs::path& root) {
     auto store = initRepository(location);
     const std::string author = "bench_author";
     addUser(*store, author, passwordOf(author));
-    for (int c = 0; c < o.clients; ++c)
+    const int mostClients = *std::max_element(o.clients.begin(), o.clients.end());
+    for (int c = 0; c < mostClients; ++c)
         addUser(*store, userName(c), passwordOf(userName(c)));
     auto admin = openAdminSession(store, kRepository, "bench");
     auto q = makeFolders(admin, "/Bench/Q", true);
@@ -768,10 +840,10 @@ int runServer(const Options& o, const fs::path& root) {
     const double mib = double(o.files) * o.kib / 1024.0;
     std::printf(
         "bench_tessarel --server: PostgreSQL %s (private, durable: fsync and synchronous commit "
-        "on, Unix socket), %u cores\n%d files x %d KiB (%.0f MiB), query over %d objects, %d clients x "
+        "on, Unix socket), %u cores\n%d files x %d KiB (%.0f MiB), query over %d objects, %s clients x "
         "%d cycles\nserver started and database made in %.0f ms; %s segments of write-ahead log ready\n\n",
-        version.c_str(), std::thread::hardware_concurrency(), o.files, o.kib, mib, o.objects, o.clients,
-        o.cycles, startMs, walSegments.c_str());
+        version.c_str(), std::thread::hardware_concurrency(), o.files, o.kib, mib, o.objects,
+        clientCounts(o).c_str(), o.cycles, startMs, walSegments.c_str());
 
     auto client = TsClient::create();
     auto session = login(client, author);
@@ -832,10 +904,11 @@ int runServer(const Options& o, const fs::path& root) {
     queryLine("ts_document folder('/Bench/Q/f42',descend) and a_content_type='ppt8'", sub);
     queryLine("ts_document folder('/Bench/Q',descend)", docs);
 
-    // Check-out and check-in: each client its own four documents, then all of them the same two.
+    // Check-out and check-in: each client its own four documents, then all of them the same two;
+    // the first clients of a larger count are the clients of a smaller one.
     std::mt19937_64 rng(7);
-    std::vector<std::vector<std::string>> own(static_cast<size_t>(o.clients));
-    for (int c = 0; c < o.clients; ++c) {
+    std::vector<std::vector<std::string>> own(static_cast<size_t>(mostClients));
+    for (int c = 0; c < mostClients; ++c) {
         // Made in the client user's name: its owner.
         auto maker = openAdminSession(store, kRepository, userName(c));
         makeFolders(maker, "/Bench/Clients/c" + std::to_string(c));
@@ -852,20 +925,26 @@ int runServer(const Options& o, const fs::path& root) {
             own[static_cast<size_t>(c)].push_back(doc->objectId()->text());
         }
     }
-    std::vector<std::vector<std::string>> shared(static_cast<size_t>(o.clients), {own[0][0], own[0][1]});
-    server.exec("CHECKPOINT");
-    const auto separate = runCycles(root, own, o.clients, o.cycles, "own");
-    server.exec("CHECKPOINT");
-    const auto contended = runCycles(root, shared, o.clients, o.cycles, "shared");
-    std::printf("\ncheck-out + check-in cycles of 16 KiB documents, %d clients (threads, a login each)\n",
-                o.clients);
-    std::printf("%-30s %7s %7s %8s %8s %6s %6s %7s %6s %6s %7s\n", "", "cycles", "refused", "wall ms",
-                "ops/s", "out50", "out99", "outmax", "in50", "in99", "inmax");
-    printCycles("each client its own 4 docs", separate);
-    printCycles("all clients the same 2 docs", contended);
-    std::printf("(ms; ops are check-outs, check-ins and refused check-outs; a refused check-out found the "
-                "document checked out by another client)\n");
-    bool ok = separate.failed == 0 && contended.failed == 0;
+    const std::vector<std::vector<std::string>> shared(static_cast<size_t>(mostClients),
+                                                       {own[0][0], own[0][1]});
+    // Every round runs each count once, one after the other, so that a machine shared with other
+    // work weighs on every count alike; the figures are the rounds' medians.
+    std::vector<std::vector<CycleRound>> cycleRounds(o.clients.size());
+    bool ok = true;
+    for (int r = 0; r < o.rounds; ++r) {
+        for (size_t k = 0; k < o.clients.size(); ++k) {
+            const int n = o.clients[k];
+            const std::string label = std::to_string(n) + "-" + std::to_string(r);
+            CycleRound round;
+            server.exec("CHECKPOINT");
+            round.separate = runCycles(root, own, n, o.cycles, "own-" + label);
+            server.exec("CHECKPOINT");
+            round.contended = runCycles(root, shared, n, o.cycles, "shared-" + label);
+            ok = ok && round.separate.failed == 0 && round.contended.failed == 0;
+            cycleRounds[k].push_back(std::move(round));
+        }
+    }
+    printCycleRounds(o, cycleRounds);
     for (const auto& r : rounds)
         ok = ok && r.ops.imported && r.ops.exported;
     return ok ? 0 : 1;
@@ -886,9 +965,15 @@ int main(int argc, char** argv) {
             o.kib = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--objects"))
             o.objects = std::atoi(argv[i + 1]), objectsGiven = true;
-        else if (!std::strcmp(argv[i], "--clients"))
-            o.clients = std::max(1, std::atoi(argv[i + 1]));
-        else if (!std::strcmp(argv[i], "--cycles"))
+        else if (!std::strcmp(argv[i], "--clients")) {
+            // One count, or several separated by commas ("8,32").
+            o.clients.clear();
+            std::istringstream list(argv[i + 1]);
+            for (std::string n; std::getline(list, n, ',');)
+                o.clients.push_back(std::max(1, std::atoi(n.c_str())));
+            if (o.clients.empty())
+                o.clients.push_back(1);
+        } else if (!std::strcmp(argv[i], "--cycles"))
             o.cycles = std::max(1, std::atoi(argv[i + 1]));
         else if (!std::strcmp(argv[i], "--rounds"))
             o.rounds = std::max(1, std::atoi(argv[i + 1]));
