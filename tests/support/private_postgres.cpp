@@ -418,6 +418,19 @@ PrivatePostgres::Database PrivatePostgres::makeDatabase(const std::string& prefi
     return database;
 }
 
+int PrivatePostgres::runClient(const std::string& program, const std::vector<std::string>& arguments,
+                               std::string* output) const {
+    std::vector<std::string> argv{(bin_ / program).string()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    const fs::path printed = root_ / ("client-" + std::to_string(++clientRuns_) + ".log");
+    const int status = waitFor(spawn(argv, root_, printed, -1, false));
+    if (output)
+        *output = readFile(printed);
+    std::error_code ignored;
+    fs::remove(printed, ignored);
+    return status;
+}
+
 std::string PrivatePostgres::logTail() const {
     return fileTail(root_ / "server.log") + fileTail(root_ / "tools.log");
 }

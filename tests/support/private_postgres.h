@@ -78,6 +78,13 @@ public:
     // The end of the server's log and of what initdb and pg_ctl printed, for a failure's message.
     std::string logTail() const;
 
+    // Runs one of the server's client programs (pg_dump, pg_dumpall, pg_restore, psql) of the
+    // server's own version, as the test process's user, with the clean environment and in this
+    // server's folder: the connection is the program's arguments' to name (a conninfo as
+    // --dbname). Its exit code (-1 when a signal ended it); what it printed in output when given.
+    int runClient(const std::string& program, const std::vector<std::string>& arguments,
+                  std::string* output = nullptr) const;
+
 private:
     int runTool(const std::string& tool, const std::vector<std::string>& arguments) const;
     void startWatcher();
@@ -94,6 +101,7 @@ private:
     pid_t watcher_ = -1;
     int watcherPipe_ = -1;
     std::atomic<int> databases_{0};
+    mutable std::atomic<int> clientRuns_{0};
 };
 
 // One server per test process (not durable), started on the first call and stopped at the process's

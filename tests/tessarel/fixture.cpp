@@ -60,13 +60,26 @@ std::string TessarelRepositoryTest::damageSql(const std::string& sql) {
         "SET session_replication_role = replica; SET search_path = tessarel; " + sql, database().name);
 }
 
-TsSessionPtr TessarelRepositoryTest::login(const std::string& user, const std::string& password) {
+void checkInNewVersion(TsClient& client, const TsObjectPtr& doc, const std::filesystem::path& work,
+                       const std::string& bytes) {
+    auto co = client.newCheckoutOperation();
+    co->setDestinationDirectory(work.string());
+    co->add(doc);
+    ASSERT_TRUE(co->execute());
+    lf::test::writeFile(co->nodes()[0]->localPath(), bytes);
+    auto ci = client.newCheckinOperation();
+    ci->add(doc);
+    ASSERT_TRUE(ci->execute());
+}
+
+TsSessionPtr TessarelRepositoryTest::login(const std::string& user, const std::string& password,
+                                           const std::string& repository) {
     auto manager = client_->localClient()->newSessionManager();
     auto info = client_->newLoginInfo();
     info->setUser(user);
     info->setPassword(password);
-    manager->setIdentity("ts_notes", info);
-    return manager->getSession("ts_notes");
+    manager->setIdentity(repository, info);
+    return manager->getSession(repository);
 }
 
 std::string TessarelRepositoryTest::makeFile(const std::string& relative, const std::string& bytes) {

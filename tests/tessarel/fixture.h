@@ -65,6 +65,10 @@ public:
 // "error: ..." when it failed), on a connection of its own: without the repository's foreign keys.
 std::string sqliteValue(const std::filesystem::path& database, const std::string& sql);
 
+// Checks the document out into work and checks it in with these bytes, as its session's user.
+void checkInNewVersion(TsClient& client, const TsObjectPtr& doc, const std::filesystem::path& work,
+                       const std::string& bytes);
+
 class TessarelRepositoryTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -78,7 +82,9 @@ protected:
     const lf::test::PrivatePostgres::Database& database() const { return database_; }
     std::filesystem::path repoDir() const { return tmp_ / "repo"; }
     std::filesystem::path local(const std::string& name) const { return tmp_ / name; }
-    TsSessionPtr login(const std::string& user, const std::string& password);
+    // A login through the session manager, to this test's repository or another listed in tessarel.ini.
+    TsSessionPtr login(const std::string& user, const std::string& password,
+                       const std::string& repository = "ts_notes");
     TsSessionPtr alice() { return login("alice", "alice-secret"); }
     TsSessionPtr bob() { return login("bob", "bob-secret"); }
     // Writes a local file and returns its path.
@@ -86,6 +92,10 @@ protected:
     // Makes a document in a folder from bytes, named name, with its format from fileName's extension.
     TsObjectPtr makeDocument(const TsSessionPtr& s, const std::string& folder, const std::string& name,
                              const std::string& bytes, const std::string& fileName = "");
+    // A new version of the document with these bytes, checked out and in by its session's user.
+    void newVersion(const TsObjectPtr& doc, const std::string& bytes) {
+        checkInNewVersion(*client_, doc, local("work-" + doc->session().userName()), bytes);
+    }
     int countRows(const TsSessionPtr& s, const std::string& tql);
     // Runs SQL on the repository's tables past all of its rules, as damage by hand would: the
     // embedded database's file opened directly, the server's database as its superuser with

@@ -69,19 +69,6 @@ private:
     int changed_ = 0;
 };
 
-// Checks the document out into work and checks it in with these bytes, as its session's user.
-void checkInNewVersion(TsClient& client, const TsObjectPtr& doc, const fs::path& work,
-                       const std::string& bytes) {
-    auto co = client.newCheckoutOperation();
-    co->setDestinationDirectory(work.string());
-    co->add(doc);
-    ASSERT_TRUE(co->execute());
-    lf::test::writeFile(co->nodes()[0]->localPath(), bytes);
-    auto ci = client.newCheckinOperation();
-    ci->add(doc);
-    ASSERT_TRUE(ci->execute());
-}
-
 std::string sqlText(const std::string& s) {
     return "'" + s + "'";
 }
@@ -104,9 +91,6 @@ protected:
             "(SELECT coalesce(string_agg(c::text, ',' ORDER BY hash), '') FROM tessarel.content c) || "
             "(SELECT coalesce(string_agg(md5(ch.data) || ch.hash || ch.n, ',' ORDER BY hash, n), '') "
             "FROM tessarel.content_chunks ch))");
-    }
-    void newVersion(const TsObjectPtr& doc, const std::string& bytes) {
-        checkInNewVersion(*client_, doc, local("work-" + doc->session().userName()), bytes);
     }
 };
 
