@@ -128,16 +128,15 @@ TEST_P(TessarelProcessTest, AKilledImportLeavesTheOldStateOrTheNew) {
             }
         }
         // On the server the content travels inside the transaction, after every file was read:
-        // the last kill waits until the import holds the repository's write lock.
+        // the last kill waits until the import's transaction has begun to write.
         bool inTransaction = false;
         if (onServer() && killAt == files) {
             const QDeadlineTimer deadline(20000);
             while (!inTransaction && p.state() != QProcess::NotRunning && !deadline.hasExpired()) {
-                inTransaction =
-                    lf::test::sharedPostgres().exec(
-                        "SELECT count(*) FROM pg_locks l JOIN pg_database d ON d.oid = l.database "
-                        "WHERE l.locktype = 'advisory' AND l.granted AND d.datname = '" +
-                        database().name + "'") == "1";
+                inTransaction = lf::test::sharedPostgres().exec(
+                                    "SELECT count(*) FROM pg_stat_activity WHERE backend_xid IS NOT NULL AND "
+                                    "application_name = 'tessarel' AND datname = '" +
+                                    database().name + "'") == "1";
                 if (!inTransaction)
                     QThread::msleep(5);
             }
