@@ -252,64 +252,56 @@ BEGIN
   RETURN NULL;
 END $$;
 
--- New content is complete, its name is the chunk digest of its chunks, and an object of the
--- transaction that sent it holds it: checked when that transaction commits.
+-- Content a transaction sent, checked when it commits: new content (a row of content) and content
+-- the repository held already (a row of content_uploads) alike, with the same refusals from the
+-- same lines, so that no refusal tells whether the repository held it. What was sent is complete,
+-- its name is the chunk digest of its chunks (and held content's stored digests are the ones sent),
+-- and an object or version this transaction wrote holds it.
 CREATE OR REPLACE FUNCTION tessarel.ts_content_check() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER
   SET search_path = pg_catalog, tessarel, pg_temp AS $$
 DECLARE
-  total bigint;
   pieces integer;
-  last integer;
-  named text;
-BEGIN
-  IF NOT EXISTS (SELECT 1 FROM tessarel.content WHERE hash = NEW.hash) THEN
-    RETURN NULL;
-  END IF;
-  SELECT coalesce(sum(octet_length(data)), 0), count(*), coalesce(max(n), -1),
-         encode(sha256(coalesce(string_agg(digest, ''::bytea ORDER BY n), ''::bytea)), 'hex')
-    INTO total, pieces, last, named FROM tessarel.content_chunks WHERE hash = NEW.hash;
-  IF total <> NEW.size OR pieces <> NEW.chunks OR last <> NEW.chunks - 1 THEN
-    RAISE EXCEPTION 'The content % is incomplete', NEW.hash USING ERRCODE = '23514';
-  END IF;
-  IF named <> NEW.hash THEN
-    RAISE EXCEPTION 'The content % holds other bytes', NEW.hash USING ERRCODE = '23514';
-  END IF;
-  IF NOT EXISTS (SELECT 1 FROM tessarel.objects WHERE content_hash = NEW.hash AND content_hash <> '')
-     AND NOT EXISTS (SELECT 1 FROM tessarel.versions WHERE content_hash = NEW.hash) THEN
-    RAISE EXCEPTION 'The content % was sent without an object that holds it', NEW.hash USING ERRCODE = '23514';
-  END IF;
-  RETURN NULL;
-END $$;
-
--- Content a transaction sent that the repository held already: what was sent is complete and
--- has the stored content's chunk digests, or the transaction fails as new content would.
-CREATE FUNCTION tessarel.ts_upload_check() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER
-  SET search_path = pg_catalog, tessarel, pg_temp AS $$
-DECLARE
-  pieces integer := ((NEW.size + {CHUNK} - 1) / {CHUNK})::integer;
   sent integer;
   last integer;
+  total bigint;
   named text;
-  stored tessarel.content;
+  stored_differs boolean := false;
+  fault text;
 BEGIN
-  SELECT count(*), coalesce(max(n), -1),
-         encode(sha256(coalesce(string_agg(digest, ''::bytea ORDER BY n), ''::bytea)), 'hex')
-    INTO sent, last, named FROM tessarel.content_uploads WHERE xact = NEW.xact AND hash = NEW.hash AND n >= 0;
-  IF sent <> pieces OR last <> pieces - 1 THEN
-    RAISE EXCEPTION 'The content % is incomplete', NEW.hash USING ERRCODE = '23514';
+  IF TG_TABLE_NAME = 'content' THEN
+    pieces := NEW.chunks;
+    SELECT count(*), coalesce(max(n), -1), coalesce(sum(octet_length(data)), 0),
+           encode(sha256(coalesce(string_agg(digest, ''::bytea ORDER BY n), ''::bytea)), 'hex')
+      INTO sent, last, total, named FROM tessarel.content_chunks WHERE hash = NEW.hash;
+  ELSE
+    pieces := ((NEW.size + {CHUNK} - 1) / {CHUNK})::integer;
+    SELECT count(*), coalesce(max(n), -1), NEW.size,
+           encode(sha256(coalesce(string_agg(digest, ''::bytea ORDER BY n), ''::bytea)), 'hex')
+      INTO sent, last, total, named FROM tessarel.content_uploads WHERE xact = NEW.xact AND hash = NEW.hash AND n >= 0;
+    stored_differs := (SELECT c.size FROM tessarel.content c WHERE c.hash = NEW.hash) IS DISTINCT FROM NEW.size
+      OR EXISTS (SELECT 1 FROM tessarel.content_uploads u
+                   LEFT JOIN tessarel.content_chunks c ON c.hash = u.hash AND c.n = u.n
+                  WHERE u.xact = NEW.xact AND u.hash = NEW.hash AND u.n >= 0 AND c.digest IS DISTINCT FROM u.digest);
   END IF;
-  SELECT * INTO stored FROM tessarel.content WHERE hash = NEW.hash;
-  IF named <> NEW.hash OR stored.size IS DISTINCT FROM NEW.size OR EXISTS (
-       SELECT 1 FROM tessarel.content_uploads u
-         LEFT JOIN tessarel.content_chunks c ON c.hash = u.hash AND c.n = u.n
-        WHERE u.xact = NEW.xact AND u.hash = NEW.hash AND u.n >= 0 AND c.digest IS DISTINCT FROM u.digest) THEN
-    RAISE EXCEPTION 'The content % holds other bytes', NEW.hash USING ERRCODE = '23514';
+  IF sent <> pieces OR last <> pieces - 1 OR total <> NEW.size THEN
+    fault := 'is incomplete';
+  ELSIF named <> NEW.hash OR stored_differs THEN
+    fault := 'holds other bytes';
+  ELSIF NOT EXISTS (SELECT 1 FROM tessarel.objects WHERE content_hash = NEW.hash AND content_hash <> ''
+                      AND xmin = pg_current_xact_id()::xid)
+        AND NOT EXISTS (SELECT 1 FROM tessarel.versions WHERE content_hash = NEW.hash AND xmin = pg_current_xact_id()::xid) THEN
+    fault := 'was sent without an object that holds it';
   END IF;
-  DELETE FROM tessarel.content_uploads WHERE xact = NEW.xact AND hash = NEW.hash;
+  IF fault IS NOT NULL THEN
+    RAISE EXCEPTION 'The content % %', NEW.hash, fault USING ERRCODE = '23514';
+  END IF;
+  IF TG_TABLE_NAME = 'content_uploads' THEN
+    DELETE FROM tessarel.content_uploads u WHERE u.xact = pg_current_xact_id() AND u.hash = NEW.hash;
+  END IF;
   RETURN NULL;
 END $$;
 CREATE CONSTRAINT TRIGGER content_upload_matches AFTER INSERT ON tessarel.content_uploads
-  DEFERRABLE INITIALLY DEFERRED FOR EACH ROW WHEN (NEW.n = -1) EXECUTE FUNCTION tessarel.ts_upload_check();
+  DEFERRABLE INITIALLY DEFERRED FOR EACH ROW WHEN (NEW.n = -1) EXECUTE FUNCTION tessarel.ts_content_check();
 
 -- ---- What the functions share (none callable by authors).
 
@@ -1588,8 +1580,8 @@ public:
     }
 
     std::vector<AuditEntry> auditTrail(const std::string& path) override {
-        // Of a path: the entries of the object there now (under any of its former paths too) and
-        // every entry at that path or below it.
+        // Of a path: every entry at that path or below it, and those of the objects there now
+        // under any of their former paths.
         std::string id;
         if (!path.empty() && path != "/") {
             const auto [parent, name] = splitRepositoryPath(path);
@@ -1597,11 +1589,13 @@ public:
                 id = o->id;
         }
         const std::string under = path == "/" ? std::string() : path;
-        Result r = c_->run("SELECT to_char(at AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"'), who, "
-                           "action, object_id, "
-                           "path, detail FROM tessarel.audit WHERE $1 = '' OR object_id = $2 OR path = $1 OR "
-                           "(path >= $1 || '/' AND path < $1 || '0') ORDER BY seq",
-                           {text(under), text(id)});
+        Result r = c_->run(
+            "SELECT to_char(at AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"'), who, action, "
+            "object_id, "
+            "path, detail FROM tessarel.audit WHERE $1 = '' OR path = $1 OR (path >= $1 || '/' AND path < $1 "
+            "|| '0') OR object_id IN (SELECT id FROM tessarel.objects WHERE id = $2 OR parent_path = $1 OR "
+            "(parent_path >= $1 || '/' AND parent_path < $1 || '0')) ORDER BY seq",
+            {text(under), text(id)});
         std::vector<AuditEntry> out;
         for (int i = 0; i < r.rows(); ++i)
             out.push_back(
