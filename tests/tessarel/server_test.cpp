@@ -825,3 +825,87 @@ TEST_P(TessarelRepositoryRulesTest,
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, TessarelRepositoryRulesTest, everyBackend(), backendName);
+
+TEST_F(TessarelServerTest, ASchema2RepositoryIsRefusedToAuthorsUntilItsUpgradeRenamesItsContent) {
+    // A repository as the program before made it (its schema kept in tests/tessarel/data), with a
+    // document of two versions, in a database of its own.
+    const auto db = lf::test::sharedPostgres().makeDatabase("ts_old");
+    const std::string old = "postgresql:" + db.conninfo;
+    std::string schema = lf::test::readFile(fs::path(LF_SOURCE_DIR) / "tests/tessarel/data/schema2.sql");
+    auto put = [&](const std::string& from, const std::string& to) {
+        for (size_t at = schema.find(from); at != std::string::npos; at = schema.find(from, at + to.size()))
+            schema.replace(at, from.size(), to);
+    };
+    put("{AUTHORS}", db.name + "_authors");
+    put("{ADMINS_NAME}", "'" + db.name + "_admins'");
+    put("{ADMINS}", db.name + "_admins");
+    put("{VERIFIED_BYTES}", std::to_string(512 << 20));
+    SqlClient owner(db.conninfo);
+    ASSERT_TRUE(owner.ok()) << owner.error();
+    for (const std::string& sql : std::vector<std::string>{
+             "CREATE ROLE " + db.name + "_authors NOLOGIN", "CREATE ROLE " + db.name + "_admins NOLOGIN",
+             "GRANT " + db.name + "_admins TO CURRENT_USER", "BEGIN", schema,
+             "INSERT INTO tessarel.schema_version VALUES(2)",
+             "INSERT INTO tessarel.formats(name, extension) VALUES('ppt8', 'pptx')",
+             "INSERT INTO tessarel.objects(id, type, name, owner_name, version_label, creation_date, "
+             "modify_date, "
+             "parent_path, cabinet_id) VALUES('0900000000000001', 'ts_cabinet', 'Old', 'tsadmin', '1.0', "
+             "'2026-01-01T00:00:00Z', '2026-01-01T00:00:00Z', '', '0900000000000001')",
+             "INSERT INTO tessarel.content SELECT encode(sha256(b), 'hex'), 8, 1 FROM (VALUES ('deck "
+             "1.0'::bytea), "
+             "('deck 1.1'::bytea)) v(b)",
+             "INSERT INTO tessarel.content_chunks SELECT encode(sha256(b), 'hex'), 0, b FROM (VALUES "
+             "('deck 1.0'::bytea), ('deck 1.1'::bytea)) v(b)",
+             "INSERT INTO tessarel.objects(id, type, name, content_type, owner_name, version_label, "
+             "creation_date, "
+             "modify_date, folder_id, parent_path, cabinet_id, content_hash, content_size, modifier) VALUES("
+             "'0900000000000002', 'ts_document', 'Deck.pptx', 'ppt8', 'alice', '1.1', "
+             "'2026-01-01T00:00:00Z', "
+             "'2026-01-02T00:00:00Z', '0900000000000001', '/Old', '0900000000000001', "
+             "encode(sha256('deck 1.1'::bytea), 'hex'), 8, 'alice')",
+             "INSERT INTO tessarel.versions(object_id, version_label, content_type, content_hash, "
+             "content_size, "
+             "modify_date, modifier) VALUES('0900000000000002', '1.0', 'ppt8', encode(sha256('deck "
+             "1.0'::bytea), "
+             "'hex'), 8, '2026-01-01T00:00:00Z', 'alice')",
+             "COMMIT", "GRANT " + db.name + "_authors TO alice"})
+        ASSERT_EQ(owner.state(sql), "ok") << sql << "\n" << owner.message();
+    ASSERT_EQ(openRepository(old)->storage().schemaVersion(), 2) << "the administrator opens it";
+
+    // Its authors could write past its rules: no author works in it before the upgrade.
+    const TsException refused = thrown([&] { RepositoryStore::login(old, "alice", "alice-secret"); });
+    EXPECT_EQ(refused.code(), code::UnsupportedBackend);
+    EXPECT_NE(refused.message().find("has schema version 2, which lets authors write past its rules; an "
+                                     "administrator brings it to version 3 with tessarel-admin upgrade"),
+              std::string::npos)
+        << refused.message();
+
+    const AdminRun up = runAdmin(args({"upgrade", old}));
+    EXPECT_EQ(up.exitCode, 0) << up.err;
+    EXPECT_EQ(up.out, "Upgraded the repository's schema from version 2 to 3\n");
+    const std::string v10 = store_->content().stage(makeFile("v10", "deck 1.0")).hash;
+    const std::string v11 = store_->content().stage(makeFile("v11", "deck 1.1")).hash;
+    auto super = [&](const std::string& sql) { return lf::test::sharedPostgres().exec(sql, db.name); };
+    EXPECT_EQ(super("SELECT string_agg(hash, ' ' ORDER BY hash) FROM tessarel.content"),
+              std::min(v10, v11) + " " + std::max(v10, v11));
+    EXPECT_EQ(super("SELECT content_hash FROM tessarel.objects WHERE id = '0900000000000002'"), v11);
+    EXPECT_EQ(super("SELECT content_hash FROM tessarel.versions"), v10);
+    EXPECT_EQ(super("SELECT authors || ' ' || admins FROM tessarel.repository_roles"),
+              db.name + "_authors " + db.name + "_admins");
+    EXPECT_EQ(super("SELECT has_table_privilege('alice', 'tessarel.objects', 'UPDATE')"), "f");
+    EXPECT_TRUE(fsck(*openRepository(old), true, false).clean());
+
+    // Alice works in it now, through the server's functions.
+    auto s = std::make_shared<TsSession>(RepositoryStore::login(old, "alice", "alice-secret"), "old", "alice",
+                                         false);
+    auto deck = s->objectByPath("/Old/Deck.pptx");
+    ASSERT_TRUE(deck);
+    EXPECT_EQ(lf::test::readFile(deck->getFile(local("old.pptx").string())), "deck 1.1");
+    checkInNewVersion(*client_, deck, local("oldwork"), "deck 1.2");
+    EXPECT_EQ(deck->versionLabel(), "1.2");
+    const auto versions = objectVersions(deck);
+    ASSERT_EQ(versions.size(), 3u);
+    EXPECT_EQ(versions[0].hash, v10);
+    EXPECT_EQ(super("SELECT who || ' ' || action FROM tessarel.audit ORDER BY seq DESC LIMIT 1"),
+              "alice check-in");
+}
