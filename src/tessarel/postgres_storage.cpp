@@ -483,6 +483,9 @@ BEGIN
   IF p_type <> 'ts_document' AND coalesce(p_hash, '') <> '' THEN
     RAISE EXCEPTION 'A folder has no content' USING ERRCODE = 'TSBA0';
   END IF;
+  IF coalesce(p_is_private, false) AND p_type <> 'ts_cabinet' THEN
+    RAISE EXCEPTION 'Only a cabinet can be private' USING ERRCODE = 'TSBA0';
+  END IF;
   PERFORM tessarel.ts_check_format(p_content_type);
   IF p_type = 'ts_cabinet' THEN
     parent.parent_path := '';
@@ -659,6 +662,20 @@ BEGIN
   END IF;
   IF coalesce(p_is_private, false) <> o.is_private AND o.owner_name <> actor AND NOT tessarel.ts_is_admin() THEN
     RAISE EXCEPTION 'Only the owner of ''%'' makes it private or public', o.name USING ERRCODE = '42501';
+  END IF;
+  -- A cabinet made private hides what it holds: only what its owner owns and no one else holds.
+  IF coalesce(p_is_private, false) AND NOT o.is_private THEN
+    IF o.type <> 'ts_cabinet' THEN
+      RAISE EXCEPTION 'Only a cabinet can be private' USING ERRCODE = 'TSBA0';
+    END IF;
+    SELECT m.name INTO outsider FROM tessarel.objects m
+     WHERE m.cabinet_id = o.id AND m.id <> o.id
+       AND (m.owner_name <> o.owner_name OR m.lock_owner NOT IN ('', o.owner_name))
+     LIMIT 1;
+    IF outsider IS NOT NULL THEN
+      RAISE EXCEPTION '''%'' is owned or checked out by someone else: the cabinet ''%'' stays public', outsider, o.name
+        USING ERRCODE = '42501';
+    END IF;
   END IF;
   old_path := tessarel.ts_path(o);
   new_parent := CASE WHEN moving THEN tessarel.ts_path(dest) ELSE o.parent_path END;

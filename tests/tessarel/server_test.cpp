@@ -311,6 +311,8 @@ TEST_F(TessarelServerTest, NothingMovesIntoAPrivateCabinetFromUnderItsOwnersOrLo
     makeFolders(a, "/Edvara/Alices");
     auto b = bob();
     auto bobsCabinet = makeCabinet(b, "Bob Private", true);
+    makeCabinet(b, "Bob Public", false);
+    makeDocument(a, "/Bob Public", "AlicesThere.pptx", "alice's deck in bob's cabinet");
     makeFolders(b, "/Edvara/Bobs");
     auto co = client_->newCheckoutOperation();
     co->setDestinationDirectory(local("alicework").string());
@@ -342,8 +344,13 @@ TEST_F(TessarelServerTest, NothingMovesIntoAPrivateCabinetFromUnderItsOwnersOrLo
     aco->add(a->objectById(bobsDeck->objectId()->text()));
     ASSERT_TRUE(aco->execute());
     const std::string held = everything();
-    expectRefused(sql, {{move("name = 'Bobs'", cabinet),
-                         "42501 'BobsDeck.pptx' is owned or checked out by someone else"}});
+    expectRefused(
+        sql,
+        {{move("name = 'Bobs'", cabinet), "42501 'BobsDeck.pptx' is owned or checked out by someone else"},
+         // Nor does a public cabinet become private over what others own or hold.
+         {"SELECT tessarel.ts_update_object(id, 'bob', name, NULL, true, '', '') FROM "
+          "tessarel.objects WHERE name = 'Bob Public'",
+          "42501 is owned or checked out by someone else: the cabinet 'Bob Public' stays public"}});
     EXPECT_EQ(everything(), held);
 
     // Alice's check-in finds her deck where she left it.
