@@ -591,6 +591,16 @@ TEST_F(TessarelServerTest, TheAuditTrailRecordsALibraryRoundTripAndTheAdminToolP
         "carol lock cleared checked out by bob");
     expectRefused(carol, {{"DELETE FROM tessarel.audit", "42501"}});
     EXPECT_THROW(superuser("DELETE FROM tessarel.audit"), std::runtime_error) << "nor does the owner";
+
+    // A repair's removal of content nothing holds (left by damage past the rules) is recorded.
+    const std::string stray = std::string(64, 'b');
+    damageSql("INSERT INTO content VALUES('" + stray + "', 5, 1); INSERT INTO content_chunks VALUES('" +
+              stray + "', 0, 'stray', sha256('stray'))");
+    EXPECT_EQ(fsck(*store_, false, true).orphanContent, std::vector<std::string>{stray});
+    EXPECT_EQ(
+        superuser(
+            "SELECT who || ' ' || action || ' ' || detail FROM tessarel.audit ORDER BY seq DESC LIMIT 1"),
+        database().owner + " fsck repair removed content " + stray + " (5 bytes) that nothing held");
 }
 
 TEST_F(TessarelServerTest, OnlyTheRightPasswordOfTheRepositorysAuthorLogsIn) {
