@@ -409,6 +409,19 @@ TEST_P(TessarelProcessTest, AdminCommandsEndToEnd) {
     EXPECT_NE(r.out.find("bob"), std::string::npos);
     EXPECT_NE(r.out.find("(current)"), std::string::npos);
     EXPECT_EQ(runAdmin(args({"fsck", repo, "--verify"})).out, "clean\n");
+    // The server's audit trail of that document; the embedded repository keeps none.
+    r = runAdmin(args({"log", repo, "/Edvara/Courses/Storage/01_Intro.pptx"}));
+    if (onServer()) {
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(
+            r.out.find("\tcheck-in\t/Edvara/Courses/Storage/01_Intro.pptx\tversion 1.1 (acting as bob)\n"),
+            std::string::npos)
+            << r.out;
+    } else {
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.err, "[TS_UNSUPPORTED_BACKEND] The embedded repository keeps no audit trail; a server "
+                         "repository does\n");
+    }
 
     auto cabinets =
         column(alice(), "select object_name from ts_cabinet where is_private = true", "object_name");

@@ -10,6 +10,7 @@
 #include <QDeadlineTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <thread>
 
@@ -925,4 +926,31 @@ TEST_F(TessarelServerTest, ASchema2RepositoryIsRefusedToAuthorsUntilItsUpgradeRe
     EXPECT_EQ(versions[0].hash, v10);
     EXPECT_EQ(super("SELECT who || ' ' || action FROM tessarel.audit ORDER BY seq DESC LIMIT 1"),
               "alice check-in");
+}
+
+TEST_F(TessarelServerTest, AFolderRenamedWhileAnotherAuthorMakesSomethingInItTakesTheNewRowAlong) {
+    auto a = alice();
+    auto unit = makeFolders(a, "/Edvara/Courses/Unit");
+    const std::string parent = sqlText(unit->objectId()->text());
+    SqlClient sql = connect("bob", "bob-secret");
+    ASSERT_TRUE(sql.ok()) << sql.error();
+    // Bob's transaction makes a folder in Unit and stays open a moment.
+    ASSERT_EQ(sql.state("BEGIN"), "ok");
+    ASSERT_EQ(sql.state("SELECT tessarel.ts_make_object('09ffffffffffff10', 'ts_folder', 'Inside', " +
+                        parent + ", false, '', '', 'bob')"),
+              "ok")
+        << sql.message();
+    std::thread commitLater([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        sql.state("COMMIT");
+    });
+    // Alice's rename of the folder above waits for it, then moves the new row's path too.
+    auto courses = a->folderByPath("/Edvara/Courses");
+    courses->setObjectName("Lessons");
+    courses->save();
+    commitLater.join();
+    EXPECT_EQ(superuser("SELECT parent_path FROM tessarel.objects WHERE id = '09ffffffffffff10'"),
+              "/Edvara/Lessons/Unit");
+    EXPECT_TRUE(a->folderByPath("/Edvara/Lessons/Unit/Inside"));
+    EXPECT_TRUE(fsck(*store_, false, false).brokenLinks.empty());
 }
