@@ -1572,6 +1572,7 @@ public:
             }
             commit();
             c_->command("SET search_path TO tessarel");
+            readRoles();
             return had;
         } catch (...) {
             rollback();
