@@ -279,32 +279,40 @@ public:
             db_ = nullptr;
             fail(code::UnknownRepository, "Cannot open the repository database " + file + ": " + msg);
         }
-        sqlite3_busy_timeout(db_, 15000);
-        exec("PRAGMA journal_mode=WAL");
-        exec("PRAGMA synchronous=FULL");
-        exec("PRAGMA foreign_keys=ON");
-        exec("PRAGMA case_sensitive_like=ON");
-        // Room for the tree index of a large repository, so that folder queries read it from memory.
-        exec("PRAGMA cache_size=-65536");
-        if (create) {
-            exec("BEGIN IMMEDIATE");
-            exec(kSchema);
-            exec(kVersionTable);
-            exec(("INSERT INTO schema_version(version) VALUES(" + std::to_string(kSchemaVersion) + ")")
-                     .c_str());
-            for (const auto& f : kFormats) {
-                Statement s(db_, "INSERT OR IGNORE INTO formats(name, extension) VALUES(?, ?)");
-                s.bind(1, std::string(f[0])).bind(2, std::string(f[1])).step();
+        // A refusal here (a repository of a newer schema, say) leaves no connection behind.
+        try {
+            sqlite3_busy_timeout(db_, 15000);
+            exec("PRAGMA journal_mode=WAL");
+            exec("PRAGMA synchronous=FULL");
+            exec("PRAGMA foreign_keys=ON");
+            exec("PRAGMA case_sensitive_like=ON");
+            // Room for the tree index of a large repository, so that folder queries read it from memory.
+            exec("PRAGMA cache_size=-65536");
+            if (create) {
+                exec("BEGIN IMMEDIATE");
+                exec(kSchema);
+                exec(kVersionTable);
+                exec(("INSERT INTO schema_version(version) VALUES(" + std::to_string(kSchemaVersion) + ")")
+                         .c_str());
+                for (const auto& f : kFormats) {
+                    Statement s(db_, "INSERT OR IGNORE INTO formats(name, extension) VALUES(?, ?)");
+                    s.bind(1, std::string(f[0])).bind(2, std::string(f[1])).step();
+                }
+                exec("COMMIT");
+            } else {
+                Statement s(db_, "SELECT count(*) FROM sqlite_master WHERE type='table' AND name='objects'");
+                if (!s.step() || s.integer(0) == 0)
+                    fail(code::UnknownRepository, file + " is not a repository database");
+                if (const int v = schemaVersion(); v > kSchemaVersion)
+                    fail(code::UnsupportedBackend, file + " has schema version " + std::to_string(v) +
+                                                       ", made by a newer program; this one reads up to " +
+                                                       std::to_string(kSchemaVersion));
             }
-            exec("COMMIT");
-        } else {
-            Statement s(db_, "SELECT count(*) FROM sqlite_master WHERE type='table' AND name='objects'");
-            if (!s.step() || s.integer(0) == 0)
-                fail(code::UnknownRepository, file + " is not a repository database");
-            if (const int v = schemaVersion(); v > kSchemaVersion)
-                fail(code::UnsupportedBackend, file + " has schema version " + std::to_string(v) +
-                                                   ", made by a newer program; this one reads up to " +
-                                                   std::to_string(kSchemaVersion));
+        } catch (...) {
+            cache_.clear();
+            sqlite3_close_v2(db_);
+            db_ = nullptr;
+            throw;
         }
     }
     ~SqliteStorage() override {
