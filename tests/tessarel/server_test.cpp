@@ -376,7 +376,8 @@ TEST_F(TessarelServerTest, NoAuthorLocksATableAndAHeldCheckOutHoldsUpOnlyItsOwnD
     std::vector<Refusal> locks;
     for (const char* table :
          {"objects", "versions", "content", "content_chunks", "formats", "schema_version"}) {
-        for (const char* mode : {"ROW EXCLUSIVE", "SHARE ROW EXCLUSIVE", "EXCLUSIVE", "ACCESS EXCLUSIVE"})
+        for (const char* mode : {"ROW EXCLUSIVE", "SHARE UPDATE EXCLUSIVE", "SHARE", "SHARE ROW EXCLUSIVE",
+                                 "EXCLUSIVE", "ACCESS EXCLUSIVE"})
             locks.push_back({std::string("LOCK TABLE tessarel.") + table + " IN " + mode + " MODE", "42501"});
         locks.push_back({std::string("SELECT 1 FROM tessarel.") + table + " FOR UPDATE", "42501"});
         locks.push_back({std::string("SELECT 1 FROM tessarel.") + table + " FOR KEY SHARE", "42501"});
