@@ -158,9 +158,10 @@ ALTER TABLE tessarel.versions ENABLE TRIGGER versions_kept;
 // the SECURITY DEFINER functions below, which run as the owner: each checks what the caller may
 // see itself (the owner is past row-level security), takes who is acting from session_user (in
 // them current_user is the owner), and sets who and when itself. Writers lock rows, never the
-// repository: the cabinet's row FOR SHARE for every write in it, FOR UPDATE for a change of paths
-// (a folder renamed or moved, a cabinet renamed), then the object's own row; check-ins of
-// different documents run side by side.
+// repository: check-out, cancel and check-in their document's row only; a new object or a change
+// of one its cabinet's row FOR SHARE (FOR UPDATE for a change of paths: a folder renamed or moved,
+// a cabinet renamed), then the rows it reads or writes. Check-ins of different documents run side
+// by side, and a transaction left open holds up what it locked only.
 const char* kRules = R"sql(
 SET search_path TO tessarel;
 
@@ -393,22 +394,17 @@ BEGIN
 END $$;
 
 -- The object the caller sees, its cabinet's row locked FOR SHARE (a cabinet's own FOR UPDATE)
--- and its own row FOR UPDATE; an object the caller does not see is not there.
+-- The document the caller sees, its row locked FOR UPDATE (check-out, cancel, check-in): nothing
+-- else is locked, so a transaction left open after one holds up that document only. What would
+-- miss such a lock (a move into a private cabinet, a cabinet made private, each checking the
+-- locks of what it takes) locks those rows first.
 CREATE FUNCTION tessarel.ts_hold(p_id text) RETURNS tessarel.objects LANGUAGE plpgsql
   SET search_path = pg_catalog, tessarel, pg_temp AS $$
 DECLARE
-  o tessarel.objects;
   held tessarel.objects;
 BEGIN
-  LOOP
-    SELECT * INTO o FROM tessarel.objects WHERE id = p_id;
-    IF NOT tessarel.ts_visible(o) THEN
-      RAISE EXCEPTION 'The object ''%'' no longer exists', p_id USING ERRCODE = 'TSNF0';
-    END IF;
-    PERFORM tessarel.ts_lock_cabinets(ARRAY[o.cabinet_id], o.type = 'ts_cabinet');
-    SELECT * INTO held FROM tessarel.objects WHERE id = p_id FOR UPDATE;
-    EXIT WHEN held.cabinet_id = o.cabinet_id;
-  END LOOP;
+  PERFORM tessarel.ts_lock_cabinets('{}', false);
+  SELECT * INTO held FROM tessarel.objects WHERE id = p_id FOR UPDATE;
   IF NOT tessarel.ts_visible(held) THEN
     RAISE EXCEPTION 'The object ''%'' no longer exists', p_id USING ERRCODE = 'TSNF0';
   END IF;
@@ -668,6 +664,7 @@ BEGIN
     IF o.type <> 'ts_cabinet' THEN
       RAISE EXCEPTION 'Only a cabinet can be private' USING ERRCODE = 'TSBA0';
     END IF;
+    PERFORM 1 FROM tessarel.objects m WHERE m.cabinet_id = o.id ORDER BY m.id FOR UPDATE;
     SELECT m.name INTO outsider FROM tessarel.objects m
      WHERE m.cabinet_id = o.id AND m.id <> o.id
        AND (m.owner_name <> o.owner_name OR m.lock_owner NOT IN ('', o.owner_name))
@@ -692,6 +689,10 @@ BEGIN
   IF moving AND new_cabinet <> o.cabinet_id THEN
     SELECT * INTO cab FROM tessarel.ts_cabinet_of(new_cabinet);
     IF cab.is_private THEN
+      PERFORM 1 FROM tessarel.objects m
+       WHERE m.id = o.id OR (o.type <> 'ts_document' AND m.cabinet_id = o.cabinet_id
+             AND (m.parent_path = old_path OR starts_with(m.parent_path, old_path || '/')))
+       ORDER BY m.id FOR UPDATE;
       SELECT m.name INTO outsider FROM tessarel.objects m
        WHERE (m.id = o.id OR (o.type <> 'ts_document' AND m.cabinet_id = o.cabinet_id
               AND (m.parent_path = old_path OR starts_with(m.parent_path, old_path || '/'))))

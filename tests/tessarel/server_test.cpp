@@ -366,6 +366,7 @@ TEST_F(TessarelServerTest, NoAuthorLocksATableAndAHeldCheckOutHoldsUpOnlyItsOwnD
     auto a = alice();
     auto first = makeDocument(a, "/Edvara/Courses", "First.pptx", "first");
     auto second = makeDocument(a, "/Edvara/Courses", "Second.pptx", "second");
+    auto other = makeFolders(a, "/Edvara/Other");
     auto co = client_->newCheckoutOperation();
     co->setDestinationDirectory(local("alicework").string());
     co->add(second);
@@ -393,14 +394,18 @@ TEST_F(TessarelServerTest, NoAuthorLocksATableAndAHeldCheckOutHoldsUpOnlyItsOwnD
                         ", 'bob', '/tmp/x')"),
               "ok")
         << sql.message();
-    // Alice's check-in of the other document goes through at once.
+    // Alice's check-in of the other document, and her rename of another folder of the cabinet,
+    // go through at once.
     lf::test::writeFile(local("alicework/Second.pptx"), "second 1.1");
     const QDeadlineTimer bound(5000);
     auto ci = client_->newCheckinOperation();
     ci->add(second);
     ASSERT_TRUE(ci->execute()) << ci->errors()->item(0)->getMessage();
-    EXPECT_FALSE(bound.hasExpired()) << "the check-in waited for Bob's transaction";
+    other->setObjectName("Elsewhere");
+    other->save();
+    EXPECT_FALSE(bound.hasExpired()) << "Alice waited for Bob's transaction";
     EXPECT_EQ(second->versionLabel(), "1.1");
+    EXPECT_TRUE(a->folderByPath("/Edvara/Elsewhere"));
     sql.rollback();
 }
 
