@@ -289,8 +289,10 @@ std::vector<std::string> brokenFolderLinks(Storage& storage, const std::set<std:
 
 FsckReport fsck(RepositoryStore& store, bool verify, bool repair) {
     FsckReport report;
-    // New content gets its name only while its writer holds the write lock, so under the lock
-    // every named but unreferenced content is a true orphan.
+    // The embedded repository's new content gets its name only while its writer holds the write
+    // lock, so under the lock every named but unreferenced content is a true orphan. The server's
+    // content commits with the objects that hold it, and its removal checks again, under the
+    // content's row lock, that nothing holds it.
     Transaction lock(store.storage());
     const std::set<std::string> referenced = store.storage().referencedContent();
     const auto present = store.content().allContent();

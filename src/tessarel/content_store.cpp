@@ -149,11 +149,16 @@ void Sha256::update(const char* p, size_t n) {
     EVP_DigestUpdate(ctx_, p, n);
 }
 
-std::string Sha256::hex() {
+std::string Sha256::bytes() {
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned int n = 0;
     EVP_DigestFinal_ex(ctx_, md, &n);
-    return toHex(md, n);
+    return std::string(reinterpret_cast<const char*>(md), n);
+}
+
+std::string Sha256::hex() {
+    const std::string b = bytes();
+    return toHex(reinterpret_cast<const unsigned char*>(b.data()), b.size());
 }
 
 Fd openContentSource(const std::string& localFile, bool refuseLinks, std::int64_t& size) {

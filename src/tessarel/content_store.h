@@ -116,6 +116,8 @@ public:
     void update(const char* p, size_t n);
     // 64 lower-case hex digits; the digest ends here.
     std::string hex();
+    // The 32 bytes of the digest; the digest ends here.
+    std::string bytes();
 
 private:
     EVP_MD_CTX* ctx_;

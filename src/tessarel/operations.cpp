@@ -21,17 +21,6 @@ namespace lf::tessarel {
 
 namespace {
 
-std::string nextVersionLabel(const std::string& label) {
-    const auto dot = label.find('.');
-    try {
-        if (dot == std::string::npos)
-            return std::to_string(std::stoi(label)) + ".1";
-        return label.substr(0, dot) + "." + std::to_string(std::stoi(label.substr(dot + 1)) + 1);
-    } catch (...) {
-        return "1.0";
-    }
-}
-
 // The object as the repository holds it now.
 ObjectRecord currentRecord(TsObject& obj) {
     auto cur = obj.session().store().storage().objectById(obj.record().id, obj.session().viewer());
@@ -403,8 +392,8 @@ void TsImportOperation::run() {
         }
         std::vector<ObjectRecord> made(nodes_.size());
         {
-            // Content gets its name under the write lock, then the metadata commits, with every
-            // folder the import makes.
+            // The content goes first (on the server before any row is locked), then the
+            // metadata commits, with every folder the import makes.
             Transaction t(store.storage());
             store.content().publish(staged);
             auto folder = store.storage().objectById(folderObj->record().id, session_->viewer());
@@ -435,7 +424,7 @@ void TsImportOperation::run() {
                             r.folderId = parent->id;
                             r.parentPath = parent->ownPath();
                             r.cabinetId = parent->cabinetId;
-                            store.storage().insertObject(r);
+                            r = store.storage().insertObject(r);
                         }
                         it = folders.emplace(path, std::move(r)).first;
                     }
@@ -464,7 +453,7 @@ void TsImportOperation::run() {
                 r.cabinetId = into.cabinetId;
                 r.contentHash = staged[i].hash;
                 r.contentSize = staged[i].size;
-                store.storage().insertObject(r);
+                r = store.storage().insertObject(r, true);
             }
             t.commit();
         }
@@ -547,23 +536,12 @@ void TsCheckinOperation::run() {
                 auto cur = store.storage().objectById(obj.record().id, session.viewer());
                 if (!cur)
                     fail(code::ObjectNotFound, "The object '" + obj.record().id + "' no longer exists");
-                if (!store.storage().unlockObject(cur->id, session.userName()))
-                    fail(code::NotLockOwner,
-                         "'" + cur->name + "' is no longer checked out by " + session.userName());
-                store.storage().addVersion({cur->id, cur->versionLabel, cur->contentType, cur->contentHash,
-                                            cur->contentSize, cur->modified, cur->modifier});
-                ObjectRecord r = *cur;
-                if (!obj.pendingFile().empty())
-                    r.contentType = obj.pendingFormat().empty() ? store.formatForFile(obj.pendingFile())
-                                                                : obj.pendingFormat();
-                r.contentHash = one[0].hash;
-                r.contentSize = one[0].size;
-                r.versionLabel = nextVersionLabel(cur->versionLabel);
-                r.modified = nowText();
-                r.modifier = session.userName();
-                r.lockOwner.clear();
-                r.lockPath.clear();
-                store.storage().updateObject(r);
+                const std::string contentType = obj.pendingFile().empty() ? cur->contentType
+                                                : obj.pendingFormat().empty()
+                                                    ? store.formatForFile(obj.pendingFile())
+                                                    : obj.pendingFormat();
+                ObjectRecord r = store.storage().checkIn(cur->id, session.userName(), one[0].hash,
+                                                         one[0].size, contentType);
                 t.commit();
                 if (!obj.pendingFile().empty() && obj.objectName() != cur->name)
                     r.name = obj.objectName();

@@ -4,6 +4,7 @@
 // a user who connects with another client gets no more than this library gives them. Content lives
 // in the database too, in chunks, and commits with the metadata that points to it.
 #include "tessarel/errors.h"
+#include "tessarel/repository_store.h"
 #include "tessarel/storage.h"
 #include "tessarel/tql_sql.h"
 
@@ -17,6 +18,7 @@
 #include <deque>
 #include <fcntl.h>
 #include <functional>
+#include <map>
 #include <set>
 #include <unistd.h>
 #include <unordered_map>
@@ -26,22 +28,18 @@ namespace lf::tessarel {
 namespace {
 
 // Content travels and is kept in chunks of this size: a deck of usual size is one chunk, and no
-// statement ever carries more than this.
+// statement ever carries more than this. Content is named by its chunk digest: the SHA-256 of the
+// SHA-256 digests of its chunks, one after the other (the empty content: the SHA-256 of nothing),
+// which the server computes chunk by chunk as the bytes arrive, whatever the content's size.
 constexpr size_t kChunkBytes = 1 << 20;
 // What a content publication sends before it waits for the server to have stored it.
 constexpr size_t kPipelineBytes = 16 << 20;
-// The server checks the hash of content up to this size when it commits (it hashes content as one
-// value, which the server bounds); every export and check-out checks it again as it writes.
-constexpr std::int64_t kServerVerifiedBytes = 512LL << 20;
-// The key of the repository's write lock (an advisory lock of the transaction, per database).
-constexpr std::int64_t kWriteLockKey = 0x7473776c; // "tswl"
 
 constexpr Oid kText = 25, kInt8 = 20, kInt4 = 23, kFloat8 = 701, kBool = 16, kBytea = 17;
 
-// The schema a repository is made with. {AUTHORS} and {ADMINS} are the repository's two group
-// roles (as identifiers), {ADMINS_NAME} the second as a string. Every function that reads past
-// row-level security is SECURITY DEFINER with a fixed search path.
-const char* kSchema = R"sql(
+// The tables of a repository. Authors only read them (under row-level security); everything they
+// change goes through the functions of kRules.
+const char* kTables = R"sql(
 CREATE SCHEMA tessarel;
 SET search_path TO tessarel;
 CREATE TABLE schema_version(version integer NOT NULL);
@@ -93,84 +91,123 @@ CREATE TABLE content(
   size bigint NOT NULL CHECK (size >= 0),
   chunks integer NOT NULL CHECK (chunks >= 0));
 CREATE TABLE content_chunks(
-  hash text COLLATE "C" NOT NULL REFERENCES content(hash) ON DELETE CASCADE,
+  hash text COLLATE "C" NOT NULL REFERENCES content(hash) ON DELETE CASCADE ON UPDATE CASCADE,
   n integer NOT NULL,
   data bytea NOT NULL,
+  digest bytea NOT NULL,
   PRIMARY KEY (hash, n));
 -- Decks and documents are zip files already: kept as they come, not compressed again.
 ALTER TABLE content_chunks ALTER COLUMN data SET STORAGE EXTERNAL;
+)sql";
 
-CREATE FUNCTION ts_is_admin() RETURNS boolean LANGUAGE sql STABLE
-  AS $$ SELECT pg_has_role(current_user, {ADMINS_NAME}, 'MEMBER') $$;
+// The tables schema version 3 added (also made by the upgrade from version 2).
+const char* kTablesOf3 = R"sql(
+SET search_path TO tessarel;
+-- The repository's two group roles, by name: a restore under another database name keeps them.
+CREATE TABLE repository_roles(authors text NOT NULL, admins text NOT NULL);
+-- The chunk digests of content a transaction sent that the repository held already: compared
+-- with the stored ones when the transaction commits, then gone.
+CREATE TABLE content_uploads(
+  xact xid8 NOT NULL,
+  hash text COLLATE "C" NOT NULL,
+  n integer NOT NULL,
+  size bigint NOT NULL DEFAULT 0,
+  digest bytea,
+  PRIMARY KEY (xact, hash, n));
+-- Who did what, appended by the repository's functions only.
+CREATE TABLE audit(
+  seq bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+  at timestamptz NOT NULL DEFAULT now(),
+  who text COLLATE "C" NOT NULL,
+  action text COLLATE "C" NOT NULL,
+  object_id text COLLATE "C" NOT NULL DEFAULT '',
+  path text COLLATE "C" NOT NULL DEFAULT '',
+  detail text NOT NULL DEFAULT '');
+CREATE INDEX audit_object ON audit(object_id);
+CREATE INDEX audit_path ON audit(path);
+)sql";
+
+// From schema 2 to 3 (then kTablesOf3 and kRules): no one writes while it runs; content is
+// renamed to its chunk digest, in the chunks, objects and versions (past the trigger that keeps
+// versions, which only this owner's step may set aside).
+const char* kFrom2 = R"sql(
+SET search_path TO tessarel;
+LOCK TABLE tessarel.objects, tessarel.versions, tessarel.content, tessarel.content_chunks, tessarel.formats
+  IN ACCESS EXCLUSIVE MODE;
+ALTER TABLE tessarel.content_chunks ADD COLUMN digest bytea;
+UPDATE tessarel.content_chunks SET digest = sha256(data);
+ALTER TABLE tessarel.content_chunks ALTER COLUMN digest SET NOT NULL,
+  DROP CONSTRAINT content_chunks_hash_fkey,
+  ADD CONSTRAINT content_chunks_hash_fkey FOREIGN KEY (hash) REFERENCES tessarel.content(hash)
+    ON DELETE CASCADE ON UPDATE CASCADE;
+CREATE TEMPORARY TABLE renamed ON COMMIT DROP AS
+  SELECT c.hash AS old, encode(sha256(coalesce((SELECT string_agg(ch.digest, ''::bytea ORDER BY ch.n)
+    FROM tessarel.content_chunks ch WHERE ch.hash = c.hash), ''::bytea)), 'hex') AS new
+  FROM tessarel.content c;
+ALTER TABLE tessarel.versions DISABLE TRIGGER versions_kept;
+UPDATE tessarel.content c SET hash = r.new FROM renamed r WHERE c.hash = r.old;
+UPDATE tessarel.objects o SET content_hash = r.new FROM renamed r WHERE o.content_hash = r.old;
+UPDATE tessarel.versions v SET content_hash = r.new FROM renamed r WHERE v.content_hash = r.old;
+ALTER TABLE tessarel.versions ENABLE TRIGGER versions_kept;
+)sql";
+
+// The rules: functions, triggers, row-level security and grants, as the owner (the role that made
+// the repository) installs them. {AUTHORS} and {ADMINS} are the repository's two group roles (as
+// identifiers), {ADMINS_NAME} the second as a string, {CHUNK} kChunkBytes. Every function has a
+// fixed search path and names what it uses by schema. Authors change the repository only through
+// the SECURITY DEFINER functions below, which run as the owner: each checks what the caller may
+// see itself (the owner is past row-level security), takes who is acting from session_user (in
+// them current_user is the owner), and sets who and when itself. Writers lock rows, never the
+// repository: check-out, cancel and check-in their document's row only; a new object or a change
+// of one its cabinet's row FOR SHARE (FOR UPDATE for a change of paths: a folder renamed or moved,
+// a cabinet renamed), then the rows it reads or writes. Check-ins of different documents run side
+// by side, and a transaction left open holds up what it locked only.
+const char* kRules = R"sql(
+SET search_path TO tessarel;
+
+CREATE OR REPLACE FUNCTION tessarel.ts_is_admin() RETURNS boolean LANGUAGE plpgsql STABLE
+  SET search_path = pg_catalog, tessarel, pg_temp AS $$
+BEGIN
+  RETURN pg_catalog.pg_has_role(session_user, {ADMINS_NAME}, 'MEMBER');
+END $$;
 
 -- The privacy and owner of a cabinet, whoever asks.
 -- (In PL/pgSQL, as every function called for each row written: a session keeps its plans, where a
 -- function in SQL of its own settings is planned anew at every call.)
-CREATE FUNCTION ts_cabinet_of(cab text, OUT is_private boolean, OUT owner_name text)
+CREATE OR REPLACE FUNCTION tessarel.ts_cabinet_of(cab text, OUT is_private boolean, OUT owner_name text)
   LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path = pg_catalog, tessarel, pg_temp AS $$
 BEGIN
   SELECT o.is_private, o.owner_name INTO is_private, owner_name
     FROM tessarel.objects o WHERE o.id = cab AND o.type = 'ts_cabinet';
 END $$;
 
--- A cabinet made private or public, or given another owner: every row of it follows (the guard
+-- A cabinet made private or public, or given another owner: every row of it follows (the trigger
 -- below takes the cabinet's values again for each row written).
-CREATE FUNCTION ts_cabinet_follow(cab text) RETURNS void
-  LANGUAGE sql SECURITY DEFINER SET search_path = pg_catalog, tessarel, pg_temp
-  AS $$ UPDATE tessarel.objects SET cabinet_owner = cabinet_owner WHERE cabinet_id = cab AND id <> cab $$;
+CREATE OR REPLACE FUNCTION tessarel.ts_cabinet_follow(cab text) RETURNS void
+  LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, tessarel, pg_temp AS $$
+BEGIN
+  UPDATE tessarel.objects SET cabinet_owner = cabinet_owner WHERE cabinet_id = cab AND id <> cab;
+END $$;
 
--- Whether this transaction made the content row: chunks are added only to content being made.
-CREATE FUNCTION ts_content_is_new(h text) RETURNS boolean
+-- Whether this transaction made the content row.
+CREATE OR REPLACE FUNCTION tessarel.ts_content_is_new(h text) RETURNS boolean
   LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path = pg_catalog, tessarel, pg_temp AS $$
 BEGIN
   RETURN EXISTS (SELECT 1 FROM tessarel.content WHERE hash = h AND xmin = pg_current_xact_id()::xid);
 END $$;
 
--- The rules of locks, owners and cabinets on every row written, for every role but the
--- administrators: a check-out lock is taken for oneself and cleared by its owner; a document
--- checked out by someone else keeps its content; owners are changed by administrators only.
-CREATE FUNCTION ts_objects_guard() RETURNS trigger LANGUAGE plpgsql
+-- Each row carries its cabinet's privacy and owner.
+CREATE OR REPLACE FUNCTION tessarel.ts_objects_guard() RETURNS trigger LANGUAGE plpgsql
   SET search_path = pg_catalog, tessarel, pg_temp AS $$
 DECLARE
   cab record;
 BEGIN
-  IF NOT ts_is_admin() THEN
-    IF TG_OP = 'INSERT' THEN
-      IF NEW.lock_owner NOT IN ('', current_user) THEN
-        RAISE EXCEPTION 'A check-out lock is taken by its own user, not for %', NEW.lock_owner
-          USING ERRCODE = '42501';
-      END IF;
-    ELSE
-      IF NEW.id <> OLD.id OR NEW.owner_name <> OLD.owner_name THEN
-        RAISE EXCEPTION 'Only an administrator changes the id or owner of ''%''', OLD.name USING ERRCODE = '42501';
-      END IF;
-      IF NEW.is_private <> OLD.is_private AND OLD.owner_name <> current_user THEN
-        RAISE EXCEPTION 'Only the owner of ''%'' makes it private or public', OLD.name USING ERRCODE = '42501';
-      END IF;
-      IF OLD.lock_owner NOT IN ('', current_user) THEN
-        -- The lock's path is the file its owner's check-in reads: it is the lock's, as fixed.
-        IF NEW.lock_owner <> OLD.lock_owner OR NEW.lock_path <> OLD.lock_path THEN
-          RAISE EXCEPTION '''%'' is checked out by %: only they or an administrator clear the lock',
-            OLD.name, OLD.lock_owner USING ERRCODE = '42501';
-        END IF;
-        -- A document someone else has checked out also keeps its name and its folder, as the
-        -- library keeps them (a folder moved with it still takes it along).
-        IF NEW.content_hash <> OLD.content_hash OR NEW.version_label <> OLD.version_label
-           OR NEW.name <> OLD.name OR NEW.folder_id IS DISTINCT FROM OLD.folder_id THEN
-          RAISE EXCEPTION '''%'' is checked out by %', OLD.name, OLD.lock_owner USING ERRCODE = '42501';
-        END IF;
-      ELSIF NEW.lock_owner NOT IN ('', OLD.lock_owner, current_user) THEN
-        RAISE EXCEPTION 'A check-out lock is taken by its own user, not for %', NEW.lock_owner
-          USING ERRCODE = '42501';
-      END IF;
-    END IF;
-  END IF;
   IF NEW.type = 'ts_cabinet' THEN
     NEW.cabinet_id := NEW.id;
     NEW.cabinet_private := NEW.is_private;
     NEW.cabinet_owner := NEW.owner_name;
   ELSE
-    SELECT * INTO cab FROM ts_cabinet_of(NEW.cabinet_id);
+    SELECT * INTO cab FROM tessarel.ts_cabinet_of(NEW.cabinet_id);
     IF cab.owner_name IS NULL THEN
       RAISE EXCEPTION 'There is no cabinet %', NEW.cabinet_id USING ERRCODE = '23503';
     END IF;
@@ -179,29 +216,34 @@ BEGIN
   END IF;
   RETURN NEW;
 END $$;
-CREATE TRIGGER objects_guard BEFORE INSERT OR UPDATE ON objects FOR EACH ROW EXECUTE FUNCTION ts_objects_guard();
 
-CREATE FUNCTION ts_cabinet_changed() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER
+CREATE OR REPLACE FUNCTION tessarel.ts_cabinet_changed() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER
   SET search_path = pg_catalog, tessarel, pg_temp AS $$
 BEGIN
-  PERFORM ts_cabinet_follow(NEW.id);
+  PERFORM tessarel.ts_cabinet_follow(NEW.id);
   RETURN NULL;
 END $$;
-CREATE TRIGGER objects_cabinet_changed AFTER UPDATE ON objects FOR EACH ROW
-  WHEN (NEW.type = 'ts_cabinet' AND (OLD.is_private <> NEW.is_private OR OLD.owner_name <> NEW.owner_name))
-  EXECUTE FUNCTION ts_cabinet_changed();
 
 -- A version, once written, is history: no one rewrites or removes it.
-CREATE FUNCTION ts_versions_kept() RETURNS trigger LANGUAGE plpgsql AS $$
+CREATE OR REPLACE FUNCTION tessarel.ts_versions_kept() RETURNS trigger LANGUAGE plpgsql
+  SET search_path = pg_catalog, tessarel, pg_temp AS $$
 BEGIN
   RAISE EXCEPTION 'A version is never rewritten or removed' USING ERRCODE = '42501';
 END $$;
-CREATE TRIGGER versions_kept BEFORE UPDATE OR DELETE ON versions FOR EACH ROW EXECUTE FUNCTION ts_versions_kept();
-CREATE TRIGGER versions_kept_whole BEFORE TRUNCATE ON versions FOR EACH STATEMENT EXECUTE FUNCTION ts_versions_kept();
+-- Nor the audit trail.
+CREATE FUNCTION tessarel.ts_audit_kept() RETURNS trigger LANGUAGE plpgsql
+  SET search_path = pg_catalog, tessarel, pg_temp AS $$
+BEGIN
+  RAISE EXCEPTION 'The audit trail is never rewritten or removed' USING ERRCODE = '42501';
+END $$;
+CREATE TRIGGER audit_kept BEFORE UPDATE OR DELETE ON tessarel.audit FOR EACH ROW
+  EXECUTE FUNCTION tessarel.ts_audit_kept();
+CREATE TRIGGER audit_kept_whole BEFORE TRUNCATE ON tessarel.audit FOR EACH STATEMENT
+  EXECUTE FUNCTION tessarel.ts_audit_kept();
 
 -- A version is recorded by the check-in that replaces it: when the transaction commits, the
 -- document holds a version of another label (else its next check-in could not record it).
-CREATE FUNCTION ts_version_replaced() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER
+CREATE OR REPLACE FUNCTION tessarel.ts_version_replaced() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER
   SET search_path = pg_catalog, tessarel, pg_temp AS $$
 BEGIN
   IF EXISTS (SELECT 1 FROM tessarel.objects WHERE id = NEW.object_id AND version_label = NEW.version_label) THEN
@@ -210,81 +252,637 @@ BEGIN
   END IF;
   RETURN NULL;
 END $$;
-CREATE CONSTRAINT TRIGGER versions_replaced AFTER INSERT ON versions DEFERRABLE INITIALLY DEFERRED
-  FOR EACH ROW EXECUTE FUNCTION ts_version_replaced();
 
--- New content is complete and its bytes are the ones its hash names, checked when the
--- transaction that made it commits.
-CREATE FUNCTION ts_content_check() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER
+-- Content a transaction sent, checked when it commits: new content (a row of content) and content
+-- the repository held already (a row of content_uploads) alike, with the same refusals from the
+-- same lines, so that no refusal tells whether the repository held it. What was sent is complete,
+-- its name is the chunk digest of its chunks (and held content's stored digests are the ones sent),
+-- and an object or version this transaction wrote holds it.
+CREATE OR REPLACE FUNCTION tessarel.ts_content_check() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER
   SET search_path = pg_catalog, tessarel, pg_temp AS $$
 DECLARE
-  total bigint;
   pieces integer;
+  sent integer;
   last integer;
-  digest text;
+  total bigint;
+  named text;
+  stored_differs boolean := false;
+  fault text;
 BEGIN
-  SELECT coalesce(sum(octet_length(data)), 0), count(*), coalesce(max(n), -1)
-    INTO total, pieces, last FROM tessarel.content_chunks WHERE hash = NEW.hash;
-  IF total <> NEW.size OR pieces <> NEW.chunks OR last <> NEW.chunks - 1 THEN
-    RAISE EXCEPTION 'The content % is incomplete', NEW.hash USING ERRCODE = '23514';
+  IF TG_TABLE_NAME = 'content' THEN
+    pieces := NEW.chunks;
+    SELECT count(*), coalesce(max(n), -1), coalesce(sum(octet_length(data)), 0),
+           encode(sha256(coalesce(string_agg(digest, ''::bytea ORDER BY n), ''::bytea)), 'hex')
+      INTO sent, last, total, named FROM tessarel.content_chunks WHERE hash = NEW.hash;
+  ELSE
+    pieces := ((NEW.size + {CHUNK} - 1) / {CHUNK})::integer;
+    SELECT count(*), coalesce(max(n), -1), NEW.size,
+           encode(sha256(coalesce(string_agg(digest, ''::bytea ORDER BY n), ''::bytea)), 'hex')
+      INTO sent, last, total, named FROM tessarel.content_uploads WHERE xact = NEW.xact AND hash = NEW.hash AND n >= 0;
+    stored_differs := (SELECT c.size FROM tessarel.content c WHERE c.hash = NEW.hash) IS DISTINCT FROM NEW.size
+      OR EXISTS (SELECT 1 FROM tessarel.content_uploads u
+                   LEFT JOIN tessarel.content_chunks c ON c.hash = u.hash AND c.n = u.n
+                  WHERE u.xact = NEW.xact AND u.hash = NEW.hash AND u.n >= 0 AND c.digest IS DISTINCT FROM u.digest);
   END IF;
-  IF NEW.size <= {VERIFIED_BYTES} THEN
-    SELECT encode(sha256(coalesce(string_agg(data, ''::bytea ORDER BY n), ''::bytea)), 'hex')
-      INTO digest FROM tessarel.content_chunks WHERE hash = NEW.hash;
-    IF digest <> NEW.hash THEN
-      RAISE EXCEPTION 'The content stored as % holds other bytes', NEW.hash USING ERRCODE = '23514';
-    END IF;
+  IF sent <> pieces OR last <> pieces - 1 OR total <> NEW.size THEN
+    fault := 'is incomplete';
+  ELSIF named <> NEW.hash OR stored_differs THEN
+    fault := 'holds other bytes';
+  ELSIF NOT EXISTS (SELECT 1 FROM tessarel.objects WHERE content_hash = NEW.hash AND content_hash <> ''
+                      AND xmin = pg_current_xact_id()::xid)
+        AND NOT EXISTS (SELECT 1 FROM tessarel.versions WHERE content_hash = NEW.hash AND xmin = pg_current_xact_id()::xid) THEN
+    fault := 'was sent without an object that holds it';
+  END IF;
+  IF fault IS NOT NULL THEN
+    RAISE EXCEPTION 'The content % %', NEW.hash, fault USING ERRCODE = '23514';
+  END IF;
+  IF TG_TABLE_NAME = 'content_uploads' THEN
+    DELETE FROM tessarel.content_uploads u WHERE u.xact = pg_current_xact_id() AND u.hash = NEW.hash;
   END IF;
   RETURN NULL;
 END $$;
-CREATE CONSTRAINT TRIGGER content_complete AFTER INSERT ON content DEFERRABLE INITIALLY DEFERRED
-  FOR EACH ROW EXECUTE FUNCTION ts_content_check();
+CREATE CONSTRAINT TRIGGER content_upload_matches AFTER INSERT ON tessarel.content_uploads
+  DEFERRABLE INITIALLY DEFERRED FOR EACH ROW WHEN (NEW.n = -1) EXECUTE FUNCTION tessarel.ts_content_check();
+
+-- ---- What the functions share (none callable by authors).
+
+CREATE FUNCTION tessarel.ts_now() RETURNS text LANGUAGE plpgsql STABLE
+  SET search_path = pg_catalog, tessarel, pg_temp AS $$
+BEGIN
+  RETURN to_char(statement_timestamp() AT TIME ZONE 'UTC', 'YYYY-MM-DD"T"HH24:MI:SS"Z"');
+END $$;
+
+-- Who acts: the caller; an administrator may act as a user named (the administration tool's
+-- sessions own what they make and hold their locks as the user they act for).
+CREATE FUNCTION tessarel.ts_actor(p_user text) RETURNS text LANGUAGE plpgsql STABLE
+  SET search_path = pg_catalog, tessarel, pg_temp AS $$
+BEGIN
+  IF coalesce(p_user, '') <> '' AND p_user <> session_user AND tessarel.ts_is_admin() THEN
+    RETURN p_user;
+  END IF;
+  RETURN session_user;
+END $$;
+
+CREATE FUNCTION tessarel.ts_visible(o tessarel.objects) RETURNS boolean LANGUAGE plpgsql STABLE
+  SET search_path = pg_catalog, tessarel, pg_temp AS $$
+BEGIN
+  RETURN o.id IS NOT NULL AND (NOT o.cabinet_private OR o.cabinet_owner = session_user OR tessarel.ts_is_admin());
+END $$;
+
+CREATE FUNCTION tessarel.ts_path(o tessarel.objects) RETURNS text LANGUAGE plpgsql IMMUTABLE
+  SET search_path = pg_catalog, tessarel, pg_temp AS $$
+BEGIN
+  RETURN o.parent_path || '/' || o.name;
+END $$;
+
+-- The one name rule of the library (checkObjectName).
+CREATE FUNCTION tessarel.ts_check_name(p_name text) RETURNS void LANGUAGE plpgsql IMMUTABLE
+  SET search_path = pg_catalog, tessarel, pg_temp AS $$
+BEGIN
+  IF p_name IS NULL OR octet_length(p_name) NOT BETWEEN 1 AND 239 OR p_name IN ('.', '..')
+     OR p_name ~ '[\x01-\x1f\x7f/\\]' THEN
+    RAISE EXCEPTION 'The name % breaks the rule: a name in the repository is 1 to 239 bytes, not ''.'' or ''..'', without ''/'', ''\'' or control characters',
+      quote_literal(coalesce(p_name, '')) USING ERRCODE = 'TSBN0';
+  END IF;
+END $$;
+
+CREATE FUNCTION tessarel.ts_check_format(p_format text) RETURNS void LANGUAGE plpgsql STABLE
+  SET search_path = pg_catalog, tessarel, pg_temp AS $$
+BEGIN
+  IF p_format IS NULL OR (p_format <> '' AND NOT EXISTS (SELECT 1 FROM tessarel.formats WHERE name = p_format)) THEN
+    RAISE EXCEPTION 'There is no format %', quote_literal(coalesce(p_format, '')) USING ERRCODE = 'TSBA0';
+  END IF;
+END $$;
+
+-- The size of content the caller may point an object at: content this transaction sent, or
+-- content an object or version the caller sees holds. Any other name fails the same way whether
+-- the repository holds it or not.
+CREATE FUNCTION tessarel.ts_usable_content(h text) RETURNS bigint LANGUAGE plpgsql STABLE
+  SET search_path = pg_catalog, tessarel, pg_temp AS $$
+DECLARE
+  found_size bigint;
+BEGIN
+  IF h = '' THEN
+    RETURN 0;
+  END IF;
+  SELECT c.size INTO found_size FROM tessarel.content c WHERE c.hash = h AND (
+      c.xmin = pg_current_xact_id()::xid
+      OR EXISTS (SELECT 1 FROM tessarel.content_uploads u WHERE u.xact = pg_current_xact_id() AND u.hash = h AND u.n = -1)
+      OR EXISTS (SELECT 1 FROM tessarel.objects o WHERE o.content_hash = h AND o.content_hash <> '' AND tessarel.ts_visible(o))
+      OR EXISTS (SELECT 1 FROM tessarel.versions v JOIN tessarel.objects o ON o.id = v.object_id
+                  WHERE v.content_hash = h AND tessarel.ts_visible(o)));
+  IF found_size IS NULL THEN
+    RAISE EXCEPTION 'The content % is not in the repository; send it first', h USING ERRCODE = 'TSNC1';
+  END IF;
+  RETURN found_size;
+END $$;
+
+-- Locks the cabinets' rows, in the order of their ids: FOR SHARE for a write in them, FOR UPDATE
+-- for a change of paths. Writes run in read committed transactions only, where each statement
+-- sees what committed before it (a later snapshot could leave a row behind a move).
+CREATE FUNCTION tessarel.ts_lock_cabinets(cabs text[], exclusive boolean) RETURNS void LANGUAGE plpgsql
+  SET search_path = pg_catalog, tessarel, pg_temp AS $$
+BEGIN
+  IF current_setting('transaction_isolation') <> 'read committed' THEN
+    RAISE EXCEPTION 'The repository is written in read committed transactions only' USING ERRCODE = '25001';
+  END IF;
+  IF exclusive THEN
+    PERFORM 1 FROM tessarel.objects WHERE id = ANY(cabs) ORDER BY id FOR UPDATE;
+  ELSE
+    PERFORM 1 FROM tessarel.objects WHERE id = ANY(cabs) ORDER BY id FOR SHARE;
+  END IF;
+END $$;
+
+-- The object the caller sees, its cabinet's row locked FOR SHARE (a cabinet's own FOR UPDATE)
+-- The document the caller sees, its row locked FOR UPDATE (check-out, cancel, check-in): nothing
+-- else is locked, so a transaction left open after one holds up that document only. What would
+-- miss such a lock (a move into a private cabinet, a cabinet made private, each checking the
+-- locks of what it takes) locks those rows first.
+CREATE FUNCTION tessarel.ts_hold(p_id text) RETURNS tessarel.objects LANGUAGE plpgsql
+  SET search_path = pg_catalog, tessarel, pg_temp AS $$
+DECLARE
+  held tessarel.objects;
+BEGIN
+  PERFORM tessarel.ts_lock_cabinets('{}', false);
+  SELECT * INTO held FROM tessarel.objects WHERE id = p_id FOR UPDATE;
+  IF NOT tessarel.ts_visible(held) THEN
+    RAISE EXCEPTION 'The object ''%'' no longer exists', p_id USING ERRCODE = 'TSNF0';
+  END IF;
+  RETURN held;
+END $$;
+
+-- The folder (or cabinet) of that id the caller sees, locked FOR SHARE with its cabinet.
+CREATE FUNCTION tessarel.ts_hold_folder(p_id text, exclusive boolean) RETURNS tessarel.objects LANGUAGE plpgsql
+  SET search_path = pg_catalog, tessarel, pg_temp AS $$
+DECLARE
+  f tessarel.objects;
+  held tessarel.objects;
+BEGIN
+  LOOP
+    SELECT * INTO f FROM tessarel.objects WHERE id = p_id;
+    IF NOT tessarel.ts_visible(f) OR f.type NOT IN ('ts_folder', 'ts_cabinet') THEN
+      RAISE EXCEPTION 'There is no folder of id %', quote_literal(coalesce(p_id, '')) USING ERRCODE = 'TSNF0';
+    END IF;
+    PERFORM tessarel.ts_lock_cabinets(ARRAY[f.cabinet_id], exclusive);
+    SELECT * INTO held FROM tessarel.objects WHERE id = p_id FOR SHARE;
+    EXIT WHEN held.cabinet_id = f.cabinet_id;
+  END LOOP;
+  RETURN held;
+END $$;
+
+CREATE FUNCTION tessarel.ts_audit(p_action text, o tessarel.objects, p_actor text, p_detail text) RETURNS void
+  LANGUAGE plpgsql SET search_path = pg_catalog, tessarel, pg_temp AS $$
+BEGIN
+  INSERT INTO tessarel.audit(who, action, object_id, path, detail)
+    VALUES (session_user, p_action, coalesce(o.id, ''), coalesce(tessarel.ts_path(o), ''),
+            p_detail || CASE WHEN p_actor <> session_user THEN ' (acting as ' || p_actor || ')' ELSE '' END);
+END $$;
+
+-- The label after a version's (1.0 -> 1.1, 3 -> 3.1; anything else starts again at 1.0).
+CREATE FUNCTION tessarel.ts_next_version_label(label text) RETURNS text LANGUAGE plpgsql IMMUTABLE
+  SET search_path = pg_catalog, tessarel, pg_temp AS $$
+DECLARE
+  dot integer := position('.' in label);
+  num text;
+BEGIN
+  num := substring(CASE WHEN dot = 0 THEN label ELSE substr(label, dot + 1) END
+                   FROM '^[[:space:]]*([+-]?[0-9]+)');
+  IF num IS NULL OR num::numeric NOT BETWEEN -2147483648 AND 2147483647 THEN
+    RETURN '1.0';
+  END IF;
+  IF dot = 0 THEN
+    RETURN num::integer::text || '.1';
+  END IF;
+  RETURN substr(label, 1, dot - 1) || '.' || (num::bigint + 1)::text;
+END $$;
+
+-- A new object: a cabinet, or a folder or document in the folder of p_folder_id, whose path and
+-- cabinet it takes. Owner and modifier are who acts, the dates the server's, the version 1.0.
+CREATE FUNCTION tessarel.ts_new_object(p_action text, p_id text, p_type text, p_name text, p_folder_id text,
+  p_is_private boolean, p_content_type text, p_hash text, p_user text) RETURNS tessarel.objects
+  LANGUAGE plpgsql SET search_path = pg_catalog, tessarel, pg_temp AS $$
+DECLARE
+  actor text := tessarel.ts_actor(p_user);
+  stamp text := tessarel.ts_now();
+  parent tessarel.objects;
+  o tessarel.objects;
+  bytes bigint := 0;
+BEGIN
+  PERFORM tessarel.ts_check_name(p_name);
+  IF p_id IS NULL OR p_id !~ '^[0-9A-Za-z_-]{1,64}$' THEN
+    RAISE EXCEPTION 'An object id is 1 to 64 letters and digits, not %', quote_literal(coalesce(p_id, ''))
+      USING ERRCODE = 'TSBA0';
+  END IF;
+  IF p_type NOT IN ('ts_cabinet', 'ts_folder', 'ts_document') THEN
+    RAISE EXCEPTION 'There is no object type %', quote_literal(coalesce(p_type, '')) USING ERRCODE = 'TSBA0';
+  END IF;
+  IF p_type <> 'ts_document' AND coalesce(p_hash, '') <> '' THEN
+    RAISE EXCEPTION 'A folder has no content' USING ERRCODE = 'TSBA0';
+  END IF;
+  IF coalesce(p_is_private, false) AND p_type <> 'ts_cabinet' THEN
+    RAISE EXCEPTION 'Only a cabinet can be private' USING ERRCODE = 'TSBA0';
+  END IF;
+  PERFORM tessarel.ts_check_format(p_content_type);
+  IF p_type = 'ts_cabinet' THEN
+    parent.parent_path := '';
+    parent.name := '';
+  ELSE
+    parent := tessarel.ts_hold_folder(p_folder_id, false);
+  END IF;
+  IF EXISTS (SELECT 1 FROM tessarel.objects WHERE id = p_id) THEN
+    RAISE EXCEPTION 'The id % is in use', p_id USING ERRCODE = 'TSDUP';
+  END IF;
+  IF p_type <> 'ts_document' AND EXISTS (SELECT 1 FROM tessarel.objects WHERE type <> 'ts_document'
+       AND parent_path = CASE WHEN p_type = 'ts_cabinet' THEN '' ELSE tessarel.ts_path(parent) END AND name = p_name) THEN
+    RAISE EXCEPTION 'There is already a folder %', quote_literal(
+      CASE WHEN p_type = 'ts_cabinet' THEN '' ELSE tessarel.ts_path(parent) END || '/' || p_name) USING ERRCODE = 'TSDUP';
+  END IF;
+  bytes := tessarel.ts_usable_content(coalesce(p_hash, ''));
+  INSERT INTO tessarel.objects(id, type, name, content_type, is_private, owner_name, version_label,
+      creation_date, modify_date, folder_id, parent_path, cabinet_id, content_hash, content_size, modifier)
+    VALUES (p_id, p_type, p_name, p_content_type, coalesce(p_is_private, false), actor, '1.0', stamp, stamp,
+      CASE WHEN p_type = 'ts_cabinet' THEN NULL ELSE parent.id END,
+      CASE WHEN p_type = 'ts_cabinet' THEN '' ELSE tessarel.ts_path(parent) END,
+      CASE WHEN p_type = 'ts_cabinet' THEN p_id ELSE parent.cabinet_id END,
+      coalesce(p_hash, ''), bytes, actor)
+    RETURNING * INTO o;
+  PERFORM tessarel.ts_audit(p_action, o, actor, p_type);
+  RETURN o;
+END $$;
+
+-- ---- The library's operations: what authors may call.
+
+CREATE FUNCTION tessarel.ts_make_object(p_id text, p_type text, p_name text, p_folder_id text,
+  p_is_private boolean, p_content_type text, p_hash text, p_user text) RETURNS tessarel.objects
+  LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, tessarel, pg_temp AS $$
+BEGIN
+  RETURN tessarel.ts_new_object('make', p_id, p_type, p_name, p_folder_id, p_is_private, p_content_type, p_hash, p_user);
+END $$;
+
+CREATE FUNCTION tessarel.ts_import_document(p_id text, p_name text, p_folder_id text, p_content_type text,
+  p_hash text, p_user text) RETURNS tessarel.objects
+  LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, tessarel, pg_temp AS $$
+BEGIN
+  RETURN tessarel.ts_new_object('import', p_id, 'ts_document', p_name, p_folder_id, false, p_content_type, p_hash, p_user);
+END $$;
+
+-- Check-out: true when the document was free and is now checked out by who acts.
+CREATE FUNCTION tessarel.ts_check_out(p_id text, p_user text, p_path text) RETURNS boolean
+  LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, tessarel, pg_temp AS $$
+DECLARE
+  actor text := tessarel.ts_actor(p_user);
+  o tessarel.objects := tessarel.ts_hold(p_id);
+BEGIN
+  IF o.type <> 'ts_document' THEN
+    RAISE EXCEPTION '''%'' is a folder, not a document', o.name USING ERRCODE = 'TSBA0';
+  END IF;
+  IF o.lock_owner <> '' THEN
+    RETURN false;
+  END IF;
+  UPDATE tessarel.objects SET lock_owner = actor, lock_path = coalesce(p_path, '') WHERE id = o.id RETURNING * INTO o;
+  PERFORM tessarel.ts_audit('check-out', o, actor, coalesce(p_path, ''));
+  RETURN true;
+END $$;
+
+-- Clears a check-out: who acts's own (p_user), or any (p_user ''), which only the lock's owner or
+-- an administrator may. False when there was no such lock.
+CREATE FUNCTION tessarel.ts_cancel_checkout(p_id text, p_user text) RETURNS boolean
+  LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, tessarel, pg_temp AS $$
+DECLARE
+  actor text := tessarel.ts_actor(p_user);
+  o tessarel.objects := tessarel.ts_hold(p_id);
+  holder text := o.lock_owner;
+BEGIN
+  IF holder = '' OR (coalesce(p_user, '') <> '' AND holder <> actor) THEN
+    RETURN false;
+  END IF;
+  IF holder <> actor AND NOT tessarel.ts_is_admin() THEN
+    RAISE EXCEPTION '''%'' is checked out by %: only they or an administrator clear the lock', o.name, holder
+      USING ERRCODE = '42501';
+  END IF;
+  UPDATE tessarel.objects SET lock_owner = '', lock_path = '' WHERE id = o.id RETURNING * INTO o;
+  IF holder = actor THEN
+    PERFORM tessarel.ts_audit('cancel', o, actor, '');
+  ELSE
+    PERFORM tessarel.ts_audit('lock cleared', o, actor, 'checked out by ' || holder);
+  END IF;
+  RETURN true;
+END $$;
+
+-- Check-in by the lock's owner: the current version is recorded, the new content becomes the
+-- next version, and the lock is cleared.
+CREATE FUNCTION tessarel.ts_check_in(p_id text, p_user text, p_hash text, p_content_type text)
+  RETURNS tessarel.objects
+  LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, tessarel, pg_temp AS $$
+DECLARE
+  actor text := tessarel.ts_actor(p_user);
+  o tessarel.objects := tessarel.ts_hold(p_id);
+  bytes bigint;
+BEGIN
+  IF o.lock_owner <> actor THEN
+    RAISE EXCEPTION '''%'' is no longer checked out by %', o.name, actor USING ERRCODE = 'TSNO0';
+  END IF;
+  PERFORM tessarel.ts_check_format(p_content_type);
+  bytes := tessarel.ts_usable_content(coalesce(p_hash, ''));
+  INSERT INTO tessarel.versions(object_id, version_label, content_type, content_hash, content_size, modify_date, modifier)
+    VALUES (o.id, o.version_label, o.content_type, o.content_hash, o.content_size, o.modify_date, o.modifier);
+  UPDATE tessarel.objects SET content_hash = coalesce(p_hash, ''), content_size = bytes, content_type = p_content_type,
+      version_label = tessarel.ts_next_version_label(o.version_label), modify_date = tessarel.ts_now(),
+      modifier = actor, lock_owner = '', lock_path = ''
+    WHERE id = o.id RETURNING * INTO o;
+  PERFORM tessarel.ts_audit('check-in', o, actor, 'version ' || o.version_label);
+  RETURN o;
+END $$;
+
+-- What TsObject::save changes on an object it holds: its name, its folder (a folder takes what it
+-- holds along), its privacy, its format and the content of a document no one else has checked out.
+CREATE FUNCTION tessarel.ts_update_object(p_id text, p_user text, p_name text, p_folder_id text,
+  p_is_private boolean, p_content_type text, p_hash text) RETURNS tessarel.objects
+  LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, tessarel, pg_temp AS $$
+DECLARE
+  actor text := tessarel.ts_actor(p_user);
+  o tessarel.objects;
+  held tessarel.objects;
+  dest tessarel.objects;
+  moving boolean;
+  renamed boolean;
+  paths boolean;
+  old_path text;
+  new_parent text;
+  new_cabinet text;
+  bytes bigint;
+  cab record;
+  outsider text;
+  dest_cabinet text;
+BEGIN
+  LOOP
+    SELECT * INTO o FROM tessarel.objects WHERE id = p_id;
+    IF NOT tessarel.ts_visible(o) THEN
+      RAISE EXCEPTION 'The object ''%'' no longer exists', p_id USING ERRCODE = 'TSNF0';
+    END IF;
+    moving := o.type <> 'ts_cabinet' AND p_folder_id IS DISTINCT FROM o.folder_id;
+    IF o.type = 'ts_cabinet' AND p_folder_id IS NOT NULL THEN
+      RAISE EXCEPTION 'A cabinet lies in no folder' USING ERRCODE = 'TSBA0';
+    END IF;
+    dest := NULL;
+    IF moving THEN
+      SELECT * INTO dest FROM tessarel.objects WHERE id = p_folder_id;
+      IF NOT tessarel.ts_visible(dest) OR dest.type NOT IN ('ts_folder', 'ts_cabinet') THEN
+        RAISE EXCEPTION 'There is no folder of id %', quote_literal(coalesce(p_folder_id, '')) USING ERRCODE = 'TSNF0';
+      END IF;
+    END IF;
+    dest_cabinet := dest.cabinet_id;
+    paths := o.type <> 'ts_document' AND (moving OR p_name IS DISTINCT FROM o.name);
+    PERFORM tessarel.ts_lock_cabinets(ARRAY[o.cabinet_id, dest.cabinet_id], paths OR o.type = 'ts_cabinet');
+    SELECT * INTO held FROM tessarel.objects WHERE id = p_id FOR UPDATE;
+    IF moving THEN
+      SELECT * INTO dest FROM tessarel.objects WHERE id = p_folder_id FOR SHARE;
+    END IF;
+    EXIT WHEN held.cabinet_id = o.cabinet_id AND held.folder_id IS NOT DISTINCT FROM o.folder_id
+      AND held.name = o.name AND (NOT moving OR dest.cabinet_id IS NOT DISTINCT FROM dest_cabinet);
+  END LOOP;
+  o := held;
+  IF NOT tessarel.ts_visible(o) THEN
+    RAISE EXCEPTION 'The object ''%'' no longer exists', p_id USING ERRCODE = 'TSNF0';
+  END IF;
+  renamed := p_name IS DISTINCT FROM o.name;
+  IF renamed THEN
+    PERFORM tessarel.ts_check_name(p_name);
+  END IF;
+  IF p_content_type IS DISTINCT FROM o.content_type THEN
+    PERFORM tessarel.ts_check_format(p_content_type);
+  END IF;
+  IF o.lock_owner NOT IN ('', actor) AND (renamed OR moving OR coalesce(p_hash, '') <> o.content_hash
+      OR p_content_type IS DISTINCT FROM o.content_type) THEN
+    RAISE EXCEPTION '''%'' is checked out by %', o.name, o.lock_owner USING ERRCODE = 'TSLC0';
+  END IF;
+  IF coalesce(p_is_private, false) <> o.is_private AND o.owner_name <> actor AND NOT tessarel.ts_is_admin() THEN
+    RAISE EXCEPTION 'Only the owner of ''%'' makes it private or public', o.name USING ERRCODE = '42501';
+  END IF;
+  -- A cabinet made private hides what it holds: only what its owner owns and no one else holds.
+  IF coalesce(p_is_private, false) AND NOT o.is_private THEN
+    IF o.type <> 'ts_cabinet' THEN
+      RAISE EXCEPTION 'Only a cabinet can be private' USING ERRCODE = 'TSBA0';
+    END IF;
+    PERFORM 1 FROM tessarel.objects m WHERE m.cabinet_id = o.id ORDER BY m.id FOR UPDATE;
+    SELECT m.name INTO outsider FROM tessarel.objects m
+     WHERE m.cabinet_id = o.id AND m.id <> o.id
+       AND (m.owner_name <> o.owner_name OR m.lock_owner NOT IN ('', o.owner_name))
+     LIMIT 1;
+    IF outsider IS NOT NULL THEN
+      RAISE EXCEPTION '''%'' is owned or checked out by someone else: the cabinet ''%'' stays public', outsider, o.name
+        USING ERRCODE = '42501';
+    END IF;
+  END IF;
+  old_path := tessarel.ts_path(o);
+  new_parent := CASE WHEN moving THEN tessarel.ts_path(dest) ELSE o.parent_path END;
+  new_cabinet := CASE WHEN o.type = 'ts_cabinet' THEN o.id WHEN moving THEN dest.cabinet_id ELSE o.cabinet_id END;
+  IF moving AND o.type <> 'ts_document' AND (new_parent = old_path OR starts_with(new_parent, old_path || '/')) THEN
+    RAISE EXCEPTION 'A folder cannot be moved into itself' USING ERRCODE = 'TSBA0';
+  END IF;
+  IF paths AND EXISTS (SELECT 1 FROM tessarel.objects WHERE type <> 'ts_document' AND parent_path = new_parent
+                       AND name = p_name AND id <> o.id) THEN
+    RAISE EXCEPTION 'There is already a folder %', quote_literal(new_parent || '/' || p_name) USING ERRCODE = 'TSDUP';
+  END IF;
+  -- Into a private cabinet only what its owner owns and no one else has checked out: the rest
+  -- would vanish from those who own or hold it.
+  IF moving AND new_cabinet <> o.cabinet_id THEN
+    SELECT * INTO cab FROM tessarel.ts_cabinet_of(new_cabinet);
+    IF cab.is_private THEN
+      PERFORM 1 FROM tessarel.objects m
+       WHERE m.id = o.id OR (o.type <> 'ts_document' AND m.cabinet_id = o.cabinet_id
+             AND (m.parent_path = old_path OR starts_with(m.parent_path, old_path || '/')))
+       ORDER BY m.id FOR UPDATE;
+      SELECT m.name INTO outsider FROM tessarel.objects m
+       WHERE (m.id = o.id OR (o.type <> 'ts_document' AND m.cabinet_id = o.cabinet_id
+              AND (m.parent_path = old_path OR starts_with(m.parent_path, old_path || '/'))))
+         AND (m.owner_name <> cab.owner_name OR m.lock_owner NOT IN ('', cab.owner_name))
+       LIMIT 1;
+      IF outsider IS NOT NULL THEN
+        RAISE EXCEPTION '''%'' is owned or checked out by someone else: it does not move into the private cabinet of %',
+          outsider, cab.owner_name USING ERRCODE = '42501';
+      END IF;
+    END IF;
+  END IF;
+  IF coalesce(p_hash, '') <> o.content_hash THEN
+    IF o.type <> 'ts_document' THEN
+      RAISE EXCEPTION 'A folder has no content' USING ERRCODE = 'TSBA0';
+    END IF;
+    bytes := tessarel.ts_usable_content(coalesce(p_hash, ''));
+  ELSE
+    bytes := o.content_size;
+  END IF;
+  held := o;
+  UPDATE tessarel.objects SET name = p_name, folder_id = CASE WHEN moving THEN dest.id ELSE folder_id END,
+      parent_path = new_parent, cabinet_id = new_cabinet, is_private = coalesce(p_is_private, false),
+      content_type = p_content_type, content_hash = coalesce(p_hash, ''), content_size = bytes,
+      modify_date = tessarel.ts_now(), modifier = actor
+    WHERE id = o.id RETURNING * INTO o;
+  IF paths OR (o.type = 'ts_cabinet' AND renamed) THEN
+    UPDATE tessarel.objects SET parent_path = tessarel.ts_path(o) || substr(parent_path, length(old_path) + 1),
+        cabinet_id = new_cabinet
+      WHERE cabinet_id = held.cabinet_id AND id <> o.id
+        AND (parent_path = old_path OR (parent_path >= old_path || '/' AND parent_path < old_path || '0'));
+  END IF;
+  IF renamed THEN
+    PERFORM tessarel.ts_audit('rename', o, actor, 'from ' || held.name);
+  END IF;
+  IF moving THEN
+    PERFORM tessarel.ts_audit('move', o, actor, 'from ' || old_path);
+  END IF;
+  IF o.is_private <> held.is_private OR o.content_type <> held.content_type THEN
+    PERFORM tessarel.ts_audit('attributes', o, actor, 'is_private ' || o.is_private || ', content_type ' || o.content_type);
+  END IF;
+  IF o.content_hash <> held.content_hash THEN
+    PERFORM tessarel.ts_audit('new content', o, actor, o.content_hash);
+  END IF;
+  RETURN o;
+END $$;
+
+CREATE FUNCTION tessarel.ts_add_format(p_name text, p_extension text) RETURNS void
+  LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, tessarel, pg_temp AS $$
+BEGIN
+  IF p_name IS NULL OR p_name !~ '^[0-9a-z_]{1,32}$' OR p_extension IS NULL
+     OR octet_length(p_extension) NOT BETWEEN 1 AND 15 OR p_extension ~ '[\x01-\x1f\x7f/\\.]' THEN
+    RAISE EXCEPTION 'A format is a short name and an extension of 1 to 15 bytes' USING ERRCODE = 'TSBA0';
+  END IF;
+  INSERT INTO tessarel.formats(name, extension) VALUES (p_name, p_extension) ON CONFLICT DO NOTHING;
+END $$;
+
+-- Content is sent by the transaction whose objects then hold it: first its name and size, then
+-- its chunks. Content the repository holds already is taken the same way (nothing tells the
+-- caller it was there); its chunk digests are compared with the stored ones at commit.
+CREATE FUNCTION tessarel.ts_put_content(h text, total bigint) RETURNS void
+  LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, tessarel, pg_temp AS $$
+BEGIN
+  IF h IS NULL OR h !~ '^[0-9a-f]{64}$' OR total IS NULL OR total < 0 THEN
+    RAISE EXCEPTION 'A content is named by 64 hex digits and has a size' USING ERRCODE = 'TSBA0';
+  END IF;
+  INSERT INTO tessarel.content(hash, size, chunks) VALUES (h, total, ((total + {CHUNK} - 1) / {CHUNK})::integer)
+    ON CONFLICT DO NOTHING;
+  IF NOT FOUND AND NOT tessarel.ts_content_is_new(h) THEN
+    -- Kept while this transaction lasts (a repair does not remove it meanwhile).
+    PERFORM 1 FROM tessarel.content WHERE hash = h FOR KEY SHARE;
+    INSERT INTO tessarel.content_uploads(xact, hash, n, size) VALUES (pg_current_xact_id(), h, -1, total)
+      ON CONFLICT (xact, hash, n) DO UPDATE SET size = EXCLUDED.size;
+  END IF;
+END $$;
+
+CREATE FUNCTION tessarel.ts_put_chunk(h text, k integer, piece bytea) RETURNS void
+  LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, tessarel, pg_temp AS $$
+DECLARE
+  total bigint;
+  fresh boolean := tessarel.ts_content_is_new(h);
+BEGIN
+  IF fresh THEN
+    SELECT size INTO total FROM tessarel.content WHERE hash = h;
+  ELSE
+    SELECT size INTO total FROM tessarel.content_uploads WHERE xact = pg_current_xact_id() AND hash = h AND n = -1;
+  END IF;
+  IF total IS NULL THEN
+    RAISE EXCEPTION 'The content % was not begun in this transaction', h USING ERRCODE = 'TSBA0';
+  END IF;
+  IF k IS NULL OR k < 0 OR k::bigint * {CHUNK} >= total OR piece IS NULL
+     OR octet_length(piece) <> least({CHUNK}::bigint, total - k::bigint * {CHUNK}) THEN
+    RAISE EXCEPTION 'Chunk % of the content % does not fit its size', k, h USING ERRCODE = 'TSBA0';
+  END IF;
+  IF fresh THEN
+    INSERT INTO tessarel.content_chunks(hash, n, data, digest) VALUES (h, k, piece, sha256(piece))
+      ON CONFLICT (hash, n) DO UPDATE SET data = EXCLUDED.data, digest = EXCLUDED.digest;
+  ELSE
+    INSERT INTO tessarel.content_uploads(xact, hash, n, digest) VALUES (pg_current_xact_id(), h, k, sha256(piece))
+      ON CONFLICT (xact, hash, n) DO UPDATE SET digest = EXCLUDED.digest;
+  END IF;
+END $$;
+
+-- A repair's removal of content nothing holds (administrators only), recorded.
+CREATE FUNCTION tessarel.ts_remove_content(h text) RETURNS boolean
+  LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, tessarel, pg_temp AS $$
+DECLARE
+  c tessarel.content;
+BEGIN
+  IF NOT tessarel.ts_is_admin() THEN
+    RAISE EXCEPTION 'Only an administrator removes content' USING ERRCODE = '42501';
+  END IF;
+  SELECT * INTO c FROM tessarel.content WHERE hash = h FOR UPDATE;
+  IF NOT FOUND OR EXISTS (SELECT 1 FROM tessarel.objects WHERE content_hash = h AND content_hash <> '')
+     OR EXISTS (SELECT 1 FROM tessarel.versions WHERE content_hash = h) THEN
+    RETURN false;
+  END IF;
+  DELETE FROM tessarel.content WHERE hash = h;
+  INSERT INTO tessarel.audit(who, action, detail)
+    VALUES (session_user, 'fsck repair', 'removed content ' || h || ' (' || c.size || ' bytes) that nothing held');
+  RETURN true;
+END $$;
+
+DROP TRIGGER IF EXISTS objects_guard ON tessarel.objects;
+CREATE TRIGGER objects_guard BEFORE INSERT OR UPDATE ON tessarel.objects FOR EACH ROW
+  EXECUTE FUNCTION tessarel.ts_objects_guard();
+DROP TRIGGER IF EXISTS objects_cabinet_changed ON tessarel.objects;
+CREATE TRIGGER objects_cabinet_changed AFTER UPDATE ON tessarel.objects FOR EACH ROW
+  WHEN (NEW.type = 'ts_cabinet' AND (OLD.is_private <> NEW.is_private OR OLD.owner_name <> NEW.owner_name))
+  EXECUTE FUNCTION tessarel.ts_cabinet_changed();
+DROP TRIGGER IF EXISTS versions_kept ON tessarel.versions;
+CREATE TRIGGER versions_kept BEFORE UPDATE OR DELETE ON tessarel.versions FOR EACH ROW
+  EXECUTE FUNCTION tessarel.ts_versions_kept();
+DROP TRIGGER IF EXISTS versions_kept_whole ON tessarel.versions;
+CREATE TRIGGER versions_kept_whole BEFORE TRUNCATE ON tessarel.versions FOR EACH STATEMENT
+  EXECUTE FUNCTION tessarel.ts_versions_kept();
+DROP TRIGGER IF EXISTS versions_replaced ON tessarel.versions;
+CREATE CONSTRAINT TRIGGER versions_replaced AFTER INSERT ON tessarel.versions DEFERRABLE INITIALLY DEFERRED
+  FOR EACH ROW EXECUTE FUNCTION tessarel.ts_version_replaced();
+DROP TRIGGER IF EXISTS content_complete ON tessarel.content;
+CREATE CONSTRAINT TRIGGER content_complete AFTER INSERT ON tessarel.content DEFERRABLE INITIALLY DEFERRED
+  FOR EACH ROW EXECUTE FUNCTION tessarel.ts_content_check();
 
 -- What a user sees: the public cabinets, their own private ones, and what those hold, with the
--- versions and content of what they see. Administrators see everything.
-ALTER TABLE objects ENABLE ROW LEVEL SECURITY;
-CREATE POLICY objects_seen ON objects FOR SELECT
-  USING (NOT cabinet_private OR cabinet_owner = current_user OR ts_is_admin());
-CREATE POLICY objects_made ON objects FOR INSERT
-  WITH CHECK ((NOT cabinet_private OR cabinet_owner = current_user OR ts_is_admin())
-              AND (owner_name = current_user OR ts_is_admin()));
-CREATE POLICY objects_changed ON objects FOR UPDATE
-  USING (NOT cabinet_private OR cabinet_owner = current_user OR ts_is_admin())
-  WITH CHECK (NOT cabinet_private OR cabinet_owner = current_user OR ts_is_admin());
-ALTER TABLE versions ENABLE ROW LEVEL SECURITY;
-CREATE POLICY versions_seen ON versions FOR SELECT
-  USING (EXISTS (SELECT 1 FROM objects o WHERE o.id = versions.object_id));
--- A version records what a document holds, as it is, when a new version replaces it.
-CREATE POLICY versions_made ON versions FOR INSERT
-  WITH CHECK (EXISTS (SELECT 1 FROM objects o WHERE o.id = versions.object_id
-                      AND o.version_label = versions.version_label AND o.content_hash = versions.content_hash
-                      AND o.content_type = versions.content_type AND o.content_size = versions.content_size
-                      AND o.modify_date = versions.modify_date AND o.modifier = versions.modifier));
-ALTER TABLE content ENABLE ROW LEVEL SECURITY;
+-- versions and content of what they see. Administrators see everything. Nothing else: authors
+-- write through the functions above.
+ALTER TABLE tessarel.objects ENABLE ROW LEVEL SECURITY;
+DROP POLICY IF EXISTS objects_seen ON tessarel.objects;
+DROP POLICY IF EXISTS objects_made ON tessarel.objects;
+DROP POLICY IF EXISTS objects_changed ON tessarel.objects;
+DROP POLICY IF EXISTS versions_seen ON tessarel.versions;
+DROP POLICY IF EXISTS versions_made ON tessarel.versions;
+DROP POLICY IF EXISTS content_seen ON tessarel.content;
+DROP POLICY IF EXISTS content_made ON tessarel.content;
+DROP POLICY IF EXISTS chunks_seen ON tessarel.content_chunks;
+DROP POLICY IF EXISTS chunks_made ON tessarel.content_chunks;
+CREATE POLICY objects_seen ON tessarel.objects FOR SELECT
+  USING (NOT cabinet_private OR cabinet_owner = session_user OR tessarel.ts_is_admin());
+ALTER TABLE tessarel.versions ENABLE ROW LEVEL SECURITY;
+CREATE POLICY versions_seen ON tessarel.versions FOR SELECT
+  USING (EXISTS (SELECT 1 FROM tessarel.objects o WHERE o.id = versions.object_id));
+ALTER TABLE tessarel.content ENABLE ROW LEVEL SECURITY;
 -- Each test of objects names the condition of its partial index (objects_content), which the
 -- planner does not infer from the hash: without it, a read of content scans every object.
-CREATE POLICY content_seen ON content FOR SELECT
-  USING (EXISTS (SELECT 1 FROM objects o WHERE o.content_hash = content.hash AND o.content_hash <> '')
-         OR EXISTS (SELECT 1 FROM versions v WHERE v.content_hash = content.hash)
-         OR ts_content_is_new(hash));
-CREATE POLICY content_made ON content FOR INSERT WITH CHECK (true);
-ALTER TABLE content_chunks ENABLE ROW LEVEL SECURITY;
-CREATE POLICY chunks_seen ON content_chunks FOR SELECT
-  USING (EXISTS (SELECT 1 FROM objects o WHERE o.content_hash = content_chunks.hash AND o.content_hash <> '')
-         OR EXISTS (SELECT 1 FROM versions v WHERE v.content_hash = content_chunks.hash));
-CREATE POLICY chunks_made ON content_chunks FOR INSERT WITH CHECK (ts_content_is_new(hash));
+CREATE POLICY content_seen ON tessarel.content FOR SELECT
+  USING (EXISTS (SELECT 1 FROM tessarel.objects o WHERE o.content_hash = content.hash AND o.content_hash <> '')
+         OR EXISTS (SELECT 1 FROM tessarel.versions v WHERE v.content_hash = content.hash)
+         OR tessarel.ts_content_is_new(hash));
+ALTER TABLE tessarel.content_chunks ENABLE ROW LEVEL SECURITY;
+CREATE POLICY chunks_seen ON tessarel.content_chunks FOR SELECT
+  USING (EXISTS (SELECT 1 FROM tessarel.objects o WHERE o.content_hash = content_chunks.hash AND o.content_hash <> '')
+         OR EXISTS (SELECT 1 FROM tessarel.versions v WHERE v.content_hash = content_chunks.hash));
 
--- Authors read and add; nobody but the owner removes anything.
+-- Authors read; they change things through the functions only. Administrators read the audit.
 REVOKE ALL ON SCHEMA tessarel FROM PUBLIC;
-REVOKE ALL ON ALL FUNCTIONS IN SCHEMA tessarel FROM PUBLIC;
+REVOKE ALL ON ALL TABLES IN SCHEMA tessarel FROM PUBLIC, {AUTHORS}, {ADMINS};
+REVOKE ALL ON ALL SEQUENCES IN SCHEMA tessarel FROM PUBLIC, {AUTHORS}, {ADMINS};
+REVOKE ALL ON ALL FUNCTIONS IN SCHEMA tessarel FROM PUBLIC, {AUTHORS}, {ADMINS};
 GRANT USAGE ON SCHEMA tessarel TO {AUTHORS};
-GRANT EXECUTE ON ALL FUNCTIONS IN SCHEMA tessarel TO {AUTHORS};
--- Only the trigger of a cabinet's change rewrites its rows.
-REVOKE EXECUTE ON FUNCTION ts_cabinet_follow(text) FROM {AUTHORS};
-GRANT SELECT ON schema_version TO {AUTHORS};
-GRANT SELECT, INSERT, UPDATE ON objects TO {AUTHORS};
-GRANT SELECT, INSERT ON versions, formats, content, content_chunks TO {AUTHORS};
-GRANT USAGE ON ALL SEQUENCES IN SCHEMA tessarel TO {AUTHORS};
+GRANT SELECT ON tessarel.schema_version, tessarel.repository_roles, tessarel.objects, tessarel.versions,
+  tessarel.formats, tessarel.content, tessarel.content_chunks TO {AUTHORS};
+GRANT SELECT ON tessarel.audit TO {ADMINS};
+-- What row-level security calls as the reader, and the operations.
+GRANT EXECUTE ON FUNCTION tessarel.ts_is_admin(), tessarel.ts_content_is_new(text),
+  tessarel.ts_make_object(text, text, text, text, boolean, text, text, text),
+  tessarel.ts_import_document(text, text, text, text, text, text),
+  tessarel.ts_check_out(text, text, text), tessarel.ts_cancel_checkout(text, text),
+  tessarel.ts_check_in(text, text, text, text),
+  tessarel.ts_update_object(text, text, text, text, boolean, text, text),
+  tessarel.ts_add_format(text, text), tessarel.ts_put_content(text, bigint),
+  tessarel.ts_put_chunk(text, integer, bytea), tessarel.ts_remove_content(text) TO {AUTHORS};
 GRANT {AUTHORS} TO {ADMINS};
 )sql";
 
@@ -390,6 +988,14 @@ std::string messageText(const char* text) {
         fail(code::StorageError, "The repository is busy: " + msg);
     if (s == "42501")
         fail(code::StorageError, "The repository server refused: " + msg);
+    // The refusals of the repository's own functions, as the library's own checks name them.
+    static const std::map<std::string, const char*> functionStates = {
+        {"TSNF0", code::ObjectNotFound}, {"TSLC0", code::LockConflict}, {"TSNO0", code::NotLockOwner},
+        {"TSBN0", code::BadName},        {"TSDUP", code::NameConflict}, {"TSBA0", code::BadArgument},
+        {"TSNC1", code::NoContent},
+    };
+    if (const auto known = functionStates.find(s); known != functionStates.end())
+        fail(known->second, msg);
     const char* constraint = r ? PQresultErrorField(r, PG_DIAG_CONSTRAINT_NAME) : nullptr;
     if (s == "23505" && constraint && std::strcmp(constraint, "objects_folder_names") == 0)
         fail(code::NameConflict, "There is already a folder of that name there");
@@ -742,9 +1348,13 @@ std::string literal(PGconn* c, const std::string& text) {
 
 class ServerStorage : public Storage {
 public:
-    ServerStorage(std::shared_ptr<Connection> c, std::string conninfo, bool create)
+    // A user's login (asUser) is refused on a repository of an older schema, whose tables authors
+    // may still write to past the server's functions: the administrator upgrades it first.
+    ServerStorage(std::shared_ptr<Connection> c, std::string conninfo, bool create, bool asUser)
         : c_(std::move(c)), conninfo_(std::move(conninfo)) {
         database_ = c_->run("SELECT current_database()", {}).text(0, 0);
+        authors_ = database_ + "_authors";
+        admins_ = database_ + "_admins";
         if (create) {
             make();
             return;
@@ -757,16 +1367,24 @@ public:
         if (!usage.flag(0, 0))
             fail(code::LoginRefused,
                  "The user '" + currentUser() + "' is not a user of the repository in " + database_);
-        if (const int v = schemaVersion(); v > kSchemaVersion)
+        const int v = schemaVersion();
+        if (v > kSchemaVersion)
             fail(code::UnsupportedBackend,
                  "The repository in " + database_ + " has schema version " + std::to_string(v) +
                      ", made by a newer program; this one reads up to " + std::to_string(kSchemaVersion));
+        if (v < kSchemaVersion && asUser)
+            fail(code::UnsupportedBackend,
+                 "The repository in " + database_ + " has schema version " + std::to_string(v) +
+                     ", which lets authors write past its rules; " +
+                     "an administrator brings it to version " + std::to_string(kSchemaVersion) +
+                     " with tessarel-admin upgrade before anyone works in it");
+        if (v >= 3)
+            readRoles();
     }
 
     void begin() override {
         c_->command("BEGIN");
         inTransaction_ = true;
-        c_->run("SELECT pg_advisory_xact_lock($1)", {int8(kWriteLockKey)});
     }
     void commit() override {
         inTransaction_ = false;
@@ -804,58 +1422,39 @@ public:
         return c_->run("SELECT 1 FROM objects WHERE id = $1", {text(id)}).rows() > 0;
     }
 
-    void insertObject(const ObjectRecord& r) override {
-        c_->run("INSERT INTO objects(id, type, name, content_type, is_private, owner_name, lock_owner, "
-                "lock_path, version_label, creation_date, modify_date, folder_id, parent_path, cabinet_id, "
-                "content_hash, content_size, modifier) "
-                "VALUES($1,$2,$3,$4,$5,$6,$7,$8,$9,$10,$11,$12,$13,$14,$15,$16,$17)",
-                {text(r.id), text(r.type), text(r.name), text(r.contentType), boolean(r.isPrivate),
-                 text(r.owner), text(r.lockOwner), text(r.lockPath), text(r.versionLabel), text(r.created),
-                 text(r.modified), nullableText(r.folderId), text(r.parentPath), text(r.cabinetId),
-                 text(r.contentHash), int8(r.contentSize), text(r.modifier)});
+    ObjectRecord insertObject(const ObjectRecord& r, bool imported) override {
+        if (imported)
+            return stored("tessarel.ts_import_document($1, $2, $3, $4, $5, $6)",
+                          {text(r.id), text(r.name), nullableText(r.folderId), text(r.contentType),
+                           text(r.contentHash), text(r.owner)});
+        return stored("tessarel.ts_make_object($1, $2, $3, $4, $5, $6, $7, $8)",
+                      {text(r.id), text(r.type), text(r.name), nullableText(r.folderId), boolean(r.isPrivate),
+                       text(r.contentType), text(r.contentHash), text(r.owner)});
     }
 
-    void updateObject(const ObjectRecord& r) override {
-        c_->run("UPDATE objects SET type=$1, name=$2, content_type=$3, is_private=$4, owner_name=$5, "
-                "version_label=$6, modify_date=$7, folder_id=$8, parent_path=$9, cabinet_id=$10, "
-                "content_hash=$11, content_size=$12, modifier=$13 WHERE id=$14",
-                {text(r.type), text(r.name), text(r.contentType), boolean(r.isPrivate), text(r.owner),
-                 text(r.versionLabel), text(r.modified), nullableText(r.folderId), text(r.parentPath),
-                 text(r.cabinetId), text(r.contentHash), int8(r.contentSize), text(r.modifier), text(r.id)});
-    }
-
-    void movePaths(const std::string& oldPath, const std::string& newPath,
-                   const std::string& cabinetId) override {
-        c_->run("UPDATE objects SET parent_path = $1 || substr(parent_path, $2), cabinet_id = $3 "
-                "WHERE parent_path = $4 OR (parent_path >= $5 AND parent_path < $6)",
-                {text(newPath), int4(static_cast<int>(oldPath.size() + 1)), text(cabinetId), text(oldPath),
-                 text(oldPath + "/"), text(oldPath + "0")});
+    ObjectRecord updateObject(const ObjectRecord& r) override {
+        return stored("tessarel.ts_update_object($1, $2, $3, $4, $5, $6, $7)",
+                      {text(r.id), text(r.modifier), text(r.name),
+                       nullableText(r.type == "ts_cabinet" ? std::string() : r.folderId),
+                       boolean(r.isPrivate), text(r.contentType), text(r.contentHash)});
     }
 
     bool lockObject(const std::string& id, const std::string& user, const std::string& localPath) override {
-        // One statement: of two sessions racing for the lock, the second waits for the first's
-        // row and then finds it taken.
-        return c_->run("UPDATE objects SET lock_owner = $1, lock_path = $2 WHERE id = $3 AND lock_owner = ''",
-                       {text(user), text(localPath), text(id)})
-                   .changed() == 1;
+        // Of two sessions racing for the lock, the second waits for the first's row and then
+        // finds it taken.
+        return c_->run("SELECT tessarel.ts_check_out($1, $2, $3)", {text(id), text(user), text(localPath)})
+            .flag(0, 0);
     }
 
     bool unlockObject(const std::string& id, const std::string& user) override {
-        if (user.empty())
-            return c_->run("UPDATE objects SET lock_owner = '', lock_path = '' WHERE id = $1 AND lock_owner "
-                           "<> ''",
-                           {text(id)})
-                       .changed() == 1;
-        return c_->run("UPDATE objects SET lock_owner = '', lock_path = '' WHERE id = $1 AND lock_owner = $2",
-                       {text(id), text(user)})
-                   .changed() == 1;
+        return c_->run("SELECT tessarel.ts_cancel_checkout($1, $2)", {text(id), text(user)}).flag(0, 0);
     }
 
-    void addVersion(const VersionRecord& v) override {
-        c_->run("INSERT INTO versions(object_id, version_label, content_type, content_hash, content_size, "
-                "modify_date, modifier) VALUES($1,$2,$3,$4,$5,$6,$7)",
-                {text(v.objectId), text(v.versionLabel), text(v.contentType), text(v.contentHash),
-                 int8(v.contentSize), text(v.modified), text(v.modifier)});
+    ObjectRecord checkIn(const std::string& id, const std::string& user, const std::string& hash,
+                         std::int64_t, const std::string& contentType) override {
+        // The server takes the size from the content it holds.
+        return stored("tessarel.ts_check_in($1, $2, $3, $4)",
+                      {text(id), text(user), text(hash), text(contentType)});
     }
 
     std::vector<VersionRecord> versions(const std::string& objectId) override {
@@ -960,9 +1559,26 @@ public:
         return static_cast<int>(r.integer(0, 0));
     }
     int upgradeSchema() override {
-        // The server's schema starts at version 2; the steps past it go here, each in the one
-        // transaction.
-        return schemaVersion();
+        // The server's schema starts at version 2; every step past it goes in the one transaction.
+        c_->command("BEGIN");
+        inTransaction_ = true;
+        try {
+            const int had = schemaVersion();
+            if (had == 2) {
+                c_->command(kFrom2);
+                c_->command(kTablesOf3);
+                c_->command(rules());
+                recordRoles();
+                c_->run("UPDATE tessarel.schema_version SET version = $1", {int4(kSchemaVersion)});
+            }
+            commit();
+            c_->command("SET search_path TO tessarel");
+            readRoles();
+            return had;
+        } catch (...) {
+            rollback();
+            throw;
+        }
     }
 
     std::optional<std::string> formatExtension(const std::string& format) override {
@@ -979,14 +1595,66 @@ public:
         return r.text(0, 0);
     }
     void addFormat(const std::string& format, const std::string& extension) override {
-        c_->run("INSERT INTO formats(name, extension) VALUES($1, $2) ON CONFLICT DO NOTHING",
-                {text(format), text(extension)});
+        c_->run("SELECT tessarel.ts_add_format($1, $2)", {text(format), text(extension)});
+    }
+
+    std::vector<AuditEntry> auditTrail(const std::string& path) override {
+        // Of a path: every entry at that path or below it, and those of the objects there now
+        // under any of their former paths.
+        std::string id;
+        if (!path.empty() && path != "/") {
+            const auto [parent, name] = splitRepositoryPath(path);
+            if (auto o = objectByPath(parent, name, Viewer{"", true}, false))
+                id = o->id;
+        }
+        const std::string under = path == "/" ? std::string() : path;
+        Result r = c_->run(
+            "SELECT to_char(at AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"'), who, action, "
+            "object_id, "
+            "path, detail FROM tessarel.audit WHERE $1 = '' OR path = $1 OR (path >= $1 || '/' AND path < $1 "
+            "|| '0') OR object_id IN (SELECT id FROM tessarel.objects WHERE id = $2 OR parent_path = $1 OR "
+            "(parent_path >= $1 || '/' AND parent_path < $1 || '0')) ORDER BY seq",
+            {text(under), text(id)});
+        std::vector<AuditEntry> out;
+        for (int i = 0; i < r.rows(); ++i)
+            out.push_back(
+                {r.text(i, 0), r.text(i, 1), r.text(i, 2), r.text(i, 3), r.text(i, 4), r.text(i, 5)});
+        return out;
     }
 
 private:
     std::string currentUser() { return c_->run("SELECT current_user", {}).text(0, 0); }
-    std::string authorsName() const { return database_ + "_authors"; }
-    std::string adminsName() const { return database_ + "_admins"; }
+    const std::string& authorsName() const { return authors_; }
+    const std::string& adminsName() const { return admins_; }
+    // The group roles as the repository records them (a schema 2 repository named them after its
+    // database, as authors_ and admins_ start).
+    void readRoles() {
+        Result r = c_->run("SELECT authors, admins FROM tessarel.repository_roles", {});
+        if (r.rows() != 1)
+            fail(code::Damaged, "The repository in " + database_ + " does not record its group roles");
+        authors_ = r.text(0, 0);
+        admins_ = r.text(0, 1);
+    }
+    // The object a function of the server returns, as it stored it.
+    ObjectRecord stored(const std::string& call, const std::vector<Param>& params) {
+        Result r = c_->run(std::string("SELECT ") + kObjectColumns + " FROM " + call, params);
+        if (r.rows() != 1)
+            fail(code::StorageError, "The repository server stored no object");
+        return readObject(r, 0);
+    }
+    // The rules with this repository's roles.
+    std::string rules() const {
+        std::string out = kRules;
+        replaceAll(out, "{AUTHORS}", authors());
+        replaceAll(out, "{ADMINS}", identifier(c_->raw(), adminsName()));
+        replaceAll(out, "{ADMINS_NAME}", literal(c_->raw(), adminsName()));
+        replaceAll(out, "{CHUNK}", std::to_string(kChunkBytes));
+        return out;
+    }
+    void recordRoles() {
+        c_->run("INSERT INTO tessarel.repository_roles(authors, admins) VALUES($1, $2)",
+                {text(authorsName()), text(adminsName())});
+    }
     std::string authors() const { return identifier(c_->raw(), authorsName()); }
 
     // The password as the server keeps it (a SCRAM verifier), made here so that the password
@@ -1001,15 +1669,11 @@ private:
         return out;
     }
 
-    // The schema, the repository's two group roles and the formats, in one transaction.
+    // The schema, the repository's two group roles (recorded in it) and the formats, in one
+    // transaction.
     void make() {
         if (authorsName().size() > 63)
             fail(code::BadName, "The database name " + database_ + " is too long for a repository's roles");
-        std::string schema = kSchema;
-        replaceAll(schema, "{AUTHORS}", authors());
-        replaceAll(schema, "{ADMINS}", identifier(c_->raw(), adminsName()));
-        replaceAll(schema, "{ADMINS_NAME}", literal(c_->raw(), adminsName()));
-        replaceAll(schema, "{VERIFIED_BYTES}", std::to_string(kServerVerifiedBytes));
         c_->command("BEGIN");
         try {
             if (c_->run("SELECT count(*) FROM pg_namespace WHERE nspname = 'tessarel'", {}).integer(0, 0) > 0)
@@ -1020,7 +1684,10 @@ private:
             }
             // The repository's maker administers it.
             c_->command("GRANT " + identifier(c_->raw(), adminsName()) + " TO CURRENT_USER");
-            c_->command(schema);
+            c_->command(kTables);
+            c_->command(kTablesOf3);
+            c_->command(rules());
+            recordRoles();
             c_->run("INSERT INTO schema_version(version) VALUES($1)", {int4(kSchemaVersion)});
             for (const auto& f : kFormats)
                 c_->run("INSERT INTO formats(name, extension) VALUES($1, $2)", {text(f[0]), text(f[1])});
@@ -1036,36 +1703,55 @@ private:
     std::shared_ptr<Connection> c_;
     std::string conninfo_;
     std::string database_;
+    std::string authors_;
+    std::string admins_;
     bool inTransaction_ = false;
+};
+
+// The chunk digest that names content on the server: the SHA-256 of the SHA-256 digests of its
+// kChunkBytes chunks, one after the other.
+class ChunkDigest {
+public:
+    void chunk(const char* p, size_t n) {
+        Sha256 one;
+        one.update(p, n);
+        const std::string d = one.bytes();
+        all_.update(d.data(), d.size());
+    }
+    std::string hex() { return all_.hex(); }
+
+private:
+    Sha256 all_;
 };
 
 class ServerContentStore : public ContentStore {
 public:
     explicit ServerContentStore(std::shared_ptr<Connection> c) : c_(std::move(c)) {}
 
-    // Hashes the file; its bytes travel when the content is published, inside the transaction.
+    // Names the file by its chunk digest; its bytes travel when the content is published, inside
+    // the transaction.
     StagedContent stage(const std::string& localFile, bool refuseLinks) override {
         std::int64_t size = 0;
         const Fd fd = openContentSource(localFile, refuseLinks, size);
         std::string buffer(kChunkBytes, '\0');
-        Sha256 digest;
+        ChunkDigest digest;
         StagedContent out;
         out.source = localFile;
         out.refuseLinks = refuseLinks;
         while (const size_t n = readUpTo(fd.get(), buffer.data(), buffer.size(), localFile)) {
-            digest.update(buffer.data(), n);
+            digest.chunk(buffer.data(), n);
             out.size += static_cast<std::int64_t>(n);
         }
         out.hash = digest.hex();
         return out;
     }
 
-    // Content the repository does not hold yet goes to the server chunk by chunk; the file is
-    // read again and must still be what staging hashed. The statements go in a pipeline that
-    // waits for the server once every kPipelineBytes, so the next file is read and hashed while
-    // the server stores the last.
+    // Content this user cannot see in the repository goes to the server chunk by chunk, whether
+    // the server holds it or not (which the user is not told); the file is read again and must
+    // still be what staging named. The statements go in a pipeline that waits for the server once
+    // every kPipelineBytes, so the next file is read while the server stores the last.
     void publish(std::vector<StagedContent>& staged) override {
-        // What the server holds already (of the content this user may see), in one statement.
+        // What this user sees already, in one statement.
         std::string wanted;
         for (const auto& s : staged) {
             if (!s.source.empty())
@@ -1074,57 +1760,54 @@ public:
         if (wanted.empty())
             return;
         std::set<std::string> held;
-        Result r =
-            c_->run("SELECT hash FROM content WHERE hash = ANY($1::text[])", {text("{" + wanted + "}")});
+        Result r = c_->run("SELECT hash FROM tessarel.content WHERE hash = ANY($1::text[])",
+                           {text("{" + wanted + "}")});
         for (int i = 0; i < r.rows(); ++i)
             held.insert(r.text(i, 0));
-        // Of two transactions storing the same new content, the second waits for the first and
-        // then finds it stored; chunks go only into content this transaction made.
-        static const std::string makeContent =
-            "INSERT INTO content(hash, size, chunks) VALUES($1, $2, $3) ON CONFLICT DO NOTHING";
-        static const std::string addChunk =
-            "INSERT INTO content_chunks(hash, n, data) SELECT $1, $2, $3 WHERE ts_content_is_new($1)";
-        c_->prepared(makeContent, {text(""), int8(0), int4(0)});
-        c_->prepared(addChunk, {text(""), int4(0), bytes("", 0)});
+        static const std::string putContent = "SELECT tessarel.ts_put_content($1, $2)";
+        static const std::string putChunk = "SELECT tessarel.ts_put_chunk($1, $2, $3)";
+        c_->prepared(putContent, {text(""), int8(0)});
+        c_->prepared(putChunk, {text(""), int4(0), bytes("", 0)});
         std::string buffer(kChunkBytes, '\0');
+        std::set<std::string> sent;
         c_->enterPipeline();
         try {
             size_t unsynced = 0;
             for (auto& s : staged) {
                 if (s.source.empty())
                     continue;
-                // Held already, or staged twice in this batch: stored once.
-                if (!held.insert(s.hash).second) {
+                if (held.count(s.hash)) {
                     s.reused = true;
+                    s.source.clear();
+                    continue;
+                }
+                // Staged twice in this batch: sent once.
+                if (!sent.insert(s.hash).second) {
                     s.source.clear();
                     continue;
                 }
                 const int chunks = static_cast<int>((s.size + static_cast<std::int64_t>(kChunkBytes) - 1) /
                                                     static_cast<std::int64_t>(kChunkBytes));
-                c_->sendInPipeline(makeContent, {text(s.hash), int8(s.size), int4(chunks)},
-                                   [&s](const Result& made) {
-                                       if (made.changed() == 0)
-                                           s.reused = true;
-                                   });
+                c_->sendInPipeline(putContent, {text(s.hash), int8(s.size)});
                 std::int64_t size = 0;
                 const Fd fd = openContentSource(s.source, s.refuseLinks, size);
-                Sha256 digest;
-                std::int64_t sent = 0;
+                ChunkDigest digest;
+                std::int64_t read = 0;
                 for (int n = 0; n < chunks; ++n) {
                     const size_t want = static_cast<size_t>(
-                        std::min<std::int64_t>(static_cast<std::int64_t>(kChunkBytes), s.size - sent));
+                        std::min<std::int64_t>(static_cast<std::int64_t>(kChunkBytes), s.size - read));
                     const size_t got = readUpTo(fd.get(), buffer.data(), want, s.source);
                     if (got != want)
                         break;
-                    digest.update(buffer.data(), got);
-                    c_->sendInPipeline(addChunk, {text(s.hash), int4(n), bytes(buffer.data(), got)});
-                    sent += static_cast<std::int64_t>(got);
+                    digest.chunk(buffer.data(), got);
+                    c_->sendInPipeline(putChunk, {text(s.hash), int4(n), bytes(buffer.data(), got)});
+                    read += static_cast<std::int64_t>(got);
                 }
                 char extra = 0;
-                if (sent != s.size || readUpTo(fd.get(), &extra, 1, s.source) != 0 || digest.hex() != s.hash)
+                if (read != s.size || readUpTo(fd.get(), &extra, 1, s.source) != 0 || digest.hex() != s.hash)
                     fail(code::FileError, s.source + " changed while it was stored; nothing of it was kept");
                 s.source.clear();
-                unsynced += static_cast<size_t>(sent);
+                unsynced += static_cast<size_t>(read);
                 if (unsynced >= kPipelineBytes) {
                     c_->syncPipeline();
                     unsynced = 0;
@@ -1145,7 +1828,7 @@ public:
     }
 
     bool contains(const std::string& hash) const override {
-        return c_->run("SELECT 1 FROM content WHERE hash = $1", {text(hash)}).rows() > 0;
+        return c_->run("SELECT 1 FROM tessarel.content WHERE hash = $1", {text(hash)}).rows() > 0;
     }
 
     void copyOut(const std::string& hash, const std::string& target) const override {
@@ -1153,14 +1836,16 @@ public:
         options.mode = 0644;
         options.removeLeftovers = false;
         std::unique_ptr<platform::FileReplacement> out;
-        Sha256 digest;
+        ChunkDigest digest;
         int chunks = 1;
         for (int n = 0; n < chunks; ++n) {
             // The first chunk comes with the number of chunks; a content of no bytes has none.
-            Result r = c_->run(n == 0 ? "SELECT c.chunks, ch.data FROM content c LEFT JOIN content_chunks ch "
-                                        "ON ch.hash = c.hash AND ch.n = $2 WHERE c.hash = $1"
-                                      : "SELECT 0, data FROM content_chunks WHERE hash = $1 AND n = $2",
-                               {text(hash), int4(n)}, true);
+            Result r =
+                c_->run(n == 0 ? "SELECT c.chunks, ch.data FROM tessarel.content c LEFT JOIN "
+                                 "tessarel.content_chunks ch ON ch.hash = c.hash AND ch.n = $2 "
+                                 "WHERE c.hash = $1"
+                               : "SELECT 0, data FROM tessarel.content_chunks WHERE hash = $1 AND n = $2",
+                        {text(hash), int4(n)}, true);
             if (n == 0 && r.rows() == 1) {
                 uint32_t count = 0;
                 std::memcpy(&count, r.data(0, 0), std::min(sizeof count, r.length(0, 0)));
@@ -1175,11 +1860,11 @@ public:
             }
             if (chunks == 0)
                 break;
-            digest.update(r.data(0, 1), r.length(0, 1));
+            digest.chunk(r.data(0, 1), r.length(0, 1));
             if (!out->write(std::string_view(r.data(0, 1), r.length(0, 1))))
                 replacementFailed(*out, target);
         }
-        // What is written is what the hash names, or nothing is.
+        // What is written is what the name says, or nothing is.
         if (digest.hex() != hash)
             fail(code::NoContent, "The content " + hash + " in the repository does not match its hash");
         if (!out->commit())
@@ -1187,7 +1872,7 @@ public:
     }
 
     std::vector<std::string> allContent() const override {
-        Result r = c_->run("SELECT hash FROM content ORDER BY hash", {});
+        Result r = c_->run("SELECT hash FROM tessarel.content ORDER BY hash", {});
         std::vector<std::string> out;
         for (int i = 0; i < r.rows(); ++i)
             out.push_back(r.text(i, 0));
@@ -1197,22 +1882,23 @@ public:
     std::vector<std::string> stagingLeftovers() const override { return {}; }
 
     bool verify(const std::string& hash) const override {
-        Sha256 digest;
-        Result count = c_->run("SELECT chunks FROM content WHERE hash = $1", {text(hash)});
+        ChunkDigest digest;
+        Result count = c_->run("SELECT chunks FROM tessarel.content WHERE hash = $1", {text(hash)});
         if (count.rows() == 0)
             return false;
         const int chunks = static_cast<int>(count.integer(0, 0));
         for (int n = 0; n < chunks; ++n) {
-            Result r = c_->run("SELECT data FROM content_chunks WHERE hash = $1 AND n = $2",
+            Result r = c_->run("SELECT data FROM tessarel.content_chunks WHERE hash = $1 AND n = $2",
                                {text(hash), int4(n)}, true);
             if (r.rows() == 0)
                 return false;
-            digest.update(r.data(0, 0), r.length(0, 0));
+            digest.chunk(r.data(0, 0), r.length(0, 0));
         }
         return digest.hex() == hash;
     }
+    // Removed only while nothing holds it, and recorded in the audit trail.
     void remove(const std::string& hash) override {
-        c_->run("DELETE FROM content WHERE hash = $1", {text(hash)});
+        c_->run("SELECT tessarel.ts_remove_content($1)", {text(hash)});
     }
 
 private:
@@ -1224,7 +1910,7 @@ private:
 ServerBackend openPostgresBackend(const std::string& conninfo, const std::string& user,
                                   const std::string& password, bool create) {
     auto connection = std::make_shared<Connection>(conninfo, user, password);
-    auto storage = std::make_unique<ServerStorage>(connection, conninfo, create);
+    auto storage = std::make_unique<ServerStorage>(connection, conninfo, create, !user.empty());
     ServerBackend b;
     b.storage = std::move(storage);
     b.content = std::make_unique<ServerContentStore>(connection);

@@ -1,5 +1,6 @@
 // The embedded backend: one SQLite database per repository (WAL, busy timeout, foreign keys).
 #include "tessarel/errors.h"
+#include "tessarel/repository_store.h"
 #include "tessarel/storage.h"
 #include "tessarel/tql_sql.h"
 
@@ -254,6 +255,18 @@ private:
     mutable std::vector<tql::ValueKind> kinds_;
 };
 
+// The label after a version's: 1.0 gives 1.1, 3 gives 3.1, anything else starts again at 1.0.
+std::string nextVersionLabel(const std::string& label) {
+    const auto dot = label.find('.');
+    try {
+        if (dot == std::string::npos)
+            return std::to_string(std::stoi(label)) + ".1";
+        return label.substr(0, dot) + "." + std::to_string(std::stoi(label.substr(dot + 1)) + 1);
+    } catch (...) {
+        return "1.0";
+    }
+}
+
 class SqliteStorage : public Storage {
 public:
     SqliteStorage(const std::string& file, bool create) {
@@ -266,32 +279,40 @@ public:
             db_ = nullptr;
             fail(code::UnknownRepository, "Cannot open the repository database " + file + ": " + msg);
         }
-        sqlite3_busy_timeout(db_, 15000);
-        exec("PRAGMA journal_mode=WAL");
-        exec("PRAGMA synchronous=FULL");
-        exec("PRAGMA foreign_keys=ON");
-        exec("PRAGMA case_sensitive_like=ON");
-        // Room for the tree index of a large repository, so that folder queries read it from memory.
-        exec("PRAGMA cache_size=-65536");
-        if (create) {
-            exec("BEGIN IMMEDIATE");
-            exec(kSchema);
-            exec(kVersionTable);
-            exec(("INSERT INTO schema_version(version) VALUES(" + std::to_string(kSchemaVersion) + ")")
-                     .c_str());
-            for (const auto& f : kFormats) {
-                Statement s(db_, "INSERT OR IGNORE INTO formats(name, extension) VALUES(?, ?)");
-                s.bind(1, std::string(f[0])).bind(2, std::string(f[1])).step();
+        // A refusal here (a repository of a newer schema, say) leaves no connection behind.
+        try {
+            sqlite3_busy_timeout(db_, 15000);
+            exec("PRAGMA journal_mode=WAL");
+            exec("PRAGMA synchronous=FULL");
+            exec("PRAGMA foreign_keys=ON");
+            exec("PRAGMA case_sensitive_like=ON");
+            // Room for the tree index of a large repository, so that folder queries read it from memory.
+            exec("PRAGMA cache_size=-65536");
+            if (create) {
+                exec("BEGIN IMMEDIATE");
+                exec(kSchema);
+                exec(kVersionTable);
+                exec(("INSERT INTO schema_version(version) VALUES(" + std::to_string(kSchemaVersion) + ")")
+                         .c_str());
+                for (const auto& f : kFormats) {
+                    Statement s(db_, "INSERT OR IGNORE INTO formats(name, extension) VALUES(?, ?)");
+                    s.bind(1, std::string(f[0])).bind(2, std::string(f[1])).step();
+                }
+                exec("COMMIT");
+            } else {
+                Statement s(db_, "SELECT count(*) FROM sqlite_master WHERE type='table' AND name='objects'");
+                if (!s.step() || s.integer(0) == 0)
+                    fail(code::UnknownRepository, file + " is not a repository database");
+                if (const int v = schemaVersion(); v > kSchemaVersion)
+                    fail(code::UnsupportedBackend, file + " has schema version " + std::to_string(v) +
+                                                       ", made by a newer program; this one reads up to " +
+                                                       std::to_string(kSchemaVersion));
             }
-            exec("COMMIT");
-        } else {
-            Statement s(db_, "SELECT count(*) FROM sqlite_master WHERE type='table' AND name='objects'");
-            if (!s.step() || s.integer(0) == 0)
-                fail(code::UnknownRepository, file + " is not a repository database");
-            if (const int v = schemaVersion(); v > kSchemaVersion)
-                fail(code::UnsupportedBackend, file + " has schema version " + std::to_string(v) +
-                                                   ", made by a newer program; this one reads up to " +
-                                                   std::to_string(kSchemaVersion));
+        } catch (...) {
+            cache_.clear();
+            sqlite3_close_v2(db_);
+            db_ = nullptr;
+            throw;
         }
     }
     ~SqliteStorage() override {
@@ -335,7 +356,7 @@ public:
         return s.step();
     }
 
-    void insertObject(const ObjectRecord& r) override {
+    ObjectRecord insertObject(const ObjectRecord& r, bool) override {
         Statement s(
             cache_,
             "INSERT INTO objects(id, type, name, content_type, is_private, owner_name, lock_owner, "
@@ -350,9 +371,11 @@ public:
             .bind(16, r.contentSize)
             .bind(17, r.modifier);
         s.step();
+        return r;
     }
 
-    void updateObject(const ObjectRecord& r) override {
+    ObjectRecord updateObject(const ObjectRecord& r) override {
+        const auto current = r.isFolder() ? objectById(r.id, Viewer{"", true}) : std::nullopt;
         Statement s(cache_, "UPDATE objects SET type=?, name=?, content_type=?, is_private=?, owner_name=?, "
                             "version_label=?, modify_date=?, folder_id=?, parent_path=?, cabinet_id=?, "
                             "content_hash=?, content_size=?, modifier=? WHERE id=?");
@@ -365,10 +388,34 @@ public:
             .bind(13, r.modifier);
         s.bind(14, r.id);
         s.step();
+        if (current && current->ownPath() != r.ownPath())
+            movePaths(current->ownPath(), r.ownPath(), r.cabinetId);
+        return r;
     }
 
-    void movePaths(const std::string& oldPath, const std::string& newPath,
-                   const std::string& cabinetId) override {
+    ObjectRecord checkIn(const std::string& id, const std::string& user, const std::string& hash,
+                         std::int64_t size, const std::string& contentType) override {
+        auto cur = objectById(id, Viewer{"", true});
+        if (!cur)
+            fail(code::ObjectNotFound, "The object '" + id + "' no longer exists");
+        if (!unlockObject(id, user))
+            fail(code::NotLockOwner, "'" + cur->name + "' is no longer checked out by " + user);
+        addVersion({cur->id, cur->versionLabel, cur->contentType, cur->contentHash, cur->contentSize,
+                    cur->modified, cur->modifier});
+        ObjectRecord r = *cur;
+        r.contentType = contentType;
+        r.contentHash = hash;
+        r.contentSize = size;
+        r.versionLabel = nextVersionLabel(cur->versionLabel);
+        r.modified = nowText();
+        r.modifier = user;
+        r.lockOwner.clear();
+        r.lockPath.clear();
+        return updateObject(r);
+    }
+
+    // Moves every object below oldPath to newPath, in the cabinet cabinetId.
+    void movePaths(const std::string& oldPath, const std::string& newPath, const std::string& cabinetId) {
         Statement s(cache_, "UPDATE objects SET parent_path = ? || substr(parent_path, ?), cabinet_id = ? "
                             "WHERE parent_path = ? OR (parent_path >= ? AND parent_path < ?)");
         s.bind(1, newPath).bind(2, static_cast<std::int64_t>(oldPath.size() + 1)).bind(3, cabinetId);
@@ -397,7 +444,7 @@ public:
         return sqlite3_changes(db_) == 1;
     }
 
-    void addVersion(const VersionRecord& v) override {
+    void addVersion(const VersionRecord& v) {
         Statement s(cache_, "INSERT INTO versions(object_id, version_label, content_type, content_hash, "
                             "content_size, modify_date, modifier) VALUES(?,?,?,?,?,?,?)");
         s.bind(1, v.objectId).bind(2, v.versionLabel).bind(3, v.contentType).bind(4, v.contentHash);
@@ -473,9 +520,12 @@ public:
     int upgradeSchema() override {
         Transaction t(*this);
         const int had = schemaVersion();
-        if (had < 2) {
+        if (had < 2)
             exec(kVersionTable);
-            exec("INSERT INTO schema_version(version) VALUES(2)");
+        // Version 3 changed the server's schema only.
+        if (had < kSchemaVersion) {
+            Statement s(cache_, "INSERT INTO schema_version(version) VALUES(?)");
+            s.bind(1, std::int64_t{kSchemaVersion}).step();
         }
         t.commit();
         return had;
@@ -499,6 +549,11 @@ public:
     void addFormat(const std::string& format, const std::string& extension) override {
         Statement s(cache_, "INSERT OR IGNORE INTO formats(name, extension) VALUES(?, ?)");
         s.bind(1, format).bind(2, extension).step();
+    }
+
+    std::vector<AuditEntry> auditTrail(const std::string&) override {
+        fail(code::UnsupportedBackend,
+             "The embedded repository keeps no audit trail; a server repository does");
     }
 
 private:

@@ -50,6 +50,16 @@ struct VersionRecord {
     std::string modifier;
 };
 
+// One row of a server repository's audit trail.
+struct AuditEntry {
+    std::string at; // the server's time, UTC
+    std::string who;
+    std::string action;
+    std::string objectId;
+    std::string path;
+    std::string detail;
+};
+
 // Who looks: a user sees public cabinets and the private cabinets they own; the administrator
 // (working on the repository's files, or as the server database's owner) sees everything. On the
 // server the database applies the same rule to the role that connected, whatever the viewer says.
@@ -70,8 +80,9 @@ class Storage {
 public:
     virtual ~Storage() = default;
 
-    // Transactions: write transactions take the repository's write lock at once, so that writers
-    // follow one another as they do on the embedded database.
+    // Transactions. The embedded database's write transactions take its write lock at once, so
+    // writers follow one another; on the server a transaction locks nothing by itself: the
+    // server's functions lock the rows they change.
     virtual void begin() = 0;
     virtual void commit() = 0;
     virtual void rollback() = 0;
@@ -81,18 +92,24 @@ public:
     virtual std::optional<ObjectRecord> objectByPath(const std::string& parentPath, const std::string& name,
                                                      const Viewer& v, bool foldersOnly = false) = 0;
     virtual bool idExists(const std::string& id) = 0;
-    virtual void insertObject(const ObjectRecord& r) = 0;
-    // Writes name, content, type, folder and dates; the lock columns are left alone.
-    virtual void updateObject(const ObjectRecord& r) = 0;
-    // Moves every object below oldPath to newPath, in the cabinet cabinetId (a folder renamed or
-    // moved, into another cabinet too: what it holds is then seen as that cabinet's).
-    virtual void movePaths(const std::string& oldPath, const std::string& newPath,
-                           const std::string& cabinetId) = 0;
+    // Each write returns the object as the repository stored it: on the server, the server sets
+    // who and when (owner, modifier, lock owner: the user that connected, or the user an
+    // administrator acts for), the dates, the first version and the paths (from the parent row).
+    // A new object; imported says a document comes from an import (for the audit trail).
+    virtual ObjectRecord insertObject(const ObjectRecord& r, bool imported = false) = 0;
+    // Writes name, content, type, folder and dates; the lock columns are left alone. A folder
+    // renamed or moved takes what it holds along (into another cabinet too: what it holds is then
+    // seen as that cabinet's).
+    virtual ObjectRecord updateObject(const ObjectRecord& r) = 0;
     // One atomic statement: true when the object was free and now belongs to user.
     virtual bool lockObject(const std::string& id, const std::string& user, const std::string& localPath) = 0;
     // Clears the lock when it belongs to user (any lock when user is empty).
     virtual bool unlockObject(const std::string& id, const std::string& user) = 0;
-    virtual void addVersion(const VersionRecord& v) = 0;
+    // The check-in of a document user holds: records its current version, makes the content
+    // (hash, size, contentType) the next version and clears the lock. Fails with
+    // TS_NOT_LOCK_OWNER when user no longer holds it.
+    virtual ObjectRecord checkIn(const std::string& id, const std::string& user, const std::string& hash,
+                                 std::int64_t size, const std::string& contentType) = 0;
     virtual std::vector<VersionRecord> versions(const std::string& objectId) = 0;
     virtual std::set<std::string> referencedContent() = 0;
     // Every object as the administrator sees it, one at a time: the folders and cabinets
@@ -120,11 +137,17 @@ public:
     virtual std::optional<std::string> formatExtension(const std::string& format) = 0;
     virtual std::optional<std::string> formatForExtension(const std::string& extension) = 0;
     virtual void addFormat(const std::string& format, const std::string& extension) = 0;
+
+    // The audit trail, oldest first: every entry, or those of the object at path and of what
+    // lies below it. The embedded repository keeps none (fails with TS_UNSUPPORTED_BACKEND).
+    virtual std::vector<AuditEntry> auditTrail(const std::string& path) = 0;
 };
 
 // The schema this program makes and reads. 1: the embedded repositories made before schemas had
-// a version (no version table); 2: the version table.
-inline constexpr int kSchemaVersion = 2;
+// a version (no version table); 2: the version table; 3: on the server, authors write through the
+// server's functions only, content is named by its chunk digest, and the server keeps an audit
+// trail (the embedded schema is unchanged).
+inline constexpr int kSchemaVersion = 3;
 
 // Opens (and with create, makes) the embedded database in a repository folder.
 std::unique_ptr<Storage> openSqliteStorage(const std::string& databaseFile, bool create);

@@ -548,11 +548,9 @@ void TsObject::save() {
         if (!persisted_) {
             r.created = r.modified;
             r.owner = session_->userName();
-            storage.insertObject(r);
+            r = storage.insertObject(r);
         } else {
-            storage.updateObject(r);
-            if (r.isFolder() && current->ownPath() != r.ownPath())
-                storage.movePaths(current->ownPath(), r.ownPath(), r.cabinetId);
+            r = storage.updateObject(r);
         }
         t.commit();
     } catch (...) {

@@ -394,9 +394,8 @@ TEST_P(TessarelClientTest, OneNameRuleOf239BytesForEveryNameThatEntersAndEveryOn
         << "Edvara, Courses, the long ones";
 
     // A name from a repository made before the rule stays: its object takes new content.
-    ObjectRecord legacy = doc->record();
-    legacy.name = "old\tname";
-    store_->storage().updateObject(legacy);
+    ASSERT_EQ(damageSql("UPDATE objects SET name = 'old\tname' WHERE id = '" + doc->objectId()->text() + "'"),
+              "");
     doc->refresh();
     doc->setFile(makeFile("new." + ext, "second"));
     doc->save();

@@ -128,16 +128,15 @@ TEST_P(TessarelProcessTest, AKilledImportLeavesTheOldStateOrTheNew) {
             }
         }
         // On the server the content travels inside the transaction, after every file was read:
-        // the last kill waits until the import holds the repository's write lock.
+        // the last kill waits until the import's transaction has begun to write.
         bool inTransaction = false;
         if (onServer() && killAt == files) {
             const QDeadlineTimer deadline(20000);
             while (!inTransaction && p.state() != QProcess::NotRunning && !deadline.hasExpired()) {
-                inTransaction =
-                    lf::test::sharedPostgres().exec(
-                        "SELECT count(*) FROM pg_locks l JOIN pg_database d ON d.oid = l.database "
-                        "WHERE l.locktype = 'advisory' AND l.granted AND d.datname = '" +
-                        database().name + "'") == "1";
+                inTransaction = lf::test::sharedPostgres().exec(
+                                    "SELECT count(*) FROM pg_stat_activity WHERE backend_xid IS NOT NULL AND "
+                                    "application_name = 'tessarel' AND datname = '" +
+                                    database().name + "'") == "1";
                 if (!inTransaction)
                     QThread::msleep(5);
             }
@@ -410,6 +409,19 @@ TEST_P(TessarelProcessTest, AdminCommandsEndToEnd) {
     EXPECT_NE(r.out.find("bob"), std::string::npos);
     EXPECT_NE(r.out.find("(current)"), std::string::npos);
     EXPECT_EQ(runAdmin(args({"fsck", repo, "--verify"})).out, "clean\n");
+    // The server's audit trail of that document; the embedded repository keeps none.
+    r = runAdmin(args({"log", repo, "/Edvara/Courses/Storage/01_Intro.pptx"}));
+    if (onServer()) {
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(
+            r.out.find("\tcheck-in\t/Edvara/Courses/Storage/01_Intro.pptx\tversion 1.1 (acting as bob)\n"),
+            std::string::npos)
+            << r.out;
+    } else {
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.err, "[TS_UNSUPPORTED_BACKEND] The embedded repository keeps no audit trail; a server "
+                         "repository does\n");
+    }
 
     auto cabinets =
         column(alice(), "select object_name from ts_cabinet where is_private = true", "object_name");

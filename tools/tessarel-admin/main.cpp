@@ -54,6 +54,9 @@ const char* kUsage = R"(usage: tessarel-admin COMMAND REPOSITORY [ARGS] [OPTIONS
   cancel-checkout REPO /PATH/NAME
   versions REPO /PATH/NAME         list the versions of a document
   fsck REPO [--verify] [--repair]  find content without metadata and metadata without content
+  log REPO [/PATH]                 print a server repository's audit trail (time, who, action,
+                                   path, detail, one line each, tab-separated), all of it or that
+                                   of the object at PATH and of what lies below it
   help, --help                     print this text
 
 REPO is a repository name (tessarel.ini, else the data folder's tessarel/NAME), a folder path or
@@ -122,6 +125,7 @@ const std::map<std::string, CommandInfo>& commands() {
         {"cancel-checkout", {1, 2, 2, acting({})}},
         {"versions", {1, 2, 2, acting({})}},
         {"fsck", {1, 1, 1, {"--verify", "--repair"}}},
+        {"log", {1, 1, 2, {}}},
     };
     return table;
 }
@@ -470,6 +474,13 @@ int run(const Args& a) {
             !r.damaged() && (repair ? !r.orphansKept : r.orphanContent.empty() && r.stagingLeftovers.empty());
         std::printf("%s\n", r.clean() ? "clean" : ok ? "repaired" : "problems found");
         return ok ? 0 : 1;
+    }
+    if (cmd == "log") {
+        auto store = openRepository(repositoryLocation(repo));
+        for (const auto& e : store->storage().auditTrail(a.positional.size() > 2 ? a.positional[2] : ""))
+            std::printf("%s\t%s\t%s\t%s\t%s\n", e.at.c_str(), e.who.c_str(), e.action.c_str(), e.path.c_str(),
+                        e.detail.c_str());
+        return 0;
     }
     auto s = actingSession(repo, a);
     if (cmd == "mkcabinet") {
