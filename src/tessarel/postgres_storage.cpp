@@ -13,13 +13,16 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
 #include <functional>
+#include <future>
 #include <poll.h>
 #include <set>
+#include <thread>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -622,6 +625,26 @@ public:
             stream_ = nullptr;
     }
 
+    // Asks the server to stop the statement running. libpq sends the request on a connection of its
+    // own and waits for the server's answer without a deadline, so it goes from a thread of its
+    // own; a server that has not taken it within the answer timeout is stalled, and this
+    // connection is dropped (a request arriving later could stop a later statement).
+    void cancelRunning() {
+        PGcancel* cancel = PQgetCancel(raw());
+        if (!cancel)
+            return;
+        auto sent = std::make_shared<std::promise<void>>();
+        std::future<void> taken = sent->get_future();
+        std::thread([cancel, sent] {
+            char error[256];
+            PQcancel(cancel, error, sizeof error);
+            PQfreeCancel(cancel);
+            sent->set_value();
+        }).detach();
+        if (taken.wait_for(std::chrono::seconds(answerSeconds_)) != std::future_status::ready)
+            drop(noReply());
+    }
+
     // The next result of what was sent (null at the end of a statement's results), waiting for the
     // server no longer than the answer timeout without a byte from it.
     PGresult* nextResult() {
@@ -692,10 +715,14 @@ private:
                 return p.revents;
             if (n < 0 && errno == EINTR)
                 continue;
-            const std::string why = n == 0 ? "no reply in " + std::to_string(answerSeconds_) + " s"
-                                           : std::string("cannot wait for it: ") + std::strerror(errno);
-            drop("The repository server does not answer (" + why + ")");
+            drop(n == 0 ? noReply()
+                        : "The repository server does not answer (cannot wait for it: " +
+                              std::string(std::strerror(errno)) + ")");
         }
+    }
+
+    std::string noReply() const {
+        return "The repository server does not answer (no reply in " + std::to_string(answerSeconds_) + " s)";
     }
 
     [[noreturn]] void drop(const std::string& message) {
@@ -727,12 +754,8 @@ Stream::~Stream() {
     if (!streaming_ || conn_.dropped())
         return;
     // Left before its end: the server stops sending, and what it sent is dropped.
-    if (PGcancel* cancel = PQgetCancel(conn_.raw())) {
-        char err[256];
-        PQcancel(cancel, err, sizeof err);
-        PQfreeCancel(cancel);
-    }
     try {
+        conn_.cancelRunning();
         finish();
     } catch (const TsException&) {
         // The connection was dropped meanwhile: nothing is left to take.

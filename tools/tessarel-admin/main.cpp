@@ -29,7 +29,8 @@ const char* kUsage = R"(usage: tessarel-admin COMMAND REPOSITORY [ARGS] [OPTIONS
 
   init REPO [--server CONNINFO]    make an empty repository; with --server, in a PostgreSQL database
                                    (a libpq connection string or URI), listed in tessarel.ini as
-                                   REPO=postgresql:CONNINFO
+                                   REPO=postgresql:CONNINFO; CONNINFO holds no password (put it in
+                                   ~/.pgpass or the file PGPASSFILE names)
   demo REPO [--server CONNINFO] [--user NAME] [--password-file FILE]
                                    make a repository with a sample course and one user (default
                                    demo; the password from FILE, else a random one it prints)
