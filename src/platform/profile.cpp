@@ -155,8 +155,10 @@ QList<QPair<QString, QString>> GetPrivateProfileSection(const QString& section, 
     return entries;
 }
 
-bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
-                               const QString& fileName, QString* error) {
+namespace {
+
+bool writeProfileString(const QString& section, const QString& key, const QString& value,
+                        const QString& fileName, QString* error, bool ownerOnly) {
     // A value that would not read back as written never reaches the file: a line break in it would
     // add lines of its own (a section, a working directory) that every later run would read.
     QString problem = nameProblem(section, key);
@@ -200,7 +202,8 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
     // The settings file is replaced whole and durably: a crash leaves the old file or the new one.
     ReplaceOptions options;
     options.durability = Durability::FileAndFolder;
-    options.newMode = NewMode::Kept;
+    options.newMode = ownerOnly ? NewMode::Exact : NewMode::Kept;
+    options.mode = ownerOnly ? 0600 : options.mode;
     options.followLink = true; // a settings file kept elsewhere through a link stays there
     FileReplacement file(std::filesystem::path(path.toStdString()), options);
     const QByteArray bytes = toWindows1252(text.lines.join(text.newline) + text.newline);
@@ -212,6 +215,18 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
         return false;
     }
     return true;
+}
+
+} // namespace
+
+bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
+                               const QString& fileName, QString* error) {
+    return writeProfileString(section, key, value, fileName, error, false);
+}
+
+bool writeOwnerOnlyProfileString(const QString& section, const QString& key, const QString& value,
+                                 const QString& fileName, QString* error) {
+    return writeProfileString(section, key, value, fileName, error, true);
 }
 
 } // namespace lf::platform

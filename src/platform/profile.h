@@ -37,4 +37,10 @@ QString profileValueProblem(const QString& value);
 bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
                                const QString& fileName, QString* error = nullptr);
 
+// WritePrivateProfileString for a file that is its owner's alone (it names servers and their
+// users): the file is written 0600 whatever the umask, and one with wider permissions is narrowed
+// as it is replaced.
+bool writeOwnerOnlyProfileString(const QString& section, const QString& key, const QString& value,
+                                 const QString& fileName, QString* error = nullptr);
+
 } // namespace lf::platform

@@ -4,6 +4,8 @@
 
 #include "platform/folders.h"
 
+#include <libpq-fe.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <map>
@@ -12,6 +14,25 @@
 namespace fs = std::filesystem;
 
 namespace lf::tessarel {
+
+bool connectionHasPassword(const std::string& conninfo) {
+    char* error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &error);
+    if (!options) {
+        std::string why = error ? error : "out of memory";
+        PQfreemem(error);
+        while (!why.empty() && why.back() == '\n')
+            why.pop_back();
+        fail(code::BadArgument, "Not a connection string: " + why);
+    }
+    bool found = false;
+    for (const PQconninfoOption* o = options; o->keyword; ++o) {
+        if (std::string_view(o->keyword) == "password" && o->val && *o->val)
+            found = true;
+    }
+    PQconninfoFree(options);
+    return found;
+}
 
 std::string repositoryLocation(const std::string& nameOrPath) {
     if (serverConnection(nameOrPath) || nameOrPath.find('/') != std::string::npos)

@@ -13,6 +13,10 @@ namespace lf::tessarel {
 std::string repositoryLocation(const std::string& nameOrPath);
 std::string repositoryName(const std::string& nameOrPath);
 
+// Whether a server connection string (keywords or a postgresql:// URI) carries a password; fails
+// with TS_BAD_ARGUMENT when it is no connection string.
+bool connectionHasPassword(const std::string& conninfo);
+
 std::shared_ptr<RepositoryStore> initRepository(const std::string& location);
 std::shared_ptr<RepositoryStore> openRepository(const std::string& location);
 // A session that sees every cabinet, acting as user (owner of what it makes, holder of its locks).

@@ -223,11 +223,15 @@ void TsOperation::failRemaining(size_t from, const std::string& message) {
     }
 }
 
-void TsLocalCopyOperation::writeLocalCopy(TsSession& session, const ObjectRecord& current,
-                                          const std::string& target) {
+void TsLocalCopyOperation::confirmOverwrite(const std::string& target) {
     std::error_code ec;
     if (fs::exists(fs::symlink_status(target, ec)) && !ask("The file " + target + " exists. Overwrite it?"))
         fail(code::Cancelled, "The file " + target + " was kept");
+}
+
+void TsLocalCopyOperation::writeLocalCopy(TsSession& session, const ObjectRecord& current,
+                                          const std::string& target) {
+    confirmOverwrite(target);
     copyObjectContent(session.store().content(), current, target);
 }
 
@@ -291,25 +295,37 @@ void TsCheckoutOperation::run() {
         TsSession& session = obj.session();
         auto& storage = session.store().storage();
         const std::string target = fs::absolute(file).string();
-        // The lock is taken in one statement, so of two sessions racing for it exactly one wins.
-        if (!storage.lockObject(cur.id, session.userName(), target)) {
-            // The holder may have checked it in since: then no name is left to give.
+        const std::string& user = session.userName();
+        // Asked before the lock is taken: no transaction waits for the user's answer.
+        confirmOverwrite(target);
+        // The lock and the local copy go together: the lock commits once the file is written, so a
+        // check-out cut short (the server gone, a copy that fails) leaves the document as it was.
+        Transaction t(storage);
+        // The lock is taken in one statement, so of two sessions racing for it exactly one wins. A
+        // lock the user holds already for this very file (a check-out whose end they never saw) is
+        // theirs to take again.
+        if (!storage.lockObject(cur.id, user, target)) {
             auto now = storage.objectById(cur.id, session.viewer());
-            fail(code::LockConflict,
-                 "'" + cur.name + "' is already checked out by " +
-                     (now && !now->lockOwner.empty() ? now->lockOwner : std::string("another user")));
+            // The holder may have checked it in since: then no name is left to give.
+            if (!now || now->lockOwner != user || now->lockPath != target)
+                fail(code::LockConflict,
+                     "'" + cur.name + "' is already checked out by " +
+                         (now && !now->lockOwner.empty() ? now->lockOwner : std::string("another user")));
         }
         // What is written is the version the lock holds: another check-in may have come between
         // reading the object and taking its lock.
         if (auto locked = storage.objectById(cur.id, session.viewer()))
             cur = *locked;
+        copyObjectContent(session.store().content(), cur, target);
         try {
-            writeLocalCopy(session, cur, target);
+            t.commit();
         } catch (...) {
-            storage.unlockObject(cur.id, session.userName());
+            // Without its lock the file is no check-out: it goes, and the failure is the node's.
+            std::error_code ignored;
+            fs::remove(target, ignored);
             throw;
         }
-        cur.lockOwner = session.userName();
+        cur.lockOwner = user;
         cur.lockPath = target;
         obj.adopt(cur);
         return target;

@@ -14,12 +14,17 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
 #include <functional>
+#include <future>
 #include <map>
+#include <poll.h>
 #include <set>
+#include <thread>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -1035,13 +1040,31 @@ private:
     bool streaming_ = true;
 };
 
+// How long the client waits for the server to send anything while it owes an answer: 30 s, or the
+// seconds in TESSAREL_ANSWER_TIMEOUT (a positive whole number). A stalled server (stopped, or a
+// machine that went away without closing the connection) makes the call fail instead of hanging.
+int answerTimeoutSeconds() {
+    if (const char* env = std::getenv("TESSAREL_ANSWER_TIMEOUT")) {
+        char* end = nullptr;
+        const long v = std::strtol(env, &end, 10);
+        if (end != env && *end == '\0' && v > 0 && v <= 24 * 3600)
+            return static_cast<int>(v);
+    }
+    return 30;
+}
+
 class Connection {
 public:
-    Connection(const std::string& conninfo, const std::string& user, const std::string& password) {
-        // The connection string comes first and is expanded; a user and password given override
-        // its own.
-        std::vector<const char*> keys{"dbname", "application_name", "client_encoding"};
-        std::vector<const char*> values{conninfo.c_str(), "tessarel", "UTF8"};
+    Connection(const std::string& conninfo, const std::string& user, const std::string& password)
+        : answerSeconds_(answerTimeoutSeconds()) {
+        // Our defaults come first, so the connection string may set its own: a server that does not
+        // accept the connection in 10 s is not waited for, and a TCP connection (keepalives do not
+        // apply to a Unix socket) finds a peer that went away in about a minute. The connection
+        // string is expanded next; a user and password given override its own.
+        std::vector<const char*> keys{"connect_timeout",     "keepalives",       "keepalives_idle",
+                                      "keepalives_interval", "keepalives_count", "dbname",
+                                      "application_name",    "client_encoding"};
+        std::vector<const char*> values{"10", "1", "30", "10", "3", conninfo.c_str(), "tessarel", "UTF8"};
         if (!user.empty()) {
             keys.push_back("user");
             values.push_back(user.c_str());
@@ -1066,6 +1089,13 @@ public:
                 fail(code::UnknownRepository, "There is no repository database: " + msg);
             fail(code::NotConnected, "Cannot reach the repository server: " + msg);
         }
+        // Every wait for the server is ours (await), with its deadline: libpq never blocks.
+        if (PQsetnonblocking(conn_, 1) != 0) {
+            const std::string msg = messageText(PQerrorMessage(conn_));
+            PQfinish(conn_);
+            conn_ = nullptr;
+            fail(code::NotConnected, "Cannot use the connection to the repository server: " + msg);
+        }
         // The repository's schema, and a wait for a busy repository as long as the embedded
         // database's, in one round trip.
         command("SET search_path TO tessarel; SET lock_timeout TO '15s'");
@@ -1075,15 +1105,20 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    PGconn* raw() const { return conn_; }
+    // The libpq connection; fails once the connection was dropped.
+    PGconn* raw() const {
+        if (!conn_)
+            fail(code::NotConnected, dropped_);
+        return conn_;
+    }
+    bool dropped() const { return !conn_; }
 
-    // A statement without parameters or rows.
+    // A statement (or several) without parameters; fails as the first that failed.
     void command(const std::string& sql) {
         settle();
-        Result r(PQexec(conn_, sql.c_str()));
-        const auto st = PQresultStatus(r.raw());
-        if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK)
-            failWith(r.raw(), conn_);
+        if (!PQsendQuery(raw(), sql.c_str()))
+            failWith(nullptr, conn_);
+        collect();
     }
 
     // A statement prepared once per connection and kept, with its parameters; binaryResult asks
@@ -1092,12 +1127,10 @@ public:
         settle();
         const std::string& name = prepared(sql, params);
         Values v(params);
-        Result r(PQexecPrepared(conn_, name.c_str(), static_cast<int>(params.size()), v.values.data(),
-                                v.lengths.data(), v.formats.data(), binaryResult ? 1 : 0));
-        const auto st = PQresultStatus(r.raw());
-        if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK)
-            failWith(r.raw(), conn_);
-        return r;
+        if (!PQsendQueryPrepared(raw(), name.c_str(), static_cast<int>(params.size()), v.values.data(),
+                                 v.lengths.data(), v.formats.data(), binaryResult ? 1 : 0))
+            failWith(nullptr, conn_);
+        return collect();
     }
 
     // Statements sent one after another without waiting for each one's result (libpq's pipeline
@@ -1106,25 +1139,31 @@ public:
     // as run's are (before the pipeline starts sending).
     void enterPipeline() {
         settle();
-        if (PQenterPipelineMode(conn_) != 1)
+        if (PQenterPipelineMode(raw()) != 1)
             failWith(nullptr, conn_);
     }
     void sendInPipeline(const std::string& sql, const std::vector<Param>& params,
                         std::function<void(const Result&)> done = {}) {
         Values v(params);
-        if (!PQsendQueryPrepared(conn_, prepared_.at(sql).c_str(), static_cast<int>(params.size()),
+        if (!PQsendQueryPrepared(raw(), prepared_.at(sql).c_str(), static_cast<int>(params.size()),
                                  v.values.data(), v.lengths.data(), v.formats.data(), 0))
             failWith(nullptr, conn_);
         pipelined_.push_back(std::move(done));
+        // What was sent leaves now, so the client's buffer stays small and a stalled server is found
+        // while sending too.
+        flush();
     }
     // Waits for every statement sent since the last sync, giving each its result in order; fails
     // as the first statement that failed (the server skipped every statement after it).
     void syncPipeline() {
-        const bool synced = PQpipelineSync(conn_) == 1;
+        auto callbacks = std::move(pipelined_);
+        pipelined_.clear();
+        if (PQpipelineSync(raw()) != 1)
+            failWith(nullptr, conn_);
         std::optional<Result> failure;
-        for (auto& done : pipelined_) {
+        for (auto& done : callbacks) {
             // A statement's results end with a null pointer.
-            while (PGresult* raw = synced ? PQgetResult(conn_) : nullptr) {
+            while (PGresult* raw = nextResult()) {
                 Result r(raw);
                 const auto st = PQresultStatus(raw);
                 if (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK) {
@@ -1135,8 +1174,7 @@ public:
                 }
             }
         }
-        pipelined_.clear();
-        Result sync(synced ? PQgetResult(conn_) : nullptr);
+        Result sync(nextResult());
         if (failure)
             failWith(failure->raw(), conn_);
         if (PQresultStatus(sync.raw()) != PGRES_PIPELINE_SYNC)
@@ -1144,6 +1182,8 @@ public:
     }
     // Leaves pipeline mode; after a failure, first takes in and drops what is still to come.
     void exitPipeline() {
+        if (!conn_)
+            return;
         if (!pipelined_.empty()) {
             pipelined_.assign(pipelined_.size(), {});
             try {
@@ -1151,7 +1191,8 @@ public:
             } catch (const TsException&) {
             }
         }
-        PQexitPipelineMode(conn_);
+        if (conn_)
+            PQexitPipelineMode(conn_);
     }
 
     // The name of the statement prepared for sql on this connection, prepared on first use.
@@ -1162,10 +1203,10 @@ public:
             std::vector<Oid> types;
             for (const auto& p : params)
                 types.push_back(p.type);
-            Result pr(
-                PQprepare(conn_, name.c_str(), sql.c_str(), static_cast<int>(types.size()), types.data()));
-            if (PQresultStatus(pr.raw()) != PGRES_COMMAND_OK)
-                failWith(pr.raw(), conn_);
+            if (!PQsendPrepare(raw(), name.c_str(), sql.c_str(), static_cast<int>(types.size()),
+                               types.data()))
+                failWith(nullptr, conn_);
+            collect();
             it = prepared_.emplace(sql, name).first;
         }
         return it->second;
@@ -1179,7 +1220,7 @@ public:
         for (const auto& p : params)
             types.push_back(p.type);
         Values v(params);
-        if (!PQsendQueryParams(conn_, sql.c_str(), static_cast<int>(params.size()), types.data(),
+        if (!PQsendQueryParams(raw(), sql.c_str(), static_cast<int>(params.size()), types.data(),
                                v.values.data(), v.lengths.data(), v.formats.data(), 0))
             failWith(nullptr, conn_);
         PQsetSingleRowMode(conn_);
@@ -1188,6 +1229,38 @@ public:
     void released(Stream* s) {
         if (stream_ == s)
             stream_ = nullptr;
+    }
+
+    // Asks the server to stop the statement running. libpq sends the request on a connection of its
+    // own and waits for the server's answer without a deadline, so it goes from a thread of its
+    // own; a server that has not taken it within the answer timeout is stalled, and this
+    // connection is dropped (a request arriving later could stop a later statement).
+    void cancelRunning() {
+        PGcancel* cancel = PQgetCancel(raw());
+        if (!cancel)
+            return;
+        auto sent = std::make_shared<std::promise<void>>();
+        std::future<void> taken = sent->get_future();
+        std::thread([cancel, sent] {
+            char error[256];
+            PQcancel(cancel, error, sizeof error);
+            PQfreeCancel(cancel);
+            sent->set_value();
+        }).detach();
+        if (taken.wait_for(std::chrono::seconds(answerSeconds_)) != std::future_status::ready)
+            drop(noReply());
+    }
+
+    // The next result of what was sent (null at the end of a statement's results), waiting for the
+    // server no longer than the answer timeout without a byte from it.
+    PGresult* nextResult() {
+        flush();
+        while (PQisBusy(raw())) {
+            awaitSocket(POLLIN);
+            if (!PQconsumeInput(conn_))
+                failWith(nullptr, conn_);
+        }
+        return PQgetResult(conn_);
     }
 
 private:
@@ -1204,6 +1277,69 @@ private:
         std::vector<int> formats;
     };
 
+    // Every result of the statement sent, to its end; fails as the first that failed, else gives
+    // the last.
+    Result collect() {
+        std::optional<Result> failure;
+        Result last;
+        while (PGresult* raw = nextResult()) {
+            Result r(raw);
+            const auto st = PQresultStatus(raw);
+            if (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK)
+                last = std::move(r);
+            else if (!failure)
+                failure = std::move(r);
+        }
+        if (failure)
+            failWith(failure->raw(), conn_);
+        return last;
+    }
+
+    // Sends what libpq still holds, reading what the server sends meanwhile.
+    void flush() {
+        for (;;) {
+            const int r = PQflush(raw());
+            if (r == 0)
+                return;
+            if (r < 0)
+                failWith(nullptr, conn_);
+            if (awaitSocket(POLLIN | POLLOUT) & POLLIN) {
+                if (!PQconsumeInput(conn_))
+                    failWith(nullptr, conn_);
+            }
+        }
+    }
+
+    // Waits for the socket to be ready for events; when nothing comes within the answer timeout,
+    // the connection is dropped (a stalled server's connection is never used again) and the call
+    // fails.
+    short awaitSocket(short events) {
+        pollfd p{PQsocket(raw()), events, 0};
+        for (;;) {
+            const int n = ::poll(&p, 1, answerSeconds_ * 1000);
+            if (n > 0)
+                return p.revents;
+            if (n < 0 && errno == EINTR)
+                continue;
+            drop(n == 0 ? noReply()
+                        : "The repository server does not answer (cannot wait for it: " +
+                              std::string(std::strerror(errno)) + ")");
+        }
+    }
+
+    std::string noReply() const {
+        return "The repository server does not answer (no reply in " + std::to_string(answerSeconds_) + " s)";
+    }
+
+    [[noreturn]] void drop(const std::string& message) {
+        PQfinish(conn_);
+        conn_ = nullptr;
+        stream_ = nullptr;
+        pipelined_.clear();
+        dropped_ = message + "; the connection to it was closed";
+        fail(code::NotConnected, message);
+    }
+
     // Frees the connection of a query still streaming.
     void settle() {
         if (stream_)
@@ -1211,6 +1347,8 @@ private:
     }
 
     PGconn* conn_ = nullptr;
+    const int answerSeconds_;
+    std::string dropped_;
     std::unordered_map<std::string, std::string> prepared_;
     Stream* stream_ = nullptr;
     std::vector<std::function<void(const Result&)>> pipelined_;
@@ -1219,19 +1357,26 @@ private:
 Stream::Stream(Connection& c, std::vector<std::string> columns) : conn_(c), columns_(std::move(columns)) {}
 
 Stream::~Stream() {
-    if (!streaming_)
+    if (!streaming_ || conn_.dropped())
         return;
     // Left before its end: the server stops sending, and what it sent is dropped.
-    if (PGcancel* cancel = PQgetCancel(conn_.raw())) {
-        char err[256];
-        PQcancel(cancel, err, sizeof err);
-        PQfreeCancel(cancel);
+    try {
+        conn_.cancelRunning();
+        finish();
+    } catch (const TsException&) {
+        // The connection was dropped meanwhile: nothing is left to take.
     }
-    finish();
 }
 
 bool Stream::receive(std::vector<std::string>& into) {
-    Result r(PQgetResult(conn_.raw()));
+    Result r;
+    try {
+        r = Result(conn_.nextResult());
+    } catch (const TsException&) {
+        streaming_ = false;
+        conn_.released(this);
+        throw;
+    }
     const auto st = PQresultStatus(r.raw());
     if (st == PGRES_SINGLE_TUPLE) {
         into.clear();
@@ -1251,10 +1396,10 @@ bool Stream::receive(std::vector<std::string>& into) {
 }
 
 void Stream::finish() {
-    while (PGresult* rest = PQgetResult(conn_.raw()))
-        PQclear(rest);
     streaming_ = false;
     conn_.released(this);
+    while (PGresult* rest = conn_.nextResult())
+        PQclear(rest);
 }
 
 bool Stream::next() {
@@ -1517,6 +1662,7 @@ public:
                                        authors() + " TO " + identifier(c_->raw(), name));
         c_->command("CREATE ROLE " + identifier(c_->raw(), name) + " LOGIN PASSWORD " +
                     literal(c_->raw(), scram(name, password)) + " IN ROLE " + authors());
+        applyAuthorLimits(name);
         return true;
     }
     bool setPassword(const std::string& name, const std::string& password) override {
@@ -1574,6 +1720,16 @@ public:
             commit();
             c_->command("SET search_path TO tessarel");
             readRoles();
+            if (had == 2) {
+                // The authors made before the server's limits get them now; one the upgrading role
+                // may not alter keeps working without them.
+                for (const auto& user : users()) {
+                    try {
+                        applyAuthorLimits(user);
+                    } catch (const TsException&) {
+                    }
+                }
+            }
             return had;
         } catch (...) {
             rollback();
@@ -1623,6 +1779,17 @@ public:
     }
 
 private:
+    // The server's own limits for an author: a statement that runs for a minute, or a transaction
+    // left open and idle for a minute, is ended by the server, so no author holds rows or the
+    // repository's write lock from the others (a client that stalls included). Settings of a role
+    // are not inherited from its group roles, hence one role at a time: each user as it is made,
+    // and the users made before by the upgrade that brings these limits.
+    void applyAuthorLimits(const std::string& role) {
+        const std::string r = identifier(c_->raw(), role);
+        c_->command("ALTER ROLE " + r + " SET statement_timeout = '60s'; ALTER ROLE " + r +
+                    " SET idle_in_transaction_session_timeout = '60s'");
+    }
+
     std::string currentUser() { return c_->run("SELECT current_user", {}).text(0, 0); }
     const std::string& authorsName() const { return authors_; }
     const std::string& adminsName() const { return admins_; }

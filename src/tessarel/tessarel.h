@@ -379,9 +379,11 @@ public:
     const std::string& destinationDirectory() const { return destination_; }
 
 protected:
+    // Fails with TS_CANCELLED when a file is at target and the monitor does not agree to replace it.
+    void confirmOverwrite(const std::string& target);
     // Writes an object's content to a local file; a file already there is replaced only when the
-    // monitor agrees. Content that is missing, or whose bytes do not match its hash, fails naming
-    // the object, and leaves nothing at target.
+    // monitor agrees (confirmOverwrite). Content that is missing, or whose bytes do not match its hash, fails
+    // naming the object, and leaves nothing at target.
     void writeLocalCopy(TsSession& session, const ObjectRecord& current, const std::string& target);
 
     // The node loop. Each node's object, as the repository holds it now (`current`), gets a local

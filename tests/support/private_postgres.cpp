@@ -17,6 +17,7 @@
 #include <random>
 #include <signal.h>
 #include <spawn.h>
+#include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -386,6 +387,76 @@ void PrivatePostgres::stop() {
         waitFor(watcher_);
         watcher_ = -1;
     }
+}
+
+std::vector<pid_t> PrivatePostgres::serverProcesses() const {
+    std::ifstream pidFile(dataFolder() / "postmaster.pid");
+    pid_t postmaster = 0;
+    if (!(pidFile >> postmaster) || postmaster <= 0 || ::kill(postmaster, 0) != 0)
+        return {};
+    std::vector<pid_t> out{postmaster};
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) { return std::isdigit(c); }))
+            continue;
+        // /proc/PID/stat: "PID (COMMAND) STATE PPID ...", COMMAND possibly holding blanks and ")".
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        const auto close = line.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        std::istringstream rest(line.substr(close + 1));
+        std::string state;
+        pid_t parent = 0;
+        if (rest >> state >> parent && parent == postmaster && state != "Z")
+            out.push_back(static_cast<pid_t>(std::stol(name)));
+    }
+    return out;
+}
+
+void PrivatePostgres::signalServer(int signal) const {
+    for (const pid_t pid : serverProcesses())
+        ::kill(pid, signal);
+}
+
+void PrivatePostgres::pause() {
+    // Twice: a backend the postmaster forked while the first round went is stopped by the second.
+    signalServer(SIGSTOP);
+    signalServer(SIGSTOP);
+}
+
+void PrivatePostgres::resume() {
+    signalServer(SIGCONT);
+}
+
+void PrivatePostgres::crash() {
+    const std::vector<pid_t> processes = serverProcesses();
+    // The postmaster first, so it forks no new backend; a stopped process dies of SIGKILL too.
+    for (const pid_t pid : processes)
+        ::kill(pid, SIGKILL);
+    for (int waited = 0; waited < 3000; ++waited) {
+        const bool gone = std::all_of(processes.begin(), processes.end(), [](pid_t pid) {
+            std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+            std::string line;
+            return !std::getline(stat, line) || line.find(") Z ") != std::string::npos;
+        });
+        if (gone) {
+            // The lock files name a process that is gone, or a zombie its parent has not taken yet
+            // (which a new postmaster would take for a server still running).
+            std::error_code ignored;
+            fs::remove(dataFolder() / "postmaster.pid", ignored);
+            fs::remove(fs::path(socketFolder()) / (".s.PGSQL." + std::to_string(port_) + ".lock"), ignored);
+            return;
+        }
+        ::usleep(10000);
+    }
+    throw std::runtime_error("the killed server's processes did not end within 30 s");
+}
+
+void PrivatePostgres::restart() {
+    start();
 }
 
 std::string PrivatePostgres::conninfo(const std::string& database, const std::string& user,

@@ -75,6 +75,16 @@ public:
     };
     Database makeDatabase(const std::string& prefix);
 
+    // Outages, for tests of what a client does when the server fails it. pause() stops every process
+    // of the server (the postmaster and its backends) with SIGSTOP, as a stalled machine whose kernel
+    // still answers, until resume(). crash() kills them all at once, as a power cut would (any paused
+    // are killed too), and returns once they are gone; restart() starts the server again on the same
+    // data, which recovers as after a crash.
+    void pause();
+    void resume();
+    void crash();
+    void restart();
+
     // The end of the server's log and of what initdb and pg_ctl printed, for a failure's message.
     std::string logTail() const;
 
@@ -87,6 +97,9 @@ public:
 
 private:
     int runTool(const std::string& tool, const std::vector<std::string>& arguments) const;
+    // The postmaster (from postmaster.pid) and its children; empty when the server does not run.
+    std::vector<pid_t> serverProcesses() const;
+    void signalServer(int signal) const;
     void startWatcher();
     void initialise(bool durable);
     void start();

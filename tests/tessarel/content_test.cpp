@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <functional>
-#include <random>
 #include <set>
 
 #include <sys/stat.h>
@@ -15,14 +14,6 @@ using namespace lf::tessarel;
 using namespace lf::tessarel::test;
 
 namespace {
-
-std::string randomBytes(size_t size, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::string out(size, '\0');
-    for (auto& c : out)
-        c = static_cast<char>(rng());
-    return out;
-}
 
 std::set<std::string> listing(const fs::path& dir) {
     std::set<std::string> out;

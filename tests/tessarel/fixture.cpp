@@ -4,6 +4,8 @@
 
 #include <QFile>
 
+#include <random>
+
 #include <sqlite3.h>
 
 namespace lf::tessarel::test {
@@ -14,8 +16,8 @@ void TessarelRepositoryTest::SetUp() {
             GTEST_SKIP() << why.toStdString();
         // Roles belong to the whole server, which the tests of one process share: the users of the
         // test before go first.
-        lf::test::sharedPostgres().exec("DROP ROLE IF EXISTS alice, bob, carol");
-        database_ = lf::test::sharedPostgres().makeDatabase("ts_notes");
+        server().exec("DROP ROLE IF EXISTS alice, bob, carol");
+        database_ = server().makeDatabase("ts_notes");
         location_ = "postgresql:" + database_.conninfo;
     } else {
         location_ = "sqlite:" + repoDir().string();
@@ -30,6 +32,14 @@ void TessarelRepositoryTest::SetUp() {
     QFile::remove(ini);
     ASSERT_TRUE(lf::platform::WritePrivateProfileString("Repositories", "ts_notes",
                                                         QString::fromStdString(location()), ini));
+}
+
+std::string randomBytes(size_t size, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string out(size, '\0');
+    for (auto& c : out)
+        c = static_cast<char>(rng());
+    return out;
 }
 
 std::string sqliteValue(const std::filesystem::path& database, const std::string& sql) {
@@ -56,8 +66,8 @@ std::string sqliteValue(const std::filesystem::path& database, const std::string
 std::string TessarelRepositoryTest::damageSql(const std::string& sql) {
     if (!onServer())
         return sqliteValue(repoDir() / "repository.db", sql);
-    return lf::test::sharedPostgres().exec(
-        "SET session_replication_role = replica; SET search_path = tessarel; " + sql, database().name);
+    return server().exec("SET session_replication_role = replica; SET search_path = tessarel; " + sql,
+                         database().name);
 }
 
 void checkInNewVersion(TsClient& client, const TsObjectPtr& doc, const std::filesystem::path& work,

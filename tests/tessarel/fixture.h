@@ -28,6 +28,9 @@ template <class F> TsException thrown(F&& f) {
     return TsException("NONE", "");
 }
 
+// Bytes that no compression shrinks, the same for the same seed.
+std::string randomBytes(size_t size, unsigned seed);
+
 // Records every monitor call.
 class RecordingMonitor : public ITsOperationMonitor {
 public:
@@ -77,6 +80,8 @@ protected:
     // parameter.
     virtual std::string backend() const { return "sqlite"; }
     bool onServer() const { return backend() == "postgresql"; }
+    // The server a server repository is on: the one the test process shares, or a suite's own.
+    virtual lf::test::PrivatePostgres& server() { return lf::test::sharedPostgres(); }
     std::string location() const { return location_; }
     // The server database of a server repository (its owner is the repository's administrator).
     const lf::test::PrivatePostgres::Database& database() const { return database_; }

@@ -6,6 +6,7 @@
 #include "platform/profile.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QProcess>
 #include <QStringList>
 #include <QThread>
@@ -17,6 +18,8 @@
 #include <map>
 #include <random>
 #include <set>
+
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 using namespace lf::tessarel;
@@ -54,6 +57,26 @@ bool serverTransactionsEnded(const std::string& database) {
     }
     return true;
 }
+
+// The owner's connection string without its password, as a user gives it to init --server: libpq
+// takes the password from the password file PGPASSFILE names (as it would from ~/.pgpass), for as
+// long as this lives.
+class PasswordFileLogin {
+public:
+    PasswordFileLogin(const lf::test::PrivatePostgres& server, const lf::test::PrivatePostgres::Database& db,
+                      const fs::path& folder)
+        : conninfo(server.conninfo(db.name, db.owner, "")) {
+        const fs::path file = folder / "pgpass";
+        lf::test::writeFile(file, "*:*:" + db.name + ":" + db.owner + ":" + db.password + "\n");
+        fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+        ::setenv("PGPASSFILE", file.c_str(), 1);
+    }
+    ~PasswordFileLogin() { ::unsetenv("PGPASSFILE"); }
+    PasswordFileLogin(const PasswordFileLogin&) = delete;
+    PasswordFileLogin& operator=(const PasswordFileLogin&) = delete;
+
+    const std::string conninfo;
+};
 
 class TessarelProcessTest : public OnEveryBackend<TessarelRepositoryTest> {};
 // The tool's own files and arguments: the same whatever the repository.
@@ -435,11 +458,13 @@ TEST_P(TessarelProcessTest, DemoMakesAReadyToTryRepository) {
     // On the server, in a database of its own, listed in tessarel.ini by the tool.
     QStringList demo = args({"demo", local("demo").string()});
     std::string listedAs = "sqlite:" + local("demo").string();
+    std::unique_ptr<PasswordFileLogin> owner;
     if (onServer()) {
         lf::test::sharedPostgres().exec("DROP ROLE IF EXISTS demo");
         const auto db = lf::test::sharedPostgres().makeDatabase("demo");
-        demo = args({"demo", "demo", "--server", db.conninfo});
-        listedAs = "postgresql:" + db.conninfo;
+        owner = std::make_unique<PasswordFileLogin>(server(), db, tmp_.path());
+        demo = args({"demo", "demo", "--server", owner->conninfo});
+        listedAs = "postgresql:" + owner->conninfo;
     }
     const AdminRun r = runAdmin(demo);
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -493,6 +518,53 @@ TEST_P(TessarelProcessTest, DemoMakesAReadyToTryRepository) {
     const std::string tocFile = toc->getFile(local("TOC.docx").string());
     EXPECT_NE(zipEntry(tocFile, "word/header1.xml").find("Course Name"), std::string::npos);
     EXPECT_NE(zipEntry(tocFile, "word/styles.xml").find("toc 2"), std::string::npos);
+}
+
+TEST_P(TessarelProcessTest, InitKeepsNoPasswordAndListsTheRepositoryInAFileForItsOwnerOnly) {
+    const QString ini = lf::platform::profileFilePath("tessarel.ini");
+    // The fixture's file, as a program before may have left it: readable by everyone.
+    ASSERT_EQ(::chmod(ini.toLocal8Bit().constData(), 0644), 0);
+    const std::string listed = lf::test::readFile(ini.toStdString());
+    QStringList init = args({"init", "more"});
+    std::unique_ptr<PasswordFileLogin> owner;
+    if (onServer()) {
+        const auto db = server().makeDatabase("more");
+        const std::string uri = "postgresql://" + db.owner + ":" + db.password + "@/" + db.name +
+                                "?host=" + server().socketFolder() +
+                                "&port=" + std::to_string(server().port());
+        // A password in the connection string, as keywords or in a URI, is refused before anything
+        // is made or listed.
+        for (const std::string& withPassword : {db.conninfo, uri}) {
+            const AdminRun refused = runAdmin(args({"init", "shared", "--server", withPassword}));
+            EXPECT_EQ(refused.exitCode, 1) << withPassword;
+            EXPECT_EQ(refused.err.rfind("[TS_BAD_ARGUMENT] ", 0), 0u) << refused.err;
+            EXPECT_NE(refused.err.find("~/.pgpass (or the file PGPASSFILE names)"), std::string::npos)
+                << refused.err;
+            EXPECT_EQ(lf::test::readFile(ini.toStdString()), listed);
+            EXPECT_EQ(server().exec("SELECT count(*) FROM pg_namespace WHERE nspname = 'tessarel'", db.name),
+                      "0");
+        }
+        owner = std::make_unique<PasswordFileLogin>(server(), db, tmp_.path());
+        init = args({"init", "shared", "--server", owner->conninfo});
+    }
+    if (onServer()) {
+        // Here the tool makes the file, whatever the umask: its owner's alone from the start.
+        ASSERT_TRUE(QFile::remove(ini));
+    }
+    const mode_t umask = ::umask(0);
+    const AdminRun made = runAdmin(init);
+    ::umask(umask);
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    struct stat st {};
+    ASSERT_EQ(::stat(ini.toLocal8Bit().constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    if (onServer())
+        EXPECT_EQ(lf::platform::GetPrivateProfileString("Repositories", "shared", "", ini).toStdString(),
+                  "postgresql:" + owner->conninfo);
+    else
+        EXPECT_EQ(lf::platform::GetPrivateProfileString("Repositories", "ts_notes", "", ini).toStdString(),
+                  location())
+            << "the file is narrowed, and keeps what it listed";
 }
 
 TEST_P(TessarelProcessTest, ADamagedFolderRowFailsTheExportNamingItAndFsckFindsIt) {

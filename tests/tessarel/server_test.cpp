@@ -8,9 +8,12 @@
 #include <libpq-fe.h>
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <thread>
 
@@ -746,6 +749,143 @@ TEST_F(TessarelServerTest, EightClientsRacingForThreeDocumentsLeaveWholeHistorie
     EXPECT_LT(checkins, kClients * kRounds) << "no race at all: no client was ever refused";
 }
 
+TEST_F(TessarelServerTest, AnAuthorsTransactionLeftOpenIsEndedByTheServerAndFreesTheDocument) {
+    makeDocument(admin_, "/Edvara/Courses", "Deck.pptx", "deck");
+    // Every author is made with the server's limits of a statement and of an idle transaction.
+    const std::string limits = "SELECT array_to_string(s.setconfig, ',') FROM pg_db_role_setting s "
+                               "JOIN pg_roles r ON r.oid = s.setrole WHERE r.rolname = 'alice'";
+    EXPECT_EQ(superuser(limits), "statement_timeout=60s,idle_in_transaction_session_timeout=60s");
+    // A minute is long for a test: the administrator shortens Alice's idle limit.
+    superuser("ALTER ROLE alice SET idle_in_transaction_session_timeout = '1s'");
+
+    // Alice's client takes the deck's row in a transaction and stalls, as a client that hangs
+    // halfway through a check-out would.
+    SqlClient stalled = connect("alice", "alice-secret");
+    ASSERT_TRUE(stalled.ok()) << stalled.error();
+    ASSERT_EQ(stalled.state("BEGIN; UPDATE tessarel.objects SET lock_owner = 'alice', lock_path = '/stalled' "
+                            "WHERE name = 'Deck.pptx'"),
+              "ok")
+        << stalled.message();
+
+    // Bob's check-out waits for the row only until the server ends Alice's transaction, well
+    // within the repository's wait for a busy row (15 s).
+    QElapsedTimer clock;
+    clock.start();
+    auto co = client_->newCheckoutOperation();
+    co->setDestinationDirectory(local("bobwork").string());
+    co->add(bob()->objectByPath("/Edvara/Courses/Deck.pptx"));
+    ASSERT_TRUE(co->execute()) << (co->errors()->count() ? co->errors()->item(0)->getMessage() : "");
+    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_EQ(admin_->objectByPath("/Edvara/Courses/Deck.pptx")->lockOwner(), "bob");
+    EXPECT_EQ(lf::test::readFile(local("bobwork/Deck.pptx")), "deck");
+    EXPECT_NE(stalled.state("SELECT 1"), "ok") << "the stalled client's session was ended";
+}
+
+namespace {
+
+// A server of the suite's own, which its tests stall, kill and start again: durable, so what
+// committed before a kill is there after it.
+class TessarelServerOutageTest : public TessarelRepositoryTest {
+protected:
+    std::string backend() const override { return "postgresql"; }
+    lf::test::PrivatePostgres& server() override {
+        if (!own_)
+            own_ = std::make_unique<lf::test::PrivatePostgres>(true);
+        return *own_;
+    }
+
+    std::unique_ptr<lf::test::PrivatePostgres> own_;
+};
+
+// The client's answer timeout, shortened for the connections made while it lives.
+class ShortAnswerTimeout {
+public:
+    explicit ShortAnswerTimeout(int seconds) {
+        ::setenv("TESSAREL_ANSWER_TIMEOUT", std::to_string(seconds).c_str(), 1);
+    }
+    ~ShortAnswerTimeout() { ::unsetenv("TESSAREL_ANSWER_TIMEOUT"); }
+    ShortAnswerTimeout(const ShortAnswerTimeout&) = delete;
+    ShortAnswerTimeout& operator=(const ShortAnswerTimeout&) = delete;
+};
+
+} // namespace
+
+TEST_F(TessarelServerOutageTest, AStalledServerFailsTheCallWithinTheAnswerTimeoutNeverHanging) {
+    makeDocument(admin_, "/Edvara/Courses", "Deck.pptx", "deck");
+    const ShortAnswerTimeout timeout(2);
+    auto s = alice();
+    ASSERT_EQ(countRows(s, "select * from ts_document"), 1);
+
+    // Every process of the server stopped: its kernel still takes the query, nothing answers.
+    server().pause();
+    QElapsedTimer clock;
+    clock.start();
+    const TsException stalled = thrown([&] { countRows(s, "select * from ts_document"); });
+    const qint64 waited = clock.elapsed();
+    // The connection was dropped: the session fails at once from then on, never waiting again.
+    clock.restart();
+    const TsException after = thrown([&] { s->objectByPath("/Edvara/Courses/Deck.pptx"); });
+    const qint64 waitedAfter = clock.elapsed();
+    server().resume();
+
+    EXPECT_EQ(stalled.code(), code::NotConnected);
+    EXPECT_EQ(stalled.message(), "The repository server does not answer (no reply in 2 s)");
+    EXPECT_GE(waited, 2000);
+    EXPECT_LT(waited, 8000);
+    EXPECT_EQ(after.code(), code::NotConnected);
+    EXPECT_LT(waitedAfter, 1000);
+    // The server running again, a new login works.
+    EXPECT_EQ(countRows(alice(), "select * from ts_document"), 1);
+}
+
+TEST_F(TessarelServerOutageTest, AServerGoneDuringACheckOutLeavesTheDocumentFreeAndTheRetryWorks) {
+    // Sixteen chunks: the check-out is still copying when the server goes.
+    const std::string bytes = randomBytes(16 << 20, 26);
+    makeDocument(admin_, "/Edvara/Courses", "Deck.pptx", bytes);
+    const fs::path work = local("work");
+    fs::create_directories(work);
+    auto checkOut = [&](const TsSessionPtr& s) {
+        auto co = client_->newCheckoutOperation();
+        co->setDestinationDirectory(work.string());
+        co->add(s->objectByPath("/Edvara/Courses/Deck.pptx"));
+        return co;
+    };
+    auto co = checkOut(alice());
+
+    // The server is killed, as by a power cut, once the deck's temporary file is there: after
+    // the first chunk came and before the last.
+    std::atomic<bool> finished{false}, killed{false};
+    std::thread killer([&] {
+        while (!finished && !killed) {
+            std::error_code ignored;
+            for (const auto& e : fs::directory_iterator(work, ignored)) {
+                if (e.path().filename().string().rfind(".Deck.pptx.lf-", 0) == 0 && !killed) {
+                    server().crash();
+                    killed = true;
+                }
+            }
+        }
+    });
+    const bool done = co->execute();
+    finished = true;
+    killer.join();
+    ASSERT_TRUE(killed) << "the check-out ended before the server could be killed";
+    EXPECT_FALSE(done);
+    ASSERT_GE(co->errors()->count(), 1);
+    EXPECT_EQ(co->errors()->item(0)->code(), code::NotConnected) << co->errors()->item(0)->getMessage();
+    EXPECT_TRUE(fs::is_empty(work)) << "neither the deck nor its temporary file is left";
+
+    server().restart();
+    auto s = alice();
+    const auto deck = s->objectByPath("/Edvara/Courses/Deck.pptx");
+    ASSERT_TRUE(deck);
+    EXPECT_FALSE(deck->isCheckedOut());
+    auto retry = checkOut(s);
+    ASSERT_TRUE(retry->execute()) << retry->errors()->item(0)->getMessage();
+    EXPECT_EQ(lf::test::readFile(work / "Deck.pptx"), bytes);
+    EXPECT_EQ(s->objectByPath("/Edvara/Courses/Deck.pptx")->lockOwner(), "alice");
+}
+
 namespace {
 
 class TessarelRepositoryRulesTest : public OnEveryBackend<TessarelRepositoryTest> {};
@@ -830,6 +970,27 @@ TEST_P(TessarelRepositoryRulesTest,
         EXPECT_NE(r.err.find("schema version 99"), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "") << command[0];
     }
+}
+
+TEST_P(TessarelRepositoryRulesTest, ALockLeftByTheUsersOwnCheckOutOfTheSameFileIsTakenBackByTheirRetry) {
+    makeDocument(admin_, "/Edvara/Courses", "Deck.pptx", "deck");
+    // What a check-out whose commit reached the repository but whose answer never came back leaves:
+    // the lock, and no file.
+    const std::string target = fs::absolute(local("work") / "Deck.pptx").string();
+    damageSql("UPDATE objects SET lock_owner = 'alice', lock_path = '" + target +
+              "' WHERE name = 'Deck.pptx'");
+    auto checkOut = [&](const TsSessionPtr& s, const std::string& folder) {
+        auto co = client_->newCheckoutOperation();
+        co->setDestinationDirectory(local(folder).string());
+        co->add(s->objectByPath("/Edvara/Courses/Deck.pptx"));
+        const bool ok = co->execute();
+        return ok ? std::string("ok") : co->errors()->item(0)->getMessage();
+    };
+    EXPECT_EQ(checkOut(bob(), "work-bob"), "'Deck.pptx' is already checked out by alice");
+    EXPECT_EQ(checkOut(alice(), "elsewhere"), "'Deck.pptx' is already checked out by alice");
+    EXPECT_EQ(checkOut(alice(), "work"), "ok");
+    EXPECT_EQ(lf::test::readFile(target), "deck");
+    EXPECT_EQ(alice()->objectByPath("/Edvara/Courses/Deck.pptx")->lockOwner(), "alice");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, TessarelRepositoryRulesTest, everyBackend(), backendName);

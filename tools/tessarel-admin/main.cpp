@@ -29,7 +29,8 @@ const char* kUsage = R"(usage: tessarel-admin COMMAND REPOSITORY [ARGS] [OPTIONS
 
   init REPO [--server CONNINFO]    make an empty repository; with --server, in a PostgreSQL database
                                    (a libpq connection string or URI), listed in tessarel.ini as
-                                   REPO=postgresql:CONNINFO
+                                   REPO=postgresql:CONNINFO; CONNINFO holds no password (put it in
+                                   ~/.pgpass or the file PGPASSFILE names)
   demo REPO [--server CONNINFO] [--user NAME] [--password-file FILE]
                                    make a repository with a sample course and one user (default
                                    demo; the password from FILE, else a random one it prints)
@@ -352,7 +353,8 @@ std::string randomPassword() {
 
 // A repository made under a name goes into tessarel.ini when the file does not list it yet. A
 // server repository is only found through the file, which is made when missing (with the
-// repositories of the data folder, which the program would otherwise list without it).
+// repositories of the data folder, which the program would otherwise list without it). The file
+// names servers and their users: it is its owner's alone (0600), made so or narrowed when written.
 void listRepository(const std::string& repo, const std::string& location) {
     if (repo.find('/') != std::string::npos)
         return;
@@ -360,16 +362,21 @@ void listRepository(const std::string& repo, const std::string& location) {
     const bool exists = QFileInfo::exists(ini);
     if (!exists && !serverConnection(location))
         return;
+    auto list = [&](const std::string& name, const std::string& where) {
+        QString error;
+        if (!lf::platform::writeOwnerOnlyProfileString("Repositories", QString::fromStdString(name),
+                                                       QString::fromStdString(where), ini, &error))
+            fail(code::FileError,
+                 "Cannot list " + name + " in " + ini.toStdString() + ": " + error.toStdString());
+    };
     if (!exists) {
         const auto listed = TsLocalClient().repositoryList();
         for (int i = 0; i < listed->count(); ++i)
-            lf::platform::WritePrivateProfileString("Repositories", QString::fromStdString(listed->nameAt(i)),
-                                                    QString::fromStdString(listed->locationAt(i)), ini);
+            list(listed->nameAt(i), listed->locationAt(i));
     }
     if (lf::platform::GetPrivateProfileString("Repositories", QString::fromStdString(repo), "", ini)
             .isEmpty())
-        lf::platform::WritePrivateProfileString("Repositories", QString::fromStdString(repo),
-                                                QString::fromStdString(location), ini);
+        list(repo, location);
 }
 
 int run(const Args& a) {
@@ -384,6 +391,13 @@ int run(const Args& a) {
         const bool server = a.flag("--server");
         if (server && repo.find('/') != std::string::npos)
             throw UsageError("with --server, REPO is the name the repository is listed under");
+        // The connection string is kept in tessarel.ini and is seen in the process list: a
+        // password has no place in it, and libpq finds one in the user's password file.
+        if (server && connectionHasPassword(a.option("--server")))
+            fail(code::BadArgument,
+                 "The connection string given to --server holds a password, which would be "
+                 "kept in tessarel.ini and seen by anyone listing processes: leave it out and "
+                 "put it in ~/.pgpass (or the file PGPASSFILE names), where libpq finds it");
         const std::string location = server ? "postgresql:" + a.option("--server") : repositoryLocation(repo);
         std::shared_ptr<RepositoryStore> store;
         if (server) {
