@@ -762,9 +762,8 @@ TEST_F(TessarelServerTest, AnAuthorsTransactionLeftOpenIsEndedByTheServerAndFree
     // halfway through a check-out would.
     SqlClient stalled = connect("alice", "alice-secret");
     ASSERT_TRUE(stalled.ok()) << stalled.error();
-    ASSERT_EQ(stalled.state("BEGIN; UPDATE tessarel.objects SET lock_owner = 'alice', lock_path = '/stalled' "
-                            "WHERE name = 'Deck.pptx'"),
-              "ok")
+    const std::string id = admin_->objectByPath("/Edvara/Courses/Deck.pptx")->objectId()->text();
+    ASSERT_EQ(stalled.state("BEGIN; SELECT tessarel.ts_check_out('" + id + "', 'alice', '/stalled')"), "ok")
         << stalled.message();
 
     // Bob's check-out waits for the row only until the server ends Alice's transaction, well
