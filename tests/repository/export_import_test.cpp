@@ -8,6 +8,7 @@
 
 #include <QProcess>
 
+#include <sqlite3.h>
 #include <zip.h>
 
 #include <algorithm>
@@ -156,11 +157,14 @@ TEST_F(ExportTest, AnEmptyFolderExportsNothingSuccessfully) {
 TEST_F(ExportTest, ADamagedFolderOfTheCourseFailsTheExportRatherThanPassingOverIt) {
     // The Labs folder's row no longer agrees with its parent (as damage by hand would leave it);
     // the deck below it is still found by the course's query.
-    auto& storage = repo->store->storage();
-    auto labs = storage.objectByPath(kCourse, "Labs", tessarel::Viewer{"", true});
+    auto labs = repo->store->storage().objectByPath(kCourse, "Labs", tessarel::Viewer{"", true});
     ASSERT_TRUE(labs);
-    labs->parentPath = "/Edvara/Elsewhere";
-    storage.updateObject(*labs);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((repo->store->folder() + "/repository.db").c_str(), &db), SQLITE_OK);
+    const std::string damage =
+        "UPDATE objects SET parent_path = '/Edvara/Elsewhere' WHERE id = '" + labs->id + "'";
+    EXPECT_EQ(sqlite3_exec(db, damage.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
     QStringList exported;
     EXPECT_FALSE(exportInto(courseId, "T:\\work", repository::kExportDecks, &exported));
     EXPECT_FALSE(exported.contains("Lab 1.pptx"));
