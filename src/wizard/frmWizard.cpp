@@ -578,6 +578,8 @@ void frmWizard::runOperations() {
     request.pdfPrinter = adobe7x9PrinterSelection;
     request.printSwitches.useBackgroundPrinting = settings_.UseBackgroundPrinting;
     request.printSwitches.publishPDFs = settings_.PublishPDFs;
+    stop_.reset();
+    request.stop = &stop_;
 
     running_ = true;
     RunOperations(parts_.operations, request);

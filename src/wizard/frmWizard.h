@@ -3,6 +3,7 @@
 // enabled, plus the header text and the captions of Back and Next; controlState builds a page from its
 // number and the buttons only move the page number by one. Every control's page tag is its dynamic
 // property "Tag": its first character is the page it belongs to ("0" every page).
+#include "platform/stop_request.h"
 #include "wizard/operations.h"
 #include "wizard/program.h"
 #include "wizard/repository_seam.h"
@@ -63,6 +64,9 @@ public:
 
     // Whether the run page is calling operations right now.
     bool isRunning() const { return running_; }
+    // The stop request of the run in progress: the Stop button, closing the window and a signal to
+    // the command-line runner set it; each run starts with it cleared.
+    platform::StopRequest& stopRequest() { return stop_; }
     // The page tag of a control.
     static QString tagOf(const QWidget* control);
     static void setTag(QWidget* control, const QString& tag);
@@ -137,6 +141,7 @@ private:
     bool unloaded_ = false;
     bool running_ = false;
     bool closeRequested_ = false;
+    platform::StopRequest stop_;
 };
 
 // Appends the device name of every installed printer to the list, which is not cleared first.

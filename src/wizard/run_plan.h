@@ -2,6 +2,7 @@
 // The wizard's decisions that need no window: which field groups page 3 shows and requires for the
 // checked operations, and what page 5 calls, in which order, with which inputs. frmWizard gathers the
 // texts and choices from its controls and hands them here; the rules can be read and tested alone.
+#include "platform/stop_request.h"
 #include "wizard/operations.h"
 
 #include <QString>
@@ -42,6 +43,8 @@ struct RunRequest {
     bool zipResult = false;        // chkZipPDFs
     QString pptPrinter, wordPrinter, pdfPrinter;
     printready::PrintSwitches printSwitches; // UseBackgroundPrinting and PublishPDFs as loaded
+    // Set when the person or a script asks the run to stop; none: the run cannot be stopped.
+    platform::StopRequest* stop = nullptr;
 };
 
 // Calls the checked operations one after another in their fixed order (grayscale, Index, TOC,
