@@ -56,7 +56,8 @@ void WriteIndex(EntryTable& table, const QString& templatePath, bool templateInR
                        QStringLiteral("The index file appears to exist in the repository at"), true});
     } catch (const std::exception& failure) {
         oplog::LogFailure(QStringLiteral("WriteIndex"),
-                          QStringLiteral("Serious error ") + QString::fromStdString(failure.what()));
+                          QStringLiteral("Serious error ") +
+                              platform::withLocalPaths(QString::fromStdString(failure.what())));
     }
 }
 

@@ -68,7 +68,8 @@ void WriteTOC(const EntryTable& table, const QString& templatePath, bool templat
                        QStringLiteral("The TOC doc appears to exist in the repository at"), false});
     } catch (const std::exception& failure) {
         oplog::LogFailure(QStringLiteral("WriteTOC"),
-                          QStringLiteral("Serious error:") + QString::fromStdString(failure.what()));
+                          QStringLiteral("Serious error:") +
+                              platform::withLocalPaths(QString::fromStdString(failure.what())));
     }
 }
 

@@ -31,7 +31,7 @@ QString ProblemLine(const CourseProblem& problem) {
 namespace {
 
 QString text(const std::exception& e) {
-    return QString::fromStdString(e.what());
+    return platform::withLocalPaths(QString::fromStdString(e.what()));
 }
 
 class Problems {
@@ -51,7 +51,7 @@ QString reason(const std::exception& e, const QString& hostFile) {
     const QString prefix = hostFile + QStringLiteral(": ");
     if (why.startsWith(prefix))
         why.remove(0, prefix.size());
-    return why;
+    return platform::withLocalPaths(why);
 }
 
 // The decks of the course as the collections stage them (and the documents the print-ready run

@@ -65,7 +65,8 @@ OperationResources::~OperationResources() {
         if (hourglass_)
             platform::showDefaultPointer();
     } catch (const std::exception& failure) {
-        oplog::LogFailure(tag_, QStringLiteral("Serious error:") + QString::fromStdString(failure.what()));
+        oplog::LogFailure(tag_, QStringLiteral("Serious error:") +
+                                    platform::withLocalPaths(QString::fromStdString(failure.what())));
     }
 }
 

@@ -351,6 +351,60 @@ HostPath toHostPath(const QString& localPath) {
     return {host.isEmpty() ? "/" : host, QString()};
 }
 
+QString localPathOf(const QString& hostPath) {
+    if (!hostPath.startsWith('/'))
+        return QString();
+    const QString path = QDir::cleanPath(hostPath);
+    QChar drive;
+    QString holder;
+    for (const QString& known : knownDrives()) {
+        const QString folder = driveFolder(known[0]);
+        const bool holds = folder == "/" || path == folder || path.startsWith(folder + "/");
+        if (!folder.isEmpty() && holds && (drive.isNull() || folder.size() > holder.size())) {
+            drive = known[0];
+            holder = folder;
+        }
+    }
+    if (drive.isNull())
+        return QString();
+    QString rest = path.mid(holder == "/" ? 1 : holder.size() + 1);
+    return QString(drive) + ":\\" + rest.replace('/', '\\');
+}
+
+namespace {
+
+bool endsHostPath(const QString& text, qsizetype i) {
+    const QChar c = text[i];
+    if (c == '"' || c == '\'' || c == ')' || c == '\n' || c == '\r')
+        return true;
+    return (c == ':' || c == ',' || c == ';') && (i + 1 == text.size() || text[i + 1] == ' ');
+}
+
+} // namespace
+
+QString withLocalPaths(const QString& text) {
+    static const QString starts = QStringLiteral(" \t\n\"'(");
+    QString shown;
+    qsizetype i = 0;
+    while (i < text.size()) {
+        if (text[i] != '/' || (i > 0 && !starts.contains(text[i - 1]))) {
+            shown += text[i++];
+            continue;
+        }
+        qsizetype end = i + 1;
+        while (end < text.size() && !endsHostPath(text, end))
+            ++end;
+        const QString candidate = text.mid(i, end - i);
+        const QString first = candidate.section('/', 1, 1);
+        QString local;
+        if (!first.isEmpty() && hostKind("/" + first) != HostKind::Missing)
+            local = localPathOf(candidate);
+        shown += local.isEmpty() ? candidate : local;
+        i = end;
+    }
+    return shown;
+}
+
 QString joinPath(const QString& folder, const QString& name) {
     if (folder.isEmpty())
         return name;

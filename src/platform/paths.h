@@ -73,6 +73,18 @@ struct HostPath {
 // The host path a local Windows-style path stands for.
 HostPath toHostPath(const QString& localPath);
 
+// The other way round: the local path a host path stands for, through the drive whose folder holds
+// it most closely (C:'s folder before the home folder of H: before the root of Z:), as
+// "C:\Courses\Out\00b_Toc.docx". Empty when no drive's folder holds it.
+QString localPathOf(const QString& hostPath);
+
+// A text for people (an engine's description of a failure) with each host path in it given as its
+// local path. A host path starts with "/" at the start of the text or after a blank, a quote or "(",
+// and runs to a quote, ")", a line break, the end, or ":", "," or ";" followed by a blank or the end.
+// A path whose first folder the host does not hold (a repository path such as "/Edvara/Courses") is
+// left as it is.
+QString withLocalPaths(const QString& text);
+
 // Whether two local paths lead to the same file or folder on the host. Spelling does not decide:
 // the drive map, letter case, ".", "..", doubled or trailing separators, another drive letter mapped
 // to the same folder and symbolic links are all resolved first. A part of the path that does not

@@ -68,7 +68,7 @@ public:
             taken.swap(pending_);
         }
         for (const QString& description : taken)
-            oplog::LogFailure(kTag, "Serious error " + description);
+            oplog::LogFailure(kTag, "Serious error " + platform::withLocalPaths(description));
     }
 
 private:
@@ -435,7 +435,8 @@ void RunPrintReady(courserun::CourseRun& run, const QString& sourcePath, const Q
         Run{run,         sourcePath, destinationPath, makePDFs, zipPrintFiles, zipFileName, pptPrinter,
             wordPrinter, pdfPrinter, switches,        *engine,  failures,      cleanup}();
     } catch (const std::exception& failure) {
-        oplog::LogFailure(kTag, "Serious error " + QString::fromStdString(failure.what()));
+        oplog::LogFailure(kTag, "Serious error " +
+                                    platform::withLocalPaths(QString::fromStdString(failure.what())));
     }
     if (engine)
         finishBackgroundPrinting(*engine, failures);

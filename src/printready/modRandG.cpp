@@ -140,7 +140,7 @@ void RunGrayscaleResize(courserun::CourseRun& run, const QString& sourcePath, bo
         log("Resize and grayscale complete");
         powerPoint.quit();
     } catch (const std::exception& failure) {
-        oplog::LogFailure(kTag, QString::fromStdString(failure.what()));
+        oplog::LogFailure(kTag, platform::withLocalPaths(QString::fromStdString(failure.what())));
     }
 }
 

@@ -144,7 +144,8 @@ void RunZipPackaging(courserun::CourseRun& run, const QString& sourcePath, const
         cleanup.now();
         log("Zipping operations complete");
     } catch (const std::exception& failure) {
-        oplog::LogFailure(kTag, "Serious error " + QString::fromStdString(failure.what()));
+        oplog::LogFailure(kTag, "Serious error " +
+                                    platform::withLocalPaths(QString::fromStdString(failure.what())));
     }
 }
 

@@ -73,10 +73,11 @@ void ReportOperationError(const QString& tag, const QString& description) {
     } catch (const std::exception&) {
         parsed = nullptr;
     }
+    // The library and the engines name files by their host paths; the line names them as typed.
     if (parsed)
-        oplog::LogFailure(tag, fromLib(parsed->getMessage()));
+        oplog::LogFailure(tag, platform::withLocalPaths(fromLib(parsed->getMessage())));
     else
-        oplog::LogFailure(tag, "Serious error:" + description);
+        oplog::LogFailure(tag, "Serious error:" + platform::withLocalPaths(description));
 }
 
 tessarel::TsSessionPtr TakeSession() {

@@ -270,7 +270,8 @@ void frmBrowser::loadCmbCabinet() {
                 rows->close();
             HandBackSession();
         } catch (const std::exception& e) {
-            oplog::LogOperation(kTag, "Serious error " + QString::fromStdString(e.what()), false);
+            oplog::LogOperation(
+                kTag, "Serious error " + platform::withLocalPaths(QString::fromStdString(e.what())), false);
         }
         return;
     }
@@ -290,7 +291,8 @@ void frmBrowser::updateFolderList(const QString& path) {
         else
             listLocalFolder(path);
     } catch (const std::exception& e) {
-        oplog::LogOperation(kTag, "Serious error " + QString::fromStdString(e.what()), false);
+        oplog::LogOperation(
+            kTag, "Serious error " + platform::withLocalPaths(QString::fromStdString(e.what())), false);
     }
 }
 

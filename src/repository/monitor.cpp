@@ -1,6 +1,7 @@
 #include "repository/monitor.h"
 
 #include "platform/oplog.h"
+#include "platform/paths.h"
 #include "platform/services.h"
 
 #include <QCloseEvent>
@@ -80,7 +81,9 @@ int clsOperationMonitor::progressReport(const std::shared_ptr<tessarel::TsOperat
 }
 
 int clsOperationMonitor::reportError(const tessarel::TsOperationErrorPtr& error) {
-    oplog::LogOperation("Progress", error ? QString::fromStdString(error->getMessage()) : QString(), false);
+    oplog::LogOperation(
+        "Progress", error ? platform::withLocalPaths(QString::fromStdString(error->getMessage())) : QString(),
+        false);
     return 1;
 }
 

@@ -58,7 +58,7 @@ tessarel::TsSessionPtr requireSession() {
 void logOperationErrors(const tessarel::TsOperation& operation, const QString& tag, bool asErrors) {
     const auto errors = operation.errors();
     for (int i = 0; i < errors->count(); ++i)
-        log(tag, fromLib(errors->item(i)->getMessage()), asErrors);
+        log(tag, platform::withLocalPaths(fromLib(errors->item(i)->getMessage())), asErrors);
 }
 
 struct CollectionCloser {

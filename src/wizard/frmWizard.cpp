@@ -2,6 +2,7 @@
 
 #include "platform/dialogs.h"
 #include "platform/oplog.h"
+#include "platform/paths.h"
 #include "platform/printers.h"
 #include "wizard/frmError.h"
 #include "wizard/settings.h"
@@ -11,6 +12,7 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLinearGradient>
@@ -18,6 +20,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <exception>
@@ -241,6 +244,17 @@ void frmWizard::createControls() {
     txtCourseName = field("txtCourseName", "Enter Course Name", "Enter Course Name");
     lblCourseName = label("lblCourseName", "Course Name:", "3");
 
+    // Page 4: what the check of the course found, one row per problem (file, slide, problem).
+    lblProblems = label("lblProblems", "", "4");
+    lblProblems->setWordWrap(true);
+    lstProblems = add(new QTreeWidget(this), "lstProblems", "4");
+    lstProblems->setColumnCount(3);
+    lstProblems->setHeaderLabels({"File", "Slide", "Problem"});
+    lstProblems->setRootIsDecorated(false);
+    lstProblems->setUniformRowHeights(true);
+    lstProblems->setWordWrap(false);
+    lstProblems->header()->setStretchLastSection(true);
+
     // Page 5: the operation log, and under it which operation runs and how far it is.
     lstOperations = add(new QListWidget(this), "lstOperations", "5");
     lblProgress = label("lblProgress", "", "5");
@@ -330,6 +344,8 @@ void frmWizard::layOut() {
     page->addSpacing(em);
     page->addLayout(operations);
     page->addLayout(fields);
+    page->addWidget(lblProblems);
+    page->addWidget(lstProblems, 1000);
     page->addWidget(lstOperations, 1000);
     page->addWidget(lblProgress);
     page->addStretch(1);
@@ -428,6 +444,84 @@ bool frmWizard::verified() {
     return result;
 }
 
+indexing::CourseCheck frmWizard::courseCheck() const {
+    const std::uint16_t mask = whichControlsChecked();
+    indexing::CourseCheck check;
+    check.grayscale = mask & GrayscaleBit;
+    check.index = mask & IndexBit;
+    check.toc = mask & TOCBit;
+    check.printReady = mask & PrintReadyBit;
+    check.zip = mask & ZipBit;
+    check.sourcePath = StripTrailingSeparator(txtSourcePath->text());
+    check.destinationPath = StripTrailingSeparator(txtDestinationPath->text());
+    check.tocTemplate = txtTOCTemplate->text();
+    check.tocName = txtTOCName->text();
+    check.indexTemplate = txtIndexTemplate->text();
+    check.indexName = txtIndexName->text();
+    return check;
+}
+
+// A path typed the host's way ("/home/me/course") is a repository path; when no repository is
+// connected and this computer has that folder, the user most likely meant it, and is offered its
+// drive-letter form.
+void frmWizard::offerDriveForms() {
+    if (parts_.repository->IsConnected())
+        return;
+    for (QLineEdit* box : {txtSourcePath, txtDestinationPath, txtTOCTemplate, txtIndexTemplate}) {
+        const QString typed = box->text();
+        if (!isVerificationRequired(box) || !typed.startsWith('/'))
+            continue;
+        const platform::HostKind kind = platform::hostKind(typed);
+        const QString local = platform::localPathOf(typed);
+        if ((kind != platform::HostKind::Folder && kind != platform::HostKind::File) || local.isEmpty())
+            continue;
+        const QString what = kind == platform::HostKind::Folder ? "folder" : "file";
+        const platform::MessageAnswer answer = platform::messageBox(
+            "Path on this computer",
+            typed + " is a " + what + " on this computer, and no repository is connected.\n" +
+                "Click Yes to use it as " + local + ", or No to keep it as a repository path.",
+            platform::MessageIcon::Question, platform::MessageButtons::YesNo);
+        if (answer == platform::MessageAnswer::Yes)
+            box->setText(local);
+    }
+}
+
+void frmWizard::checkCourse() {
+    if (!parts_.CheckCourse)
+        return;
+    // Reading every deck of a repository course takes a moment.
+    platform::showHourglass();
+    try {
+        courseProblems_ = parts_.CheckCourse(courseCheck());
+    } catch (const std::exception& e) {
+        courseProblems_ = {{QString(), 0,
+                            "the course could not be checked: " +
+                                platform::withLocalPaths(QString::fromStdString(e.what()))}};
+    }
+    platform::showDefaultPointer();
+
+    setControlShown(lblProblems, true);
+    if (courseProblems_.empty()) {
+        lblProblems->setText("The check found no problems in the course.");
+        return;
+    }
+    const qsizetype count = static_cast<qsizetype>(courseProblems_.size());
+    lblProblems->setText(QString("The check found %1 %2 in the course. Click Back to fix them, or Next to "
+                                 "run anyway.")
+                             .arg(count)
+                             .arg(count == 1 ? "problem" : "problems"));
+    for (const indexing::CourseProblem& problem : courseProblems_) {
+        auto* row = new QTreeWidgetItem(lstProblems);
+        row->setText(0, platform::shownName(problem.file));
+        row->setText(1, problem.slide > 0 ? QString::number(problem.slide) : QString());
+        row->setText(2, platform::shownName(problem.what));
+        row->setToolTip(2, row->text(2));
+    }
+    lstProblems->resizeColumnToContents(0);
+    lstProblems->resizeColumnToContents(1);
+    setControlShown(lstProblems, true);
+}
+
 void frmWizard::applyFieldRules(std::uint16_t mask) {
     struct Group {
         QWidget* box;
@@ -521,6 +615,11 @@ void frmWizard::controlState(std::int16_t page) {
     case 4: {
         cmdNext->setText("&Next");
         displayControls(4);
+        // The check's findings are shown once it has run, never those of an earlier visit.
+        courseProblems_.clear();
+        lstProblems->clear();
+        setControlShown(lblProblems, false);
+        setControlShown(lstProblems, false);
         // Nothing is saved while one field cannot be: the file keeps what it held.
         const QString unsavable = UnsavableField(*this);
         if (!unsavable.isEmpty()) {
@@ -528,12 +627,15 @@ void frmWizard::controlState(std::int16_t page) {
             disableNext();
             break;
         }
+        offerDriveForms();
         SaveSettings(*this);
         lblWelcome->setText("Click Next to perform all operations");
         if (!verified()) {
             lblWelcome->setText("Please complete all path information.  Click Back.");
             disableNext();
+            break;
         }
+        checkCourse();
         break;
     }
     case 5:

@@ -13,6 +13,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -20,6 +21,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QTreeWidget;
 
 namespace lf::wizard {
 
@@ -43,6 +45,10 @@ public:
     std::uint16_t whichControlsChecked() const;
     bool isVerificationRequired(const QWidget* control) const;
     bool verified();
+    // The check page 4 runs: the chosen operations and the fields as the run would get them.
+    indexing::CourseCheck courseCheck() const;
+    // What page 4's check found, in the order the check lists them; empty until it ran.
+    const std::vector<indexing::CourseProblem>& courseProblems() const { return courseProblems_; }
 
     // Events.
     void Form_Load();
@@ -113,6 +119,8 @@ public:
     QLabel* lblIndexName;
     QLineEdit* txtCourseName;
     QLabel* lblCourseName;
+    QLabel* lblProblems;
+    QTreeWidget* lstProblems;
     QListWidget* lstOperations;
     QLabel* lblProgress;
     QLineEdit* txtWorkingDirectory;
@@ -132,11 +140,14 @@ private:
     void applyFieldRules(std::uint16_t mask);
     void disableUnavailableOperations();
     void runOperations();
+    void offerDriveForms();
+    void checkCourse();
     void Form_Unload();
 
     WizardParts parts_;
     Settings settings_;
     QList<QWidget*> controls_;
+    std::vector<indexing::CourseProblem> courseProblems_;
     std::unique_ptr<LogSink> logSink_;
     bool unloaded_ = false;
     bool running_ = false;

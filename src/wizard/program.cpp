@@ -3,6 +3,7 @@
 #include "indexing/CollectIndex.h"
 #include "indexing/CollectTOC.h"
 #include "indexing/WordStuff.h"
+#include "indexing/course_check.h"
 #include "printready/modPrintReady.h"
 #include "printready/modRandG.h"
 #include "printready/modZipIt.h"
@@ -32,6 +33,7 @@ WizardParts programParts() {
         static_cast<void (*)(CourseRun&, const QString&, const QString&, bool, const QString&)>(
             &lf::printready::RunZipPackaging);
     parts.quitDocumentWriter = &lf::indexing::quitDocumentWriter;
+    parts.CheckCourse = &lf::indexing::CheckCourse;
     parts.repository = std::make_shared<RepositoryConnectionSeam>();
     return parts;
 }

@@ -2,11 +2,13 @@
 // What the program as built plugs into the wizard: its operations, its repository seam and the
 // program-wide Word application of the document writers. Each subsystem adds its part in program.cpp
 // when it is built.
+#include "indexing/course_check.h"
 #include "wizard/operations.h"
 #include "wizard/repository_seam.h"
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace lf::wizard {
 
@@ -16,6 +18,9 @@ struct WizardParts {
     // Quits the program-wide Word application of the TOC and Index writers when it was started during
     // the session; empty (or doing nothing) otherwise. Called last when the wizard unloads.
     std::function<void()> quitDocumentWriter;
+    // The check of the course that page 4 runs once its fields are verified: every problem the chosen
+    // operations would meet, nothing written. Empty: page 4 checks the fields only.
+    std::function<std::vector<indexing::CourseProblem>(const indexing::CourseCheck&)> CheckCourse;
 };
 
 // The parts of the program as built today.

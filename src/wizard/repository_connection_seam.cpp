@@ -11,6 +11,10 @@ bool RepositoryConnectionSeam::EnsureConnection(const QString& path) {
     return repository::EnsureConnection(path);
 }
 
+bool RepositoryConnectionSeam::IsConnected() {
+    return repository::IsConnected();
+}
+
 void RepositoryConnectionSeam::Browse(QLineEdit* targetBox, bool forFile) {
     repository::Browse(targetBox, forFile);
 }

@@ -11,6 +11,7 @@ namespace lf::wizard {
 class RepositoryConnectionSeam : public RepositorySeam {
 public:
     bool EnsureConnection(const QString& path) override;
+    bool IsConnected() override;
     void Browse(QLineEdit* targetBox, bool forFile) override;
     // Unloads the location browser, the login window and a progress window left open.
     void unloadWindows() override;

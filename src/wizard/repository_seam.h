@@ -18,6 +18,9 @@ public:
     // every other case. The wizard treats true as a failed check of the field.
     virtual bool EnsureConnection(const QString& path) = 0;
 
+    // Whether a repository session is open now; asks nothing and opens no window.
+    virtual bool IsConnected() = 0;
+
     // A Browse button: the location browser fills targetBox with the chosen local or repository path;
     // forFile true selects a document (a template), false a folder. Shown without being modal.
     virtual void Browse(QLineEdit* targetBox, bool forFile) = 0;
@@ -33,6 +36,7 @@ public:
 class NoRepository : public RepositorySeam {
 public:
     bool EnsureConnection(const QString& path) override;
+    bool IsConnected() override { return false; }
     void Browse(QLineEdit*, bool) override {}
     void unloadWindows() override {}
     void releaseSession() override {}

@@ -344,7 +344,8 @@ CleanupOnEveryWayOut::~CleanupOnEveryWayOut() {
     try {
         files_.CleanWorkingFiles();
     } catch (const std::exception& failure) {
-        oplog::LogFailure("CleanWorkingFiles", QString::fromStdString(failure.what()));
+        oplog::LogFailure("CleanWorkingFiles",
+                          platform::withLocalPaths(QString::fromStdString(failure.what())));
     }
 }
 

@@ -111,6 +111,7 @@ public:
         }
         return false;
     }
+    bool IsConnected() override { return connected; }
     void Browse(QLineEdit* target, bool forFile) override { browsed.push_back({target, forFile}); }
     void unloadWindows() override { events->append("unloadWindows"); }
     void releaseSession() override { events->append("releaseSession"); }

@@ -56,6 +56,8 @@ const ControlRow kControls[] = {
     {"lblIndexName", "3", "Index Output File Name", nullptr},
     {"txtCourseName", "3", "Enter Course Name", "Enter Course Name"},
     {"lblCourseName", "3", "Course Name:", nullptr},
+    {"lblProblems", "4", nullptr, nullptr},
+    {"lstProblems", "4", nullptr, nullptr},
     {"lstOperations", "5", nullptr, nullptr},
     {"lblProgress", "5", nullptr, nullptr},
     {"txtWorkingDirectory", nullptr, nullptr, nullptr},

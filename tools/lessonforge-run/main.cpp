@@ -343,19 +343,7 @@ bool refused(lf::wizard::frmWizard& wizard) {
 // The check that stands in for pages 4 and 5: the fields as page 3 holds them, a login when a path
 // the check reads is in the repository, then every problem, one line each.
 int checkCourse(lf::wizard::frmWizard& wizard) {
-    using lf::wizard::StripTrailingSeparator;
-    lf::indexing::CourseCheck check;
-    check.grayscale = wizard.chkGrayscale->isChecked();
-    check.index = wizard.chkIndex->isChecked();
-    check.toc = wizard.chkTOC->isChecked();
-    check.printReady = wizard.chkPRU->isChecked();
-    check.zip = wizard.chkZip->isChecked();
-    check.sourcePath = StripTrailingSeparator(wizard.txtSourcePath->text());
-    check.destinationPath = StripTrailingSeparator(wizard.txtDestinationPath->text());
-    check.tocTemplate = wizard.txtTOCTemplate->text();
-    check.tocName = wizard.txtTOCName->text();
-    check.indexTemplate = wizard.txtIndexTemplate->text();
-    check.indexName = wizard.txtIndexName->text();
+    const lf::indexing::CourseCheck check = wizard.courseCheck();
     const QString paths[] = {check.sourcePath, check.destinationPath,
                              check.toc ? check.tocTemplate : QString(),
                              check.index ? check.indexTemplate : QString()};
@@ -436,10 +424,14 @@ int main(int argc, char** argv) {
     if (options.check)
         return checkCourse(wizard);
 
-    // Page 4: saves the fields and checks them, asking for a login when a path needs one.
+    // Page 4: saves the fields and checks them, asking for a login when a path needs one, then checks
+    // the course. Its problems are printed before the run (a clean course prints nothing); they do
+    // not stop the run, as they do not stop a user at the window.
     wizard.cmdNext_Click();
     if (refused(wizard))
         return 1;
+    for (const lf::indexing::CourseProblem& problem : wizard.courseProblems())
+        printLine("[page 4] " + lf::indexing::ProblemLine(problem));
 
     // Page 5: the run.
     wizard.cmdNext_Click();
