@@ -166,3 +166,23 @@ TEST_F(DriveMap, ComponentsAreFoundWithoutRegardToCase) {
     EXPECT_EQ(toHostPath("D:\\Twin").path, dir.qpath() + "/Twin");
     EXPECT_EQ(toHostPath("D:\\TWIN").path, dir.qpath() + "/Twin");
 }
+
+// An engine names the files it failed on by their host paths; the user reads them with the drive
+// letters they typed, through the drive that holds them most closely, and a repository path in the
+// same text stays as it is.
+TEST_F(DriveMap, HostPathsInATextAreGivenByTheirDriveLetters) {
+    TempDir mapped;
+    mapDrive("K", QString::fromStdString(mapped.path().string()));
+    const QString c = driveFolder('C');
+    const QString k = QString::fromStdString(mapped.path().string());
+    EXPECT_EQ(localPathOf(c + "/Courses/Out/00b_Toc.docx"), "C:\\Courses\\Out\\00b_Toc.docx");
+    EXPECT_EQ(localPathOf(k), "K:\\");
+    EXPECT_EQ(localPathOf("/usr/share"), "Z:\\usr\\share");
+
+    const QString engine = c + "/Nope/00b_Toc.docx: cannot save: cannot create a temporary file in " + c +
+                           "/Nope: No such file or directory; \"" + k + "/My Course/01_Intro.pptx\" (" + k +
+                           "/x), not in /Edvara/Courses/Sample";
+    EXPECT_EQ(withLocalPaths(engine),
+              "C:\\Nope\\00b_Toc.docx: cannot save: cannot create a temporary file in C:\\Nope: No such "
+              "file or directory; \"K:\\My Course\\01_Intro.pptx\" (K:\\x), not in /Edvara/Courses/Sample");
+}
