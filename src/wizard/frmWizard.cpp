@@ -20,9 +20,10 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
-#include <QTreeWidget>
+#include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <exception>
 #include <tuple>
 #include <utility>
@@ -247,13 +248,20 @@ void frmWizard::createControls() {
     // Page 4: what the check of the course found, one row per problem (file, slide, problem).
     lblProblems = label("lblProblems", "", "4");
     lblProblems->setWordWrap(true);
-    lstProblems = add(new QTreeWidget(this), "lstProblems", "4");
-    lstProblems->setColumnCount(3);
-    lstProblems->setHeaderLabels({"File", "Slide", "Problem"});
-    lstProblems->setRootIsDecorated(false);
-    lstProblems->setUniformRowHeights(true);
-    lstProblems->setWordWrap(false);
-    lstProblems->header()->setStretchLastSection(true);
+    lstProblems = add(new QTableWidget(0, 3, this), "lstProblems", "4");
+    lstProblems->setHorizontalHeaderLabels({"File", "Slide", "Problem"});
+    lstProblems->verticalHeader()->hide();
+    lstProblems->setShowGrid(false);
+    lstProblems->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lstProblems->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lstProblems->setTextElideMode(Qt::ElideMiddle);
+    lstProblems->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    lstProblems->horizontalHeader()->setStretchLastSection(true);
+    // A problem is a sentence or two: it wraps in its column rather than being cut off, and wraps
+    // again when the column changes width.
+    lstProblems->setWordWrap(true);
+    connect(lstProblems->horizontalHeader(), &QHeaderView::sectionResized, lstProblems,
+            &QTableWidget::resizeRowsToContents);
 
     // Page 5: the operation log, and under it which operation runs and how far it is.
     lstOperations = add(new QListWidget(this), "lstOperations", "5");
@@ -510,16 +518,27 @@ void frmWizard::checkCourse() {
                                  "run anyway.")
                              .arg(count)
                              .arg(count == 1 ? "problem" : "problems"));
-    for (const indexing::CourseProblem& problem : courseProblems_) {
-        auto* row = new QTreeWidgetItem(lstProblems);
-        row->setText(0, platform::shownName(problem.file));
-        row->setText(1, problem.slide > 0 ? QString::number(problem.slide) : QString());
-        row->setText(2, platform::shownName(problem.what));
-        row->setToolTip(2, row->text(2));
+    lstProblems->setRowCount(static_cast<int>(count));
+    for (int row = 0; row < lstProblems->rowCount(); ++row) {
+        const indexing::CourseProblem& problem = courseProblems_[static_cast<std::size_t>(row)];
+        const QString file = platform::shownName(problem.file);
+        const QString slide = problem.slide > 0 ? QString::number(problem.slide) : QString();
+        const QString what = platform::shownName(problem.what);
+        int column = 0;
+        for (const QString& text : {file, slide, what}) {
+            auto* cell = new QTableWidgetItem(text);
+            cell->setToolTip(text);
+            cell->setTextAlignment(Qt::AlignLeft | Qt::AlignTop);
+            lstProblems->setItem(row, column++, cell);
+        }
     }
+    setControlShown(lstProblems, true);
+    // The file column as wide as its longest name, but never more than half the list.
     lstProblems->resizeColumnToContents(0);
     lstProblems->resizeColumnToContents(1);
-    setControlShown(lstProblems, true);
+    lstProblems->setColumnWidth(0,
+                                std::min(lstProblems->columnWidth(0), lstProblems->viewport()->width() / 2));
+    lstProblems->resizeRowsToContents();
 }
 
 void frmWizard::applyFieldRules(std::uint16_t mask) {
@@ -617,7 +636,7 @@ void frmWizard::controlState(std::int16_t page) {
         displayControls(4);
         // The check's findings are shown once it has run, never those of an earlier visit.
         courseProblems_.clear();
-        lstProblems->clear();
+        lstProblems->setRowCount(0);
         setControlShown(lblProblems, false);
         setControlShown(lstProblems, false);
         // Nothing is saved while one field cannot be: the file keeps what it held.

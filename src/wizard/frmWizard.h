@@ -21,7 +21,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
-class QTreeWidget;
+class QTableWidget;
 
 namespace lf::wizard {
 
@@ -120,7 +120,7 @@ public:
     QLineEdit* txtCourseName;
     QLabel* lblCourseName;
     QLabel* lblProblems;
-    QTreeWidget* lstProblems;
+    QTableWidget* lstProblems;
     QListWidget* lstOperations;
     QLabel* lblProgress;
     QLineEdit* txtWorkingDirectory;

@@ -81,6 +81,7 @@ TEST_F(RunTool, RunsIndexAndTOCThroughTheWizard) {
     // The TOC read the decks the Index staged.
     EXPECT_TRUE(lines.contains("TOC - Opening C:\\syllabo\\01_Intro.pptx")) << r.out.toStdString();
     EXPECT_LT(lines.indexOf("Index - Indexing Complete"), lines.indexOf("TOC - Begin"));
+    EXPECT_FALSE(r.out.contains("[page 4]")) << "page 4's check prints nothing for a clean course";
     EXPECT_EQ(nonEmptyTexts(readParagraphs(host("C:\\Out\\Index.docx"))),
               (std::vector<std::string>{"A", "apple, 1-1, 2-1", "B", "Banana, 1-2"}));
     EXPECT_EQ(readHeaderText(host("C:\\Out\\TOC.docx")), "Scripted Course");
@@ -127,6 +128,19 @@ TEST_F(RunTool, WordsTaggedWithTheDeckToolReachTheIndexAndUntaggedOnesLeaveIt) {
     ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
     EXPECT_EQ(nonEmptyTexts(readParagraphs(host("C:\\Out\\Index.docx"))),
               (std::vector<std::string>{"A", "apple, 1-1, 2-1", "B", "Banana, 1-2", "C", "Cache, 1-1, 2-1"}));
+}
+
+// What page 4's check finds is printed before the run, which goes on as at the window; a problem the
+// run survives (a slide the TOC leaves out) leaves its exit status alone.
+TEST_F(RunTool, PageFourProblemsArePrintedBeforeTheRunAndLeaveItsStatus) {
+    writeDeck(host("C:\\Course\\x").parent_path(), "02_More.pptx", {titledSlide("More"), SlideSpec{}});
+    const RunResult r = runTool(QStringList{"--toc"} + fields);
+    ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_TRUE(lines[0].startsWith("[page 4] C:\\Course\\02_More.pptx: slide 2: no title shape"))
+        << r.out.toStdString();
+    EXPECT_EQ(lines[1], "TOC - Begin");
 }
 
 TEST_F(RunTool, FieldsNotGivenKeepTheSettingsFilesValues) {

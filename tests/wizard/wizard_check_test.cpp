@@ -6,8 +6,8 @@
 #include "wizard_fixture.h"
 
 #include <QHeaderView>
+#include <QTableWidget>
 #include <QTemporaryDir>
-#include <QTreeWidget>
 
 #include <filesystem>
 
@@ -52,10 +52,10 @@ protected:
     }
     QStringList problemRows() const {
         QStringList rows;
-        for (int i = 0; i < wizard->lstProblems->topLevelItemCount(); ++i) {
-            const QTreeWidgetItem* row = wizard->lstProblems->topLevelItem(i);
-            rows.append(row->text(0) + " | " + row->text(1) + " | " + row->text(2));
-        }
+        const QTableWidget& list = *wizard->lstProblems;
+        for (int row = 0; row < list.rowCount(); ++row)
+            rows.append(list.item(row, 0)->text() + " | " + list.item(row, 1)->text() + " | " +
+                        list.item(row, 2)->text());
         return rows;
     }
     QStringList log() const {
@@ -82,7 +82,7 @@ TEST_F(PageFourCheck, ListsAMissingDestinationAndAWronglyNamedDeckAndNextStillRu
     EXPECT_EQ(rows[0], "C:\\Courses\\Missing |  | the destination folder does not exist");
     EXPECT_TRUE(rows[1].startsWith("C:\\Course\\Intro.pptx |  | Wrong Name: ")) << rows[1].toStdString();
     EXPECT_TRUE(w.lstProblems->isVisible());
-    EXPECT_EQ(w.lstProblems->headerItem()->text(2), "Problem");
+    EXPECT_EQ(w.lstProblems->horizontalHeaderItem(2)->text(), "Problem");
     EXPECT_EQ(pointer.changes, std::vector<bool>({true, false})) << "the wait pointer, then the default";
     EXPECT_FALSE(fs::exists(host("C:\\Courses\\Missing"))) << "the check writes nothing";
     EXPECT_TRUE(boxes.shown.empty());

@@ -2,11 +2,12 @@
 // wizard, with the program's own operations, over the demo course that `tessarel-admin demo` makes
 // (the sample decks and documents, the TOC and Index templates, in a repository ts_notes), and saves
 // into the folder given as the first argument: page1.png ... page5.png, page2-print-ready.png,
-// page4-incomplete.png, browser-local.png, browser-repository.png, login.png, progress.png (the
-// progress window half-way through an export), errors.png (the errors dialog after a check-out
-// that another author's lock refused) and page5-errors.png. Printers are a fixed list; message boxes
-// are answered as a user would (and listed on standard output); configuration, data and drive C: go
-// to a temporary folder.
+// page4-incomplete.png, page4-problems.png (the check's list for the course on drive C: with a
+// wrongly named deck and a destination folder that does not exist), browser-local.png,
+// browser-repository.png, login.png, progress.png (the progress window half-way through an export),
+// errors.png (the errors dialog after a check-out that another author's lock refused) and page5-errors.png.
+// Printers are a fixed list; message boxes are answered as a user would (and listed on standard output);
+// configuration, data and drive C: go to a temporary folder.
 #include "platform/dialogs.h"
 #include "platform/doubles.h"
 #include "platform/oplog.h"
@@ -235,6 +236,20 @@ int main(int argc, char** argv) {
         save(wizard, "page4-incomplete");
         wizard.cmdBack->click();
         wizard.txtCourseName->setText("Storage and Backup");
+
+        // The same course on drive C:, with a deck that lost its module number and a destination
+        // folder that is not there.
+        const QString local = lf::platform::toHostPath("C:\\Courses\\Sample").path;
+        const QString stray = local + "/Storage overview.pptx";
+        QFile::copy(local + "/02_Storage.pptx", stray);
+        wizard.txtSourcePath->setText("C:\\Courses\\Sample");
+        wizard.txtDestinationPath->setText("C:\\Courses\\Handouts");
+        wizard.cmdNext->click();
+        save(wizard, "page4-problems");
+        wizard.cmdBack->click();
+        QFile::remove(stray);
+        wizard.txtSourcePath->setText("/Edvara/Courses/Sample");
+        wizard.txtDestinationPath->setText("/Edvara/Courses/Sample");
         wizard.cmdNext->click();
         save(wizard, "page4");
 

@@ -2,7 +2,9 @@
 // screen. The options tick the operation boxes of page 2 and fill the fields of page 3 (fields not
 // given keep what the settings file holds, and page 4 saves them as the wizard always does); the
 // login window is filled when page 4 asks for it; message boxes are answered from --answer. Every
-// operation-log line is printed as it is logged and every box as "[box] TITLE: TEXT -> ANSWER".
+// operation-log line is printed as it is logged and every box as "[box] TITLE: TEXT -> ANSWER"; the
+// problems page 4's check of the course found are printed before the run as "[page 4] PROBLEM" (a
+// clean course prints none), and do not change the exit status.
 //
 // Exit status: 0 when page 5 finished and every operation did its work, 1 when page 3 or 4 refused to
 // go on, 2 for bad options or an operation this build cannot run, 3 when page 5 finished but a line of
