@@ -5,7 +5,6 @@
 #include "wizard/program.h"
 #include "wizard_fixture.h"
 
-#include <QHeaderView>
 #include <QTableWidget>
 #include <QTemporaryDir>
 
@@ -82,7 +81,6 @@ TEST_F(PageFourCheck, ListsAMissingDestinationAndAWronglyNamedDeckAndNextStillRu
     EXPECT_EQ(rows[0], "C:\\Courses\\Missing |  | the destination folder does not exist");
     EXPECT_TRUE(rows[1].startsWith("C:\\Course\\Intro.pptx |  | Wrong Name: ")) << rows[1].toStdString();
     EXPECT_TRUE(w.lstProblems->isVisible());
-    EXPECT_EQ(w.lstProblems->horizontalHeaderItem(2)->text(), "Problem");
     EXPECT_EQ(pointer.changes, std::vector<bool>({true, false})) << "the wait pointer, then the default";
     EXPECT_FALSE(fs::exists(host("C:\\Courses\\Missing"))) << "the check writes nothing";
     EXPECT_TRUE(boxes.shown.empty());
@@ -101,7 +99,6 @@ TEST_F(PageFourCheck, ACleanCourseSaysNoneAndAMissingDestinationIsLoggedAsTyped)
     EXPECT_EQ(wizard->lblProblems->text(), "The check found no problems in the course.");
     EXPECT_TRUE(wizard->lblProblems->isVisible());
     EXPECT_FALSE(wizard->lstProblems->isVisible());
-    EXPECT_TRUE(wizard->courseProblems().empty());
 
     back();
     wizard->txtDestinationPath->setText("C:\\Courses\\Out");
@@ -152,12 +149,4 @@ TEST_F(WizardTest, AHostFolderTypedAsARepositoryPathIsOfferedItsDriveLetterForm)
     ASSERT_EQ(boxes.shown.size(), 2u);
     EXPECT_EQ(boxes.shown[1].title, "Not connected");
     EXPECT_FALSE(w.cmdNext->isEnabled());
-
-    // A repository path that names nothing on this computer is asked about no more than before.
-    back();
-    w.txtSourcePath->setText("/Edvara/Courses/Sample");
-    boxes.shown.clear();
-    next();
-    ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_EQ(boxes.shown[0].title, "Not connected");
 }
