@@ -141,7 +141,7 @@ TEST_F(RunTool, WordsTaggedWithTheDeckToolReachTheIndexAndUntaggedOnesLeaveIt) {
 }
 
 TEST_F(RunTool, FieldsNotGivenKeepTheSettingsFilesValues) {
-    ASSERT_EQ(runTool(QStringList{"--toc"} + fields).exitCode, 0);
+    ASSERT_EQ(runTool(QStringList{"--save-settings", "--toc"} + fields).exitCode, 0);
     fs::remove(host("C:\\Out\\TOC.docx"));
     const RunResult r = runTool({"--toc", "--course-name", "Second name"});
     ASSERT_EQ(r.exitCode, 0) << r.out.toStdString();
