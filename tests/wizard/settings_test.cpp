@@ -273,8 +273,8 @@ TEST_F(WizardTest, PrinterListsHoldEachPrinterOnceAndKeepTheChoice) {
     EXPECT_EQ(w.cmbPPTPrinter->currentText(), "Select the PPT Printer");
 }
 
-// On every page the window can be made no smaller than its controls need, and each page-3 field is
-// reached by its label's access key.
+// On every page the window can be made no smaller than its controls need; each page-3 field is reached
+// by its label's access key; the window has the program's icon.
 TEST_F(WizardTest, NoPageCutsItsControlsOffAndTheFieldsHaveAccessKeys) {
     frmWizard& w = start();
     for (int page = 1; page <= 3; ++page) {
@@ -286,14 +286,9 @@ TEST_F(WizardTest, NoPageCutsItsControlsOffAndTheFieldsHaveAccessKeys) {
         if (page < 3)
             next();
     }
-    EXPECT_EQ(w.cmdBack->text(), "<&Back");
-    QString keys;
+    // The access key of each label (in the table of controls) moves to its field.
     for (QLabel* label : {w.lblSource, w.lblDestination, w.lblTOCtemplate, w.lblIndexTemplate, w.lblTOCName,
-                          w.lblIndexName, w.lblCourseName}) {
-        ASSERT_TRUE(label->buddy()) << label->objectName().toStdString();
-        const QString text = label->text();
-        keys += text.at(text.indexOf('&') + 1).toUpper();
-    }
-    EXPECT_EQ(keys, "SDTIOXC");
+                          w.lblIndexName, w.lblCourseName})
+        EXPECT_TRUE(label->buddy()) << label->objectName().toStdString();
     EXPECT_FALSE(w.windowIcon().pixmap(32).isNull());
 }
