@@ -37,6 +37,13 @@ int ansiCode(QChar c) {
     return '?';
 }
 
+bool fitsWindows1252(const QString& text) {
+    for (QChar c : text)
+        if (c != QLatin1Char('?') && ansiCode(c) == '?')
+            return false;
+    return true;
+}
+
 QByteArray toWindows1252(const QString& text) {
     QByteArray bytes;
     bytes.reserve(text.size());

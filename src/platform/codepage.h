@@ -10,5 +10,7 @@ QString fromWindows1252(const QByteArray& bytes);
 QByteArray toWindows1252(const QString& text);
 // The code of one character in the ANSI code page; characters outside it count as 63 ("?").
 int ansiCode(QChar c);
+// Whether every character of text has a code of its own in the code page.
+bool fitsWindows1252(const QString& text);
 
 } // namespace lf::platform

@@ -21,7 +21,10 @@ struct ProfileText {
     QStringList lines;
     QString newline = "\r\n";
     bool exists = false;
+    bool utf8 = false; // the file starts with a UTF-8 byte-order mark
 };
+
+const char kUtf8Mark[] = "\xEF\xBB\xBF";
 
 ProfileText readProfile(const QString& path) {
     ProfileText text;
@@ -29,7 +32,9 @@ ProfileText readProfile(const QString& path) {
     if (!file.open(QIODevice::ReadOnly))
         return text;
     text.exists = true;
-    const QString all = fromWindows1252(file.readAll());
+    const QByteArray bytes = file.readAll();
+    text.utf8 = bytes.startsWith(kUtf8Mark);
+    const QString all = text.utf8 ? QString::fromUtf8(bytes.mid(3)) : fromWindows1252(bytes);
     if (!all.contains("\r\n") && all.contains('\n'))
         text.newline = "\n";
     QString normalised = all;
@@ -114,10 +119,12 @@ QString profileValueProblem(const QString& value) {
         if (isControl(c))
             return "holds a control character (U+" +
                    QString::number(c.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0')) + ")";
-        if (c != QLatin1Char('?') && ansiCode(c) == '?') {
-            const bool pair = c.isHighSurrogate() && i + 1 < value.size();
-            const QString shown = pair ? value.mid(i, 2) : QString(c);
-            return "holds \"" + shown + "\", a character the settings file (Windows-1252) cannot hold";
+        // Half of a surrogate pair alone is no character: it has no UTF-8 form either.
+        if (c.isSurrogate()) {
+            const bool pair = c.isHighSurrogate() && i + 1 < value.size() && value.at(i + 1).isLowSurrogate();
+            if (!pair)
+                return QStringLiteral("holds half of a character (a lone surrogate)");
+            ++i;
         }
     }
     return QString();
@@ -206,7 +213,12 @@ bool writeProfileString(const QString& section, const QString& key, const QStrin
     options.mode = ownerOnly ? 0600 : options.mode;
     options.followLink = true; // a settings file kept elsewhere through a link stays there
     FileReplacement file(std::filesystem::path(path.toStdString()), options);
-    const QByteArray bytes = toWindows1252(text.lines.join(text.newline) + text.newline);
+    // The file stays in the ANSI code page, which every other reader of it expects, while it can hold
+    // every line; from the first line it cannot hold, the whole file is UTF-8 behind a byte-order mark
+    // (and stays so).
+    const QString all = text.lines.join(text.newline) + text.newline;
+    const bool utf8 = text.utf8 || !fitsWindows1252(all);
+    const QByteArray bytes = utf8 ? QByteArray(kUtf8Mark) + all.toUtf8() : toWindows1252(all);
     if (!file.ok() ||
         !file.write(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))) ||
         !file.commit()) {

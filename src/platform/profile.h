@@ -4,8 +4,10 @@
 // section or key gives the default; writing replaces a key's value in place or appends the key to
 // its section (or a new section at the end of the file) and keeps every other line and comment.
 // A bare file name ("Syllabo.ini") lives in the configuration folder, the stand-in for the Windows
-// directory; a host path (holding "/") is used as it is. Text is Windows-1252. Values are read whole:
-// there is no buffer that cuts them.
+// directory; a host path (holding "/") is used as it is. Text is Windows-1252, the ANSI code page, as
+// long as every line fits in it; a file starting with a UTF-8 byte-order mark is UTF-8, and writing a
+// line the code page cannot hold makes the whole file so. Values are read whole: there is no buffer
+// that cuts them.
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -25,7 +27,7 @@ QList<QPair<QString, QString>> GetPrivateProfileSection(const QString& section, 
 
 // Why value cannot be a value of the settings file: it holds a line break or another control
 // character (it would end the line and start a line of its own, a section or a key the user never
-// wrote), or a character the file's code page cannot hold (it would be read back as something else).
+// wrote), or half of a surrogate pair (no character at all). Any other text is kept as typed.
 // Empty when the value can be written and read back as it is.
 QString profileValueProblem(const QString& value);
 

@@ -4,6 +4,7 @@
 #include "platform/oplog.h"
 #include "platform/paths.h"
 #include "platform/printers.h"
+#include "platform/program_settings.h"
 #include "wizard/frmError.h"
 #include "wizard/settings.h"
 
@@ -11,8 +12,10 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLinearGradient>
@@ -20,6 +23,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -36,6 +40,14 @@ const char* const kNotAvailable = "This operation is not available yet";
 
 const int kWidth = 680;
 const int kHeight = 480;
+
+// The keys of the window's memory in the program's own settings.
+const char* const kWindowSize = "Window/Size";
+const char* const kWindowPosition = "Window/Position";
+const char* const kLastOperations = "Window/LastOperations";
+
+// The dynamic property holding the text a field starts with, which counts as empty when it is required.
+const char* const kPlaceholderProperty = "Placeholder";
 
 // The picture down the left side of the wizard: a few course slides over a deep-blue ground.
 class WizardPicture : public QWidget {
@@ -127,13 +139,18 @@ private:
     frmWizard& wizard_;
 };
 
+QIcon ProgramIcon() {
+    return QIcon::fromTheme("lessonforge", QIcon(":/lessonforge/lessonforge.png"));
+}
+
 void FillPrinterList(QComboBox* list) {
-    // Appending to an editable list must not replace the text it shows.
+    // Refilling an editable list must not replace the text it shows.
     const QString shown = list->currentText();
-    const int current = list->currentIndex();
+    list->clear();
     for (const QString& name : platform::installedPrinters())
-        list->addItem(name);
-    list->setCurrentIndex(current);
+        if (list->findText(name, Qt::MatchExactly) < 0)
+            list->addItem(name);
+    list->setCurrentIndex(list->findText(shown, Qt::MatchExactly));
     list->setEditText(shown);
 }
 
@@ -142,7 +159,9 @@ frmWizard::frmWizard(WizardParts parts, QWidget* parent) : QWidget(parent), part
         parts_.repository = std::make_shared<NoRepository>();
     setObjectName("frmWizard");
     setWindowTitle("Lessonforge Wizard - Office 2010 Version");
+    setWindowIcon(ProgramIcon());
     createControls();
+    restoreWindow();
     logSink_ = std::make_unique<LogSink>(*this);
     oplog::installOperationLogSink(logSink_.get());
     Form_Load();
@@ -188,6 +207,7 @@ void frmWizard::createControls() {
     auto field = [&](const char* name, const char* text, const char* tooltip) {
         QLineEdit* t = add(new QLineEdit(text, this), name, "3");
         t->setToolTip(tooltip);
+        t->setProperty(kPlaceholderProperty, QString(text));
         return t;
     };
     auto browse = [&](const char* name) {
@@ -226,24 +246,34 @@ void frmWizard::createControls() {
     chkZip = check("chkZip", "Create zip file containing modules and labs");
 
     // Page 3: the paths and names, each row a label, a text box and (for paths) a Browse button.
+    // Each label carries its field's access key (none of B, N and Q, which Back, Next and Quit hold).
     txtSourcePath = field("txtSourcePath", "Source Path", "Source Path");
     cmdSourcePath = browse("cmdSourcePath");
-    lblSource = label("lblSource", "Source Path:", "3");
+    lblSource = label("lblSource", "&Source Path:", "3");
     txtDestinationPath = field("txtDestinationPath", "Destination Path", "Destination Path");
     cmdDestination = browse("cmdDestination");
-    lblDestination = label("lblDestination", "Destination Path:", "3");
+    lblDestination = label("lblDestination", "&Destination Path:", "3");
     txtTOCTemplate = field("txtTOCTemplate", "TOC Template", "TOC Template");
     cmdTOCTemplate = browse("cmdTOCTemplate");
-    lblTOCtemplate = label("lblTOCtemplate", "TOC Template:", "3");
+    lblTOCtemplate = label("lblTOCtemplate", "&TOC Template:", "3");
     txtIndexTemplate = field("txtIndexTemplate", "Index Template", "Index Template");
     cmdIndexTemplate = browse("cmdIndexTemplate");
-    lblIndexTemplate = label("lblIndexTemplate", "Index Template", "3");
-    txtTOCName = field("txtTOCName", "Enter TOC Output File Name", "Enter Course Name");
-    lblTOCName = label("lblTOCName", "TOC Output File Name", "3");
-    txtIndexName = field("txtIndexName", "Enter Index Output File Name", "Enter Course Name");
-    lblIndexName = label("lblIndexName", "Index Output File Name", "3");
+    lblIndexTemplate = label("lblIndexTemplate", "&Index Template", "3");
+    txtTOCName = field("txtTOCName", "Enter TOC Output File Name",
+                       "The file name of the table of contents the run writes in the destination");
+    lblTOCName = label("lblTOCName", "TOC &Output File Name", "3");
+    txtIndexName = field("txtIndexName", "Enter Index Output File Name",
+                         "The file name of the index the run writes in the destination");
+    lblIndexName = label("lblIndexName", "Inde&x Output File Name", "3");
     txtCourseName = field("txtCourseName", "Enter Course Name", "Enter Course Name");
-    lblCourseName = label("lblCourseName", "Course Name:", "3");
+    lblCourseName = label("lblCourseName", "&Course Name:", "3");
+    const std::pair<QLabel*, QLineEdit*> buddies[] = {
+        {lblSource, txtSourcePath},       {lblDestination, txtDestinationPath},
+        {lblTOCtemplate, txtTOCTemplate}, {lblIndexTemplate, txtIndexTemplate},
+        {lblTOCName, txtTOCName},         {lblIndexName, txtIndexName},
+        {lblCourseName, txtCourseName}};
+    for (const auto& [caption, box] : buddies)
+        caption->setBuddy(box);
 
     // Page 4: what the check of the course found, one row per problem (file, slide, problem).
     lblProblems = label("lblProblems", "", "4");
@@ -421,14 +451,17 @@ void frmWizard::verificationRequired(QWidget* c, int flag) {
     setTag(c, tagOf(c) + "," + QString::number(flag));
 }
 
+std::array<std::pair<QCheckBox*, std::uint16_t>, 5> frmWizard::operationBoxes() const {
+    return {{{chkGrayscale, GrayscaleBit},
+             {chkIndex, IndexBit},
+             {chkTOC, TOCBit},
+             {chkPRU, PrintReadyBit},
+             {chkZip, ZipBit}}};
+}
+
 std::uint16_t frmWizard::whichControlsChecked() const {
     std::uint16_t mask = 0;
-    const std::pair<const QCheckBox*, std::uint16_t> boxes[] = {{chkGrayscale, GrayscaleBit},
-                                                                {chkIndex, IndexBit},
-                                                                {chkTOC, TOCBit},
-                                                                {chkPRU, PrintReadyBit},
-                                                                {chkZip, ZipBit}};
-    for (const auto& [box, bit] : boxes)
+    for (const auto& [box, bit] : operationBoxes())
         if (checked(box))
             mask |= bit;
     return mask;
@@ -444,7 +477,7 @@ bool frmWizard::verified() {
         auto* box = qobject_cast<QLineEdit*>(c);
         if (!box || !isVerificationRequired(box))
             continue;
-        if (box->text().isEmpty() || box->text() == box->toolTip())
+        if (box->text().isEmpty() || box->text() == box->property(kPlaceholderProperty).toString())
             result = false;
         if (parts_.repository->EnsureConnection(box->text()))
             result = false;
@@ -571,12 +604,7 @@ void frmWizard::applyFieldRules(std::uint16_t mask) {
 }
 
 void frmWizard::disableUnavailableOperations() {
-    const std::pair<QCheckBox*, std::uint16_t> boxes[] = {{chkGrayscale, GrayscaleBit},
-                                                          {chkIndex, IndexBit},
-                                                          {chkTOC, TOCBit},
-                                                          {chkPRU, PrintReadyBit},
-                                                          {chkZip, ZipBit}};
-    for (const auto& [box, bit] : boxes) {
+    for (const auto& [box, bit] : operationBoxes()) {
         const bool available = parts_.operations.isAvailable(bit);
         if (!available) {
             box->setChecked(false);
@@ -604,7 +632,8 @@ void frmWizard::controlState(std::int16_t page) {
         FillPrinterList(cmbAdobePrinter);
         FillPrinterList(cmbPPTPrinter);
         FillPrinterList(cmbWordPrinter);
-        cmdBack->setText("&<Back");
+        cmdBack->setText("<&Back");
+        restoreOperations();
         disableUnavailableOperations();
         const bool printReady = checked(chkPRU);
         chkPDF->setEnabled(printReady);
@@ -647,7 +676,8 @@ void frmWizard::controlState(std::int16_t page) {
             break;
         }
         offerDriveForms();
-        SaveSettings(*this);
+        if (parts_.saveSettings)
+            SaveSettings(*this);
         lblWelcome->setText("Click Next to perform all operations");
         if (!verified()) {
             lblWelcome->setText("Please complete all path information.  Click Back.");
@@ -668,10 +698,11 @@ void frmWizard::controlState(std::int16_t page) {
     case 0:
     case 6:
         close();
-        break;
+        return;
     default:
         break;
     }
+    fitMinimumSize();
 }
 
 void frmWizard::runOperations() {
@@ -714,6 +745,46 @@ void frmWizard::keepSettings(const Settings& loaded) {
     const bool publishPDFs = settings_.PublishPDFs;
     settings_ = loaded;
     settings_.PublishPDFs = publishPDFs;
+}
+
+void frmWizard::restoreWindow() {
+    if (!parts_.rememberWindow)
+        return;
+    const auto memory = platform::programSettings();
+    const QSize size = memory->value(kWindowSize).toSize();
+    if (size.isValid())
+        resize(size.expandedTo(minimumSize()));
+    // A position only where a screen still shows the window's corner.
+    const QPoint position = memory->value(kWindowPosition, QPoint(-1, -1)).toPoint();
+    if (const QScreen* screen = QGuiApplication::screenAt(position);
+        screen && memory->contains(kWindowPosition) && screen->availableGeometry().contains(position))
+        move(position);
+}
+
+void frmWizard::rememberWindow() const {
+    if (!parts_.rememberWindow)
+        return;
+    const auto memory = platform::programSettings();
+    memory->setValue(kWindowSize, size());
+    memory->setValue(kWindowPosition, pos());
+    memory->setValue(kLastOperations, static_cast<int>(whichControlsChecked()));
+}
+
+void frmWizard::restoreOperations() {
+    if (!parts_.rememberWindow || operationsRestored_)
+        return;
+    operationsRestored_ = true;
+    const int mask = platform::programSettings()->value(kLastOperations, 0).toInt();
+    // An operation this build cannot run is unchecked again as the page disables it.
+    for (const auto& [box, bit] : operationBoxes())
+        box->setChecked((mask & bit) != 0);
+}
+
+void frmWizard::fitMinimumSize() {
+    layout()->invalidate();
+    layout()->activate();
+    setMinimumSize(layout()->totalSizeHint());
+    resize(size().expandedTo(minimumSize()));
 }
 
 void frmWizard::Form_Load() {
@@ -791,6 +862,7 @@ void frmWizard::Form_Unload() {
     if (unloaded_)
         return;
     unloaded_ = true;
+    rememberWindow();
     parts_.repository->unloadWindows();
     parts_.repository->releaseSession();
     if (parts_.quitDocumentWriter)

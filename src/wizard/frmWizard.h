@@ -12,11 +12,14 @@
 
 #include <QWidget>
 
+#include <array>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 class QCheckBox;
 class QComboBox;
+class QIcon;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -143,6 +146,15 @@ private:
     void offerDriveForms();
     void checkCourse();
     void Form_Unload();
+    // The window's memory between sessions (when the parts ask for it): its size and position, and
+    // the operations last checked, restored once on the first visit to page 2.
+    void restoreWindow();
+    // The five operation boxes with the bit of each.
+    std::array<std::pair<QCheckBox*, std::uint16_t>, 5> operationBoxes() const;
+    void rememberWindow() const;
+    void restoreOperations();
+    // The window can be made no smaller than the page's layout asks for.
+    void fitMinimumSize();
 
     WizardParts parts_;
     Settings settings_;
@@ -152,10 +164,16 @@ private:
     bool unloaded_ = false;
     bool running_ = false;
     bool closeRequested_ = false;
+    bool operationsRestored_ = false;
     platform::StopRequest stop_;
 };
 
-// Appends the device name of every installed printer to the list, which is not cleared first.
+// The program's icon: the one it is installed with (the icon theme's "lessonforge"), or the copy built
+// into the program where no theme has it.
+QIcon ProgramIcon();
+
+// Fills the list with the device name of every installed printer, each once however often it is
+// filled; the text the list shows (the user's choice or the prompt) stays.
 void FillPrinterList(QComboBox* list);
 
 } // namespace lf::wizard

@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     // The desktop entry and icon the program is installed with, for the window's icon and for the
     // desktops (Wayland among them) that match a window to its entry by this name.
     QGuiApplication::setDesktopFileName("lessonforge");
-    QApplication::setWindowIcon(QIcon::fromTheme("lessonforge"));
+    QApplication::setWindowIcon(lf::wizard::ProgramIcon());
     lf::wizard::frmWizard wizard(lf::wizard::programParts());
     wizard.show();
     return app.exec();

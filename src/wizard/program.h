@@ -21,6 +21,12 @@ struct WizardParts {
     // The check of the course that page 4 runs once its fields are verified: every problem the chosen
     // operations would meet, nothing written. Empty: page 4 checks the fields only.
     std::function<std::vector<indexing::CourseProblem>(const indexing::CourseCheck&)> CheckCourse;
+    // Whether page 4 writes the path and name fields back to the settings file (the run uses them as
+    // typed either way).
+    bool saveSettings = true;
+    // Whether the window comes back at the size it was closed with and page 2 with the operations last
+    // checked, kept in the program's own settings. A scripted run, which ticks its own boxes, turns it off.
+    bool rememberWindow = true;
 };
 
 // The parts of the program as built today.

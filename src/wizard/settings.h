@@ -3,7 +3,8 @@
 // runs, and a few options without a control (the working directory, the print-ready zip file name,
 // the two printing switches). Every section and key name, and every default, is in settings.cpp: the
 // rest of the program gets these values handed on, never reads the file itself. Page 2 reads
-// PublishPDFs, page 3 loads the rest, page 4 saves the seven fields.
+// PublishPDFs, page 3 loads the rest, page 4 saves the seven fields (unless its parts say not to, as
+// the command-line runner does without --save-settings).
 #include "platform/switches.h"
 
 #include <QString>
@@ -43,8 +44,9 @@ bool ReadPublishPDFsSetting();
 // Fills the path and name fields (and the hidden working-directory and zip-name boxes) from the file,
 // and keeps what the file says in the wizard's settings.
 void LoadSettings(frmWizard& wizard);
-// Why the seven path and name fields cannot be saved as typed (one holds a line break or a character
-// the file cannot hold), naming the field; empty when they can.
+// Why the seven path and name fields cannot be saved as typed (one holds a line break or another
+// control character; any other text is kept, in UTF-8 where the code page cannot hold it), naming the
+// field; empty when they can.
 QString UnsavableField(const frmWizard& wizard);
 // Writes the seven path and name fields back as typed.
 void SaveSettings(frmWizard& wizard);

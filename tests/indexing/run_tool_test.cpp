@@ -72,6 +72,11 @@ protected:
 };
 
 TEST_F(RunTool, RunsIndexAndTOCThroughTheWizard) {
+    // A settings file written by another program in the ANSI code page: a run without --save-settings
+    // leaves it byte for byte.
+    const fs::path iniPath = fs::path(lf::platform::configFolder().toStdString()) / "Syllabo.ini";
+    const std::string ansi = "; kept by hand\r\n[TOC Values]\r\nTOCCourseName=Caf\xe9 \x80 course\r\n";
+    writeFile(iniPath, ansi);
     const RunResult r = runTool(QStringList{"--index", "--toc"} + fields);
     ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
     const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
@@ -85,13 +90,19 @@ TEST_F(RunTool, RunsIndexAndTOCThroughTheWizard) {
     EXPECT_EQ(nonEmptyTexts(readParagraphs(host("C:\\Out\\Index.docx"))),
               (std::vector<std::string>{"A", "apple, 1-1, 2-1", "B", "Banana, 1-2"}));
     EXPECT_EQ(readHeaderText(host("C:\\Out\\TOC.docx")), "Scripted Course");
-    // Page 4 saved the fields.
-    const std::string ini = readFile(fs::path(lf::platform::configFolder().toStdString()) / "Syllabo.ini");
-    EXPECT_NE(ini.find("Scripted Course"), std::string::npos) << ini;
+    EXPECT_EQ(readFile(iniPath), ansi);
 
-    // Again: the documents exist, and the answers decide per title.
-    const RunResult again =
-        runTool(QStringList{"--index", "--toc", "--answer", "no", "--answer", "TOC Exists=yes"} + fields);
+    // Again, saving the fields: the documents exist, and the answers decide per title.
+    QStringList japanese = fields;
+    japanese[japanese.indexOf("--course-name") + 1] = QString::fromUtf8("日本語コース");
+    const RunResult again = runTool(
+        QStringList{"--save-settings", "--index", "--toc", "--answer", "no", "--answer", "TOC Exists=yes"} +
+        japanese);
+    const std::string ini = readFile(iniPath);
+    EXPECT_EQ(ini.rfind("\xEF\xBB\xBF; kept by hand\r\n", 0), 0u) << ini;
+    EXPECT_NE(ini.find("TOCCourseName=日本語コース\r\n"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("SourcePath=C:\\Course\\\r\n"), std::string::npos) << ini;
+    EXPECT_EQ(readHeaderText(host("C:\\Out\\TOC.docx")), "日本語コース");
     ASSERT_EQ(again.exitCode, 0) << again.out.toStdString();
     EXPECT_TRUE(again.out.contains("[box] Index Exists: Index document exists.  OK to overwrite? -> No\n"))
         << again.out.toStdString();
@@ -144,7 +155,7 @@ TEST_F(RunTool, PageFourProblemsArePrintedBeforeTheRunAndLeaveItsStatus) {
 }
 
 TEST_F(RunTool, FieldsNotGivenKeepTheSettingsFilesValues) {
-    ASSERT_EQ(runTool(QStringList{"--toc"} + fields).exitCode, 0);
+    ASSERT_EQ(runTool(QStringList{"--save-settings", "--toc"} + fields).exitCode, 0);
     fs::remove(host("C:\\Out\\TOC.docx"));
     const RunResult r = runTool({"--toc", "--course-name", "Second name"});
     ASSERT_EQ(r.exitCode, 0) << r.out.toStdString();
@@ -196,7 +207,7 @@ TEST_F(RunTool, ARunThatFailsExitsThree) {
 // A line break in a field would plant lines of its own in the settings file (a working directory for
 // every later run): page 4 refuses the field and nothing is saved, so the next run is not steered.
 TEST_F(RunTool, AFieldHoldingALineBreakIsRefusedAndTheSettingsFileKeepsWhatItHeld) {
-    ASSERT_EQ(runTool(QStringList{"--toc"} + fields).exitCode, 0);
+    ASSERT_EQ(runTool(QStringList{"--save-settings", "--toc"} + fields).exitCode, 0);
     const fs::path ini = fs::path(lf::platform::configFolder().toStdString()) / "Syllabo.ini";
     const std::string saved = readFile(ini);
     fs::create_directories(host("C:\\secret\\x").parent_path());

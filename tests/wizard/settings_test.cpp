@@ -4,6 +4,10 @@
 #include "wizard/settings.h"
 #include "wizard_fixture.h"
 
+#include "private_cups.h"
+
+#include <QLayout>
+
 using namespace lf::wizard;
 using namespace lf::wizard::test;
 using lf::platform::configFolder;
@@ -181,4 +185,110 @@ TEST_F(WizardTest, ASettingsFileThatCannotBeWrittenIsLogged) {
     EXPECT_TRUE(
         w.lstOperations->item(0)->text().startsWith("Settings - Cannot save SourcePath in Syllabo.ini"));
     QDir(configFolder() + "/Syllabo.ini").removeRecursively();
+}
+
+// A course name the ANSI code page cannot hold survives a save and a reload through the window; a file
+// another program wrote in that code page reads as it always did, and is rewritten in UTF-8 (behind a
+// byte-order mark, keeping its comment) only once a value needs it.
+TEST_F(WizardTest, NamesOutsideTheCodePageSurviveASaveAndAReload) {
+    writeSettings("; written elsewhere\r\n[TOC Values]\r\nTOCCourseName=Caf\xe9 \x80 \x96 course\r\n");
+    frmWizard& w = start();
+    next();
+    w.chkTOC->click();
+    next();
+    EXPECT_EQ(w.txtCourseName->text(), QString::fromUtf8("Café € – course"));
+
+    for (const char* name : {"日本語コース", "Курс по сетям 🚀"}) {
+        w.txtCourseName->setText(QString::fromUtf8(name));
+        next();
+        EXPECT_TRUE(w.cmdNext->isEnabled()) << w.lblWelcome->text().toStdString();
+        back();
+        back();
+        next(); // page 3 loads the file again
+        EXPECT_EQ(w.txtCourseName->text(), QString::fromUtf8(name));
+    }
+    const std::string bytes =
+        lf::test::readFile(std::filesystem::path((configFolder() + "/Syllabo.ini").toStdString()));
+    EXPECT_EQ(bytes.rfind("\xEF\xBB\xBF; written elsewhere\r\n[TOC Values]\r\n", 0), 0u) << bytes;
+}
+
+// The window comes back at its size with the operations last checked; one this build cannot run stays
+// unchecked; a scripted window neither reads nor writes the memory.
+TEST_F(WizardTest, TheWindowRemembersItsSizeAndTheOperationsLastChecked) {
+    frmWizard& first = start();
+    next();
+    first.chkIndex->click();
+    first.chkZip->click();
+    first.resize(first.size() + QSize(120, 90));
+    const QSize size = first.size();
+    first.close();
+    wizard.reset();
+
+    frmWizard& second = start(31 & ~ZipBit);
+    EXPECT_EQ(second.size(), size);
+    next();
+    EXPECT_EQ(second.whichControlsChecked(), IndexBit);
+    second.chkTOC->click();
+    back();
+    next(); // a second visit keeps what the user checked
+    EXPECT_EQ(second.whichControlsChecked(), IndexBit | TOCBit);
+    second.close();
+    wizard.reset();
+
+    WizardParts scripted;
+    scripted.rememberWindow = false;
+    frmWizard third(std::move(scripted));
+    third.cmdNext_Click();
+    EXPECT_EQ(third.whichControlsChecked(), 0);
+    third.chkGrayscale->click();
+    third.close();
+    EXPECT_EQ(lf::platform::programSettings()->value("Window/LastOperations").toInt(), IndexBit | TOCBit);
+}
+
+// Every visit to page 2 refills the printer lists from the print server: each printer once, one added
+// in between listed, and the user's choice kept.
+TEST_F(WizardTest, PrinterListsHoldEachPrinterOnceAndKeepTheChoice) {
+    if (const QString reason = lf::test::PrivateCups::unavailableReason(); !reason.isEmpty())
+        GTEST_SKIP() << reason.toStdString();
+    lf::test::PrivateCups cups;
+    lf::platform::installPrinterCatalog(nullptr); // the server's own queues, not the fixture's list
+    frmWizard& w = start();
+    next();
+    w.chkPRU->click();
+    w.cmbWordPrinter->setCurrentIndex(w.cmbWordPrinter->findText(lf::test::PrivateCups::psPrinter));
+    next();
+    back();
+    ASSERT_EQ(cups.run("lpadmin", {"-p", "Plotter", "-E", "-v", "file:///dev/null"}), 0);
+    next();
+    back();
+    next();
+    for (QComboBox* list : {w.cmbPPTPrinter, w.cmbWordPrinter, w.cmbAdobePrinter}) {
+        QStringList listed;
+        for (int i = 0; i < list->count(); ++i)
+            listed.append(list->itemText(i));
+        listed.sort();
+        EXPECT_EQ(listed, QStringList({"PDF", "PS-Printer", "Plotter"})) << list->objectName().toStdString();
+    }
+    EXPECT_EQ(w.cmbWordPrinter->currentText(), lf::test::PrivateCups::psPrinter);
+    EXPECT_EQ(w.cmbPPTPrinter->currentText(), "Select the PPT Printer");
+}
+
+// On every page the window can be made no smaller than its controls need; each page-3 field is reached
+// by its label's access key; the window has the program's icon.
+TEST_F(WizardTest, NoPageCutsItsControlsOffAndTheFieldsHaveAccessKeys) {
+    frmWizard& w = start();
+    for (int page = 1; page <= 3; ++page) {
+        if (page == 2)
+            w.chkPRU->click();
+        w.resize(1, 1);
+        EXPECT_GE(w.width(), w.layout()->totalSizeHint().width()) << page;
+        EXPECT_GE(w.height(), w.layout()->totalSizeHint().height()) << page;
+        if (page < 3)
+            next();
+    }
+    // The access key of each label (in the table of controls) moves to its field.
+    for (QLabel* label : {w.lblSource, w.lblDestination, w.lblTOCtemplate, w.lblIndexTemplate, w.lblTOCName,
+                          w.lblIndexName, w.lblCourseName})
+        EXPECT_TRUE(label->buddy()) << label->objectName().toStdString();
+    EXPECT_FALSE(w.windowIcon().pixmap(32).isNull());
 }

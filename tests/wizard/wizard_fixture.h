@@ -6,6 +6,7 @@
 #include "platform/folders.h"
 #include "platform/oplog.h"
 #include "platform/paths.h"
+#include "platform/program_settings.h"
 #include "test_support.h"
 #include "wizard/frmError.h"
 #include "wizard/frmWizard.h"
@@ -128,6 +129,7 @@ protected:
         QFile::remove(platform::configFolder() + "/Syllabo.ini");
         QFile::remove(platform::configFolder() + "/drives.ini");
         QDir(platform::dataFolder() + "/drive_c").removeRecursively();
+        platform::programSettings()->clear(); // the window's memory of an earlier test
         frmError::instance().unload();
     }
     void TearDown() override {

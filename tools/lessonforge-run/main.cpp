@@ -1,10 +1,12 @@
 // lessonforge-run: walks the real wizard window through its five pages without a person at the
 // screen. The options tick the operation boxes of page 2 and fill the fields of page 3 (fields not
-// given keep what the settings file holds, and page 4 saves them as the wizard always does); the
-// login window is filled when page 4 asks for it; message boxes are answered from --answer. Every
-// operation-log line is printed as it is logged and every box as "[box] TITLE: TEXT -> ANSWER"; the
-// problems page 4's check of the course found are printed before the run as "[page 4] PROBLEM" (a
-// clean course prints none), and do not change the exit status.
+// given keep what the settings file holds); page 4 writes the fields back to the settings file only
+// with --save-settings, so that a scripted run leaves the settings a person uses as they were (the run
+// uses the fields as given all the same). The window's own memory (its size, the operations last
+// checked) is neither read nor written: the options tick the boxes. The login window is filled when page 4
+// asks for it; message boxes are answered from --answer. Every operation-log line is printed as it is logged
+// and every box as "[box] TITLE: TEXT -> ANSWER"; the problems page 4's check of the course found are printed
+// before the run as "[page 4] PROBLEM" (a clean course prints none), and do not change the exit status.
 //
 // Exit status: 0 when page 5 finished and every operation did its work, 1 when page 3 or 4 refused to
 // go on, 2 for bad options or an operation this build cannot run, 3 when page 5 finished but a line of
@@ -36,6 +38,7 @@
 #include <cstdio>
 #include <map>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -57,6 +60,8 @@ const char* const kUsage =
     "printers (page 2):   --ppt-printer NAME --word-printer NAME --pdf-printer NAME (as lpstat -e lists\n"
     "                     them; a name not listed is handed to the run, which refuses it)\n"
     "login (page 4):      --repository NAME --user NAME --password-file FILE\n"
+    "settings:            --save-settings          page 4 writes the fields to Syllabo.ini as the wizard\n"
+    "                                              does; without it the file is left as it is\n"
     "answers:             --answer yes|no          every Yes/No box not answered by title\n"
     "                     --answer \"TITLE=yes|no\"  the boxes with that title\n"
     "                     a Yes/No box left unanswered is answered No; OK boxes are acknowledged;\n"
@@ -77,6 +82,7 @@ struct Options {
     std::optional<bool> defaultAnswer;
     std::map<QString, bool> answersByTitle;
     bool check = false;
+    bool saveSettings = false;
 };
 
 bool parseAnswer(const QString& word, bool* yes) {
@@ -145,6 +151,8 @@ bool parseOptions(const QStringList& args, Options* options) {
                 }
                 options->defaultAnswer = yes;
             }
+        } else if (arg == "--save-settings") {
+            options->saveSettings = true;
         } else if (arg == "--check") {
             options->check = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -380,7 +388,10 @@ int main(int argc, char** argv) {
 
     ScriptedBoxes boxes(options);
     ScriptedLogin login(options);
-    lf::wizard::frmWizard wizard(lf::wizard::programParts());
+    lf::wizard::WizardParts parts = lf::wizard::programParts();
+    parts.saveSettings = options.saveSettings;
+    parts.rememberWindow = false;
+    lf::wizard::frmWizard wizard(std::move(parts));
     PrintingLogSink sink(lf::oplog::operationLogSink(), boxes);
 
     // Page 2: the operation boxes. A box this build cannot run is disabled there.
@@ -426,9 +437,9 @@ int main(int argc, char** argv) {
     if (options.check)
         return checkCourse(wizard);
 
-    // Page 4: saves the fields and checks them, asking for a login when a path needs one, then checks
-    // the course. Its problems are printed before the run (a clean course prints nothing); they do
-    // not stop the run, as they do not stop a user at the window.
+    // Page 4: saves the fields (with --save-settings) and checks them, asking for a login when a path needs
+    // one, then checks the course. Its problems are printed before the run (a clean course prints nothing);
+    // they do not stop the run, as they do not stop a user at the window.
     wizard.cmdNext_Click();
     if (refused(wizard))
         return 1;
