@@ -307,6 +307,38 @@ QStringList knownDrives() {
     return drives;
 }
 
+QString driveCaption(const QString& drive) {
+    const QString letter = drive.left(1).toUpper();
+    const QString folder = driveFolder(letter.isEmpty() ? QChar() : letter[0]);
+    QString shown;
+    if (folder.isEmpty())
+        shown = QStringLiteral("not ready");
+    else if (folder == QLatin1String("/"))
+        shown = QStringLiteral("whole computer");
+    else
+        shown = shownName(folder);
+    return letter + ":  (" + shown + ")";
+}
+
+QString localPathOf(const QString& hostPath) {
+    QString drive;
+    QString driveRoot;
+    for (const QString& known : knownDrives()) {
+        const QString folder = driveFolder(known[0]);
+        if (folder.isEmpty() || (!drive.isEmpty() && folder.size() <= driveRoot.size()))
+            continue;
+        const QString prefix = folder.endsWith('/') ? folder : folder + '/';
+        if (hostPath == folder || hostPath.startsWith(prefix)) {
+            drive = known.left(2);
+            driveRoot = prefix;
+        }
+    }
+    if (drive.isEmpty())
+        return QString();
+    QString rest = hostPath.mid(driveRoot.size());
+    return drive + "\\" + rest.replace('/', '\\');
+}
+
 HostPath toHostPath(const QString& localPath) {
     if (localPath.isEmpty())
         return {QString(), "The path is empty"};

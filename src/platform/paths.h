@@ -64,6 +64,10 @@ QString driveFolder(QChar driveLetter);
 // letters, in letter order, whether or not the drive is ready.
 QStringList knownDrives();
 
+// A drive as the drive box shows it: the letter and what it stands for, "C:  (/home/me/.local/...)",
+// "Z:  (whole computer)", "D:  (not ready)". drive is "C:" or "C".
+QString driveCaption(const QString& drive);
+
 struct HostPath {
     QString path;  // the host path (absolute, "/"-separated); empty on failure
     QString error; // why the path cannot be used; empty on success
@@ -72,6 +76,11 @@ struct HostPath {
 
 // The host path a local Windows-style path stands for.
 HostPath toHostPath(const QString& localPath);
+
+// The local Windows-style path that leads to a host path: the drive whose folder holds it most
+// closely ("/usr/share/x" is "Z:\\usr\\share\\x" unless a drive maps a folder nearer to it). Empty when
+// no drive leads there.
+QString localPathOf(const QString& hostPath);
 
 // Whether two local paths lead to the same file or folder on the host. Spelling does not decide:
 // the drive map, letter case, ".", "..", doubled or trailing separators, another drive letter mapped
