@@ -66,17 +66,16 @@ bool EnsureConnection(const QString& path) {
     return true;
 }
 
-void ReportOperationError(const QString& tag, const QString& description) {
+QString ReportOperationError(const QString& tag, const QString& description) {
     tessarel::TsParsedErrorPtr parsed;
     try {
         parsed = clientObject().parsedError(toLib(description));
     } catch (const std::exception&) {
         parsed = nullptr;
     }
-    if (parsed)
-        oplog::LogFailure(tag, fromLib(parsed->getMessage()));
-    else
-        oplog::LogFailure(tag, "Serious error:" + description);
+    const QString message = parsed ? fromLib(parsed->getMessage()) : "Serious error:" + description;
+    oplog::LogFailure(tag, message);
+    return message;
 }
 
 tessarel::TsSessionPtr TakeSession() {
