@@ -1,6 +1,8 @@
 #include "platform/folders.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 namespace lf::platform {
 namespace {
@@ -21,6 +23,14 @@ QString configFolder() {
 }
 QString dataFolder() {
     return xdgFolder("XDG_DATA_HOME", ".local/share");
+}
+
+QString shippedTemplatesFolder() {
+    const QString installed = QCoreApplication::applicationDirPath() + "/../share/lessonforge/templates";
+    for (const QString& folder : {installed, QStringLiteral(LF_BUILD_TEMPLATES_DIR)})
+        if (QFileInfo(folder).isDir())
+            return QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    return QString();
 }
 
 } // namespace lf::platform

@@ -9,5 +9,9 @@ namespace lf::platform {
 QString configFolder();
 // $XDG_DATA_HOME/lessonforge (default ~/.local/share/lessonforge). Created on first use.
 QString dataFolder();
+// The host folder of the templates the program ships: share/lessonforge/templates beside the
+// installed program (../share from its bin folder), else the one in the build tree the program was
+// built in. Empty when neither holds them.
+QString shippedTemplatesFolder();
 
 } // namespace lf::platform

@@ -307,6 +307,19 @@ QStringList knownDrives() {
     return drives;
 }
 
+QString driveCaption(const QString& drive) {
+    const QString letter = drive.left(1).toUpper();
+    const QString folder = driveFolder(letter.isEmpty() ? QChar() : letter[0]);
+    QString shown;
+    if (folder.isEmpty())
+        shown = QStringLiteral("not ready");
+    else if (folder == QLatin1String("/"))
+        shown = QStringLiteral("whole computer");
+    else
+        shown = shownName(folder);
+    return letter + ":  (" + shown + ")";
+}
+
 HostPath toHostPath(const QString& localPath) {
     if (localPath.isEmpty())
         return {QString(), "The path is empty"};

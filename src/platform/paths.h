@@ -64,6 +64,10 @@ QString driveFolder(QChar driveLetter);
 // letters, in letter order, whether or not the drive is ready.
 QStringList knownDrives();
 
+// A drive as the drive box shows it: the letter and what it stands for, "C:  (/home/me/.local/...)",
+// "Z:  (whole computer)", "D:  (not ready)". drive is "C:" or "C".
+QString driveCaption(const QString& drive);
+
 struct HostPath {
     QString path;  // the host path (absolute, "/"-separated); empty on failure
     QString error; // why the path cannot be used; empty on success

@@ -66,7 +66,7 @@ bool EnsureConnection(const QString& path) {
     return true;
 }
 
-void ReportOperationError(const QString& tag, const QString& description) {
+QString ReportOperationError(const QString& tag, const QString& description) {
     tessarel::TsParsedErrorPtr parsed;
     try {
         parsed = clientObject().parsedError(toLib(description));
@@ -74,10 +74,10 @@ void ReportOperationError(const QString& tag, const QString& description) {
         parsed = nullptr;
     }
     // The library and the engines name files by their host paths; the line names them as typed.
-    if (parsed)
-        oplog::LogFailure(tag, platform::withLocalPaths(fromLib(parsed->getMessage())));
-    else
-        oplog::LogFailure(tag, "Serious error:" + platform::withLocalPaths(description));
+    const QString message = parsed ? platform::withLocalPaths(fromLib(parsed->getMessage()))
+                                   : "Serious error:" + platform::withLocalPaths(description);
+    oplog::LogFailure(tag, message);
+    return message;
 }
 
 tessarel::TsSessionPtr TakeSession() {

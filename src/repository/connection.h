@@ -42,8 +42,8 @@ void showNotConnected();
 bool EnsureConnection(const QString& path);
 
 // Logs the parsed error's message under tag, or "Serious error:" + description when the client
-// cannot parse it; never as an error.
-void ReportOperationError(const QString& tag, const QString& description);
+// cannot parse it; never as an error. Returns the line logged (without the tag).
+QString ReportOperationError(const QString& tag, const QString& description);
 
 // An operation's use of the session: gets it again from the session manager for the repository name
 // (and keeps it as the session), then hands it back. Both throw TsException when there is no

@@ -4,6 +4,7 @@
 #include "platform/files.h"
 #include "platform/oplog.h"
 #include "platform/paths.h"
+#include "platform/program_settings.h"
 #include "repository/connection.h"
 #include "repository/frmLogin.h"
 
@@ -28,6 +29,23 @@ bool g_open = false; // the browser-open flag
 
 const char* const kTag = "Browse";
 
+// The program's own setting that keeps the last folder chosen through a field's Browse: keyed by the
+// field's object name; nothing is kept for a field without one.
+QString lastFolderKey(const QLineEdit* box) {
+    return box && !box->objectName().isEmpty() ? "Browse/" + box->objectName() : QString();
+}
+
+QString lastFolderOf(const QLineEdit* box) {
+    const QString key = lastFolderKey(box);
+    return key.isEmpty() ? QString() : platform::programSettings()->value(key).toString();
+}
+
+void keepLastFolder(const QLineEdit* box, const QString& folder) {
+    const QString key = lastFolderKey(box);
+    if (!key.isEmpty() && !folder.isEmpty())
+        platform::programSettings()->setValue(key, folder);
+}
+
 } // namespace
 
 BrowseTarget& browseTarget() {
@@ -42,7 +60,16 @@ void Browse(QLineEdit* targetBox, bool forFile) {
     frmBrowser& browser = frmBrowser::instance();
     if (wasOpen)
         browser.takeTargetKind();
+    // A window of the window that asked, blocking it while open, and centred on it.
+    QWidget* owner = targetBox ? targetBox->window() : nullptr;
+    if (owner && browser.parentWidget() != owner && !browser.isVisible()) {
+        browser.setParent(owner, Qt::Window);
+        browser.setWindowModality(Qt::WindowModal);
+    }
     browser.show();
+    // Centred once it has its shown size.
+    if (owner && !wasOpen)
+        browser.move(owner->frameGeometry().center() - browser.frameGeometry().center() + browser.pos());
     browser.raise();
     browser.activateWindow();
 }
@@ -68,6 +95,7 @@ frmBrowser::frmBrowser() : QWidget(nullptr, Qt::Window) {
     setObjectName("frmBrowser");
     setWindowTitle("Select Location");
     setAttribute(Qt::WA_DeleteOnClose, false);
+    setWindowModality(Qt::WindowModal);
 
     cmdMyComputer = new QPushButton("&My Computer", this);
     cmdRepository = new QPushButton("&Tessarel Repository", this);
@@ -81,7 +109,7 @@ frmBrowser::frmBrowser() : QWidget(nullptr, Qt::Window) {
     lblCurrPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
     lblCurrPath->setTextFormat(Qt::PlainText);
     cmdSelectPath = new QPushButton("<&Select Path", this);
-    cmdTop = new QPushButton("Go to &Top", this);
+    cmdTop = new QPushButton("Go to T&op", this); // Alt+T is the repository's
     cmdDrillUp = new QPushButton("&Up One Level", this);
     cmdCancel = new QPushButton("&Cancel", this);
 
@@ -167,13 +195,57 @@ void frmBrowser::Form_Load() {
     loadCmbCabinet();
 
     const QString sep = separator();
-    if (!text.isEmpty() && text != box->toolTip() && text.contains(sep)) {
+    const bool placeholder = text.isEmpty() || text == box->toolTip();
+    if (!placeholder && text.contains(sep)) {
         const QString start = text.endsWith(sep) ? text : text.left(text.lastIndexOf(sep) + 1);
         updateFolderList(setPath(start));
+    } else if (placeholder && startAtLastFolder(lastFolderOf(box))) {
+        return;
     } else {
         clearPath();
-        updateFolderList(drillDownPath(cmbCabinet->currentText()));
+        updateFolderList(drillDownPath(cabinet()));
     }
+}
+
+bool frmBrowser::startAtLastFolder(const QString& folder) {
+    if (folder.isEmpty())
+        return false;
+    auto& hooks = browserHooks();
+    if (platform::isRepositoryPath(folder)) {
+        if (!IsConnected())
+            return false;
+        if (!hooks.repositoryMode) {
+            hooks.repositoryMode = true;
+            hooks.pathSeparator = "/";
+            loadCmbCabinet();
+        }
+    } else {
+        const platform::HostPath host = platform::toHostPath(folder);
+        if (!host.ok() || platform::hostKind(host.path) != platform::HostKind::Folder)
+            return false;
+        if (hooks.repositoryMode) {
+            hooks.repositoryMode = false;
+            hooks.pathSeparator = "\\";
+            loadCmbCabinet();
+        }
+    }
+    updateFolderList(setPath(folder));
+    return true;
+}
+
+QString frmBrowser::cabinet() const {
+    return cmbCabinet->currentData().toString();
+}
+
+void frmBrowser::showCabinetOf(const QString& path) {
+    QString value;
+    if (repositoryMode())
+        value = path.startsWith(separator()) ? separator() + path.section(separator(), 1, 1) : QString();
+    else if (path.size() >= 2 && path[1] == ':')
+        value = path.left(2).toUpper();
+    const int index = value.isEmpty() ? -1 : cmbCabinet->findData(value);
+    if (index >= 0)
+        cmbCabinet->setCurrentIndex(index);
 }
 
 void frmBrowser::takeTargetKind() {
@@ -208,6 +280,7 @@ bool frmBrowser::repositoryMode() const {
 
 QString frmBrowser::setPath(const QString& path) {
     lblCurrPath->setText(path);
+    showCabinetOf(path);
     return path;
 }
 
@@ -262,7 +335,7 @@ void frmBrowser::loadCmbCabinet() {
             auto rows = query->execute(session, 0);
             while (rows && rows->next()) {
                 const QString name = fromLib(rows->getString("object_name"));
-                cmbCabinet->addItem(separator() + name);
+                cmbCabinet->addItem(separator() + name, separator() + name);
                 if (name == "Edvara")
                     cmbCabinet->setCurrentIndex(cmbCabinet->count() - 1);
             }
@@ -275,9 +348,10 @@ void frmBrowser::loadCmbCabinet() {
         }
         return;
     }
-    for (const QString& drive : platform::knownDrives()) {
-        cmbCabinet->addItem(drive.left(2).toUpper());
-        if (drive.left(2).toUpper() == "C:")
+    for (const QString& known : platform::knownDrives()) {
+        const QString drive = known.left(2).toUpper();
+        cmbCabinet->addItem(platform::driveCaption(drive), drive);
+        if (drive == "C:")
             cmbCabinet->setCurrentIndex(cmbCabinet->count() - 1);
     }
 }
@@ -317,7 +391,7 @@ void frmBrowser::listRepositoryFolder(const QString& path) {
         listingBadPath_ = true;
         const QString cabinet = separator() + folderPath.section(separator(), 1, 1) + separator();
         const bool cabinetExists = session->folderByPath(toLib(cabinet.chopped(1))) != nullptr;
-        const QString top = cabinetExists ? cabinet : cmbCabinet->currentText() + separator();
+        const QString top = cabinetExists ? cabinet : this->cabinet() + separator();
         updateFolderList(updatePath(top));
         listingBadPath_ = false;
         return;
@@ -344,11 +418,11 @@ void frmBrowser::listLocalFolder(const QString& path) {
 
 void frmBrowser::repositoryStart() {
     loadCmbCabinet();
-    updateFolderList(drillDownPath(cmbCabinet->currentText()));
+    updateFolderList(drillDownPath(cabinet()));
 }
 
 void frmBrowser::cmdTop_Click() {
-    updateFolderList(updatePath(cmbCabinet->currentText() + separator()));
+    updateFolderList(updatePath(cabinet() + separator()));
 }
 
 void frmBrowser::cmbCabinet_Click() {
@@ -416,8 +490,10 @@ void frmBrowser::cmdSelectPath_Click() {
                              platform::MessageIcon::Exclamation);
         return;
     }
-    if (QLineEdit* box = browseTarget().box)
+    if (QLineEdit* box = browseTarget().box) {
+        keepLastFolder(box, objectSelected_ ? removeObjectFromPath(currentPath()) : currentPath());
         box->setText(currentPath());
+    }
     objectSelected_ = false;
     unload();
 }

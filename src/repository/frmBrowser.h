@@ -1,7 +1,12 @@
 #pragma once
 // The location browser: picks a folder, or a file, on the local disks or in the repository and writes
-// the chosen path into the text box that asked for it. It is modeless; the wizard stays usable while
-// it is open, and the box named by the last Browse request is the one that receives the path.
+// the chosen path into the text box that asked for it. It is a window of the window that asked,
+// modal to it and centred on it. It remembers, in the program's own settings, the folder last chosen
+// through each field, and starts there when the field holds only its hint.
+//
+// The drive box shows each drive with what it stands for ("C:  (/home/me/...)"); its item data is the
+// drive or cabinet itself ("C:", "/Edvara"), which is what paths are built from. It always shows the
+// drive or cabinet of the path listed.
 //
 // The current location is a path text (lblCurrPath's caption) built by text operations: a folder path
 // always ends with the separator ("C:\Courses\", "/Edvara/Courses/"); a path to a file or document is
@@ -29,8 +34,9 @@ struct BrowseTarget {
 };
 BrowseTarget& browseTarget();
 
-// A Browse button: sets the target, loads the browser when it is not loaded and shows it modelessly.
-// A browser already open keeps its place and writes into the new target.
+// A Browse button: sets the target, loads the browser when it is not loaded and shows it, a window of
+// the target's window, modal to it and centred on it. A browser already open keeps its place and
+// writes into the new target.
 void Browse(QLineEdit* targetBox, bool forFile);
 
 class frmBrowser : public QWidget {
@@ -52,6 +58,8 @@ public:
     QString currentPath() const;
 
     void loadCmbCabinet();
+    // The drive or cabinet the drive box has chosen ("C:", "/Edvara").
+    QString cabinet() const;
     void updateFolderList(const QString& path);
     void repositoryStart();
 
@@ -102,6 +110,9 @@ private:
     bool repositoryMode() const;
     void listRepositoryFolder(const QString& path);
     void listLocalFolder(const QString& path);
+    // Lists a remembered folder when it can still be listed; false leaves the browser as it was.
+    bool startAtLastFolder(const QString& folder);
+    void showCabinetOf(const QString& path);
 
     bool objectRequired_ = false;
     bool objectSelected_ = false;

@@ -84,6 +84,13 @@ frmLogin::frmLogin(QWidget* parent) : QDialog(parent) {
     grid->addWidget(lblLabels[1], 2, 0);
     grid->addWidget(txtPassword, 2, 1);
 
+    lblRefused = new QLabel;
+    lblRefused->setObjectName("lblRefused");
+    lblRefused->setWordWrap(true);
+    lblRefused->setTextFormat(Qt::PlainText);
+    lblRefused->setStyleSheet("color: #a00000;");
+    lblRefused->hide();
+
     cmdOK = new QPushButton("OK");
     cmdCancel = new QPushButton("Cancel");
     cmdOK->setDefault(true);
@@ -94,6 +101,7 @@ frmLogin::frmLogin(QWidget* parent) : QDialog(parent) {
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
+    layout->addWidget(lblRefused);
     layout->addLayout(buttons);
 
     txtPassword->style()->setParent(this);
@@ -136,6 +144,8 @@ void frmLogin::cmdOK_Click() {
     // The new session manager, login information and repository name become the program's only with
     // a session: a refused login leaves a working connection as it was.
     std::string password = toLib(txtPassword->text());
+    lblRefused->hide();
+    lblRefused->clear();
     tessarel::TsLoginInfoPtr login;
     try {
         if (!c.localClient)
@@ -165,6 +175,8 @@ void frmLogin::cmdOK_Click() {
             if (browser.isOpen && browser.isOpen() && browser.repositoryStart)
                 browser.repositoryStart();
             done(QDialog::Accepted); // hides the window; it stays loaded
+        } else {
+            showRefusal("The repository gave no session. Check the user name and password, then try again.");
         }
         platform::showDefaultPointer();
     } catch (const std::exception& e) {
@@ -172,8 +184,15 @@ void frmLogin::cmdOK_Click() {
         if (login)
             login->setPassword(std::string());
         platform::showDefaultPointer();
-        ReportOperationError("Login", QString::fromStdString(e.what()));
+        showRefusal(ReportOperationError("Login", QString::fromStdString(e.what())));
     }
+}
+
+void frmLogin::showRefusal(const QString& reason) {
+    lblRefused->setText(reason);
+    lblRefused->show();
+    txtPassword->selectAll();
+    txtPassword->setFocus();
 }
 
 void frmLogin::cmdCancel_Click() {

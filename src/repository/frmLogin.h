@@ -1,7 +1,8 @@
 #pragma once
 // The login window: the repository to use, the user name and the password. Loading it fills the
 // repository box from the library's repository list; OK logs in and hides it when a session was
-// obtained, and otherwise leaves it open with one "Login" line in the operation log; Cancel unloads
+// obtained, and otherwise leaves it open with one "Login" line in the operation log and the reason
+// shown in the dialog itself (lblRefused, cleared by the next try); Cancel unloads
 // it without touching the login state. The password box shows "*" for every character typed, and
 // the password is wiped from the window and the login information once the login is done.
 //
@@ -31,6 +32,7 @@ public:
     QLabel* lblLabels[2];
     QLineEdit* txtUserName;
     QLineEdit* txtPassword;
+    QLabel* lblRefused; // why the last login was refused; hidden while there is nothing to say
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
 
@@ -44,6 +46,7 @@ private:
     ~frmLogin() override;
     void Form_Load();
     void unload();
+    void showRefusal(const QString& reason);
 };
 
 } // namespace lf::repository

@@ -1,7 +1,9 @@
 #include "wizard/settings.h"
 
 #include "platform/files.h"
+#include "platform/folders.h"
 #include "platform/oplog.h"
+#include "platform/paths.h"
 #include "platform/profile.h"
 #include "wizard/frmWizard.h"
 
@@ -13,8 +15,16 @@ namespace {
 
 const char* const kTag = "Settings";
 
-QString read(const char* section, const char* key, const char* defaultValue) {
+QString read(const char* section, const char* key, const QString& defaultValue) {
     return platform::GetPrivateProfileString(section, key, defaultValue, kSettingsFile);
+}
+
+// A template the program ships, as a local path through the drive map; the old fixed path when the
+// program finds no shipped templates (a build whose data folder is gone).
+QString shippedTemplate(const QString& fileName, const QString& fallback) {
+    const QString folder = platform::shippedTemplatesFolder();
+    const QString local = folder.isEmpty() ? QString() : platform::localPathOf(folder + "/" + fileName);
+    return local.isEmpty() ? fallback : local;
 }
 
 // The seven fields page 4 writes back, in the file's order, with the name the page shows for each.
@@ -54,10 +64,12 @@ Settings ReadSettings() {
     Settings settings;
     settings.SourcePath = read("Source Values", "SourcePath", "C:\\Temp\\");
     settings.DestinationPath = read("Source Values", "DestinationPath", "C:\\Temp\\");
-    settings.IndexTemplate = read("Index Values", "IndexTemplate", "C:\\Temp\\Index Template.docx");
+    settings.IndexTemplate = read("Index Values", "IndexTemplate",
+                                  shippedTemplate("Index Template.docx", "C:\\Temp\\Index Template.docx"));
     settings.IndexFileName = read("Index Values", "IndexFileName", "00c_Index.docx");
     settings.TOCFileOutput = read("TOC Values", "TOCFileOutput", "00b_Toc.docx");
-    settings.TOCTemplate = read("TOC Values", "TOCTemplate", "C:\\Temp\\Toc template.docx");
+    settings.TOCTemplate = read("TOC Values", "TOCTemplate",
+                                shippedTemplate("TOC Template.docx", "C:\\Temp\\Toc template.docx"));
     settings.TOCCourseName = read("TOC Values", "TOCCourseName", "");
     settings.WorkingDirectory = read("Other Values", "WorkingDirectory", "C:\\syllabo");
     ensureWorkingFolder(settings.WorkingDirectory);

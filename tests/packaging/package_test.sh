@@ -57,7 +57,9 @@ expected=(usr/share/applications/lessonforge.desktop
   usr/share/icons/hicolor/scalable/apps/lessonforge.svg
   usr/share/metainfo/org.lessonforge.lessonforge.metainfo.xml
   usr/share/doc/lessonforge/copyright usr/share/doc/lessonforge/changelog.gz
-  usr/share/man/man8/tessarel-admin.8.gz)
+  usr/share/man/man8/tessarel-admin.8.gz
+  "usr/share/lessonforge/templates/TOC Template.docx"
+  "usr/share/lessonforge/templates/Index Template.docx")
 for p in "${programs[@]}"; do
   expected+=("usr/bin/$p")
   [ "$p" = tessarel-admin ] || expected+=("usr/share/man/man1/$p.1.gz")
@@ -67,6 +69,10 @@ for size in 16 32 48 64 128 256; do
 done
 for f in "${expected[@]}"; do
   [ -f "$root/$f" ] || fail "the package lacks /$f"
+done
+# The shipped templates are Word documents with a header for the course's name.
+for f in "$root"/usr/share/lessonforge/templates/*.docx; do
+  unzip -p "$f" word/header1.xml | grep -q 'Course Name' || fail "$(basename "$f") holds no course name header"
 done
 for p in "${programs[@]}"; do
   [ -x "$root/usr/bin/$p" ] || fail "/usr/bin/$p is not executable"

@@ -2,6 +2,7 @@
 // temporary folder and real folders reached through the drive map.
 #include "platform/dialogs.h"
 #include "platform/folders.h"
+#include "platform/program_settings.h"
 #include "repository/frmBrowser.h"
 #include "repository_fixture.h"
 
@@ -27,10 +28,11 @@ QStringList itemsOf(const QListWidget* list) {
     return names;
 }
 
+// The drives or cabinets the box offers (its items' values, not the captions shown).
 QStringList itemsOf(const QComboBox* box) {
     QStringList names;
     for (int i = 0; i < box->count(); ++i)
-        names.append(box->itemText(i));
+        names.append(box->itemData(i).toString());
     return names;
 }
 
@@ -63,7 +65,7 @@ protected:
     }
     static void choose(QComboBox* box, const QString& text) {
         box->setFocus();
-        const int index = box->findText(text);
+        const int index = box->findData(text);
         ASSERT_GE(index, 0) << text.toStdString();
         while (box->currentIndex() != index)
             QTest::keyClick(box, box->currentIndex() < index ? Qt::Key_Down : Qt::Key_Up);
@@ -90,7 +92,7 @@ TEST_F(BrowserTest, RepositoryShowsPublicCabinetsAndPicksTheLastDocumentClicked)
     EXPECT_EQ(itemsOf(browser.cmbCabinet).size(), 2);
     EXPECT_TRUE(itemsOf(browser.cmbCabinet).contains("/Archive"));
     EXPECT_FALSE(itemsOf(browser.cmbCabinet).contains("/Alices own"));
-    EXPECT_EQ(browser.cmbCabinet->currentText(), "/Edvara");
+    EXPECT_EQ(browser.cabinet(), "/Edvara");
     EXPECT_EQ(browser.currentPath(), "/Edvara/Courses/Storage/");
     EXPECT_EQ(browser.Label1->text(), "Selected Object:>");
     EXPECT_EQ(browser.cmdSelectPath->text(), "<&Select Object");
@@ -146,7 +148,7 @@ TEST_F(BrowserTest, LocalDrivesListInProgramOrderAndADriveNotReadyListsNothing) 
     target.setText(target.toolTip()); // the field's hint: the browser opens at the default drive
     frmBrowser& browser = open(target, true);
     EXPECT_EQ(itemsOf(browser.cmbCabinet), QStringList({"C:", "H:", "N:", "T:", "Z:"}));
-    EXPECT_EQ(browser.cmbCabinet->currentText(), "C:");
+    EXPECT_EQ(browser.cabinet(), "C:");
     EXPECT_EQ(browser.currentPath(), "C:\\");
 
     choose(browser.cmbCabinet, "N:");
@@ -191,8 +193,6 @@ TEST_F(BrowserTest, TheLastBrowseTargetWinsWhileTheBrowserStaysOpen) {
     target.setText("T:\\");
     other.setText("C:\\elsewhere.docx");
     frmBrowser& browser = open(target, false);
-    EXPECT_FALSE(browser.isModal());
-    EXPECT_EQ(browser.windowModality(), Qt::NonModal);
     EXPECT_FALSE(browser.lstObjects->isVisible());
     repository::Browse(&other, true);
     EXPECT_EQ(&frmBrowser::instance(), &browser);
@@ -216,7 +216,7 @@ TEST_F(BrowserTest, ARepositoryTargetWithoutLoginAsksThenOpensTheLocalDisks) {
     EXPECT_EQ(login.shown, 1);
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].title, "Not connected");
-    EXPECT_EQ(browser.cmbCabinet->currentText(), "C:");
+    EXPECT_EQ(browser.cabinet(), "C:");
     EXPECT_EQ(browser.currentPath(), "C:\\");
 
     // A failed check elsewhere while the browser is open points it at C:\.
@@ -233,7 +233,7 @@ TEST_F(BrowserTest, ARepositoryTargetWithoutLoginAsksThenOpensTheLocalDisks) {
     };
     click(browser.cmdRepository);
     EXPECT_TRUE(repository::IsConnected());
-    EXPECT_EQ(browser.cmbCabinet->currentText(), "/Edvara");
+    EXPECT_EQ(browser.cabinet(), "/Edvara");
     EXPECT_EQ(browser.currentPath(), "/Edvara/");
     EXPECT_EQ(itemsOf(browser.lstFolders), QStringList({"Courses"}));
     click(browser.cmdMyComputer);
@@ -254,6 +254,80 @@ TEST_F(BrowserTest, ABadRepositoryPathOpensTheCabinetTopAndTheProgramGoesOn) {
     click(browser.cmdSelectPath);
     EXPECT_EQ(target.text(), "/Edvara/");
     EXPECT_TRUE(linesOf("Browse").isEmpty());
+}
+
+TEST_F(BrowserTest, OpensModalOnItsWindowAtTheFieldsLastFolderWithTheDriveBoxAgreeing) {
+    platform::programSettings()->remove("Browse");
+    writeFile(fs::path(platform::configFolder().toStdString()) / "drives.ini",
+              "[Drives]\nT=" + driveT.string() + "\n");
+    fs::create_directories(driveT / "Course" / "Part 1");
+    QWidget window;
+    window.setGeometry(300, 200, 900, 700);
+    auto* source = new QLineEdit(&window);
+    auto* destination = new QLineEdit(&window);
+    source->setObjectName("txtSourcePath");
+    destination->setObjectName("txtDestinationPath");
+    for (QLineEdit* field : {source, destination}) {
+        field->setToolTip("Enter the path");
+        field->setText(field->toolTip());
+    }
+    window.show();
+
+    frmBrowser& browser = open(*source, false);
+    EXPECT_EQ(browser.parentWidget(), &window);
+    EXPECT_TRUE(browser.isWindow());
+    EXPECT_EQ(browser.windowModality(), Qt::WindowModal);
+    EXPECT_LE((browser.frameGeometry().center() - window.frameGeometry().center()).manhattanLength(), 2);
+    // Each drive with what it stands for; the path is built from the drive alone.
+    EXPECT_EQ(browser.cmbCabinet->itemText(browser.cmbCabinet->findData("Z:")), "Z:  (whole computer)");
+    EXPECT_EQ(browser.cmbCabinet->itemText(browser.cmbCabinet->findData("T:")),
+              "T:  (" + QString::fromStdString(driveT.string()) + ")");
+    // No access key belongs to two buttons.
+    QStringList keys;
+    for (const QPushButton* button : browser.findChildren<QPushButton*>()) {
+        const qsizetype amp = button->text().indexOf('&');
+        ASSERT_GE(amp, 0) << button->text().toStdString();
+        const QString key = button->text().mid(amp + 1, 1).toUpper();
+        EXPECT_FALSE(keys.contains(key)) << button->text().toStdString();
+        keys.append(key);
+    }
+
+    choose(browser.cmbCabinet, "T:");
+    click(browser.lstFolders, "Course", true);
+    click(browser.lstFolders, "Part 1", true);
+    click(browser.cmdSelectPath);
+    EXPECT_EQ(source->text(), "T:\\Course\\Part 1\\");
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    // Back at its hint, the field's Browse starts at the folder it chose last, the drive box on its
+    // drive, and stays on it going up.
+    source->setText(source->toolTip());
+    frmBrowser& again = open(*source, false);
+    EXPECT_EQ(again.currentPath(), "T:\\Course\\Part 1\\");
+    EXPECT_EQ(again.cabinet(), "T:");
+    click(again.cmdDrillUp);
+    EXPECT_EQ(again.currentPath(), "T:\\Course\\");
+    EXPECT_EQ(again.cabinet(), "T:");
+    click(again.cmdCancel);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    // The other field has nothing remembered and starts at C:.
+    frmBrowser& other = open(*destination, false);
+    EXPECT_EQ(other.currentPath(), "C:\\");
+    EXPECT_EQ(other.cabinet(), "C:");
+    click(other.cmdCancel);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    // A field holding a path opens there, the drive box on its drive.
+    destination->setText("z:\\");
+    frmBrowser& typed = open(*destination, false);
+    EXPECT_EQ(typed.currentPath(), "z:\\");
+    EXPECT_EQ(typed.cabinet(), "Z:");
+    click(typed.cmdCancel);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    // A remembered folder that is gone is passed over.
+    fs::remove_all(driveT / "Course");
+    frmBrowser& gone = open(*source, false);
+    EXPECT_EQ(gone.currentPath(), "C:\\");
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "repository_fixture.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QStyle>
 
@@ -102,10 +103,14 @@ TEST_F(LoginTest, RefusedLoginLogsOneLineAndLeavesTheDialogOpen) {
     EXPECT_FALSE(repository::IsConnected());
     EXPECT_FALSE(repository::connection().session);
     EXPECT_FALSE(pointer.hourglass);
+    // The dialog itself says why.
+    EXPECT_TRUE(dialog.lblRefused->isVisible());
+    EXPECT_EQ(dialog.lblRefused->text(), "Login refused for user 'alice' on repository 'ts_notes'");
 
     // The user corrects the password and presses OK again.
     EXPECT_TRUE(loginThroughDialog(kUser, kPassword));
     EXPECT_FALSE(dialog.isVisible());
+    EXPECT_FALSE(dialog.lblRefused->isVisibleTo(&dialog));
     EXPECT_EQ(log.lines.size(), 1);
 }
 

@@ -12,6 +12,11 @@ using namespace lf::wizard;
 using namespace lf::wizard::test;
 using lf::platform::configFolder;
 using lf::platform::driveFolder;
+using lf::platform::fileNameOf;
+using lf::platform::hostKind;
+using lf::platform::HostKind;
+using lf::platform::isRepositoryPath;
+using lf::platform::toHostPath;
 
 namespace {
 
@@ -29,8 +34,13 @@ TEST_F(WizardTest, FirstStartShowsTheDefaultsAndCreatesTheWorkingFolder) {
     next();
     EXPECT_EQ(w.txtSourcePath->text(), "C:\\Temp\\");
     EXPECT_EQ(w.txtDestinationPath->text(), "C:\\Temp\\");
-    EXPECT_EQ(w.txtIndexTemplate->text(), "C:\\Temp\\Index Template.docx");
-    EXPECT_EQ(w.txtTOCTemplate->text(), "C:\\Temp\\Toc template.docx");
+    // The shipped templates, reached through the drive map.
+    for (QLineEdit* box : {w.txtIndexTemplate, w.txtTOCTemplate}) {
+        EXPECT_FALSE(isRepositoryPath(box->text())) << box->text().toStdString();
+        EXPECT_EQ(hostKind(toHostPath(box->text()).path), HostKind::File) << box->text().toStdString();
+    }
+    EXPECT_EQ(fileNameOf(w.txtIndexTemplate->text()), "Index Template.docx");
+    EXPECT_EQ(fileNameOf(w.txtTOCTemplate->text()), "TOC Template.docx");
     EXPECT_EQ(w.txtIndexName->text(), "00c_Index.docx");
     EXPECT_EQ(w.txtTOCName->text(), "00b_Toc.docx");
     EXPECT_EQ(w.txtCourseName->text(), "");

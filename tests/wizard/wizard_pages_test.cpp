@@ -382,7 +382,7 @@ TEST_F(WizardTest, VerificationTreatsPlaceholderTextLikeEmpty) {
     EXPECT_EQ(shownControls(), QStringList({"Picture1", "lblWelcome", "cmdBack"}));
     // Every required box was checked for a connection, none skipped after the first failure.
     EXPECT_EQ(repository->checkedPaths,
-              QStringList({"C:\\Temp\\", "C:\\Temp\\", "C:\\Temp\\Toc template.docx", "Enter Course Name"}));
+              QStringList({"C:\\Temp\\", "C:\\Temp\\", w.txtTOCTemplate->text(), "Enter Course Name"}));
 
     back();
     w.txtCourseName->setText("");

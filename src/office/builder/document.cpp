@@ -8,8 +8,10 @@ const std::string kNs = "xmlns:w=\"http://schemas.openxmlformats.org/wordprocess
                         "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"";
 const std::string kCtWml = "application/vnd.openxmlformats-officedocument.wordprocessingml.";
 
-std::string textParagraph(const std::string& text) {
-    return "<w:p><w:r><w:t xml:space=\"preserve\">" + escapeXml(text) + "</w:t></w:r></w:p>";
+std::string textParagraph(const std::string& text, const std::string& styleId = std::string()) {
+    const std::string pPr =
+        styleId.empty() ? std::string() : "<w:pPr><w:pStyle w:val=\"" + escapeXml(styleId) + "\"/></w:pPr>";
+    return "<w:p>" + pPr + "<w:r><w:t xml:space=\"preserve\">" + escapeXml(text) + "</w:t></w:r></w:p>";
 }
 
 std::string valueElement(const char* name, const std::string& value) {
@@ -68,8 +70,8 @@ Parts WordDocument::parts() const {
         {"word/styles.xml", styleList + "</w:styles>"},
     };
     if (header)
-        out.emplace_back("word/header1.xml",
-                         kXmlDeclaration + "<w:hdr " + kNs + ">" + textParagraph(*header) + "</w:hdr>");
+        out.emplace_back("word/header1.xml", kXmlDeclaration + "<w:hdr " + kNs + ">" +
+                                                 textParagraph(*header, headerStyle) + "</w:hdr>");
     return out;
 }
 

@@ -30,6 +30,8 @@ struct WordDocument {
     std::vector<WordStyle> styles;
     // The text of the first section's primary header; none writes no header.
     std::optional<std::string> header;
+    // The id of the header paragraph's style; empty leaves it to the document's default.
+    std::string headerStyle;
 
     // Every part name with its bytes, [Content_Types].xml first.
     Parts parts() const;
