@@ -68,9 +68,16 @@ public:
     // The stop request the run obeys (none: a run of one operation, which is not stopped).
     void obey(platform::StopRequest* stop) { stop_ = stop; }
     bool stopRequested() const { return stop_ && stop_->requested(); }
+    const platform::StopRequest* stopRequest() const { return stop_; }
     // Called between files: once a stop is requested, throws platform::Stopped, which ends the
     // operation the way a failure does.
     void betweenFiles();
+    // Asked by an operation that failed: true when a stop was requested, which is then what ended it
+    // (a file whose LibreOffice was ended on the stop fails).
+    bool failedOnStop() {
+        stopTookEffect_ = stopTookEffect_ || stopRequested();
+        return stopRequested();
+    }
     // Whether an operation has already ended on the stop (and logged its line).
     bool stopTookEffect() const { return stopTookEffect_; }
 

@@ -428,9 +428,15 @@ void RunPrintReady(courserun::CourseRun& run, const QString& sourcePath, const Q
     workfiles::CleanupOnEveryWayOut cleanup(run.workingFiles(), cleanWorkingFiles);
     BackgroundFailures failures;
     printing::OfficePrintingOptions options;
-    options.onBackgroundFailure = [&failures](const std::string& description) { failures.add(description); };
+    // A background job ended by the stop is no failure of its own: the stop has its one line.
+    options.onBackgroundFailure = [&failures, &run](const std::string& description) {
+        if (!run.stopRequested())
+            failures.add(description);
+    };
     // The window stays responsive while a deck prints in the foreground.
     options.whileWaiting = [] { platform::yieldToEventLoop(); };
+    // A stop ends a file LibreOffice is working on as the watchdog ends a hung one.
+    options.stop = run.stopRequest();
     std::unique_ptr<printing::OfficePrinting> engine;
     QStringList printFiles;
     bool stopped = false;
@@ -440,11 +446,11 @@ void RunPrintReady(courserun::CourseRun& run, const QString& sourcePath, const Q
         Run{run,         sourcePath, destinationPath, makePDFs, zipPrintFiles, zipFileName, pptPrinter,
             wordPrinter, pdfPrinter, switches,        *engine,  failures,      cleanup,     {},
             0,           printFiles}();
-    } catch (const platform::Stopped& stop) {
-        oplog::LogFailure(kTag, stop.what());
-        stopped = true;
     } catch (const std::exception& failure) {
-        oplog::LogFailure(kTag, "Serious error " + QString::fromStdString(failure.what()));
+        // A print that failed because its LibreOffice was ended on the stop is the stop.
+        stopped = run.failedOnStop() || dynamic_cast<const platform::Stopped*>(&failure);
+        oplog::LogFailure(kTag, stopped ? QString(platform::kStoppedByUser)
+                                        : "Serious error " + QString::fromStdString(failure.what()));
     }
     if (engine)
         finishBackgroundPrinting(*engine, failures);
