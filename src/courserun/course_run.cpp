@@ -146,6 +146,16 @@ void LogWorkingDirectoryInUse(const QString& tag, const WorkingDirectoryInUse& i
 }
 
 CourseRun::~CourseRun() {
+    // A stopped run leaves nothing it made in the working directory, the staging an Index kept for
+    // the TOC it did not reach included (checked-out decks stay until their check-out ends).
+    if (stopTookEffect_ || stopRequested()) {
+        try {
+            if (!workingFiles_.files().isEmpty())
+                workingFiles_.CleanWorkingFiles();
+        } catch (const std::exception& failure) {
+            oplog::LogFailure("CleanWorkingFiles", QString::fromStdString(failure.what()));
+        }
+    }
     if (!session_)
         return;
     try {
@@ -165,6 +175,13 @@ std::optional<LeftStaging> CourseRun::takeLeftStaging() {
     std::optional<LeftStaging> left = std::move(left_);
     left_.reset();
     return left;
+}
+
+void CourseRun::betweenFiles() {
+    if (!stopRequested())
+        return;
+    stopTookEffect_ = true;
+    throw platform::Stopped();
 }
 
 void CourseRun::noteWritten(const QString& path) {

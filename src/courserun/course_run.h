@@ -7,6 +7,7 @@
 // for the TOC that follows it, and the files the run wrote into its destinations. An operation called
 // on its own makes a run of one operation.
 #include "platform/lock_file.h"
+#include "platform/stop_request.h"
 #include "tessarel/tessarel.h"
 #include "workfiles/working_files.h"
 
@@ -64,6 +65,22 @@ public:
     void leaveStaging(std::optional<LeftStaging> staging) { left_ = std::move(staging); }
     std::optional<LeftStaging> takeLeftStaging();
 
+    // The stop request the run obeys (none: a run of one operation, which is not stopped).
+    void obey(platform::StopRequest* stop) { stop_ = stop; }
+    bool stopRequested() const { return stop_ && stop_->requested(); }
+    const platform::StopRequest* stopRequest() const { return stop_; }
+    // Called between files: once a stop is requested, throws platform::Stopped, which ends the
+    // operation the way a failure does.
+    void betweenFiles();
+    // Asked by an operation that failed: true when a stop was requested, which is then what ended it
+    // (a file whose LibreOffice was ended on the stop fails).
+    bool failedOnStop() {
+        stopTookEffect_ = stopTookEffect_ || stopRequested();
+        return stopRequested();
+    }
+    // Whether an operation has already ended on the stop (and logged its line).
+    bool stopTookEffect() const { return stopTookEffect_; }
+
     // A file the run wrote outside the working directory (a document, a print file, a zip file in a
     // destination folder): it is the run's own result, never an "existing file" of that folder.
     void noteWritten(const QString& path);
@@ -75,6 +92,8 @@ private:
     tessarel::TsSessionPtr session_;
     std::optional<LeftStaging> left_;
     QSet<QString> written_; // host paths
+    platform::StopRequest* stop_ = nullptr;
+    bool stopTookEffect_ = false;
 };
 
 // A run of one operation: body(run), with a run of its own; when another run holds the working

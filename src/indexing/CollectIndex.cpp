@@ -94,6 +94,7 @@ void CollectIndex(courserun::CourseRun& run, const QString& indexTemplate, const
         ppt::Application& powerPoint = resources.startPowerPoint();
 
         for (qsizetype i = 0; i < staged.decks.size(); ++i) {
+            run.betweenFiles();
             const QString& name = staged.decks[i];
             oplog::countProcessedFile();
             oplog::LogProgress(QStringLiteral("Index"), QStringLiteral("deck"), i + 1, staged.decks.size());
@@ -123,6 +124,8 @@ void CollectIndex(courserun::CourseRun& run, const QString& indexTemplate, const
         WriteIndex(table, indexTemplate, templateInRepository, indexFileName, destinationPath, courseName,
                    workingPath, run);
         resources.finish(QStringLiteral("Indexing Complete"));
+    } catch (const platform::Stopped& stopped) {
+        oplog::LogFailure(kTag, stopped.what());
     } catch (const std::exception& failure) {
         ReportFailure(kTag, QString::fromStdString(failure.what()));
     }

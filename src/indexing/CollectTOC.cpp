@@ -53,6 +53,7 @@ void CollectTOC(courserun::CourseRun& run, const QString& tocTemplate, const QSt
         platform::yieldToEventLoop();
 
         for (qsizetype i = 0; i < staged.decks.size(); ++i) {
+            run.betweenFiles();
             const QString& name = staged.decks[i];
             oplog::countProcessedFile();
             oplog::LogProgress(QStringLiteral("Table of Contents"), QStringLiteral("deck"), i + 1,
@@ -88,6 +89,8 @@ void CollectTOC(courserun::CourseRun& run, const QString& tocTemplate, const QSt
         WriteTOC(table, tocTemplate, templateInRepository, tocFileName, destinationPath, courseName,
                  workingPath, run);
         resources.finish(QStringLiteral("TOC Creation Complete"));
+    } catch (const platform::Stopped& stopped) {
+        oplog::LogFailure(kTag, stopped.what());
     } catch (const std::exception& failure) {
         ReportFailure(kTag, QString::fromStdString(failure.what()));
     }

@@ -8,6 +8,7 @@
 #include "platform/files.h"
 #include "platform/oplog.h"
 #include "platform/paths.h"
+#include "platform/stop_request.h"
 #include "repository/connection.h"
 #include "repository/repository_ops.h"
 #include "workfiles/working_files.h"
@@ -53,7 +54,13 @@ void checkInNewVersion(const tessarel::TsObjectPtr& object, const QString& saved
     object->setFile(hostText(savedFile));
     checkedOut->clear();
     checkedOut->append(object);
-    repository::CheckInObjects(checkedOut);
+    try {
+        repository::CheckInObjects(checkedOut);
+    } catch (const platform::Stopped&) {
+        // Not continued after errors: the document this step checked out does not stay checked out.
+        repository::CancelCheckOuts(checkedOut);
+        throw;
+    }
 }
 
 void importAsNew(courserun::CourseRun& course, const QString& workingPath, const QString& fileName,

@@ -4,6 +4,7 @@
 // and hands it to the run; the operations look at it between files. Setting it is a single lock-free
 // store, so a signal handler may set it.
 #include <atomic>
+#include <stdexcept>
 
 namespace lf::platform {
 
@@ -16,6 +17,16 @@ public:
 private:
     std::atomic<bool> requested_{false};
     static_assert(std::atomic<bool>::is_always_lock_free);
+};
+
+// The one line a stopped run logs, under the tag of the operation it stopped.
+inline constexpr const char* kStoppedByUser = "Stopped by the user";
+
+// Thrown between files once a stop is requested, and when the person cancels in the errors dialog:
+// the operation ends the way a failure does, its failure line being what() says.
+class Stopped : public std::runtime_error {
+public:
+    Stopped() : std::runtime_error(kStoppedByUser) {}
 };
 
 } // namespace lf::platform

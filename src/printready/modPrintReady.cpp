@@ -126,7 +126,7 @@ struct Run {
 
     QString printReadyFolder;
     std::int16_t printed = 0;
-    QStringList printFiles; // the print files this run wrote, in order
+    QStringList& printFiles; // the print files this run wrote, in order
 
     // A file the run is about to write into the print-ready folder: a working file when that folder
     // lies in the working directory, otherwise one of the run's own results.
@@ -187,6 +187,7 @@ struct Run {
     bool printDecks(ppt::Application& powerPoint, const QString& sourceFolder, const QStringList& decks,
                     RunOutputNames& names) {
         for (qsizetype i = 0; i < decks.size(); ++i) {
+            course.betweenFiles();
             const QString& name = decks[i];
             oplog::countProcessedFile();
             oplog::LogProgress("Print ready", "deck", i + 1, decks.size());
@@ -220,6 +221,7 @@ struct Run {
     bool printDocuments(word::Application& word, const QString& sourceFolder, const QStringList& documents,
                         RunOutputNames& names) {
         for (qsizetype i = 0; i < documents.size(); ++i) {
+            course.betweenFiles();
             const QString& name = documents[i];
             oplog::LogProgress("Print ready", "document", i + 1, documents.size());
             platform::yieldToEventLoop();
@@ -335,6 +337,7 @@ struct Run {
                 PrintDocumentsToPdfPrinter(word, sourceFolder, staged.documents, pdfPrinter);
         }
 
+        course.betweenFiles();
         if (toRepository) {
             log("Importing files into repository");
             const bool allPrinted = waitForPrinting();
@@ -425,21 +428,39 @@ void RunPrintReady(courserun::CourseRun& run, const QString& sourcePath, const Q
     workfiles::CleanupOnEveryWayOut cleanup(run.workingFiles(), cleanWorkingFiles);
     BackgroundFailures failures;
     printing::OfficePrintingOptions options;
-    options.onBackgroundFailure = [&failures](const std::string& description) { failures.add(description); };
+    // A background job ended by the stop is no failure of its own: the stop has its one line.
+    options.onBackgroundFailure = [&failures, &run](const std::string& description) {
+        if (!run.stopRequested())
+            failures.add(description);
+    };
     // The window stays responsive while a deck prints in the foreground.
     options.whileWaiting = [] { platform::yieldToEventLoop(); };
+    // A stop ends a file LibreOffice is working on as the watchdog ends a hung one.
+    options.stop = run.stopRequest();
     std::unique_ptr<printing::OfficePrinting> engine;
+    QStringList printFiles;
+    bool stopped = false;
     try {
         oplog::resetProcessCount();
         engine = std::make_unique<printing::OfficePrinting>(options);
         Run{run,         sourcePath, destinationPath, makePDFs, zipPrintFiles, zipFileName, pptPrinter,
-            wordPrinter, pdfPrinter, switches,        *engine,  failures,      cleanup}();
+            wordPrinter, pdfPrinter, switches,        *engine,  failures,      cleanup,     {},
+            0,           printFiles}();
     } catch (const std::exception& failure) {
-        oplog::LogFailure(kTag, "Serious error " +
-                                    platform::withLocalPaths(QString::fromStdString(failure.what())));
+        // A print that failed because its LibreOffice was ended on the stop is the stop.
+        stopped = run.failedOnStop() || dynamic_cast<const platform::Stopped*>(&failure);
+        oplog::LogFailure(kTag, stopped ? QString(platform::kStoppedByUser)
+                                        : "Serious error " + platform::withLocalPaths(
+                                                                 QString::fromStdString(failure.what())));
     }
     if (engine)
         finishBackgroundPrinting(*engine, failures);
+    // A stopped run leaves no print file of its own in a destination folder; those in the working
+    // directory go with its working files.
+    if (stopped)
+        for (const QString& path : printFiles)
+            if (run.wrote(path) && platform::fileExists(path))
+                platform::deleteFile(path);
 }
 
 void RunPrintReady(const QString& sourcePath, const QString& destinationPath, bool makePDFs,

@@ -70,11 +70,11 @@ void RunGrayscaleResize(courserun::CourseRun& run, const QString& sourcePath, bo
     oplog::resetProcessCount();
     log("Begin");
 
+    CheckedOutList checkedOut;
+    QStringList checkedOutFiles;
     try {
         const bool fromRepository = platform::isRepositoryPath(sourcePath);
         QString folder = sourcePath;
-        CheckedOutList checkedOut;
-        QStringList checkedOutFiles;
         // The decks checked out for this run go once they are checked back in; a deck still checked
         // out stays, whatever way the operation ends.
         workfiles::CleanupOnEveryWayOut cleanup(run.workingFiles(), fromRepository);
@@ -109,6 +109,7 @@ void RunGrayscaleResize(courserun::CourseRun& run, const QString& sourcePath, bo
         if (!fromRepository)
             decks = platform::Dir(platform::joinPath(folder, "*.pptx"), platform::EntryKind::Files);
         for (qsizetype i = 0; i < decks.size(); ++i) {
+            run.betweenFiles();
             const QString& name = decks[i];
             oplog::countProcessedFile();
             oplog::LogProgress("Grayscale and resize", "deck", i + 1, decks.size());
@@ -139,6 +140,20 @@ void RunGrayscaleResize(courserun::CourseRun& run, const QString& sourcePath, bo
         wait.restore();
         log("Resize and grayscale complete");
         powerPoint.quit();
+    } catch (const platform::Stopped& stopped) {
+        oplog::LogFailure(kTag, stopped.what());
+        // Stopped, or not continued after errors: no deck stays checked out, and the decks checked
+        // out for the run go with the rest of its working files.
+        try {
+            if (checkedOut) {
+                repository::CancelCheckOuts(checkedOut);
+                for (const QString& path : checkedOutFiles)
+                    run.workingFiles().checkedIn(path);
+            }
+            run.workingFiles().CleanWorkingFiles();
+        } catch (const std::exception& failure) {
+            oplog::LogFailure(kTag, QString::fromStdString(failure.what()));
+        }
     } catch (const std::exception& failure) {
         oplog::LogFailure(kTag, platform::withLocalPaths(QString::fromStdString(failure.what())));
     }

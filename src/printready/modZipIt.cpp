@@ -111,6 +111,7 @@ void RunZipPackaging(courserun::CourseRun& run, const QString& sourcePath, const
             fail("the zip file name is not a file name: " + nameProblem);
         if (!stageCourse(run, sourcePath))
             return;
+        run.betweenFiles();
         const QString& workingDirectory = run.workingDirectory();
         // Everything in the working directory is packed, so no two of its names may be one name in
         // the zip.
@@ -130,6 +131,8 @@ void RunZipPackaging(courserun::CourseRun& run, const QString& sourcePath, const
         platform::yieldToEventLoop();
         platform::sleepFor(kZipPauseMilliseconds);
         platform::yieldToEventLoop();
+        // Stopped here, the zip file goes with the working files and nothing is delivered.
+        run.betweenFiles();
 
         if (platform::isRepositoryPath(destinationPath)) {
             log("Importing zip file into repository");
@@ -143,6 +146,8 @@ void RunZipPackaging(courserun::CourseRun& run, const QString& sourcePath, const
 
         cleanup.now();
         log("Zipping operations complete");
+    } catch (const platform::Stopped& stopped) {
+        oplog::LogFailure(kTag, stopped.what());
     } catch (const std::exception& failure) {
         oplog::LogFailure(kTag, "Serious error " +
                                     platform::withLocalPaths(QString::fromStdString(failure.what())));

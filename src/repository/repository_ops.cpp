@@ -5,6 +5,7 @@
 #include "platform/oplog.h"
 #include "platform/paths.h"
 #include "platform/services.h"
+#include "platform/stop_request.h"
 #include "repository/connection.h"
 #include "repository/monitor.h"
 #include "workfiles/winzip.h"
@@ -337,12 +338,19 @@ tessarel::TsObjectListPtr CheckOutObjects(const QString& destination, const QStr
                 log(tag, "User chose to continue after errors");
             } else {
                 log(tag, "User chose not to continue after errors");
-                return nullptr;
+                monitor->terminateProgress();
+                CancelCheckOuts(operation->checkedOutObjects());
+                if (workingFiles && checkedOutFiles)
+                    for (const QString& path : *checkedOutFiles)
+                        workingFiles->checkedIn(path);
+                throw platform::Stopped();
             }
         }
         monitor->terminateProgress();
         yieldToEventLoop();
         return result;
+    } catch (const platform::Stopped&) {
+        throw;
     } catch (const std::exception& e) {
         ReportOperationError("checkout", QString::fromStdString(e.what()));
         return nullptr;
@@ -382,15 +390,31 @@ bool CheckInObjects(const tessarel::TsObjectListPtr& objects) {
                 log(tag, "User chose to continue after errors");
             } else {
                 log(tag, "User chose not to continue after errors");
-                return false;
+                monitor->terminateProgress();
+                throw platform::Stopped();
             }
         }
         monitor->terminateProgress();
         yieldToEventLoop();
         return ok;
+    } catch (const platform::Stopped&) {
+        throw;
     } catch (const std::exception& e) {
         ReportOperationError("checkin", QString::fromStdString(e.what()));
         return false;
+    }
+}
+
+void CancelCheckOuts(const tessarel::TsObjectListPtr& objects) {
+    if (!objects)
+        return;
+    const auto session = requireSession();
+    for (int i = 0; i < objects->count(); ++i) {
+        const auto object = session->objectById(objects->item(i)->objectId());
+        if (!object || !object->isCheckedOut())
+            continue;
+        object->cancelCheckout();
+        log("Checkout", "Cancelled the check-out of " + fromLib(object->objectName()));
     }
 }
 

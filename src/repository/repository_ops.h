@@ -53,8 +53,15 @@ tessarel::TsObjectListPtr CheckOutObjects(const QString& destination, const QStr
                                           workfiles::WorkingFiles* workingFiles = nullptr,
                                           QStringList* checkedOutFiles = nullptr);
 
+// Cancel in the errors dialog of a check-out or check-in ends the calling operation: after its line,
+// both throw platform::Stopped (a check-out first cancels what it did check out).
+//
 // Checks the objects of a checked-out list back in. True when the check-in succeeded.
 bool CheckInObjects(const tessarel::TsObjectListPtr& objects);
+
+// Cancels the check-out of each object of the list that is still checked out, one line each, so an
+// operation that ends early leaves no deck checked out.
+void CancelCheckOuts(const tessarel::TsObjectListPtr& objects);
 
 // What an export of the folder would write, without writing anything: every document the selector
 // takes, in the query's order, with the file name the export gives it (the object name, with the

@@ -50,9 +50,21 @@ void RunOperations(const Operations& ops, const RunRequest& r) {
         return;
     }
     courserun::CourseRun& run = *taken;
+    run.obey(r.stop);
+    // A stop asked for after an operation looked last: no later operation is called, and the run's one
+    // line says why.
+    bool stopLogged = false;
+    auto stoppedBetweenOperations = [&] {
+        if (!run.stopRequested())
+            return false;
+        if (!run.stopTookEffect() && !stopLogged)
+            oplog::LogFailure("Wizard", platform::kStoppedByUser);
+        stopLogged = true;
+        return true;
+    };
 
     auto call = [&](std::uint16_t bit, const char* name, const auto& operation) {
-        if (!(r.mask & bit))
+        if (!(r.mask & bit) || stoppedBetweenOperations())
             return;
         if (!ops.isAvailable(bit)) {
             oplog::LogOperation("Wizard", QString(name) + " is not available yet", true);
@@ -60,6 +72,10 @@ void RunOperations(const Operations& ops, const RunRequest& r) {
         }
         try {
             operation();
+        } catch (const platform::Stopped& stopped) {
+            if (!run.stopTookEffect())
+                oplog::LogFailure("Wizard", stopped.what());
+            stopLogged = true;
         } catch (const std::exception& e) {
             oplog::LogOperation("Wizard", QString("Serious error:") + e.what(), true);
         } catch (...) {
@@ -82,6 +98,7 @@ void RunOperations(const Operations& ops, const RunRequest& r) {
     });
     call(ZipBit, "Create zip file",
          [&] { ops.RunZipPackaging(run, source, destination, true, "Course.zip"); });
+    stoppedBetweenOperations();
 }
 
 } // namespace lf::wizard

@@ -52,7 +52,8 @@ struct RunRequest {
 // reading the working directory as typed when the Index ran before it and left its decks there, the
 // Index cleaning up only when no TOC follows. One operation never stops the run: an operation that is
 // not available, or a failure that escapes one, is logged as an error under "Wizard" and the next goes
-// on.
+// on. A stop is obeyed between files by the operation running; once it is requested no further
+// operation is called, and the run logs "Stopped by the user" once.
 void RunOperations(const Operations& operations, const RunRequest& request);
 
 } // namespace lf::wizard

@@ -282,6 +282,28 @@ TEST_F(RunTool, ASecondRunInTheSameWorkingDirectoryIsToldWhichRunHoldsIt) {
     EXPECT_TRUE(fs::exists(host("C:\\Out\\Course.zip")));
 }
 
+// A script ends a run with SIGTERM: the Index stops at its next deck as a failure ends it, the TOC
+// is not started, the one line is printed and the exit status is 3.
+TEST_F(RunTool, SigtermStopsTheRunBetweenFilesAndExitsThree) {
+    QProcess process;
+    process.start(LF_RUN_TOOL, QStringList{"--index", "--toc"} + fields);
+    QString out;
+    while (!out.contains("Index - Begin") && process.waitForReadyRead(60000))
+        out += QString::fromLocal8Bit(process.readAllStandardOutput());
+    ASSERT_TRUE(out.contains("Index - Begin")) << out.toStdString();
+    process.terminate();
+    ASSERT_TRUE(process.waitForFinished(60000));
+    out += QString::fromLocal8Bit(process.readAllStandardOutput());
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 3) << out.toStdString();
+    EXPECT_EQ(out.count("Stopped by the user"), 1) << out.toStdString();
+    EXPECT_TRUE(out.contains("Index - Stopped by the user")) << out.toStdString();
+    EXPECT_FALSE(out.contains("TOC - ")) << out.toStdString();
+    EXPECT_FALSE(fs::exists(host("C:\\Out\\Index.docx")));
+    for (const auto& entry : fs::directory_iterator(host("C:\\syllabo\\x").parent_path()))
+        EXPECT_TRUE(entry.is_directory() || entry.path().filename().string().front() == '.') << entry.path();
+}
+
 TEST_F(RunTool, LogsInWhenARepositoryPathNeedsIt) {
     const fs::path local = temp / "decks";
     fs::create_directories(local);

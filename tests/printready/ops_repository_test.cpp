@@ -2,6 +2,7 @@
 // in as new versions (also below a folder named O'Brien's course), a failing deck leaving the
 // repository as it was, and the course exported, packed and the zip imported.
 #include "course_fixture.h"
+#include "courserun/course_run.h"
 #include "office/presentation/presentation.h"
 #include "printready/modRandG.h"
 #include "printready/modZipIt.h"
@@ -139,6 +140,58 @@ TEST_F(OpsRepository, AFailingDeckChecksNothingIn) {
     // The failing deck and the one after it are byte-identical in the working directory too.
     EXPECT_EQ(readFile(driveT / "work" / "01_ZBad.pptx"), readFile(src / "01_ZBad.pptx"));
     EXPECT_EQ(readFile(driveT / "work" / "02_Storage.pptx"), readFile(src / "02_Storage.pptx"));
+}
+
+// The operation's log, with a hook on its first deck.
+class AtFirstDeck : public oplog::RecordingLogSink {
+public:
+    explicit AtFirstDeck(std::function<void()> hook) : hook_(std::move(hook)) {}
+    void showProgress(const QString& operation, const QString& item, int done, int total) override {
+        RecordingLogSink::showProgress(operation, item, done, total);
+        if (done == 1)
+            hook_();
+    }
+
+private:
+    std::function<void()> hook_;
+};
+
+// Stopped after its first deck, or cancelled in the errors dialog of its check-in (an administrator
+// ended the check-out of one deck meanwhile), the grayscale ends as a failure does: no deck stays
+// checked out, the working directory holds none of the decks, no "complete" line.
+TEST_F(OpsRepository, AStopOrCancelAfterErrorsEndsTheGrayscaleWithNoDeckCheckedOut) {
+    const std::string decks[] = {std::string(kCourse) + "/01_Intro.pptx",
+                                 std::string(kCourse) + "/02_Storage.pptx",
+                                 std::string(kCourse) + "/Labs/03_Lab.pptx"};
+    for (const bool cancelAfterErrors : {false, true}) {
+        SCOPED_TRACE(cancelAfterErrors ? "cancel after errors" : "stop");
+        platform::StopRequest stop;
+        AtFirstDeck sink([&] {
+            if (cancelAfterErrors)
+                object(decks[2])->cancelCheckout();
+            else
+                stop.request();
+        });
+        {
+            courserun::CourseRun run("T:\\work");
+            run.obey(&stop);
+            printready::RunGrayscaleResize(run, kCourse, true);
+        }
+        const std::string lines = sink.lines.join("\n").toStdString();
+        EXPECT_EQ(sink.lines.filter("Stopped by the user"), QStringList{"Resize - Stopped by the user"})
+            << lines;
+        EXPECT_FALSE(sink.lines.contains("Resize - Resize and grayscale complete")) << lines;
+        EXPECT_EQ(sink.lines.contains("Checkin - User chose not to continue after errors"), cancelAfterErrors)
+            << lines;
+        if (!cancelAfterErrors) {
+            EXPECT_EQ(sink.progress.size(), 1) << lines;
+        }
+        EXPECT_EQ(sink.errorDialogsShown, cancelAfterErrors ? 1 : 0);
+        for (const std::string& deck : decks)
+            EXPECT_FALSE(object(deck)->isCheckedOut()) << deck;
+        for (const auto& entry : fs::directory_iterator(driveT / "work"))
+            EXPECT_EQ(entry.path().filename().string().front(), '.') << entry.path() << "\n" << lines;
+    }
 }
 
 TEST_F(OpsRepository, GrayscaleWithoutASessionEndsWithTheFailure) {

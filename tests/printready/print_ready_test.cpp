@@ -5,6 +5,7 @@
 // exported, printed in the background and imported as one zip, a print-ready folder whose disk is
 // full. No source file changes, ever.
 #include "course_fixture.h"
+#include "courserun/course_run.h"
 #include "office/builder/document.h"
 #include "platform/doubles.h"
 #include "printready/modPrintReady.h"
@@ -241,6 +242,60 @@ TEST_F(PrintReady, AKilledOfficeFailsItsFileAndTheNextRunPrints) {
     EXPECT_EQ(said("PRU").last(), "If you printed PDF files, they must be imported and zipped manually");
     EXPECT_EQ(postScriptPageCount(readFile(host("Out/02_Long.prn"))), 200);
     EXPECT_EQ(snapshot(host("Course")), before);
+}
+
+// A stop while LibreOffice lays out a long deck ends its instance as the watchdog ends a hung one,
+// within seconds: the run ends as a failure does, with no print file of its own left in the
+// destination and one line saying why.
+TEST_F(PrintReady, AStopEndsTheOfficeWorkOnTheFileAndLeavesNoPrintFile) {
+    courseDeck(2).write(host("Course/01_Intro.pptx"));
+    courseDeck(200, "Long").write(host("Course/02_Long.pptx"));
+    courseDeck(2).write(host("Course/03_End.pptx"));
+    fs::create_directories(host("Out"));
+    writeFile(host("Out/Keep.txt"), "the user's own file");
+
+    class StopAtLongDeck : public platform::EventYield {
+    public:
+        StopAtLongDeck(oplog::RecordingLogSink& log, platform::StopRequest& stop)
+            : log_(log), stop_(stop), previous_(&platform::eventYield()) {
+            platform::installEventYield(this);
+        }
+        ~StopAtLongDeck() override { platform::installEventYield(previous_); }
+        void processEvents() override {
+            if (!stop_.requested() && !log_.lines.isEmpty() &&
+                log_.lines.last() == "PRU - Printing 02_Long.pptx") {
+                asked = std::chrono::steady_clock::now();
+                stop_.request();
+            }
+        }
+        std::chrono::steady_clock::time_point asked;
+
+    private:
+        oplog::RecordingLogSink& log_;
+        platform::StopRequest& stop_;
+        platform::EventYield* previous_;
+    };
+    platform::StopRequest stop;
+    std::chrono::steady_clock::time_point ended;
+    StopAtLongDeck yield(log, stop);
+    {
+        courserun::CourseRun course(local("Work"));
+        course.obey(&stop);
+        printready::RunPrintReady(course, local("Course"), local("Out"), true, true, false, "PrintReady.zip",
+                                  PrivateCups::psPrinter, PrivateCups::psPrinter, PrivateCups::pdfPrinter,
+                                  {});
+        ended = std::chrono::steady_clock::now();
+    }
+    ASSERT_TRUE(stop.requested());
+    EXPECT_LT(ended - yield.asked, std::chrono::seconds(5));
+    const QStringList pru = said("PRU");
+    EXPECT_EQ(pru.filter("Stopped by the user"), QStringList{"Stopped by the user"})
+        << pru.join("\n").toStdString();
+    EXPECT_EQ(log.failures.size(), 1) << log.failures.join("\n").toStdString();
+    EXPECT_FALSE(pru.contains("All printing complete"));
+    EXPECT_FALSE(pru.contains("Printing 03_End.pptx"));
+    EXPECT_EQ(folderNames(host("Out")), std::vector<std::string>{"Keep.txt"});
+    EXPECT_TRUE(officeChildren().empty()) << "the run's instances end with it";
 }
 
 // lessonforge-run, as a build server runs it: the printers chosen by name, and a name the server does

@@ -1,5 +1,6 @@
 // CheckOutObjects and CheckInObjects against a real repository, with and without errors, and both
 // answers of the errors dialog.
+#include "platform/stop_request.h"
 #include "repository/monitor.h"
 #include "repository/repository_ops.h"
 #include "repository_fixture.h"
@@ -133,12 +134,15 @@ TEST_F(CheckoutTest, FailedCheckoutWithContinueClosesProgressAndGivesNothing) {
     EXPECT_FALSE(repository::frmProgress::isLoaded());
 }
 
-TEST_F(CheckoutTest, FailedCheckoutWithCancelEndsAtOnce) {
+// Cancel ends the calling operation, and what the check-out did take is not left checked out.
+TEST_F(CheckoutTest, FailedCheckoutWithCancelEndsTheOperation) {
     bobChecksOut("/Edvara/O'Brien's course/Module 1.pptx");
     log.errorDialogAnswer = false;
-    EXPECT_FALSE(CheckOutObjects("T:\\co", repository::deckQueryForFolder(kQuoted), nullptr));
+    EXPECT_THROW(CheckOutObjects("T:\\co", repository::deckQueryForFolder(kQuoted), nullptr),
+                 platform::Stopped);
+    EXPECT_FALSE(session->objectByPath("/Edvara/O'Brien's course/Week 2/Module 2.pptx")->isCheckedOut());
     EXPECT_EQ(log.errorDialogsShown, 1);
-    EXPECT_EQ(linesOf("Checkout").last(), "User chose not to continue after errors");
+    EXPECT_TRUE(linesOf("Checkout").contains("User chose not to continue after errors"));
     EXPECT_EQ(log.errors.last(), "Errors encountered during checkout operation");
     EXPECT_EQ(yields.count > 0, true);
 }
@@ -161,7 +165,10 @@ TEST_F(CheckoutTest, FailedCheckinAsksAndLogsEachAnswer) {
         log.lines.clear();
         log.errors.clear();
         log.errorDialogAnswer = answer;
-        CheckInObjects(notCheckedOut);
+        if (answer)
+            CheckInObjects(notCheckedOut);
+        else
+            EXPECT_THROW(CheckInObjects(notCheckedOut), platform::Stopped);
         ASSERT_EQ(log.errors.size(), 2);
         EXPECT_TRUE(log.errors[0].contains("is not checked out"));
         EXPECT_EQ(log.errors[1], "Errors encountered during checkin operations");

@@ -17,6 +17,11 @@
 // saving the fields and running, the course is checked: every problem the chosen operations would
 // meet is printed, one line each, and nothing is changed or written. Exit status 0 when the course is
 // clean, 3 when problems were found, 1 when the repository could not be reached.
+//
+// SIGINT or SIGTERM stops the run between files, as the Stop button does: the operation running ends
+// the way a failure does (its working files removed, its check-outs ended, nothing half-written), no
+// later operation starts, "Stopped by the user" is printed once and the exit status is 3. A second
+// signal ends the process at once.
 #include "indexing/course_check.h"
 #include "platform/dialogs.h"
 #include "platform/oplog.h"
@@ -34,7 +39,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <signal.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -72,7 +80,33 @@ const char* const kUsage =
     "help:                --help, -h               print this text and exit\n"
     "exit status: 0 page 5 finished, 1 page 3 or 4 refused to go on, 2 bad options,\n"
     "             3 page 5 finished but an operation failed (the failing lines are printed);\n"
-    "             with --check: 0 no problems, 3 problems found, 1 the repository could not be reached\n";
+    "             with --check: 0 no problems, 3 problems found, 1 the repository could not be reached\n"
+    "stopping:            SIGINT or SIGTERM stops the run between files, cleaning up as a failure does;\n"
+    "                     \"Stopped by the user\" is printed and the exit status is 3; a second signal\n"
+    "                     ends the process at once\n";
+
+// The wizard's stop request, set from the signal handler: a lock-free store and nothing else.
+lf::platform::StopRequest* signalledStop = nullptr;
+std::atomic<bool> signalled{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void stopOnSignal(int) {
+    signalled.store(true, std::memory_order_relaxed);
+    if (signalledStop)
+        signalledStop->request();
+}
+
+// The first SIGINT or SIGTERM asks for the stop; the handler is then reset, so a second one ends the
+// process the default way.
+void stopOnSignals(lf::platform::StopRequest& stop) {
+    signalledStop = &stop;
+    struct sigaction action = {};
+    action.sa_handler = stopOnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
 
 struct Options {
     std::vector<QString> operations;     // option names, in the order given
@@ -393,6 +427,7 @@ int main(int argc, char** argv) {
     parts.rememberWindow = false;
     lf::wizard::frmWizard wizard(std::move(parts));
     PrintingLogSink sink(lf::oplog::operationLogSink(), boxes);
+    stopOnSignals(wizard.stopRequest());
 
     // Page 2: the operation boxes. A box this build cannot run is disabled there.
     wizard.cmdNext_Click();
@@ -446,7 +481,11 @@ int main(int argc, char** argv) {
     for (const lf::indexing::CourseProblem& problem : wizard.courseProblems())
         printLine("[page 4] " + lf::indexing::ProblemLine(problem));
 
-    // Page 5: the run.
+    // Page 5: the run. A signal before it starts stops it before its first operation.
+    if (signalled.load(std::memory_order_relaxed)) {
+        lf::oplog::LogFailure("Wizard", lf::platform::kStoppedByUser);
+        return 3;
+    }
     wizard.cmdNext_Click();
     if (!wizard.cmdNext->isEnabled()) {
         printLine("[page 5] the run did not finish");

@@ -45,6 +45,7 @@ render::RenderOptions renderOptions(const OfficePrintingOptions& options) {
     render::RenderOptions render;
     render.instances = instanceCount(options.instances);
     render.perFileLimit = options.perFileLimit;
+    render.stop = options.stop;
     return render;
 }
 

@@ -6,6 +6,7 @@
 // file to the engine's end. Background jobs are queued and done by workers, one per LibreOffice
 // instance, while the caller goes on; the engine's end waits for them.
 #include "office/printing/print_engine.h"
+#include "platform/stop_request.h"
 
 #include <chrono>
 #include <functional>
@@ -25,6 +26,8 @@ struct OfficePrintingOptions {
     // Given: a print in the foreground is done by a worker while the caller's thread calls this
     // (every 50 ms) until it is done, so that a window stays responsive through a long print.
     std::function<void()> whileWaiting;
+    // Once this is requested, LibreOffice's work on a file is ended as a hung file's is.
+    const platform::StopRequest* stop = nullptr;
 };
 
 class OfficePrinting final : public PrintEngine {

@@ -207,20 +207,21 @@ pid_t Launcher::spawn(const std::vector<std::string>& argv, const std::vector<st
 }
 
 Watchdog::Watchdog(std::chrono::milliseconds limit, std::function<void()> expired, std::function<void()> tick,
-                   std::chrono::milliseconds every)
-    : thread_([this, limit, expired = std::move(expired), tick = std::move(tick), every] {
+                   std::chrono::milliseconds every, const platform::StopRequest* stop)
+    : thread_([this, limit, expired = std::move(expired), tick = std::move(tick), every, stop] {
           const auto until = std::chrono::steady_clock::now() + limit;
           std::unique_lock lock(mutex_);
           for (;;) {
               const auto now = std::chrono::steady_clock::now();
-              if (now >= until) {
+              if (now >= until || (stop && stop->requested())) {
                   fired_ = true;
                   lock.unlock();
                   expired();
                   return;
               }
-              const auto wait =
-                  tick ? std::min<std::chrono::steady_clock::duration>(until - now, every) : until - now;
+              const auto wait = tick || stop
+                                    ? std::min<std::chrono::steady_clock::duration>(until - now, every)
+                                    : until - now;
               if (done_.wait_for(lock, wait, [this] { return finished_; })) {
                   return;
               }

@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/stop_request.h"
+
 namespace lf::render {
 
 // One child process, the leader of its process group. Only its owner waits for it; kill() may come
@@ -73,11 +75,13 @@ private:
 };
 
 // Calls `expired` from a thread of its own when `limit` passes before the watchdog goes, and `tick`
-// (when given) every `every` until then.
+// (when given) every `every` until then. With a stop request, a stop asked for meanwhile ends the
+// wait as the limit would (looked at every `every`).
 class Watchdog {
 public:
     Watchdog(std::chrono::milliseconds limit, std::function<void()> expired, std::function<void()> tick = {},
-             std::chrono::milliseconds every = std::chrono::milliseconds(100));
+             std::chrono::milliseconds every = std::chrono::milliseconds(100),
+             const platform::StopRequest* stop = nullptr);
     ~Watchdog();
     Watchdog(const Watchdog&) = delete;
     Watchdog& operator=(const Watchdog&) = delete;

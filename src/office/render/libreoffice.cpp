@@ -482,7 +482,8 @@ void LibreOffice::Impl::render(std::size_t slot, const fs::path& source, const f
         Instance& instance = *in;
         Watchdog watchdog(
             options.perFileLimit, [&instance] { instance.process.kill(SIGKILL); },
-            [&peak, pid] { peak = std::max(peak.load(), addressSpacePeak(pid)); });
+            [&peak, pid] { peak = std::max(peak.load(), addressSpacePeak(pid)); },
+            std::chrono::milliseconds(100), options.stop);
         Reference<lang::XComponent> doc;
         try {
             const auto load = properties({
@@ -552,6 +553,9 @@ void LibreOffice::Impl::render(std::size_t slot, const fs::path& source, const f
     if (stalled) {
         in.reset();
         setPid(slot, -1);
+        if (options.stop && options.stop->requested())
+            throw RenderError(std::string(platform::kStoppedByUser) + " while LibreOffice rendered " + name +
+                              "; the instance was ended");
         throw RenderError("LibreOffice stopped answering on " + name + " after " +
                           seconds(options.perFileLimit) + "; the instance was ended");
     }

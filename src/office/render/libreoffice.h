@@ -6,6 +6,8 @@
 // course folder. Each render has a time limit; an instance that dies or stops answering is ended, the
 // file fails with a description of what happened, and the next render starts a fresh instance.
 // Every instance ends with the LibreOffice object at the latest, and with the program if it dies.
+#include "platform/stop_request.h"
+
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -44,6 +46,9 @@ struct RenderOptions {
     // takes its instance past it fails ("... went past its memory limit ...") and the instance is
     // ended, as for the time limit; the next file starts a new one.
     std::uint64_t memoryLimit = defaultMemoryLimit;
+    // Once this is requested, a file being rendered has its instance ended as a hung one's is (the
+    // next file starts a new one), and fails saying the run was stopped.
+    const platform::StopRequest* stop = nullptr;
 };
 
 class LibreOffice {
