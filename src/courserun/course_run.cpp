@@ -169,8 +169,14 @@ std::optional<LeftStaging> CourseRun::takeLeftStaging() {
 
 void CourseRun::noteWritten(const QString& path) {
     const QString key = hostKey(path);
-    if (!key.isEmpty())
+    if (!key.isEmpty() && !written_.contains(key)) {
         written_.insert(key);
+        writtenAsNamed_.append(path);
+    }
+}
+
+QStringList CourseRun::writtenFiles() const {
+    return writtenAsNamed_;
 }
 
 bool CourseRun::wrote(const QString& path) const {

@@ -12,13 +12,16 @@
 
 #include <QWidget>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QProgressBar;
 class QPushButton;
 
 namespace lf::wizard {
@@ -115,6 +118,26 @@ public:
     QLabel* lblCourseName;
     QListWidget* lstOperations;
     QLabel* lblProgress;
+    // The run page's own controls: stopping, how far the operation is, the summary at the end, and
+    // keeping the log.
+    QPushButton* cmdStop;
+    QProgressBar* prgOperation;
+    QLabel* lblSummary;
+    QListWidget* lstFailures;
+    QPushButton* cmdSaveLog;
+    QPushButton* cmdCopyLog;
+    // Asks where to save the log; an empty name saves nothing. The default is a file dialog.
+    std::function<QString()> chooseLogFile;
+    // A run that took at least this long and ends while the window is not active is announced.
+    std::chrono::milliseconds announceAfter{std::chrono::minutes(1)};
+
+    void cmdStop_Click();
+    void cmdSaveLog_Click();
+    void cmdCopyLog_Click();
+    void lstFailures_Click();
+    // The log lines as text, one per line.
+    QString logText(bool selectedOnly) const;
+
     QLineEdit* txtWorkingDirectory;
     QLineEdit* txtPrintReadyZipFilename;
 
@@ -132,6 +155,8 @@ private:
     void applyFieldRules(std::uint16_t mask);
     void disableUnavailableOperations();
     void runOperations();
+    void showSummary(const RunOutcome& outcome);
+    void announceEnd();
     void Form_Unload();
 
     WizardParts parts_;
@@ -142,6 +167,8 @@ private:
     bool running_ = false;
     bool closeRequested_ = false;
     platform::StopRequest stop_;
+    // The failures of the run in progress: each with its row in the log (-1: shown only in a box).
+    QList<std::pair<QString, int>> failures_;
 };
 
 // Appends the device name of every installed printer to the list, which is not cleared first.

@@ -47,12 +47,19 @@ struct RunRequest {
     platform::StopRequest* stop = nullptr;
 };
 
+// What a run did, for the summary under the log: the operations called (in order) and the files the
+// run wrote outside its working directory.
+struct RunOutcome {
+    QStringList operationsDone;
+    QStringList filesWritten;
+};
+
 // Calls the checked operations one after another in their fixed order (grayscale, Index, TOC,
 // print-ready, zip), each with the inputs it takes: the source and destination normalised, the TOC
 // reading the working directory as typed when the Index ran before it and left its decks there, the
 // Index cleaning up only when no TOC follows. One operation never stops the run: an operation that is
 // not available, or a failure that escapes one, is logged as an error under "Wizard" and the next goes
 // on.
-void RunOperations(const Operations& operations, const RunRequest& request);
+RunOutcome RunOperations(const Operations& operations, const RunRequest& request);
 
 } // namespace lf::wizard
