@@ -124,11 +124,9 @@ public:
     explicit LogSink(frmWizard& wizard) : wizard_(wizard) {}
     void appendLine(const QString& line) override {
         QListWidget* log = wizard_.lstOperations;
-        const QScrollBar* bar = log->verticalScrollBar();
-        const bool following = bar->value() == bar->maximum();
         log->addItem(line);
-        if (following) {
-            log->setCurrentRow(log->count() - 1);
+        if (wizard_.logFollows_) {
+            log->setCurrentRow(log->count() - 1, QItemSelectionModel::ClearAndSelect);
             log->scrollToBottom();
         }
     }
@@ -151,7 +149,6 @@ public:
         wizard_.prgOperation->setRange(0, total);
         wizard_.prgOperation->setValue(done);
         wizard_.prgOperation->setFormat(text);
-        wizard_.prgOperation->show();
     }
     bool showErrorDialog() override { return ShowErrorDialog(); }
 
@@ -291,6 +288,8 @@ void frmWizard::createControls() {
     lblSummary->setWordWrap(true);
     lblSummary->setTextInteractionFlags(Qt::TextSelectableByMouse);
     lstFailures = add(new QListWidget(this), "lstFailures", "5");
+    const int smallIcon = style()->pixelMetric(QStyle::PM_SmallIconSize);
+    lstFailures->setIconSize(QSize(smallIcon, smallIcon));
     lstFailures->setToolTip("Click a failure to find its line in the log");
     cmdSaveLog = add(new QPushButton("Save &log...", this), "cmdSaveLog", "5");
     cmdSaveLog->setAutoDefault(false);
@@ -327,6 +326,15 @@ void frmWizard::createControls() {
             [this](int index) { adobe7x9PrinterSelection = cmbAdobePrinter->itemText(index); });
     connect(lstOperations, &QListWidget::currentRowChanged, this, &frmWizard::lstOperations_Click);
     lstOperations->viewport()->installEventFilter(this);
+    // The log follows the run while it shows its end: scrolled there it follows again, and when it
+    // grows or shrinks (lines, the summary taking room) a following log keeps its end in view.
+    QScrollBar* logBar = lstOperations->verticalScrollBar();
+    connect(logBar, &QScrollBar::valueChanged, this,
+            [this, logBar](int value) { logFollows_ = value == logBar->maximum(); });
+    connect(logBar, &QScrollBar::rangeChanged, this, [this, logBar](int, int maximum) {
+        if (logFollows_)
+            logBar->setValue(maximum);
+    });
     connect(cmdStop, &QPushButton::clicked, this, &frmWizard::cmdStop_Click);
     connect(cmdSaveLog, &QPushButton::clicked, this, &frmWizard::cmdSaveLog_Click);
     connect(cmdCopyLog, &QPushButton::clicked, this, &frmWizard::cmdCopyLog_Click);
@@ -663,7 +671,11 @@ void frmWizard::runOperations() {
     setControlShown(cmdStop, true);
     setControlShown(cmdSaveLog, false);
     setControlShown(cmdCopyLog, false);
-    prgOperation->hide();
+    // The bar keeps its room for the whole run, so that the log does not shrink under a reader.
+    prgOperation->setRange(0, 1);
+    prgOperation->setValue(0);
+    prgOperation->setFormat(QString());
+    prgOperation->show();
     QElapsedTimer clock;
     clock.start();
     running_ = true;
@@ -738,8 +750,7 @@ void frmWizard::lstFailures_Click() {
     const int row = failure ? failure->data(Qt::UserRole).toInt() : -1;
     if (row < 0 || row >= lstOperations->count())
         return;
-    lstOperations->clearSelection();
-    lstOperations->setCurrentRow(row);
+    lstOperations->setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
     lstOperations->scrollToItem(lstOperations->item(row), QAbstractItemView::PositionAtCenter);
 }
 

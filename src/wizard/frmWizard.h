@@ -169,6 +169,7 @@ private:
     platform::StopRequest stop_;
     // The failures of the run in progress: each with its row in the log (-1: shown only in a box).
     QList<std::pair<QString, int>> failures_;
+    bool logFollows_ = true; // the log shows its end and keeps showing it as lines come
 };
 
 // Appends the device name of every installed printer to the list, which is not cleared first.

@@ -79,12 +79,15 @@ TEST_F(WizardOutcomeTest, TheSummaryNamesTheFailedDocumentAndLeadsToItsMarkedLin
     EXPECT_EQ(failure->text(), "TOC - Could not write 00c_Glossary.docx");
 
     QCoreApplication::processEvents();
+    EXPECT_EQ(log->verticalScrollBar()->value(), log->verticalScrollBar()->maximum())
+        << "the summary does not push the end of the log out of sight";
+    EXPECT_EQ(log->selectedItems().size(), 1);
     ASSERT_FALSE(log->visualItemRect(log->item(failedRow)).intersects(log->viewport()->rect()))
         << "the failure starts out of sight";
     const QRect place = w.lstFailures->visualItemRect(failure);
     QTest::mouseClick(w.lstFailures->viewport(), Qt::LeftButton, {}, place.center());
     EXPECT_EQ(log->currentRow(), failedRow);
-    EXPECT_TRUE(log->item(failedRow)->isSelected());
+    EXPECT_EQ(log->selectedItems(), QList<QListWidgetItem*>({log->item(failedRow)}));
     EXPECT_TRUE(log->visualItemRect(log->item(failedRow)).intersects(log->viewport()->rect()));
 }
 
