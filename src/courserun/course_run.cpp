@@ -186,8 +186,14 @@ void CourseRun::betweenFiles() {
 
 void CourseRun::noteWritten(const QString& path) {
     const QString key = hostKey(path);
-    if (!key.isEmpty())
+    if (!key.isEmpty() && !written_.contains(key)) {
         written_.insert(key);
+        writtenAsNamed_.append(path);
+    }
+}
+
+QStringList CourseRun::writtenFiles() const {
+    return writtenAsNamed_;
 }
 
 bool CourseRun::wrote(const QString& path) const {

@@ -85,6 +85,8 @@ public:
     // destination folder): it is the run's own result, never an "existing file" of that folder.
     void noteWritten(const QString& path);
     bool wrote(const QString& path) const;
+    // The files noted so far, each once and named as the operation named it, in the order written.
+    QStringList writtenFiles() const;
 
 private:
     std::optional<platform::LockFile> lock_; // none when the working directory is not there
@@ -94,6 +96,7 @@ private:
     QSet<QString> written_; // host paths
     platform::StopRequest* stop_ = nullptr;
     bool stopTookEffect_ = false;
+    QStringList writtenAsNamed_;
 };
 
 // A run of one operation: body(run), with a run of its own; when another run holds the working

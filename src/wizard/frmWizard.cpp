@@ -8,9 +8,14 @@
 #include "wizard/frmError.h"
 #include "wizard/settings.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -22,10 +27,17 @@
 #include <QListWidget>
 #include <QPainter>
 #include <QPainterPath>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#ifdef LF_HAVE_DBUS
+#include <QDBusConnection>
+#include <QDBusMessage>
+#endif
 
 #include <algorithm>
 #include <exception>
@@ -120,18 +132,39 @@ bool checked(const QCheckBox* box) {
 
 } // namespace
 
-// The wizard's end of the operation log: lines go to lstOperations, errors to frmError's list.
+// The wizard's end of the operation log: lines go to lstOperations, errors to frmError's list. A new
+// line is scrolled to (and selected) only while the log was showing its end, so a person reading back
+// keeps their place; failure lines are marked with colour and an icon.
 class frmWizard::LogSink : public oplog::OperationLogSink {
 public:
     explicit LogSink(frmWizard& wizard) : wizard_(wizard) {}
     void appendLine(const QString& line) override {
-        wizard_.lstOperations->addItem(line);
-        wizard_.lstOperations->setCurrentRow(wizard_.lstOperations->count() - 1);
-        wizard_.lstOperations->scrollToBottom();
+        QListWidget* log = wizard_.lstOperations;
+        log->addItem(line);
+        if (wizard_.logFollows_) {
+            log->setCurrentRow(log->count() - 1, QItemSelectionModel::ClearAndSelect);
+            log->scrollToBottom();
+        }
     }
     void appendError(const QString& message) override { frmError::instance().addError(message); }
+    void noteFailure(const QString& what) override {
+        QListWidget* log = wizard_.lstOperations;
+        int row = log->count() - 1;
+        if (row >= 0 && log->item(row)->text() == what) {
+            QListWidgetItem* item = log->item(row);
+            item->setForeground(QColor(176, 0, 32));
+            item->setIcon(wizard_.style()->standardIcon(QStyle::SP_MessageBoxCritical));
+        } else {
+            row = -1;
+        }
+        wizard_.failures_.append({what, row});
+    }
     void showProgress(const QString& operation, const QString& item, int done, int total) override {
-        wizard_.lblProgress->setText(QString("%1: %2 %3 of %4").arg(operation, item).arg(done).arg(total));
+        const QString text = QString("%1: %2 %3 of %4").arg(operation, item).arg(done).arg(total);
+        wizard_.lblProgress->setText(text);
+        wizard_.prgOperation->setRange(0, total);
+        wizard_.prgOperation->setValue(done);
+        wizard_.prgOperation->setFormat(text);
     }
     bool showErrorDialog() override { return ShowErrorDialog(); }
 
@@ -297,6 +330,30 @@ void frmWizard::createControls() {
     lstOperations = add(new QListWidget(this), "lstOperations", "5");
     lblProgress = label("lblProgress", "", "5");
 
+    // Page 5's run controls: Stop while operations run, a bar per operation, the summary and its
+    // failures at the end, and keeping the log.
+    cmdStop = add(new QPushButton("&Stop", this), "cmdStop", "5");
+    cmdStop->setAutoDefault(false);
+    prgOperation = add(new QProgressBar(this), "prgOperation", "5");
+    prgOperation->setTextVisible(true);
+    lblSummary = label("lblSummary", "", "5");
+    lblSummary->setWordWrap(true);
+    lblSummary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lstFailures = add(new QListWidget(this), "lstFailures", "5");
+    const int smallIcon = style()->pixelMetric(QStyle::PM_SmallIconSize);
+    lstFailures->setIconSize(QSize(smallIcon, smallIcon));
+    lstFailures->setToolTip("Click a failure to find its line in the log");
+    cmdSaveLog = add(new QPushButton("Save &log...", this), "cmdSaveLog", "5");
+    cmdSaveLog->setAutoDefault(false);
+    cmdCopyLog = add(new QPushButton("&Copy", this), "cmdCopyLog", "5");
+    cmdCopyLog->setAutoDefault(false);
+    cmdCopyLog->setToolTip("Copy the selected log lines, or all of them when none is selected");
+    lstOperations->setUniformItemSizes(true);
+    lstOperations->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    chooseLogFile = [this] {
+        return QFileDialog::getSaveFileName(this, "Save log", QString(), "Text files (*.txt);;All files (*)");
+    };
+
     // Carriers of settings into the run; never shown.
     txtWorkingDirectory = add(new QLineEdit(this), "txtWorkingDirectory", nullptr);
     txtPrintReadyZipFilename = add(new QLineEdit(Picture1), "txtPrintReadyZipFilename", nullptr);
@@ -321,6 +378,19 @@ void frmWizard::createControls() {
             [this](int index) { adobe7x9PrinterSelection = cmbAdobePrinter->itemText(index); });
     connect(lstOperations, &QListWidget::currentRowChanged, this, &frmWizard::lstOperations_Click);
     lstOperations->viewport()->installEventFilter(this);
+    // The log follows the run while it shows its end: scrolled there it follows again, and when it
+    // grows or shrinks (lines, the summary taking room) a following log keeps its end in view.
+    QScrollBar* logBar = lstOperations->verticalScrollBar();
+    connect(logBar, &QScrollBar::valueChanged, this,
+            [this, logBar](int value) { logFollows_ = value == logBar->maximum(); });
+    connect(logBar, &QScrollBar::rangeChanged, this, [this, logBar](int, int maximum) {
+        if (logFollows_)
+            logBar->setValue(maximum);
+    });
+    connect(cmdStop, &QPushButton::clicked, this, &frmWizard::cmdStop_Click);
+    connect(cmdSaveLog, &QPushButton::clicked, this, &frmWizard::cmdSaveLog_Click);
+    connect(cmdCopyLog, &QPushButton::clicked, this, &frmWizard::cmdCopyLog_Click);
+    connect(lstFailures, &QListWidget::itemClicked, this, &frmWizard::lstFailures_Click);
 }
 
 // The picture down the left, the page on the right: the header, the page's own controls, and
@@ -386,6 +456,19 @@ void frmWizard::layOut() {
     page->addWidget(lstProblems, 1000);
     page->addWidget(lstOperations, 1000);
     page->addWidget(lblProgress);
+    // The run page's block: the bar and Stop, the summary, its failures, and keeping the log.
+    auto* progress = new QHBoxLayout;
+    progress->addWidget(prgOperation, 1);
+    progress->addWidget(cmdStop);
+    page->addLayout(progress);
+    page->addWidget(lblSummary);
+    lstFailures->setMaximumHeight(6 * fontMetrics().height());
+    page->addWidget(lstFailures, 200);
+    auto* keep = new QHBoxLayout;
+    keep->addWidget(cmdSaveLog);
+    keep->addWidget(cmdCopyLog);
+    keep->addStretch(1);
+    page->addLayout(keep);
     page->addStretch(1);
     page->addLayout(buttons);
 
@@ -689,6 +772,9 @@ void frmWizard::controlState(std::int16_t page) {
     }
     case 5:
         displayControls(5);
+        // Until the run ends there is nothing to summarise.
+        for (QWidget* c : {static_cast<QWidget*>(lblSummary), static_cast<QWidget*>(lstFailures)})
+            setControlShown(c, false);
         disableNext();
         disableBack();
         cmdNext->setText("Finish");
@@ -733,12 +819,118 @@ void frmWizard::runOperations() {
     stop_.reset();
     request.stop = &stop_;
 
+    failures_.clear();
+    setControlShown(cmdStop, true);
+    setControlShown(cmdSaveLog, false);
+    setControlShown(cmdCopyLog, false);
+    // The bar keeps its room for the whole run, so that the log does not shrink under a reader.
+    prgOperation->setRange(0, 1);
+    prgOperation->setValue(0);
+    prgOperation->setFormat(QString());
+    prgOperation->show();
+    QElapsedTimer clock;
+    clock.start();
     running_ = true;
-    RunOperations(parts_.operations, request);
+    const RunOutcome outcome = RunOperations(parts_.operations, request);
     running_ = false;
+    setControlShown(cmdStop, false);
+    setControlShown(cmdSaveLog, true);
+    setControlShown(cmdCopyLog, true);
+    prgOperation->hide();
+    showSummary(outcome);
     enableNext();
-    if (closeRequested_)
+    if (closeRequested_) {
         close();
+        return;
+    }
+    if (std::chrono::milliseconds(clock.elapsed()) >= announceAfter && !isActiveWindow())
+        announceEnd();
+}
+
+// In place of the status line: what was done, what was written and what failed, each failure
+// clickable to its line in the log.
+void frmWizard::showSummary(const RunOutcome& outcome) {
+    QStringList lines;
+    lines.append(stop_.requested() ? "Stopped by you." : "Finished.");
+    lines.append("Operations: " +
+                 (outcome.operationsDone.isEmpty() ? QString("none") : outcome.operationsDone.join(", ")));
+    lines.append(QString("Files written: %1").arg(outcome.filesWritten.size()));
+    for (const QString& file : outcome.filesWritten)
+        lines.append("    " + file);
+    lines.append(failures_.isEmpty()
+                     ? QString("No failures.")
+                     : QString("Failures: %1 (click one to find it in the log)").arg(failures_.size()));
+    lblProgress->clear();
+    setControlShown(lblProgress, false);
+    lblSummary->setText(lines.join("\n"));
+    setControlShown(lblSummary, true);
+    lstFailures->clear();
+    for (const auto& [what, row] : failures_) {
+        auto* item = new QListWidgetItem(style()->standardIcon(QStyle::SP_MessageBoxCritical), what);
+        item->setData(Qt::UserRole, row);
+        lstFailures->addItem(item);
+    }
+    setControlShown(lstFailures, !failures_.isEmpty());
+}
+
+// A run that took long has ended while the person works elsewhere: the task bar entry asks for
+// attention and the desktop shows a notification where it has a notification service.
+void frmWizard::announceEnd() {
+    QApplication::alert(this);
+#ifdef LF_HAVE_DBUS
+    QDBusMessage note =
+        QDBusMessage::createMethodCall("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                                       "org.freedesktop.Notifications", "Notify");
+    const QString body =
+        failures_.isEmpty()
+            ? QString("The operations have finished.")
+            : QString("The operations have finished with %1 failure(s).").arg(failures_.size());
+    note << QString("Lessonforge") << 0u << QString() << QString("Lessonforge run ended") << body
+         << QStringList() << QVariantMap() << -1;
+    QDBusConnection::sessionBus().call(note, QDBus::NoBlock);
+#endif
+}
+
+void frmWizard::cmdStop_Click() {
+    stop_.request();
+    cmdStop->setEnabled(false);
+    lblProgress->setText("Stopping after the current file...");
+}
+
+void frmWizard::lstFailures_Click() {
+    const QListWidgetItem* failure = lstFailures->currentItem();
+    const int row = failure ? failure->data(Qt::UserRole).toInt() : -1;
+    if (row < 0 || row >= lstOperations->count())
+        return;
+    lstOperations->setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
+    lstOperations->scrollToItem(lstOperations->item(row), QAbstractItemView::PositionAtCenter);
+}
+
+QString frmWizard::logText(bool selectedOnly) const {
+    QStringList lines;
+    for (int row = 0; row < lstOperations->count(); ++row) {
+        const QListWidgetItem* item = lstOperations->item(row);
+        if (!selectedOnly || item->isSelected())
+            lines.append(item->text());
+    }
+    return lines.join('\n');
+}
+
+void frmWizard::cmdSaveLog_Click() {
+    const QString name = chooseLogFile ? chooseLogFile() : QString();
+    if (name.isEmpty())
+        return;
+    QFile file(name);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write((logText(false) + '\n').toUtf8()) < 0 || !file.flush()) {
+        platform::messageBox("Save log", "The log could not be saved to\n" + name + "\nChoose another place.",
+                             platform::MessageIcon::Exclamation);
+    }
+}
+
+void frmWizard::cmdCopyLog_Click() {
+    const bool anySelected = !lstOperations->selectedItems().isEmpty();
+    QApplication::clipboard()->setText(logText(anySelected));
 }
 
 void frmWizard::keepSettings(const Settings& loaded) {
@@ -876,8 +1068,17 @@ void frmWizard::closeEvent(QCloseEvent* event) {
     // Closing in the middle of a run would release the session under the running operations: the
     // wizard closes once they have returned.
     if (running_) {
-        closeRequested_ = true;
         event->ignore();
+        if (closeRequested_)
+            return;
+        const auto answer = platform::messageBox(
+            "Stop the run?",
+            "The operations are still running.\nStop them after the current file and close the wizard?",
+            platform::MessageIcon::Question, platform::MessageButtons::YesNo);
+        if (answer == platform::MessageAnswer::Yes) {
+            closeRequested_ = true;
+            cmdStop_Click();
+        }
         return;
     }
     Form_Unload();

@@ -13,7 +13,9 @@
 #include <QWidget>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -23,6 +25,7 @@ class QIcon;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QProgressBar;
 class QPushButton;
 class QTableWidget;
 
@@ -126,6 +129,26 @@ public:
     QTableWidget* lstProblems;
     QListWidget* lstOperations;
     QLabel* lblProgress;
+    // The run page's own controls: stopping, how far the operation is, the summary at the end, and
+    // keeping the log.
+    QPushButton* cmdStop;
+    QProgressBar* prgOperation;
+    QLabel* lblSummary;
+    QListWidget* lstFailures;
+    QPushButton* cmdSaveLog;
+    QPushButton* cmdCopyLog;
+    // Asks where to save the log; an empty name saves nothing. The default is a file dialog.
+    std::function<QString()> chooseLogFile;
+    // A run that took at least this long and ends while the window is not active is announced.
+    std::chrono::milliseconds announceAfter{std::chrono::minutes(1)};
+
+    void cmdStop_Click();
+    void cmdSaveLog_Click();
+    void cmdCopyLog_Click();
+    void lstFailures_Click();
+    // The log lines as text, one per line.
+    QString logText(bool selectedOnly) const;
+
     QLineEdit* txtWorkingDirectory;
     QLineEdit* txtPrintReadyZipFilename;
 
@@ -145,6 +168,8 @@ private:
     void runOperations();
     void offerDriveForms();
     void checkCourse();
+    void showSummary(const RunOutcome& outcome);
+    void announceEnd();
     void Form_Unload();
     // The window's memory between sessions (when the parts ask for it): its size and position, and
     // the operations last checked, restored once on the first visit to page 2.
@@ -166,6 +191,9 @@ private:
     bool closeRequested_ = false;
     bool operationsRestored_ = false;
     platform::StopRequest stop_;
+    // The failures of the run in progress: each with its row in the log (-1: shown only in a box).
+    QList<std::pair<QString, int>> failures_;
+    bool logFollows_ = true; // the log shows its end and keeps showing it as lines come
 };
 
 // The program's icon: the one it is installed with (the icon theme's "lessonforge"), or the copy built

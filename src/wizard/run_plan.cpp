@@ -37,7 +37,8 @@ FieldRules FieldRulesFor(std::uint16_t mask) {
             {G::TOCTemplate, G::IndexTemplate, G::IndexName, G::CourseName}};
 }
 
-void RunOperations(const Operations& ops, const RunRequest& r) {
+RunOutcome RunOperations(const Operations& ops, const RunRequest& r) {
+    RunOutcome outcome;
     const QString source = StripTrailingSeparator(r.sourcePath);
     const QString destination = StripTrailingSeparator(r.destinationPath);
     const QString& workingDirectory = r.workingDirectory;
@@ -47,7 +48,7 @@ void RunOperations(const Operations& ops, const RunRequest& r) {
         taken.emplace(workingDirectory);
     } catch (const courserun::WorkingDirectoryInUse& inUse) {
         courserun::LogWorkingDirectoryInUse("Wizard", inUse);
-        return;
+        return outcome;
     }
     courserun::CourseRun& run = *taken;
     run.obey(r.stop);
@@ -70,6 +71,7 @@ void RunOperations(const Operations& ops, const RunRequest& r) {
             oplog::LogOperation("Wizard", QString(name) + " is not available yet", true);
             return;
         }
+        outcome.operationsDone.append(name);
         try {
             operation();
         } catch (const platform::Stopped& stopped) {
@@ -99,6 +101,8 @@ void RunOperations(const Operations& ops, const RunRequest& r) {
     call(ZipBit, "Create zip file",
          [&] { ops.RunZipPackaging(run, source, destination, true, "Course.zip"); });
     stoppedBetweenOperations();
+    outcome.filesWritten = run.writtenFiles();
+    return outcome;
 }
 
 } // namespace lf::wizard

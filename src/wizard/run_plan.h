@@ -47,6 +47,13 @@ struct RunRequest {
     platform::StopRequest* stop = nullptr;
 };
 
+// What a run did, for the summary under the log: the operations called (in order) and the files the
+// run wrote outside its working directory.
+struct RunOutcome {
+    QStringList operationsDone;
+    QStringList filesWritten;
+};
+
 // Calls the checked operations one after another in their fixed order (grayscale, Index, TOC,
 // print-ready, zip), each with the inputs it takes: the source and destination normalised, the TOC
 // reading the working directory as typed when the Index ran before it and left its decks there, the
@@ -54,6 +61,6 @@ struct RunRequest {
 // not available, or a failure that escapes one, is logged as an error under "Wizard" and the next goes
 // on. A stop is obeyed between files by the operation running; once it is requested no further
 // operation is called, and the run logs "Stopped by the user" once.
-void RunOperations(const Operations& operations, const RunRequest& request);
+RunOutcome RunOperations(const Operations& operations, const RunRequest& request);
 
 } // namespace lf::wizard

@@ -140,6 +140,8 @@ protected:
     frmWizard& start(std::uint16_t available = 31) {
         WizardParts parts;
         parts.operations = recorder.operations(available);
+        if (adjustOperations)
+            adjustOperations(parts.operations);
         parts.repository = repository;
         auto events = repository->events;
         parts.quitDocumentWriter = [events] { events->append("quitDocumentWriter"); };
@@ -176,6 +178,8 @@ protected:
     platform::ScriptedMessageBoxes boxes;
     platform::FixedPrinterCatalog printers{{"PDF Writer", "Office Laser"}};
     RecordingOperations recorder;
+    // Replaces recorded operations with ones of the test's own before the wizard starts.
+    std::function<void(Operations&)> adjustOperations;
     std::shared_ptr<RecordingRepository> repository = std::make_shared<RecordingRepository>();
     std::unique_ptr<frmWizard> wizard;
 };

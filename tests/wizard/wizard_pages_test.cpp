@@ -62,6 +62,12 @@ const ControlRow kControls[] = {
     {"lstProblems", "4", nullptr, nullptr},
     {"lstOperations", "5", nullptr, nullptr},
     {"lblProgress", "5", nullptr, nullptr},
+    {"cmdStop", "5", "&Stop", nullptr},
+    {"prgOperation", "5", nullptr, nullptr},
+    {"lblSummary", "5", nullptr, nullptr},
+    {"lstFailures", "5", nullptr, nullptr},
+    {"cmdSaveLog", "5", "Save &log...", nullptr},
+    {"cmdCopyLog", "5", "&Copy", nullptr},
     {"txtWorkingDirectory", nullptr, nullptr, nullptr},
     {"txtPrintReadyZipFilename", nullptr, nullptr, nullptr},
 };

@@ -148,19 +148,45 @@ TEST_F(WizardRunTest, AnOperationThatThrowsDoesNotStopTheRun) {
     EXPECT_TRUE(w.cmdNext->isEnabled());
 }
 
-TEST_F(WizardRunTest, ClosingDuringARunWaitsForTheOperationsToReturn) {
+TEST_F(WizardRunTest, ClosingDuringARunAsksAndStopsOnlyOnYes) {
     frmWizard& w = start();
     prepare(GrayscaleBit | ZipBit);
-    recorder.onCall = [&](const QString& name) {
-        if (name == "RunGrayscaleResize") {
-            EXPECT_FALSE(w.close()) << "refused while running";
-            EXPECT_TRUE(repository->events->isEmpty()) << "the session stays while operations run";
+    boxes.answers = {lf::platform::MessageAnswer::No, lf::platform::MessageAnswer::Yes};
+    recorder.onCall = [&, first = true](const QString&) mutable {
+        EXPECT_TRUE(w.cmdStop->isVisible() && w.cmdStop->isEnabled());
+        EXPECT_FALSE(w.close()) << "refused while running";
+        EXPECT_TRUE(repository->events->isEmpty()) << "the session stays while operations run";
+        if (first) {
+            EXPECT_FALSE(w.stopRequest().requested()) << "No keeps the run going";
+            EXPECT_TRUE(w.isVisible());
+        } else {
+            EXPECT_TRUE(w.stopRequest().requested()) << "Yes stops the run";
+            EXPECT_FALSE(w.cmdStop->isEnabled());
         }
+        first = false;
     };
     next();
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[0].buttons, lf::platform::MessageButtons::YesNo);
     EXPECT_EQ(recorder.names(), QStringList({"RunGrayscaleResize", "RunZipPackaging"}));
     EXPECT_FALSE(w.isVisible()) << "closed once the run ended";
     EXPECT_EQ(*repository->events, QStringList({"unloadWindows", "releaseSession", "quitDocumentWriter"}));
+}
+
+TEST_F(WizardRunTest, StopDuringARunAsksTheOperationsToEndAndTheSummarySaysSo) {
+    frmWizard& w = start();
+    prepare(GrayscaleBit);
+    recorder.onCall = [&](const QString&) {
+        ASSERT_TRUE(w.cmdStop->isVisible() && w.cmdStop->isEnabled());
+        QTest::mouseClick(w.cmdStop, Qt::LeftButton);
+        EXPECT_TRUE(w.stopRequest().requested());
+        EXPECT_FALSE(w.cmdStop->isEnabled());
+        EXPECT_TRUE(w.lblProgress->text().contains("current file"));
+    };
+    next();
+    EXPECT_FALSE(w.cmdStop->isVisible()) << "no Stop once the run ended";
+    EXPECT_FALSE(w.lblProgress->isVisible()) << "the status line gives way to the summary";
+    EXPECT_TRUE(w.lblSummary->text().startsWith("Stopped"));
 }
 
 TEST_F(WizardRunTest, QuitOnPageOneAndTheCloseBoxUnload) {
