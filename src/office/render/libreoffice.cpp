@@ -385,8 +385,17 @@ std::unique_ptr<Instance> LibreOffice::Impl::start() {
     spawn(*in);
 
     Instance& instance = *in;
-    Watchdog watchdog(std::chrono::duration_cast<std::chrono::milliseconds>(startLimit),
-                      [&instance] { instance.process.kill(SIGKILL); });
+    // A stop asked for while the instance starts ends it as a start that takes too long does.
+    Watchdog watchdog(
+        std::chrono::duration_cast<std::chrono::milliseconds>(startLimit),
+        [&instance] { instance.process.kill(SIGKILL); }, {}, std::chrono::milliseconds(100), options.stop);
+    auto notStarted = [&] {
+        if (options.stop && options.stop->requested())
+            return RenderError(std::string(platform::kStoppedByUser) +
+                               " while LibreOffice started; the instance was ended");
+        return RenderError("LibreOffice did not start within " + seconds(startLimit) +
+                           "; the instance was ended");
+    };
     bool restarted = false;
     try {
         const auto connector = com::sun::star::connection::Connector::create(local);
@@ -395,10 +404,8 @@ std::unique_ptr<Instance> LibreOffice::Impl::start() {
             try {
                 connection = connector->connect(ou("pipe,name=" + in->pipe));
             } catch (const com::sun::star::connection::NoConnectException&) {
-                if (watchdog.fired()) {
-                    throw RenderError("LibreOffice did not start within " + seconds(startLimit) +
-                                      "; the instance was ended");
-                }
+                if (watchdog.fired())
+                    throw notStarted();
                 if (in->process.exited()) {
                     if (in->process.exitCode() == restartExitCode && !restarted) {
                         restarted = true;
@@ -418,10 +425,8 @@ std::unique_ptr<Instance> LibreOffice::Impl::start() {
                                                  UNO_QUERY_THROW);
         in->desktop = com::sun::star::frame::Desktop::create(remote);
     } catch (const uno::Exception& e) {
-        if (watchdog.fired()) {
-            throw RenderError("LibreOffice did not start within " + seconds(startLimit) +
-                              "; the instance was ended");
-        }
+        if (watchdog.fired())
+            throw notStarted();
         throw RenderError("cannot connect to LibreOffice: " + utf8(e.Message) +
                           tail(in->folder / "office.log"));
     }
