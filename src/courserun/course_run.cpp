@@ -148,7 +148,7 @@ void LogWorkingDirectoryInUse(const QString& tag, const WorkingDirectoryInUse& i
 CourseRun::~CourseRun() {
     // A stopped run leaves nothing it made in the working directory, the staging an Index kept for
     // the TOC it did not reach included (checked-out decks stay until their check-out ends).
-    if (stopTookEffect_ || stopRequested()) {
+    if (stopRequested()) {
         try {
             if (!workingFiles_.files().isEmpty())
                 workingFiles_.CleanWorkingFiles();

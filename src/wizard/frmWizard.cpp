@@ -130,6 +130,11 @@ bool checked(const QCheckBox* box) {
     return box->isChecked();
 }
 
+// How a failure is marked, in the log and in the summary: an icon, so colour is not the only sign.
+QIcon failureIcon(const QWidget* widget) {
+    return widget->style()->standardIcon(QStyle::SP_MessageBoxCritical);
+}
+
 } // namespace
 
 // The wizard's end of the operation log: lines go to lstOperations, errors to frmError's list. A new
@@ -153,7 +158,7 @@ public:
         if (row >= 0 && log->item(row)->text() == what) {
             QListWidgetItem* item = log->item(row);
             item->setForeground(QColor(176, 0, 32));
-            item->setIcon(wizard_.style()->standardIcon(QStyle::SP_MessageBoxCritical));
+            item->setIcon(failureIcon(&wizard_));
         } else {
             row = -1;
         }
@@ -866,7 +871,7 @@ void frmWizard::showSummary(const RunOutcome& outcome) {
     setControlShown(lblSummary, true);
     lstFailures->clear();
     for (const auto& [what, row] : failures_) {
-        auto* item = new QListWidgetItem(style()->standardIcon(QStyle::SP_MessageBoxCritical), what);
+        auto* item = new QListWidgetItem(failureIcon(this), what);
         item->setData(Qt::UserRole, row);
         lstFailures->addItem(item);
     }
