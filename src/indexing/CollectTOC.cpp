@@ -22,8 +22,9 @@ void log(const QString& message) {
 }
 
 // One entry per title of the slide, marked at the slide.
-void collectSlideTitles(EntryTable& table, const ppt::Slide& slide, int moduleOrdinal) {
-    for (const QString& title : SlideTOCTitles(slide))
+void collectSlideTitles(EntryTable& table, const ppt::Slide& slide, int moduleOrdinal,
+                        TOCTitleSource titleSource) {
+    for (const QString& title : SlideTOCTitles(slide, titleSource))
         table.addEntry(title).mark(moduleOrdinal, slide.slideNumber());
 }
 
@@ -31,7 +32,7 @@ void collectSlideTitles(EntryTable& table, const ppt::Slide& slide, int moduleOr
 
 void CollectTOC(courserun::CourseRun& run, const QString& tocTemplate, const QString& tocFileName,
                 const QString& sourcePath, const QString& destinationPath, const QString& courseName,
-                bool cleanWorkingFiles) {
+                bool cleanWorkingFiles, TOCTitleSource titleSource) {
     OperationResources resources(kTag, run.workingFiles(), cleanWorkingFiles);
     try {
         oplog::resetProcessCount();
@@ -72,11 +73,10 @@ void CollectTOC(courserun::CourseRun& run, const QString& tocTemplate, const QSt
             }
             const int ordinal = table.addModule(moduleNumber);
             const ppt::Slides slides = deck.slides();
-            const QString firstTitle =
-                slides.count() > 0 ? CleanSlideText(SlideTitleText(slides.item(1))) : QString();
-            table.addEntry(QStringLiteral("Module ") + moduleNumber + QStringLiteral(": ") + firstTitle);
+            table.addEntry(QStringLiteral("Module ") + moduleNumber + QStringLiteral(": ") +
+                           ModuleHeadingTitle(slides, titleSource));
             for (const ppt::Slide& slide : slides)
-                collectSlideTitles(table, slide, ordinal);
+                collectSlideTitles(table, slide, ordinal, titleSource);
             deck.close();
         }
         resources.showDefaultPointer();
@@ -98,9 +98,10 @@ void CollectTOC(courserun::CourseRun& run, const QString& tocTemplate, const QSt
 
 void CollectTOC(const QString& tocTemplate, const QString& tocFileName, const QString& sourcePath,
                 const QString& destinationPath, const QString& courseName, const QString& workingDirectory,
-                bool cleanWorkingFiles) {
+                bool cleanWorkingFiles, TOCTitleSource titleSource) {
     courserun::RunAlone(workingDirectory, kTag, [&](courserun::CourseRun& run) {
-        CollectTOC(run, tocTemplate, tocFileName, sourcePath, destinationPath, courseName, cleanWorkingFiles);
+        CollectTOC(run, tocTemplate, tocFileName, sourcePath, destinationPath, courseName, cleanWorkingFiles,
+                   titleSource);
     });
 }
 

@@ -130,8 +130,8 @@ void checkLetterCase(const CourseDecks& decks, Problems& problems) {
     }
 }
 
-// Why the TOC takes no title from the slide.
-QString missingTitle(const ppt::Slide& slide) {
+// Why the title rule takes no title from the slide.
+QString noRuleTitle(const ppt::Slide& slide) {
     bool banner = false, otherText = false;
     for (const ppt::Shape& shape : slide.shapes()) {
         if (!shape.hasTextFrame())
@@ -140,53 +140,75 @@ QString missingTitle(const ppt::Slide& slide) {
         const QString shapeText = QString::fromStdString(shape.textFrame().textRange().text());
         if (IsTitleRectangle(shape)) {
             if (shape.top() < kTOCTitleTop && !shapeText.isEmpty())
-                return QStringLiteral("the title shape \"") + name +
-                       QStringLiteral("\" has no bold text: the TOC leaves the slide out");
+                return QStringLiteral("the title shape \"") + name + QStringLiteral("\" has no bold text");
             if (shape.top() >= kTOCTitleTop && !shapeText.isEmpty() &&
                 shape.textFrame().textRange().font().bold() != ppt::office::msoFalse)
                 return QStringLiteral("the title shape \"") + name + QStringLiteral("\" is ") +
                        QString::number(shape.top()) +
                        QStringLiteral(" points from the top, the TOC takes titles less than 52 points "
-                                      "from the top: the TOC leaves the slide out");
+                                      "from the top");
         }
         if (shapeText.isEmpty())
             continue;
         (IsModuleBanner(shapeText) ? banner : otherText) = true;
     }
     if (banner && !otherText)
-        return QStringLiteral("only a \"Module\" banner, no title shape: the TOC leaves the slide out");
+        return QStringLiteral("only a \"Module\" banner, no title shape");
     return QStringLiteral("no title shape (an auto shape named \"Rectangle...\" less than 52 points from "
-                          "the top, with bold text): the TOC leaves the slide out");
+                          "the top, with bold text)");
 }
 
-void checkHeading(const ppt::Slides& slides, const QString& file, Problems& problems) {
+// Why the slide's title placeholder gives no title (TitlePlaceholderText is empty).
+QString noPlaceholderTitle(const ppt::Slide& slide) {
+    const ppt::Shapes shapes = slide.shapes();
+    if (!shapes.hasTitle())
+        return QStringLiteral("no title placeholder");
+    const ppt::Shape placeholder = shapes.title();
+    const QString start = QStringLiteral("the title placeholder \"") +
+                          QString::fromStdString(placeholder.name()) + QStringLiteral("\" ");
+    if (placeholder.hasTextFrame() && !placeholder.textFrame().textRange().text().empty())
+        return start + QStringLiteral("holds only blanks");
+    return start + QStringLiteral("holds no text of its own");
+}
+
+// The reason above, and the title placeholder's when the TOC falls back on it.
+QString noTitle(const QString& ruleReason, const ppt::Slide& slide, TOCTitleSource source) {
+    if (source == TOCTitleSource::Rule)
+        return ruleReason;
+    return ruleReason + QStringLiteral(", and ") + noPlaceholderTitle(slide);
+}
+
+void checkHeading(const ppt::Slides& slides, TOCTitleSource source, const QString& file, Problems& problems) {
     if (slides.count() == 0) {
         problems.add(file, QStringLiteral("the deck has no slides: its module heading has no title"));
         return;
     }
-    const ppt::Slide first = slides.item(1);
-    if (!CleanSlideText(SlideTitleText(first)).isEmpty())
+    if (!ModuleHeadingTitle(slides, source).isEmpty())
         return;
+    const ppt::Slide first = slides.item(1);
     bool banner = false;
     for (const ppt::Shape& shape : first.shapes())
         banner = banner || (shape.hasTextFrame() &&
                             IsModuleBanner(QString::fromStdString(shape.textFrame().textRange().text())));
+    const QString why =
+        banner ? QStringLiteral("only a \"Module\" banner") : QStringLiteral("no text before any other");
     problems.add(file, first.slideNumber(),
-                 banner ? QStringLiteral("only a \"Module\" banner: the module heading has no title")
-                        : QStringLiteral("no text before any other: the module heading has no title"));
+                 noTitle(why, first, source) + QStringLiteral(": the module heading has no title"));
 }
 
 void checkDeck(const CourseCheck& check, ppt::Presentation& deck, const QString& file, Problems& problems) {
     const ppt::Slides slides = deck.slides();
     if (check.toc)
-        checkHeading(slides, file, problems);
+        checkHeading(slides, check.tocTitleSource, file, problems);
     for (const ppt::Slide& slide : slides) {
         const int number = slide.slideNumber();
         bool marked = false;
         if (check.toc) {
-            const std::vector<QString> titles = SlideTOCTitles(slide);
+            const std::vector<QString> titles = SlideTOCTitles(slide, check.tocTitleSource);
             if (titles.empty())
-                problems.add(file, number, missingTitle(slide));
+                problems.add(file, number,
+                             noTitle(noRuleTitle(slide), slide, check.tocTitleSource) +
+                                 QStringLiteral(": the TOC leaves the slide out"));
             marked = !titles.empty();
         }
         if (check.index) {

@@ -4,6 +4,8 @@
 // first. Nothing is changed or written: the course files are opened for reading only, the working
 // directory is not used, and a repository course is read through a private temporary folder that is
 // removed afterwards.
+#include "indexing/toc_title_source.h"
+
 #include <QString>
 
 #include <vector>
@@ -22,6 +24,7 @@ struct CourseCheck {
     QString destinationPath;
     QString tocTemplate, tocName;
     QString indexTemplate, indexName;
+    TOCTitleSource tocTitleSource = TOCTitleSource::RuleThenPlaceholder; // the setting TOCTitleSource
 };
 
 struct CourseProblem {

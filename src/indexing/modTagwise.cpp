@@ -127,7 +127,7 @@ bool IsTitleRectangle(const ppt::Shape& shape) {
            shape.type() == ppt::office::msoAutoShape;
 }
 
-std::vector<QString> SlideTOCTitles(const ppt::Slide& slide) {
+std::vector<QString> SlideTOCTitles(const ppt::Slide& slide, TOCTitleSource source) {
     std::vector<QString> titles;
     for (const ppt::Shape& shape : slide.shapes()) {
         if (!IsTitleRectangle(shape) || shape.top() >= kTOCTitleTop || !shape.hasTextFrame())
@@ -143,7 +143,34 @@ std::vector<QString> SlideTOCTitles(const ppt::Slide& slide) {
         if (found)
             titles.push_back(CleanSlideText(pendingTitle));
     }
+    if (titles.empty() && source == TOCTitleSource::RuleThenPlaceholder) {
+        QString placeholderTitle = TitlePlaceholderText(slide);
+        if (!placeholderTitle.isEmpty())
+            titles.push_back(std::move(placeholderTitle));
+    }
     return titles;
+}
+
+QString TitlePlaceholderText(const ppt::Slide& slide) {
+    const ppt::Shapes shapes = slide.shapes();
+    if (!shapes.hasTitle())
+        return QString();
+    // A title placeholder stored as a picture or a frame holds no text.
+    const ppt::Shape placeholder = shapes.title();
+    if (!placeholder.hasTextFrame())
+        return QString();
+    const QString title = CleanSlideText(QString::fromStdString(placeholder.textFrame().textRange().text()));
+    return title.trimmed().isEmpty() ? QString() : title;
+}
+
+QString ModuleHeadingTitle(const ppt::Slides& slides, TOCTitleSource source) {
+    if (slides.count() == 0)
+        return QString();
+    const ppt::Slide first = slides.item(1);
+    const QString title = CleanSlideText(SlideTitleText(first));
+    if (!title.isEmpty() || source == TOCTitleSource::Rule)
+        return title;
+    return TitlePlaceholderText(first);
 }
 
 QString CleanSlideText(const QString& text) {

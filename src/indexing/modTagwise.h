@@ -7,6 +7,7 @@
 // ModuleNumbers(1..ModuleCount) their module number texts, and IndexEntries(1..EntryCount), each a word (an
 // index word, a slide title or a module heading) with a 31 x 151 table of marks: row = module ordinal 0..30,
 // column = slide number 0..150.
+#include "indexing/toc_title_source.h"
 #include "office/presentation/presentation.h"
 
 #include <QString>
@@ -114,8 +115,17 @@ bool IsModuleBanner(const QString& text);
 inline constexpr double kTOCTitleTop = 52;
 bool IsTitleRectangle(const ppt::Shape& shape); // the name and the type, wherever the shape stands
 // The titles the TOC takes from the slide, one per title shape that holds bold text: its bold
-// sentences, fully or partly bold, joined and cleaned.
-std::vector<QString> SlideTOCTitles(const ppt::Slide& slide);
+// sentences, fully or partly bold, joined and cleaned. With RuleThenPlaceholder, a slide without such a
+// title gives the text of its title placeholder instead (TitlePlaceholderText), when it has one.
+std::vector<QString> SlideTOCTitles(const ppt::Slide& slide, TOCTitleSource source);
+// The cleaned text of the slide's own title placeholder (a title or a centred title); "" when the slide
+// has none, or it holds no text of its own (the prompt its layout shows is not the slide's title), or
+// only blanks.
+QString TitlePlaceholderText(const ppt::Slide& slide);
+// The title of a deck's module heading: the first slide's SlideTitleText, cleaned; with
+// RuleThenPlaceholder, when that is empty, the first slide's TitlePlaceholderText. "" for a deck
+// without slides.
+QString ModuleHeadingTitle(const ppt::Slides& slides, TOCTitleSource source);
 
 // Pilcrows, line feeds and carriage returns dropped; code 11 line breaks become one blank.
 QString CleanSlideText(const QString& text);

@@ -7,6 +7,7 @@
 // Source and destination paths arrive normalized (one trailing "\" or "/" removed); a text box named
 // below stands for its current text.
 #include "courserun/course_run.h"
+#include "indexing/toc_title_source.h"
 #include "printready/modPrintReady.h"
 
 #include <QString>
@@ -40,10 +41,10 @@ struct Operations {
         CollectIndex;
 
     // txtTOCTemplate, txtTOCName, source (txtWorkingDirectory as typed when the Index ran before it),
-    // destination, txtCourseName, cleanWorkingFiles (true).
+    // destination, txtCourseName, cleanWorkingFiles (true), the setting TOCTitleSource as loaded.
     std::function<void(courserun::CourseRun& run, const QString& tocTemplate, const QString& tocFileName,
                        const QString& sourcePath, const QString& destinationPath, const QString& courseName,
-                       bool cleanWorkingFiles)>
+                       bool cleanWorkingFiles, indexing::TOCTitleSource titleSource)>
         CollectTOC;
 
     // source, destination, chkPDF checked, cleanWorkingFiles (true), chkZipPDFs checked,

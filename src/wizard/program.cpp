@@ -25,7 +25,7 @@ WizardParts programParts() {
                              const QString&, bool)>(&lf::indexing::CollectIndex);
     parts.operations.CollectTOC =
         static_cast<void (*)(CourseRun&, const QString&, const QString&, const QString&, const QString&,
-                             const QString&, bool)>(&lf::indexing::CollectTOC);
+                             const QString&, bool, indexing::TOCTitleSource)>(&lf::indexing::CollectTOC);
     parts.operations.RunPrintReady = static_cast<void (*)(
         CourseRun&, const QString&, const QString&, bool, bool, bool, const QString&, const QString&,
         const QString&, const QString&, const printready::PrintSwitches&)>(&lf::printready::RunPrintReady);

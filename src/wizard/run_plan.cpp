@@ -92,7 +92,8 @@ RunOutcome RunOperations(const Operations& ops, const RunRequest& r) {
     });
     call(TOCBit, "Create Table of Contents", [&] {
         const QString tocSource = (r.mask & IndexBit) ? workingDirectory : source;
-        ops.CollectTOC(run, r.tocTemplate, r.tocName, tocSource, destination, r.courseName, true);
+        ops.CollectTOC(run, r.tocTemplate, r.tocName, tocSource, destination, r.courseName, true,
+                       r.tocTitleSource);
     });
     call(PrintReadyBit, "Create print ready files", [&] {
         ops.RunPrintReady(run, source, destination, r.makePDFs, true, r.zipResult, r.printReadyZipFilename,

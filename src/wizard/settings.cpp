@@ -54,6 +54,13 @@ void ensureWorkingFolder(const QString& folder) {
         oplog::LogOperation(kTag, "Cannot create the working directory \"" + folder + "\": " + error, true);
 }
 
+// The value of TOCTitleSource, in any letter case.
+indexing::TOCTitleSource tocTitleSourceValue(const QString& value) {
+    if (value.compare("rule", Qt::CaseInsensitive) == 0)
+        return indexing::TOCTitleSource::Rule;
+    return indexing::TOCTitleSource::RuleThenPlaceholder;
+}
+
 } // namespace
 
 bool ReadPublishPDFsSetting() {
@@ -76,6 +83,8 @@ Settings ReadSettings() {
     settings.PrintReadyZipFilename = read("Other Values", "PrintReadyZipFilename", "PrintReady.zip");
     settings.UseBackgroundPrinting = switchValue(read("Other Values", "UseBackgroundPrinting", "0"));
     settings.PublishPDFs = ReadPublishPDFsSetting();
+    settings.TOCTitleSource =
+        tocTitleSourceValue(read("Other Values", "TOCTitleSource", "rule then placeholder"));
     return settings;
 }
 

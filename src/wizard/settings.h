@@ -5,6 +5,7 @@
 // rest of the program gets these values handed on, never reads the file itself. Page 2 reads
 // PublishPDFs, page 3 loads the rest, page 4 saves the seven fields (unless its parts say not to, as
 // the command-line runner does without --save-settings).
+#include "indexing/toc_title_source.h"
 #include "platform/switches.h"
 
 #include <QString>
@@ -34,6 +35,8 @@ struct Settings {
     QString PrintReadyZipFilename;
     bool UseBackgroundPrinting = false; // the print-ready run prints the decks in the background
     bool PublishPDFs = true;            // PDFs by export rather than on the PDF printer
+    // "rule" or "rule then placeholder" (missing or any other text: the latter).
+    indexing::TOCTitleSource TOCTitleSource = indexing::TOCTitleSource::RuleThenPlaceholder;
 };
 
 // Every value of the file, and the working folder created when nothing of its name exists yet (a

@@ -40,7 +40,8 @@ void runIndex(const QString& source, const QString& destination) {
     lf::indexing::CollectIndex(kTemplate, "Index.docx", source, destination, "Course", "C:\\syllabo", true);
 }
 void runTOC(const QString& source, const QString& destination) {
-    lf::indexing::CollectTOC(kTemplate, "TOC.docx", source, destination, "Course", "C:\\syllabo", true);
+    lf::indexing::CollectTOC(kTemplate, "TOC.docx", source, destination, "Course", "C:\\syllabo", true,
+                             lf::indexing::TOCTitleSource::RuleThenPlaceholder);
 }
 void runZip(const QString& source, const QString& destination) {
     lf::printready::RunZipPackaging(source, destination, "C:\\syllabo", true, "Course.zip");
@@ -155,7 +156,7 @@ TEST_F(CourseSafety, NamesDifferingOnlyInCaseFailBeforeAnythingIsCopied) {
 TEST_F(CourseSafety, AnOutputNameWithASeparatorIsRefused) {
     deck("C:\\Course", "01_Intro.pptx", {titledSlide("Welcome")});
     lf::indexing::CollectTOC(kTemplate, "..\\escaped_toc.docx", "C:\\Course", "C:\\Out", "Course",
-                             "C:\\syllabo", true);
+                             "C:\\syllabo", true, lf::indexing::TOCTitleSource::RuleThenPlaceholder);
     lf::printready::RunZipPackaging("C:\\Course", "C:\\Out", "C:\\syllabo", true, "..\\escaped.zip");
     EXPECT_EQ(log.failures.size(), 2) << allLines();
     EXPECT_FALSE(exists("C:\\escaped_toc.docx"));

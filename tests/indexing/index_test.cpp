@@ -213,7 +213,8 @@ TEST_F(Index, ThenTOCReadTheDecksTheIndexStaged) {
     lf::courserun::CourseRun run(QStringLiteral("C:\\syllabo"));
     CollectIndex(run, kTemplate, "Index.docx", kCourse, "C:\\Out", "Course", false);
     EXPECT_TRUE(exists("C:\\syllabo\\01_A.pptx")); // left for the TOC
-    CollectTOC(run, "C:\\Templates\\TOC.docx", "TOC.docx", "C:\\syllabo", "C:\\Out", "Course", true);
+    CollectTOC(run, "C:\\Templates\\TOC.docx", "TOC.docx", "C:\\syllabo", "C:\\Out", "Course", true,
+               lf::indexing::TOCTitleSource::RuleThenPlaceholder);
     EXPECT_EQ(linesOf("TOC").count("Copying files to working directory"), 0) << allLines();
     EXPECT_TRUE(logged("TOC - TOC Creation Complete"));
     // The TOC's clean-up removes what both operations registered.

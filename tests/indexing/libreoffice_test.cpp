@@ -39,7 +39,7 @@ TEST_F(LibreOffice, ShowsTheWrittenTOCAndIndex) {
     lf::indexing::CollectIndex(run, "C:\\Templates\\Template.docx", "Index.docx", course, "C:\\Out",
                                "Storage Admin", false);
     lf::indexing::CollectTOC(run, "C:\\Templates\\Template.docx", "TOC.docx", "C:\\syllabo", "C:\\Out",
-                             "Storage Admin", true);
+                             "Storage Admin", true, lf::indexing::TOCTitleSource::RuleThenPlaceholder);
     ASSERT_TRUE(logged("TOC - TOC Creation Complete")) << allLines();
 
     const std::string toc = pdfText(host("C:\\Out\\TOC.docx"));

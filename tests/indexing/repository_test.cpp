@@ -63,8 +63,8 @@ private:
 
 TEST_F(RepositoryIndexing, TOCFromARepositoryCourseToALocalFolder) {
     importCourse();
-    CollectTOC("T:\\Templates\\Template.docx", "TOC.docx", kCourse, "T:\\Out", "Storage", "T:\\syllabo",
-               true);
+    CollectTOC("T:\\Templates\\Template.docx", "TOC.docx", kCourse, "T:\\Out", "Storage", "T:\\syllabo", true,
+               lf::indexing::TOCTitleSource::RuleThenPlaceholder);
     const QStringList toc = linesOf("TOC");
     EXPECT_TRUE(toc.contains("Files downloaded to T:\\syllabo for TOC creation")) << allLines();
     EXPECT_TRUE(toc.contains("Opening T:\\syllabo\\01_Storage.pptx")) << allLines();
@@ -116,7 +116,7 @@ TEST_F(RepositoryIndexing, IndexIntoTheRepositoryIsImportedThenVersioned) {
 TEST_F(RepositoryIndexing, TOCBecomesANewObjectThenAVersionOrAnImport) {
     importCourse();
     CollectTOC("T:\\Templates\\Template.docx", "TOC.docx", kCourse, kDestination, "Storage", "T:\\syllabo",
-               true);
+               true, lf::indexing::TOCTitleSource::RuleThenPlaceholder);
     EXPECT_TRUE(linesOf("TOC").contains("Created TOC document in " + kDestination)) << allLines();
     auto object = repo->admin->objectByPath((kDestination + "/TOC.docx").toStdString());
     ASSERT_TRUE(object) << allLines();
@@ -132,7 +132,7 @@ TEST_F(RepositoryIndexing, TOCBecomesANewObjectThenAVersionOrAnImport) {
     boxes.answers = {MessageAnswer::Yes};
     log.lines.clear();
     CollectTOC("T:\\Templates\\Template.docx", "TOC.docx", kCourse, kDestination, "Checked out",
-               "T:\\syllabo", true);
+               "T:\\syllabo", true, lf::indexing::TOCTitleSource::RuleThenPlaceholder);
     EXPECT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text.left(48), "The TOC doc appears to exist in the repository a");
     EXPECT_EQ(linesOf("TOC").last(), "TOC Creation Complete") << allLines();
@@ -142,7 +142,7 @@ TEST_F(RepositoryIndexing, TOCBecomesANewObjectThenAVersionOrAnImport) {
     boxes.answers = {MessageAnswer::No};
     log.lines.clear();
     CollectTOC("T:\\Templates\\Template.docx", "TOC.docx", kCourse, kDestination, "Imported", "T:\\syllabo",
-               true);
+               true, lf::indexing::TOCTitleSource::RuleThenPlaceholder);
     EXPECT_TRUE(linesOf("Import").contains("Starting import into " + kDestination)) << allLines();
     EXPECT_EQ(linesOf("TOC").last(), "TOC Creation Complete") << allLines();
 }
@@ -153,7 +153,8 @@ TEST_F(RepositoryIndexing, ATemplateInTheRepositoryIsFetchedIntoTheWorkingPath) 
     fs::create_directories(local);
     writeWordTemplate(local / "TOC", "Course Name handbook");
     repo->importFiles({local / "TOC"}, "/Edvara/Templates");
-    CollectTOC("/Edvara/Templates/TOC", "TOC.docx", kCourse, "T:\\Out", "Storage", "T:\\syllabo", true);
+    CollectTOC("/Edvara/Templates/TOC", "TOC.docx", kCourse, "T:\\Out", "Storage", "T:\\syllabo", true,
+               lf::indexing::TOCTitleSource::RuleThenPlaceholder);
     EXPECT_TRUE(log.lines.contains("OpenDoc - Opening template T:\\syllabo\\TOC.docx")) << allLines();
     EXPECT_EQ(readHeaderText(hostOf("T:\\Out\\TOC.docx")), "Storage handbook");
     // The fetched template was a working file.
@@ -184,8 +185,8 @@ TEST_F(RepositoryIndexing, AMissingRepositoryFolderEndsTheOperation) {
 
 TEST_F(RepositoryIndexing, WithoutASessionTheOperationEndsWithTheLibrarysMessage) {
     lf::repository::resetConnection();
-    CollectTOC("T:\\Templates\\Template.docx", "TOC.docx", kCourse, "T:\\Out", "Storage", "T:\\syllabo",
-               true);
+    CollectTOC("T:\\Templates\\Template.docx", "TOC.docx", kCourse, "T:\\Out", "Storage", "T:\\syllabo", true,
+               lf::indexing::TOCTitleSource::RuleThenPlaceholder);
     const QStringList lines = linesOf("TOC");
     ASSERT_EQ(lines.size(), 2) << allLines();
     EXPECT_EQ(lines[0], "Begin");

@@ -59,7 +59,8 @@ protected:
 
 TEST_F(TOC, WritesHeadingsAndTitlesFromALocalCourse) {
     makeCourse();
-    CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Storage Admin", "C:\\syllabo", true);
+    CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Storage Admin", "C:\\syllabo", true,
+               lf::indexing::TOCTitleSource::RuleThenPlaceholder);
 
     const QStringList expected = {
         "Begin",
@@ -132,7 +133,8 @@ TEST_F(TOC, WritesHeadingsAndTitlesFromALocalCourse) {
 
 TEST_F(TOC, ReadsTheWorkingDirectoryInPlaceWhenItIsTheSource) {
     deck("C:\\syllabo", "01_Intro.pptx", {titledSlide("Only")});
-    CollectTOC(kTemplate, "TOC.docx", "C:\\syllabo", "C:\\Out", "Course", "C:\\syllabo", true);
+    CollectTOC(kTemplate, "TOC.docx", "C:\\syllabo", "C:\\Out", "Course", "C:\\syllabo", true,
+               lf::indexing::TOCTitleSource::RuleThenPlaceholder);
     EXPECT_FALSE(linesOf("TOC").contains("Copying files to working directory")) << allLines();
     EXPECT_TRUE(logged("TOC - TOC Creation Complete")) << allLines();
     // Nothing was copied, so the clean-up leaves the deck; only the working document goes.
@@ -143,7 +145,8 @@ TEST_F(TOC, ReadsTheWorkingDirectoryInPlaceWhenItIsTheSource) {
 
 TEST_F(TOC, AFolderWithoutDecksProcessesNothing) {
     makeFolder(kCourse);
-    CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true);
+    CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true,
+               lf::indexing::TOCTitleSource::RuleThenPlaceholder);
     EXPECT_EQ(linesOf("TOC"), (QStringList{"Begin", "Copying files to working directory",
                                            "Process count is zero", "Nothing was processed"}))
         << allLines();
@@ -152,14 +155,16 @@ TEST_F(TOC, AFolderWithoutDecksProcessesNothing) {
 }
 
 TEST_F(TOC, AMissingSourceEndsWithItsLine) {
-    CollectTOC(kTemplate, "TOC.docx", "C:\\Nowhere", "C:\\Out", "Course", "C:\\Nowhere", true);
+    CollectTOC(kTemplate, "TOC.docx", "C:\\Nowhere", "C:\\Out", "Course", "C:\\Nowhere", true,
+               lf::indexing::TOCTitleSource::RuleThenPlaceholder);
     EXPECT_EQ(linesOf("TOC"), (QStringList{"Begin", "The source path does not exist"})) << allLines();
 }
 
 TEST_F(TOC, AWronglyNamedDeckEndsTheOperationAndReleasesWhatItStarted) {
     deck(kCourse, "01_Good.pptx", {titledSlide("Good")});
     deck(kCourse, "Intro.pptx", {titledSlide("Bad")});
-    CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true);
+    CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true,
+               lf::indexing::TOCTitleSource::RuleThenPlaceholder);
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].title, "Wrong Name");
     EXPECT_TRUE(
@@ -176,7 +181,8 @@ TEST_F(TOC, AnExistingDocumentIsOverwrittenOnlyWhenTheUserSaysYes) {
     writeFile(host("C:\\Out\\TOC.docx"), "old");
 
     boxes.answers = {MessageAnswer::No};
-    CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true);
+    CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true,
+               lf::indexing::TOCTitleSource::RuleThenPlaceholder);
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].title, "TOC Exists");
     EXPECT_EQ(boxes.shown[0].text, "TOC document exists.  OK to overwrite?");
@@ -188,14 +194,16 @@ TEST_F(TOC, AnExistingDocumentIsOverwrittenOnlyWhenTheUserSaysYes) {
     EXPECT_EQ(lf::indexing::documentWriter().documents().count(), 0); // the declined document was closed
 
     boxes.answers = {MessageAnswer::Yes};
-    CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true);
+    CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true,
+               lf::indexing::TOCTitleSource::RuleThenPlaceholder);
     EXPECT_TRUE(logged("TOC - Created TOC document in C:\\Out"));
     EXPECT_EQ(nonEmptyTexts(written())[2], "Fresh title\t1-1");
 }
 
 TEST_F(TOC, AFailingWriterIsLoggedAndTheOperationGoesOn) {
     deck(kCourse, "01_Intro.pptx", {titledSlide("Title")});
-    CollectTOC("C:\\Templates\\Missing.dotx", "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true);
+    CollectTOC("C:\\Templates\\Missing.dotx", "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true,
+               lf::indexing::TOCTitleSource::RuleThenPlaceholder);
     EXPECT_TRUE(logged("OpenTOC - There was a problem opening templateC:\\Templates\\Missing.dotx"))
         << allLines();
     const QStringList writer = linesOf("WriteTOC");
@@ -219,7 +227,8 @@ TEST_F(TOC, MarksInTheLastRowAndColumnAreWritten) {
     last[149].shapes = {boldTitle(2, "Last slide")};
     deck(kCourse, "30_M.pptx", last);
 
-    CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true);
+    CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true,
+               lf::indexing::TOCTitleSource::RuleThenPlaceholder);
     ASSERT_TRUE(logged("TOC - TOC Creation Complete")) << allLines();
     const auto paragraphs = written();
     std::size_t lastSlide = 0;
@@ -240,7 +249,8 @@ TEST_F(TOC, AMarkBeyondTheTableEndsTheOperationWithAClearLine) {
         std::snprintf(name, sizeof name, "%02d_M.pptx", m);
         deck(kCourse, name, {titledSlide("M" + std::to_string(m))});
     }
-    CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true);
+    CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true,
+               lf::indexing::TOCTitleSource::RuleThenPlaceholder);
     const QStringList lines = linesOf("TOC");
     ASSERT_FALSE(lines.isEmpty());
     EXPECT_TRUE(lines.last().startsWith("Serious error:")) << allLines();

@@ -64,8 +64,11 @@ public:
             };
         if (available & TOCBit)
             ops.CollectTOC = [this](lf::courserun::CourseRun& run, const QString& t, const QString& n,
-                                    const QString& s, const QString& d, const QString& c, bool clean) {
-                record("CollectTOC", {t, n, s, d, c, run.workingDirectory(), flag(clean)});
+                                    const QString& s, const QString& d, const QString& c, bool clean,
+                                    lf::indexing::TOCTitleSource titles) {
+                record("CollectTOC",
+                       {t, n, s, d, c, run.workingDirectory(), flag(clean),
+                        titles == lf::indexing::TOCTitleSource::Rule ? "rule" : "rule then placeholder"});
             };
         if (available & PrintReadyBit)
             ops.RunPrintReady = [this](lf::courserun::CourseRun& run, const QString& s, const QString& d,

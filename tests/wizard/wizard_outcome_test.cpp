@@ -41,7 +41,7 @@ TEST_F(WizardOutcomeTest, TheSummaryNamesTheFailedDocumentAndLeadsToItsMarkedLin
     // that the failure is out of sight at the end.
     adjustOperations = [](Operations& ops) {
         ops.CollectTOC = [](lf::courserun::CourseRun& run, const QString&, const QString&, const QString&,
-                            const QString& destination, const QString&, bool) {
+                            const QString& destination, const QString&, bool, lf::indexing::TOCTitleSource) {
             LogOperation("TOC", "Begin", false);
             LogFailure("TOC", "Could not write 00c_Glossary.docx");
             for (int i = 0; i < 80; ++i)

@@ -45,7 +45,7 @@ TEST_F(WizardRunTest, AllFiveRunInOrderWithTheirArguments) {
     frmWizard& w = start();
     lf::test::writeFile(std::filesystem::path((lf::platform::configFolder() + "/Syllabo.ini").toStdString()),
                         "[Other Values]\r\nPublishPDFs=0\r\nWorkingDirectory=C:\\work\\\r\n"
-                        "PrintReadyZipFilename=Ready.zip\r\n");
+                        "PrintReadyZipFilename=Ready.zip\r\nTOCTitleSource=Rule\r\n");
     next();
     w.chkPRU->click();
     w.chkPDF->click();
@@ -75,8 +75,9 @@ TEST_F(WizardRunTest, AllFiveRunInOrderWithTheirArguments) {
     EXPECT_EQ(c[1].arguments, QStringList({"C:\\Templates\\Index.docx", "00c_Index.docx", "C:", "D:\\Out\\",
                                            "Networks 101", "C:\\work\\", "false"}));
     EXPECT_EQ(c[2].arguments, QStringList({"C:\\Templates\\Toc.docx", "00b_Toc.docx", "C:\\work\\",
-                                           "D:\\Out\\", "Networks 101", "C:\\work\\", "true"}))
-        << "the TOC reads the working directory as typed, where the Index left the decks";
+                                           "D:\\Out\\", "Networks 101", "C:\\work\\", "true", "rule"}))
+        << "the TOC reads the working directory as typed, where the Index left the decks, and takes "
+           "titles as the settings file says";
     EXPECT_EQ(c[3].arguments, QStringList({"C:", "D:\\Out\\", "true", "C:\\work\\", "true", "false",
                                            "Ready.zip", "Office Laser", "", "PDF Writer", "false", "false"}))
         << "the printing switches as the settings file has them";
@@ -102,6 +103,17 @@ TEST_F(WizardRunTest, IndexAloneCleansUpAndTOCAloneReadsTheSource) {
     ASSERT_EQ(recorder.names(), QStringList({"CollectTOC"}));
     EXPECT_EQ(recorder.calls[0].arguments[2], "C:") << "normalized source";
     EXPECT_EQ(recorder.calls[0].arguments[5], "C:\\syllabo");
+    EXPECT_EQ(recorder.calls[0].arguments[7], "rule then placeholder") << "without the setting";
+    wizard.reset();
+    recorder.calls.clear();
+
+    lf::test::writeFile(std::filesystem::path((lf::platform::configFolder() + "/Syllabo.ini").toStdString()),
+                        "[Other Values]\r\nTOCTitleSource=placeholder only\r\n");
+    start();
+    prepare(TOCBit);
+    next();
+    ASSERT_EQ(recorder.names(), QStringList({"CollectTOC"}));
+    EXPECT_EQ(recorder.calls[0].arguments[7], "rule then placeholder") << "a value it does not know";
 }
 
 TEST_F(WizardRunTest, PrintReadyWithoutChosenPrintersPassesEmptySelections) {

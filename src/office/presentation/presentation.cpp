@@ -56,6 +56,38 @@ int graphicFrameType(pugi::xml_node frame) {
     return office::msoEmbeddedOLEObject;
 }
 
+// The office value of a stored placeholder type (ST_PlaceholderType).
+int placeholderType(const std::string& stored) {
+    struct Kind {
+        const char* stored;
+        int type;
+    };
+    static constexpr Kind kKinds[] = {
+        {"title", office::ppPlaceholderTitle},        {"ctrTitle", office::ppPlaceholderCenterTitle},
+        {"body", office::ppPlaceholderBody},          {"subTitle", office::ppPlaceholderSubtitle},
+        {"obj", office::ppPlaceholderObject},         {"chart", office::ppPlaceholderChart},
+        {"clipArt", office::ppPlaceholderBitmap},     {"media", office::ppPlaceholderMediaClip},
+        {"dgm", office::ppPlaceholderOrgChart},       {"tbl", office::ppPlaceholderTable},
+        {"sldNum", office::ppPlaceholderSlideNumber}, {"hdr", office::ppPlaceholderHeader},
+        {"ftr", office::ppPlaceholderFooter},         {"dt", office::ppPlaceholderDate},
+        {"pic", office::ppPlaceholderPicture},
+    };
+    for (const Kind& kind : kKinds) {
+        if (stored == kind.stored) {
+            return kind.type;
+        }
+    }
+    return office::ppPlaceholderMixed;
+}
+
+bool isTitlePlaceholder(const Shape& shape) {
+    if (!shape.isPlaceholder()) {
+        return false;
+    }
+    const int type = shape.placeholderFormat().type();
+    return type == office::ppPlaceholderTitle || type == office::ppPlaceholderCenterTitle;
+}
+
 bool isMedia(pugi::xml_node picture) {
     pugi::xml_node nvPr = child(oxml::nonVisualHolder(picture), "nvPr");
     if (child(nvPr, "videoFile") || child(nvPr, "audioFile") || child(nvPr, "quickTimeFile") ||
@@ -176,6 +208,15 @@ std::string Shape::name() const {
 bool Shape::isPlaceholder() const {
     deck();
     return oxml::placeholder(node_).has_value();
+}
+
+PlaceholderFormat Shape::placeholderFormat() const {
+    Deck& d = deck();
+    const std::optional<oxml::Placeholder> ph = oxml::placeholder(node_);
+    if (!ph) {
+        d.fail("the shape \"" + name() + "\" on " + part_ + " is not a placeholder");
+    }
+    return PlaceholderFormat(placeholderType(ph->type));
 }
 
 int Shape::type() const {
@@ -389,6 +430,18 @@ Shape Shapes::item(int index) const {
                                 std::to_string(count()) + ")");
     }
     return items_[static_cast<std::size_t>(index - 1)];
+}
+
+bool Shapes::hasTitle() const {
+    return std::any_of(items_.begin(), items_.end(), isTitlePlaceholder);
+}
+
+Shape Shapes::title() const {
+    const auto found = std::find_if(items_.begin(), items_.end(), isTitlePlaceholder);
+    if (found == items_.end()) {
+        throw PresentationError("the shapes hold no title placeholder");
+    }
+    return *found;
 }
 
 // ---- Custom XML

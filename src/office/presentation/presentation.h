@@ -74,6 +74,24 @@ inline constexpr int ppFixedFormatTypePDF = 2;
 inline constexpr int ppFixedFormatIntentPrint = 2;
 inline constexpr int ppPrintHandoutVerticalFirst = 1;
 inline constexpr int ppPrintAll = 1;
+// Placeholder types. A vertical title or body is stored as its horizontal kind turned on its side, so
+// it reads as that kind.
+inline constexpr int ppPlaceholderMixed = -2; // a kind the office values do not name (a notes slide image)
+inline constexpr int ppPlaceholderTitle = 1;
+inline constexpr int ppPlaceholderBody = 2;
+inline constexpr int ppPlaceholderCenterTitle = 3;
+inline constexpr int ppPlaceholderSubtitle = 4;
+inline constexpr int ppPlaceholderObject = 7;
+inline constexpr int ppPlaceholderChart = 8;
+inline constexpr int ppPlaceholderBitmap = 9;
+inline constexpr int ppPlaceholderMediaClip = 10;
+inline constexpr int ppPlaceholderOrgChart = 11;
+inline constexpr int ppPlaceholderTable = 12;
+inline constexpr int ppPlaceholderSlideNumber = 13;
+inline constexpr int ppPlaceholderHeader = 14;
+inline constexpr int ppPlaceholderFooter = 15;
+inline constexpr int ppPlaceholderDate = 16;
+inline constexpr int ppPlaceholderPicture = 18;
 } // namespace office
 
 class Font {
@@ -118,6 +136,18 @@ private:
     TextRange range_;
 };
 
+// What a placeholder shape stands for on its slide.
+class PlaceholderFormat {
+public:
+    // The office placeholder type: 1 title, 3 centred title, 2 body, 4 subtitle, 7 object... (office::).
+    int type() const { return type_; }
+
+private:
+    friend class Shape;
+    explicit PlaceholderFormat(int type) : type_(type) {}
+    int type_;
+};
+
 class Shape {
 public:
     std::string name() const;
@@ -125,6 +155,8 @@ public:
     // 17 text box, 19 table, 3 chart, 24 SmartArt...
     int type() const;
     bool isPlaceholder() const;
+    // Fails for a shape that is not a placeholder.
+    PlaceholderFormat placeholderFormat() const;
 
     // Position and size in points; a placeholder without its own transform takes its layout's,
     // then its master's. Setting one writes the shape's own transform and keeps the other three.
@@ -142,7 +174,8 @@ public:
     void setBlackWhiteMode(int mode);
 
     bool hasTextFrame() const;
-    // Fails for shapes that cannot hold text (pictures, groups, tables, charts, connectors).
+    // Fails for shapes that cannot hold text (pictures, groups, tables, charts, connectors). The text
+    // is the shape's own: an empty placeholder has none, whatever prompt its layout or master shows.
     TextFrame textFrame() const;
 
 private:
@@ -165,6 +198,10 @@ public:
     int count() const { return static_cast<int>(items_.size()); }
     // 1-based, as the office collections count.
     Shape item(int index) const;
+    // Whether a title placeholder (a title or a centred title) is among the shapes.
+    bool hasTitle() const;
+    // The first title placeholder; fails when there is none.
+    Shape title() const;
     std::vector<Shape>::const_iterator begin() const { return items_.begin(); }
     std::vector<Shape>::const_iterator end() const { return items_.end(); }
 
