@@ -405,7 +405,9 @@ TEST_F(RunTool, ChecksACourseAndListsEveryProblemAtOnce) {
     const QStringList expected = {
         "C:\\Checked\\03_case.pptx: its name differs only in letter case from 03_Case.pptx: one "
         "would replace the other; rename one",
-        "C:\\Checked\\01_Intro.pptx: slide 2: only a \"Module\" banner, no title shape: " + toc,
+        "C:\\Checked\\01_Intro.pptx: slide 2: only a \"Module\" banner, no title shape, and no title "
+        "placeholder: " +
+            toc,
         "C:\\Checked\\02_Tags.pptx: module number 2 is used by 02_Again.pptx too: their references "
         "would read alike",
         "C:\\Checked\\02_Tags.pptx: slide 1: the tagged word is empty",

@@ -2,10 +2,12 @@
 // from a real template and read back.
 #include "indexing/CollectTOC.h"
 #include "indexing/WordStuff.h"
+#include "indexing/course_check.h"
 #include "indexing_fixture.h"
 
 using namespace lf::test;
 using lf::indexing::CollectTOC;
+using lf::indexing::TOCTitleSource;
 using lf::platform::MessageAnswer;
 
 namespace {
@@ -60,7 +62,7 @@ protected:
 TEST_F(TOC, WritesHeadingsAndTitlesFromALocalCourse) {
     makeCourse();
     CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Storage Admin", "C:\\syllabo", true,
-               lf::indexing::TOCTitleSource::RuleThenPlaceholder);
+               TOCTitleSource::RuleThenPlaceholder);
 
     const QStringList expected = {
         "Begin",
@@ -134,7 +136,7 @@ TEST_F(TOC, WritesHeadingsAndTitlesFromALocalCourse) {
 TEST_F(TOC, ReadsTheWorkingDirectoryInPlaceWhenItIsTheSource) {
     deck("C:\\syllabo", "01_Intro.pptx", {titledSlide("Only")});
     CollectTOC(kTemplate, "TOC.docx", "C:\\syllabo", "C:\\Out", "Course", "C:\\syllabo", true,
-               lf::indexing::TOCTitleSource::RuleThenPlaceholder);
+               TOCTitleSource::RuleThenPlaceholder);
     EXPECT_FALSE(linesOf("TOC").contains("Copying files to working directory")) << allLines();
     EXPECT_TRUE(logged("TOC - TOC Creation Complete")) << allLines();
     // Nothing was copied, so the clean-up leaves the deck; only the working document goes.
@@ -146,7 +148,7 @@ TEST_F(TOC, ReadsTheWorkingDirectoryInPlaceWhenItIsTheSource) {
 TEST_F(TOC, AFolderWithoutDecksProcessesNothing) {
     makeFolder(kCourse);
     CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true,
-               lf::indexing::TOCTitleSource::RuleThenPlaceholder);
+               TOCTitleSource::RuleThenPlaceholder);
     EXPECT_EQ(linesOf("TOC"), (QStringList{"Begin", "Copying files to working directory",
                                            "Process count is zero", "Nothing was processed"}))
         << allLines();
@@ -156,7 +158,7 @@ TEST_F(TOC, AFolderWithoutDecksProcessesNothing) {
 
 TEST_F(TOC, AMissingSourceEndsWithItsLine) {
     CollectTOC(kTemplate, "TOC.docx", "C:\\Nowhere", "C:\\Out", "Course", "C:\\Nowhere", true,
-               lf::indexing::TOCTitleSource::RuleThenPlaceholder);
+               TOCTitleSource::RuleThenPlaceholder);
     EXPECT_EQ(linesOf("TOC"), (QStringList{"Begin", "The source path does not exist"})) << allLines();
 }
 
@@ -164,7 +166,7 @@ TEST_F(TOC, AWronglyNamedDeckEndsTheOperationAndReleasesWhatItStarted) {
     deck(kCourse, "01_Good.pptx", {titledSlide("Good")});
     deck(kCourse, "Intro.pptx", {titledSlide("Bad")});
     CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true,
-               lf::indexing::TOCTitleSource::RuleThenPlaceholder);
+               TOCTitleSource::RuleThenPlaceholder);
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].title, "Wrong Name");
     EXPECT_TRUE(
@@ -182,7 +184,7 @@ TEST_F(TOC, AnExistingDocumentIsOverwrittenOnlyWhenTheUserSaysYes) {
 
     boxes.answers = {MessageAnswer::No};
     CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true,
-               lf::indexing::TOCTitleSource::RuleThenPlaceholder);
+               TOCTitleSource::RuleThenPlaceholder);
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].title, "TOC Exists");
     EXPECT_EQ(boxes.shown[0].text, "TOC document exists.  OK to overwrite?");
@@ -195,7 +197,7 @@ TEST_F(TOC, AnExistingDocumentIsOverwrittenOnlyWhenTheUserSaysYes) {
 
     boxes.answers = {MessageAnswer::Yes};
     CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true,
-               lf::indexing::TOCTitleSource::RuleThenPlaceholder);
+               TOCTitleSource::RuleThenPlaceholder);
     EXPECT_TRUE(logged("TOC - Created TOC document in C:\\Out"));
     EXPECT_EQ(nonEmptyTexts(written())[2], "Fresh title\t1-1");
 }
@@ -203,7 +205,7 @@ TEST_F(TOC, AnExistingDocumentIsOverwrittenOnlyWhenTheUserSaysYes) {
 TEST_F(TOC, AFailingWriterIsLoggedAndTheOperationGoesOn) {
     deck(kCourse, "01_Intro.pptx", {titledSlide("Title")});
     CollectTOC("C:\\Templates\\Missing.dotx", "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true,
-               lf::indexing::TOCTitleSource::RuleThenPlaceholder);
+               TOCTitleSource::RuleThenPlaceholder);
     EXPECT_TRUE(logged("OpenTOC - There was a problem opening templateC:\\Templates\\Missing.dotx"))
         << allLines();
     const QStringList writer = linesOf("WriteTOC");
@@ -228,7 +230,7 @@ TEST_F(TOC, MarksInTheLastRowAndColumnAreWritten) {
     deck(kCourse, "30_M.pptx", last);
 
     CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true,
-               lf::indexing::TOCTitleSource::RuleThenPlaceholder);
+               TOCTitleSource::RuleThenPlaceholder);
     ASSERT_TRUE(logged("TOC - TOC Creation Complete")) << allLines();
     const auto paragraphs = written();
     std::size_t lastSlide = 0;
@@ -250,13 +252,133 @@ TEST_F(TOC, AMarkBeyondTheTableEndsTheOperationWithAClearLine) {
         deck(kCourse, name, {titledSlide("M" + std::to_string(m))});
     }
     CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true,
-               lf::indexing::TOCTitleSource::RuleThenPlaceholder);
+               TOCTitleSource::RuleThenPlaceholder);
     const QStringList lines = linesOf("TOC");
     ASSERT_FALSE(lines.isEmpty());
     EXPECT_TRUE(lines.last().startsWith("Serious error:")) << allLines();
     EXPECT_TRUE(lines.last().contains("module 31")) << lines.last().toStdString();
     EXPECT_FALSE(exists("C:\\Out\\TOC.docx"));
     EXPECT_FALSE(pointer.hourglass);
+}
+
+// Decks made by other programs carry their titles in the slides' title placeholders.
+class TOCFromPlaceholders : public TOC {
+protected:
+    void corpusDeck(const std::string& corpusName, const QString& name) {
+        makeFolder(kCourse);
+        std::filesystem::copy_file(corpusDir() / "pptx" / corpusName, host(kCourse + "\\" + name));
+    }
+    // Two decks of another producer; the second slide of 03_Master.pptx has an empty centred title
+    // whose layout shows "This is the Master Title".
+    void makeCourse() {
+        corpusDeck("poi-SampleShow.pptx", "01_Show.pptx");
+        corpusDeck("poi-WithMaster.pptx", "03_Master.pptx");
+    }
+    static std::string titlePlaceholder(int id, const std::string& text) {
+        return placeholderShape(id, "Title " + std::to_string(id), {"title", -1}, std::nullopt,
+                                paragraph(run(text)));
+    }
+    std::vector<QString> check(TOCTitleSource source) {
+        lf::indexing::CourseCheck course;
+        course.toc = true;
+        course.sourcePath = kCourse;
+        course.destinationPath = "C:\\Out";
+        course.tocTemplate = kTemplate;
+        course.tocName = "TOC.docx";
+        course.tocTitleSource = source;
+        std::vector<QString> lines;
+        for (const lf::indexing::CourseProblem& problem : lf::indexing::CheckCourse(course))
+            lines.push_back(lf::indexing::ProblemLine(problem));
+        return lines;
+    }
+};
+
+TEST_F(TOCFromPlaceholders, TitlesAndHeadingsComeFromTheSlidesOwnTitlePlaceholders) {
+    makeCourse();
+    // The first text of the first slide is an empty text box: the heading takes the title placeholder.
+    SlideSpec first;
+    first.shapes = {textBox(2, "TextBox 2", Rect{emuPt(36), emuPt(4), emuPt(300), emuPt(14)}, paragraph("")),
+                    titlePlaceholder(3, "Storage Basics")};
+    deck(kCourse, "04_Heading.pptx", {first});
+
+    CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true,
+               TOCTitleSource::RuleThenPlaceholder);
+    ASSERT_TRUE(logged("TOC - TOC Creation Complete")) << allLines();
+    EXPECT_EQ(nonEmptyTexts(written()),
+              (std::vector<std::string>{"Table of Contents", "Module 1: Title of the first slide",
+                                        "Title of the first slide\t1-1", "This is the second slide\t1-2",
+                                        "Module 3: First page title", "First page title\t3-1",
+                                        "Module 4: Storage Basics", "Storage Basics\t4-1"}))
+        << "the layout's text on the empty title of 03_Master.pptx slide 2 is no title";
+
+    // The rule alone, as for the house template only: the headings take the first text, bare or not.
+    CollectTOC(kTemplate, "Rule.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true,
+               TOCTitleSource::Rule);
+    EXPECT_EQ(nonEmptyTexts(written("C:\\Out\\Rule.docx")),
+              (std::vector<std::string>{"Table of Contents", "Module 1: Title of the first slide",
+                                        "Module 3: First page title", "Module 4: "}));
+}
+
+TEST_F(TOCFromPlaceholders, HouseTemplateDecksGiveTheSameDocumentWhateverTheSetting) {
+    TOC::makeCourse();
+    // A title rectangle and a title placeholder on one slide: the rectangle's bold text is the title.
+    SlideSpec both;
+    both.layout = 2;
+    both.shapes = {boldTitle(2, "Rectangle words"), titlePlaceholder(3, "Placeholder words")};
+    deck(kCourse, "04_Both.pptx", {both});
+
+    CollectTOC(kTemplate, "Rule.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true,
+               TOCTitleSource::Rule);
+    CollectTOC(kTemplate, "TOC.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true,
+               TOCTitleSource::RuleThenPlaceholder);
+    const auto rule = readZip(host("C:\\Out\\Rule.docx"));
+    const auto placeholders = readZip(host("C:\\Out\\TOC.docx"));
+    ASSERT_TRUE(rule.count("word/document.xml"));
+    EXPECT_EQ(placeholders, rule) << "every part of the two documents byte for byte";
+    const auto texts = nonEmptyTexts(written());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Rectangle words\t4-1"), texts.end());
+    EXPECT_EQ(texts.size(), 13u);
+}
+
+TEST_F(TOCFromPlaceholders, TheCheckNamesEachSlideWithoutATitleOnceAndSaysWhy) {
+    makeCourse();
+    SlideSpec plain;
+    plain.layout = 2;
+    plain.shapes = {titleRectangle(2, run("Plain", false))};
+    SlideSpec blanks;
+    blanks.shapes = {titlePlaceholder(2, "   ")};
+    SlideSpec empty;
+    empty.layout = 2;
+    deck(kCourse, "04_Gaps.pptx", {titledSlide("Gaps"), plain, blanks, empty});
+
+    const QString rule = "no title shape (an auto shape named \"Rectangle...\" less than 52 points from the "
+                         "top, with bold text)";
+    const QString out = ": the TOC leaves the slide out";
+    EXPECT_EQ(check(TOCTitleSource::RuleThenPlaceholder),
+              (std::vector<QString>{
+                  kCourse + "\\03_Master.pptx: slide 2: " + rule +
+                      ", and the title placeholder \"Title 3\" holds no text of its own" + out,
+                  kCourse +
+                      "\\04_Gaps.pptx: slide 2: the title shape \"Rectangle 2\" has no bold text, and no "
+                      "title placeholder" +
+                      out,
+                  kCourse + "\\04_Gaps.pptx: slide 3: " + rule +
+                      ", and the title placeholder \"Title 2\" holds "
+                      "only blanks" +
+                      out,
+                  kCourse + "\\04_Gaps.pptx: slide 4: " + rule + ", and no title placeholder" + out,
+              }));
+    // The rule alone leaves out every slide of the other producer's decks, for the rule's reason only.
+    EXPECT_EQ(check(TOCTitleSource::Rule),
+              (std::vector<QString>{
+                  kCourse + "\\01_Show.pptx: slide 1: " + rule + out,
+                  kCourse + "\\01_Show.pptx: slide 2: " + rule + out,
+                  kCourse + "\\03_Master.pptx: slide 1: " + rule + out,
+                  kCourse + "\\03_Master.pptx: slide 2: " + rule + out,
+                  kCourse + "\\04_Gaps.pptx: slide 2: the title shape \"Rectangle 2\" has no bold text" + out,
+                  kCourse + "\\04_Gaps.pptx: slide 3: " + rule + out,
+                  kCourse + "\\04_Gaps.pptx: slide 4: " + rule + out,
+              }));
 }
 
 } // namespace

@@ -152,6 +152,13 @@ TEST(PresentationShapes, ReportNamesAndOfficeTypesInTreeOrder) {
         }
     }
     EXPECT_THROW(shapes.item(12), PresentationError);
+
+    // Placeholders say what they stand for; the slide's title is its title placeholder.
+    EXPECT_EQ(shapes.item(1).placeholderFormat().type(), office::ppPlaceholderTitle);
+    EXPECT_EQ(shapes.item(11).placeholderFormat().type(), office::ppPlaceholderObject);
+    EXPECT_THROW(shapes.item(2).placeholderFormat(), PresentationError);
+    ASSERT_TRUE(shapes.hasTitle());
+    EXPECT_EQ(shapes.title().name(), "Title 1");
 }
 
 TEST(PresentationShapes, PositionsAreInPointsAndPlaceholdersInheritThem) {
