@@ -1,10 +1,10 @@
 #pragma once
 // The settings file "Syllabo.ini": the wizard's paths, template locations and output names between
 // runs, and a few options without a control (the working directory, the print-ready zip file name,
-// the two printing switches). Every section and key name, and every default, is in settings.cpp: the
-// rest of the program gets these values handed on, never reads the file itself. Page 2 reads
-// PublishPDFs, page 3 loads the rest, page 4 saves the seven fields (unless its parts say not to, as
-// the command-line runner does without --save-settings).
+// the two printing switches, where the TOC takes slide titles). Every section and key name, and every
+// default, is in settings.cpp: the rest of the program gets these values handed on, never reads the file
+// itself. Page 2 reads PublishPDFs, page 3 loads the rest, page 4 saves the seven fields (unless its parts
+// say not to, as the command-line runner does without --save-settings).
 #include "indexing/toc_title_source.h"
 #include "platform/switches.h"
 
