@@ -116,6 +116,24 @@ TEST_F(PageFourCheck, ACleanCourseSaysNoneAndAMissingDestinationIsLoggedAsTyped)
     EXPECT_TRUE(failure.contains("C:\\Courses\\Out\\00b_Toc.docx")) << lines.join('\n').toStdString();
 }
 
+// The check reads the slides as the TOC would under the setting TOCTitleSource: a title kept only in the
+// slide's title placeholder is a title unless the settings file says "rule".
+TEST_F(PageFourCheck, TheCheckTakesTitlesAsTheSettingSays) {
+    lf::test::SlideSpec placeholderOnly;
+    placeholderOnly.shapes = {lf::test::placeholderShape(2, "Title 1", {"title", -1}, std::nullopt,
+                                                         lf::test::paragraph(lf::test::run("Summary")))};
+    lf::test::writeDeck(host("C:\\Course\\x").parent_path(), "03_End.pptx", {placeholderOnly});
+    toPageFour("C:\\Out");
+    EXPECT_EQ(wizard->lblProblems->text(), "The check found no problems in the course.");
+
+    lf::test::writeFile(fs::path((lf::platform::configFolder() + "/Syllabo.ini").toStdString()),
+                        "[Other Values]\r\nTOCTitleSource=rule\r\n");
+    toPageFour("C:\\Out");
+    EXPECT_EQ(problemRows(), QStringList({"C:\\Course\\03_End.pptx | 1 | no title shape (an auto shape named "
+                                          "\"Rectangle...\" less than 52 points from the top, with bold "
+                                          "text): the TOC leaves the slide out"}));
+}
+
 // "/home/me/course" is a repository path; while no repository is connected and this computer has that
 // folder, page 4 offers its drive-letter form: Yes puts it into the field, which is then checked and
 // saved as such; No keeps the repository path and its "Not connected" check.
