@@ -22,6 +22,7 @@ struct CourseCheck {
     QString destinationPath;
     QString tocTemplate, tocName;
     QString indexTemplate, indexName;
+    QString indexLanguage; // the setting IndexLanguage: the words of other scripts are reported
 };
 
 struct CourseProblem {

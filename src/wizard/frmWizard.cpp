@@ -587,6 +587,7 @@ indexing::CourseCheck frmWizard::courseCheck() const {
     check.tocName = txtTOCName->text();
     check.indexTemplate = txtIndexTemplate->text();
     check.indexName = txtIndexName->text();
+    check.indexLanguage = settings_.IndexLanguage;
     return check;
 }
 
@@ -821,6 +822,7 @@ void frmWizard::runOperations() {
     request.pdfPrinter = adobe7x9PrinterSelection;
     request.printSwitches.useBackgroundPrinting = settings_.UseBackgroundPrinting;
     request.printSwitches.publishPDFs = settings_.PublishPDFs;
+    request.indexLanguage = settings_.IndexLanguage;
     stop_.reset();
     request.stop = &stop_;
 

@@ -43,6 +43,7 @@ struct RunRequest {
     bool zipResult = false;        // chkZipPDFs
     QString pptPrinter, wordPrinter, pdfPrinter;
     printready::PrintSwitches printSwitches; // UseBackgroundPrinting and PublishPDFs as loaded
+    QString indexLanguage;                   // the setting IndexLanguage as loaded
     // Set when the person or a script asks the run to stop; none: the run cannot be stopped.
     platform::StopRequest* stop = nullptr;
 };
