@@ -184,7 +184,7 @@ QString scriptProblem(const IndexCollation& collation, const QString& word) {
         return QString();
     return QStringLiteral("the tagged word \"") + word + QStringLiteral("\" is written in ") + script +
            QStringLiteral(", which the Index's language (") + collation.language() +
-           QStringLiteral(") does not sort among its letters: it stands apart from the other words");
+           QStringLiteral(") does not index: it is grouped apart from the language's words");
 }
 
 // collation: the Index's, when the Index is chosen.
