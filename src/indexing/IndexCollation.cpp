@@ -61,25 +61,25 @@ bool hasNoScript(UScriptCode script) {
 
 struct IndexCollation::Letters {
     std::unique_ptr<icu::AlphabeticIndex> index;
-    std::unique_ptr<icu::AlphabeticIndex::ImmutableIndex>
-        lookup; // index as built after the last script added
+    // The index as built after the last script was added.
+    std::unique_ptr<icu::AlphabeticIndex::ImmutableIndex> lookup;
 };
 
 IndexCollation::IndexCollation(const QString& languageTag) {
-    const QString system = systemLanguage();
     std::optional<icu::Locale> locale;
-    if (!languageTag.isEmpty()) {
+    if (!languageTag.isEmpty())
         locale = localeOf(languageTag);
-        if (!locale)
-            problem_ = QStringLiteral("The setting IndexLanguage \"") + languageTag +
-                       QStringLiteral("\" names no language (a tag such as de, sv-SE or ja): the Index "
-                                      "follows the system's language, ") +
-                       system;
-    }
+    const bool settingFollowed = locale || languageTag.isEmpty();
     if (!locale)
-        locale = localeOf(system);
+        locale = localeOf(systemLanguage());
     if (!locale)
         locale = icu::Locale::getEnglish();
+    if (!settingFollowed)
+        problem_ =
+            QStringLiteral("The setting IndexLanguage \"") + languageTag +
+            QStringLiteral("\" names no language (a tag such as de, sv-SE or ja): the Index follows the "
+                           "system's language, ") +
+            tagOf(*locale);
 
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::Collator> collator(icu::Collator::createInstance(*locale, status));

@@ -1,7 +1,6 @@
 #include "indexing/modTagwise.h"
 
 #include "indexing/IndexCollation.h"
-
 #include "office/presentation/presentation.h"
 #include "platform/codepage.h"
 #include "platform/dialogs.h"
