@@ -161,6 +161,11 @@ int main(int argc, char** argv) {
     lf::platform::ScriptedMessageBoxes boxes;
     lf::platform::RecordingEventYield yields;
 
+    // The first collation of a process loads the language data; every later one finds it loaded.
+    const auto cold0 = Clock::now();
+    lf::indexing::IndexCollation(QStringLiteral("en")).sortKey(QStringLiteral("warm"));
+    const double coldCollation = ms(cold0, Clock::now());
+
     auto host = [](const QString& p) { return fs::path(lf::platform::toHostPath(p).path.toStdString()); };
     const fs::path course = host("C:\\Course");
     fs::create_directories(course);
@@ -239,7 +244,9 @@ int main(int argc, char** argv) {
         const auto c0 = Clock::now();
         problems = lf::indexing::CheckCourse(check).size();
         checkBest = std::min(checkBest, ms(c0, Clock::now()));
-
+    }
+    // The table work is short: ten rounds, the two orders taking turns, keep noise out of the difference.
+    for (int r = 0; r < 10; ++r) {
         codePointBest = std::min(codePointBest, tableWork(deckCount, slideCount, [] {
                                      return lf::indexing::IndexCollation::codePointOrder();
                                  }));
@@ -265,6 +272,7 @@ int main(int argc, char** argv) {
     std::printf("  table work and headings: code-point order %.1f ms, collation %.1f ms; the collation costs "
                 "%.1f ms, %.1f%% of Index + TOC (goal: at most 10%%)\n",
                 codePointBest, collationBest, collationCost, 100 * collationCost / all);
+    std::printf("  the first collation of the process, loading the language data: %.1f ms\n", coldCollation);
     std::printf("check for Index and TOC: %.1f ms (%zu problems: the template's header and styles); "
                 "check / (Index + TOC) %.2fx (goal: at most 1), check / floor %.2fx\n",
                 checkBest, problems, checkBest / all, checkBest / floorBest);
