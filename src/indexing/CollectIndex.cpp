@@ -1,5 +1,6 @@
 #include "indexing/CollectIndex.h"
 
+#include "indexing/IndexCollation.h"
 #include "indexing/WriteIndex.h"
 #include "indexing/modTagwise.h"
 #include "indexing/operation_support.h"
@@ -47,7 +48,8 @@ private:
     std::ofstream file_;
 };
 
-void indexSlide(EntryTable& table, const ppt::Slide& slide, int moduleOrdinal, DebugFile& debug) {
+void indexSlide(EntryTable& table, const IndexCollation& collation, const ppt::Slide& slide,
+                int moduleOrdinal, DebugFile& debug) {
     const int slideNumber = slide.slideNumber();
     for (const TaggedWord& taggedWord : TaggedWordsOf(slide)) {
         const QString& tagged = taggedWord.text;
@@ -59,14 +61,14 @@ void indexSlide(EntryTable& table, const ppt::Slide& slide, int moduleOrdinal, D
             debug.writeLine(tagged + QLatin1Char(' ') + QString::number(moduleOrdinal) + QLatin1Char('-') +
                             QString::number(slideNumber));
     }
-    SortIndexEntries(table);
+    SortIndexEntries(table, collation);
 }
 
 } // namespace
 
 void CollectIndex(courserun::CourseRun& run, const QString& indexTemplate, const QString& indexFileName,
                   const QString& sourcePath, const QString& destinationPath, const QString& courseName,
-                  bool cleanWorkingFiles) {
+                  bool cleanWorkingFiles, const QString& indexLanguage) {
     OperationResources resources(kTag, run.workingFiles(), cleanWorkingFiles);
     // Without its clean-up the Index leaves its staging to the TOC that follows; until the staging is
     // complete, all it leaves is where the course is.
@@ -75,6 +77,9 @@ void CollectIndex(courserun::CourseRun& run, const QString& indexTemplate, const
     try {
         oplog::resetProcessCount();
         log(QStringLiteral("Begin"));
+        IndexCollation collation(indexLanguage);
+        if (!collation.problem().isEmpty())
+            log(collation.problem());
         RequireDocumentName(indexFileName, "Index");
         const courserun::StagedCourse staged = StageDecks(
             run, sourcePath,
@@ -112,7 +117,7 @@ void CollectIndex(courserun::CourseRun& run, const QString& indexTemplate, const
             }
             const int ordinal = table.addModule(moduleNumber);
             for (const ppt::Slide& slide : deck.slides())
-                indexSlide(table, slide, ordinal, debug);
+                indexSlide(table, collation, slide, ordinal, debug);
             deck.close();
         }
         log(QStringLiteral("All ppt files processed"));
@@ -121,8 +126,8 @@ void CollectIndex(courserun::CourseRun& run, const QString& indexTemplate, const
             return;
         log(QStringLiteral("List of indexed words created"));
         const bool templateInRepository = platform::isRepositoryPath(indexTemplate);
-        WriteIndex(table, indexTemplate, templateInRepository, indexFileName, destinationPath, courseName,
-                   workingPath, run);
+        WriteIndex(table, collation, indexTemplate, templateInRepository, indexFileName, destinationPath,
+                   courseName, workingPath, run);
         resources.finish(QStringLiteral("Indexing Complete"));
     } catch (const platform::Stopped& stopped) {
         oplog::LogFailure(kTag, stopped.what());
@@ -133,10 +138,10 @@ void CollectIndex(courserun::CourseRun& run, const QString& indexTemplate, const
 
 void CollectIndex(const QString& indexTemplate, const QString& indexFileName, const QString& sourcePath,
                   const QString& destinationPath, const QString& courseName, const QString& workingDirectory,
-                  bool cleanWorkingFiles) {
+                  bool cleanWorkingFiles, const QString& indexLanguage) {
     courserun::RunAlone(workingDirectory, kTag, [&](courserun::CourseRun& run) {
         CollectIndex(run, indexTemplate, indexFileName, sourcePath, destinationPath, courseName,
-                     cleanWorkingFiles);
+                     cleanWorkingFiles, indexLanguage);
     });
 }
 

@@ -12,13 +12,14 @@ class CourseRun;
 namespace lf::indexing {
 
 // Logs under "Index". cleanWorkingFiles is false when the TOC follows and reads the staged decks, which
-// the Index then leaves in the run for it.
+// the Index then leaves in the run for it. indexLanguage: the setting IndexLanguage, the BCP 47 tag of the
+// language the Index is sorted and grouped in ("" for the system's; see IndexCollation).
 void CollectIndex(courserun::CourseRun& run, const QString& indexTemplate, const QString& indexFileName,
                   const QString& sourcePath, const QString& destinationPath, const QString& courseName,
-                  bool cleanWorkingFiles);
+                  bool cleanWorkingFiles, const QString& indexLanguage = QString());
 // The operation as a run of its own in workingDirectory.
 void CollectIndex(const QString& indexTemplate, const QString& indexFileName, const QString& sourcePath,
                   const QString& destinationPath, const QString& courseName, const QString& workingDirectory,
-                  bool cleanWorkingFiles);
+                  bool cleanWorkingFiles, const QString& indexLanguage = QString());
 
 } // namespace lf::indexing

@@ -23,11 +23,11 @@ QString IndexLine(const EntryTable& table, int entry) {
     return line;
 }
 
-void WriteIndex(EntryTable& table, const QString& templatePath, bool templateInRepository,
-                const QString& indexFileName, const QString& destinationPath, const QString& courseName,
-                const QString& workingPath, courserun::CourseRun& course) {
+void WriteIndex(EntryTable& table, IndexCollation& collation, const QString& templatePath,
+                bool templateInRepository, const QString& indexFileName, const QString& destinationPath,
+                const QString& courseName, const QString& workingPath, courserun::CourseRun& course) {
     try {
-        SortIndexEntries(table);
+        SortIndexEntries(table, collation);
         DocumentRun run;
         run.document = OpenTemplateDocument(course, templatePath, templateInRepository, workingPath);
         word::Document& document = *run.document;
@@ -40,7 +40,8 @@ void WriteIndex(EntryTable& table, const QString& templatePath, bool templateInR
         for (int i = 1; i <= table.EntryCount(); ++i) {
             QString line = IndexLine(table, i);
             WrapReferenceList(line);
-            const QString letter = line.left(1).toUpper();
+            // Read from the line, so that an entry without a word is headed by its comma.
+            const QString letter = collation.heading(line);
             if (letter != currentLetter) {
                 currentLetter = letter;
                 AppendParagraph(document, QString(), QString(), QString(), 0, false, false, 0);

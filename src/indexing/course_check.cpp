@@ -1,5 +1,6 @@
 #include "indexing/course_check.h"
 
+#include "indexing/IndexCollation.h"
 #include "indexing/document_storage.h"
 #include "indexing/modTagwise.h"
 #include "indexing/operation_support.h"
@@ -196,7 +197,19 @@ void checkHeading(const ppt::Slides& slides, TOCTitleSource source, const QStrin
                  noTitle(why, first, source) + QStringLiteral(": the module heading has no title"));
 }
 
-void checkDeck(const CourseCheck& check, ppt::Presentation& deck, const QString& file, Problems& problems) {
+// A word of a script the Index's language has no letters for stands apart from the language's words.
+QString scriptProblem(const IndexCollation& collation, const QString& word) {
+    const QString script = collation.unindexedScript(word);
+    if (script.isEmpty())
+        return QString();
+    return QStringLiteral("the tagged word \"") + word + QStringLiteral("\" is written in ") + script +
+           QStringLiteral(", which the Index's language (") + collation.language() +
+           QStringLiteral(") does not index: it is grouped apart from the language's words");
+}
+
+// collation: the Index's, when the Index is chosen.
+void checkDeck(const CourseCheck& check, const IndexCollation* collation, ppt::Presentation& deck,
+               const QString& file, Problems& problems) {
     const ppt::Slides slides = deck.slides();
     if (check.toc)
         checkHeading(slides, check.tocTitleSource, file, problems);
@@ -211,11 +224,13 @@ void checkDeck(const CourseCheck& check, ppt::Presentation& deck, const QString&
                                  QStringLiteral(": the TOC leaves the slide out"));
             marked = !titles.empty();
         }
-        if (check.index) {
+        if (collation) {
             try {
                 for (const TaggedWord& word : TaggedWordsOf(slide)) {
                     marked = true;
-                    const QString problem = TaggedWordProblem(word.text);
+                    QString problem = TaggedWordProblem(word.text);
+                    if (problem.isEmpty())
+                        problem = scriptProblem(*collation, CleanSlideText(word.text));
                     if (!problem.isEmpty())
                         problems.add(file, number, problem);
                 }
@@ -230,7 +245,8 @@ void checkDeck(const CourseCheck& check, ppt::Presentation& deck, const QString&
     }
 }
 
-void checkDecks(const CourseCheck& check, const CourseDecks& decks, Problems& problems) {
+void checkDecks(const CourseCheck& check, const IndexCollation* collation, const CourseDecks& decks,
+                Problems& problems) {
     const bool collections = check.index || check.toc;
     if (collections)
         checkLetterCase(decks, problems);
@@ -270,7 +286,7 @@ void checkDecks(const CourseCheck& check, const CourseDecks& decks, Problems& pr
         try {
             ppt::Presentation deck = application.presentations().open(platform::hostFsPath(host), true);
             try {
-                checkDeck(check, deck, file, problems);
+                checkDeck(check, collation, deck, file, problems);
             } catch (const std::exception& e) {
                 problems.add(file, QStringLiteral("cannot be read: ") + reason(e, host));
             }
@@ -370,6 +386,12 @@ std::vector<CourseProblem> CheckCourse(const CourseCheck& check) {
     checkDestination(check.destinationPath, problems);
     checkDocumentName(check.toc, check.tocName, "TOC", problems);
     checkDocumentName(check.index, check.indexName, "Index", problems);
+    std::optional<IndexCollation> collation;
+    if (check.index) {
+        collation.emplace(check.indexLanguage);
+        if (!collation->problem().isEmpty())
+            problems.add(QString(), collation->problem());
+    }
 
     std::optional<platform::PrivateFolder> folder;
     try {
@@ -389,7 +411,7 @@ std::vector<CourseProblem> CheckCourse(const CourseCheck& check) {
         // The zip packs the files as they are; every other operation opens the decks.
         const bool opensDecks = check.grayscale || check.index || check.toc || check.printReady;
         if (decks && opensDecks) {
-            checkDecks(check, *decks, problems);
+            checkDecks(check, collation ? &*collation : nullptr, *decks, problems);
             checkDocuments(*decks, problems);
         }
     } catch (const std::exception& e) {

@@ -25,6 +25,7 @@ struct CourseCheck {
     QString tocTemplate, tocName;
     QString indexTemplate, indexName;
     TOCTitleSource tocTitleSource = TOCTitleSource::RuleThenPlaceholder; // the setting TOCTitleSource
+    QString indexLanguage; // the setting IndexLanguage: the words of other scripts are reported
 };
 
 struct CourseProblem {

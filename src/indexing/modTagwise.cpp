@@ -1,5 +1,6 @@
 #include "indexing/modTagwise.h"
 
+#include "indexing/IndexCollation.h"
 #include "office/presentation/presentation.h"
 #include "platform/codepage.h"
 #include "platform/dialogs.h"
@@ -23,6 +24,7 @@ IndexEntry::IndexEntry(QString word) : IndexEntry() {
 void IndexEntry::setWord(const QString& word) {
     Word = word;
     key_ = word.toCaseFolded();
+    sortKey_.clear();
 }
 
 bool IndexEntry::hasMarks() const {
@@ -291,11 +293,20 @@ bool MarkEntryReference(EntryTable& table, const QString& word, std::int16_t mod
     return matched;
 }
 
-void SortIndexEntries(EntryTable& table) {
+void SortIndexEntries(EntryTable& table, const IndexCollation& collation) {
     auto& entries = table.IndexEntries;
     if (entries.size() < 2)
         return;
-    const auto byWord = [](const IndexEntry& a, const IndexEntry& b) { return a.key() < b.key(); };
+    // Each entry's key is made once, when it first takes part in a sort.
+    if (!collation.inCodePointOrder()) {
+        for (IndexEntry& entry : entries)
+            if (entry.sortKey().isEmpty())
+                entry.setSortKey(collation.sortKey(entry.key()));
+    }
+    const auto byWord = [](const IndexEntry& a, const IndexEntry& b) {
+        const int order = a.sortKey().compare(b.sortKey());
+        return order != 0 ? order < 0 : a.key() < b.key();
+    };
     // The Index re-sorts after every slide: the sorted part stays as it is and only the entries added
     // since are sorted and merged in.
     const auto sortedEnd = std::is_sorted_until(entries.begin(), entries.end(), byWord);

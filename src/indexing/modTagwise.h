@@ -10,6 +10,7 @@
 #include "indexing/toc_title_source.h"
 #include "office/presentation/presentation.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <array>
@@ -17,9 +18,12 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace lf::indexing {
+
+class IndexCollation;
 
 // Raised by the routines of this module; the collections turn it into their closing log line.
 class TagwiseError : public std::runtime_error {
@@ -53,9 +57,14 @@ struct IndexEntry {
     // The word as compared: case-folded, kept in step with Word by setWord.
     const QString& key() const { return key_; }
     void setWord(const QString& word);
+    // The key the Index sorts by in its language, made from key() once by the sort (empty until then,
+    // and in code-point order).
+    const QByteArray& sortKey() const { return sortKey_; }
+    void setSortKey(QByteArray key) { sortKey_ = std::move(key); }
 
 private:
     QString key_;
+    QByteArray sortKey_;
 };
 
 // The entry table. Ordinals and entry numbers are 1-based as the routines use them.
@@ -134,8 +143,9 @@ QString CleanSlideText(const QString& text);
 bool MarkEntryReference(EntryTable& table, const QString& word, std::int16_t moduleOrdinal,
                         std::int16_t slideNumber);
 
-// Sorts the entries by word without regard to case, moving words and marks together.
-void SortIndexEntries(EntryTable& table);
+// Sorts the entries by word without regard to case in the collation's order (ties, which only words
+// that the language counts as equal make, in code-point order), moving words and marks together.
+void SortIndexEntries(EntryTable& table, const IndexCollation& collation);
 
 // Breaks a long "word, 1-2, 1-3" line into lines of about 31 characters (CR LF between them).
 void WrapReferenceList(QString& line);

@@ -588,6 +588,7 @@ indexing::CourseCheck frmWizard::courseCheck() const {
     check.indexTemplate = txtIndexTemplate->text();
     check.indexName = txtIndexName->text();
     check.tocTitleSource = settings_.TOCTitleSource;
+    check.indexLanguage = settings_.IndexLanguage;
     return check;
 }
 
@@ -823,6 +824,7 @@ void frmWizard::runOperations() {
     request.printSwitches.useBackgroundPrinting = settings_.UseBackgroundPrinting;
     request.printSwitches.publishPDFs = settings_.PublishPDFs;
     request.tocTitleSource = settings_.TOCTitleSource;
+    request.indexLanguage = settings_.IndexLanguage;
     stop_.reset();
     request.stop = &stop_;
 

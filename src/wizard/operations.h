@@ -34,10 +34,10 @@ struct Operations {
         RunGrayscaleResize;
 
     // txtIndexTemplate, txtIndexName, source, destination, txtCourseName, cleanWorkingFiles (false
-    // when the TOC follows in the same run and reads the staged decks).
+    // when the TOC follows in the same run and reads the staged decks), the setting IndexLanguage.
     std::function<void(courserun::CourseRun& run, const QString& indexTemplate, const QString& indexFileName,
                        const QString& sourcePath, const QString& destinationPath, const QString& courseName,
-                       bool cleanWorkingFiles)>
+                       bool cleanWorkingFiles, const QString& indexLanguage)>
         CollectIndex;
 
     // txtTOCTemplate, txtTOCName, source (txtWorkingDirectory as typed when the Index ran before it),

@@ -22,7 +22,7 @@ WizardParts programParts() {
         static_cast<void (*)(CourseRun&, const QString&, bool)>(&lf::printready::RunGrayscaleResize);
     parts.operations.CollectIndex =
         static_cast<void (*)(CourseRun&, const QString&, const QString&, const QString&, const QString&,
-                             const QString&, bool)>(&lf::indexing::CollectIndex);
+                             const QString&, bool, const QString&)>(&lf::indexing::CollectIndex);
     parts.operations.CollectTOC =
         static_cast<void (*)(CourseRun&, const QString&, const QString&, const QString&, const QString&,
                              const QString&, bool, indexing::TOCTitleSource)>(&lf::indexing::CollectTOC);

@@ -88,7 +88,7 @@ RunOutcome RunOperations(const Operations& ops, const RunRequest& r) {
     call(GrayscaleBit, "Set grayscale and resize", [&] { ops.RunGrayscaleResize(run, source, true); });
     call(IndexBit, "Create Index", [&] {
         ops.CollectIndex(run, r.indexTemplate, r.indexName, source, destination, r.courseName,
-                         !(r.mask & TOCBit));
+                         !(r.mask & TOCBit), r.indexLanguage);
     });
     call(TOCBit, "Create Table of Contents", [&] {
         const QString tocSource = (r.mask & IndexBit) ? workingDirectory : source;

@@ -44,6 +44,7 @@ struct RunRequest {
     QString pptPrinter, wordPrinter, pdfPrinter;
     printready::PrintSwitches printSwitches; // UseBackgroundPrinting and PublishPDFs as loaded
     indexing::TOCTitleSource tocTitleSource = indexing::TOCTitleSource::RuleThenPlaceholder; // as loaded
+    QString indexLanguage;                   // the setting IndexLanguage as loaded
     // Set when the person or a script asks the run to stop; none: the run cannot be stopped.
     platform::StopRequest* stop = nullptr;
 };

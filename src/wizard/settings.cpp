@@ -85,6 +85,7 @@ Settings ReadSettings() {
     settings.PublishPDFs = ReadPublishPDFsSetting();
     settings.TOCTitleSource =
         tocTitleSourceValue(read("Other Values", "TOCTitleSource", "rule then placeholder"));
+    settings.IndexLanguage = read("Other Values", "IndexLanguage", "");
     return settings;
 }
 

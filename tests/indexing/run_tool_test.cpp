@@ -369,6 +369,43 @@ TEST_F(RunTool, ChecksOutGraysChecksInAndIndexesOnATeamRepository) {
     EXPECT_EQ(versions.back().modifier, kUser);
 }
 
+// The setting IndexLanguage, read with the others, reaches the check and the run: a Russian word in a German
+// course is reported and gets a Russian letter; a tag that names no language gives way to the system's.
+TEST_F(RunTool, TheIndexLanguageSettingReachesTheCheckAndTheRun) {
+    const fs::path iniPath = fs::path(lf::platform::configFolder().toStdString()) / "Syllabo.ini";
+    writeFile(iniPath, "[Other Values]\r\nIndexLanguage=de\r\n");
+    writeDeck(host("C:\\Deutsch\\x").parent_path(), "01_Obst.pptx",
+              {titledSlide("Obst", {"zucker", "Äpfel"}), titledSlide("Reise", {"Москва"})});
+    QStringList args = fields;
+    args[args.indexOf("--source") + 1] = "C:\\Deutsch";
+    const QString cyrillic = "C:\\Deutsch\\01_Obst.pptx: slide 2: the tagged word \"Москва\" is written in "
+                             "Cyrillic, which the Index's language (%1) does not index: it is grouped apart "
+                             "from the language's words";
+    const RunResult check = runTool(QStringList{"--check", "--index"} + args);
+    EXPECT_EQ(check.exitCode, 3) << check.out.toStdString() << check.err.toStdString();
+    EXPECT_EQ(check.out, cyrillic.arg("de") + "\n");
+    const std::vector<std::string> index = {"A", "Äpfel, 1-1", "Z", "zucker, 1-1", "М", "Москва, 1-2"};
+    const RunResult run = runTool(QStringList{"--index"} + args);
+    ASSERT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_EQ(nonEmptyTexts(readParagraphs(host("C:\\Out\\Index.docx"))), index);
+
+    // The system's language, in the "C" locale English.
+    writeFile(iniPath, "[Other Values]\r\nIndexLanguage=de_DE\r\n");
+    const QByteArray locale = qgetenv("LC_ALL");
+    qputenv("LC_ALL", "C");
+    const RunResult fallback = runTool(QStringList{"--check", "--index"} + args);
+    const RunResult fallbackRun = runTool(QStringList{"--index", "--answer", "Index Exists=yes"} + args);
+    qputenv("LC_ALL", locale);
+    const QString setting =
+        "The setting IndexLanguage \"de_DE\" names no language (a tag such as de, sv-SE or "
+        "ja): the Index follows the system's language, en";
+    EXPECT_EQ(fallback.exitCode, 3) << fallback.out.toStdString() << fallback.err.toStdString();
+    EXPECT_EQ(fallback.out, setting + "\n" + cyrillic.arg("en") + "\n");
+    ASSERT_EQ(fallbackRun.exitCode, 0) << fallbackRun.out.toStdString() << fallbackRun.err.toStdString();
+    EXPECT_TRUE(fallbackRun.out.contains("\nIndex - " + setting + "\n")) << fallbackRun.out.toStdString();
+    EXPECT_EQ(nonEmptyTexts(readParagraphs(host("C:\\Out\\Index.docx"))), index);
+}
+
 // The check lists every problem a run would meet, one line each, and changes nothing.
 TEST_F(RunTool, ChecksACourseAndListsEveryProblemAtOnce) {
     const fs::path course = host("C:\\Checked\\x").parent_path();

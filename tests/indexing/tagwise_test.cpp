@@ -1,6 +1,7 @@
 // The naming convention, the entry table and the slide text helpers, on real decks where slides are
 // involved.
 #include "course_builder.h"
+#include "indexing/IndexCollation.h"
 #include "indexing/modTagwise.h"
 #include "office/presentation/presentation.h"
 #include "platform/doubles.h"
@@ -103,11 +104,12 @@ TEST_F(Tagwise, ReferencesCoverTheWholeTable) {
 }
 
 TEST_F(Tagwise, SortingOrdersByWordWithoutRegardToCaseAndMovesTheMarks) {
+    const IndexCollation english("en");
     table.addModule("1");
     table.addEntry("cherry").mark(1, 3);
     table.addEntry("Banana").mark(1, 2);
     table.addEntry("apple").mark(1, 1);
-    SortIndexEntries(table);
+    SortIndexEntries(table, english);
     ASSERT_EQ(table.EntryCount(), 3);
     EXPECT_EQ(table.IndexEntries[0].Word, "apple");
     EXPECT_EQ(table.IndexEntries[1].Word, "Banana");
@@ -117,18 +119,27 @@ TEST_F(Tagwise, SortingOrdersByWordWithoutRegardToCaseAndMovesTheMarks) {
     EXPECT_TRUE(table.IndexEntries[2].isMarked(1, 3));
 
     // Entries added to a sorted table are merged in.
+    // "Éclair" among the e's; a zero-width space, which the language ignores, leaves two words that
+    // only their code points tell apart, in the same order however they arrive.
     table.addEntry("Aardvark").mark(1, 9);
     table.addEntry("zebra");
+    table.addEntry(QString::fromUtf8("e\u200Bgg"));
     table.addEntry("Blue");
-    SortIndexEntries(table);
+    table.addEntry(QString::fromUtf8("Éclair"));
+    table.addEntry("egg");
+    table.addEntry("ebb");
+    SortIndexEntries(table, english);
     QStringList words;
     for (const auto& e : table.IndexEntries)
         words << e.Word;
-    EXPECT_EQ(words, (QStringList{"Aardvark", "apple", "Banana", "Blue", "cherry", "zebra"}));
+    EXPECT_EQ(words,
+              (QStringList{"Aardvark", "apple", "Banana", "Blue", "cherry", "ebb",
+                           QString::fromUtf8("Éclair"), "egg", QString::fromUtf8("e\u200Bgg"), "zebra"}));
     EXPECT_TRUE(table.IndexEntries[0].isMarked(1, 9));
     // MarkEntryReference still finds words after they moved.
     EXPECT_TRUE(MarkEntryReference(table, "BLUE", 1, 5));
     EXPECT_TRUE(table.IndexEntries[3].isMarked(1, 5));
+    EXPECT_EQ(table.IndexEntries[3].Word, "Blue");
 }
 
 TEST_F(Tagwise, WrappingBreaksLongReferenceLinesNearThirtyOneCharacters) {

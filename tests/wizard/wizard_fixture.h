@@ -59,8 +59,9 @@ public:
             };
         if (available & IndexBit)
             ops.CollectIndex = [this](lf::courserun::CourseRun& run, const QString& t, const QString& n,
-                                      const QString& s, const QString& d, const QString& c, bool clean) {
-                record("CollectIndex", {t, n, s, d, c, run.workingDirectory(), flag(clean)});
+                                      const QString& s, const QString& d, const QString& c, bool clean,
+                                      const QString& language) {
+                record("CollectIndex", {t, n, s, d, c, run.workingDirectory(), language, flag(clean)});
             };
         if (available & TOCBit)
             ops.CollectTOC = [this](lf::courserun::CourseRun& run, const QString& t, const QString& n,

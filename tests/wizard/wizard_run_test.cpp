@@ -45,7 +45,7 @@ TEST_F(WizardRunTest, AllFiveRunInOrderWithTheirArguments) {
     frmWizard& w = start();
     lf::test::writeFile(std::filesystem::path((lf::platform::configFolder() + "/Syllabo.ini").toStdString()),
                         "[Other Values]\r\nPublishPDFs=0\r\nWorkingDirectory=C:\\work\\\r\n"
-                        "PrintReadyZipFilename=Ready.zip\r\nTOCTitleSource=Rule\r\n");
+                        "PrintReadyZipFilename=Ready.zip\r\nTOCTitleSource=Rule\r\nIndexLanguage=sv-SE\r\n");
     next();
     w.chkPRU->click();
     w.chkPDF->click();
@@ -73,7 +73,7 @@ TEST_F(WizardRunTest, AllFiveRunInOrderWithTheirArguments) {
     const auto& c = recorder.calls;
     EXPECT_EQ(c[0].arguments, QStringList({"C:", "C:\\work\\", "true"}));
     EXPECT_EQ(c[1].arguments, QStringList({"C:\\Templates\\Index.docx", "00c_Index.docx", "C:", "D:\\Out\\",
-                                           "Networks 101", "C:\\work\\", "false"}));
+                                           "Networks 101", "C:\\work\\", "sv-SE", "false"}));
     EXPECT_EQ(c[2].arguments, QStringList({"C:\\Templates\\Toc.docx", "00b_Toc.docx", "C:\\work\\",
                                            "D:\\Out\\", "Networks 101", "C:\\work\\", "true", "rule"}))
         << "the TOC reads the working directory as typed, where the Index left the decks, and takes "
