@@ -399,6 +399,7 @@ TEST_F(PrintReady, JapaneseTextPrintsWithAJapaneseFontAndNoWarning) {
 
 // Characters no installed font has, wherever the file keeps them (a table in a group, the notes, a
 // document's header), give one warning line per file naming them; the files print all the same.
+// Hidden slides are not printed, and not looked at.
 TEST_F(PrintReady, CharactersNoFontHasAreNamedOncePerFile) {
     const char32_t privateUse = U'\U000F0001'; // supplementary private use: only a file's own font has it
     const char32_t kawi = U'\U00011F04';       // Kawi, a script newer than the installed fonts
@@ -411,6 +412,10 @@ TEST_F(PrintReady, CharactersNoFontHasAreNamedOncePerFile) {
                                                 "Symbol " + utf8(privateUse) + utf8(privateUse))));
     deck.slides[1].notesShapes =
         std::vector<std::string>{notesImageShape(2), notesTextShape(3, "Say " + utf8(kawi))};
+    // A hidden slide prints nowhere: what it holds is no reason to warn.
+    builder::DeckBuilder hidden = courseDeck(1, "Hidden " + utf8(U'\U000F0002'));
+    hidden.slides[0].hidden = true;
+    deck.slides.push_back(hidden.slides[0]);
     deck.write(host("Course/Module01.pptx"));
     builder::WordDocument handout;
     handout.paragraphs = {"A handout in plain English."};

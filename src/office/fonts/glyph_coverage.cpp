@@ -159,6 +159,9 @@ void appendShapesText(std::string& out, const ppt::Shapes& shapes) {
 std::string deckText(const ppt::Presentation& deck) {
     std::string text;
     for (const ppt::Slide& slide : deck.slides()) {
+        // A hidden slide prints nowhere, neither its slide nor its notes page.
+        if (slide.hidden())
+            continue;
         appendShapesText(text, slide.shapes());
         // A slide without notes prints an empty notes page: only the notes a deck has are read.
         if (slide.hasNotesPage())

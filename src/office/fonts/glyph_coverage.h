@@ -43,7 +43,7 @@ private:
 };
 
 // Every text a deck prints: its slides' and notes pages' shapes, those in groups and table cells
-// included; paragraphs end with a carriage return.
+// included, hidden slides left out; paragraphs end with a carriage return.
 std::string deckText(const ppt::Presentation& deck);
 // Every text a document prints: the main text with its tables, the headers and footers.
 std::string documentText(const word::Document& document);

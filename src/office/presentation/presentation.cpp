@@ -521,6 +521,11 @@ int Slide::slideNumber() const {
     return deck_->firstSlideNumber() + static_cast<int>(index_);
 }
 
+bool Slide::hidden() const {
+    deck_->package();
+    return !oxml::booleanValue(oxml::attribute(deck_->root(partName()), "show")).value_or(true);
+}
+
 std::vector<CustomXMLPart> Slide::customerData() const {
     std::vector<CustomXMLPart> parts;
     pugi::xml_node list = oxml::path(deck_->root(partName()), {"cSld", "custDataLst"});

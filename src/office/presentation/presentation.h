@@ -276,6 +276,8 @@ class Slide {
 public:
     Shapes shapes() const;
     int slideNumber() const;
+    // Left out of the slide show, and so of every print and PDF of the deck (show="0").
+    bool hidden() const;
     // The custom XML parts of the slide's customer data, in list order.
     std::vector<CustomXMLPart> customerData() const;
     // Adds the XML, stored as given, as a new custom XML part at the end of the slide's customer data,
