@@ -102,7 +102,7 @@ void warnOfMissingGlyphs(const QString& name, const std::function<std::string()>
         missing = fonts::missingGlyphs(readText());
     } catch (const std::exception& failure) {
         log(name + ": its text could not be checked against the installed fonts: " +
-            QString::fromStdString(failure.what()));
+            platform::withLocalPaths(QString::fromStdString(failure.what())));
         return;
     }
     if (missing.empty())
