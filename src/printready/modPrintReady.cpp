@@ -2,6 +2,7 @@
 
 #include "courserun/course_run.h"
 #include "office/document/word.h"
+#include "office/fonts/glyph_coverage.h"
 #include "office/presentation/presentation.h"
 #include "office/printing/office_printing.h"
 #include "platform/dialogs.h"
@@ -83,6 +84,65 @@ void finishBackgroundPrinting(printing::OfficePrinting& engine, BackgroundFailur
         failures.report();
     }
     failures.report();
+}
+
+// How many of a file's missing characters its line names; the count says how many more there are.
+constexpr std::size_t kMissingGlyphsNamed = 8;
+
+QString codePoint(char32_t character) {
+    return QString("U+%1").arg(static_cast<uint>(character), 4, 16, QChar('0')).toUpper();
+}
+
+// Warns when a character of the file's text has no glyph in any installed font: LibreOffice would
+// print a box in its place. One line per file, naming a few such characters by script, and the
+// package with fonts for them. A warning, not a failure: the file prints, and the run goes on.
+void warnOfMissingGlyphs(const QString& name, const std::function<std::string()>& readText) {
+    fonts::MissingGlyphs missing;
+    try {
+        missing = fonts::missingGlyphs(readText());
+    } catch (const std::exception& failure) {
+        log(name + ": its text could not be checked against the installed fonts: " +
+            platform::withLocalPaths(QString::fromStdString(failure.what())));
+        return;
+    }
+    if (missing.empty())
+        return;
+    QStringList groups;
+    QStringList packages;
+    bool privateUse = false;
+    std::size_t named = 0;
+    for (const fonts::MissingGlyphs::Script& script : missing.scripts) {
+        if (named == kMissingGlyphsNamed)
+            break;
+        const QString scriptName = QString::fromStdString(script.name);
+        const std::string package = fonts::fontPackageFor(script.name);
+        QString shown;
+        QStringList codes;
+        for (char32_t character : script.characters) {
+            if (named == kMissingGlyphsNamed)
+                break;
+            ++named;
+            // A private-use character means nothing without its font: only its code is worth showing.
+            if (!package.empty())
+                shown += QString::fromUcs4(&character, 1);
+            codes.append(codePoint(character));
+        }
+        groups.append((shown.isEmpty() ? QString() : shown + " ") + "(" + scriptName + ", " +
+                      codes.join(' ') + ")");
+        if (package.empty())
+            privateUse = true;
+        else if (!packages.contains(QString::fromStdString(package)))
+            packages.append(QString::fromStdString(package));
+    }
+    QString line = name + ": no installed font has glyphs for " + groups.join(", ");
+    if (missing.count > named)
+        line += QString(" and %1 more").arg(missing.count - named);
+    line += "; they print as boxes";
+    if (!packages.isEmpty())
+        line += "; install a font for them, e.g. " + packages.join(", ");
+    if (privateUse)
+        line += "; private-use characters print only with the font the file was written for";
+    log(line);
 }
 
 // A deck's or document's stem: its name less the last five characters (".pptx", ".docx").
@@ -195,6 +255,7 @@ struct Run {
             log("Printing " + name);
             ppt::Presentation deck =
                 powerPoint.presentations().open(hostFile(sourceFolder + "\\" + name), true, false, true);
+            warnOfMissingGlyphs(name, [&deck] { return fonts::deckText(deck); });
             platform::yieldToEventLoop();
             ppt::PrintOptions options = deck.printOptions();
             options.setPrintInBackground(switches.useBackgroundPrinting);
@@ -227,6 +288,7 @@ struct Run {
             platform::yieldToEventLoop();
             log("Printing " + name);
             word::Document document = word.documents().open(hostFile(sourceFolder + "\\" + name));
+            warnOfMissingGlyphs(name, [&document] { return fonts::documentText(document); });
             if (wordPrinter.isEmpty()) {
                 platform::messageBox(kTitle, "The Word printer was not selected",
                                      platform::MessageIcon::Critical);

@@ -43,7 +43,7 @@ for d in 'libqt6widgets6 ' 'libqt6core6 ' 'libpq5 ' 'libcups2 ' 'libuno-cppu3 ' 
   [[ ", $depends" == *", $d"* ]] || fail "Depends lacks '$d': $depends"
 done
 recommends=$(field Recommends)
-for r in cups cups-client printer-driver-cups-pdf; do
+for r in cups cups-client printer-driver-cups-pdf fonts-noto-cjk fonts-noto-core; do
   [[ ", $recommends," == *", $r,"* ]] || fail "Recommends lacks $r: $recommends"
 done
 echo "Depends: $depends"

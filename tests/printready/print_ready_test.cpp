@@ -16,11 +16,13 @@
 #include <QProcess>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <fstream>
 #include <map>
+#include <numeric>
 #include <sstream>
 #include <thread>
 #include <unistd.h>
@@ -357,6 +359,88 @@ TEST_F(PrintReady, AFullDiskFailsTheRunAndLeavesNoPrintFileCutShort) {
                     line.contains("No space left on device"))
             << line.toStdString();
     EXPECT_TRUE(folderNames(host("Out")).empty());
+}
+
+// Whether any installed font has the character, as fontconfig's own fc-list answers it.
+bool anyFontHas(char32_t character) {
+    QProcess list;
+    list.start("fc-list", {QString(":charset=%1").arg(static_cast<uint>(character), 0, 16), "family"});
+    list.waitForFinished(60000);
+    return list.exitCode() != 0 || !list.readAllStandardOutput().trimmed().isEmpty();
+}
+
+std::string utf8(char32_t character) {
+    return QString::fromUcs4(&character, 1).toStdString();
+}
+
+// Japanese text prints with a Japanese font and comes back out of the PDF as the words it was.
+TEST_F(PrintReady, JapaneseTextPrintsWithAJapaneseFontAndNoWarning) {
+    builder::DeckBuilder deck = courseDeck(1, "日本語のコース");
+    deck.slides[0].shapes[1] = textBox(3, "TextBox 2", {emuPt(40), emuPt(140), emuPt(300), emuPt(100)},
+                                       paragraph(builder::run("かなとカタカナ")));
+    deck.write(host("Course/00Japanese.pptx"));
+
+    run(local("Out"), true);
+
+    const fs::path pdf = host("Out/00Japanese.pdf");
+    const std::vector<std::string> fonts = pdfEmbeddedFonts(pdf);
+    EXPECT_TRUE(std::any_of(fonts.begin(), fonts.end(),
+                            [](const std::string& font) { return font.find("CJK") != std::string::npos; }))
+        << "embedded: "
+        << std::accumulate(fonts.begin(), fonts.end(), std::string(),
+                           [](std::string all, const std::string& font) { return all + font + " "; });
+    const std::string text = pdfText(pdf);
+    EXPECT_NE(text.find("日本語のコース"), std::string::npos) << text;
+    EXPECT_NE(text.find("かなとカタカナ"), std::string::npos) << text;
+    EXPECT_FALSE(said("PRU").join('\n').contains("no installed font"))
+        << said("PRU").join('\n').toStdString();
+    EXPECT_TRUE(log.failures.isEmpty()) << log.failures.join("\n").toStdString();
+}
+
+// Characters no installed font has, wherever the file keeps them (a table in a group, the notes, a
+// document's header), give one warning line per file naming them; the files print all the same.
+// Hidden slides are not printed, and not looked at.
+TEST_F(PrintReady, CharactersNoFontHasAreNamedOncePerFile) {
+    const char32_t privateUse = U'\U000F0001'; // supplementary private use: only a file's own font has it
+    const char32_t kawi = U'\U00011F04';       // Kawi, a script newer than the installed fonts
+    ASSERT_FALSE(anyFontHas(privateUse)) << "the test needs a character no installed font has";
+    ASSERT_FALSE(anyFontHas(kawi)) << "the test needs a script no installed font has";
+
+    builder::DeckBuilder deck = courseDeck(2, "Module");
+    deck.slides[1].shapes.push_back(group(5, "Group 4", {emuPt(40), emuPt(300), emuPt(300), emuPt(100)},
+                                          table(6, "Table 5", {emuPt(40), emuPt(300), emuPt(300), emuPt(100)},
+                                                "Symbol " + utf8(privateUse) + utf8(privateUse))));
+    deck.slides[1].notesShapes =
+        std::vector<std::string>{notesImageShape(2), notesTextShape(3, "Say " + utf8(kawi))};
+    // A hidden slide prints nowhere: what it holds is no reason to warn.
+    builder::DeckBuilder hidden = courseDeck(1, "Hidden " + utf8(U'\U000F0002'));
+    hidden.slides[0].hidden = true;
+    deck.slides.push_back(hidden.slides[0]);
+    deck.write(host("Course/Module01.pptx"));
+    builder::WordDocument handout;
+    handout.paragraphs = {"A handout in plain English."};
+    handout.header = "Course mark " + utf8(privateUse);
+    handout.write(host("Course/Handout.docx"));
+    courseDeck(1, "Plain").write(host("Course/Module02.pptx"));
+
+    run(local("Out"), false);
+
+    QStringList warnings;
+    for (const QString& line : said("PRU"))
+        if (line.contains("no installed font"))
+            warnings.append(line);
+    ASSERT_EQ(warnings.size(), 2) << said("PRU").join('\n').toStdString();
+    EXPECT_EQ(
+        warnings[0].toStdString(),
+        "Module01.pptx: no installed font has glyphs for (private use, U+F0001), " + utf8(kawi) +
+            " (Kawi, U+11F04); they print as boxes; install a font for them, e.g. fonts-noto-core or "
+            "fonts-noto-extra; private-use characters print only with the font the file was written for");
+    EXPECT_TRUE(
+        warnings[1].startsWith("Handout.docx: no installed font has glyphs for (private use, U+F0001)"))
+        << warnings[1].toStdString();
+    EXPECT_EQ(folderNames(host("Out")),
+              (std::vector<std::string>{"Handout.prn", "Module01.prn", "Module02.prn"}));
+    EXPECT_TRUE(log.failures.isEmpty()) << log.failures.join("\n").toStdString();
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // page count of any PDF as poppler's pdfinfo reads it.
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace lf::test {
 
@@ -11,6 +12,13 @@ void writeTestPdf(const std::filesystem::path& file, int pages);
 
 // The number of pages pdfinfo finds in the PDF; -1 when it cannot read it.
 int pdfPageCount(const std::filesystem::path& pdf);
+
+// The text of the PDF as poppler's pdftotext reads it (UTF-8); empty when it cannot read it.
+std::string pdfText(const std::filesystem::path& pdf);
+
+// The names of the fonts embedded in the PDF, as poppler's pdffonts lists them (subset prefix
+// "ABCDEF+" removed); the fonts it only names are left out.
+std::vector<std::string> pdfEmbeddedFonts(const std::filesystem::path& pdf);
 
 // The pages of a PostScript print file, as its "%%Page:" comments count them.
 int postScriptPageCount(const std::string& postScript);

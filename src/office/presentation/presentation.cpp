@@ -354,12 +354,14 @@ TextFrame Shape::textFrame() const {
         d.fail("the shape \"" + name() + "\" on " + part_ + " has no text frame (it is a " +
                std::string(localName(node_)) + ")");
     }
+    return TextFrame(TextRange::read(oxml::textBody(node_), d.listStyleChain(part_, node_)));
+}
+
+TextRange TextRange::read(pugi::xml_node body, const std::vector<pugi::xml_node>& styles) {
     TextRange range;
-    pugi::xml_node body = oxml::textBody(node_);
     if (!body) {
-        return TextFrame(range);
+        return range;
     }
-    std::vector<pugi::xml_node> styles = d.listStyleChain(part_, node_);
     auto styledBold = [&](int level) {
         for (pugi::xml_node style : styles) {
             if (auto b = oxml::listStyleBold(style, level)) {
@@ -398,14 +400,90 @@ TextFrame Shape::textFrame() const {
         bool endBold = oxml::runBold(child(p, "endParaRPr")).value_or(levelBold);
         range.spans_.push_back({range.text_.size(), range.text_.size(), endBold});
     }
-    return TextFrame(range);
+    return range;
+}
+
+Shapes Shape::groupItems() const {
+    Deck& d = deck();
+    if (oxml::shapeKind(node_) != ShapeKind::Group) {
+        d.fail("the shape \"" + name() + "\" on " + part_ + " is no group (it is a " +
+               std::string(localName(node_)) + ")");
+    }
+    return Shapes::in(deck_, part_, node_);
+}
+
+bool Shape::hasTable() const {
+    deck();
+    return oxml::shapeKind(node_) == ShapeKind::GraphicFrame &&
+           bool(oxml::path(node_, {"graphic", "graphicData", "tbl"}));
+}
+
+Table Shape::table() const {
+    Deck& d = deck();
+    if (!hasTable()) {
+        d.fail("the shape \"" + name() + "\" on " + part_ + " holds no table");
+    }
+    return Table(deck_, part_, oxml::path(node_, {"graphic", "graphicData", "tbl"}));
+}
+
+// ---- Table
+
+std::vector<pugi::xml_node> Table::rows() const {
+    deck_->package(); // fails once the presentation is closed
+    std::vector<pugi::xml_node> result;
+    for (pugi::xml_node r = node_.first_child(); r; r = r.next_sibling()) {
+        if (r.type() == pugi::node_element && localName(r) == "tr") {
+            result.push_back(r);
+        }
+    }
+    return result;
+}
+
+int Table::rowCount() const {
+    return static_cast<int>(rows().size());
+}
+
+int Table::columnCount(int row) const {
+    const std::vector<pugi::xml_node> all = rows();
+    int count = 0;
+    if (row >= 1 && row <= static_cast<int>(all.size())) {
+        for (pugi::xml_node c = all[static_cast<std::size_t>(row - 1)].first_child(); c;
+             c = c.next_sibling()) {
+            count += c.type() == pugi::node_element && localName(c) == "tc" ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+Cell Table::cell(int row, int column) const {
+    const std::vector<pugi::xml_node> all = rows();
+    if (row >= 1 && row <= static_cast<int>(all.size())) {
+        int n = 0;
+        for (pugi::xml_node c = all[static_cast<std::size_t>(row - 1)].first_child(); c;
+             c = c.next_sibling()) {
+            if (c.type() == pugi::node_element && localName(c) == "tc" && ++n == column) {
+                return Cell(deck_, part_, c);
+            }
+        }
+    }
+    deck_->fail("the table on " + part_ + " has no cell (" + std::to_string(row) + ", " +
+                std::to_string(column) + ")");
+}
+
+TextFrame Cell::textFrame() const {
+    Deck& d = *deck_;
+    d.package(); // fails once the presentation is closed
+    return TextFrame(TextRange::read(child(node_, "txBody"), d.listStyleChain(part_, node_)));
 }
 
 // ---- Shapes
 
 Shapes Shapes::of(const std::shared_ptr<Deck>& deck, const std::string& part) {
+    return in(deck, part, oxml::shapeTree(deck->root(part)));
+}
+
+Shapes Shapes::in(const std::shared_ptr<Deck>& deck, const std::string& part, pugi::xml_node tree) {
     Shapes shapes;
-    pugi::xml_node tree = oxml::shapeTree(deck->root(part));
     for (pugi::xml_node c = tree.first_child(); c; c = c.next_sibling()) {
         if (c.type() != pugi::node_element) {
             continue;
@@ -494,6 +572,11 @@ Shapes Slide::shapes() const {
 int Slide::slideNumber() const {
     deck_->package();
     return deck_->firstSlideNumber() + static_cast<int>(index_);
+}
+
+bool Slide::hidden() const {
+    deck_->package();
+    return !oxml::booleanValue(oxml::attribute(deck_->root(partName()), "show")).value_or(true);
 }
 
 std::vector<CustomXMLPart> Slide::customerData() const {

@@ -117,11 +117,14 @@ public:
 
 private:
     friend class Shape;
+    friend class Cell;
     struct Span {
         std::size_t begin = 0, end = 0; // byte offsets into text_; empty spans mark paragraph ends
         bool bold = false;
     };
     TextRange sub(std::size_t begin, std::size_t end) const;
+    // The text of a txBody, its bold drawn from the list styles, nearest first.
+    static TextRange read(pugi::xml_node body, const std::vector<pugi::xml_node>& styles);
     std::string text_;
     std::vector<Span> spans_;
 };
@@ -132,6 +135,7 @@ public:
 
 private:
     friend class Shape;
+    friend class Cell;
     explicit TextFrame(TextRange range) : range_(std::move(range)) {}
     TextRange range_;
 };
@@ -147,6 +151,42 @@ private:
     explicit PlaceholderFormat(int type) : type_(type) {}
     int type_;
 };
+
+// One cell of a table. Its text frame is the cell's own (the office reaches it through the cell's
+// shape); a cell merged into another holds the text it stores, usually none.
+class Cell {
+public:
+    TextFrame textFrame() const;
+
+private:
+    friend class Table;
+    Cell(std::shared_ptr<Deck> deck, std::string part, pugi::xml_node cell)
+        : deck_(std::move(deck)), part_(std::move(part)), node_(cell) {}
+    std::shared_ptr<Deck> deck_;
+    std::string part_;
+    pugi::xml_node node_;
+};
+
+// The table of a table frame: rows of cells, as stored.
+class Table {
+public:
+    int rowCount() const;
+    // The cells of a row (the first by default); a row the table lacks has none.
+    int columnCount(int row = 1) const;
+    // 1-based; fails for a cell the table does not have.
+    Cell cell(int row, int column) const;
+
+private:
+    friend class Shape;
+    Table(std::shared_ptr<Deck> deck, std::string part, pugi::xml_node table)
+        : deck_(std::move(deck)), part_(std::move(part)), node_(table) {}
+    std::vector<pugi::xml_node> rows() const;
+    std::shared_ptr<Deck> deck_;
+    std::string part_;
+    pugi::xml_node node_;
+};
+
+class Shapes;
 
 class Shape {
 public:
@@ -178,6 +218,12 @@ public:
     // is the shape's own: an empty placeholder has none, whatever prompt its layout or master shows.
     TextFrame textFrame() const;
 
+    // The shapes of a group, in order; fails for a shape that is no group.
+    Shapes groupItems() const;
+    bool hasTable() const;
+    // Fails for a shape that holds no table.
+    Table table() const;
+
 private:
     friend class Slide;
     friend class NotesPage;
@@ -208,7 +254,10 @@ public:
 private:
     friend class Slide;
     friend class NotesPage;
+    friend class Shape;
     static Shapes of(const std::shared_ptr<Deck>& deck, const std::string& part);
+    // The shapes of a shape tree or group element.
+    static Shapes in(const std::shared_ptr<Deck>& deck, const std::string& part, pugi::xml_node tree);
     std::vector<Shape> items_;
 };
 
@@ -264,6 +313,8 @@ class Slide {
 public:
     Shapes shapes() const;
     int slideNumber() const;
+    // Left out of the slide show, and so of every print and PDF of the deck (show="0").
+    bool hidden() const;
     // The custom XML parts of the slide's customer data, in list order.
     std::vector<CustomXMLPart> customerData() const;
     // Adds the XML, stored as given, as a new custom XML part at the end of the slide's customer data,
