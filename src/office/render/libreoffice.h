@@ -51,6 +51,17 @@ struct RenderOptions {
     const platform::StopRequest* stop = nullptr;
 };
 
+// What a PDF carries besides its pages. Every PDF is tagged (structure tree and reading order), keeps
+// the file's hyperlinks and has an outline: a bookmark per slide, named by the slide's title, for a
+// deck; one per heading, at the heading's level, for a document. Its title is the file's own (its
+// document properties) or, when it has none, the first shown slide's title of a deck, else the file
+// name less its extension; its language is the one the file's text is written in.
+struct PdfExport {
+    // PDF/A-2b, for archiving: every font embedded and the file self-contained.
+    bool archive = false;
+    bool operator<(const PdfExport& o) const { return archive < o.archive; }
+};
+
 class LibreOffice {
 public:
     explicit LibreOffice(RenderOptions options = {});
@@ -59,11 +70,13 @@ public:
     LibreOffice& operator=(const LibreOffice&) = delete;
 
     // Renders `source` (.pptx or .docx) as a PDF written to `pdf` (replaced atomically: a failed
-    // render leaves no file and an older one untouched). Hidden slides are left out. Thread-safe: up
+    // render leaves no file and an older one untouched), carrying what `pdfExport` asks for beyond its
+    // pages. Hidden slides are left out. Thread-safe: up
     // to `instances` calls render at once, the others wait for a free instance. Throws RenderError
     // with a description naming the file ("... stopped answering on Module03.pptx after 120 s; the
     // instance was ended", "... cannot load ...").
-    void renderPdf(const std::filesystem::path& source, const std::filesystem::path& pdf, PageLayout layout);
+    void renderPdf(const std::filesystem::path& source, const std::filesystem::path& pdf, PageLayout layout,
+                   const PdfExport& pdfExport = {});
 
     // The process ids of the instances running now (a test ends one to see the watchdog work).
     std::vector<int> instanceProcessIds() const;
