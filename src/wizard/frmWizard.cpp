@@ -821,6 +821,7 @@ void frmWizard::runOperations() {
     request.pdfPrinter = adobe7x9PrinterSelection;
     request.printSwitches.useBackgroundPrinting = settings_.UseBackgroundPrinting;
     request.printSwitches.publishPDFs = settings_.PublishPDFs;
+    request.printSwitches.archivePDFs = settings_.ArchivePDFs;
     stop_.reset();
     request.stop = &stop_;
 

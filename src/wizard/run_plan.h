@@ -42,7 +42,7 @@ struct RunRequest {
     bool makePDFs = false;         // chkPDF
     bool zipResult = false;        // chkZipPDFs
     QString pptPrinter, wordPrinter, pdfPrinter;
-    printready::PrintSwitches printSwitches; // UseBackgroundPrinting and PublishPDFs as loaded
+    printready::PrintSwitches printSwitches; // UseBackgroundPrinting, PublishPDFs, ArchivePDFs as loaded
     // Set when the person or a script asks the run to stop; none: the run cannot be stopped.
     platform::StopRequest* stop = nullptr;
 };

@@ -76,6 +76,7 @@ Settings ReadSettings() {
     settings.PrintReadyZipFilename = read("Other Values", "PrintReadyZipFilename", "PrintReady.zip");
     settings.UseBackgroundPrinting = switchValue(read("Other Values", "UseBackgroundPrinting", "0"));
     settings.PublishPDFs = ReadPublishPDFsSetting();
+    settings.ArchivePDFs = switchValue(read("Other Values", "ArchivePDFs", "0"));
     return settings;
 }
 

@@ -34,6 +34,7 @@ struct Settings {
     QString PrintReadyZipFilename;
     bool UseBackgroundPrinting = false; // the print-ready run prints the decks in the background
     bool PublishPDFs = true;            // PDFs by export rather than on the PDF printer
+    bool ArchivePDFs = false;           // exported PDFs are PDF/A-2b, for archiving
 };
 
 // Every value of the file, and the working folder created when nothing of its name exists yet (a

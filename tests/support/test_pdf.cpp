@@ -1,5 +1,8 @@
 #include "test_pdf.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QProcess>
@@ -31,6 +34,54 @@ int pdfPageCount(const std::filesystem::path& pdf) {
         QRegularExpression("^Pages:\\s+(\\d+)", QRegularExpression::MultilineOption)
             .match(QString::fromUtf8(info.readAllStandardOutput()));
     return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+
+namespace {
+
+QByteArray output(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        return {};
+    return process.readAllStandardOutput();
+}
+
+// qpdf's JSON strings: "u:" text, "b:" bytes in hex, or a name or number as written.
+std::string jsonText(const QJsonValue& value) {
+    const QString text = value.toString();
+    return (text.startsWith("u:") ? text.mid(2) : text).toStdString();
+}
+
+void readOutline(const QJsonArray& items, int level, std::vector<std::string>& outline) {
+    for (const QJsonValue& item : items) {
+        outline.push_back(std::string(std::size_t(level) * 2, ' ') + jsonText(item["title"]));
+        readOutline(item["kids"].toArray(), level + 1, outline);
+    }
+}
+
+} // namespace
+
+PdfFacts readPdfFacts(const std::filesystem::path& pdf) {
+    PdfFacts facts;
+    const QString file = QString::fromStdString(pdf.string());
+    for (const QString& line : QString::fromUtf8(output("pdfinfo", {file})).split('\n')) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0)
+            facts.info[line.left(colon).toStdString()] = line.mid(colon + 1).trimmed().toStdString();
+    }
+    const QJsonObject json =
+        QJsonDocument::fromJson(
+            output("qpdf", {"--json=2", "--json-key=outlines", "--json-key=qpdf", "--json-stream-data=inline",
+                            "--decode-level=generalized", file}))
+            .object();
+    readOutline(json["outlines"].toArray(), 0, facts.outline);
+    const QJsonObject objects = json["qpdf"].toArray().at(1).toObject();
+    const QJsonObject catalog =
+        objects["obj:" + objects["trailer"]["value"]["/Root"].toString()]["value"].toObject();
+    facts.language = jsonText(catalog["/Lang"]);
+    const QJsonValue metadata = objects["obj:" + catalog["/Metadata"].toString()]["stream"]["data"];
+    facts.metadata = QByteArray::fromBase64(metadata.toString().toLatin1()).toStdString();
+    return facts;
 }
 
 int postScriptPageCount(const std::string& postScript) {

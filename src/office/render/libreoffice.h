@@ -6,6 +6,7 @@
 // course folder. Each render has a time limit; an instance that dies or stops answering is ended, the
 // file fails with a description of what happened, and the next render starts a fresh instance.
 // Every instance ends with the LibreOffice object at the latest, and with the program if it dies.
+#include "office/render/pdf_export.h"
 #include "platform/stop_request.h"
 
 #include <chrono>
@@ -49,17 +50,6 @@ struct RenderOptions {
     // Once this is requested, a file being rendered has its instance ended as a hung one's is (the
     // next file starts a new one), and fails saying the run was stopped.
     const platform::StopRequest* stop = nullptr;
-};
-
-// What a PDF carries besides its pages. Every PDF is tagged (structure tree and reading order), keeps
-// the file's hyperlinks and has an outline: a bookmark per slide, named by the slide's title, for a
-// deck; one per heading, at the heading's level, for a document. Its title is the file's own (its
-// document properties) or, when it has none, the first shown slide's title of a deck, else the file
-// name less its extension; its language is the one the file's text is written in.
-struct PdfExport {
-    // PDF/A-2b, for archiving: every font embedded and the file self-contained.
-    bool archive = false;
-    bool operator<(const PdfExport& o) const { return archive < o.archive; }
 };
 
 class LibreOffice {
