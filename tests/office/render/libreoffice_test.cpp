@@ -268,10 +268,10 @@ TEST(RenderLibreOffice, NoInstanceOutlivesAProgramThatDiesWithoutAWord) {
 namespace {
 
 // A deck in Japanese as the office suite writes one (every run's language stated), without a title of its
-// own; the third slide hidden.
+// own; the third slide hidden, the last titled as the first.
 void writeJapaneseDeck(const fs::path& file) {
     DeckBuilder b;
-    const std::vector<std::string> titles = {"はじめに", "Second\tsteps", "Hidden one", "まとめ"};
+    const std::vector<std::string> titles = {"はじめに", "Second\tsteps", "Hidden one", "はじめに"};
     for (std::size_t i = 0; i < titles.size(); ++i) {
         const std::string rPr = "<a:rPr lang=\"ja-JP\" altLang=\"en-US\"/>";
         SlideSpec s;
@@ -328,8 +328,8 @@ TEST(RenderLibreOffice, PdfsAreTaggedTitledInTheirTextsLanguageWithAnOutline) {
         EXPECT_EQ(deck.info["Title"], "はじめに")
             << layout << ": a deck without a title takes its first slide's";
         EXPECT_EQ(deck.language, "ja-JP") << layout << ": the language its runs state, not the office's own";
-        EXPECT_EQ(deck.outline, (std::vector<std::string>{"はじめに", "Second steps", "まとめ"}))
-            << layout << ": a bookmark per shown slide, named by its title";
+        EXPECT_EQ(deck.outline, (std::vector<std::string>{"はじめに", "Second steps", "はじめに"}))
+            << layout << ": a bookmark per shown slide, named by its title (two slides may share one)";
         EXPECT_EQ(deck.metadata.find("pdfaid"), std::string::npos) << layout << " is no PDF/A unless asked";
     }
 
