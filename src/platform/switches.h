@@ -1,5 +1,5 @@
 #pragma once
-// How the settings file's switches read (UseBackgroundPrinting, PublishPDFs): as numbers.
+// How the settings file's switches read (UseBackgroundPrinting, PublishPDFs, ArchivePDFs): as numbers.
 #include <QString>
 
 namespace lf::platform {

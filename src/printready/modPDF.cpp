@@ -81,13 +81,14 @@ void PrintDecksToPdfPrinter(ppt::Application& powerPoint, const QString& sourceF
 }
 
 void PublishDecksAsPdf(ppt::Application& powerPoint, const QString& sourceFolder, const QStringList& decks,
-                       RunOutputNames& names) {
+                       RunOutputNames& names, const render::PdfExport& pdfExport) {
     eachFile(
         kDeckTag, sourceFolder, decks, [&](const std::string& file) { return openDeck(powerPoint, file); },
         [&](ppt::Presentation& deck, const QString& name) {
             colourInTheForeground(deck);
             ppt::FixedFormatOptions pdf;
             pdf.outputType = deckOutputType(name);
+            pdf.pdf = pdfExport;
             const QString target = names.claimPath(pdfStem(name), "pdf", name, kDeckTag);
             powerPoint.activePresentation().exportAsFixedFormat(hostFile(target), pdf);
         });
@@ -113,13 +114,13 @@ void PrintDocumentsToPdfPrinter(word::Application& word, const QString& sourceFo
 }
 
 void PublishDocumentsAsPdf(word::Application& word, const QString& sourceFolder, const QStringList& documents,
-                           RunOutputNames& names) {
+                           RunOutputNames& names, const render::PdfExport& pdfExport) {
     eachFile(
         kDocumentTag, sourceFolder, documents,
         [&](const std::string& file) { return word.documents().open(file); },
         [&](word::Document& document, const QString& name) {
             const QString target = names.claimPath(pdfStem(name), "pdf", name, kDocumentTag);
-            document.exportAsFixedFormat(hostFile(target), word::office::wdExportFormatPDF);
+            document.exportAsFixedFormat(hostFile(target), word::office::wdExportFormatPDF, pdfExport);
         });
     oplog::LogOperation(kDocumentTag, "All word files printed as PDF", false);
 }

@@ -2,6 +2,8 @@
 // modPDF: the PDF copies of a course's decks and Word documents during the print-ready run, made by
 // export into the print-ready folder or printed on the PDF printer the user chose. Log tags
 // "PRUpptpdf" (decks) and "PRUwordpdf" (documents). The applications are the run's own.
+#include "office/render/pdf_export.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -21,15 +23,16 @@ class RunOutputNames;
 int deckOutputType(const QString& fileName);
 
 // Each routine makes the PDFs of the named files of sourceFolder (the decks or documents the run
-// staged), in the order given; published PDFs go where names puts them.
+// staged), in the order given; published PDFs go where names puts them and carry what pdfExport asks.
 void PrintDecksToPdfPrinter(lf::ppt::Application& powerPoint, const QString& sourceFolder,
                             const QStringList& decks, const QString& pdfPrinter);
 void PublishDecksAsPdf(lf::ppt::Application& powerPoint, const QString& sourceFolder,
-                       const QStringList& decks, RunOutputNames& names);
+                       const QStringList& decks, RunOutputNames& names, const render::PdfExport& pdfExport);
 void PrintDocumentsToPdfPrinter(lf::word::Application& word, const QString& sourceFolder,
                                 const QStringList& documents, const QString& pdfPrinter);
 void PublishDocumentsAsPdf(lf::word::Application& word, const QString& sourceFolder,
-                           const QStringList& documents, RunOutputNames& names);
+                           const QStringList& documents, RunOutputNames& names,
+                           const render::PdfExport& pdfExport);
 
 // The host path of a file of the course (through the drive map); fails with the reason.
 std::string hostFile(const QString& localPath);

@@ -379,9 +379,10 @@ struct Run {
             oplog::CheckNothingProcessed(oplog::processCount(), kTag);
             return;
         }
+        const render::PdfExport pdfExport{switches.archivePDFs};
         if (makePDFs) {
             if (switches.publishPDFs)
-                PublishDecksAsPdf(powerPoint, sourceFolder, staged.decks, names);
+                PublishDecksAsPdf(powerPoint, sourceFolder, staged.decks, names, pdfExport);
             else
                 PrintDecksToPdfPrinter(powerPoint, sourceFolder, staged.decks, pdfPrinter);
         }
@@ -394,7 +395,7 @@ struct Run {
             return;
         if (makePDFs) {
             if (switches.publishPDFs)
-                PublishDocumentsAsPdf(word, sourceFolder, staged.documents, names);
+                PublishDocumentsAsPdf(word, sourceFolder, staged.documents, names, pdfExport);
             else
                 PrintDocumentsToPdfPrinter(word, sourceFolder, staged.documents, pdfPrinter);
         }

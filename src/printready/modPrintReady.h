@@ -16,10 +16,11 @@ class CourseRun;
 
 namespace lf::printready {
 
-// The two switches of the settings file the run reads, as loaded.
+// The switches of the settings file the run reads, as loaded.
 struct PrintSwitches {
     bool useBackgroundPrinting = false; // decks print in the background (documents always do)
     bool publishPDFs = true;            // PDFs exported into the print-ready folder, else printed
+    bool archivePDFs = false;           // exported PDFs are PDF/A-2b
 };
 
 // Creates the folder and every missing folder above it. A drive root ("D:", "D:\") is a folder that is

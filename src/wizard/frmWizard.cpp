@@ -825,6 +825,7 @@ void frmWizard::runOperations() {
     request.printSwitches.publishPDFs = settings_.PublishPDFs;
     request.tocTitleSource = settings_.TOCTitleSource;
     request.indexLanguage = settings_.IndexLanguage;
+    request.printSwitches.archivePDFs = settings_.ArchivePDFs;
     stop_.reset();
     request.stop = &stop_;
 

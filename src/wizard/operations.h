@@ -49,7 +49,7 @@ struct Operations {
 
     // source, destination, chkPDF checked, cleanWorkingFiles (true), chkZipPDFs checked,
     // txtPrintReadyZipFilename, the PowerPoint, Word and PDF printer chosen, then the settings
-    // UseBackgroundPrinting and PublishPDFs as loaded.
+    // UseBackgroundPrinting, PublishPDFs and ArchivePDFs as loaded.
     std::function<void(courserun::CourseRun& run, const QString& sourcePath, const QString& destinationPath,
                        bool makePDFs, bool cleanWorkingFiles, bool zipResult, const QString& zipFileName,
                        const QString& pptPrinter, const QString& wordPrinter, const QString& pdfPrinter,

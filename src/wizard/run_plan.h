@@ -45,6 +45,7 @@ struct RunRequest {
     printready::PrintSwitches printSwitches; // UseBackgroundPrinting and PublishPDFs as loaded
     indexing::TOCTitleSource tocTitleSource = indexing::TOCTitleSource::RuleThenPlaceholder; // as loaded
     QString indexLanguage;                   // the setting IndexLanguage as loaded
+    printready::PrintSwitches printSwitches; // UseBackgroundPrinting, PublishPDFs, ArchivePDFs as loaded
     // Set when the person or a script asks the run to stop; none: the run cannot be stopped.
     platform::StopRequest* stop = nullptr;
 };

@@ -86,6 +86,7 @@ Settings ReadSettings() {
     settings.TOCTitleSource =
         tocTitleSourceValue(read("Other Values", "TOCTitleSource", "rule then placeholder"));
     settings.IndexLanguage = read("Other Values", "IndexLanguage", "");
+    settings.ArchivePDFs = switchValue(read("Other Values", "ArchivePDFs", "0"));
     return settings;
 }
 

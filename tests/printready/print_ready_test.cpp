@@ -154,6 +154,35 @@ TEST_F(PrintReady, ALocalCourseGivesOnePrintFilePerFileAndPdfsBesideThem) {
     EXPECT_EQ(snapshot(host("Course")), before) << "the course folder is read, never written";
 }
 
+// With ArchivePDFs the PDFs beside the print files are PDF/A-2b and keep what every exported PDF
+// carries (tags, a title, the slide titles as bookmarks); the print files are printed as ever.
+TEST_F(PrintReady, ArchivePDFsExportsPdfA2bBesideThePrintFiles) {
+    builder::DeckBuilder module = courseDeck(3, "Routing");
+    module.slides[1].hidden = true;
+    module.write(host("Course/Module05.pptx"));
+    writeDocument(host("Course/LabGuide.docx"), "Lab guide");
+    PrintSwitches archive;
+    archive.archivePDFs = true;
+
+    run(local("Out"), true, PrivateCups::psPrinter, PrivateCups::psPrinter, archive);
+
+    const fs::path out = host("Out");
+    EXPECT_EQ(folderNames(out),
+              (std::vector<std::string>{"LabGuide.pdf", "LabGuide.prn", "Module05.pdf", "Module05.prn"}));
+    EXPECT_EQ(postScriptPageCount(readFile(out / "Module05.prn")), 2);
+    PdfFacts deck = readPdfFacts(out / "Module05.pdf");
+    PdfFacts guide = readPdfFacts(out / "LabGuide.pdf");
+    for (PdfFacts* pdf : {&deck, &guide}) {
+        EXPECT_EQ(pdf->info["Tagged"], "yes");
+        EXPECT_NE(pdf->metadata.find("<pdfaid:part>2</pdfaid:part>"), std::string::npos) << pdf->metadata;
+        EXPECT_NE(pdf->metadata.find("<pdfaid:conformance>B</pdfaid:conformance>"), std::string::npos);
+    }
+    EXPECT_EQ(deck.info["Title"], "Routing slide 1");
+    EXPECT_EQ(deck.outline, (std::vector<std::string>{"Routing slide 1", "Routing slide 3"}));
+    EXPECT_EQ(guide.info["Title"], "LabGuide");
+    EXPECT_TRUE(log.failures.isEmpty()) << log.failures.join("\n").toStdString();
+}
+
 TEST_F(PrintReady, RunsThatCannotPrintSayWhyAndPrintNothing) {
     writeDocument(host("Course/LabGuide.docx"), "Lab guide");
     // Documents without a deck: nothing is printed.

@@ -1,5 +1,8 @@
 #include "test_pdf.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QProcess>
@@ -35,21 +38,33 @@ int pdfPageCount(const std::filesystem::path& pdf) {
 
 namespace {
 
-// The standard output of a poppler tool; empty when it fails.
-QString popplerOutput(const QString& tool, const QStringList& arguments) {
+// The standard output of a tool (qpdf exits 3 on mere warnings, so its exit code is not read); empty
+// when it cannot run or crashes.
+QByteArray output(const QString& program, const QStringList& arguments) {
     QProcess process;
-    process.start(tool, arguments);
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0)
+    process.start(program, arguments);
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
         return {};
-    return QString::fromUtf8(process.readAllStandardOutput());
+    return process.readAllStandardOutput();
+}
+
+// qpdf's JSON strings: "u:" text, "b:" bytes in hex, or a name or number as written.
+std::string jsonText(const QJsonValue& value) {
+    const QString text = value.toString();
+    return (text.startsWith("u:") ? text.mid(2) : text).toStdString();
+}
+
+void readOutline(const QJsonArray& items, int level, std::vector<std::string>& outline) {
+    for (const QJsonValue& item : items) {
+        outline.push_back(std::string(std::size_t(level) * 2, ' ') + jsonText(item["title"]));
+        readOutline(item["kids"].toArray(), level + 1, outline);
+    }
 }
 
 } // namespace
 
 std::string pdfText(const std::filesystem::path& pdf) {
-    return popplerOutput("pdftotext", {"-enc", "UTF-8", QString::fromStdString(pdf.string()), "-"})
-        .toStdString();
+    return output("pdftotext", {"-enc", "UTF-8", QString::fromStdString(pdf.string()), "-"}).toStdString();
 }
 
 std::vector<std::string> pdfEmbeddedFonts(const std::filesystem::path& pdf) {
@@ -57,12 +72,35 @@ std::vector<std::string> pdfEmbeddedFonts(const std::filesystem::path& pdf) {
     const QRegularExpression row("^(\\S+)\\s.*\\s(yes|no)\\s+(yes|no)\\s+(yes|no)\\s+\\d+\\s+\\d+\\s*$");
     std::vector<std::string> fonts;
     for (const QString& line :
-         popplerOutput("pdffonts", {QString::fromStdString(pdf.string())}).split('\n')) {
+         QString::fromUtf8(output("pdffonts", {QString::fromStdString(pdf.string())})).split('\n')) {
         const QRegularExpressionMatch m = row.match(line);
         if (m.hasMatch() && m.captured(2) == "yes")
             fonts.push_back(m.captured(1).section('+', -1).toStdString());
     }
     return fonts;
+}
+
+PdfFacts readPdfFacts(const std::filesystem::path& pdf) {
+    PdfFacts facts;
+    const QString file = QString::fromStdString(pdf.string());
+    for (const QString& line : QString::fromUtf8(output("pdfinfo", {file})).split('\n')) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0)
+            facts.info[line.left(colon).toStdString()] = line.mid(colon + 1).trimmed().toStdString();
+    }
+    const QJsonObject json =
+        QJsonDocument::fromJson(
+            output("qpdf", {"--json=2", "--json-key=outlines", "--json-key=qpdf", "--json-stream-data=inline",
+                            "--decode-level=generalized", file}))
+            .object();
+    readOutline(json["outlines"].toArray(), 0, facts.outline);
+    const QJsonObject objects = json["qpdf"].toArray().at(1).toObject();
+    const QJsonObject catalog =
+        objects["obj:" + objects["trailer"]["value"]["/Root"].toString()]["value"].toObject();
+    facts.language = jsonText(catalog["/Lang"]);
+    const QJsonValue metadata = objects["obj:" + catalog["/Metadata"].toString()]["stream"]["data"];
+    facts.metadata = QByteArray::fromBase64(metadata.toString().toLatin1()).toStdString();
+    return facts;
 }
 
 int postScriptPageCount(const std::string& postScript) {

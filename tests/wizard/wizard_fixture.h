@@ -76,9 +76,9 @@ public:
                                        bool pdf, bool clean, bool zip, const QString& z, const QString& p1,
                                        const QString& p2, const QString& p3,
                                        const lf::printready::PrintSwitches& switches) {
-                record("RunPrintReady",
-                       {s, d, flag(pdf), run.workingDirectory(), flag(clean), flag(zip), z, p1, p2, p3,
-                        flag(switches.useBackgroundPrinting), flag(switches.publishPDFs)});
+                record("RunPrintReady", {s, d, flag(pdf), run.workingDirectory(), flag(clean), flag(zip), z,
+                                         p1, p2, p3, flag(switches.useBackgroundPrinting),
+                                         flag(switches.publishPDFs), flag(switches.archivePDFs)});
             };
         if (available & ZipBit)
             ops.RunZipPackaging = [this](lf::courserun::CourseRun& run, const QString& s, const QString& d,

@@ -45,7 +45,8 @@ TEST_F(WizardRunTest, AllFiveRunInOrderWithTheirArguments) {
     frmWizard& w = start();
     lf::test::writeFile(std::filesystem::path((lf::platform::configFolder() + "/Syllabo.ini").toStdString()),
                         "[Other Values]\r\nPublishPDFs=0\r\nWorkingDirectory=C:\\work\\\r\n"
-                        "PrintReadyZipFilename=Ready.zip\r\nTOCTitleSource=Rule\r\nIndexLanguage=sv-SE\r\n");
+                        "PrintReadyZipFilename=Ready.zip\r\nTOCTitleSource=Rule\r\nIndexLanguage=sv-SE\r\n"
+                        "ArchivePDFs=1\r\n");
     next();
     w.chkPRU->click();
     w.chkPDF->click();
@@ -78,8 +79,9 @@ TEST_F(WizardRunTest, AllFiveRunInOrderWithTheirArguments) {
                                            "D:\\Out\\", "Networks 101", "C:\\work\\", "true", "rule"}))
         << "the TOC reads the working directory as typed, where the Index left the decks, and takes "
            "titles as the settings file says";
-    EXPECT_EQ(c[3].arguments, QStringList({"C:", "D:\\Out\\", "true", "C:\\work\\", "true", "false",
-                                           "Ready.zip", "Office Laser", "", "PDF Writer", "false", "false"}))
+    EXPECT_EQ(c[3].arguments,
+              QStringList({"C:", "D:\\Out\\", "true", "C:\\work\\", "true", "false", "Ready.zip",
+                           "Office Laser", "", "PDF Writer", "false", "false", "true"}))
         << "the printing switches as the settings file has them";
     EXPECT_EQ(c[4].arguments, QStringList({"C:", "D:\\Out\\", "C:\\work\\", "true", "Course.zip"}));
 

@@ -45,8 +45,8 @@ Parts WordDocument::parts() const {
     }
 
     std::string body;
-    for (const std::string& text : paragraphs)
-        body += textParagraph(text);
+    for (std::size_t i = 0; i < paragraphs.size(); ++i)
+        body += textParagraph(paragraphs[i], i < paragraphStyles.size() ? paragraphStyles[i] : std::string());
     body += "<w:sectPr>";
     if (header)
         body += "<w:headerReference w:type=\"default\" r:id=\"rId2\"/>";
@@ -61,14 +61,28 @@ Parts WordDocument::parts() const {
     for (const WordStyle& style : styles)
         styleList += styleXml(style);
 
+    std::vector<std::pair<std::string, std::string>> packageRels = {{"officeDocument", "word/document.xml"}};
+    if (!title.empty()) {
+        ct.add("/docProps/core.xml", "application/vnd.openxmlformats-package.core-properties+xml");
+        packageRels.emplace_back(
+            "http://schemas.openxmlformats.org/package/2006/relationships/metadata/core-properties",
+            "docProps/core.xml");
+    }
     Parts out = {
         {"[Content_Types].xml", ct.xml()},
-        {"_rels/.rels", relationships({{"officeDocument", "word/document.xml"}})},
+        {"_rels/.rels", relationships(packageRels)},
         {"word/_rels/document.xml.rels", relationships(documentRels)},
         {"word/document.xml",
          kXmlDeclaration + "<w:document " + kNs + "><w:body>" + body + "</w:body></w:document>"},
         {"word/styles.xml", styleList + "</w:styles>"},
     };
+    if (!title.empty())
+        out.emplace_back("docProps/core.xml",
+                         kXmlDeclaration +
+                             "<cp:coreProperties xmlns:cp=\"http://schemas.openxmlformats.org/package/2006/"
+                             "metadata/core-properties\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\">"
+                             "<dc:title>" +
+                             escapeXml(title) + "</dc:title></cp:coreProperties>");
     if (header)
         out.emplace_back("word/header1.xml", kXmlDeclaration + "<w:hdr " + kNs + ">" +
                                                  textParagraph(*header, headerStyle) + "</w:hdr>");

@@ -25,6 +25,11 @@ struct WordStyle {
 struct WordDocument {
     // The body, one plain text run a paragraph.
     std::vector<std::string> paragraphs;
+    // The style id of each paragraph, by position; a paragraph past the list, or an empty id, takes the
+    // document's default.
+    std::vector<std::string> paragraphStyles;
+    // The title in the core properties (docProps/core.xml); empty writes no core properties.
+    std::string title;
     // The children of the document defaults' run properties; empty writes no document defaults.
     std::string defaultRunProperties;
     std::vector<WordStyle> styles;

@@ -211,13 +211,14 @@ void Document::printOut(bool background, bool printToFile, const std::filesystem
     }
 }
 
-void Document::exportAsFixedFormat(const std::filesystem::path& outputFileName, int exportFormat) {
+void Document::exportAsFixedFormat(const std::filesystem::path& outputFileName, int exportFormat,
+                                   const render::PdfExport& pdf) {
     const DocState& d = *state();
     printing::PrintEngine& engine = printingOf(d);
     if (exportFormat != office::wdExportFormatPDF)
         throw DocumentError(d.fail("only PDF (export format 17) can be exported"));
     try {
-        engine.exportPdf(d.file, printing::Pages::Document, outputFileName);
+        engine.exportPdf(d.file, printing::Pages::Document, outputFileName, pdf);
     } catch (const printing::PrintError& e) {
         throw DocumentError(d.fail(e.what()));
     }

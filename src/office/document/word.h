@@ -5,6 +5,8 @@
 // its open document; using one after the document was closed fails. Failures are DocumentError (or
 // opc::PackageError for a damaged package), both std::runtime_error, whose description names the
 // file and what is wrong.
+#include "office/render/pdf_export.h"
+
 #include <pugixml.hpp>
 
 #include <cstdint>
@@ -263,8 +265,10 @@ public:
     // true; in the background (queued, the print file appears later) when background is true. The
     // document's file is only read: what was changed and not saved is not printed.
     void printOut(bool background, bool printToFile, const std::filesystem::path& outputFileName = {});
-    // Writes the document as a PDF (export format 17, the only one supported).
-    void exportAsFixedFormat(const std::filesystem::path& outputFileName, int exportFormat);
+    // Writes the document as a PDF (export format 17, the only one supported), carrying what `pdf` asks
+    // for besides its pages.
+    void exportAsFixedFormat(const std::filesystem::path& outputFileName, int exportFormat,
+                             const render::PdfExport& pdf = {});
 
 private:
     friend class Documents;

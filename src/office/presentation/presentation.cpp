@@ -731,7 +731,7 @@ void Presentation::exportAsFixedFormat(const std::filesystem::path& path, const 
                                 ": the export takes every visible slide, unframed, and nothing else");
     const printing::Pages pages = pagesFor(deck_->name(), options.outputType);
     try {
-        engineOf(*deck_).exportPdf(deck_->path(), pages, path);
+        engineOf(*deck_).exportPdf(deck_->path(), pages, path, options.pdf);
     } catch (const printing::PrintError& e) {
         throw PresentationError(deck_->name() + ": " + e.what());
     }

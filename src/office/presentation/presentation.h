@@ -5,6 +5,8 @@
 // Every object is a small handle onto the open deck; using one after its presentation was closed
 // fails. Failures are PresentationError (or opc::PackageError for a damaged package), both
 // std::runtime_error, whose description names the file and what is wrong.
+#include "office/render/pdf_export.h"
+
 #include <pugixml.hpp>
 
 #include <filesystem>
@@ -381,6 +383,8 @@ struct FixedFormatOptions {
     bool docStructureTags = true;
     bool bitmapMissingFonts = true;
     bool useISO19005_1 = false;
+    // Beyond the office's arguments: what the PDF carries besides its pages (PDF/A-2b for archiving).
+    render::PdfExport pdf;
 };
 
 class Presentation {

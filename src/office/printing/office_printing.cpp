@@ -63,25 +63,28 @@ QString q(const fs::path& path) {
     return QString::fromStdString(path.string());
 }
 
-// One laid-out file: the same file (by its place, size and time of change) in the same layout.
+// One laid-out file: the same file (by its place, size and time of change) in the same layout, as a
+// PDF/A or not.
 struct RenderKey {
     std::string file;
     Pages pages;
     std::uintmax_t size;
     fs::file_time_type changed;
+    bool archive;
     bool operator<(const RenderKey& o) const {
-        return std::tie(file, pages, size, changed) < std::tie(o.file, o.pages, o.size, o.changed);
+        return std::tie(file, pages, size, changed, archive) <
+               std::tie(o.file, o.pages, o.size, o.changed, o.archive);
     }
 };
 
-RenderKey keyOf(const fs::path& source, Pages pages) {
+RenderKey keyOf(const fs::path& source, Pages pages, const render::PdfExport& pdfExport) {
     std::error_code error;
     const fs::path place = fs::weakly_canonical(source, error);
     const std::uintmax_t size = error ? 0 : fs::file_size(place, error);
     const fs::file_time_type changed = error ? fs::file_time_type() : fs::last_write_time(place, error);
     if (error)
         throw PrintError("cannot read " + source.string() + ": " + error.message());
-    return {place.string(), pages, size, changed};
+    return {place.string(), pages, size, changed, pdfExport.archive};
 }
 
 } // namespace
@@ -106,8 +109,8 @@ struct OfficePrinting::Impl {
     // The PDF of the file in that layout, laid out by LibreOffice the first time it is asked for;
     // callers asking for one being laid out wait for it. A failed layout is not kept, so the next
     // request tries again.
-    fs::path renderedPdf(const fs::path& source, Pages pages) {
-        const RenderKey key = keyOf(source, pages);
+    fs::path renderedPdf(const fs::path& source, Pages pages, const render::PdfExport& pdfExport = {}) {
+        const RenderKey key = keyOf(source, pages, pdfExport);
         std::promise<fs::path> promise;
         std::shared_future<fs::path> result;
         bool mine = false;
@@ -126,7 +129,7 @@ struct OfficePrinting::Impl {
         }
         if (mine) {
             try {
-                office.renderPdf(source, pdf, layoutOf(pages));
+                office.renderPdf(source, pdf, layoutOf(pages), pdfExport);
                 promise.set_value(pdf);
             } catch (const std::exception& failure) {
                 {
@@ -265,8 +268,9 @@ void OfficePrinting::prepare(const fs::path& source, Pages pages) {
     impl_->enqueue(std::move(job));
 }
 
-void OfficePrinting::exportPdf(const fs::path& source, Pages pages, const fs::path& pdf) {
-    const fs::path rendered = impl_->renderedPdf(source, pages);
+void OfficePrinting::exportPdf(const fs::path& source, Pages pages, const fs::path& pdf,
+                               const render::PdfExport& pdfExport) {
+    const fs::path rendered = impl_->renderedPdf(source, pages, pdfExport);
     const std::string why = platform::copyWholeFile(rendered, pdf);
     if (!why.empty())
         throw PrintError("cannot write " + pdf.string() + ": " + why);

@@ -40,8 +40,8 @@ public:
 
     void checkPrinter(const std::string& printer) override;
     void print(const PrintJob& job) override;
-    void exportPdf(const std::filesystem::path& source, Pages pages,
-                   const std::filesystem::path& pdf) override;
+    void exportPdf(const std::filesystem::path& source, Pages pages, const std::filesystem::path& pdf,
+                   const render::PdfExport& pdfExport) override;
 
     // Lays the file out ahead, on a worker, so that a print or export of it that follows finds its
     // pages ready (a failure here is not reported: the print that follows meets it again).

@@ -2,6 +2,8 @@
 // What the decks and documents of the object model print and export through. The presentation and
 // document engines know only this interface; an application given no engine cannot print. The
 // engine of the program (office_printing.h) lays the pages out in LibreOffice and hands them to CUPS.
+#include "office/render/pdf_export.h"
+
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -36,9 +38,10 @@ public:
     // Prints the job; in the foreground the print file exists (or the job was handed to the printer)
     // when it returns, and a failure is thrown. A background job's failure is reported on its own.
     virtual void print(const PrintJob& job) = 0;
-    // Writes the PDF of the source, hidden slides left out; fails (PrintError) with the reason.
-    virtual void exportPdf(const std::filesystem::path& source, Pages pages,
-                           const std::filesystem::path& pdf) = 0;
+    // Writes the PDF of the source, hidden slides left out, carrying what `pdfExport` asks for; fails
+    // (PrintError) with the reason.
+    virtual void exportPdf(const std::filesystem::path& source, Pages pages, const std::filesystem::path& pdf,
+                           const render::PdfExport& pdfExport) = 0;
 };
 
 } // namespace lf::printing

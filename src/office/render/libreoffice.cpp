@@ -6,17 +6,26 @@
 // killed: the bridge sees its pipe close and throws DisposedException in the waiting thread.
 #include "office/render/libreoffice.h"
 
+#include "office/opc/package.h"
 #include "office/render/child_process.h"
+#include "office/render/pdf_catalog.h"
+#include "office/render/text_language.h"
 #include "platform/private_folder.h"
 #include "platform/whole_file.h"
 
 #include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/bridge/BridgeFactory.hpp>
 #include <com/sun/star/bridge/XBridge.hpp>
 #include <com/sun/star/connection/Connector.hpp>
 #include <com/sun/star/connection/NoConnectException.hpp>
+#include <com/sun/star/container/XNamed.hpp>
 #include <com/sun/star/document/MacroExecMode.hpp>
 #include <com/sun/star/document/UpdateDocMode.hpp>
+#include <com/sun/star/document/XDocumentProperties.hpp>
+#include <com/sun/star/document/XDocumentPropertiesSupplier.hpp>
+#include <com/sun/star/drawing/XDrawPagesSupplier.hpp>
+#include <com/sun/star/drawing/XShapes.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/io/IOException.hpp>
@@ -24,11 +33,13 @@
 #include <com/sun/star/lang/IllegalArgumentException.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
 #include <com/sun/star/lang/XServiceInfo.hpp>
+#include <com/sun/star/text/XTextRange.hpp>
 #include <com/sun/star/uno/XComponentContext.hpp>
 #include <com/sun/star/util/CloseVetoException.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <cppuhelper/bootstrap.hxx>
 #include <rtl/bootstrap.hxx>
+#include <rtl/ustrbuf.hxx>
 
 #include <atomic>
 #include <cctype>
@@ -105,6 +116,108 @@ uno::Sequence<com::sun::star::beans::PropertyValue>
 properties(std::initializer_list<com::sun::star::beans::PropertyValue> list) {
     return uno::Sequence<com::sun::star::beans::PropertyValue>(list.begin(),
                                                                static_cast<sal_Int32>(list.size()));
+}
+
+// The longest text taken for a bookmark or the document's title; a slide's title past it is cut.
+constexpr sal_Int32 maxTitleLength = 250;
+
+// A text as one line: every run of blanks, line and paragraph breaks made one blank, cut to its
+// bound, without blanks at either end.
+OUString oneLine(const OUString& text) {
+    rtl::OUStringBuffer line;
+    bool blank = false;
+    for (sal_Int32 i = 0; i < text.getLength() && line.getLength() < maxTitleLength; ++i) {
+        const sal_Unicode c = text[i];
+        if (c <= ' ' || c == 0x2028 || c == 0x2029 || c == 0xA0) {
+            blank = line.getLength() > 0;
+            continue;
+        }
+        if (blank) {
+            line.append(' ');
+            blank = false;
+        }
+        line.append(c);
+    }
+    return line.makeStringAndClear();
+}
+
+// The text of the slide's title placeholder, as one line; empty when it has none.
+OUString slideTitle(const Reference<com::sun::star::drawing::XShapes>& slide) {
+    using namespace com::sun::star;
+    for (sal_Int32 i = 0; slide.is() && i < slide->getCount(); ++i) {
+        Reference<lang::XServiceInfo> shape(slide->getByIndex(i), UNO_QUERY);
+        if (!shape.is() || !shape->supportsService("com.sun.star.presentation.TitleTextShape"))
+            continue;
+        Reference<text::XTextRange> text(shape, UNO_QUERY);
+        if (text.is())
+            return oneLine(text->getString());
+    }
+    return OUString();
+}
+
+// The loaded model made ready for the PDF, in memory only (the copy is never stored): a deck's slides
+// named by their titles, which the outline shows as its bookmarks (a slide without a title keeps the
+// name it has), and a title for a file that has none of its own.
+void prepareForExport(const Reference<com::sun::star::lang::XComponent>& doc, bool deck,
+                      const std::string& stem) {
+    using namespace com::sun::star;
+    OUString firstTitle;
+    if (deck) {
+        Reference<drawing::XDrawPagesSupplier> pages(doc, UNO_QUERY_THROW);
+        const Reference<drawing::XDrawPages> slides = pages->getDrawPages();
+        for (sal_Int32 i = 0; i < slides->getCount(); ++i) {
+            Reference<drawing::XShapes> slide(slides->getByIndex(i), UNO_QUERY);
+            const OUString title = slideTitle(slide);
+            Reference<container::XNamed> named(slide, UNO_QUERY);
+            if (title.isEmpty() || !named.is())
+                continue;
+            named->setName(title);
+            bool shown = true;
+            Reference<beans::XPropertySet> page(slide, UNO_QUERY);
+            if (page.is())
+                page->getPropertyValue("Visible") >>= shown;
+            if (shown && firstTitle.isEmpty())
+                firstTitle = title;
+        }
+    }
+    Reference<document::XDocumentPropertiesSupplier> supplier(doc, UNO_QUERY);
+    if (!supplier.is())
+        return;
+    const Reference<document::XDocumentProperties> properties = supplier->getDocumentProperties();
+    if (properties.is() && oneLine(properties->getTitle()).isEmpty())
+        properties->setTitle(firstTitle.isEmpty() ? ou(stem) : firstTitle);
+}
+
+// The export's settings: tagged, links and outline kept, the title shown as the window's, PDF/A-2b
+// when archiving; a deck's slides or notes pages.
+uno::Sequence<com::sun::star::beans::PropertyValue> pdfFilterData(bool deck, bool notes,
+                                                                  const PdfExport& pdfExport) {
+    std::vector<com::sun::star::beans::PropertyValue> data = {
+        property("UseTaggedPDF", uno::Any(true)),
+        property("ExportBookmarks", uno::Any(true)),
+        property("ExportLinksRelativeFsys", uno::Any(false)),
+        property("DisplayPDFDocumentTitle", uno::Any(true)),
+        property("SelectPdfVersion", uno::Any(sal_Int32(pdfExport.archive ? 2 : 0))),
+    };
+    if (deck) {
+        data.push_back(property("ExportNotesPages", uno::Any(notes)));
+        data.push_back(property("ExportOnlyNotesPages", uno::Any(notes)));
+        data.push_back(property("ExportHiddenSlides", uno::Any(false)));
+    }
+    return uno::Sequence<com::sun::star::beans::PropertyValue>(data.data(),
+                                                               static_cast<sal_Int32>(data.size()));
+}
+
+// The PDF declares the language the file's text is in (the office declares its own for a deck).
+void declareLanguage(const fs::path& copy, const fs::path& output, const std::string& name) {
+    std::string language;
+    try {
+        language = textLanguage(copy);
+    } catch (const opc::PackageError& e) {
+        throw RenderError("cannot read the language of " + name + ": " + e.what());
+    }
+    if (!language.empty())
+        setPdfLanguage(output, language);
 }
 
 std::string seconds(std::chrono::milliseconds d) {
@@ -331,7 +444,8 @@ struct LibreOffice::Impl {
 
     std::unique_ptr<Instance> start();
     void spawn(Instance& in);
-    void render(std::size_t slot, const fs::path& source, const fs::path& pdf, PageLayout layout);
+    void render(std::size_t slot, const fs::path& source, const fs::path& pdf, PageLayout layout,
+                const PdfExport& pdfExport);
 };
 
 void LibreOffice::Impl::spawn(Instance& in) {
@@ -434,7 +548,7 @@ std::unique_ptr<Instance> LibreOffice::Impl::start() {
 }
 
 void LibreOffice::Impl::render(std::size_t slot, const fs::path& source, const fs::path& pdf,
-                               PageLayout layout) {
+                               PageLayout layout, const PdfExport& pdfExport) {
     const std::string name = source.filename().string();
     std::unique_ptr<Instance>& in = slots[slot].instance; // ours alone while the slot is taken
     if (in && in->process.exited()) {
@@ -514,13 +628,9 @@ void LibreOffice::Impl::render(std::size_t slot, const fs::path& source, const f
                 throw RenderError("LibreOffice cannot load " + name +
                                   (deck ? " as a presentation" : " as a text document"));
             }
-            uno::Sequence<beans::PropertyValue> filterData;
-            if (deck) {
-                const bool notes = layout == PageLayout::NotesPages;
-                filterData = properties({property("ExportNotesPages", uno::Any(notes)),
-                                         property("ExportOnlyNotesPages", uno::Any(notes)),
-                                         property("ExportHiddenSlides", uno::Any(false))});
-            }
+            const bool notes = layout == PageLayout::NotesPages;
+            prepareForExport(doc, deck, source.stem().string());
+            const auto filterData = pdfFilterData(deck, notes, pdfExport);
             const auto store = properties({
                 property("FilterName", uno::Any(OUString::createFromAscii(deck ? "impress_pdf_Export"
                                                                                : "writer_pdf_Export"))),
@@ -596,6 +706,7 @@ void LibreOffice::Impl::render(std::size_t slot, const fs::path& source, const f
     if (!fs::exists(output, ec)) {
         throw RenderError("LibreOffice wrote no PDF for " + name);
     }
+    declareLanguage(copy, output, name);
     const std::string why = platform::copyWholeFile(output, pdf);
     if (!why.empty()) {
         if (nearLimit) {
@@ -611,7 +722,8 @@ LibreOffice::~LibreOffice() {
     delete impl_;
 }
 
-void LibreOffice::renderPdf(const fs::path& source, const fs::path& pdf, PageLayout layout) {
+void LibreOffice::renderPdf(const fs::path& source, const fs::path& pdf, PageLayout layout,
+                            const PdfExport& pdfExport) {
     std::error_code ec;
     if (!fs::is_regular_file(source, ec)) {
         throw RenderError("cannot render " + source.string() + ": no such file");
@@ -622,7 +734,7 @@ void LibreOffice::renderPdf(const fs::path& source, const fs::path& pdf, PageLay
         std::size_t slot;
         ~Give() { impl->give(slot); }
     } give{impl_, slot};
-    impl_->render(slot, source, pdf, layout);
+    impl_->render(slot, source, pdf, layout, pdfExport);
 }
 
 std::vector<int> LibreOffice::instanceProcessIds() const {

@@ -6,6 +6,7 @@
 // course folder. Each render has a time limit; an instance that dies or stops answering is ended, the
 // file fails with a description of what happened, and the next render starts a fresh instance.
 // Every instance ends with the LibreOffice object at the latest, and with the program if it dies.
+#include "office/render/pdf_export.h"
 #include "platform/stop_request.h"
 
 #include <chrono>
@@ -59,11 +60,13 @@ public:
     LibreOffice& operator=(const LibreOffice&) = delete;
 
     // Renders `source` (.pptx or .docx) as a PDF written to `pdf` (replaced atomically: a failed
-    // render leaves no file and an older one untouched). Hidden slides are left out. Thread-safe: up
+    // render leaves no file and an older one untouched), carrying what `pdfExport` asks for beyond its
+    // pages. Hidden slides are left out. Thread-safe: up
     // to `instances` calls render at once, the others wait for a free instance. Throws RenderError
     // with a description naming the file ("... stopped answering on Module03.pptx after 120 s; the
     // instance was ended", "... cannot load ...").
-    void renderPdf(const std::filesystem::path& source, const std::filesystem::path& pdf, PageLayout layout);
+    void renderPdf(const std::filesystem::path& source, const std::filesystem::path& pdf, PageLayout layout,
+                   const PdfExport& pdfExport = {});
 
     // The process ids of the instances running now (a test ends one to see the watchdog work).
     std::vector<int> instanceProcessIds() const;

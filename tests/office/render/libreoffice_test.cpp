@@ -264,3 +264,89 @@ TEST(RenderLibreOffice, NoInstanceOutlivesAProgramThatDiesWithoutAWord) {
     EXPECT_TRUE(goneWithin(orphan, std::chrono::seconds(10)))
         << "instance " << orphan << " outlived the program";
 }
+
+namespace {
+
+// A deck in Japanese as the office suite writes one (every run's language stated), without a title of its
+// own; the third slide hidden, the last titled as the first.
+void writeJapaneseDeck(const fs::path& file) {
+    DeckBuilder b;
+    const std::vector<std::string> titles = {"はじめに", "Second\tsteps", "Hidden one", "はじめに"};
+    for (std::size_t i = 0; i < titles.size(); ++i) {
+        const std::string rPr = "<a:rPr lang=\"ja-JP\" altLang=\"en-US\"/>";
+        SlideSpec s;
+        s.shapes = {placeholderShape(2, "Title 1", {"title", -1}, std::nullopt,
+                                     "<a:p><a:r>" + rPr + "<a:t>" + titles[i] + "</a:t></a:r></a:p>"),
+                    placeholderShape(3, "Content Placeholder 2", {"", 1}, std::nullopt,
+                                     "<a:p><a:r>" + rPr + "<a:t>本文のテキストです。</a:t></a:r></a:p>")};
+        s.hidden = i == 2;
+        b.slides.push_back(s);
+    }
+    b.write(file);
+}
+
+// A handout in German by its defaults, with headings on two levels.
+WordDocument germanHandout() {
+    WordDocument d;
+    d.defaultRunProperties = "<w:lang w:val=\"de-DE\" w:eastAsia=\"ja-JP\"/>";
+    d.paragraphs = {"Einleitung", "Der erste Text.", "Erster Abschnitt", "Der zweite Text.",
+                    "Zweites Kapitel"};
+    d.paragraphStyles = {"Heading1", "", "Heading2", "", "Heading1"};
+    const std::string bold = "<w:b/>";
+    d.styles = {
+        {"Normal", "Normal", true, "", "", true, "", ""},
+        {"Heading1", "heading 1", false, "Normal", "Normal", true, "<w:outlineLvl w:val=\"0\"/>", bold},
+        {"Heading2", "heading 2", false, "Normal", "Normal", true, "<w:outlineLvl w:val=\"1\"/>", bold}};
+    return d;
+}
+
+} // namespace
+
+// What a reader's screen reader and an archive need of a PDF: tagged, a title, the language of the
+// text, an outline to find one's way (slide titles, headings at their levels), and PDF/A-2b on request.
+TEST(RenderLibreOffice, PdfsAreTaggedTitledInTheirTextsLanguageWithAnOutline) {
+    TempDir course;
+    TempDir out;
+    writeJapaneseDeck(course / "03_Kanji.pptx");
+    WordDocument handout = germanHandout();
+    handout.title = "Kursunterlagen";
+    handout.write(course / "Handbuch.docx");
+    handout.title.clear();
+    handout.write(course / "Lab Guide.docx");
+    const auto before = snapshot(course.path());
+
+    LibreOffice office;
+    office.renderPdf(course / "03_Kanji.pptx", out / "slides.pdf", PageLayout::Slides);
+    office.renderPdf(course / "03_Kanji.pptx", out / "notes.pdf", PageLayout::NotesPages);
+    office.renderPdf(course / "Handbuch.docx", out / "handbuch.pdf", PageLayout::DocumentPages);
+    office.renderPdf(course / "Lab Guide.docx", out / "lab.pdf", PageLayout::DocumentPages,
+                     {.archive = true});
+
+    for (const char* layout : {"slides.pdf", "notes.pdf"}) {
+        PdfFacts deck = readPdfFacts(out / layout);
+        EXPECT_EQ(deck.info["Tagged"], "yes") << layout;
+        EXPECT_EQ(deck.info["Title"], "はじめに")
+            << layout << ": a deck without a title takes its first slide's";
+        EXPECT_EQ(deck.language, "ja-JP") << layout << ": the language its runs state, not the office's own";
+        EXPECT_EQ(deck.outline, (std::vector<std::string>{"はじめに", "Second steps", "はじめに"}))
+            << layout << ": a bookmark per shown slide, named by its title (two slides may share one)";
+        EXPECT_EQ(deck.metadata.find("pdfaid"), std::string::npos) << layout << " is no PDF/A unless asked";
+    }
+
+    PdfFacts document = readPdfFacts(out / "handbuch.pdf");
+    EXPECT_EQ(document.info["Tagged"], "yes");
+    EXPECT_EQ(document.info["Title"], "Kursunterlagen") << "the document's own title";
+    EXPECT_EQ(document.language, "de-DE");
+    EXPECT_EQ(document.outline,
+              (std::vector<std::string>{"Einleitung", "  Erster Abschnitt", "Zweites Kapitel"}));
+
+    PdfFacts archived = readPdfFacts(out / "lab.pdf");
+    EXPECT_EQ(archived.info["Title"], "Lab Guide") << "no title of its own: the file name less its extension";
+    EXPECT_EQ(archived.info["Tagged"], "yes");
+    EXPECT_EQ(archived.language, "de-DE");
+    EXPECT_EQ(archived.outline, document.outline);
+    EXPECT_NE(archived.metadata.find("<pdfaid:part>2</pdfaid:part>"), std::string::npos) << archived.metadata;
+    EXPECT_NE(archived.metadata.find("<pdfaid:conformance>B</pdfaid:conformance>"), std::string::npos);
+
+    EXPECT_EQ(snapshot(course.path()), before) << "the slides were named in the office's memory only";
+}
