@@ -211,7 +211,7 @@ int main(int argc, char** argv) {
                                    "Bench", false);
         const auto t1 = Clock::now();
         lf::indexing::CollectTOC(run, "C:\\Templates\\T.docx", "TOC.docx", "C:\\syllabo", "C:\\Out", "Bench",
-                                 true);
+                                 true, lf::indexing::TOCTitleSource::RuleThenPlaceholder);
         const auto t2 = Clock::now();
         if (!fs::exists(host("C:\\Out\\Index.docx")) || !fs::exists(host("C:\\Out\\TOC.docx"))) {
             for (const auto& [line, when] : log.lines)

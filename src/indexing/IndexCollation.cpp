@@ -98,6 +98,7 @@ IndexCollation::IndexCollation(const QString& languageTag) {
     collator_ = std::move(collator);
     letters_ = std::move(letters);
 
+    // The scripts the language is written in (Japanese: kana and Han).
     UScriptCode codes[kMostScripts];
     UErrorCode scriptStatus = U_ZERO_ERROR;
     const int count = uscript_getCode(locale->getName(), codes, kMostScripts, &scriptStatus);
@@ -180,8 +181,10 @@ QString IndexCollation::heading(const QString& line) {
 QString IndexCollation::unindexedScript(const QString& word) const {
     if (!collator_)
         return QString();
+    // Latin words run through courses in every script and get the letters A to Z before the
+    // language's own: the check does not name each English word of a Japanese course.
     const int script = scriptOf(word);
-    if (script < 0)
+    if (script < 0 || script == USCRIPT_LATIN)
         return QString();
     const auto known = scripts_.find(script);
     if (known != scripts_.end() && known->second)

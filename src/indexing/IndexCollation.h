@@ -49,6 +49,7 @@ public:
     QString heading(const QString& line);
 
     // The name of the script of the word's first letter ("Cyrillic") when the language does not index
+    // it (Latin always counts as indexed: its letters come before every language's own)
     // that script; "" when it does or the word holds no letter.
     QString unindexedScript(const QString& word) const;
 

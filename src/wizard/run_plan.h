@@ -42,7 +42,6 @@ struct RunRequest {
     bool makePDFs = false;         // chkPDF
     bool zipResult = false;        // chkZipPDFs
     QString pptPrinter, wordPrinter, pdfPrinter;
-    printready::PrintSwitches printSwitches; // UseBackgroundPrinting and PublishPDFs as loaded
     indexing::TOCTitleSource tocTitleSource = indexing::TOCTitleSource::RuleThenPlaceholder; // as loaded
     QString indexLanguage;                   // the setting IndexLanguage as loaded
     printready::PrintSwitches printSwitches; // UseBackgroundPrinting, PublishPDFs, ArchivePDFs as loaded

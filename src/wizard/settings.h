@@ -37,8 +37,8 @@ struct Settings {
     bool PublishPDFs = true;            // PDFs by export rather than on the PDF printer
     // "rule" or "rule then placeholder" (missing or any other text: the latter).
     indexing::TOCTitleSource TOCTitleSource = indexing::TOCTitleSource::RuleThenPlaceholder;
-    QString IndexLanguage;              // the Index's language, a BCP 47 tag; "" for the system's
-    bool ArchivePDFs = false;           // exported PDFs are PDF/A-2b, for archiving
+    QString IndexLanguage;    // the Index's language, a BCP 47 tag; "" for the system's
+    bool ArchivePDFs = false; // exported PDFs are PDF/A-2b, for archiving
 };
 
 // Every value of the file, and the working folder created when nothing of its name exists yet (a

@@ -2,6 +2,7 @@
 // written document read back with its headings; and an English Index of ASCII words compared byte for
 // byte with the one the Index wrote while it sorted by code point.
 #include "indexing/CollectIndex.h"
+#include "indexing/IndexCollation.h"
 #include "indexing_fixture.h"
 
 using namespace lf::test;
@@ -117,6 +118,22 @@ TEST_F(IndexLanguage, AnEnglishIndexOfAsciiWordsIsTheDocumentWrittenBefore) {
         ASSERT_NE(part, written.end()) << name;
         EXPECT_TRUE(part->second == bytes) << name << " differs:\n" << part->second;
     }
+}
+
+} // namespace
+
+namespace {
+
+// The check warns only about words the language has no letters for: Latin words are at home in a
+// Japanese Index (its A to Z come before the kana), kanji too; Cyrillic is not in a German one.
+TEST(IndexLanguageScripts, OnlyWordsOfAScriptTheLanguageHasNoLettersForAreNamed) {
+    const lf::indexing::IndexCollation japanese(QStringLiteral("ja"));
+    EXPECT_EQ(japanese.unindexedScript(QStringLiteral("apple")), QString());
+    EXPECT_EQ(japanese.unindexedScript(QStringLiteral("日本語")), QString());
+    EXPECT_EQ(japanese.unindexedScript(QStringLiteral("カメラ")), QString());
+    const lf::indexing::IndexCollation german(QStringLiteral("de"));
+    EXPECT_EQ(german.unindexedScript(QStringLiteral("Москва")), QStringLiteral("Cyrillic"));
+    EXPECT_EQ(german.unindexedScript(QStringLiteral("3D-Druck")), QString());
 }
 
 } // namespace
