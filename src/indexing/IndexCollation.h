@@ -49,8 +49,8 @@ public:
     QString heading(const QString& line);
 
     // The name of the script of the word's first letter ("Cyrillic") when the language does not index
-    // it (Latin always counts as indexed: its letters come before every language's own)
-    // that script; "" when it does or the word holds no letter.
+    // that script; "" when it does or the word holds no letter. Latin always counts as indexed: its
+    // letters A to Z come before every language's own.
     QString unindexedScript(const QString& word) const;
 
 private:
