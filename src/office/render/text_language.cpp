@@ -3,9 +3,12 @@
 #include "office/opc/package.h"
 #include "office/presentation/oxml.h"
 
+#include <unicode/utf8.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstring>
 #include <map>
 
 namespace lf::render {
@@ -54,15 +57,12 @@ int scriptOf(char32_t c) {
 // Adds the characters of UTF-8 text to the languages of their scripts (an empty language counts for
 // none). Bytes that are not valid UTF-8 count as Latin characters.
 void tallyText(const char* text, const std::string (&languages)[3], Tally& tally) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text);
-    while (*p != 0) {
-        char32_t c = *p;
-        int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-        c = extra == 3 ? c & 0x07 : extra == 2 ? c & 0x0F : extra == 1 ? c & 0x1F : c;
-        ++p;
-        for (; extra > 0 && (*p & 0xC0) == 0x80; --extra, ++p)
-            c = (c << 6) | (*p & 0x3F);
-        const int script = scriptOf(c);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text);
+    const auto length = static_cast<std::int32_t>(std::min<std::size_t>(std::strlen(text), INT32_MAX));
+    for (std::int32_t i = 0; i < length;) {
+        UChar32 c = 0;
+        U8_NEXT(bytes, i, length, c);
+        const int script = c < 0 ? 0 : scriptOf(static_cast<char32_t>(c));
         if (script >= 0 && !languages[script].empty())
             ++tally[languages[script]];
     }
