@@ -146,17 +146,19 @@ class frmWizard::LogSink : public oplog::OperationLogSink {
 public:
     explicit LogSink(frmWizard& wizard) : wizard_(wizard) {}
     void appendLine(const QString& line) override {
-        wizard_.pendingLogLines_.append(line);
+        wizard_.pendingLogLines_.push_back(std::make_unique<QListWidgetItem>(line));
         if (!wizard_.logBatch_->isActive())
             wizard_.showPendingLogLines();
     }
     void appendError(const QString& message) override { frmError::instance().addError(message); }
     void noteFailure(const QString& what) override {
-        wizard_.showPendingLogLines(); // its line is marked in the list
+        // The line is marked where it is, in the list or still waiting for it.
         QListWidget* log = wizard_.lstOperations;
-        int row = log->count() - 1;
-        if (row >= 0 && log->item(row)->text() == what) {
-            QListWidgetItem* item = log->item(row);
+        auto& pending = wizard_.pendingLogLines_;
+        int row = log->count() + static_cast<int>(pending.size()) - 1;
+        QListWidgetItem* item =
+            pending.empty() ? (row >= 0 ? log->item(row) : nullptr) : pending.back().get();
+        if (item && item->text() == what) {
             item->setForeground(QColor(176, 0, 32));
             item->setIcon(failureIcon(&wizard_));
         } else {
@@ -387,7 +389,7 @@ void frmWizard::createControls() {
     logBatch_->setSingleShot(true);
     logBatch_->setInterval(logBatchInterval);
     connect(logBatch_, &QTimer::timeout, this, [this] {
-        if (!pendingLogLines_.isEmpty())
+        if (!pendingLogLines_.empty())
             showPendingLogLines();
     });
     // The log follows the run while it shows its end: scrolled there it follows again, and when it
@@ -925,11 +927,12 @@ void frmWizard::lstFailures_Click() {
 }
 
 void frmWizard::showPendingLogLines() {
-    if (pendingLogLines_.isEmpty())
+    if (pendingLogLines_.empty())
         return;
     // A new line is scrolled to (and selected) only while the log was showing its end, so a person
     // reading back keeps their place.
-    lstOperations->addItems(pendingLogLines_);
+    for (auto& line : pendingLogLines_)
+        lstOperations->addItem(line.release());
     pendingLogLines_.clear();
     if (logFollows_) {
         lstOperations->setCurrentRow(lstOperations->count() - 1, QItemSelectionModel::ClearAndSelect);
@@ -946,7 +949,8 @@ QString frmWizard::logText(bool selectedOnly) const {
             lines.append(item->text());
     }
     if (!selectedOnly)
-        lines.append(pendingLogLines_); // none is selected before it shows
+        for (const auto& line : pendingLogLines_) // none is selected before it shows
+            lines.append(line->text());
     return lines.join('\n');
 }
 

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -25,6 +26,7 @@ class QIcon;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QListWidgetItem;
 class QProgressBar;
 class QPushButton;
 class QTableWidget;
@@ -200,9 +202,9 @@ private:
     platform::StopRequest stop_;
     // The failures of the run in progress: each with its row in the log (-1: shown only in a box).
     QList<std::pair<QString, int>> failures_;
-    bool logFollows_ = true;      // the log shows its end and keeps showing it as lines come
-    QStringList pendingLogLines_; // logged, not yet in lstOperations
-    QTimer* logBatch_ = nullptr;  // running: the list grew less than logBatchInterval ago
+    bool logFollows_ = true; // the log shows its end and keeps showing it as lines come
+    std::vector<std::unique_ptr<QListWidgetItem>> pendingLogLines_; // logged, not yet in lstOperations
+    QTimer* logBatch_ = nullptr; // running: the list grew less than logBatchInterval ago
 };
 
 // The program's icon: the one it is installed with (the icon theme's "lessonforge"), or the copy built
