@@ -141,7 +141,8 @@ QIcon failureIcon(const QWidget* widget) {
 // The wizard's end of the operation log: lines go to lstOperations, errors to frmError's list. The
 // list grows at most once per logBatchInterval: a list view lays out all its rows whenever it grows, so
 // a line added (and selected) on its own would cost as much as the log is long. A line logged while
-// the log is quiet shows at once; the lines of a busy run follow in batches.
+// the log is quiet shows at once; the lines of a busy run follow in batches. Failure lines are marked
+// with colour and an icon.
 class frmWizard::LogSink : public oplog::OperationLogSink {
 public:
     explicit LogSink(frmWizard& wizard) : wizard_(wizard) {}
