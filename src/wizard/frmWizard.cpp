@@ -33,6 +33,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 #ifdef LF_HAVE_DBUS
 #include <QDBusConnection>
@@ -137,26 +138,28 @@ QIcon failureIcon(const QWidget* widget) {
 
 } // namespace
 
-// The wizard's end of the operation log: lines go to lstOperations, errors to frmError's list. A new
-// line is scrolled to (and selected) only while the log was showing its end, so a person reading back
-// keeps their place; failure lines are marked with colour and an icon.
+// The wizard's end of the operation log: lines go to lstOperations, errors to frmError's list. The
+// list grows at most once per logBatchInterval: a list view lays out all its rows whenever it grows, so
+// a line added (and selected) on its own would cost as much as the log is long. A line logged while
+// the log is quiet shows at once; the lines of a busy run follow in batches. Failure lines are marked
+// with colour and an icon.
 class frmWizard::LogSink : public oplog::OperationLogSink {
 public:
     explicit LogSink(frmWizard& wizard) : wizard_(wizard) {}
     void appendLine(const QString& line) override {
-        QListWidget* log = wizard_.lstOperations;
-        log->addItem(line);
-        if (wizard_.logFollows_) {
-            log->setCurrentRow(log->count() - 1, QItemSelectionModel::ClearAndSelect);
-            log->scrollToBottom();
-        }
+        wizard_.pendingLogLines_.push_back(std::make_unique<QListWidgetItem>(line));
+        if (!wizard_.logBatch_->isActive())
+            wizard_.showPendingLogLines();
     }
     void appendError(const QString& message) override { frmError::instance().addError(message); }
     void noteFailure(const QString& what) override {
+        // The line is marked where it is, in the list or still waiting for it.
         QListWidget* log = wizard_.lstOperations;
-        int row = log->count() - 1;
-        if (row >= 0 && log->item(row)->text() == what) {
-            QListWidgetItem* item = log->item(row);
+        auto& pending = wizard_.pendingLogLines_;
+        int row = log->count() + static_cast<int>(pending.size()) - 1;
+        QListWidgetItem* item =
+            pending.empty() ? (row >= 0 ? log->item(row) : nullptr) : pending.back().get();
+        if (item && item->text() == what) {
             item->setForeground(QColor(176, 0, 32));
             item->setIcon(failureIcon(&wizard_));
         } else {
@@ -383,6 +386,13 @@ void frmWizard::createControls() {
             [this](int index) { adobe7x9PrinterSelection = cmbAdobePrinter->itemText(index); });
     connect(lstOperations, &QListWidget::currentRowChanged, this, &frmWizard::lstOperations_Click);
     lstOperations->viewport()->installEventFilter(this);
+    logBatch_ = new QTimer(this);
+    logBatch_->setSingleShot(true);
+    logBatch_->setInterval(logBatchInterval);
+    connect(logBatch_, &QTimer::timeout, this, [this] {
+        if (!pendingLogLines_.empty())
+            showPendingLogLines();
+    });
     // The log follows the run while it shows its end: scrolled there it follows again, and when it
     // grows or shrinks (lines, the summary taking room) a following log keeps its end in view.
     QScrollBar* logBar = lstOperations->verticalScrollBar();
@@ -843,6 +853,7 @@ void frmWizard::runOperations() {
     running_ = true;
     const RunOutcome outcome = RunOperations(parts_.operations, request);
     running_ = false;
+    showPendingLogLines();
     setControlShown(cmdStop, false);
     setControlShown(cmdSaveLog, true);
     setControlShown(cmdCopyLog, true);
@@ -916,6 +927,21 @@ void frmWizard::lstFailures_Click() {
     lstOperations->scrollToItem(lstOperations->item(row), QAbstractItemView::PositionAtCenter);
 }
 
+void frmWizard::showPendingLogLines() {
+    if (pendingLogLines_.empty())
+        return;
+    // A new line is scrolled to (and selected) only while the log was showing its end, so a person
+    // reading back keeps their place.
+    for (auto& line : pendingLogLines_)
+        lstOperations->addItem(line.release());
+    pendingLogLines_.clear();
+    if (logFollows_) {
+        lstOperations->setCurrentRow(lstOperations->count() - 1, QItemSelectionModel::ClearAndSelect);
+        lstOperations->scrollToBottom();
+    }
+    logBatch_->start();
+}
+
 QString frmWizard::logText(bool selectedOnly) const {
     QStringList lines;
     for (int row = 0; row < lstOperations->count(); ++row) {
@@ -923,6 +949,9 @@ QString frmWizard::logText(bool selectedOnly) const {
         if (!selectedOnly || item->isSelected())
             lines.append(item->text());
     }
+    if (!selectedOnly)
+        for (const auto& line : pendingLogLines_) // none is selected before it shows
+            lines.append(line->text());
     return lines.join('\n');
 }
 

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -25,9 +26,11 @@ class QIcon;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QListWidgetItem;
 class QProgressBar;
 class QPushButton;
 class QTableWidget;
+class QTimer;
 
 namespace lf::wizard {
 
@@ -148,6 +151,12 @@ public:
     void lstFailures_Click();
     // The log lines as text, one per line.
     QString logText(bool selectedOnly) const;
+    // Puts the lines logged since the list last grew at its end now (selecting the newest while the
+    // log follows) instead of at the next tick of the log's clock.
+    void showPendingLogLines();
+    // How often at most a busy log grows: lines logged in between wait and go in together, so that
+    // a line costs the same however long the log is.
+    static constexpr std::chrono::milliseconds logBatchInterval{100};
 
     QLineEdit* txtWorkingDirectory;
     QLineEdit* txtPrintReadyZipFilename;
@@ -194,6 +203,8 @@ private:
     // The failures of the run in progress: each with its row in the log (-1: shown only in a box).
     QList<std::pair<QString, int>> failures_;
     bool logFollows_ = true; // the log shows its end and keeps showing it as lines come
+    std::vector<std::unique_ptr<QListWidgetItem>> pendingLogLines_; // logged, not yet in lstOperations
+    QTimer* logBatch_ = nullptr; // running: the list grew less than logBatchInterval ago
 };
 
 // The program's icon: the one it is installed with (the icon theme's "lessonforge"), or the copy built

@@ -40,7 +40,7 @@ TEST_F(WizardTest, ErrorDialogControlsAndAnswers) {
 }
 
 TEST_F(WizardTest, ErrorsLoggedEarlierAreThereWhenTheDialogOpens) {
-    frmWizard& w = start();
+    start();
     lf::oplog::LogOperation("Export", "Cannot export 01_Intro.pptx", true);
     lf::oplog::LogOperation("CheckIn", "Object is locked", true);
     QStringList seen;
@@ -50,7 +50,7 @@ TEST_F(WizardTest, ErrorsLoggedEarlierAreThereWhenTheDialogOpens) {
     });
     EXPECT_FALSE(lf::oplog::ShowErrorDialog()) << "through the wizard's log sink";
     EXPECT_EQ(seen, QStringList({"Cannot export 01_Intro.pptx", "Object is locked"}));
-    EXPECT_EQ(w.lstOperations->count(), 2);
+    EXPECT_EQ(shownLog()->count(), 2);
 }
 
 TEST_F(WizardTest, ErrorListClickAndDoubleClick) {

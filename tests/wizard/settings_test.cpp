@@ -149,20 +149,20 @@ TEST_F(WizardTest, AWorkingFolderThatCannotBeMadeIsLoggedUnderSettings) {
     w.chkZip->click();
     next();
     EXPECT_FALSE(QDir(driveFolder('C') + "/missing").exists()) << "parents are not made";
-    ASSERT_EQ(w.lstOperations->count(), 1);
-    const QString line = w.lstOperations->item(0)->text();
+    ASSERT_EQ(shownLog()->count(), 1);
+    const QString line = shownLog()->item(0)->text();
     EXPECT_TRUE(line.startsWith("Settings - Cannot create the working directory \"C:\\missing\\syllabo\""))
         << line.toStdString();
     EXPECT_EQ(frmError::instance().errorLines().size(), 1);
     EXPECT_TRUE(boxes.shown.empty()) << "no box for this";
-    EXPECT_EQ(w.lstOperations->currentRow(), 0);
+    EXPECT_EQ(shownLog()->currentRow(), 0);
 
     // A drive that is not ready is reported the same way.
     writeSettings("[Other Values]\r\nWorkingDirectory=Q:\\syllabo\r\n");
     back();
     next();
-    ASSERT_EQ(w.lstOperations->count(), 2);
-    EXPECT_TRUE(w.lstOperations->item(1)->text().contains("Q: is not ready"));
+    ASSERT_EQ(shownLog()->count(), 2);
+    EXPECT_TRUE(shownLog()->item(1)->text().contains("Q: is not ready"));
 }
 
 TEST_F(WizardTest, TheWorkingFolderGoesThroughTheDriveMap) {
@@ -191,9 +191,8 @@ TEST_F(WizardTest, ASettingsFileThatCannotBeWrittenIsLogged) {
     w.chkGrayscale->click();
     next();
     next();
-    EXPECT_EQ(w.lstOperations->count(), 7);
-    EXPECT_TRUE(
-        w.lstOperations->item(0)->text().startsWith("Settings - Cannot save SourcePath in Syllabo.ini"));
+    EXPECT_EQ(shownLog()->count(), 7);
+    EXPECT_TRUE(shownLog()->item(0)->text().startsWith("Settings - Cannot save SourcePath in Syllabo.ini"));
     QDir(configFolder() + "/Syllabo.ini").removeRecursively();
 }
 

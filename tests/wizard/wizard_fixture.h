@@ -153,6 +153,12 @@ protected:
         wizard->show();
         return *wizard;
     }
+    // The operation log as the window shows it once the lines logged so far are in: a busy log takes
+    // its lines in batches.
+    QListWidget* shownLog() {
+        wizard->showPendingLogLines();
+        return wizard->lstOperations;
+    }
     // Clicks Next (or Back) the way the user does: a disabled button does nothing.
     void next() { wizard->cmdNext->click(); }
     void back() { wizard->cmdBack->click(); }

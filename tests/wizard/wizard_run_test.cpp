@@ -224,26 +224,26 @@ TEST_F(WizardRunTest, QuitOnPageOneAndTheCloseBoxUnload) {
 TEST_F(WizardRunTest, LogLinesGoToTheListAndErrorsToTheErrorsDialog) {
     frmWizard& w = start();
     LogOperation("Resize", "Begin", false);
-    ASSERT_EQ(w.lstOperations->count(), 1);
-    EXPECT_EQ(w.lstOperations->item(0)->text(), "Resize - Begin");
-    EXPECT_EQ(w.lstOperations->currentRow(), 0);
+    ASSERT_EQ(shownLog()->count(), 1);
+    EXPECT_EQ(shownLog()->item(0)->text(), "Resize - Begin");
+    EXPECT_EQ(shownLog()->currentRow(), 0);
     EXPECT_TRUE(frmError::instance().errorLines().isEmpty());
 
     LogOperation("Resize", "Begin", true);
-    EXPECT_EQ(w.lstOperations->count(), 2);
-    EXPECT_EQ(w.lstOperations->currentRow(), 1) << "the newest line is selected";
+    EXPECT_EQ(shownLog()->count(), 2);
+    EXPECT_EQ(shownLog()->currentRow(), 1) << "the newest line is selected";
     EXPECT_EQ(frmError::instance().errorLines(), QStringList({"Begin"}));
     EXPECT_FALSE(frmError::instance().isVisible());
 
     EXPECT_FALSE(lf::oplog::CheckNothingProcessed(0, "TOC"));
-    EXPECT_EQ(w.lstOperations->item(2)->text(), "TOC - Process count is zero");
-    EXPECT_EQ(w.lstOperations->item(3)->text(), "TOC - Nothing was processed");
-    EXPECT_EQ(w.lstOperations->count(), 4);
+    EXPECT_EQ(shownLog()->item(2)->text(), "TOC - Process count is zero");
+    EXPECT_EQ(shownLog()->item(3)->text(), "TOC - Nothing was processed");
+    EXPECT_EQ(shownLog()->count(), 4);
 
     // How far an operation is shows under the log, not in it.
     lf::oplog::LogProgress("Print ready", "deck", 3, 30);
     EXPECT_EQ(w.lblProgress->text(), "Print ready: deck 3 of 30");
-    EXPECT_EQ(w.lstOperations->count(), 4);
+    EXPECT_EQ(shownLog()->count(), 4);
 }
 
 TEST_F(WizardRunTest, OperationsListClickAndDoubleClick) {
