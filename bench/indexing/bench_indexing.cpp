@@ -43,6 +43,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -115,6 +116,13 @@ public:
     }
     std::vector<std::pair<QString, Clock::time_point>> lines;
 };
+
+// The processor time of the process so far: what the work costs, whatever else the machine runs.
+double cpuMs() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
 
 double ms(Clock::time_point a, Clock::time_point b) {
     return std::chrono::duration<double, std::milli>(b - a).count();
@@ -245,12 +253,15 @@ int main(int argc, char** argv) {
     double floorBest = 1e18, checkBest = 1e18, codePointBest = 1e18, collationBest = 1e18;
     std::size_t problems = 0;
     Split index, toc;
+    double cpuBest = 1e18; // Index + TOC
     for (int r = 0; r < rounds; ++r) {
         const auto f0 = Clock::now();
         sink += floorRead(decks);
         floorBest = std::min(floorBest, ms(f0, Clock::now()));
 
+        const double cpu0 = cpuMs();
         const auto [i, t] = indexThenTOC(QStringLiteral("C:\\Course"));
+        cpuBest = std::min(cpuBest, cpuMs() - cpu0);
         index.keepBest(i);
         toc.keepBest(t);
 
@@ -282,8 +293,11 @@ int main(int argc, char** argv) {
     std::printf("building %d decks x %d slides...\n", largeDeckCount, slideCount);
     buildCourse(large, largeDeckCount, slideCount);
     Split largeIndex, largeTOC;
+    double largeCpuBest = 1e18;
     for (int r = 0; r < 2; ++r) {
+        const double cpu0 = cpuMs();
         const auto [i, t] = indexThenTOC(QStringLiteral("C:\\Large"));
+        largeCpuBest = std::min(largeCpuBest, cpuMs() - cpu0);
         largeIndex.keepBest(i);
         largeTOC.keepBest(t);
     }
@@ -321,6 +335,9 @@ int main(int argc, char** argv) {
                 "for %.1fx its decks (goal: at most 11x for 10x)\n",
                 largeDeckCount, slideCount, vocabulary(largeDeckCount), largeBest, largeBest / all, deckCount,
                 static_cast<double>(largeDeckCount) / deckCount);
+    std::printf(
+        "  processor time: Index + TOC %.1f ms, large course %.1f ms, %.2fx (goal: at most 11x for 10x)\n",
+        cpuBest, largeCpuBest, largeCpuBest / cpuBest);
     std::printf("(checksum %zu)\n", sink % 1000);
     return 0;
 }
