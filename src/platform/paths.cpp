@@ -180,7 +180,12 @@ QString decodeHostName(const QByteArray& bytes) {
             ++i;
             continue;
         }
-        name.append(QString::fromUcs4(&codePoint, 1));
+        if (QChar::requiresSurrogates(codePoint)) {
+            name.append(QChar(QChar::highSurrogate(codePoint)));
+            name.append(QChar(QChar::lowSurrogate(codePoint)));
+        } else {
+            name.append(QChar(static_cast<char16_t>(codePoint)));
+        }
         i += length;
     }
     return name;
