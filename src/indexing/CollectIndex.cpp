@@ -48,20 +48,19 @@ private:
     std::ofstream file_;
 };
 
-void indexSlide(EntryTable& table, const IndexCollation& collation, const ppt::Slide& slide,
-                int moduleOrdinal, DebugFile& debug) {
+// Every tagged word of the slide marked at the slide; a word met for the first time becomes an entry.
+// The entries are sorted once, by the writer.
+void indexSlide(EntryTable& table, const ppt::Slide& slide, int moduleOrdinal, DebugFile& debug) {
     const int slideNumber = slide.slideNumber();
     for (const TaggedWord& taggedWord : TaggedWordsOf(slide)) {
         const QString& tagged = taggedWord.text;
         const QString word = CleanSlideText(tagged);
-        if (!MarkEntryReference(table, word, static_cast<std::int16_t>(moduleOrdinal),
-                                static_cast<std::int16_t>(slideNumber)))
+        if (!MarkEntryReference(table, word, moduleOrdinal, slideNumber))
             table.addEntry(word).mark(moduleOrdinal, slideNumber);
         if (debug.active())
             debug.writeLine(tagged + QLatin1Char(' ') + QString::number(moduleOrdinal) + QLatin1Char('-') +
                             QString::number(slideNumber));
     }
-    SortIndexEntries(table, collation);
 }
 
 } // namespace
@@ -117,7 +116,7 @@ void CollectIndex(courserun::CourseRun& run, const QString& indexTemplate, const
             }
             const int ordinal = table.addModule(moduleNumber);
             for (const ppt::Slide& slide : deck.slides())
-                indexSlide(table, collation, slide, ordinal, debug);
+                indexSlide(table, slide, ordinal, debug);
             deck.close();
         }
         log(QStringLiteral("All ppt files processed"));

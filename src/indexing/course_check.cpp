@@ -238,10 +238,10 @@ void checkDeck(const CourseCheck& check, const IndexCollation* collation, ppt::P
                 problems.add(file, number, QStringLiteral("its tagged words cannot be read: ") + text(e));
             }
         }
-        if (marked && (number < 0 || number > kLastSlideNumber))
+        if (marked && number < 0)
             problems.add(
                 file, number,
-                QStringLiteral("beyond the slides 0 to 150 that the TOC and the Index can refer to"));
+                QStringLiteral("a negative slide number, which the TOC and the Index cannot refer to"));
     }
 }
 
@@ -251,7 +251,6 @@ void checkDecks(const CourseCheck& check, const IndexCollation* collation, const
     if (collections)
         checkLetterCase(decks, problems);
     QHash<QString, QString> moduleNumbers; // case-folded number -> the first deck that has it
-    int ordinal = 0;
     ppt::Application application;
     for (const QString& name : decks.names) {
         const QString file = decks.shown(name);
@@ -267,11 +266,6 @@ void checkDecks(const CourseCheck& check, const IndexCollation* collation, const
                                                QStringLiteral(" too: their references would read alike"));
                     else
                         moduleNumbers.insert(key, name);
-                    if (++ordinal == kLastModuleOrdinal + 1)
-                        problems.add(file, QStringLiteral("module ") + QString::number(ordinal) +
-                                               QStringLiteral(" of the course: the TOC and the Index hold ") +
-                                               QString::number(kLastModuleOrdinal) +
-                                               QStringLiteral(" modules"));
                 } else {
                     problems.add(file,
                                  QStringLiteral("Wrong Name: does not use the correct naming covention (a "

@@ -12,12 +12,7 @@
 
 namespace lf::indexing {
 
-IndexEntry::IndexEntry() : Refs(std::make_unique<RefTable>()) {
-    for (auto& row : *Refs)
-        row.fill(0);
-}
-
-IndexEntry::IndexEntry(QString word) : IndexEntry() {
+IndexEntry::IndexEntry(QString word) {
     setWord(word);
 }
 
@@ -27,45 +22,58 @@ void IndexEntry::setWord(const QString& word) {
     sortKey_.clear();
 }
 
-bool IndexEntry::hasMarks() const {
-    for (const auto& row : *Refs)
-        for (std::int16_t cell : row)
-            if (cell != 0)
-                return true;
-    return false;
+bool IndexEntry::isMarked(int moduleOrdinal, int slideNumber) const {
+    return std::binary_search(marks_.begin(), marks_.end(), Mark{moduleOrdinal, slideNumber});
 }
 
 void IndexEntry::mark(int moduleOrdinal, int slideNumber) {
-    if (moduleOrdinal < 0 || moduleOrdinal > kLastModuleOrdinal)
-        throw TagwiseError("module " + std::to_string(moduleOrdinal) +
-                           " is beyond the entry table, which holds " + std::to_string(kLastModuleOrdinal) +
-                           " modules (marking \"" + Word.toStdString() + "\")");
-    if (slideNumber < 0 || slideNumber > kLastSlideNumber)
-        throw TagwiseError("slide number " + std::to_string(slideNumber) +
-                           " is beyond the entry table, which holds slides 0 to " +
-                           std::to_string(kLastSlideNumber) + " (marking \"" + Word.toStdString() + "\")");
-    (*Refs)[moduleOrdinal][slideNumber] = 1;
+    if (moduleOrdinal < 0)
+        throw TagwiseError("module " + std::to_string(moduleOrdinal) + " cannot be marked (marking \"" +
+                           Word.toStdString() + "\")");
+    if (slideNumber < 0)
+        throw TagwiseError("slide number " + std::to_string(slideNumber) + " cannot be marked (marking \"" +
+                           Word.toStdString() + "\")");
+    const Mark mark{moduleOrdinal, slideNumber};
+    // Decks and slides are read in order: a new mark nearly always goes at the end.
+    if (marks_.empty() || marks_.back() < mark) {
+        marks_.push_back(mark);
+        return;
+    }
+    const auto at = std::lower_bound(marks_.begin(), marks_.end(), mark);
+    if (*at != mark)
+        marks_.insert(at, mark);
 }
 
 void EntryTable::clear() {
     ModuleCount = 0;
     ModuleNumbers.clear();
     IndexEntries.clear();
+    forgetPositions();
 }
 
 int EntryTable::addModule(const QString& moduleNumber) {
-    if (ModuleCount == INT16_MAX)
-        throw TagwiseError("too many decks for the entry table");
     ++ModuleCount;
     ModuleNumbers.push_back(moduleNumber);
     return ModuleCount;
 }
 
 IndexEntry& EntryTable::addEntry(const QString& word) {
-    if (IndexEntries.size() >= static_cast<std::size_t>(INT16_MAX))
-        throw TagwiseError("too many entries for the entry table");
     IndexEntries.emplace_back(word);
     return IndexEntries.back();
+}
+
+const std::vector<std::size_t>* EntryTable::entriesWithKey(const QString& key) {
+    if (keyed_ > IndexEntries.size())
+        forgetPositions();
+    for (; keyed_ < IndexEntries.size(); ++keyed_)
+        byKey_[IndexEntries[keyed_].key()].push_back(keyed_);
+    const auto found = byKey_.constFind(key);
+    return found == byKey_.cend() ? nullptr : &*found;
+}
+
+void EntryTable::forgetPositions() {
+    byKey_.clear();
+    keyed_ = 0;
 }
 
 namespace {
@@ -278,19 +286,15 @@ QString TaggedWordProblem(const QString& word) {
     return QString();
 }
 
-bool MarkEntryReference(EntryTable& table, const QString& word, std::int16_t moduleOrdinal,
-                        std::int16_t slideNumber) {
+bool MarkEntryReference(EntryTable& table, const QString& word, int moduleOrdinal, int slideNumber) {
     if (table.EntryCount() < 1)
         return false;
-    const QString key = word.toCaseFolded();
-    bool matched = false;
-    for (IndexEntry& entry : table.IndexEntries) {
-        if (entry.key() == key) {
-            entry.mark(moduleOrdinal, slideNumber);
-            matched = true;
-        }
-    }
-    return matched;
+    const std::vector<std::size_t>* positions = table.entriesWithKey(word.toCaseFolded());
+    if (!positions)
+        return false;
+    for (std::size_t i : *positions)
+        table.IndexEntries[i].mark(moduleOrdinal, slideNumber);
+    return true;
 }
 
 void SortIndexEntries(EntryTable& table, const IndexCollation& collation) {
@@ -307,13 +311,14 @@ void SortIndexEntries(EntryTable& table, const IndexCollation& collation) {
         const int order = a.sortKey().compare(b.sortKey());
         return order != 0 ? order < 0 : a.key() < b.key();
     };
-    // The Index re-sorts after every slide: the sorted part stays as it is and only the entries added
-    // since are sorted and merged in.
+    // A table sorted before keeps its sorted part as it is: only the entries added since are sorted and
+    // merged in.
     const auto sortedEnd = std::is_sorted_until(entries.begin(), entries.end(), byWord);
     if (sortedEnd == entries.end())
         return;
     std::stable_sort(sortedEnd, entries.end(), byWord);
     std::inplace_merge(entries.begin(), sortedEnd, entries.end(), byWord);
+    table.forgetPositions();
 }
 
 void WrapReferenceList(QString& line) {
@@ -344,12 +349,13 @@ void WrapReferenceList(QString& line) {
 
 std::vector<QString> ReferencesOf(const EntryTable& table, const IndexEntry& entry) {
     std::vector<QString> refs;
-    const int lastOrdinal = std::min<int>(table.ModuleCount, kLastModuleOrdinal);
-    for (int m = 1; m <= lastOrdinal; ++m) {
-        for (int s = 0; s <= kLastSlideNumber; ++s) {
-            if (entry.isMarked(m, s))
-                refs.push_back(table.moduleNumber(m) + QLatin1Char('-') + QString::number(s));
-        }
+    refs.reserve(entry.marks().size());
+    for (const Mark& mark : entry.marks()) {
+        // Ordinal 0 and ordinals of no deck name no module.
+        if (mark.moduleOrdinal < 1 || mark.moduleOrdinal > table.ModuleCount)
+            continue;
+        refs.push_back(table.moduleNumber(mark.moduleOrdinal) + QLatin1Char('-') +
+                       QString::number(mark.slideNumber));
     }
     return refs;
 }

@@ -5,17 +5,17 @@
 // The entry table (each collection fills its own and hands it to its writer): ModuleCount decks accepted by
 // the current collection (a deck's module ordinal is its 1-based position among them),
 // ModuleNumbers(1..ModuleCount) their module number texts, and IndexEntries(1..EntryCount), each a word (an
-// index word, a slide title or a module heading) with a 31 x 151 table of marks: row = module ordinal 0..30,
-// column = slide number 0..150.
+// index word, a slide title or a module heading) with its marks: the (module ordinal, slide number) pairs
+// where it occurs, as many modules and slides as the course has.
 #include "indexing/toc_title_source.h"
 #include "office/presentation/presentation.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 
-#include <array>
+#include <compare>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -31,49 +31,48 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-inline constexpr int kModuleRows = 31;    // module ordinals 0 to 30
-inline constexpr int kSlideColumns = 151; // slide numbers 0 to 150
-inline constexpr int kLastModuleOrdinal = kModuleRows - 1;
-inline constexpr int kLastSlideNumber = kSlideColumns - 1;
-
-using RefTable = std::array<std::array<std::int16_t, kSlideColumns>, kModuleRows>;
+// Where a word occurs: slide slideNumber of the deck with module ordinal moduleOrdinal.
+struct Mark {
+    int moduleOrdinal = 0;
+    int slideNumber = 0;
+    friend auto operator<=>(const Mark&, const Mark&) = default;
+};
 
 struct IndexEntry {
-    IndexEntry();
+    IndexEntry() = default;
     explicit IndexEntry(QString word);
-    IndexEntry(IndexEntry&&) noexcept = default;
-    IndexEntry& operator=(IndexEntry&&) noexcept = default;
 
     QString Word;
-    // Held apart so that sorting moves a pointer, not 9 KB of marks.
-    std::unique_ptr<RefTable> Refs;
 
-    bool isMarked(int moduleOrdinal, int slideNumber) const {
-        return (*Refs)[moduleOrdinal][slideNumber] != 0;
-    }
-    bool hasMarks() const;
-    // Sets the cell to 1; a cell outside the table fails with a TagwiseError that says which.
+    bool isMarked(int moduleOrdinal, int slideNumber) const;
+    bool hasMarks() const { return !marks_.empty(); }
+    // The marks in module ordinal order, and in slide number order within a module, each once.
+    const std::vector<Mark>& marks() const { return marks_; }
+    // Adds the mark (a mark the entry has stays single); a negative ordinal or slide number fails with a
+    // TagwiseError that says which.
     void mark(int moduleOrdinal, int slideNumber);
     // The word as compared: case-folded, kept in step with Word by setWord.
     const QString& key() const { return key_; }
-    void setWord(const QString& word);
     // The key the Index sorts by in its language, made from key() once by the sort (empty until then,
     // and in code-point order).
     const QByteArray& sortKey() const { return sortKey_; }
     void setSortKey(QByteArray key) { sortKey_ = std::move(key); }
 
 private:
+    void setWord(const QString& word);
+
     QString key_;
     QByteArray sortKey_;
+    std::vector<Mark> marks_;
 };
 
 // The entry table. Ordinals and entry numbers are 1-based as the routines use them.
 struct EntryTable {
-    std::int16_t ModuleCount = 0;
+    int ModuleCount = 0;
     std::vector<QString> ModuleNumbers;   // element n-1 holds module ordinal n
     std::vector<IndexEntry> IndexEntries; // element i-1 holds entry i
 
-    std::int16_t EntryCount() const { return static_cast<std::int16_t>(IndexEntries.size()); }
+    int EntryCount() const { return static_cast<int>(IndexEntries.size()); }
     // Empties both counts and both arrays, as each collection does at its start.
     void clear();
     // Accepts one more deck; returns its module ordinal.
@@ -84,6 +83,14 @@ struct EntryTable {
     const QString& moduleNumber(int ordinal) const {
         return ModuleNumbers.at(static_cast<std::size_t>(ordinal - 1));
     }
+    // The entries whose key() is key, by position in IndexEntries, ascending. Entries appended since the
+    // last look-up are taken in; a sort that moved entries (SortIndexEntries) starts the lookup afresh.
+    const std::vector<std::size_t>* entriesWithKey(const QString& key);
+    void forgetPositions();
+
+private:
+    QHash<QString, std::vector<std::size_t>> byKey_;
+    std::size_t keyed_ = 0; // IndexEntries[0, keyed_) are in byKey_
 };
 
 // The module number text of a deck file name ("03_Overview.pptx" gives "3", "07b_Lab.pptx" "7b"), or
@@ -140,8 +147,7 @@ QString ModuleHeadingTitle(const ppt::Slides& slides, TOCTitleSource source);
 QString CleanSlideText(const QString& text);
 
 // Marks every entry of the table whose word equals word without regard to case; true when any matched.
-bool MarkEntryReference(EntryTable& table, const QString& word, std::int16_t moduleOrdinal,
-                        std::int16_t slideNumber);
+bool MarkEntryReference(EntryTable& table, const QString& word, int moduleOrdinal, int slideNumber);
 
 // Sorts the entries by word without regard to case in the collation's order (ties, which only words
 // that the language counts as equal make, in code-point order), moving words and marks together.
@@ -151,7 +157,7 @@ void SortIndexEntries(EntryTable& table, const IndexCollation& collation);
 void WrapReferenceList(QString& line);
 
 // Names, one per mark, as the writers give them: module number text + "-" + slide number ("3a-7"),
-// for every module ordinal 1 to ModuleCount (at most 30) and every slide number 0 to 150, ascending.
+// for every mark of module ordinal 1 to ModuleCount, in the order of marks().
 std::vector<QString> ReferencesOf(const EntryTable& table, const IndexEntry& entry);
 
 } // namespace lf::indexing

@@ -180,7 +180,12 @@ QString decodeHostName(const QByteArray& bytes) {
             ++i;
             continue;
         }
-        name.append(QString::fromUcs4(&codePoint, 1));
+        if (QChar::requiresSurrogates(codePoint)) {
+            name.append(QChar(QChar::highSurrogate(codePoint)));
+            name.append(QChar(QChar::lowSurrogate(codePoint)));
+        } else {
+            name.append(QChar(static_cast<char16_t>(codePoint)));
+        }
         i += length;
     }
     return name;
@@ -263,8 +268,12 @@ std::vector<HostEntry> listHostFolder(const QString& hostFolder) {
         const std::string_view raw(entry->d_name);
         if (raw == "." || raw == "..")
             continue;
-        struct stat info {};
-        const bool isFolder = ::fstatat(::dirfd(dir), entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+        // The entry's type as the listing gives it; links and file systems that do not say are asked.
+        bool isFolder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+            struct stat info {};
+            isFolder = ::fstatat(::dirfd(dir), entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+        }
         entries.push_back(
             {decodeHostName(QByteArray(raw.data(), static_cast<qsizetype>(raw.size()))), isFolder});
     }

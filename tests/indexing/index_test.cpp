@@ -140,6 +140,33 @@ TEST_F(Index, LongReferenceListsAreWrapped) {
     EXPECT_NE(joined.find("12-39, 12-40"), std::string::npos) << joined;
 }
 
+TEST_F(Index, FortyModulesAndADeckOfTwoHundredSlidesAreAllReferredTo) {
+    for (int m = 1; m <= 39; ++m) {
+        char name[32];
+        std::snprintf(name, sizeof name, "%02d_M.pptx", m);
+        deck(kCourse, name, slidesWith(1, {{1, {m % 2 ? "cache" : "Cache"}}}));
+    }
+    deck(kCourse, "40_Lab.pptx",
+         slidesWith(200, {{1, {"zone"}}, {151, {"CACHE", "zone"}}, {200, {"cache"}}}));
+    CollectIndex(kTemplate, "Index.docx", kCourse, "C:\\Out", "Course", "C:\\syllabo", true);
+    ASSERT_TRUE(logged("Index - Indexing Complete")) << allLines();
+
+    // The wrapped lines of each word, joined back into its Index line.
+    std::map<std::string, std::string> lines;
+    std::string heading;
+    for (const std::string& text : nonEmptyTexts(written())) {
+        if (text.size() == 1)
+            heading = text;
+        else
+            lines[heading] += text;
+    }
+    std::string cache = "cache";
+    for (int m = 1; m <= 39; ++m)
+        cache += ", " + std::to_string(m) + "-1";
+    cache += ", 40-151, 40-200";
+    EXPECT_EQ(lines, (std::map<std::string, std::string>{{"C", cache}, {"Z", "zone, 40-1, 40-151"}}));
+}
+
 TEST_F(Index, TheDebugFileListsEveryTaggedWordAndIsClosed) {
     deck(kCourse, "01_A.pptx", slidesWith(1, {}));
     deck(kCourse, "02_B.pptx", slidesWith(1, {}));

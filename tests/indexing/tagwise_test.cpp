@@ -77,30 +77,35 @@ TEST_F(Tagwise, MarkingMatchesEveryEntryWithoutRegardToCase) {
     EXPECT_FALSE(MarkEntryReference(table, "missing", 1, 4));
 }
 
-TEST_F(Tagwise, TheTableEndsAtModuleThirtyAndSlideOneHundredFifty) {
-    table.addEntry("edge");
-    EXPECT_TRUE(MarkEntryReference(table, "edge", 30, 150));
-    EXPECT_TRUE(table.IndexEntries[0].isMarked(30, 150));
-    try {
-        MarkEntryReference(table, "edge", 31, 1);
-        FAIL() << "module 31 was marked";
-    } catch (const TagwiseError& e) {
-        EXPECT_NE(std::string(e.what()).find("module 31"), std::string::npos) << e.what();
-    }
-    EXPECT_THROW(MarkEntryReference(table, "edge", 1, 151), TagwiseError);
-    EXPECT_THROW(MarkEntryReference(table, "edge", 1, -1), TagwiseError);
-}
-
-TEST_F(Tagwise, ReferencesCoverTheWholeTable) {
-    for (int m = 1; m <= 30; ++m)
+TEST_F(Tagwise, MarksReachAnyModuleAndSlideAndAreReferredToInOrder) {
+    for (int m = 1; m <= 45; ++m)
         table.addModule(m == 3 ? QString("3a") : QString::number(m));
-    IndexEntry& entry = table.addEntry("edge");
-    entry.mark(3, 7);
-    entry.mark(30, 150);
-    entry.mark(1, 149);
-    entry.mark(1, 2);
-    const std::vector<QString> refs = ReferencesOf(table, entry);
-    EXPECT_EQ(refs, (std::vector<QString>{"1-2", "1-149", "3a-7", "30-150"}));
+    table.addEntry("edge");
+    table.addEntry("other");
+    // Marks as a course of 45 decks, some of 300 slides, gives them, a few out of reading order and
+    // one twice.
+    EXPECT_TRUE(MarkEntryReference(table, "edge", 1, 2));
+    EXPECT_TRUE(MarkEntryReference(table, "EDGE", 3, 7));
+    EXPECT_TRUE(MarkEntryReference(table, "edge", 30, 150));
+    EXPECT_TRUE(MarkEntryReference(table, "edge", 31, 1));
+    EXPECT_TRUE(MarkEntryReference(table, "edge", 45, 300));
+    EXPECT_TRUE(MarkEntryReference(table, "edge", 1, 149));
+    EXPECT_TRUE(MarkEntryReference(table, "edge", 45, 151));
+    EXPECT_TRUE(MarkEntryReference(table, "edge", 31, 1));
+    const IndexEntry& entry = table.IndexEntries[0];
+    EXPECT_TRUE(entry.isMarked(45, 300));
+    EXPECT_FALSE(entry.isMarked(45, 299));
+    EXPECT_FALSE(table.IndexEntries[1].hasMarks());
+    EXPECT_EQ(ReferencesOf(table, entry),
+              (std::vector<QString>{"1-2", "1-149", "3a-7", "30-150", "31-1", "45-151", "45-300"}));
+
+    try {
+        MarkEntryReference(table, "edge", -1, 1);
+        FAIL() << "module -1 was marked";
+    } catch (const TagwiseError& e) {
+        EXPECT_NE(std::string(e.what()).find("module -1"), std::string::npos) << e.what();
+    }
+    EXPECT_THROW(MarkEntryReference(table, "edge", 1, -1), TagwiseError);
 }
 
 TEST_F(Tagwise, SortingOrdersByWordWithoutRegardToCaseAndMovesTheMarks) {
