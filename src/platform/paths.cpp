@@ -47,7 +47,8 @@ QString matchComponent(const QString& folder, const QString& component) {
     if (hostKind(folder + "/" + component) != HostKind::Missing)
         return component;
     QString best;
-    for (const HostEntry& entry : listHostFolder(folder))
+    // Staging copies hundreds of decks into one folder, each name matched here first: the names alone.
+    for (const HostEntry& entry : listHostFolder(folder, EntryKinds::Skip))
         if (compareNtfsNames(entry.name, component) == 0 && (best.isEmpty() || entry.name < best))
             best = entry.name;
     return best.isEmpty() ? component : best;
@@ -254,7 +255,7 @@ HostKind hostKind(const QString& hostPath) {
     return S_ISREG(info.st_mode) ? HostKind::File : HostKind::Other;
 }
 
-std::vector<HostEntry> listHostFolder(const QString& hostFolder) {
+std::vector<HostEntry> listHostFolder(const QString& hostFolder, EntryKinds kinds) {
     std::vector<HostEntry> entries;
     DIR* dir = ::opendir(encodeHostName(hostFolder).constData());
     if (!dir)
@@ -264,7 +265,8 @@ std::vector<HostEntry> listHostFolder(const QString& hostFolder) {
         if (raw == "." || raw == "..")
             continue;
         struct stat info {};
-        const bool isFolder = ::fstatat(::dirfd(dir), entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+        const bool isFolder = kinds == EntryKinds::Read &&
+                              ::fstatat(::dirfd(dir), entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
         entries.push_back(
             {decodeHostName(QByteArray(raw.data(), static_cast<qsizetype>(raw.size()))), isFolder});
     }
