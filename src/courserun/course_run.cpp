@@ -84,14 +84,24 @@ StagedCourse copyDecks(CourseRun& run, const QString& sourcePath, const QString&
     const QStringList decks = filesIn(sourcePath, QStringLiteral("*.pptx"));
     refuseNamesDifferingInCase(sourcePath, decks);
     oplog::LogOperation(tag, QStringLiteral("Copying files to working directory"), false);
-    for (const QString& name : decks) {
+    // The copies are recorded together, in one flushed write, before the first is made.
+    QStringList copies;
+    for (const QString& name : decks)
+        copies.append(platform::joinPath(workingDirectory, name));
+    run.workingFiles().willMake(copies);
+    for (qsizetype i = 0; i < decks.size(); ++i) {
+        const QString& name = decks[i];
         const QString from = platform::joinPath(sourcePath, name);
-        const QString to = platform::joinPath(workingDirectory, name);
-        run.workingFiles().willMake(to);
+        const QString& to = copies[i];
         QString error;
-        if (platform::copyFile(from, to, &error) == platform::CopyOutcome::Failed)
+        if (platform::copyFile(from, to, &error) == platform::CopyOutcome::Failed) {
+            // The copies never made are no working files: the cleanup has nothing of them to delete.
+            for (qsizetype j = i; j < copies.size(); ++j)
+                if (!platform::pathExists(copies[j]))
+                    run.workingFiles().release(copies[j]);
             throw std::runtime_error("cannot copy " + from.toStdString() + " to " + to.toStdString() + ": " +
                                      error.toStdString());
+        }
         oplog::LogOperation(
             tag, QStringLiteral("Copied ") + from + QStringLiteral(" to ") + workingDirectory + "\\", false);
     }

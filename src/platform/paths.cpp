@@ -47,7 +47,8 @@ QString matchComponent(const QString& folder, const QString& component) {
     if (hostKind(folder + "/" + component) != HostKind::Missing)
         return component;
     QString best;
-    for (const HostEntry& entry : listHostFolder(folder))
+    // Staging copies hundreds of decks into one folder, each name matched here first: the names alone.
+    for (const HostEntry& entry : listHostFolder(folder, EntryKinds::Skip))
         if (compareNtfsNames(entry.name, component) == 0 && (best.isEmpty() || entry.name < best))
             best = entry.name;
     return best.isEmpty() ? component : best;
@@ -259,7 +260,7 @@ HostKind hostKind(const QString& hostPath) {
     return S_ISREG(info.st_mode) ? HostKind::File : HostKind::Other;
 }
 
-std::vector<HostEntry> listHostFolder(const QString& hostFolder) {
+std::vector<HostEntry> listHostFolder(const QString& hostFolder, EntryKinds kinds) {
     std::vector<HostEntry> entries;
     DIR* dir = ::opendir(encodeHostName(hostFolder).constData());
     if (!dir)
@@ -268,9 +269,10 @@ std::vector<HostEntry> listHostFolder(const QString& hostFolder) {
         const std::string_view raw(entry->d_name);
         if (raw == "." || raw == "..")
             continue;
-        // The entry's type as the listing gives it; links and file systems that do not say are asked.
-        bool isFolder = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+        // The entry's type as the listing gives it; links and file systems that do not say are asked,
+        // unless the caller reads names only.
+        bool isFolder = kinds == EntryKinds::Read && entry->d_type == DT_DIR;
+        if (kinds == EntryKinds::Read && (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK)) {
             struct stat info {};
             isFolder = ::fstatat(::dirfd(dir), entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
         }

@@ -123,13 +123,12 @@ void RunZipPackaging(courserun::CourseRun& run, const QString& sourcePath, const
         // does, but it stays the user's: only a zip file this run made is a working file.
         run.workingFiles().willMake(zipFile);
         log("Zipping files");
-        // A packer failure has its line already; nothing is delivered.
-        if (!workfiles::RunWinZip(workingDirectory + "\\*.*", zipFile))
-            return;
+        // The packer has finished when it returns: its archive is whole, or it says why there is none
+        // (and an archive that was there before is as it was), so nothing is delivered.
+        if (const QString packerFailure = workfiles::RunWinZip(workingDirectory + "\\*.*", zipFile);
+            !packerFailure.isEmpty())
+            fail(packerFailure);
         log("Finished zipping files");
-
-        platform::yieldToEventLoop();
-        platform::sleepFor(kZipPauseMilliseconds);
         platform::yieldToEventLoop();
         // Stopped here, the zip file goes with the working files and nothing is delivered.
         run.betweenFiles();

@@ -11,9 +11,6 @@ class CourseRun;
 
 namespace lf::printready {
 
-// The pause that is the operation's only wait for the packer, in milliseconds.
-inline constexpr int kZipPauseMilliseconds = 6000;
-
 // sourcePath, destinationPath: normalized; workingDirectory: where the course is staged and packed;
 // cleanWorkingFiles: delete the registered working files at the end; zipFileName: "Course.zip" from
 // the wizard. Reports only through the operation log and message boxes.

@@ -208,8 +208,12 @@ bool ImportFiles(const tessarel::TsSessionPtr& session, workfiles::WorkingFiles*
                               "; nothing was imported");
             if (workingFiles)
                 workingFiles->willMake(sourceDirectory + "\\" + zipFileName);
-            if (!workfiles::RunWinZip(sourceDirectory + namePattern, sourceDirectory + "\\" + zipFileName))
+            if (const QString packerFailure =
+                    workfiles::RunWinZip(sourceDirectory + namePattern, sourceDirectory + "\\" + zipFileName);
+                !packerFailure.isEmpty()) {
+                oplog::LogFailure("Zip", packerFailure);
                 return refuse("The zip file " + zipFileName + " was not made; nothing was imported");
+            }
             platform::messageBox("WinZip Done?", "Please click OK when WinZip is finished",
                                  platform::MessageIcon::Information);
             yieldToEventLoop();

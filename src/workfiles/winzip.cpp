@@ -1,7 +1,6 @@
 #include "workfiles/winzip.h"
 
 #include "platform/files.h"
-#include "platform/oplog.h"
 #include "platform/paths.h"
 #include "workfiles/zip_packer.h"
 
@@ -9,10 +8,8 @@ namespace lf::workfiles {
 
 namespace {
 
-const char* const kTag = "Zip";
-
-void logFailure(const QString& file, const QString& reason) {
-    oplog::LogFailure(kTag, "WinZip could not add " + file + ": " + reason);
+QString couldNotAdd(const QString& file, const QString& reason) {
+    return "WinZip could not add " + file + ": " + reason;
 }
 
 // The folder part of a Dir pattern ("C:\work\*.*" gives "C:\work"); a bare drive stays "C:".
@@ -27,31 +24,23 @@ QString patternFolder(const QString& pattern) {
 
 } // namespace
 
-bool RunWinZip(const QString& pattern, const QString& zipFile) {
+QString RunWinZip(const QString& pattern, const QString& zipFile) {
     const auto archive = platform::toHostPath(zipFile);
-    if (!archive.ok()) {
-        logFailure(zipFile, archive.error);
-        return false;
-    }
+    if (!archive.ok())
+        return couldNotAdd(zipFile, archive.error);
     const QString folder = patternFolder(pattern);
-    if (!folder.isEmpty() && !platform::folderExists(folder)) {
-        logFailure(pattern, "The folder " + folder + " does not exist");
-        return false;
-    }
+    if (!folder.isEmpty() && !platform::folderExists(folder))
+        return couldNotAdd(pattern, "The folder " + folder + " does not exist");
     QString error;
     const QStringList names = platform::Dir(pattern, platform::EntryKind::Files, &error);
-    if (!error.isEmpty()) {
-        logFailure(pattern, error);
-        return false;
-    }
+    if (!error.isEmpty())
+        return couldNotAdd(pattern, error);
 
     // The folder is resolved once; the names come from its listing as they stand on the host.
     const QString packedFolder = folder.isEmpty() ? QStringLiteral("C:\\") : folder;
     const auto folderHost = platform::toHostPath(packedFolder);
-    if (!folderHost.ok()) {
-        logFailure(pattern, folderHost.error);
-        return false;
-    }
+    if (!folderHost.ok())
+        return couldNotAdd(pattern, folderHost.error);
     // The archive lies in the folder it packs: it is never added to itself.
     const QString archiveName = platform::fileNameOf(zipFile);
     const bool archiveInFolder =
@@ -62,22 +51,19 @@ bool RunWinZip(const QString& pattern, const QString& zipFile) {
             continue;
         inputs.push_back({folderHost.path + (folderHost.path.endsWith('/') ? "" : "/") + name, name});
     }
-    if (inputs.empty()) {
-        oplog::LogFailure(kTag, "WinZip found no files matching " + pattern);
-        return false;
-    }
+    if (inputs.empty())
+        return "WinZip found no files matching " + pattern;
 
     const PackResult result = packFiles(archive.path, inputs);
     if (result.ok)
-        return true;
+        return {};
     // Name the failing file as the program knows it.
     QString file = zipFile;
     for (const auto& in : inputs) {
         if (in.hostPath == result.failedFile)
             file = platform::joinPath(folder, in.entryName);
     }
-    logFailure(file, result.reason);
-    return false;
+    return couldNotAdd(file, result.reason);
 }
 
 } // namespace lf::workfiles

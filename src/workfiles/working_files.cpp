@@ -137,19 +137,32 @@ void WorkingFiles::load() {
     }
 }
 
-// One event, on the disk before the call returns.
+namespace {
+
+QByteArray eventLine(char event, const QString& key) {
+    return QByteArray(1, event) + ' ' + platform::encodeHostName(key) + '\n';
+}
+
+} // namespace
+
 void WorkingFiles::append(char event, const QString& key) {
-    const QByteArray line = QByteArray(1, event) + ' ' + platform::encodeHostName(key) + '\n';
+    appendEvents(eventLine(event, key));
+}
+
+// Events, on the disk before the call returns.
+void WorkingFiles::appendEvents(const QByteArray& events) {
+    if (events.isEmpty())
+        return;
     const QByteArray name = platform::encodeHostName(recordFile_);
     const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0)
         failRecord(recordFile_, errno);
-    const ssize_t written = ::write(fd, line.constData(), static_cast<size_t>(line.size()));
+    const ssize_t written = ::write(fd, events.constData(), static_cast<size_t>(events.size()));
     const int writeError = errno;
-    const bool synced = written == line.size() && ::fsync(fd) == 0;
+    const bool synced = written == events.size() && ::fsync(fd) == 0;
     const int syncError = errno;
     ::close(fd);
-    if (written != line.size())
+    if (written != events.size())
         failRecord(recordFile_, written < 0 ? writeError : ENOSPC);
     if (!synced)
         failRecord(recordFile_, syncError);
@@ -175,7 +188,7 @@ void WorkingFiles::rewrite() {
         failRecord(recordFile_, replacement.error());
 }
 
-bool WorkingFiles::registerFile(const QString& path, State state) {
+bool WorkingFiles::registerFile(const QString& path, State state, QByteArray* events) {
     const QString key = keyOf(path);
     if (key.isEmpty())
         return false;
@@ -184,10 +197,10 @@ bool WorkingFiles::registerFile(const QString& path, State state) {
         // A file already there that the record does not hold is the user's.
         if (platform::pathExists(path))
             return false;
-        append(state == State::CheckedOut ? kCheckedOut : kMade, key);
+        *events += eventLine(state == State::CheckedOut ? kCheckedOut : kMade, key);
         record_[key] = state;
     } else if (state == State::CheckedOut && known->second != State::CheckedOut) {
-        append(kCheckedOut, key);
+        *events += eventLine(kCheckedOut, key);
         known->second = State::CheckedOut;
     }
     if (!keys_.contains(key)) {
@@ -198,11 +211,24 @@ bool WorkingFiles::registerFile(const QString& path, State state) {
 }
 
 bool WorkingFiles::willMake(const QString& path) {
-    return registerFile(path, State::Made);
+    QByteArray events;
+    const bool ours = registerFile(path, State::Made, &events);
+    appendEvents(events);
+    return ours;
+}
+
+void WorkingFiles::willMake(const QStringList& paths) {
+    QByteArray events;
+    for (const QString& path : paths)
+        registerFile(path, State::Made, &events);
+    appendEvents(events);
 }
 
 bool WorkingFiles::willCheckOut(const QString& path) {
-    return registerFile(path, State::CheckedOut);
+    QByteArray events;
+    const bool ours = registerFile(path, State::CheckedOut, &events);
+    appendEvents(events);
+    return ours;
 }
 
 void WorkingFiles::checkedIn(const QString& path) {

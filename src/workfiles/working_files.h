@@ -36,6 +36,9 @@ public:
     // true is returned. A file the user put there, or a path outside the working directory, stays
     // out of the list and the record: false.
     bool willMake(const QString& path);
+    // willMake for many files at once (the decks a staging copies): one write of the record, flushed
+    // once, before any of them is made.
+    void willMake(const QStringList& paths);
     // The same for a deck a check-out is about to write: it is the program's, but it is never deleted
     // while it is checked out, by this run or a later one.
     bool willCheckOut(const QString& path);
@@ -69,8 +72,11 @@ private:
     // The key of a file in the record: its path relative to the working directory's host folder, or
     // empty when it does not lie inside it.
     QString keyOf(const QString& path) const;
-    bool registerFile(const QString& path, State state);
+    // Registers the file; the record's new lines (none for a file already known or the user's) go to
+    // *events, for appendEvents.
+    bool registerFile(const QString& path, State state, QByteArray* events);
     void append(char event, const QString& key);
+    void appendEvents(const QByteArray& events);
     void rewrite();
     void load();
     void forget(const QString& key);

@@ -215,7 +215,7 @@ TEST_F(OpsRepository, ZipExportsPacksAndImportsTheCourse) {
               (QStringList{"Begin", "Export files from " + QString(kCourse) + " to T:\\work", "Zipping files",
                            "Finished zipping files", "Importing zip file into repository",
                            "Imported zip file", "Zipping operations complete"}));
-    EXPECT_EQ(sleeper.durations, std::vector<int>{6000});
+    EXPECT_TRUE(sleeper.durations.empty()); // the packer has finished when it returns
     EXPECT_TRUE(linesOf("Import").contains("Import successful"));
 
     const tessarel::TsObjectPtr imported = object(outFolder + "/Course.zip");

@@ -1,8 +1,10 @@
-// The zip operation from local folders: staging the decks, packing the working directory, the fixed
-// pause, delivery with the "Overwrite file?" question and its NewCourse.zip answer, the cleanup, and
-// failures that must leave an existing zip file whole.
+// The zip operation from local folders: staging the decks, packing the working directory, delivery
+// with the "Overwrite file?" question and its NewCourse.zip answer, the cleanup, and failures that
+// must leave no zip file made and an existing one whole.
 #include "course_fixture.h"
+#include "platform/folders.h"
 #include "printready/modZipIt.h"
+#include "small_disk.h"
 #include "workfiles/working_files.h"
 
 #include <QProcess>
@@ -68,8 +70,9 @@ TEST_F(ZipPackaging, LocalCourseIsStagedPackedCopiedAndCleanedUp) {
                             "Zip - Zipping operations complete",
                         }));
     EXPECT_TRUE(log.errors.isEmpty());
-    EXPECT_EQ(sleeper.durations, std::vector<int>{6000});
-    EXPECT_EQ(yields.count, 2);
+    // The packer has finished when it returns: there is nothing left to sleep on.
+    EXPECT_TRUE(sleeper.durations.empty());
+    EXPECT_EQ(yields.count, 1);
     EXPECT_TRUE(boxes.shown.empty());
 
     // Only the decks of a local source are staged, and everything in the working directory is packed.
@@ -178,9 +181,9 @@ TEST_F(ZipPackaging, AnEarlierZipInTheWorkingDirectoryIsAddedTo) {
     EXPECT_TRUE(std::filesystem::exists(host("work/Course.zip")));
 }
 
-// The packer cannot make the zip file (its folder is missing): the operation ends at the packer's
-// failure line, with nothing delivered, without cleanup or closing line, and the existing zip file stays
-// whole.
+// The packer cannot make the zip file (its folder is missing): the operation ends at its "Serious
+// error" line, with nothing delivered, without cleanup or closing line, and the existing zip file
+// stays whole.
 TEST_F(ZipPackaging, AMissingZipFileEndsTheRunAndLeavesTheDestinationZipWhole) {
     writeFile(host("out/Course.zip"), "an older zip file");
     boxes.answers = {MessageAnswer::Yes};
@@ -188,13 +191,64 @@ TEST_F(ZipPackaging, AMissingZipFileEndsTheRunAndLeavesTheDestinationZipWhole) {
 
     ASSERT_FALSE(log.lines.isEmpty());
     EXPECT_EQ(log.lines.last(),
-              "Zip - WinZip could not add D:\\nowhere\\*.*: The folder D:\\nowhere does not exist");
+              "Zip - Serious error WinZip could not add D:\\nowhere\\*.*: The folder D:\\nowhere does not "
+              "exist");
     EXPECT_EQ(log.failures.size(), 1);
     EXPECT_FALSE(log.lines.contains("Zip - Finished zipping files"));
     EXPECT_FALSE(log.lines.contains("Zip - Zipping operations complete"));
     EXPECT_EQ(linesOf("Cleaning").size(), 0);
     EXPECT_TRUE(log.errors.isEmpty());
     EXPECT_EQ(readFile(host("out/Course.zip")), "an older zip file");
+}
+
+// The packer fails midway: the working directory's disk fills up while the zip file is written. The
+// run says so in its "Serious error" line, lessonforge-run fails with it, and no zip file is left,
+// neither whole nor cut short, in the working directory or at the destination; the staged decks go.
+TEST_F(ZipPackaging, APackerThatFailsMidwayFailsTheRunAndLeavesNoZipFile) {
+    std::filesystem::remove_all(host("work"));
+    SmallDisk disk(host("work"), 400);
+    if (!disk.mounted())
+        GTEST_SKIP() << disk.unavailableReason().toStdString();
+    // Room for this and the staged decks, not for a zip file holding them all.
+    std::mt19937 random(29);
+    std::string lecture(280u << 10, '\0');
+    for (char& c : lecture)
+        c = static_cast<char>(random());
+    writeFile(host("work/lecture.mp4"), lecture);
+    auto workNames = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(host("work")))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const std::vector<std::string> before = workNames();
+
+    run(local("Course"), local("out"));
+    const QString failure = log.failures.isEmpty() ? QString() : log.failures.last();
+    EXPECT_TRUE(failure.startsWith("Zip - Serious error WinZip could not add D:\\work\\Course.zip: ") &&
+                failure.contains("No space left on device"))
+        << log.lines.join("\n").toStdString();
+    EXPECT_EQ(log.failures.size(), 1);
+    EXPECT_FALSE(log.lines.contains("Zip - Finished zipping files"));
+    EXPECT_FALSE(log.lines.contains("Zip - Zipping operations complete"));
+    EXPECT_TRUE(log.lines.contains("Cleaning - Deleted D:\\work\\01_Intro.pptx"));
+    EXPECT_EQ(workNames(), before);
+    EXPECT_TRUE(std::filesystem::is_empty(host("out")));
+
+    // The same run from the command line: a failed run, and still no zip file.
+    writeFile(std::filesystem::path(lf::platform::configFolder().toStdString()) / "Syllabo.ini",
+              "[Other Values]\r\nWorkingDirectory=D:\\work\r\n");
+    QProcess tool;
+    tool.start(LF_RUN_TOOL, {"--zip", "--source", local("Course"), "--destination", local("out")});
+    ASSERT_TRUE(tool.waitForFinished(120000));
+    const QString said = QString::fromLocal8Bit(tool.readAllStandardOutput());
+    EXPECT_EQ(tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1, 3) << said.toStdString();
+    EXPECT_TRUE(said.contains("Zip - Serious error WinZip could not add D:\\work\\Course.zip: "))
+        << said.toStdString();
+    EXPECT_FALSE(said.contains("Zip - Finished zipping files"));
+    EXPECT_EQ(workNames(), before);
+    EXPECT_TRUE(std::filesystem::is_empty(host("out")));
 }
 
 // A deck that cannot be copied ends the staging with its "Serious error" line.
