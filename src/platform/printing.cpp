@@ -2,7 +2,9 @@
 
 #include "platform/whole_file.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -172,12 +174,10 @@ QString filterMessage(const QByteArray& stderrBytes) {
 // it into the print file ourselves, every write checked: cupsfilter exits 0 even after its output met
 // a full disk, so a print file it wrote itself could be cut short without a word. The file is put in
 // place only when the chain succeeded and the file is whole (platform/whole_file.h).
-void runFilters(const QString& destination, const Destination& dest, const QString& ppd, const QString& pdf,
-                const QString& printFile) {
+void runFilters(const QString& destination, const QStringList& jobOptions, const QString& ppd,
+                const QString& pdf, const QString& printFile) {
     QStringList arguments{"-p", ppd, "-e", "-i", "application/pdf", "-m", "printer/foo"};
-    for (int i = 0; i < dest.optionCount(); ++i)
-        if (isJobOption(dest.options()[i].name))
-            arguments << "-o" << quotedOption(dest.options()[i]);
+    arguments << jobOptions;
     arguments << pdf; // absolute, so never taken for an option
     WholeFileWriter out(QFileInfo(printFile).absoluteFilePath().toStdString());
     if (!out.why().empty())
@@ -232,14 +232,67 @@ void runFilters(const QString& destination, const Destination& dest, const QStri
         failWriting(printFile, why);
 }
 
-} // namespace
+// The destination's options as cupsfilter's arguments ("-o", "name='value'", ...).
+QStringList jobOptionsOf(const Destination& dest) {
+    QStringList options;
+    for (int i = 0; i < dest.optionCount(); ++i)
+        if (isJobOption(dest.options()[i].name))
+            options << "-o" << quotedOption(dest.options()[i]);
+    return options;
+}
 
-bool printerExists(const QString& destination) {
-    try {
-        return Destination::find(destination) != nullptr;
-    } catch (const PrintingError&) {
-        return false; // a server that does not answer knows no printer
-    }
+// A file as its name, size and time of change: an upgrade of a package replaces its files.
+QString stamp(const QFileInfo& file) {
+    return QString("%1 %2 %3\n")
+        .arg(file.absoluteFilePath())
+        .arg(file.size())
+        .arg(file.lastModified().toMSecsSinceEpoch());
+}
+
+// The filter chain's version: libcups's, cupsfilter's, every filter's and Ghostscript's (which most
+// chains end in). Read once per process.
+const QByteArray& filterChainVersion() {
+    static const QByteArray version = [] {
+        QString text = QString("cups %1.%2.%3\n")
+                           .arg(CUPS_VERSION_MAJOR)
+                           .arg(CUPS_VERSION_MINOR)
+                           .arg(CUPS_VERSION_PATCH);
+        try {
+            text += stamp(QFileInfo(cupsfilterProgram()));
+        } catch (const PrintingError&) {
+        }
+        const QString serverBin = qEnvironmentVariableIsEmpty("CUPS_SERVERBIN")
+                                      ? QStringLiteral("/usr/lib/cups")
+                                      : qEnvironmentVariable("CUPS_SERVERBIN");
+        for (const QFileInfo& filter : QDir(serverBin + "/filter").entryInfoList(QDir::Files, QDir::Name))
+            text += stamp(filter);
+        const QString gs = QStandardPaths::findExecutable("gs");
+        if (!gs.isEmpty())
+            text += stamp(QFileInfo(gs));
+        return text.toUtf8();
+    }();
+    return version;
+}
+
+// The key of the print file of the PDF on the destination with these settings.
+std::string printFileKey(const PrintFileStore& store, const QString& destination, const Destination& dest,
+                         const QString& ppd, const QStringList& jobOptions) {
+    QFile ppdFile(ppd);
+    if (!ppdFile.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash key(QCryptographicHash::Sha256);
+    auto add = [&key](const QByteArray& part) {
+        key.addData(QByteArray::number(part.size()) + ":");
+        key.addData(part);
+    };
+    add("print file 1");
+    add(QByteArray::fromStdString(store.pdfHash));
+    add(destination.toUtf8());
+    add(QByteArray(dest.name()));
+    add(ppdFile.readAll());
+    add(jobOptions.join('\n').toUtf8());
+    add(filterChainVersion());
+    return key.result().toHex().toStdString();
 }
 
 // Where the PPD comes from: cupsGetPPD3 asks the server of the destination (for a queue that a remote
@@ -250,7 +303,11 @@ bool printerExists(const QString& destination) {
 // A destination without a PPD is a raw queue or a driverless (IPP Everywhere) printer: the server sends
 // it the document as it is, so its print file is the PDF itself. A driverless printer that takes
 // neither PDF nor any format at all (as a raw queue does) could not print that file, and is refused.
-void writePrintFile(const QString& destination, const QString& pdfFile, const QString& printFile) {
+//
+// The print file of the PDF: from the store when it keeps one under the same key, else through the
+// destination's filters (and then kept).
+bool writePrintFileWith(const QString& destination, const QString& pdfFile, const QString& printFile,
+                        const PrintFileStore* store) {
     std::unique_ptr<Destination> found = Destination::find(destination);
     const Destination& dest = knownDestination(found, destination);
     const QFileInfo pdf(pdfFile);
@@ -279,9 +336,37 @@ void writePrintFile(const QString& destination, const QString& pdfFile, const QS
         const std::string why = copyWholeFile(pdf.absoluteFilePath().toStdString(), target);
         if (!why.empty())
             failWriting(printFile, why);
-        return;
+        return false;
     }
-    runFilters(destination, dest, QString::fromLocal8Bit(ppd.path), pdf.absoluteFilePath(), printFile);
+    const QString ppdPath = QString::fromLocal8Bit(ppd.path);
+    const QStringList jobOptions = jobOptionsOf(dest);
+    const std::string key =
+        store && !store->pdfHash.empty() ? printFileKey(*store, destination, dest, ppdPath, jobOptions) : "";
+    if (!key.empty() && store->fetch(key, target))
+        return true;
+    runFilters(destination, jobOptions, ppdPath, pdf.absoluteFilePath(), printFile);
+    if (!key.empty())
+        store->store(key, target);
+    return false;
+}
+
+} // namespace
+
+bool printerExists(const QString& destination) {
+    try {
+        return Destination::find(destination) != nullptr;
+    } catch (const PrintingError&) {
+        return false; // a server that does not answer knows no printer
+    }
+}
+
+void writePrintFile(const QString& destination, const QString& pdfFile, const QString& printFile) {
+    writePrintFileWith(destination, pdfFile, printFile, nullptr);
+}
+
+bool writePrintFile(const QString& destination, const QString& pdfFile, const QString& printFile,
+                    const PrintFileStore& store) {
+    return writePrintFileWith(destination, pdfFile, printFile, &store);
 }
 
 int submitPrintJob(const QString& destination, const QString& file, const QString& title) {

@@ -5,7 +5,10 @@
 // socket); a test points CUPS_SERVER at a private server of its own.
 #include <QString>
 
+#include <filesystem>
+#include <functional>
 #include <stdexcept>
+#include <string>
 
 namespace lf::platform {
 
@@ -23,6 +26,23 @@ bool printerExists(const QString& destination);
 // with the filter's own message when the chain fails, and naming the print file when it cannot be
 // written whole (a full disk).
 void writePrintFile(const QString& destination, const QString& pdfFile, const QString& printFile);
+
+// Where print files made before are kept, by a key that stands for the PDF's bytes and for everything
+// of the destination the filter chain's output depends on: its name, its PPD as the server hands it
+// out (with the defaults set on the queue), the job options it gets (its instance's among them) and
+// the filters' version.
+struct PrintFileStore {
+    std::string pdfHash; // the SHA-256 of the PDF's bytes
+    // Writes the print file kept under the key to the path; true when there was one.
+    std::function<bool(const std::string& key, const std::filesystem::path& printFile)> fetch;
+    // Keeps a copy of the print file under the key.
+    std::function<void(const std::string& key, const std::filesystem::path& printFile)> store;
+};
+
+// As above, taking the print file from the store when it holds one for the same PDF and settings
+// (true then: the filters did not run), and keeping the new one there otherwise.
+bool writePrintFile(const QString& destination, const QString& pdfFile, const QString& printFile,
+                    const PrintFileStore& store);
 
 // Submits the file as a job on the destination, titled `title`; returns the job id. Does not wait for
 // the job. Throws PrintingError when the destination is unknown or refuses the job.

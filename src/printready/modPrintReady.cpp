@@ -14,10 +14,12 @@
 #include "printready/repository_access.h"
 #include "workfiles/working_files.h"
 
+#include <QSet>
 #include <QStringList>
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -55,19 +57,41 @@ QStringList filesOf(const QString& folder, const QString& pattern) {
 }
 
 // The failures of background jobs, gathered on the print workers and logged on the run's thread
-// whenever it comes by.
+// whenever it comes by; and the files whose pages an earlier run laid out, one line each per run,
+// logged with the file when it is printed in the foreground, otherwise when the run comes by.
 class BackgroundFailures {
 public:
     void add(const std::string& description) {
         std::lock_guard lock(mutex_);
         pending_.append(QString::fromStdString(description));
     }
+    void addReused(const std::filesystem::path& source) {
+        const QString name = QString::fromStdString(source.filename().string());
+        std::lock_guard lock(mutex_);
+        if (!reusedLogged_.contains(name) && !reused_.contains(name))
+            reused_.append(name);
+    }
+    // The line of the file, when its pages were reused and it has none yet.
+    void reportReused(const QString& name) {
+        {
+            std::lock_guard lock(mutex_);
+            if (!reused_.removeOne(name))
+                return;
+            reusedLogged_.insert(name);
+        }
+        log(name + ": unchanged since the last run: pages reused");
+    }
     void report() {
-        QStringList taken;
+        QStringList taken, reused;
         {
             std::lock_guard lock(mutex_);
             taken.swap(pending_);
+            reused.swap(reused_);
+            for (const QString& name : reused)
+                reusedLogged_.insert(name);
         }
+        for (const QString& name : reused)
+            log(name + ": unchanged since the last run: pages reused");
         for (const QString& description : taken)
             oplog::LogFailure(kTag, "Serious error " + platform::withLocalPaths(description));
     }
@@ -75,6 +99,8 @@ public:
 private:
     std::mutex mutex_;
     QStringList pending_;
+    QStringList reused_;         // not logged yet
+    QSet<QString> reusedLogged_; // logged in this run
 };
 
 // Lets the queued print jobs finish while the window stays responsive.
@@ -273,6 +299,7 @@ struct Run {
             deck.printOut(hostFile(claimPrintFile(names, deck.name(), name)));
             countUp(printed);
             deck.close();
+            failures.reportReused(name);
             log("Printed: " + name);
             failures.report();
         }
@@ -300,6 +327,7 @@ struct Run {
             document.printOut(true, true, hostFile(claimPrintFile(names, document.name(), name)));
             countUp(printed);
             document.close();
+            failures.reportReused(name);
             log("Printed: " + name);
             failures.report();
         }
@@ -386,6 +414,7 @@ struct Run {
             else
                 PrintDecksToPdfPrinter(powerPoint, sourceFolder, staged.decks, pdfPrinter);
         }
+        failures.report(); // the files whose PDFs came from an earlier run's pages
 
         word::Application word;
         word.setPrintEngine(&engine);
@@ -399,6 +428,7 @@ struct Run {
             else
                 PrintDocumentsToPdfPrinter(word, sourceFolder, staged.documents, pdfPrinter);
         }
+        failures.report(); // the files whose PDFs came from an earlier run's pages
 
         course.betweenFiles();
         if (toRepository) {
@@ -500,6 +530,8 @@ void RunPrintReady(courserun::CourseRun& run, const QString& sourcePath, const Q
     options.whileWaiting = [] { platform::yieldToEventLoop(); };
     // A stop ends a file LibreOffice is working on as the watchdog ends a hung one.
     options.stop = run.stopRequest();
+    // A file laid out by an earlier run says so.
+    options.onPagesReused = [&failures](const std::filesystem::path& source) { failures.addReused(source); };
     std::unique_ptr<printing::OfficePrinting> engine;
     QStringList printFiles;
     bool stopped = false;

@@ -45,12 +45,16 @@ std::string deckShow(const std::filesystem::path& deck) {
 }
 
 void CourseTest::SetUp() {
+    // Each test starts with an empty cache of laid-out pages: one test's pages are no other's.
+    oldCacheHome_ = qgetenv("XDG_CACHE_HOME");
+    qputenv("XDG_CACHE_HOME", cacheHome.qpath().toUtf8());
     writeFile(std::filesystem::path((lf::platform::configFolder() + "/drives.ini").toStdString()),
               ("[Drives]\nD=" + drive.qpath() + "\n").toStdString());
 }
 
 void CourseTest::TearDown() {
     QFile::remove(lf::platform::configFolder() + "/drives.ini");
+    qputenv("XDG_CACHE_HOME", oldCacheHome_);
 }
 
 void CourseTest::makeFolder(const std::string& relative) const {

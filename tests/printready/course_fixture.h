@@ -41,11 +41,15 @@ protected:
     QStringList linesOf(const QString& tag) const;
 
     TempDir drive;
+    TempDir cacheHome; // XDG_CACHE_HOME while the test runs: the print engine's page cache
     lf::oplog::RecordingLogSink log;
     lf::platform::ScriptedMessageBoxes boxes;
     lf::platform::RecordingPointer pointer;
     lf::platform::RecordingSleeper sleeper;
     lf::platform::RecordingEventYield yields;
+
+private:
+    QByteArray oldCacheHome_;
 };
 
 } // namespace lf::test

@@ -1,6 +1,7 @@
 #include "office/printing/office_printing.h"
 
 #include "office/render/libreoffice.h"
+#include "office/render/renderer_version.h"
 #include "platform/printing.h"
 #include "platform/private_folder.h"
 #include "platform/whole_file.h"
@@ -13,6 +14,7 @@
 #include <future>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <tuple>
@@ -87,6 +89,24 @@ RenderKey keyOf(const fs::path& source, Pages pages, const render::PdfExport& pd
     return {place.string(), pages, size, changed, pdfExport.archive};
 }
 
+// A laid-out file of the program's own: the PDF in the engine's private folder, with the SHA-256 of its
+// bytes (what the print file kept for it is found by).
+struct Rendered {
+    fs::path pdf;
+    std::string hash;
+};
+
+// The key of the file's pages across runs: its bytes, the layout, what the export carries, its name
+// (the PDF's title when the file has none of its own) and the renderer's version. Empty when the file
+// cannot be read (its render then says why).
+std::string pageKeyOf(const fs::path& source, Pages pages, const render::PdfExport& pdfExport) {
+    const std::string content = fileSha256(source);
+    if (content.empty())
+        return {};
+    return cacheKey({"pages 1", content, std::to_string(static_cast<int>(pages)),
+                     pdfExport.archive ? "PDF/A" : "", source.stem().string(), render::rendererVersion()});
+}
+
 } // namespace
 
 struct OfficePrinting::Impl {
@@ -106,13 +126,13 @@ struct OfficePrinting::Impl {
             t.join();
     }
 
-    // The PDF of the file in that layout, laid out by LibreOffice the first time it is asked for;
-    // callers asking for one being laid out wait for it. A failed layout is not kept, so the next
-    // request tries again.
-    fs::path renderedPdf(const fs::path& source, Pages pages, const render::PdfExport& pdfExport = {}) {
+    // The PDF of the file in that layout, taken from the page cache or laid out by LibreOffice the
+    // first time it is asked for; callers asking for one being laid out wait for it. A failed layout
+    // is not kept, so the next request tries again.
+    Rendered renderedPdf(const fs::path& source, Pages pages, const render::PdfExport& pdfExport = {}) {
         const RenderKey key = keyOf(source, pages, pdfExport);
-        std::promise<fs::path> promise;
-        std::shared_future<fs::path> result;
+        std::promise<Rendered> promise;
+        std::shared_future<Rendered> result;
         bool mine = false;
         fs::path pdf;
         {
@@ -129,8 +149,15 @@ struct OfficePrinting::Impl {
         }
         if (mine) {
             try {
-                office.renderPdf(source, pdf, layoutOf(pages), pdfExport);
-                promise.set_value(pdf);
+                const std::string pageKey = pageKeyOf(source, pages, pdfExport);
+                if (std::optional<std::string> hash = pageCache.fetch(pageKey, pdf)) {
+                    if (options.onPagesReused)
+                        options.onPagesReused(source);
+                    promise.set_value({pdf, *hash});
+                } else {
+                    office.renderPdf(source, pdf, layoutOf(pages), pdfExport);
+                    promise.set_value({pdf, pageCache.store(pageKey, pdf)});
+                }
             } catch (const std::exception& failure) {
                 {
                     std::lock_guard lock(cacheMutex);
@@ -143,13 +170,22 @@ struct OfficePrinting::Impl {
     }
 
     void printNow(const PrintJob& job) {
-        const fs::path pdf = renderedPdf(job.source, job.pages);
+        const Rendered rendered = renderedPdf(job.source, job.pages);
         const QString printer = QString::fromStdString(job.printer);
         try {
-            if (job.printFile.empty())
-                platform::submitPrintJob(printer, q(pdf), q(job.source.filename()));
-            else
-                platform::writePrintFile(printer, q(pdf), q(job.printFile));
+            if (job.printFile.empty()) {
+                platform::submitPrintJob(printer, q(rendered.pdf), q(job.source.filename()));
+            } else {
+                platform::PrintFileStore store;
+                store.pdfHash = rendered.hash;
+                store.fetch = [this](const std::string& key, const fs::path& printFile) {
+                    return pageCache.fetch(key, printFile).has_value();
+                };
+                store.store = [this](const std::string& key, const fs::path& printFile) {
+                    pageCache.store(key, printFile);
+                };
+                platform::writePrintFile(printer, q(rendered.pdf), q(job.printFile), store);
+            }
         } catch (const platform::PrintingError& failure) {
             throw PrintError(failure.what());
         }
@@ -226,7 +262,8 @@ struct OfficePrinting::Impl {
     std::unique_ptr<platform::PrivateFolder> privateFolder;
 
     std::mutex cacheMutex;
-    std::map<RenderKey, std::shared_future<fs::path>> rendered;
+    std::map<RenderKey, std::shared_future<Rendered>> rendered;
+    PageCache pageCache{options.pageCacheFolder, options.pageCacheLimit};
     int renderCount = 0;
 
     std::mutex mutex;
@@ -270,7 +307,7 @@ void OfficePrinting::prepare(const fs::path& source, Pages pages) {
 
 void OfficePrinting::exportPdf(const fs::path& source, Pages pages, const fs::path& pdf,
                                const render::PdfExport& pdfExport) {
-    const fs::path rendered = impl_->renderedPdf(source, pages, pdfExport);
+    const fs::path rendered = impl_->renderedPdf(source, pages, pdfExport).pdf;
     const std::string why = platform::copyWholeFile(rendered, pdf);
     if (!why.empty())
         throw PrintError("cannot write " + pdf.string() + ": " + why);

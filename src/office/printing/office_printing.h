@@ -4,7 +4,11 @@
 // it; an export is the PDF itself. A file is laid out once per layout however often it is printed
 // and exported (the second use takes the first's pages), and the renderer stays warm from the first
 // file to the engine's end. Background jobs are queued and done by workers, one per LibreOffice
-// instance, while the caller goes on; the engine's end waits for them.
+// instance, while the caller goes on; the engine's end waits for them. The pages and print files are
+// kept across runs too (page_cache.h): a file whose bytes, layout and renderer are those of an earlier
+// run's takes that run's pages without LibreOffice, and its print file too when the printer and its
+// settings are the same.
+#include "office/printing/page_cache.h"
 #include "office/printing/print_engine.h"
 #include "platform/stop_request.h"
 
@@ -28,6 +32,12 @@ struct OfficePrintingOptions {
     std::function<void()> whileWaiting;
     // Once this is requested, LibreOffice's work on a file is ended as a hung file's is.
     const platform::StopRequest* stop = nullptr;
+    // The folder of the pages kept across runs (empty: the user's cache folder) and its bound.
+    std::filesystem::path pageCacheFolder;
+    std::uint64_t pageCacheLimit = defaultPageCacheLimit;
+    // Called (on whichever thread lays the file out) when a file's pages are those an earlier run laid
+    // out, taken from the cache instead of LibreOffice; once per file and layout in a run.
+    std::function<void(const std::filesystem::path& source)> onPagesReused;
 };
 
 class OfficePrinting final : public PrintEngine {
