@@ -58,13 +58,24 @@ QStringList filesOf(const QString& folder, const QString& pattern) {
 
 // The failures of background jobs, gathered on the print workers and logged on the run's thread
 // whenever it comes by; and the files whose pages an earlier run laid out, one line each per run,
-// logged with the file when it is printed in the foreground, otherwise when the run comes by.
+// logged with the file when it is printed in the foreground, otherwise once the files it was laid out
+// for (a background print, a PDF) are done.
 class BackgroundFailures {
 public:
     void add(const std::string& description) {
         std::lock_guard lock(mutex_);
         pending_.append(QString::fromStdString(description));
     }
+    void report() {
+        QStringList taken;
+        {
+            std::lock_guard lock(mutex_);
+            taken.swap(pending_);
+        }
+        for (const QString& description : taken)
+            oplog::LogFailure(kTag, "Serious error " + platform::withLocalPaths(description));
+    }
+
     void addReused(const std::filesystem::path& source) {
         const QString name = QString::fromStdString(source.filename().string());
         std::lock_guard lock(mutex_);
@@ -79,24 +90,23 @@ public:
                 return;
             reusedLogged_.insert(name);
         }
-        log(name + ": unchanged since the last run: pages reused");
+        logReused(name);
     }
-    void report() {
-        QStringList taken, reused;
+    void reportEveryReused() {
+        QStringList taken;
         {
             std::lock_guard lock(mutex_);
-            taken.swap(pending_);
-            reused.swap(reused_);
-            for (const QString& name : reused)
+            taken.swap(reused_);
+            for (const QString& name : taken)
                 reusedLogged_.insert(name);
         }
-        for (const QString& name : reused)
-            log(name + ": unchanged since the last run: pages reused");
-        for (const QString& description : taken)
-            oplog::LogFailure(kTag, "Serious error " + platform::withLocalPaths(description));
+        for (const QString& name : taken)
+            logReused(name);
     }
 
 private:
+    static void logReused(const QString& name) { log(name + ": unchanged since the last run: pages reused"); }
+
     std::mutex mutex_;
     QStringList pending_;
     QStringList reused_;         // not logged yet
@@ -110,6 +120,7 @@ void finishBackgroundPrinting(printing::OfficePrinting& engine, BackgroundFailur
         failures.report();
     }
     failures.report();
+    failures.reportEveryReused();
 }
 
 // How many of a file's missing characters its line names; the count says how many more there are.
@@ -414,7 +425,7 @@ struct Run {
             else
                 PrintDecksToPdfPrinter(powerPoint, sourceFolder, staged.decks, pdfPrinter);
         }
-        failures.report(); // the files whose PDFs came from an earlier run's pages
+        failures.reportEveryReused(); // the files whose PDFs came from an earlier run's pages
 
         word::Application word;
         word.setPrintEngine(&engine);
@@ -428,7 +439,7 @@ struct Run {
             else
                 PrintDocumentsToPdfPrinter(word, sourceFolder, staged.documents, pdfPrinter);
         }
-        failures.report(); // the files whose PDFs came from an earlier run's pages
+        failures.reportEveryReused(); // the files whose PDFs came from an earlier run's pages
 
         course.betweenFiles();
         if (toRepository) {
