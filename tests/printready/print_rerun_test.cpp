@@ -109,7 +109,7 @@ protected:
         return said;
     }
 
-    fs::path cacheFolder() const { return cacheHome.path() / "Lessonforge" / "print-cache"; }
+    fs::path cacheFolder() const { return cacheHome.path() / "lessonforge" / "print-cache"; }
 
     std::optional<PrivateCups> cups;
 };

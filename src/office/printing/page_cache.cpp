@@ -90,7 +90,7 @@ PageCache::PageCache(fs::path folder, std::uint64_t limit) : folder_(std::move(f
     if (folder_.empty()) {
         const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
         if (!base.isEmpty())
-            folder_ = fs::path(base.toStdString()) / "Lessonforge" / "print-cache";
+            folder_ = fs::path(base.toStdString()) / "lessonforge" / "print-cache";
     }
 }
 

@@ -28,7 +28,7 @@ std::string cacheKey(std::initializer_list<std::string_view> parts);
 
 class PageCache {
 public:
-    // `folder` empty: "Lessonforge/print-cache" in the user's cache folder ($XDG_CACHE_HOME, else
+    // `folder` empty: "lessonforge/print-cache" in the user's cache folder ($XDG_CACHE_HOME, else
     // ~/.cache). Makes nothing yet.
     PageCache(std::filesystem::path folder, std::uint64_t limit);
 
