@@ -24,6 +24,15 @@
 namespace fs = std::filesystem;
 using namespace lf::bench;
 
+namespace {
+
+// The program's Windows-style text for a host path, through the drive Z: (the host root).
+QString onDriveZ(const fs::path& host) {
+    return "Z:" + QString::fromStdString(host.string()).replace('/', '\\');
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     // Private configuration and cache folders: the user's settings, drive map and cache stay untouched.
     QTemporaryDir config;
@@ -55,7 +64,6 @@ int main(int argc, char** argv) {
     lf::platform::RecordingPointer pointer;
     lf::platform::ScriptedMessageBoxes boxes;
 
-    auto drive = [](const fs::path& host) { return QString::fromStdString(onDriveZ(host)); };
     int reused = 0;
     bool ok = true;
     auto printReady = [&](const std::string& out) {
@@ -63,9 +71,10 @@ int main(int argc, char** argv) {
         lf::printready::PrintSwitches switches;
         switches.publishPDFs = true;
         log.lines.clear();
-        lf::printready::RunPrintReady(drive(course), drive(root / out), true, drive(work), true, false, "",
-                                      lf::test::PrivateCups::psPrinter, lf::test::PrivateCups::psPrinter,
-                                      lf::test::PrivateCups::pdfPrinter, switches);
+        lf::printready::RunPrintReady(onDriveZ(course), onDriveZ(root / out), true, onDriveZ(work), true,
+                                      false, "", lf::test::PrivateCups::psPrinter,
+                                      lf::test::PrivateCups::psPrinter, lf::test::PrivateCups::pdfPrinter,
+                                      switches);
         if (log.lines.isEmpty() || !log.lines.last().endsWith("they must be imported and zipped manually")) {
             std::fprintf(stderr, "the run did not complete:\n%s\n", qPrintable(log.lines.join("\n")));
             ok = false;

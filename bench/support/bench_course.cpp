@@ -59,12 +59,6 @@ void buildStorageCourse(const fs::path& folder, int decks, int slides) {
     }
 }
 
-std::string onDriveZ(const fs::path& host) {
-    std::string text = "Z:" + host.string();
-    std::replace(text.begin(), text.end(), '/', '\\');
-    return text;
-}
-
 std::vector<fs::path> decksIn(const fs::path& folder) {
     std::vector<fs::path> files;
     for (const auto& e : fs::directory_iterator(folder))

@@ -16,9 +16,6 @@ void buildStorageCourse(const std::filesystem::path& folder, int decks, int slid
 // The .pptx files of a folder, sorted by name.
 std::vector<std::filesystem::path> decksIn(const std::filesystem::path& folder);
 
-// The program's Windows-style text for a host path, through the drive Z: (the host root).
-std::string onDriveZ(const std::filesystem::path& host);
-
 // An entry of an open zip, inflated with libzip.
 std::string readEntry(zip_t* zip, zip_uint64_t index);
 
