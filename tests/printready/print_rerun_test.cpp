@@ -1,7 +1,8 @@
 // A print-ready run after an earlier one redoes only what changed: the pages and print files of
 // unchanged files come from the cache of laid-out pages (in XDG_CACHE_HOME, a private folder per test)
 // without LibreOffice starting; a deck given new bytes under its old name, a damaged cache entry and a
-// printer whose settings changed are laid out or filtered again; the cache folder keeps to its bound.
+// printer whose settings changed are laid out or filtered again; the cache folder keeps to its bound,
+// and one that cannot be written fails nothing.
 #include "course_fixture.h"
 #include "office/builder/document.h"
 #include "office/printing/page_cache.h"
@@ -213,6 +214,18 @@ TEST(PageCache, KeepsToItsBoundLeastRecentlyUsedOut) {
     EXPECT_TRUE(cache.fetch("entry11", dir / "out.bin"));
     EXPECT_FALSE(cache.fetch("entry7", dir / "out.bin")) << "the least recently used went";
     EXPECT_EQ(readFile(dir / "out.bin"), payload);
+}
+
+// A cache folder that cannot be made (a file stands where it would go) keeps nothing and fails
+// nothing: the print goes on without it, with the hash of its pages all the same.
+TEST(PageCache, AFolderThatCannotBeMadeOnlyMisses) {
+    TempDir dir;
+    writeFile(dir / "page.bin", "some pages");
+    writeFile(dir / "taken", "a file, not a folder");
+    printing::PageCache cache(dir / "taken" / "cache", printing::defaultPageCacheLimit);
+    EXPECT_EQ(cache.store("pages", dir / "page.bin"), printing::fileSha256(dir / "page.bin"));
+    EXPECT_FALSE(cache.fetch("pages", dir / "out.bin"));
+    EXPECT_FALSE(fs::exists(dir / "out.bin"));
 }
 
 } // namespace
