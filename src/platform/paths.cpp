@@ -29,7 +29,8 @@ namespace {
 
 const char* const kDriveMap = "drives.ini";
 
-QString mappedFolder(QChar letter) {
+// What a drive letter is mapped to, read from the drive map.
+QString readMappedFolder(QChar letter) {
     const QString key(letter);
     QString folder = GetPrivateProfileString("Drives", key, QString(), kDriveMap);
     if (folder.isEmpty())
@@ -41,6 +42,60 @@ QString mappedFolder(QChar letter) {
     if (QDir::isRelativePath(folder))
         folder = configFolder() + "/" + folder;
     return QDir::cleanPath(folder);
+}
+
+bool sameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Whether a change after `now` would move a file time that reads `time`: file system clocks tick in
+// steps of up to 10 ms, or of whole seconds on some.
+bool settled(const timespec& time, const timespec& now) {
+    const std::int64_t ageNs =
+        (std::int64_t(now.tv_sec) - time.tv_sec) * 1000000000 + (now.tv_nsec - time.tv_nsec);
+    return ageNs >= (time.tv_nsec == 0 ? std::int64_t(2000000000) : std::int64_t(20000000));
+}
+
+// The folder a drive letter is mapped to. Every path the program names goes through here, several
+// times for each file it stages, so what the drive map gives is kept while the map's file is
+// unchanged (the program writes it anew, under a new inode; an editor that writes in place moves its
+// times) and was not changed so lately that a further change might leave its times as they are.
+QString mappedFolder(QChar letter) {
+    struct Kept {
+        QString file, home;
+        bool exists = false;
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = 0;
+        timespec modified{}, changed{};
+        std::map<char16_t, QString> folders;
+    };
+    static std::mutex lock;
+    static Kept kept;
+    const QString file = profileFilePath(kDriveMap);
+    const QString home = QDir::homePath();
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    struct stat info {};
+    const bool exists = ::stat(encodeHostName(file).constData(), &info) == 0;
+    const bool keepable = !exists || settled(info.st_mtim, now);
+    const std::lock_guard<std::mutex> guard(lock);
+    const bool same =
+        kept.file == file && kept.home == home && kept.exists == exists &&
+        (!exists || (kept.device == info.st_dev && kept.inode == info.st_ino && kept.size == info.st_size &&
+                     sameTime(kept.modified, info.st_mtim) && sameTime(kept.changed, info.st_ctim)));
+    if (!same || !keepable) {
+        kept =
+            Kept{file, home, exists, info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim, {}};
+        if (!keepable) {
+            kept.file.clear();
+            return readMappedFolder(letter);
+        }
+    }
+    const auto found = kept.folders.find(letter.unicode());
+    if (found != kept.folders.end())
+        return found->second;
+    return kept.folders[letter.unicode()] = readMappedFolder(letter);
 }
 
 bool isDriveLetter(QChar c) {
@@ -60,18 +115,6 @@ struct FolderListing {
     timespec modified{}, changed{};
     std::vector<std::string> names;
 };
-
-bool sameTime(const timespec& a, const timespec& b) {
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
-// Whether a change to the folder after `now` would show in times like these.
-bool settled(const timespec& time, const timespec& now) {
-    const std::int64_t ageNs =
-        (std::int64_t(now.tv_sec) - time.tv_sec) * 1000000000 + (now.tv_nsec - time.tv_nsec);
-    const bool wholeSeconds = time.tv_nsec == 0;
-    return ageNs >= (wholeSeconds ? std::int64_t(2000000000) : std::int64_t(20000000));
-}
 
 std::vector<std::string> readNames(const QByteArray& folder) {
     std::vector<std::string> names;

@@ -3,12 +3,14 @@
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/paths.h"
+#include "platform/profile.h"
 #include "test_support.h"
 
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <random>
 
 #include <ctime>
@@ -170,6 +172,38 @@ TEST_F(DriveMap, ComponentsAreFoundWithoutRegardToCase) {
     EXPECT_EQ(toHostPath("D:\\twin").path, dir.qpath() + "/twin");
     EXPECT_EQ(toHostPath("D:\\Twin").path, dir.qpath() + "/Twin");
     EXPECT_EQ(toHostPath("D:\\TWIN").path, dir.qpath() + "/Twin");
+}
+
+// What the drive map gives is kept between lookups, and a change to the map, by the user in an editor
+// or by the program, is seen at once.
+TEST_F(DriveMap, AKeptDriveMapSeesEveryChangeToIt) {
+    TempDir first, second, third;
+    mapDrive("D", first.qpath());
+    const std::filesystem::path map = (configFolder() + "/drives.ini").toStdString();
+    // The map's times set back an hour, as a copy that keeps them (cp -p) leaves them.
+    const auto age = [&] {
+        const timespec hourAgo{::time(nullptr) - 3600, 0};
+        const timespec times[2] = {hourAgo, hourAgo};
+        ASSERT_EQ(::utimensat(AT_FDCWD, map.c_str(), times, 0), 0);
+    };
+    age();
+    EXPECT_EQ(toHostPath("D:\\x").path, first.qpath() + "/x");
+    EXPECT_EQ(toHostPath("D:\\x").path, first.qpath() + "/x");
+
+    {
+        std::ofstream inPlace(map, std::ios::binary | std::ios::trunc); // the same file, written over
+        inPlace << "[Drives]\r\nD=" << second.qpath().toStdString() << "\r\n";
+    }
+    EXPECT_EQ(toHostPath("D:\\x").path, second.qpath() + "/x");
+    age();
+    EXPECT_EQ(toHostPath("D:\\x").path, second.qpath() + "/x");
+
+    ASSERT_TRUE(WritePrivateProfileString("Drives", "D", third.qpath(), "drives.ini"));
+    age();
+    EXPECT_EQ(toHostPath("D:\\x").path, third.qpath() + "/x");
+
+    std::filesystem::remove(map);
+    EXPECT_EQ(toHostPath("D:\\x").error, "Drive D: is not ready (no host folder is mapped to it)");
 }
 
 // The listing a lookup without regard to case reads is kept for the next lookup in the folder, and
