@@ -172,8 +172,10 @@ bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
 
 // The name in folder that stands for component: the exact name when it exists, otherwise the first
 // name in NTFS order that equals it without regard to case, otherwise the component as typed.
-QString matchComponent(const QString& folder, const QString& component) {
-    if (hostKind(folder + "/" + component) != HostKind::Missing)
+// *found tells whether that name is there.
+QString matchComponent(const QString& folder, const QString& component, bool* found) {
+    *found = hostKind(folder + "/" + component) != HostKind::Missing;
+    if (*found)
         return component;
     // An ASCII name is compared as the bytes it has, and only a name that could stand for the
     // component is decoded. A name with other characters can equal an ASCII one (a dotless i is an
@@ -189,7 +191,10 @@ QString matchComponent(const QString& folder, const QString& component) {
         if (compareNtfsNames(name, component) == 0 && (best.isEmpty() || name < best))
             best = name;
     }
-    return best.isEmpty() ? component : best;
+    if (best.isEmpty())
+        return component;
+    *found = hostKind(folder + "/" + best) != HostKind::Missing;
+    return best;
 }
 
 // The length of the UTF-8 sequence starting at bytes[i] and the code point it stands for; 0 when the
@@ -505,10 +510,11 @@ HostPath toHostPath(const QString& localPath) {
     QString host = root == "/" ? QString() : root;
     bool matching = true;
     for (const QString& component : components) {
-        const QString name = matching ? matchComponent(host.isEmpty() ? "/" : host, component) : component;
+        bool found = false;
+        const QString name =
+            matching ? matchComponent(host.isEmpty() ? "/" : host, component, &found) : component;
         host += "/" + name;
-        if (matching && hostKind(host) == HostKind::Missing)
-            matching = false;
+        matching = matching && found;
     }
     return {host.isEmpty() ? "/" : host, QString()};
 }
