@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <unistd.h>
 
 namespace lf::platform {
 namespace {
@@ -153,6 +154,19 @@ CopyOutcome copyFile(const QString& source, const QString& destination, QString*
         return CopyOutcome::Failed;
     }
     return existed ? CopyOutcome::Replaced : CopyOutcome::Created;
+}
+
+bool moveFileByRenaming(const QString& source, const QString& destination) {
+    QString from, to;
+    if (!resolve(source, &from, nullptr) || !resolve(destination, &to, nullptr) ||
+        hostKind(from) != HostKind::File)
+        return false;
+    // Never over another file: link(2) refuses an existing name, where rename(2) would replace it.
+    const QByteArray fromName = encodeHostName(from), toName = encodeHostName(to);
+    if (::link(fromName.constData(), toName.constData()) != 0)
+        return false;
+    ::unlink(fromName.constData());
+    return true;
 }
 
 QString namesDifferingOnlyInCase(const QString& folder, const QStringList& names) {

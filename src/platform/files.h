@@ -51,6 +51,10 @@ enum class CopyOutcome {
 // each have a temporary of their own, and the next copy to a destination removes what an interrupted
 // one left. A destination that is the source itself, however spelled, is left alone.
 CopyOutcome copyFile(const QString& source, const QString& destination, QString* error = nullptr);
+// Moves a plain file to a destination that is not there yet, by renaming it: the file is whole at
+// its new name or still at its old one. False, with nothing done, when that cannot be done so (the
+// destination exists, or lies on another file system): the caller copies instead.
+bool moveFileByRenaming(const QString& source, const QString& destination);
 
 // Two names of one folder that only letter case tells apart ("01_dup.pptx", "01_DUP.pptx"): the host
 // keeps both, but the program's paths name them as one file, so staging or packing them would let one

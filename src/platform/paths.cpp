@@ -1,5 +1,6 @@
 #include "platform/paths.h"
 
+#include "platform/ascii.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/profile.h"
@@ -9,7 +10,12 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <cstdint>
+#include <ctime>
 #include <filesystem>
+#include <map>
+#include <mutex>
+#include <string>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -23,7 +29,8 @@ namespace {
 
 const char* const kDriveMap = "drives.ini";
 
-QString mappedFolder(QChar letter) {
+// What a drive letter is mapped to, read from the drive map.
+QString readMappedFolder(QChar letter) {
     const QString key(letter);
     QString folder = GetPrivateProfileString("Drives", key, QString(), kDriveMap);
     if (folder.isEmpty())
@@ -37,21 +44,157 @@ QString mappedFolder(QChar letter) {
     return QDir::cleanPath(folder);
 }
 
+bool sameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Whether a change after `now` would move a file time that reads `time`: file system clocks tick in
+// steps of up to 10 ms, or of whole seconds on some.
+bool settled(const timespec& time, const timespec& now) {
+    const std::int64_t ageNs =
+        (std::int64_t(now.tv_sec) - time.tv_sec) * 1000000000 + (now.tv_nsec - time.tv_nsec);
+    return ageNs >= (time.tv_nsec == 0 ? std::int64_t(2000000000) : std::int64_t(20000000));
+}
+
+// The folder a drive letter is mapped to. Every path the program names goes through here, several
+// times for each file it stages, so what the drive map gives is kept while the map's file is
+// unchanged (the program writes it anew, under a new inode; an editor that writes in place moves its
+// times) and was not changed so lately that a further change might leave its times as they are.
+QString mappedFolder(QChar letter) {
+    struct Kept {
+        QString file, home;
+        bool exists = false;
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = 0;
+        timespec modified{}, changed{};
+        std::map<char16_t, QString> folders;
+    };
+    static std::mutex lock;
+    static Kept kept;
+    const QString file = profileFilePath(kDriveMap);
+    const QString home = QDir::homePath();
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    struct stat info {};
+    const bool exists = ::stat(encodeHostName(file).constData(), &info) == 0;
+    const bool keepable = !exists || settled(info.st_mtim, now);
+    const std::lock_guard<std::mutex> guard(lock);
+    const bool same =
+        kept.file == file && kept.home == home && kept.exists == exists &&
+        (!exists || (kept.device == info.st_dev && kept.inode == info.st_ino && kept.size == info.st_size &&
+                     sameTime(kept.modified, info.st_mtim) && sameTime(kept.changed, info.st_ctim)));
+    if (!same || !keepable) {
+        kept =
+            Kept{file, home, exists, info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim, {}};
+        if (!keepable) {
+            kept.file.clear();
+            return readMappedFolder(letter);
+        }
+    }
+    const auto found = kept.folders.find(letter.unicode());
+    if (found != kept.folders.end())
+        return found->second;
+    return kept.folders[letter.unicode()] = readMappedFolder(letter);
+}
+
 bool isDriveLetter(QChar c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
+// The names of the folders where names were looked up without regard to case, as the host holds them.
+// Staging a course looks up each deck in the working directory before it is copied there, and reading
+// a folder of hundreds for each would make staging grow with the square of the course. A listing is
+// used again while the folder shows the same modification and change times, so a name the program
+// wrote or someone else removed is seen at once. A listing read while the folder's modification time
+// was so recent that a further change might leave it as it is (file system clocks tick in steps of up
+// to 10 ms, or of whole seconds on some) is not kept.
+struct FolderListing {
+    dev_t device = 0;
+    ino_t inode = 0;
+    timespec modified{}, changed{};
+    std::vector<std::string> names;
+};
+
+std::vector<std::string> readNames(const QByteArray& folder) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir)
+        return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view raw(entry->d_name);
+        if (raw != "." && raw != "..")
+            names.emplace_back(raw);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+// The host names of the folder, from the kept listing while it stands.
+std::vector<std::string> folderNames(const QString& folder) {
+    static std::mutex lock;
+    static std::map<QByteArray, FolderListing> listings;
+    const QByteArray hostFolder = encodeHostName(folder);
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    struct stat info {};
+    if (::stat(hostFolder.constData(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return {};
+    {
+        const std::lock_guard<std::mutex> guard(lock);
+        const auto kept = listings.find(hostFolder);
+        if (kept != listings.end() && kept->second.device == info.st_dev &&
+            kept->second.inode == info.st_ino && sameTime(kept->second.modified, info.st_mtim) &&
+            sameTime(kept->second.changed, info.st_ctim))
+            return kept->second.names;
+    }
+    std::vector<std::string> names = readNames(hostFolder);
+    const std::lock_guard<std::mutex> guard(lock);
+    if (settled(info.st_mtim, now)) {
+        if (listings.size() >= 64)
+            listings.clear();
+        listings[hostFolder] = {info.st_dev, info.st_ino, info.st_mtim, info.st_ctim, names};
+    } else {
+        listings.erase(hostFolder);
+    }
+    return names;
+}
+
+bool isAscii(std::string_view bytes) {
+    return std::all_of(bytes.begin(), bytes.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return asciiLower(x) == asciiLower(y); });
+}
+
 // The name in folder that stands for component: the exact name when it exists, otherwise the first
 // name in NTFS order that equals it without regard to case, otherwise the component as typed.
-QString matchComponent(const QString& folder, const QString& component) {
-    if (hostKind(folder + "/" + component) != HostKind::Missing)
+// *found tells whether that name is there.
+QString matchComponent(const QString& folder, const QString& component, bool* found) {
+    *found = hostKind(folder + "/" + component) != HostKind::Missing;
+    if (*found)
         return component;
+    // An ASCII name is compared as the bytes it has, and only a name that could stand for the
+    // component is decoded. A name with other characters can equal an ASCII one (a dotless i is an
+    // I), so it is always decoded and compared.
+    const QByteArray wanted = encodeHostName(component);
+    const std::string_view wantedBytes(wanted.constData(), static_cast<std::size_t>(wanted.size()));
+    const bool asciiWanted = isAscii(wantedBytes);
     QString best;
-    // Staging copies hundreds of decks into one folder, each name matched here first: the names alone.
-    for (const HostEntry& entry : listHostFolder(folder, EntryKinds::Skip))
-        if (compareNtfsNames(entry.name, component) == 0 && (best.isEmpty() || entry.name < best))
-            best = entry.name;
-    return best.isEmpty() ? component : best;
+    for (const std::string& raw : folderNames(folder)) {
+        if (asciiWanted && isAscii(raw) && !equalIgnoringAsciiCase(raw, wantedBytes))
+            continue;
+        const QString name = decodeHostName(QByteArray(raw.data(), static_cast<qsizetype>(raw.size())));
+        if (compareNtfsNames(name, component) == 0 && (best.isEmpty() || name < best))
+            best = name;
+    }
+    if (best.isEmpty())
+        return component;
+    *found = hostKind(folder + "/" + best) != HostKind::Missing;
+    return best;
 }
 
 // The length of the UTF-8 sequence starting at bytes[i] and the code point it stands for; 0 when the
@@ -367,10 +510,11 @@ HostPath toHostPath(const QString& localPath) {
     QString host = root == "/" ? QString() : root;
     bool matching = true;
     for (const QString& component : components) {
-        const QString name = matching ? matchComponent(host.isEmpty() ? "/" : host, component) : component;
+        bool found = false;
+        const QString name =
+            matching ? matchComponent(host.isEmpty() ? "/" : host, component, &found) : component;
         host += "/" + name;
-        if (matching && hostKind(host) == HostKind::Missing)
-            matching = false;
+        matching = matching && found;
     }
     return {host.isEmpty() ? "/" : host, QString()};
 }

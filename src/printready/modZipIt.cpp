@@ -65,8 +65,18 @@ bool stageCourse(courserun::CourseRun& run, const QString& sourcePath) {
     return true;
 }
 
+// Puts the zip file at target, a name not taken. A zip file this run made that the cleanup would delete
+// anyway is moved there, not copied, where the file system allows.
+void deliverAs(courserun::CourseRun& run, const QString& zipFile, const QString& target, bool movable) {
+    if (movable && platform::moveFileByRenaming(zipFile, target))
+        run.workingFiles().release(zipFile);
+    else
+        copyOrFail(zipFile, target);
+    run.noteWritten(target);
+}
+
 void deliverLocally(courserun::CourseRun& run, const QString& zipFile, const QString& destinationPath,
-                    const QString& zipFileName) {
+                    const QString& zipFileName, bool movable) {
     const QString target = destinationPath + "\\" + zipFileName;
     if (platform::sameLocation(zipFile, target)) {
         // The destination is the working directory: the zip file is already where it belongs, and
@@ -77,8 +87,7 @@ void deliverLocally(courserun::CourseRun& run, const QString& zipFile, const QSt
         return;
     }
     if (!platform::fileExists(target)) {
-        copyOrFail(zipFile, target);
-        run.noteWritten(target);
+        deliverAs(run, zipFile, target, movable);
         log("Copied " + zipFileName + " to " + destinationPath);
         return;
     }
@@ -121,7 +130,7 @@ void RunZipPackaging(courserun::CourseRun& run, const QString& sourcePath, const
         const QString zipFile = workingDirectory + "\\" + zipFileName;
         // A zip file of that name left in the working directory by the user is added to, as WinZip
         // does, but it stays the user's: only a zip file this run made is a working file.
-        run.workingFiles().willMake(zipFile);
+        const bool zipMadeHere = run.workingFiles().willMake(zipFile);
         log("Zipping files");
         // The packer has finished when it returns: its archive is whole, or it says why there is none
         // (and an archive that was there before is as it was), so nothing is delivered.
@@ -140,7 +149,7 @@ void RunZipPackaging(courserun::CourseRun& run, const QString& sourcePath, const
             else
                 oplog::LogFailure(kTag, "There was a problem importing");
         } else {
-            deliverLocally(run, zipFile, destinationPath, zipFileName);
+            deliverLocally(run, zipFile, destinationPath, zipFileName, zipMadeHere && cleanWorkingFiles);
         }
 
         cleanup.now();

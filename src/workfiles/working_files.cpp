@@ -244,8 +244,12 @@ void WorkingFiles::release(const QString& path) {
     const QString key = keyOf(path);
     if (key.isEmpty() || record_.count(key) == 0)
         return;
-    append(kGone, key);
     record_.erase(key);
+    // A record left with nothing in it goes, as the cleanup leaves it.
+    if (record_.empty())
+        rewrite();
+    else
+        append(kGone, key);
     const qsizetype at = keys_.indexOf(key);
     if (at >= 0) {
         keys_.removeAt(at);

@@ -1,14 +1,21 @@
 // Windows-style local paths through the drive map: drives.ini, the default drives, the not-ready
 // drive, ".." kept inside the drive's folder, components found without regard to case.
+#include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/paths.h"
+#include "platform/profile.h"
 #include "test_support.h"
 
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <random>
+
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 using namespace lf::platform;
 using lf::test::TempDir;
@@ -165,6 +172,71 @@ TEST_F(DriveMap, ComponentsAreFoundWithoutRegardToCase) {
     EXPECT_EQ(toHostPath("D:\\twin").path, dir.qpath() + "/twin");
     EXPECT_EQ(toHostPath("D:\\Twin").path, dir.qpath() + "/Twin");
     EXPECT_EQ(toHostPath("D:\\TWIN").path, dir.qpath() + "/Twin");
+}
+
+// What the drive map gives is kept between lookups, and a change to the map, by the user in an editor
+// or by the program, is seen at once.
+TEST_F(DriveMap, AKeptDriveMapSeesEveryChangeToIt) {
+    TempDir first, second, third;
+    mapDrive("D", first.qpath());
+    const std::filesystem::path map = (configFolder() + "/drives.ini").toStdString();
+    // The map's times set back an hour, as a copy that keeps them (cp -p) leaves them.
+    const auto age = [&] {
+        const timespec hourAgo{::time(nullptr) - 3600, 0};
+        const timespec times[2] = {hourAgo, hourAgo};
+        ASSERT_EQ(::utimensat(AT_FDCWD, map.c_str(), times, 0), 0);
+    };
+    age();
+    EXPECT_EQ(toHostPath("D:\\x").path, first.qpath() + "/x");
+    EXPECT_EQ(toHostPath("D:\\x").path, first.qpath() + "/x");
+
+    {
+        std::ofstream inPlace(map, std::ios::binary | std::ios::trunc); // the same file, written over
+        inPlace << "[Drives]\r\nD=" << second.qpath().toStdString() << "\r\n";
+    }
+    EXPECT_EQ(toHostPath("D:\\x").path, second.qpath() + "/x");
+    age();
+    EXPECT_EQ(toHostPath("D:\\x").path, second.qpath() + "/x");
+
+    ASSERT_TRUE(WritePrivateProfileString("Drives", "D", third.qpath(), "drives.ini"));
+    age();
+    EXPECT_EQ(toHostPath("D:\\x").path, third.qpath() + "/x");
+
+    std::filesystem::remove(map);
+    EXPECT_EQ(toHostPath("D:\\x").error, "Drive D: is not ready (no host folder is mapped to it)");
+}
+
+// The listing a lookup without regard to case reads is kept for the next lookup in the folder, and
+// still sees what changed since: a file the program wrote and one someone else removed.
+TEST_F(DriveMap, AKeptFolderListingSeesEveryChangeToTheFolder) {
+    TempDir dir;
+    mapDrive("D", dir.qpath());
+    QDir(dir.qpath()).mkpath("Work");
+    writeFile(dir / "Work/Notes.txt", "notes");
+    // A folder last changed an hour ago: its listing is kept.
+    const auto age = [&] {
+        const timespec hourAgo{::time(nullptr) - 3600, 0};
+        const timespec times[2] = {hourAgo, hourAgo};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "Work").c_str(), times, 0), 0);
+    };
+    age();
+    EXPECT_EQ(toHostPath("D:\\WORK\\NOTES.TXT").path, dir.qpath() + "/Work/Notes.txt");
+
+    std::filesystem::remove(dir / "Work/Notes.txt"); // someone else
+    EXPECT_EQ(toHostPath("D:\\Work\\NOTES.TXT").path, dir.qpath() + "/Work/NOTES.TXT");
+
+    age();
+    EXPECT_EQ(toHostPath("D:\\Work\\REPORT.TXT").path, dir.qpath() + "/Work/REPORT.TXT");
+    writeFile(dir / "Work/source.txt", "report");
+    ASSERT_EQ(copyFile("D:\\Work\\source.txt", "D:\\Work\\Report.txt"), CopyOutcome::Created);
+    EXPECT_EQ(toHostPath("D:\\Work\\REPORT.TXT").path, dir.qpath() + "/Work/Report.txt");
+
+    // Renamed by someone else, in a folder whose listing was kept: the new name is found, not the old.
+    age();
+    EXPECT_EQ(toHostPath("D:\\Work\\SOURCE.TXT").path, dir.qpath() + "/Work/source.txt");
+    std::filesystem::rename(dir / "Work/source.txt", dir / "Work/Draft.txt");
+    EXPECT_EQ(toHostPath("D:\\Work\\SOURCE.TXT").path, dir.qpath() + "/Work/SOURCE.TXT");
+    EXPECT_EQ(toHostPath("D:\\Work\\DRAFT.TXT").path, dir.qpath() + "/Work/Draft.txt");
 }
 
 // An engine names the files it failed on by their host paths; the user reads them with the drive

@@ -82,9 +82,10 @@ TEST_F(ZipPackaging, LocalCourseIsStagedPackedCopiedAndCleanedUp) {
     const auto entries = readZip(host("out/Course.zip"));
     EXPECT_EQ(entries.at("02_Storage.pptx"), readFile(host("Course/02_Storage.pptx")));
 
-    // The cleanup deletes the copied decks and the zip file of the working directory, nothing else.
+    // The cleanup deletes the copied decks, nothing else; the zip file the run made was moved out of the
+    // working directory to its destination, so there is none of it left to delete.
     EXPECT_TRUE(log.lines.contains("Cleaning - Deleted D:\\work\\01_Intro.pptx"));
-    EXPECT_TRUE(log.lines.contains("Cleaning - Deleted D:\\work\\Course.zip"));
+    EXPECT_FALSE(log.lines.contains("Cleaning - Deleted D:\\work\\Course.zip"));
     EXPECT_FALSE(std::filesystem::exists(host("work/01_Intro.pptx")));
     EXPECT_FALSE(std::filesystem::exists(host("work/Course.zip")));
     EXPECT_TRUE(std::filesystem::exists(host("work/leftover.txt")));
@@ -93,6 +94,14 @@ TEST_F(ZipPackaging, LocalCourseIsStagedPackedCopiedAndCleanedUp) {
     EXPECT_FALSE(std::filesystem::exists(host("work/.lessonforge-files")));
     // The cleanup runs before the closing line.
     EXPECT_EQ(log.lines.last(), "Zip - Zipping operations complete");
+}
+
+// Working files kept for the user to look at keep the zip file too: it is copied to its destination.
+TEST_F(ZipPackaging, KeptWorkingFilesKeepTheZipFileBesideTheDeliveredOne) {
+    RunZipPackaging(local("Course"), local("out"), local("work"), false, "Course.zip");
+    ASSERT_TRUE(std::filesystem::exists(host("work/Course.zip")));
+    EXPECT_EQ(readFile(host("work/Course.zip")), readFile(host("out/Course.zip")));
+    EXPECT_TRUE(unzipTestPasses(host("out/Course.zip")));
 }
 
 TEST_F(ZipPackaging, AnExistingZipIsReplacedOnYes) {
