@@ -403,7 +403,7 @@ HostKind hostKind(const QString& hostPath) {
     return S_ISREG(info.st_mode) ? HostKind::File : HostKind::Other;
 }
 
-std::vector<HostEntry> listHostFolder(const QString& hostFolder, EntryKinds kinds) {
+std::vector<HostEntry> listHostFolder(const QString& hostFolder) {
     std::vector<HostEntry> entries;
     DIR* dir = ::opendir(encodeHostName(hostFolder).constData());
     if (!dir)
@@ -412,10 +412,9 @@ std::vector<HostEntry> listHostFolder(const QString& hostFolder, EntryKinds kind
         const std::string_view raw(entry->d_name);
         if (raw == "." || raw == "..")
             continue;
-        // The entry's type as the listing gives it; links and file systems that do not say are asked,
-        // unless the caller reads names only.
-        bool isFolder = kinds == EntryKinds::Read && entry->d_type == DT_DIR;
-        if (kinds == EntryKinds::Read && (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK)) {
+        // The entry's type as the listing gives it; links and file systems that do not say are asked.
+        bool isFolder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
             struct stat info {};
             isFolder = ::fstatat(::dirfd(dir), entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
         }

@@ -52,12 +52,9 @@ struct HostEntry {
     QString name; // decoded with decodeHostName
     bool isFolder = false;
 };
-// Whether a listing finds out which entries are folders: one stat per entry, which a caller that
-// looks only at the names (a name matched without regard to case) does without.
-enum class EntryKinds { Read, Skip };
 // Every entry of a host folder but "." and "..", in the order the host lists them; empty when the
-// folder cannot be read. With EntryKinds::Skip every isFolder is false.
-std::vector<HostEntry> listHostFolder(const QString& hostFolder, EntryKinds kinds = EntryKinds::Read);
+// folder cannot be read.
+std::vector<HostEntry> listHostFolder(const QString& hostFolder);
 
 // The host folder a drive letter stands for, or empty when the drive is not mapped (not ready).
 // The default folder of C: is created here on first use.
