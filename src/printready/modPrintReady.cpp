@@ -267,9 +267,13 @@ struct Run {
             }
             options.setActivePrinter(pptPrinter.toStdString());
             options.setOutputType(deckOutputType(name));
-            // The next deck is laid out while this one goes through its printer's filters.
-            if (i + 1 < decks.size())
-                prepare(sourceFolder, decks[i + 1]);
+            // The decks after this one are laid out while it goes through its printer's filters: two
+            // ahead, so that LibreOffice has the next one queued before it ends the one it is on,
+            // whatever this thread spends opening and checking a deck.
+            if (i == 0 && decks.size() > 1)
+                prepare(sourceFolder, decks[1]);
+            if (i + 2 < decks.size())
+                prepare(sourceFolder, decks[i + 2]);
             deck.printOut(hostFile(claimPrintFile(names, deck.name(), name)));
             countUp(printed);
             deck.close();

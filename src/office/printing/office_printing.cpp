@@ -35,15 +35,18 @@ render::PageLayout layoutOf(Pages pages) {
     return render::PageLayout::DocumentPages;
 }
 
+// The most instances the engine may run: as asked, or one per core up to four, of which the renderer
+// starts only as many as the machine shows to pay (one to begin with; see render::RenderOptions).
 int instanceCount(int asked) {
     if (asked > 0)
         return asked;
-    return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 2u));
+    return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
 }
 
 render::RenderOptions renderOptions(const OfficePrintingOptions& options) {
     render::RenderOptions render;
     render.instances = instanceCount(options.instances);
+    render.measured = options.instances <= 0;
     render.perFileLimit = options.perFileLimit;
     render.stop = options.stop;
     return render;
@@ -92,7 +95,9 @@ RenderKey keyOf(const fs::path& source, Pages pages, const render::PdfExport& pd
 struct OfficePrinting::Impl {
     explicit Impl(OfficePrintingOptions o)
         : options(std::move(o)), office(renderOptions(options)), privateFolder(makePrivateFolder()) {
-        for (int i = 0; i < instanceCount(options.instances); ++i)
+        // One worker more than instances: while every instance lays a file out, it runs the filter
+        // chain of the file laid out before, on a processor the instances leave.
+        for (int i = 0; i <= instanceCount(options.instances); ++i)
             workers.emplace_back([this] { work(); });
     }
 
@@ -274,6 +279,14 @@ void OfficePrinting::exportPdf(const fs::path& source, Pages pages, const fs::pa
     const std::string why = platform::copyWholeFile(rendered, pdf);
     if (!why.empty())
         throw PrintError("cannot write " + pdf.string() + ": " + why);
+}
+
+void OfficePrinting::warmUp() {
+    impl_->office.warmUp();
+}
+
+int OfficePrinting::instancesInUse() const {
+    return impl_->office.instancesInUse();
 }
 
 bool OfficePrinting::waitForQueue(std::chrono::milliseconds limit) {

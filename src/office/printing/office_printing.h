@@ -3,8 +3,8 @@
 // A print file is the PDF through the printer's filter chain; a job on a printer is the PDF sent to
 // it; an export is the PDF itself. A file is laid out once per layout however often it is printed
 // and exported (the second use takes the first's pages), and the renderer stays warm from the first
-// file to the engine's end. Background jobs are queued and done by workers, one per LibreOffice
-// instance, while the caller goes on; the engine's end waits for them.
+// file to the engine's end. Background jobs are queued and done by workers, one more than the
+// LibreOffice instances, while the caller goes on; the engine's end waits for them.
 #include "office/printing/print_engine.h"
 #include "platform/stop_request.h"
 
@@ -16,7 +16,8 @@
 namespace lf::printing {
 
 struct OfficePrintingOptions {
-    // LibreOffice instances, and so workers: 0 takes one per core, at most two.
+    // LibreOffice instances: 0 starts one and adds one (up to one per core, at most four) only when
+    // the machine shows it pays. The workers are one more than the most instances.
     int instances = 0;
     // The longest LibreOffice may take over one file before its instance is ended.
     std::chrono::milliseconds perFileLimit{std::chrono::seconds(120)};
@@ -46,6 +47,12 @@ public:
     // Lays the file out ahead, on a worker, so that a print or export of it that follows finds its
     // pages ready (a failure here is not reported: the print that follows meets it again).
     void prepare(const std::filesystem::path& source, Pages pages);
+
+    // Starts LibreOffice now, on a thread of its own, so that the first file does not wait for it.
+    void warmUp();
+
+    // How many LibreOffice instances lay files out at once now.
+    int instancesInUse() const;
 
     // Waits at most `limit` for every job queued so far to be done (failed ones included); true when
     // none is left.
