@@ -244,7 +244,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_print_ready: %s\n", qPrintable(unavailable));
         return 1;
     }
-    lf::test::PrivateCups cups;
+    lf::test::PrivateCups cups(true);
     const bool pclXl = lf::test::PrivateCups::hasPclXlPrinter();
     const QString printer = pclXl ? lf::test::PrivateCups::pclXlPrinter : lf::test::PrivateCups::psPrinter;
     const std::string ppd = cups.ppdOf(printer).string();

@@ -489,7 +489,7 @@ QString RunOutputNames::claimPath(const QString& stem, const QString& extension,
 void RunPrintReady(courserun::CourseRun& run, const QString& sourcePath, const QString& destinationPath,
                    bool makePDFs, bool cleanWorkingFiles, bool zipPrintFiles, const QString& zipFileName,
                    const QString& pptPrinter, const QString& wordPrinter, const QString& pdfPrinter,
-                   const PrintSwitches& switches) {
+                   const PrintSwitches& switches, std::unique_ptr<render::LibreOffice> warm) {
     // Declared before the engine: on every way out the engine's queue is finished first, then the
     // working files go.
     workfiles::CleanupOnEveryWayOut cleanup(run.workingFiles(), cleanWorkingFiles);
@@ -504,12 +504,13 @@ void RunPrintReady(courserun::CourseRun& run, const QString& sourcePath, const Q
     options.whileWaiting = [] { platform::yieldToEventLoop(); };
     // A stop ends a file LibreOffice is working on as the watchdog ends a hung one.
     options.stop = run.stopRequest();
+    options.warm = std::move(warm);
     std::unique_ptr<printing::OfficePrinting> engine;
     QStringList printFiles;
     bool stopped = false;
     try {
         oplog::resetProcessCount();
-        engine = std::make_unique<printing::OfficePrinting>(options);
+        engine = std::make_unique<printing::OfficePrinting>(std::move(options));
         Run{run,         sourcePath, destinationPath, makePDFs, zipPrintFiles, zipFileName, pptPrinter,
             wordPrinter, pdfPrinter, switches,        *engine,  failures,      cleanup,     {},
             0,           printFiles}();

@@ -127,7 +127,7 @@ QString PrivateCups::unavailableReason() {
     return {};
 }
 
-PrivateCups::PrivateCups() {
+PrivateCups::PrivateCups(bool withPclXlPrinter) : withPclXl_(withPclXlPrinter && hasPclXlPrinter()) {
     const QString reason = unavailableReason();
     if (!reason.isEmpty())
         throw std::runtime_error(reason.toStdString());
@@ -276,7 +276,7 @@ void PrivateCups::addQueues() {
          postScriptModel},
         {"-p", pdfPrinter, "-E", "-v", "cups-pdf:/", "-P", root + "/cups-pdf.ppd", "-o", "TitlePref=1"},
     };
-    if (hasPclXlPrinter())
+    if (withPclXl_)
         queues.append({"-p", pclXlPrinter, "-E", "-v", "testfile:" + root + "/pxl-out.prn", "-P", pclXlPpd});
     for (const QStringList& arguments : queues) {
         QString output;

@@ -52,6 +52,12 @@ render::RenderOptions renderOptions(const OfficePrintingOptions& options) {
     return render;
 }
 
+std::unique_ptr<render::LibreOffice> rendererFor(OfficePrintingOptions& options) {
+    if (options.warm)
+        return std::move(options.warm);
+    return std::make_unique<render::LibreOffice>(renderOptions(options));
+}
+
 // The rendered PDFs of one engine, in a private folder that a later run removes should this one be
 // killed before it can.
 std::unique_ptr<platform::PrivateFolder> makePrivateFolder() {
@@ -94,7 +100,8 @@ RenderKey keyOf(const fs::path& source, Pages pages, const render::PdfExport& pd
 
 struct OfficePrinting::Impl {
     explicit Impl(OfficePrintingOptions o)
-        : options(std::move(o)), office(renderOptions(options)), privateFolder(makePrivateFolder()) {
+        : options(std::move(o)), ownOffice(rendererFor(options)), office(*ownOffice),
+          privateFolder(makePrivateFolder()) {
         // One worker more than instances: while every instance lays a file out, it runs the filter
         // chain of the file laid out before, on a processor the instances leave.
         for (int i = 0; i <= instanceCount(options.instances); ++i)
@@ -227,7 +234,8 @@ struct OfficePrinting::Impl {
     }
 
     OfficePrintingOptions options;
-    render::LibreOffice office;
+    std::unique_ptr<render::LibreOffice> ownOffice;
+    render::LibreOffice& office;
     std::unique_ptr<platform::PrivateFolder> privateFolder;
 
     std::mutex cacheMutex;
@@ -245,6 +253,14 @@ struct OfficePrinting::Impl {
     bool stopping = false;
     std::vector<std::thread> workers; // last: they start once everything above is there
 };
+
+std::unique_ptr<render::LibreOffice> startRenderer(const platform::StopRequest* stop) {
+    OfficePrintingOptions options;
+    options.stop = stop;
+    auto office = std::make_unique<render::LibreOffice>(renderOptions(options));
+    office->warmUp();
+    return office;
+}
 
 OfficePrinting::OfficePrinting(OfficePrintingOptions options)
     : impl_(std::make_unique<Impl>(std::move(options))) {}

@@ -6,6 +6,7 @@
 // file to the engine's end. Background jobs are queued and done by workers, one more than the
 // LibreOffice instances, while the caller goes on; the engine's end waits for them.
 #include "office/printing/print_engine.h"
+#include "office/render/libreoffice.h"
 #include "platform/stop_request.h"
 
 #include <chrono>
@@ -29,7 +30,14 @@ struct OfficePrintingOptions {
     std::function<void()> whileWaiting;
     // Once this is requested, LibreOffice's work on a file is ended as a hung file's is.
     const platform::StopRequest* stop = nullptr;
+    // The renderer startRenderer started ahead, with the same stop request: the engine takes it over
+    // and ends it at its own end. None: the engine starts its own with the first file.
+    std::unique_ptr<render::LibreOffice> warm;
 };
+
+// LibreOffice for an engine made later, its first instance starting now on a thread of its own (see
+// OfficePrintingOptions::warm); it ends with the object that holds it.
+std::unique_ptr<render::LibreOffice> startRenderer(const platform::StopRequest* stop);
 
 class OfficePrinting final : public PrintEngine {
 public:

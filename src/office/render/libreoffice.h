@@ -6,6 +6,8 @@
 // course folder. Each render has a time limit; an instance that dies or stops answering is ended, the
 // file fails with a description of what happened, and the next render starts a fresh instance.
 // Every instance ends with the LibreOffice object at the latest, and with the program if it dies.
+// An instance may be started ahead of the first file (warmUp), and is renewed after a number of files
+// or past a resident size, between two files.
 #include "office/render/pdf_export.h"
 #include "platform/stop_request.h"
 
