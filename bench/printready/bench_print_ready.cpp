@@ -184,6 +184,8 @@ struct Layout {
 Layout layOut(const std::vector<fs::path>& decks, const fs::path& out, int instances) {
     lf::render::RenderOptions options;
     options.instances = instances;
+    options.renewAfterFiles = 0; // the same instances from the first deck to the last
+    options.renewAboveResident = 0;
     lf::render::LibreOffice office(options);
     auto onEvery = [&](auto&& body) {
         std::vector<std::thread> threads;

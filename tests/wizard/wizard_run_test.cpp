@@ -142,7 +142,6 @@ TEST_F(WizardRunTest, PrintReadyWithoutChosenPrintersPassesEmptySelections) {
 // handed the one started on page 4 and no other starts.
 TEST_F(WizardRunTest, LibreOfficeStartedOnPageFourIsTheRunsAndEndsWhenTheWizardGoesBack) {
     int starts = 0;
-    std::vector<int> instances; // every instance started, once it is up
     startRenderer = [&](const lf::platform::StopRequest* stop) {
         ++starts;
         return lf::printing::startRenderer(stop);
