@@ -93,10 +93,14 @@ long descendantsRssKb() {
     return sum;
 }
 
-MemorySampler::MemorySampler()
-    : thread_([this] {
+MemorySampler::MemorySampler(bool withSelf)
+    : thread_([this, withSelf] {
           while (!stop_) {
-              peak_ = std::max(peak_.load(), descendantsRssKb());
+              long self = 0;
+              int parent = 0;
+              if (withSelf)
+                  processInfo(::getpid(), parent, self);
+              peak_ = std::max(peak_.load(), descendantsRssKb() + self);
               std::this_thread::sleep_for(std::chrono::milliseconds(50));
           }
       }) {}

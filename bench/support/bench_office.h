@@ -22,10 +22,11 @@ int convertNotesPagesToPdf(const std::filesystem::path& profile, const std::file
 // The resident memory of every process below this one, summed, in kilobytes.
 long descendantsRssKb();
 
-// Samples descendantsRssKb() every 50 ms while it lives; peakMb() is the highest sum seen.
+// Samples descendantsRssKb() every 50 ms while it lives (with this process's own resident memory
+// when asked: the whole process tree); peakMb() is the highest sum seen.
 class MemorySampler {
 public:
-    MemorySampler();
+    explicit MemorySampler(bool withSelf = false);
     ~MemorySampler();
     MemorySampler(const MemorySampler&) = delete;
     MemorySampler& operator=(const MemorySampler&) = delete;

@@ -304,9 +304,13 @@ struct Run {
             }
             options.setActivePrinter(pptPrinter.toStdString());
             options.setOutputType(deckOutputType(name));
-            // The next deck is laid out while this one goes through its printer's filters.
-            if (i + 1 < decks.size())
-                prepare(sourceFolder, decks[i + 1]);
+            // The decks after this one are laid out while it goes through its printer's filters: two
+            // ahead, so that LibreOffice has the next one queued before it ends the one it is on,
+            // whatever this thread spends opening and checking a deck.
+            if (i == 0 && decks.size() > 1)
+                prepare(sourceFolder, decks[1]);
+            if (i + 2 < decks.size())
+                prepare(sourceFolder, decks[i + 2]);
             deck.printOut(hostFile(claimPrintFile(names, deck.name(), name)));
             countUp(printed);
             deck.close();
@@ -526,7 +530,7 @@ QString RunOutputNames::claimPath(const QString& stem, const QString& extension,
 void RunPrintReady(courserun::CourseRun& run, const QString& sourcePath, const QString& destinationPath,
                    bool makePDFs, bool cleanWorkingFiles, bool zipPrintFiles, const QString& zipFileName,
                    const QString& pptPrinter, const QString& wordPrinter, const QString& pdfPrinter,
-                   const PrintSwitches& switches) {
+                   const PrintSwitches& switches, std::unique_ptr<render::LibreOffice> warm) {
     // Declared before the engine: on every way out the engine's queue is finished first, then the
     // working files go.
     workfiles::CleanupOnEveryWayOut cleanup(run.workingFiles(), cleanWorkingFiles);
@@ -543,12 +547,13 @@ void RunPrintReady(courserun::CourseRun& run, const QString& sourcePath, const Q
     options.stop = run.stopRequest();
     // A file laid out by an earlier run says so.
     options.onPagesReused = [&failures](const std::filesystem::path& source) { failures.addReused(source); };
+    options.warm = std::move(warm);
     std::unique_ptr<printing::OfficePrinting> engine;
     QStringList printFiles;
     bool stopped = false;
     try {
         oplog::resetProcessCount();
-        engine = std::make_unique<printing::OfficePrinting>(options);
+        engine = std::make_unique<printing::OfficePrinting>(std::move(options));
         Run{run,         sourcePath, destinationPath, makePDFs, zipPrintFiles, zipFileName, pptPrinter,
             wordPrinter, pdfPrinter, switches,        *engine,  failures,      cleanup,     {},
             0,           printFiles}();

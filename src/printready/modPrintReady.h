@@ -5,10 +5,13 @@
 // exported into the working directory first, and the results are imported into the repository
 // destination afterwards, optionally as one zip file. Log tag "PRU". Pages are laid out by LibreOffice
 // (one warm instance for the run) and printed through CUPS; no course file is ever written.
+#include "office/render/libreoffice.h"
+
 #include <QSet>
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 namespace lf::courserun {
 class CourseRun;
@@ -50,11 +53,13 @@ private:
 
 // The run prints the decks and documents it staged: those of a local source folder, or those the
 // export of a repository course wrote into the working directory. Every way out waits for the run's
-// print queue, then cleans the working files when asked.
+// print queue, then cleans the working files when asked. `warm`: LibreOffice started ahead for this
+// run (printing::startRenderer, with the run's stop request), which the run takes over and ends; none:
+// the run starts its own with the first file.
 void RunPrintReady(courserun::CourseRun& run, const QString& sourcePath, const QString& destinationPath,
                    bool makePDFs, bool cleanWorkingFiles, bool zipPrintFiles, const QString& zipFileName,
                    const QString& pptPrinter, const QString& wordPrinter, const QString& pdfPrinter,
-                   const PrintSwitches& switches);
+                   const PrintSwitches& switches, std::unique_ptr<render::LibreOffice> warm = nullptr);
 // The operation as a run of its own in workingDirectory.
 void RunPrintReady(const QString& sourcePath, const QString& destinationPath, bool makePDFs,
                    const QString& workingDirectory, bool cleanWorkingFiles, bool zipPrintFiles,

@@ -715,6 +715,8 @@ void frmWizard::disableUnavailableOperations() {
 }
 
 void frmWizard::controlState(std::int16_t page) {
+    if (page < 4)
+        warmRenderer_.reset(); // off the print-ready path: the run may change or never come
     switch (page) {
     case 1:
         lblWelcome->setText("Welcome to the Lessonforge wizard!\nClick Next to begin.");
@@ -763,6 +765,8 @@ void frmWizard::controlState(std::int16_t page) {
     case 4: {
         cmdNext->setText("&Next");
         displayControls(4);
+        // LibreOffice starts while the person reads this page, so the run's first file finds it warm.
+        startRendererAhead();
         // The check's findings are shown once it has run, never those of an earlier visit.
         courseProblems_.clear();
         lstProblems->setRowCount(0);
@@ -808,6 +812,12 @@ void frmWizard::controlState(std::int16_t page) {
     fitMinimumSize();
 }
 
+void frmWizard::startRendererAhead() {
+    if (!warmRenderer_ && parts_.startRenderer && checked(chkPRU) &&
+        parts_.operations.isAvailable(PrintReadyBit))
+        warmRenderer_ = parts_.startRenderer(&stop_);
+}
+
 void frmWizard::runOperations() {
     const std::uint16_t mask = whichControlsChecked();
     if (mask < 1 || mask > 31) {
@@ -838,6 +848,8 @@ void frmWizard::runOperations() {
     request.printSwitches.archivePDFs = settings_.ArchivePDFs;
     stop_.reset();
     request.stop = &stop_;
+    startRendererAhead();
+    request.takeWarmRenderer = [this] { return std::move(warmRenderer_); };
 
     failures_.clear();
     setControlShown(cmdStop, true);
@@ -853,6 +865,7 @@ void frmWizard::runOperations() {
     running_ = true;
     const RunOutcome outcome = RunOperations(parts_.operations, request);
     running_ = false;
+    warmRenderer_.reset(); // one the run did not take (it stopped before printing) ends here
     showPendingLogLines();
     setControlShown(cmdStop, false);
     setControlShown(cmdSaveLog, true);

@@ -56,6 +56,8 @@ public:
     bool verified();
     // The check page 4 runs: the chosen operations and the fields as the run would get them.
     indexing::CourseCheck courseCheck() const;
+    // The LibreOffice started ahead for the print-ready run, while the window holds it.
+    const render::LibreOffice* startedRenderer() const { return warmRenderer_.get(); }
     // What page 4's check found, in the order the check lists them; empty until it ran.
     const std::vector<indexing::CourseProblem>& courseProblems() const { return courseProblems_; }
 
@@ -189,6 +191,8 @@ private:
     void restoreOperations();
     // The window can be made no smaller than the page's layout asks for.
     void fitMinimumSize();
+    // Starts LibreOffice for the print-ready run when that run is chosen and none is started yet.
+    void startRendererAhead();
 
     WizardParts parts_;
     Settings settings_;
@@ -200,6 +204,9 @@ private:
     bool closeRequested_ = false;
     bool operationsRestored_ = false;
     platform::StopRequest stop_;
+    // LibreOffice started on page 4 for the print-ready run (with stop_, so after it), until the run
+    // takes it over; it ends when the wizard goes back to page 3 or before, and with the window.
+    std::unique_ptr<render::LibreOffice> warmRenderer_;
     // The failures of the run in progress: each with its row in the log (-1: shown only in a box).
     QList<std::pair<QString, int>> failures_;
     bool logFollows_ = true; // the log shows its end and keeps showing it as lines come

@@ -49,11 +49,12 @@ struct Operations {
 
     // source, destination, chkPDF checked, cleanWorkingFiles (true), chkZipPDFs checked,
     // txtPrintReadyZipFilename, the PowerPoint, Word and PDF printer chosen, then the settings
-    // UseBackgroundPrinting, PublishPDFs and ArchivePDFs as loaded.
+    // UseBackgroundPrinting, PublishPDFs and ArchivePDFs as loaded, and the LibreOffice the window
+    // started ahead for the run (none when it started none).
     std::function<void(courserun::CourseRun& run, const QString& sourcePath, const QString& destinationPath,
                        bool makePDFs, bool cleanWorkingFiles, bool zipResult, const QString& zipFileName,
                        const QString& pptPrinter, const QString& wordPrinter, const QString& pdfPrinter,
-                       const printready::PrintSwitches& switches)>
+                       const printready::PrintSwitches& switches, std::unique_ptr<render::LibreOffice> warm)>
         RunPrintReady;
 
     // source, destination, cleanWorkingFiles (true), zip file name ("Course.zip").

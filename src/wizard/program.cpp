@@ -4,6 +4,7 @@
 #include "indexing/CollectTOC.h"
 #include "indexing/WordStuff.h"
 #include "indexing/course_check.h"
+#include "office/printing/office_printing.h"
 #include "printready/modPrintReady.h"
 #include "printready/modRandG.h"
 #include "printready/modZipIt.h"
@@ -26,9 +27,11 @@ WizardParts programParts() {
     parts.operations.CollectTOC =
         static_cast<void (*)(CourseRun&, const QString&, const QString&, const QString&, const QString&,
                              const QString&, bool, indexing::TOCTitleSource)>(&lf::indexing::CollectTOC);
-    parts.operations.RunPrintReady = static_cast<void (*)(
-        CourseRun&, const QString&, const QString&, bool, bool, bool, const QString&, const QString&,
-        const QString&, const QString&, const printready::PrintSwitches&)>(&lf::printready::RunPrintReady);
+    parts.operations.RunPrintReady =
+        static_cast<void (*)(CourseRun&, const QString&, const QString&, bool, bool, bool, const QString&,
+                             const QString&, const QString&, const QString&, const printready::PrintSwitches&,
+                             std::unique_ptr<render::LibreOffice>)>(&lf::printready::RunPrintReady);
+    parts.startRenderer = &lf::printing::startRenderer;
     parts.operations.RunZipPackaging =
         static_cast<void (*)(CourseRun&, const QString&, const QString&, bool, const QString&)>(
             &lf::printready::RunZipPackaging);

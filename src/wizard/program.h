@@ -27,6 +27,10 @@ struct WizardParts {
     // Whether the window comes back at the size it was closed with and page 2 with the operations last
     // checked, kept in the program's own settings. A scripted run, which ticks its own boxes, turns it off.
     bool rememberWindow = true;
+    // Starts LibreOffice ahead of a print-ready run (printing::startRenderer) with the window's stop
+    // request: page 4 does so when the print-ready run is chosen, so that its first file does not
+    // wait for the start. Empty: the run starts its own.
+    std::function<std::unique_ptr<render::LibreOffice>(const platform::StopRequest*)> startRenderer;
 };
 
 // The parts of the program as built today.

@@ -97,7 +97,8 @@ RunOutcome RunOperations(const Operations& ops, const RunRequest& r) {
     });
     call(PrintReadyBit, "Create print ready files", [&] {
         ops.RunPrintReady(run, source, destination, r.makePDFs, true, r.zipResult, r.printReadyZipFilename,
-                          r.pptPrinter, r.wordPrinter, r.pdfPrinter, r.printSwitches);
+                          r.pptPrinter, r.wordPrinter, r.pdfPrinter, r.printSwitches,
+                          r.takeWarmRenderer ? r.takeWarmRenderer() : nullptr);
     });
     call(ZipBit, "Create zip file",
          [&] { ops.RunZipPackaging(run, source, destination, true, "Course.zip"); });

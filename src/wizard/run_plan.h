@@ -8,6 +8,8 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <vector>
 
 namespace lf::wizard {
@@ -47,6 +49,9 @@ struct RunRequest {
     printready::PrintSwitches printSwitches; // UseBackgroundPrinting, PublishPDFs, ArchivePDFs as loaded
     // Set when the person or a script asks the run to stop; none: the run cannot be stopped.
     platform::StopRequest* stop = nullptr;
+    // Hands over the LibreOffice the window started ahead for the print-ready run (none: the run
+    // starts its own); called once, when that run begins.
+    std::function<std::unique_ptr<render::LibreOffice>()> takeWarmRenderer;
 };
 
 // What a run did, for the summary under the log: the operations called (in order) and the files the

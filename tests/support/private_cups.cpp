@@ -33,6 +33,8 @@ const char* const cupsPdfPpds[] = {"/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd",
                                    "/usr/share/cups/model/CUPS-PDF_opt.ppd"};
 // The PostScript PPD CUPS compiles from the sample driver it ships (cups-common).
 const char* const postScriptModel = "drv:///sample.drv/generic.ppd";
+// The generic PCL XL (PCL 6) laser printer's PPD, whose chain ends in Ghostscript (cups-filters).
+const char* const pclXlPpd = "/usr/share/ppd/cupsfilters/pxlmono.ppd";
 
 QString findProgram(const QString& name) {
     QString path = QStandardPaths::findExecutable(name, {"/usr/sbin", "/usr/bin", "/usr/local/sbin"});
@@ -125,7 +127,7 @@ QString PrivateCups::unavailableReason() {
     return {};
 }
 
-PrivateCups::PrivateCups() {
+PrivateCups::PrivateCups(bool withPclXlPrinter) : withPclXl_(withPclXlPrinter && hasPclXlPrinter()) {
     const QString reason = unavailableReason();
     if (!reason.isEmpty())
         throw std::runtime_error(reason.toStdString());
@@ -258,13 +260,24 @@ void PrivateCups::start() {
     }
 }
 
+bool PrivateCups::hasPclXlPrinter() {
+    std::error_code error;
+    return fs::is_regular_file(pclXlPpd, error);
+}
+
+fs::path PrivateCups::ppdOf(const QString& queue) const {
+    return root_ / "etc" / "ppd" / (queue.toStdString() + ".ppd");
+}
+
 void PrivateCups::addQueues() {
     const QString root = QString::fromStdString(root_.string());
-    const QList<QStringList> queues{
+    QList<QStringList> queues{
         {"-p", psPrinter, "-E", "-v", "testfile:" + QString::fromStdString(psOutput().string()), "-m",
          postScriptModel},
         {"-p", pdfPrinter, "-E", "-v", "cups-pdf:/", "-P", root + "/cups-pdf.ppd", "-o", "TitlePref=1"},
     };
+    if (withPclXl_)
+        queues.append({"-p", pclXlPrinter, "-E", "-v", "testfile:" + root + "/pxl-out.prn", "-P", pclXlPpd});
     for (const QStringList& arguments : queues) {
         QString output;
         if (run("lpadmin", arguments, &output) != 0)

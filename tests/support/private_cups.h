@@ -11,6 +11,8 @@
 //   "PDF"         the cups-pdf virtual printer, writing its PDFs into pdfOutFolder(), each named
 //                 after its job's title and id: a job titled "Module 1" becomes "Module_1-job_7.pdf"
 //                 (TitlePref=1, as scripts/start-cups sets up the machine's PDF printer).
+// and, when asked for and the generic PCL XL driver is installed (hasPclXlPrinter), a third:
+//   "PXL-Printer" a PCL XL (PCL 6) laser printer, its device a file as PS-Printer's is.
 // cupsd runs jobs as the user lp and cups-pdf needs root, so the server needs root (CI's and this
 // machine's tests run as root); unavailableReason() says why it cannot start anywhere else.
 #include <QProcess>
@@ -28,13 +30,15 @@ class PrivateCups {
 public:
     static constexpr const char* psPrinter = "PS-Printer";
     static constexpr const char* pdfPrinter = "PDF";
+    static constexpr const char* pclXlPrinter = "PXL-Printer";
+    static bool hasPclXlPrinter();
 
     // Empty when a private server can start here; otherwise why not (for GTEST_SKIP).
     static QString unavailableReason();
 
-    // Starts the server and makes both queues; throws std::runtime_error (with the server's log)
-    // when it cannot.
-    PrivateCups();
+    // Starts the server and makes both queues (the PCL XL one too when asked for and installed);
+    // throws std::runtime_error (with the server's log) when it cannot.
+    explicit PrivateCups(bool withPclXlPrinter = false);
     ~PrivateCups();
     PrivateCups(const PrivateCups&) = delete;
     PrivateCups& operator=(const PrivateCups&) = delete;
@@ -45,6 +49,8 @@ public:
     // The file PS-Printer's device writes, and the folder cups-pdf writes the PDF queue's jobs into.
     std::filesystem::path psOutput() const { return root_ / "ps-out.prn"; }
     std::filesystem::path pdfOutFolder() const { return root_ / "pdf-out"; }
+    // The PPD the server keeps for a queue (what a filter chain for it runs with).
+    std::filesystem::path ppdOf(const QString& queue) const;
     // The PDFs cups-pdf has written so far, sorted by name.
     std::vector<std::filesystem::path> pdfOutputs() const;
 
@@ -68,6 +74,7 @@ private:
     void stop();
 
     std::filesystem::path root_;
+    bool withPclXl_ = false;
     QProcess cupsd_;
     std::optional<QByteArray> oldServer_;
 };

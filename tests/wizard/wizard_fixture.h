@@ -75,7 +75,9 @@ public:
             ops.RunPrintReady = [this](lf::courserun::CourseRun& run, const QString& s, const QString& d,
                                        bool pdf, bool clean, bool zip, const QString& z, const QString& p1,
                                        const QString& p2, const QString& p3,
-                                       const lf::printready::PrintSwitches& switches) {
+                                       const lf::printready::PrintSwitches& switches,
+                                       std::unique_ptr<lf::render::LibreOffice> warm) {
+                tookWarmRenderer = warm != nullptr;
                 record("RunPrintReady", {s, d, flag(pdf), run.workingDirectory(), flag(clean), flag(zip), z,
                                          p1, p2, p3, flag(switches.useBackgroundPrinting),
                                          flag(switches.publishPDFs), flag(switches.archivePDFs)});
@@ -96,6 +98,7 @@ public:
 
     std::vector<Call> calls;
     std::function<void(const QString&)> onCall; // runs inside each call, after recording it
+    bool tookWarmRenderer = false;              // the print-ready run was handed a started LibreOffice
 
 private:
     void record(const QString& name, QStringList arguments) {
@@ -141,6 +144,9 @@ protected:
         QFile::remove(platform::configFolder() + "/drives.ini");
     }
 
+    // What the window starts LibreOffice ahead of a print-ready run with; none by default.
+    std::function<std::unique_ptr<render::LibreOffice>(const platform::StopRequest*)> startRenderer;
+
     frmWizard& start(std::uint16_t available = 31) {
         WizardParts parts;
         parts.operations = recorder.operations(available);
@@ -149,6 +155,7 @@ protected:
         parts.repository = repository;
         auto events = repository->events;
         parts.quitDocumentWriter = [events] { events->append("quitDocumentWriter"); };
+        parts.startRenderer = startRenderer;
         wizard = std::make_unique<frmWizard>(std::move(parts));
         wizard->show();
         return *wizard;

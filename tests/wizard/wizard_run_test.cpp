@@ -3,8 +3,13 @@
 #include "platform/oplog.h"
 #include "wizard_fixture.h"
 
+#include "office/printing/office_printing.h"
+
 #include <QTest>
 #include <QTimer>
+
+#include <cerrno>
+#include <csignal>
 
 using namespace lf::wizard;
 using namespace lf::wizard::test;
@@ -131,6 +136,43 @@ TEST_F(WizardRunTest, PrintReadyWithoutChosenPrintersPassesEmptySelections) {
     EXPECT_EQ(a[2], "false");
     EXPECT_EQ(a[6], "PrintReady.zip");
     EXPECT_EQ(a.mid(7, 3), QStringList({"", "", ""}));
+}
+
+// Page 4 starts LibreOffice for a chosen print-ready run; going back to page 3 ends it; the run is
+// handed the one started on page 4 and no other starts.
+TEST_F(WizardRunTest, LibreOfficeStartedOnPageFourIsTheRunsAndEndsWhenTheWizardGoesBack) {
+    int starts = 0;
+    startRenderer = [&](const lf::platform::StopRequest* stop) {
+        ++starts;
+        return lf::printing::startRenderer(stop);
+    };
+    frmWizard& w = start();
+    auto upWithin = [&](std::chrono::seconds limit) {
+        const auto until = std::chrono::steady_clock::now() + limit;
+        std::vector<int> pids;
+        while ((pids = w.startedRenderer()->instanceProcessIds()).empty() &&
+               std::chrono::steady_clock::now() < until)
+            QTest::qWait(100);
+        return pids;
+    };
+    next();
+    w.chkPRU->click();
+    back();
+    prepare(0);
+    ASSERT_EQ(starts, 1) << "page 4 starts LibreOffice for the print-ready run";
+    const std::vector<int> first = upWithin(std::chrono::seconds(60));
+    ASSERT_EQ(first.size(), 1u) << "the instance did not come up";
+    back();
+    EXPECT_EQ(w.startedRenderer(), nullptr);
+    EXPECT_TRUE(::kill(first.front(), 0) != 0 && errno == ESRCH) << "back on page 3, the instance ended";
+
+    next();
+    ASSERT_EQ(starts, 2) << "page 4 again, LibreOffice again";
+    next();
+    ASSERT_EQ(recorder.names(), QStringList({"RunPrintReady"}));
+    EXPECT_TRUE(recorder.tookWarmRenderer) << "the run took the started LibreOffice over";
+    EXPECT_EQ(starts, 2) << "the run page started no second one";
+    EXPECT_EQ(w.startedRenderer(), nullptr);
 }
 
 TEST_F(WizardRunTest, NoOperationOnTheRunPageShowsWhoops) {

@@ -37,18 +37,27 @@ render::PageLayout layoutOf(Pages pages) {
     return render::PageLayout::DocumentPages;
 }
 
+// The most instances the engine may run: as asked, or one per core up to four, of which the renderer
+// starts only as many as the machine shows to pay (one to begin with; see render::RenderOptions).
 int instanceCount(int asked) {
     if (asked > 0)
         return asked;
-    return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 2u));
+    return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
 }
 
 render::RenderOptions renderOptions(const OfficePrintingOptions& options) {
     render::RenderOptions render;
     render.instances = instanceCount(options.instances);
+    render.measured = options.instances <= 0;
     render.perFileLimit = options.perFileLimit;
     render.stop = options.stop;
     return render;
+}
+
+std::unique_ptr<render::LibreOffice> rendererFor(OfficePrintingOptions& options) {
+    if (options.warm)
+        return std::move(options.warm);
+    return std::make_unique<render::LibreOffice>(renderOptions(options));
 }
 
 // The rendered PDFs of one engine, in a private folder that a later run removes should this one be
@@ -111,8 +120,11 @@ std::string pageKeyOf(const fs::path& source, Pages pages, const render::PdfExpo
 
 struct OfficePrinting::Impl {
     explicit Impl(OfficePrintingOptions o)
-        : options(std::move(o)), office(renderOptions(options)), privateFolder(makePrivateFolder()) {
-        for (int i = 0; i < instanceCount(options.instances); ++i)
+        : options(std::move(o)), ownOffice(rendererFor(options)), office(*ownOffice),
+          privateFolder(makePrivateFolder()) {
+        // One worker more than instances: while every instance lays a file out, it runs the filter
+        // chain of the file laid out before, on a processor the instances leave.
+        for (int i = 0; i <= instanceCount(options.instances); ++i)
             workers.emplace_back([this] { work(); });
     }
 
@@ -258,7 +270,8 @@ struct OfficePrinting::Impl {
     }
 
     OfficePrintingOptions options;
-    render::LibreOffice office;
+    std::unique_ptr<render::LibreOffice> ownOffice;
+    render::LibreOffice& office;
     std::unique_ptr<platform::PrivateFolder> privateFolder;
 
     std::mutex cacheMutex;
@@ -277,6 +290,14 @@ struct OfficePrinting::Impl {
     bool stopping = false;
     std::vector<std::thread> workers; // last: they start once everything above is there
 };
+
+std::unique_ptr<render::LibreOffice> startRenderer(const platform::StopRequest* stop) {
+    OfficePrintingOptions options;
+    options.stop = stop;
+    auto office = std::make_unique<render::LibreOffice>(renderOptions(options));
+    office->warmUp();
+    return office;
+}
 
 OfficePrinting::OfficePrinting(OfficePrintingOptions options)
     : impl_(std::make_unique<Impl>(std::move(options))) {}
@@ -311,6 +332,14 @@ void OfficePrinting::exportPdf(const fs::path& source, Pages pages, const fs::pa
     const std::string why = platform::copyWholeFile(rendered, pdf);
     if (!why.empty())
         throw PrintError("cannot write " + pdf.string() + ": " + why);
+}
+
+void OfficePrinting::warmUp() {
+    impl_->office.warmUp();
+}
+
+int OfficePrinting::instancesInUse() const {
+    return impl_->office.instancesInUse();
 }
 
 bool OfficePrinting::waitForQueue(std::chrono::milliseconds limit) {

@@ -54,7 +54,9 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -323,6 +325,105 @@ std::string gigabytes(std::uint64_t bytes) {
     return text;
 }
 
+// The office's version as its configuration states it ("7.4"), read from its shared registry beside
+// the program folder; empty when it cannot be read.
+std::string officeVersion(const fs::path& binary) {
+    std::ifstream in(binary.parent_path().parent_path() / "share" / "registry" / "main.xcd",
+                     std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t prop = text.find("oor:name=\"ooSetupVersion\">");
+    const std::size_t value = text.find("<value>", prop);
+    const std::size_t end = text.find("</value>", value);
+    if (prop == std::string::npos || value == std::string::npos || end == std::string::npos ||
+        end - value > 40)
+        return {};
+    return text.substr(value + 7, end - value - 7);
+}
+
+// A new profile's settings, written before the instance first starts: the version it last ran
+// as is this one. An office that does not find it takes itself for one started for the first time
+// after an update, and runs its graphics self-tests (about a hundred drawings, 5 to 15 processor
+// seconds) before it opens its pipe. A headless instance never records the version itself, and
+// every instance's profile is new, so without this every start paid for them.
+void seedProfile(const fs::path& profile, const std::string& version) {
+    if (version.empty())
+        return;
+    std::error_code ec;
+    fs::create_directories(profile / "user", ec);
+    std::ofstream out(profile / "user" / "registrymodifications.xcu", std::ios::binary);
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+           "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+           "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
+           "<item oor:path=\"/org.openoffice.Setup/Product\"><prop oor:name=\"ooSetupLastVersion\" "
+           "oor:op=\"fuse\"><value>"
+        << version << "</value></prop></item>\n</oor:items>\n";
+}
+
+// What /proc says of the machine and of one process, for the choice of how many instances to run
+// and when to renew one. Every figure is 0 when it cannot be read.
+struct ProcessorTimes {
+    std::uint64_t total = 0; // every processor's time so far, in clock ticks
+    std::uint64_t idle = 0;  // of which idle or waiting for the disk
+};
+
+ProcessorTimes machineTimes() {
+    std::ifstream stat("/proc/stat");
+    std::string cpu;
+    ProcessorTimes times;
+    stat >> cpu;
+    for (int field = 0; cpu == "cpu" && field < 8; ++field) {
+        std::uint64_t value = 0;
+        if (!(stat >> value))
+            break;
+        times.total += value;
+        if (field == 3 || field == 4) // idle, iowait
+            times.idle += value;
+    }
+    return times;
+}
+
+// The processor time the process has taken (user and system, its threads included), in clock ticks.
+std::uint64_t processTicks(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const std::size_t end = line.rfind(')');
+    if (end == std::string::npos)
+        return 0;
+    std::istringstream rest(line.substr(end + 2));
+    std::string field;
+    std::uint64_t user = 0, system = 0;
+    for (int i = 3; i <= 15 && rest >> field; ++i) { // fields 14 and 15: utime, stime
+        if (i == 14)
+            user = std::strtoull(field.c_str(), nullptr, 10);
+        if (i == 15)
+            system = std::strtoull(field.c_str(), nullptr, 10);
+    }
+    return user + system;
+}
+
+// A "Name:  N kB" line of a /proc file, in bytes.
+std::uint64_t procKilobytes(const std::string& file, const char* name) {
+    std::ifstream in(file);
+    std::string line;
+    const std::size_t length = std::strlen(name);
+    while (std::getline(in, line)) {
+        if (line.compare(0, length, name) == 0) {
+            return std::strtoull(line.c_str() + length, nullptr, 10) * 1024;
+        }
+    }
+    return 0;
+}
+
+std::uint64_t residentBytes(pid_t pid) {
+    return procKilobytes("/proc/" + std::to_string(pid) + "/status", "VmRSS:");
+}
+
+std::uint64_t memoryAvailable() {
+    return procKilobytes("/proc/meminfo", "MemAvailable:");
+}
+
 // One running office process with its private folder (profile, temporary files, the copies it
 // renders) and its bridge.
 struct Instance {
@@ -331,6 +432,7 @@ struct Instance {
     ChildProcess process;
     Reference<com::sun::star::lang::XComponent> bridge;
     Reference<com::sun::star::frame::XDesktop2> desktop;
+    int files = 0; // rendered so far, for its renewal
 
     ~Instance() {
         // Asked to end first (the desktop closes what it holds), killed when that does not work soon.
@@ -369,6 +471,7 @@ struct Slot {
 struct LibreOffice::Impl {
     RenderOptions options;
     fs::path binary;
+    std::string version;                           // the office's, for its instances' profiles
     std::unique_ptr<platform::PrivateFolder> root; // every instance's folder is inside
     Launcher launcher;                             // outlives every instance (it is their parent thread)
     std::mutex mutex;                              // the slots
@@ -376,12 +479,20 @@ struct LibreOffice::Impl {
     std::vector<Slot> slots;
     unsigned started = 0; // instances started so far (names their folders and pipes)
     std::atomic<unsigned> renders{0};
+    std::size_t inUse = 1; // the slots renders may take now (the first ones)
+    int waiting = 0;       // renders waiting for a slot
+    int payingRenders = 0; // renders in a row that showed a further instance would pay
+    std::thread warmer;    // the start warmUp asked for, while it runs
 
-    explicit Impl(RenderOptions o) : options(std::move(o)), binary(officeBinary(options.program)) {
+    explicit Impl(RenderOptions o)
+        : options(std::move(o)), binary(officeBinary(options.program)), version(officeVersion(binary)) {
         slots.resize(static_cast<std::size_t>(std::max(1, options.instances)));
+        inUse = options.measured ? 1 : slots.size();
     }
 
     ~Impl() {
+        if (warmer.joinable())
+            warmer.join();
         std::unique_lock lock(mutex);
         freed.wait(lock, [this] {
             for (const Slot& s : slots) {
@@ -397,12 +508,12 @@ struct LibreOffice::Impl {
         root.reset();
     }
 
-    // Takes a free slot, a warm one first; waits while every slot is rendering.
+    // Takes a free slot of those in use, a warm one first; waits while every one is rendering.
     std::size_t take() {
         std::unique_lock lock(mutex);
         for (;;) {
             std::optional<std::size_t> free;
-            for (std::size_t i = 0; i < slots.size(); ++i) {
+            for (std::size_t i = 0; i < inUse; ++i) {
                 if (!slots[i].busy && (!free || (slots[i].instance && !slots[*free].instance))) {
                     free = i;
                 }
@@ -411,7 +522,44 @@ struct LibreOffice::Impl {
                 slots[*free].busy = true;
                 return *free;
             }
+            ++waiting;
             freed.wait(lock);
+            --waiting;
+        }
+    }
+
+    // Whether one more instance pays, judged after each render on a warm instance while another
+    // render waits for one (with nothing waiting, idle processors say nothing). An instance takes
+    // more than one core (the office runs threads of its own beside the layout), and the rest of
+    // the machine runs the printers' filter chains, our process and whatever else the machine does.
+    // A further instance is started only when, over the render, the processor time left idle was
+    // at least what the instance itself took (as cores: its processor time over the render's wall
+    // time) and a quarter core more, on two renders in a row, and the memory available is at least
+    // twice what the instance holds: then it finds processors of its own. Otherwise two instances
+    // only share the cores one had, and each file takes longer than one instance's two files (so on
+    // two cores, where the instance and the filter chains leave less than a core idle, one stays).
+    void judge(const ProcessorTimes& machineBefore, std::uint64_t instanceBefore,
+               std::chrono::steady_clock::duration wall, pid_t pid) {
+        const ProcessorTimes machineAfter = machineTimes();
+        const std::uint64_t instanceAfter = processTicks(pid);
+        std::lock_guard lock(mutex);
+        if (!options.measured || inUse >= slots.size() || waiting == 0)
+            return;
+        const double ticks = static_cast<double>(::sysconf(_SC_CLK_TCK));
+        const double seconds = std::chrono::duration<double>(wall).count();
+        const std::uint64_t total = machineAfter.total - machineBefore.total;
+        if (seconds < 0.05 || total == 0 || instanceAfter < instanceBefore)
+            return;
+        const double cores = static_cast<double>(total) / ticks / seconds;
+        const double idleCores =
+            cores * static_cast<double>(machineAfter.idle - machineBefore.idle) / static_cast<double>(total);
+        const double instanceCores = static_cast<double>(instanceAfter - instanceBefore) / ticks / seconds;
+        const bool pays = idleCores >= instanceCores + 0.25 && memoryAvailable() >= 2 * residentBytes(pid);
+        payingRenders = pays ? payingRenders + 1 : 0;
+        if (payingRenders >= 2) {
+            ++inUse;
+            payingRenders = 0;
+            freed.notify_all();
         }
     }
 
@@ -440,6 +588,13 @@ struct LibreOffice::Impl {
             }
         }
         return root->path();
+    }
+
+    // An instance past its file count or resident memory is renewed before its next file.
+    bool due(const Instance& in) const {
+        return (options.renewAfterFiles > 0 && in.files >= options.renewAfterFiles) ||
+               (options.renewAboveResident > 0 &&
+                residentBytes(in.process.pid()) > options.renewAboveResident);
     }
 
     std::unique_ptr<Instance> start();
@@ -496,6 +651,7 @@ std::unique_ptr<Instance> LibreOffice::Impl::start() {
     if (ec) {
         throw RenderError("cannot make a private folder for LibreOffice: " + ec.message());
     }
+    seedProfile(in->folder / "profile", version);
     spawn(*in);
 
     Instance& instance = *in;
@@ -551,14 +707,18 @@ void LibreOffice::Impl::render(std::size_t slot, const fs::path& source, const f
                                PageLayout layout, const PdfExport& pdfExport) {
     const std::string name = source.filename().string();
     std::unique_ptr<Instance>& in = slots[slot].instance; // ours alone while the slot is taken
-    if (in && in->process.exited()) {
+    if (in && (in->process.exited() || due(*in))) {
         in.reset();
         setPid(slot, -1);
     }
+    const bool warm = in != nullptr;
     if (!in) {
         in = start();
         setPid(slot, in->process.pid());
     }
+    const ProcessorTimes machineBefore = machineTimes();
+    const std::uint64_t instanceBefore = processTicks(in->process.pid());
+    const auto renderStart = std::chrono::steady_clock::now();
 
     // The private copy: a name of our own (only the extension kept, which tells the office the type),
     // in a folder of its own inside the instance's.
@@ -706,6 +866,9 @@ void LibreOffice::Impl::render(std::size_t slot, const fs::path& source, const f
     if (!fs::exists(output, ec)) {
         throw RenderError("LibreOffice wrote no PDF for " + name);
     }
+    ++in->files;
+    if (warm)
+        judge(machineBefore, instanceBefore, std::chrono::steady_clock::now() - renderStart, pid);
     declareLanguage(copy, output, name);
     const std::string why = platform::copyWholeFile(output, pdf);
     if (!why.empty()) {
@@ -735,6 +898,27 @@ void LibreOffice::renderPdf(const fs::path& source, const fs::path& pdf, PageLay
         ~Give() { impl->give(slot); }
     } give{impl_, slot};
     impl_->render(slot, source, pdf, layout, pdfExport);
+}
+
+int LibreOffice::instancesInUse() const {
+    std::lock_guard lock(impl_->mutex);
+    return static_cast<int>(impl_->inUse);
+}
+
+void LibreOffice::warmUp() {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->warmer.joinable() || impl_->started > 0)
+        return;
+    impl_->slots[0].busy = true; // the start's own; renders wait for it as for a render
+    impl_->warmer = std::thread([impl = impl_] {
+        try {
+            std::unique_ptr<Instance> in = impl->start();
+            impl->setPid(0, in->process.pid());
+            impl->slots[0].instance = std::move(in); // the slot is the start's alone while busy
+        } catch (const std::exception&) {
+        }
+        impl->give(0);
+    });
 }
 
 std::vector<int> LibreOffice::instanceProcessIds() const {

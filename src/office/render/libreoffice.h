@@ -6,6 +6,8 @@
 // course folder. Each render has a time limit; an instance that dies or stops answering is ended, the
 // file fails with a description of what happened, and the next render starts a fresh instance.
 // Every instance ends with the LibreOffice object at the latest, and with the program if it dies.
+// An instance may be started ahead of the first file (warmUp), and is renewed after a number of files
+// or past a resident size, between two files.
 #include "office/render/pdf_export.h"
 #include "platform/stop_request.h"
 
@@ -36,9 +38,23 @@ enum class PageLayout {
 // memory is stopped first.
 constexpr std::uint64_t defaultMemoryLimit = std::uint64_t(4) << 30;
 
+// An instance is renewed (ended between two files, the next file starting a fresh one) after this
+// many files, or once it holds more than this much resident memory: the office keeps caches and
+// fragments its heap over a long run, so a 300-deck course would otherwise grow it far past what
+// one deck takes. The start costs about a second every forty files.
+constexpr int defaultRenewAfterFiles = 40;
+constexpr std::uint64_t defaultRenewAboveResident = std::uint64_t(640) << 20;
+
 struct RenderOptions {
     // How many instances may render at once (each with its own profile); 1 or more.
     int instances = 1;
+    // Measured: one instance renders to begin with, and a further one (up to `instances`) is started
+    // only when the machine shows it would pay (see LibreOffice::Impl::judge). Otherwise every one of
+    // the `instances` is used as soon as there is work for it.
+    bool measured = false;
+    // See defaultRenewAfterFiles; 0: never by count, or never by memory.
+    int renewAfterFiles = defaultRenewAfterFiles;
+    std::uint64_t renewAboveResident = defaultRenewAboveResident;
     // The longest one file may take, from the moment an instance takes it.
     std::chrono::milliseconds perFileLimit{std::chrono::seconds(120)};
     // The office program; empty: the one the system's package installs.
@@ -70,6 +86,15 @@ public:
 
     // The process ids of the instances running now (a test ends one to see the watchdog work).
     std::vector<int> instanceProcessIds() const;
+
+    // How many instances may render at once now: `instances`, or with `measured` as many as the
+    // machine has shown to pay so far.
+    int instancesInUse() const;
+
+    // Starts an instance now, when none runs yet, so that the first file does not wait for it (a
+    // failure here is not reported: the first render meets it again). Returns at once; the start
+    // goes on on a thread of its own, and renders wait for it.
+    void warmUp();
 
 private:
     struct Impl;

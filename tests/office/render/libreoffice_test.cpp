@@ -202,6 +202,36 @@ TEST(RenderLibreOffice, AFileOverTheMemoryLimitEndsItsInstanceAndTheNextFileRend
     EXPECT_EQ(pdfPageCount(out / "again.pdf"), 2);
 }
 
+// An instance started ahead serves the first file (no second start); past its file count it is
+// renewed between files, and the fresh instance lays the same deck out the same.
+TEST(RenderLibreOffice, AnInstanceStartedAheadServesTheFirstFileAndIsRenewedAfterItsFileCount) {
+    TempDir course;
+    TempDir out;
+    writeDeck(course / "deck.pptx", 4, {2});
+    RenderOptions options;
+    options.renewAfterFiles = 2;
+    LibreOffice office(options);
+    office.warmUp();
+    std::vector<int> started;
+    for (int i = 0; i < 600 && (started = office.instanceProcessIds()).empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_EQ(started.size(), 1u) << "the instance did not start ahead";
+
+    office.renderPdf(course / "deck.pptx", out / "1.pdf", PageLayout::NotesPages);
+    EXPECT_EQ(office.instanceProcessIds(), started) << "the first file went to the instance started ahead";
+    office.renderPdf(course / "deck.pptx", out / "2.pdf", PageLayout::NotesPages);
+    EXPECT_EQ(office.instanceProcessIds(), started);
+    office.renderPdf(course / "deck.pptx", out / "3.pdf", PageLayout::NotesPages);
+    const std::vector<int> renewed = office.instanceProcessIds();
+    ASSERT_EQ(renewed.size(), 1u);
+    EXPECT_NE(renewed, started) << "after two files the instance is renewed";
+    EXPECT_TRUE(gone(started.front())) << "the renewed instance ended";
+    EXPECT_EQ(pdfPageCount(out / "3.pdf"), 3);
+    EXPECT_EQ(pdfText(out / "3.pdf"), pdfText(out / "1.pdf"))
+        << "the fresh instance lays the deck out the same";
+}
+
 TEST(RenderLibreOffice, TwoInstancesRenderAtOnceAndNoneOutlivesTheRenderer) {
     TempDir course;
     TempDir out;
