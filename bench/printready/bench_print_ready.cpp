@@ -1,4 +1,5 @@
-// The print-ready run over a course of decks x slides (notes pages), against what a script does and
+// The print-ready run over a course of decks x slides (notes pages), each run with an empty page cache
+// (a first run; bench_print_rerun times the runs after it), against what a script does and
 // against what the machine can do at best, side by side in one run:
 //   peer        what a script does: one `soffice --headless --convert-to pdf` call over every deck
 //               (notes pages, a private profile made before the clock starts, as a user's would be),
@@ -236,7 +237,8 @@ bool printFilesIn(const std::vector<fs::path>& decks, const fs::path& folder, bo
 } // namespace
 
 int main(int argc, char** argv) {
-    // A private configuration folder, so that the settings and drive map of the user stay untouched.
+    // Private configuration and cache folders, so that the settings, drive map and cache of the user stay
+    // untouched.
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
     qputenv("XDG_DATA_HOME", config.path().toUtf8());
@@ -306,7 +308,10 @@ int main(int argc, char** argv) {
     });
     const double floor = std::max(best.seconds, (best.cpu + filters.cpu) / processors);
 
+    // Each run is a first run: a cache of laid-out pages of its own, empty.
+    int runs = 0;
     auto printReady = [&](const fs::path& out, bool pdfs) {
+        qputenv("XDG_CACHE_HOME", (config.path() + "/cache" + QString::number(++runs)).toUtf8());
         lf::printready::PrintSwitches switches;
         switches.publishPDFs = true;
         log.lines.clear();
