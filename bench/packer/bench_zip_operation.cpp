@@ -26,11 +26,6 @@ using namespace lf::bench;
 
 namespace {
 
-// The program's Windows-style text for a host path, through the drive Z: (the host root).
-QString onDriveZ(const fs::path& host) {
-    return "Z:" + QString::fromStdString(host.string()).replace('/', '\\');
-}
-
 struct Side {
     Time time;
     std::uintmax_t zipBytes = 0;

@@ -59,11 +59,6 @@ namespace {
 constexpr const char* soffice = "/usr/lib/libreoffice/program/soffice";
 constexpr const char* cupsfilter = "/usr/sbin/cupsfilter";
 
-// The program's Windows-style text for a host path, through the drive Z: (the host root).
-QString onDriveZ(const fs::path& host) {
-    return "Z:" + QString::fromStdString(host.string()).replace('/', '\\');
-}
-
 fs::path withExtension(const fs::path& folder, const fs::path& deck, const char* extension) {
     fs::path p = folder / deck.filename();
     p.replace_extension(extension);

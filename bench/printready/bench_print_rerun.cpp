@@ -31,15 +31,6 @@
 namespace fs = std::filesystem;
 using namespace lf::bench;
 
-namespace {
-
-// The program's Windows-style text for a host path, through the drive Z: (the host root).
-QString onDriveZ(const fs::path& host) {
-    return "Z:" + QString::fromStdString(host.string()).replace('/', '\\');
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
     // Private configuration and cache folders: the user's settings, drive map and cache stay untouched.
     QTemporaryDir config;

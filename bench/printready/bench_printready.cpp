@@ -45,11 +45,6 @@ template <class F> double seconds(F&& f, double* cpu = nullptr) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// The program's Windows-style text for a host path, through the drive Z: (the host root).
-QString onDriveZ(const fs::path& host) {
-    return "Z:" + QString::fromStdString(host.string()).replace('/', '\\');
-}
-
 } // namespace
 
 int main(int argc, char** argv) {

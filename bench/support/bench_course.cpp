@@ -59,6 +59,10 @@ void buildStorageCourse(const fs::path& folder, int decks, int slides) {
     }
 }
 
+QString onDriveZ(const fs::path& host) {
+    return "Z:" + QString::fromStdString(host.string()).replace('/', '\\');
+}
+
 std::vector<fs::path> decksIn(const fs::path& folder) {
     std::vector<fs::path> files;
     for (const auto& e : fs::directory_iterator(folder))

@@ -1,6 +1,8 @@
 #pragma once
 // What the benchmarks share: the 30 x 60 storage course they measure, the reading floor (inflating
 // slide parts with libzip and parsing them with pugixml), copying the course, and timing.
+#include <QString>
+
 #include <zip.h>
 
 #include <filesystem>
@@ -12,6 +14,9 @@ namespace lf::bench {
 // decks x slides: per slide a title placeholder "Rectangle 2", a body with plain and bold sentences,
 // a picture that does not compress, two tagged words and a notes page; decks named 01_Module.pptx ...
 void buildStorageCourse(const std::filesystem::path& folder, int decks, int slides);
+
+// The program's Windows-style text for a host path, through the drive Z: (the host root).
+QString onDriveZ(const std::filesystem::path& host);
 
 // The .pptx files of a folder, sorted by name.
 std::vector<std::filesystem::path> decksIn(const std::filesystem::path& folder);
