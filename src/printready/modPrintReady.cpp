@@ -56,11 +56,11 @@ QStringList filesOf(const QString& folder, const QString& pattern) {
     return names;
 }
 
-// The failures of background jobs, gathered on the print workers and logged on the run's thread
-// whenever it comes by; and the files whose pages an earlier run laid out, one line each per run,
-// logged with the file when it is printed in the foreground, otherwise once the files it was laid out
-// for (a background print, a PDF) are done.
-class BackgroundFailures {
+// What the print workers report, gathered on their threads and logged on the run's thread whenever it
+// comes by: the failures of background jobs; and the files whose pages an earlier run laid out, one line each
+// per run, logged with the file when it is printed in the foreground, otherwise once the files it was laid
+// out for (a background print, a PDF) are done.
+class WorkerReports {
 public:
     void add(const std::string& description) {
         std::lock_guard lock(mutex_);
@@ -114,7 +114,7 @@ private:
 };
 
 // Lets the queued print jobs finish while the window stays responsive.
-void finishBackgroundPrinting(printing::OfficePrinting& engine, BackgroundFailures& failures) {
+void finishBackgroundPrinting(printing::OfficePrinting& engine, WorkerReports& failures) {
     while (!engine.waitForQueue(std::chrono::milliseconds(50))) {
         platform::yieldToEventLoop();
         failures.report();
@@ -218,7 +218,7 @@ struct Run {
     const QString& pdfPrinter;
     const PrintSwitches& switches;
     printing::OfficePrinting& engine;
-    BackgroundFailures& failures;
+    WorkerReports& failures;
     workfiles::CleanupOnEveryWayOut& cleanup;
 
     QString printReadyFolder;
@@ -534,7 +534,7 @@ void RunPrintReady(courserun::CourseRun& run, const QString& sourcePath, const Q
     // Declared before the engine: on every way out the engine's queue is finished first, then the
     // working files go.
     workfiles::CleanupOnEveryWayOut cleanup(run.workingFiles(), cleanWorkingFiles);
-    BackgroundFailures failures;
+    WorkerReports failures;
     printing::OfficePrintingOptions options;
     // A background job ended by the stop is no failure of its own: the stop has its one line.
     options.onBackgroundFailure = [&failures, &run](const std::string& description) {
