@@ -82,6 +82,28 @@ std::vector<pid_t> officeChildren() {
     return pids;
 }
 
+// Whether one of those office processes has a file of that size in its private folder (the copy of a
+// file it is laying out; the folder is the one its profile lies in).
+bool officeHoldsFileOfSize(std::uintmax_t size) {
+    for (pid_t pid : officeChildren()) {
+        std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+        const std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string key = "-env:UserInstallation=file://";
+        const auto at = cmdline.find(key);
+        if (at == std::string::npos)
+            continue;
+        const fs::path profile = cmdline.substr(at + key.size(), cmdline.find('\0', at) - at - key.size());
+        std::error_code error;
+        for (fs::recursive_directory_iterator it(profile.parent_path(), error), end; !error && it != end;
+             it.increment(error)) {
+            std::error_code one;
+            if (it->is_regular_file(one) && it->path().extension() == ".pptx" && it->file_size(one) == size)
+                return true;
+        }
+    }
+    return false;
+}
+
 class PrintReady : public CourseTest {
 protected:
     void SetUp() override {
@@ -224,48 +246,49 @@ TEST_F(PrintReady, AKilledOfficeFailsItsFileAndTheNextRunPrints) {
     courseDeck(2).write(host("Course/03_End.pptx"));
     const auto before = snapshot(host("Course"));
 
-    // Kill every instance, again and again, from shortly after the long deck's print began until the
-    // run says something of that deck: its layout may have begun ahead, and a layout ahead that dies is
-    // only tried again by the print itself.
+    // Kill the instances whenever one holds the long deck's copy, from the moment the long deck's print
+    // began until the run says something of that deck: its layout may have begun ahead (a layout ahead
+    // that dies is only tried again by the print itself), and may even be done by then, which leaves
+    // nothing to kill.
     class KillingYield : public platform::EventYield {
     public:
-        explicit KillingYield(oplog::RecordingLogSink& log) : log_(log), previous_(&platform::eventYield()) {
+        KillingYield(oplog::RecordingLogSink& log, std::uintmax_t longSize)
+            : log_(log), longSize_(longSize), previous_(&platform::eventYield()) {
             platform::installEventYield(this);
+            killer_ = std::thread([this] {
+                while (!done_) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                    if (armed_ && officeHoldsFileOfSize(longSize_))
+                        for (pid_t pid : officeChildren())
+                            killed_ += ::kill(pid, SIGKILL) == 0 ? 1 : 0;
+                }
+            });
         }
         ~KillingYield() override {
             done_ = true;
-            if (killer_.joinable())
-                killer_.join();
+            killer_.join();
             platform::installEventYield(previous_);
         }
         void processEvents() override {
             if (log_.lines.isEmpty())
                 return;
             const QString& last = log_.lines.last();
-            if (!armed_ && last == "PRU - Printing 02_Long.pptx") {
+            if (!armed_ && last == "PRU - Printing 01_Intro.pptx")
                 armed_ = true;
-                killer_ = std::thread([this] {
-                    while (!done_) {
-                        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-                        for (pid_t pid : officeChildren())
-                            killed_ += ::kill(pid, SIGKILL) == 0 ? 1 : 0;
-                    }
-                });
-            } else if (armed_ && last.contains("02_Long") && last != "PRU - Printing 02_Long.pptx") {
+            else if (armed_ && last.contains("02_Long") && last != "PRU - Printing 02_Long.pptx")
                 done_ = true;
-            }
         }
         std::atomic<int> killed_{0};
 
     private:
         oplog::RecordingLogSink& log_;
+        const std::uintmax_t longSize_;
         platform::EventYield* previous_;
-        bool armed_ = false;
-        std::atomic<bool> done_{false};
+        std::atomic<bool> armed_{false}, done_{false};
         std::thread killer_;
     };
     {
-        KillingYield yield(log);
+        KillingYield yield(log, fs::file_size(host("Course/02_Long.pptx")));
         run(local("Out"), false);
     }
     const QStringList pru = said("PRU");
